@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Configures and builds one variant: build.sh [release|asan] [extra cmake args...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+variant=${1:-release}
+shift || true
+case "$variant" in
+  release) dir="$root/build"; flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  asan) dir="$root/build-asan"; flags=(-DCMAKE_BUILD_TYPE=Debug -DQUILLBY_SANITIZE=ON -DQUILLBY_BUILD_BENCHMARKS=OFF) ;;
+  *) echo "usage: build.sh [release|asan]" >&2; exit 2 ;;
+esac
+cmake -S "$root" -B "$dir" -G Ninja \
+  -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_C_COMPILER=clang-19 "${flags[@]}" "$@" >/dev/null
+cmake --build "$dir" -j "$(nproc)"

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Quillby needs to build, test and run.
+# Idempotent: asks dpkg first and only calls apt-get when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  clang-19 libclang-rt-19-dev cmake ninja-build pkg-config make
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev qt6-svg-dev qt6-charts-dev libqt6opengl6-dev libqt6svg6
+  qcoro-qt6-dev
+  qtkeychain-qt6-dev libsecret-1-0
+  libssl-dev nlohmann-json3-dev libicu-dev libcpp-httplib-dev
+  xvfb xauth dbus-x11 gnome-keyring libsecret-tools notification-daemon trayer
+  fonts-dejavu-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

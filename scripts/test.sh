@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test twice: a normal build and an
+# AddressSanitizer + UndefinedBehaviorSanitizer build, each inside a throwaway desktop session.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+for variant in release asan; do
+  dir="$root/build"; [ "$variant" = asan ] && dir="$root/build-asan"
+  echo "== $variant build"
+  "$root/scripts/build.sh" "$variant"
+  echo "== $variant tests"
+  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    "$root/scripts/with-session.sh" ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 600
+done
