@@ -5,6 +5,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -34,6 +35,17 @@ struct AppSettings {
 
     static AppSettings defaults();   // the fixed first-run record, unit "mmol/L"
     bool operator==(const AppSettings &) const = default;
+
+    // Values the normalization keeps; anything else is repaired on save.
+    static constexpr std::array<const char *, 2> allowedMeasurementUnits = {"mmol/L", "mg/dL"};
+    static constexpr std::array<int, 5> allowedGraphTimeWindowHours = {1, 3, 6, 12, 24};
+    static constexpr std::array<int, 5> allowedLowAlertRepeatMinutes = {0, 5, 15, 30, 60};
+
+    // JSON form: all keys in declaration order; "graphTimeWindowHours" only when present.
+    // Decoding fills absent optional keys with the defaults above and does not normalize.
+    // fromJSON throws nlohmann::json::exception.
+    nlohmann::ordered_json toJSON() const;
+    static AppSettings fromJSON(const nlohmann::json &json);
 };
 
 struct GlucoseAccountConfiguration {
@@ -47,6 +59,12 @@ struct GlucoseAccountConfiguration {
     static GlucoseAccountConfiguration empty();
     bool isComplete() const;
     bool operator==(const GlucoseAccountConfiguration &) const = default;
+
+    // "provider", "username", "password", "region", then "patientID" / "patientName" when
+    // present. fromJSON throws nlohmann::json::exception (or std::invalid_argument for an
+    // unknown provider).
+    nlohmann::ordered_json toJSON() const;
+    static GlucoseAccountConfiguration fromJSON(const nlohmann::json &json);
 };
 
 // One person a LibreLinkUp account may follow.
@@ -54,6 +72,9 @@ struct LibreConnection {
     std::string id;
     std::string name;
     bool operator==(const LibreConnection &) const = default;
+
+    nlohmann::ordered_json toJSON() const;                       // "id", "name"
+    static LibreConnection fromJSON(const nlohmann::json &json);  // both keys required
 };
 
 struct AppConfiguration {
@@ -62,8 +83,20 @@ struct AppConfiguration {
 
     AppConfiguration normalized() const;
     bool operator==(const AppConfiguration &) const = default;
+
+    // Stored JSON document: "account", then "app". Decoding reads "app", then "account", or
+    // else the older "dexcom" form. fromJSON / decode throw nlohmann::json::exception (or
+    // std::invalid_argument for an unknown provider).
+    nlohmann::ordered_json toJSON() const;
+    static AppConfiguration fromJSON(const nlohmann::json &json);
+    // The bytes stored in the keyring item. Never writes NaN or infinity: a non-finite
+    // threshold throws ConfigurationError::invalidConfiguration.
+    std::string encode() const;
+    static AppConfiguration decode(const std::string &bytes);
 };
 
+// What went wrong with the stored configuration. keychainError reads "Keyring error: " and the
+// status; invalidConfiguration reads "Invalid configuration data".
 class ConfigurationError : public AppError {
 public:
     enum class Case { keychainError, invalidConfiguration };

@@ -10,11 +10,33 @@
 namespace quillby {
 
 // Status values of keyring operations. 0 is success; the others are our own codes for the
-// failures the system keyring reports (locked, denied, unavailable, timed out, ...).
+// failures the system keyring (QtKeychain over the Secret Service) reports. They follow the
+// numbering of the classic keychain status codes; -25300 "item not found" is never surfaced
+// from a read (that is KeychainItemReadResult::missing()).
+//
+//   QKeychain::AccessDeniedByUser   -> userCanceled   (-128)
+//   QKeychain::AccessDenied         -> authFailed     (-25293)  (also a locked keyring whose
+//                                                               unlock prompt could not be shown)
+//   QKeychain::NoBackendAvailable   -> notAvailable   (-25291)  (no Secret Service / no session bus)
+//   QKeychain::NotImplemented       -> unimplemented  (-4)
+//   QKeychain::CouldNotDeleteEntry  -> couldNotDelete (-25244)
+//   QKeychain::OtherError           -> internalError  (-2070)
+//   the item exists in a locked collection (libsecret reports such an item as missing, and a
+//   delete of it as done)           -> locked         (-25308)
+//   no answer within the time-out   -> timedOut       (-25309)  (typically a locked keyring
+//                                                               waiting on an unlock prompt)
 namespace keychain_status {
 inline constexpr std::int32_t success = 0;
 inline constexpr std::int32_t itemNotFound = -25300;
 inline constexpr std::int32_t decode = -26275;
+inline constexpr std::int32_t userCanceled = -128;
+inline constexpr std::int32_t authFailed = -25293;
+inline constexpr std::int32_t notAvailable = -25291;
+inline constexpr std::int32_t unimplemented = -4;
+inline constexpr std::int32_t couldNotDelete = -25244;
+inline constexpr std::int32_t internalError = -2070;
+inline constexpr std::int32_t locked = -25308;
+inline constexpr std::int32_t timedOut = -25309;
 } // namespace keychain_status
 
 struct KeychainItemReadResult {

@@ -1,0 +1,11 @@
+#include "core/AppNotifications.h"
+
+namespace quillby {
+
+AppNotifications &AppNotifications::shared()
+{
+    static auto *notifications = new AppNotifications();
+    return *notifications;
+}
+
+} // namespace quillby

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "core/AppConfiguration.h"
+#include "core/KeychainItemStoring.h"
+
+#include <QThreadPool>
+
+#include <QCoroTask>
+
+#include <memory>
+#include <stop_token>
+#include <string>
+
+namespace quillby {
+
+// Reads and writes the configuration JSON in its keyring item. Every keyring call runs on the
+// store's own single worker thread, in the order the calls were made, and is awaited: the
+// awaiting (main) thread never blocks.
+class ConfigurationKeychainStore {
+public:
+    struct LoadOutcome {
+        enum class Kind { found, failure, notFound };
+        Kind kind = Kind::notFound;
+        AppConfiguration configuration;   // when found
+        std::string failureText;          // when failure: a line for the log
+
+        static LoadOutcome found(AppConfiguration c) { return {Kind::found, std::move(c), {}}; }
+        static LoadOutcome failure(std::string text) { return {Kind::failure, {}, std::move(text)}; }
+        static LoadOutcome notFound() { return {Kind::notFound, {}, {}}; }
+    };
+
+    // The configuration item: service "Quillby", account "configuration".
+    static inline const char *const kService = "Quillby";
+    static inline const char *const kAccount = "configuration";
+
+    explicit ConfigurationKeychainStore(std::shared_ptr<KeychainItemStoring> itemStore);
+    ~ConfigurationKeychainStore();
+
+    // found / failure ("keychain read failed (status N)" or "stored configuration could not
+    // be decoded: <decoder error>") / notFound. Never throws.
+    QCoro::Task<LoadOutcome> load();
+
+    // Throws OperationCancelledError when stop was requested before encoding,
+    // ConfigurationError::invalidConfiguration when the record cannot be encoded and
+    // ConfigurationError::keychainError(status) when the write fails.
+    QCoro::Task<void> save(AppConfiguration configuration, std::stop_token stop = {});
+
+private:
+    std::shared_ptr<KeychainItemStoring> itemStore_;
+    std::unique_ptr<QThreadPool> pool_;
+};
+
+} // namespace quillby

@@ -1,0 +1,248 @@
+#include "core/ConfigurationManager.h"
+
+#include "core/KeychainItemStore.h"
+#include "core/OperationCancelledError.h"
+#include "core/UserDefaults.h"
+
+#include <QFuture>
+#include <QPointer>
+#include <QPromise>
+
+#include <QCoroFuture>
+
+#include <exception>
+
+namespace quillby {
+
+// A task others can await any number of times: the load in progress, or one link of the
+// chain of updates. It finishes exactly once, whatever the outcome of its work.
+struct ConfigurationManager::Chain {
+    QPromise<void> promise;
+    QFuture<void> future;
+
+    Chain()
+    {
+        future = promise.future();
+        promise.start();
+    }
+    void finish() { promise.finish(); }
+};
+
+namespace {
+
+AppSettings firstRunSettingsFor(const QLocale &locale)
+{
+    AppSettings settings = AppSettings::defaults();
+    const std::string region = locale.territory() == QLocale::AnyTerritory
+                                   ? std::string()
+                                   : QLocale::territoryToCode(locale.territory()).toStdString();
+    settings.measurementUnit = units::symbol(units::localeDefault(region) ? GlucoseUnits::mgdL : GlucoseUnits::mmolL);
+    return settings;
+}
+
+} // namespace
+
+ConfigurationManager::ConfigurationManager(std::shared_ptr<KeychainItemStoring> itemStore,
+                                           std::shared_ptr<QSettings> defaults, const QLocale &locale,
+                                           std::shared_ptr<Clock> clock, QObject *parent)
+    : QObject(parent),
+      keychainStore_(std::make_unique<ConfigurationKeychainStore>(std::move(itemStore))),
+      defaults_(std::move(defaults)),
+      clock_(std::move(clock)),
+      firstRunSettings_(firstRunSettingsFor(locale))
+{
+    const QVariant accepted = defaults_->value(kAcceptedTermsVersionKey);
+    if (accepted.isValid() && !accepted.isNull()) {
+        acceptedTermsVersion_ = accepted.toString().toStdString();
+    }
+}
+
+ConfigurationManager::~ConfigurationManager() = default;
+
+ConfigurationManager &ConfigurationManager::shared()
+{
+    // Lives for the whole run; never destroyed after the application object is gone.
+    static ConfigurationManager *instance = new ConfigurationManager(
+        std::make_shared<KeychainItemStore>(QString::fromLatin1(ConfigurationKeychainStore::kService),
+                                            QString::fromLatin1(ConfigurationKeychainStore::kAccount)),
+        std::make_shared<QSettings>(QStringLiteral("Quillby"), QStringLiteral("Quillby")), QLocale::system());
+    return *instance;
+}
+
+void ConfigurationManager::setHasCompletedOnboarding(bool completed)
+{
+    hasCompletedOnboarding_ = completed;
+    emit hasCompletedOnboardingChanged(completed);
+}
+
+AppSettings ConfigurationManager::appSettings() const
+{
+    return configuration_ ? configuration_->app : firstRunSettings_;
+}
+
+std::string ConfigurationManager::measurementUnit() const
+{
+    return appSettings().measurementUnit;
+}
+
+int ConfigurationManager::graphTimeWindowHours() const
+{
+    if (!configuration_) {
+        return 6;
+    }
+    return configuration_->app.graphTimeWindowHours.value_or(6);
+}
+
+bool ConfigurationManager::hasAcceptedCurrentTerms() const
+{
+    return acceptedTermsVersion_ == kCurrentTermsVersion;
+}
+
+void ConfigurationManager::acceptCurrentTerms()
+{
+    if (hasAcceptedCurrentTerms()) {
+        return;
+    }
+    defaults_->setValue(kAcceptedTermsVersionKey, QString::fromStdString(kCurrentTermsVersion));
+    defaults::writeDate(*defaults_, kTermsAcceptedAtKey, clock_->now());
+    defaults_->sync();
+    acceptedTermsVersion_ = kCurrentTermsVersion;
+    emit acceptedTermsVersionChanged(acceptedTermsVersion_);
+}
+
+void ConfigurationManager::publishConfiguration(AppConfiguration configuration)
+{
+    configuration_ = std::move(configuration);
+    emit configurationChanged(configuration_);
+}
+
+// MARK: Loading
+
+QCoro::Task<void> ConfigurationManager::loadConfiguration()
+{
+    if (configuration_ && !configurationLoadFailed_) {
+        co_return;
+    }
+    std::shared_ptr<Chain> load = loadTask_;
+    if (!load) {
+        load = std::make_shared<Chain>();
+        loadTask_ = load;
+        runLoad();   // runs on by itself; finishes `load`
+    }
+    co_await load->future;
+}
+
+QCoro::Task<void> ConfigurationManager::runLoad()
+{
+    QPointer<ConfigurationManager> guard(this);
+    std::shared_ptr<Chain> load = loadTask_;
+    const ConfigurationKeychainStore::LoadOutcome outcome = co_await keychainStore_->load();
+    if (!guard) {
+        load->finish();
+        co_return;
+    }
+    switch (outcome.kind) {
+    case ConfigurationKeychainStore::LoadOutcome::Kind::found:
+        configurationLoadFailed_ = false;
+        publishConfiguration(outcome.configuration);
+        break;
+    case ConfigurationKeychainStore::LoadOutcome::Kind::failure:
+        configurationLoadFailed_ = true;
+        logger_.warning("Failed to load configuration: " + outcome.failureText);
+        publishConfiguration(AppConfiguration{GlucoseAccountConfiguration::empty(), AppSettings::defaults()});
+        break;
+    case ConfigurationKeychainStore::LoadOutcome::Kind::notFound:
+        configurationLoadFailed_ = false;
+        publishConfiguration(AppConfiguration{GlucoseAccountConfiguration::empty(), firstRunSettings_});
+        break;
+    }
+    if (loadTask_ == load) {
+        loadTask_.reset();
+    }
+    load->finish();
+}
+
+QCoro::Task<AppConfiguration> ConfigurationManager::requireConfiguration()
+{
+    if (!configuration_ || configurationLoadFailed_) {
+        co_await loadConfiguration();
+    }
+    if (configuration_ && !configurationLoadFailed_) {
+        // QCoro moves from a non-const lvalue given to co_return: hand it a copy.
+        AppConfiguration loaded = *configuration_;
+        co_return loaded;
+    }
+    throw ConfigurationError::invalidConfiguration();
+}
+
+// MARK: Updates
+
+QCoro::Task<void> ConfigurationManager::updateConfiguration(Transform transform, std::stop_token stop)
+{
+    // Taking the predecessor and storing the new tail happen in this one main-thread step,
+    // before anything is awaited, so updates run in the order of the calls.
+    std::shared_ptr<Chain> predecessor = mutationTask_;
+    auto self = std::make_shared<Chain>();
+    mutationTask_ = self;
+    co_await runUpdate(std::move(predecessor), std::move(self), std::move(transform), std::move(stop));
+}
+
+QCoro::Task<void> ConfigurationManager::runUpdate(std::shared_ptr<Chain> predecessor, std::shared_ptr<Chain> self,
+                                                  Transform transform, std::stop_token stop)
+{
+    QPointer<ConfigurationManager> guard(this);
+    std::exception_ptr failure;
+    try {
+        if (predecessor) {
+            co_await predecessor->future;   // never fails
+        }
+        if (!guard || stop.stop_requested()) {
+            throw OperationCancelledError();
+        }
+        const AppConfiguration current = co_await requireConfiguration();
+        if (!guard || stop.stop_requested()) {
+            throw OperationCancelledError();
+        }
+        const AppConfiguration next = transform(current).normalized();
+        co_await keychainStore_->save(next, stop);
+        if (!guard) {
+            throw OperationCancelledError();
+        }
+        configurationLoadFailed_ = false;
+        publishConfiguration(next);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // A failed update does not stop the ones after it.
+    if (guard && mutationTask_ == self) {
+        mutationTask_.reset();
+    }
+    self->finish();
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+// MARK: Builders
+
+AppConfiguration ConfigurationManager::configurationWithAccount(const std::optional<AppConfiguration> &current,
+                                                                const GlucoseAccountConfiguration &account,
+                                                                const std::string &measurementUnit)
+{
+    AppSettings settings = current ? current->app : AppSettings::defaults();
+    settings.measurementUnit = measurementUnit;
+    return AppConfiguration{account, settings};
+}
+
+AppConfiguration ConfigurationManager::configurationReplacingSettings(const std::optional<AppConfiguration> &current,
+                                                                      const AppSettings &settings)
+{
+    return AppConfiguration{current ? current->account : GlucoseAccountConfiguration::empty(), settings};
+}
+
+AppConfiguration ConfigurationManager::configurationClearingAccountOf(const std::optional<AppConfiguration> &current)
+{
+    return AppConfiguration{GlucoseAccountConfiguration::empty(), current ? current->app : AppSettings::defaults()};
+}
+
+} // namespace quillby

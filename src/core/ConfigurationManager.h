@@ -1,0 +1,131 @@
+#pragma once
+
+#include "core/AppConfiguration.h"
+#include "core/Clock.h"
+#include "core/ConfigurationKeychainStore.h"
+#include "core/KeychainItemStoring.h"
+#include "core/ScopedLogger.h"
+
+#include <QLocale>
+#include <QObject>
+#include <QSettings>
+
+#include <QCoroTask>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+
+namespace quillby {
+
+// The one owner of the user configuration and of the terms-of-use acceptance, on the main
+// thread. It loads the configuration once from its keyring item, publishes it through signals,
+// and applies changes one at a time: each change is computed from the current configuration,
+// normalized, saved, and only then published. Every member is used on the main thread only.
+class ConfigurationManager : public QObject {
+    Q_OBJECT
+public:
+    // A change: from the current configuration (absent when none) to the one to store.
+    using Transform = std::function<AppConfiguration(const std::optional<AppConfiguration> &)>;
+
+    static inline const std::string kCurrentTermsVersion = "2026-10-07";
+    // QSettings keys.
+    static inline const QString kAcceptedTermsVersionKey = QStringLiteral("QuillbyAcceptedTermsVersion");
+    static inline const QString kTermsAcceptedAtKey = QStringLiteral("QuillbyTermsAcceptedAt");
+    static inline const QString kOnboardingCompletedKey = QStringLiteral("QuillbyOnboardingCompleted");
+
+    // Does not load. `locale` chooses the first-run unit (its territory).
+    ConfigurationManager(std::shared_ptr<KeychainItemStoring> itemStore, std::shared_ptr<QSettings> defaults,
+                         const QLocale &locale, std::shared_ptr<Clock> clock = SystemClock::shared(),
+                         QObject *parent = nullptr);
+    ~ConfigurationManager() override;
+
+    // The instance for the whole run: the real keyring item (service "Quillby", account
+    // "configuration"), QSettings("Quillby", "Quillby") and the system locale. Made on first use.
+    static ConfigurationManager &shared();
+
+    // --- Published state (each has a *Changed signal, emitted after the value is set) ---
+    const std::optional<AppConfiguration> &configuration() const { return configuration_; }
+    bool hasCompletedOnboarding() const { return hasCompletedOnboarding_; }
+    void setHasCompletedOnboarding(bool completed);
+    const std::optional<std::string> &acceptedTermsVersion() const { return acceptedTermsVersion_; }
+
+    // True when the last load found an item it could not read or decode.
+    bool configurationLoadFailed() const { return configurationLoadFailed_; }
+
+    // The user defaults the manager was made with (onboarding writes its flag here).
+    QSettings &defaults() const { return *defaults_; }
+    const std::shared_ptr<QSettings> &defaultsPointer() const { return defaults_; }
+
+    // AppSettings::defaults() with "mg/dL" for regions that use it, else "mmol/L".
+    const AppSettings &firstRunSettings() const { return firstRunSettings_; }
+    // The loaded settings, or the first-run settings while none is loaded.
+    AppSettings appSettings() const;
+    // The unit symbol of appSettings().
+    std::string measurementUnit() const;
+    // The loaded graph window in hours; 6 when absent or nothing is loaded.
+    int graphTimeWindowHours() const;
+
+    // --- Terms of use ---
+    bool hasAcceptedCurrentTerms() const;
+    // Stores the current version and the acceptance date, then publishes; no-op when the
+    // current terms are already accepted.
+    void acceptCurrentTerms();
+
+    // --- Loading and updates ---
+    // Ensures one load has run; concurrent calls share one keyring read. Never throws.
+    QCoro::Task<void> loadConfiguration();
+    // The loaded configuration, loading first when needed; throws
+    // ConfigurationError::invalidConfiguration when none can be had.
+    QCoro::Task<AppConfiguration> requireConfiguration();
+    // Applies `transform` after every earlier update, normalizes, saves and publishes.
+    // Throws ConfigurationError (invalidConfiguration while the stored item is unreadable,
+    // keychainError when the write fails) or OperationCancelledError when `stop` was
+    // requested before the write started. Nothing is published unless the save succeeded.
+    QCoro::Task<void> updateConfiguration(Transform transform, std::stop_token stop = {});
+
+    // --- Configuration builders (transforms for updateConfiguration) ---
+    // The given account with the current settings (AppSettings::defaults() when none) whose
+    // unit is replaced by `measurementUnit`.
+    static AppConfiguration configurationWithAccount(const std::optional<AppConfiguration> &current,
+                                                     const GlucoseAccountConfiguration &account,
+                                                     const std::string &measurementUnit);
+    // The current account (or the empty account) with the given settings.
+    static AppConfiguration configurationReplacingSettings(const std::optional<AppConfiguration> &current,
+                                                           const AppSettings &settings);
+    // The empty account with the current settings (AppSettings::defaults() when none).
+    // Used by sign-out and by clearing the stored credentials.
+    static AppConfiguration configurationClearingAccountOf(const std::optional<AppConfiguration> &current);
+    static AppConfiguration configurationClearingCredentials(const std::optional<AppConfiguration> &current)
+    {
+        return configurationClearingAccountOf(current);
+    }
+
+signals:
+    void configurationChanged(const std::optional<quillby::AppConfiguration> &configuration);
+    void hasCompletedOnboardingChanged(bool completed);
+    void acceptedTermsVersionChanged(const std::optional<std::string> &version);
+
+private:
+    struct Chain;
+    QCoro::Task<void> runLoad();
+    QCoro::Task<void> runUpdate(std::shared_ptr<Chain> predecessor, std::shared_ptr<Chain> self,
+                                Transform transform, std::stop_token stop);
+    void publishConfiguration(AppConfiguration configuration);
+
+    ScopedLogger logger_{"ConfigurationManager"};
+    std::unique_ptr<ConfigurationKeychainStore> keychainStore_;
+    std::shared_ptr<QSettings> defaults_;
+    std::shared_ptr<Clock> clock_;
+    AppSettings firstRunSettings_;
+    std::shared_ptr<Chain> loadTask_;       // the load in progress
+    bool configurationLoadFailed_ = false;
+    std::shared_ptr<Chain> mutationTask_;   // the tail of the chain of updates
+    std::optional<AppConfiguration> configuration_;
+    bool hasCompletedOnboarding_ = false;
+    std::optional<std::string> acceptedTermsVersion_;
+};
+
+} // namespace quillby

@@ -1,0 +1,287 @@
+#include "providers/DexcomAPI.h"
+
+#include "providers/HttpExchange.h"
+
+#include <QNetworkRequest>
+#include <QStringDecoder>
+#include <QUrl>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quillby {
+
+namespace {
+
+constexpr const char *kZeroUUID = "00000000-0000-0000-0000-000000000000";
+constexpr const char *kCheckCredentials = "Please check your credentials.";
+
+std::string jsonText(const nlohmann::json &body)
+{
+    return body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+} // namespace
+
+DexcomAPI::DexcomAPI(std::string username, std::string password, std::string region,
+                     DexcomAPIOptions options)
+    : baseURLs_(options.baseURLs.empty() ? defaultBaseURLs() : std::move(options.baseURLs)),
+      region_(std::move(region)), username_(std::move(username)), password_(std::move(password)),
+      session_(options.session), requestTimeout_(options.requestTimeout)
+{
+    if (!session_) {
+        ownSession_ = std::make_unique<QNetworkAccessManager>();
+        session_ = ownSession_.get();
+    }
+}
+
+DexcomAPI::~DexcomAPI() = default;
+
+std::map<std::string, std::string> DexcomAPI::defaultBaseURLs()
+{
+    return {
+        {"us", "https://share2.dexcom.com/ShareWebServices/Services"},
+        {"ous", "https://shareous1.dexcom.com/ShareWebServices/Services"},
+        {"jp", "https://share.dexcom.jp/ShareWebServices/Services/"},
+    };
+}
+
+std::map<std::string, std::string> DexcomAPI::baseURLsAt(const std::string &origin)
+{
+    return {
+        {"us", origin + "/ShareWebServices/Services"},
+        {"ous", origin + "/ShareWebServices/Services"},
+        {"jp", origin + "/ShareWebServices/Services/"},
+    };
+}
+
+std::optional<std::string> DexcomAPI::applicationId(const std::string &region)
+{
+    if (region == "us" || region == "ous") {
+        return "7b2e4c91-5a0f-4d38-b6e1-3c9f28a4d750";
+    }
+    if (region == "jp") {
+        return "e41f0a6c-92d7-4b5e-8c03-6da1f7b29e84";
+    }
+    return std::nullopt;
+}
+
+std::pair<const char *, const char *> DexcomAPI::pathAndName(Endpoint endpoint)
+{
+    switch (endpoint) {
+    case Endpoint::authenticatePublisherAccount:
+        return {"General/AuthenticatePublisherAccount", "AuthenticatePublisherAccount"};
+    case Endpoint::loginPublisherAccountById:
+        return {"General/LoginPublisherAccountById", "LoginPublisherAccountById"};
+    case Endpoint::readLatestGlucoseValues:
+        break;
+    }
+    return {"Publisher/ReadPublisherLatestGlucoseValues", "ReadPublisherLatestGlucoseValues"};
+}
+
+QUrl DexcomAPI::endpointURL(Endpoint endpoint) const
+{
+    const auto found = baseURLs_.find(region_);
+    if (found == baseURLs_.end()) {
+        throw DexcomError::invalidRegion();
+    }
+    std::string base = found->second;
+    if (!base.empty() && base.back() == '/') {
+        base.pop_back();
+    }
+    const auto [path, name] = pathAndName(endpoint);
+    const QUrl url(QString::fromStdString(base + "/" + path), QUrl::StrictMode);
+    if (!isAllowedServiceURL(url)) {
+        throw DexcomError::invalidURL(name);
+    }
+    return url;
+}
+
+QCoro::Task<QByteArray> DexcomAPI::checkResponse(Endpoint endpoint, QByteArray body, std::stop_token stop)
+{
+    QNetworkRequest request(endpointURL(endpoint));
+    request.setRawHeader("Content-Type", "application/json");
+    request.setRawHeader("Accept", "application/json");
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+
+    const HttpReply reply = co_await sendHttpRequest(session_, request, "POST", body, requestTimeout_, stop);
+    if (!reply.isHttp) {
+        throw DexcomError::invalidResponse();
+    }
+    if (reply.status >= 200 && reply.status <= 299) {
+        co_return reply.body;
+    }
+    if (reply.status == 401 || reply.status == 403) {
+        sessionId_.reset();
+        accountId_.reset();
+        throw DexcomError::sessionExpired();
+    }
+    if (reply.status == 429 || (reply.status >= 500 && reply.status <= 599)) {
+        throw DexcomError::serverError(reply.status);
+    }
+    throw DexcomError::invalidResponse();
+}
+
+QCoro::Task<QByteArray> DexcomAPI::send(QByteArray body, std::stop_token stop)
+{
+    try {
+        co_return co_await checkResponse(Endpoint::readLatestGlucoseValues, body, stop);
+    } catch (const DexcomError &error) {
+        if (error.kind == DexcomError::Case::serverError && error.status == 500) {
+            sessionId_.reset();
+            accountId_.reset();
+            throw DexcomError::sessionExpired();
+        }
+        throw;
+    }
+}
+
+std::string DexcomAPI::identifierFromReply(const QByteArray &body)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString text = decoder.decode(body);
+    if (decoder.hasError()) {
+        throw DexcomError::invalidResponse();
+    }
+    std::string value = text.toStdString();
+    const auto first = value.find_first_not_of('"');
+    if (first == std::string::npos) {
+        return {};
+    }
+    const auto last = value.find_last_not_of('"');
+    return value.substr(first, last - first + 1);
+}
+
+QCoro::Task<std::string> DexcomAPI::authenticatePublisherAccount(std::string applicationId,
+                                                                 std::stop_token stop)
+{
+    nlohmann::json body = {
+        {"applicationId", applicationId}, {"accountName", username_}, {"password", password_}};
+    QByteArray reply;
+    try {
+        reply = co_await checkResponse(Endpoint::authenticatePublisherAccount,
+                                       QByteArray::fromStdString(jsonText(body)), stop);
+    } catch (const DexcomError &error) {
+        if (error.kind == DexcomError::Case::sessionExpired) {
+            throw DexcomError::authenticationFailed(kCheckCredentials);
+        }
+        throw;
+    }
+    const std::string accountId = identifierFromReply(reply);
+    if (accountId.empty() || accountId == kZeroUUID) {
+        throw DexcomError::authenticationFailed(kCheckCredentials);
+    }
+    co_return accountId;
+}
+
+QCoro::Task<std::string> DexcomAPI::loginPublisherAccount(std::string accountId,
+                                                          std::string applicationId, std::stop_token stop)
+{
+    nlohmann::json body = {
+        {"applicationId", applicationId}, {"accountId", accountId}, {"password", password_}};
+    QByteArray reply;
+    try {
+        reply = co_await checkResponse(Endpoint::loginPublisherAccountById,
+                                       QByteArray::fromStdString(jsonText(body)), stop);
+    } catch (const DexcomError &error) {
+        if (error.kind == DexcomError::Case::sessionExpired) {
+            throw DexcomError::loginFailed(kCheckCredentials);
+        }
+        throw;
+    }
+    const std::string sessionId = identifierFromReply(reply);
+    if (sessionId.empty() || sessionId == kZeroUUID) {
+        throw DexcomError::loginFailed("Unable to start a Dexcom session.");
+    }
+    co_return sessionId;
+}
+
+QCoro::Task<void> DexcomAPI::signIn(std::stop_token stop)
+{
+    const auto first = username_.find_first_not_of(" \t\n\r\v\f");
+    if (first == std::string::npos) {
+        throw DexcomError::authenticationFailed("Username is required");
+    }
+    if (password_.empty()) {
+        throw DexcomError::authenticationFailed("Password is required");
+    }
+    const auto appId = applicationId(region_);
+    if (!appId) {
+        throw DexcomError::invalidRegion();
+    }
+    accountId_ = co_await authenticatePublisherAccount(*appId, stop);
+    sessionId_ = co_await loginPublisherAccount(*accountId_, *appId, stop);
+}
+
+QCoro::Task<void> DexcomAPI::authenticate(std::stop_token stop)
+{
+    auto keepAlive = weak_from_this().lock();
+    auto turn = co_await queue_.acquire(stop);
+    co_await signIn(stop);
+}
+
+QCoro::Task<GlucoseReadings> DexcomAPI::fetchLatestReadings(std::stop_token stop)
+{
+    auto keepAlive = weak_from_this().lock();
+    auto turn = co_await queue_.acquire(stop);
+
+    if (!sessionId_ || !accountId_) {
+        co_await signIn(stop);
+    }
+    if (!sessionId_) {
+        throw DexcomError::sessionExpired();
+    }
+    const nlohmann::json body = {{"sessionId", *sessionId_}, {"minutes", 1440}, {"maxCount", 288}};
+    const QByteArray reply = co_await send(QByteArray::fromStdString(jsonText(body)), stop);
+
+    nlohmann::json parsed;
+    try {
+        parsed = nlohmann::json::parse(reply.constData(), reply.constData() + reply.size());
+    } catch (const nlohmann::json::exception &) {
+        throw DexcomError::parsingFailed("The reply is not valid JSON.");
+    }
+    const auto notArray = DexcomError::parsingFailed("Expected an array of glucose readings");
+    if (!parsed.is_array()) {
+        throw notArray;
+    }
+    for (const auto &record : parsed) {
+        if (!record.is_object()) {
+            throw notArray;
+        }
+    }
+
+    GlucoseReadings readings;
+    readings.reserve(parsed.size());
+    for (const auto &record : parsed) {
+        GlucoseReading reading = GlucoseReading::fromDexcomJSON(record);
+        // A value of zero, below zero or not finite is no glucose reading.
+        if (!std::isfinite(reading.mgdL) || !(reading.mgdL > 0)) {
+            throw GlucoseReadingError(GlucoseReadingError::Case::invalidFormat);
+        }
+        readings.push_back(std::move(reading));
+    }
+    std::reverse(readings.begin(), readings.end());
+    co_return removeCloseDuplicates(readings);
+}
+
+GlucoseReadings DexcomAPI::removeCloseDuplicates(const GlucoseReadings &readings)
+{
+    GlucoseReadings kept;
+    kept.reserve(readings.size());
+    for (const auto &reading : readings) {
+        if (!kept.empty()) {
+            const GlucoseReading &last = kept.back();
+            const double gap = reading.date - last.date;
+            if (gap >= 0 && gap <= 30 && reading.mgdL == last.mgdL &&
+                reading.trendString == last.trendString) {
+                continue;
+            }
+        }
+        kept.push_back(reading);
+    }
+    return kept;
+}
+
+} // namespace quillby

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "core/AppError.h"
+
+#include <string>
+
+namespace quillby {
+
+// Errors of the Dexcom Share client. what() is the user text.
+class DexcomError : public AppError {
+public:
+    enum class Case {
+        invalidURL,            // detail: endpoint name
+        authenticationFailed,  // detail: reason
+        loginFailed,           // detail: reason
+        parsingFailed,         // detail: reason
+        serverError,           // status: HTTP status
+        invalidRegion,
+        sessionExpired,
+        noReadingsAvailable,
+        invalidResponse,
+    };
+
+    static DexcomError invalidURL(const std::string &endpointName);
+    static DexcomError authenticationFailed(const std::string &reason);
+    static DexcomError loginFailed(const std::string &reason);
+    static DexcomError parsingFailed(const std::string &reason);
+    static DexcomError serverError(int status);
+    static DexcomError invalidRegion();
+    static DexcomError sessionExpired();
+    static DexcomError noReadingsAvailable();
+    static DexcomError invalidResponse();
+
+    Case kind;
+    std::string detail;   // endpoint name or reason, empty for the other cases
+    int status = 0;       // HTTP status of serverError
+
+private:
+    DexcomError(Case kind, std::string detail, int status, const std::string &message);
+};
+
+} // namespace quillby

@@ -1,0 +1,418 @@
+#include "core/ConfigurationManager.h"
+#include "core/KeychainItemStore.h"
+#include "core/OperationCancelledError.h"
+#include "core/UserDefaults.h"
+
+#include "fakes/FakeClock.h"
+#include "fakes/FakeKeychainItemStore.h"
+#include "fakes/TaskRunner.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <vector>
+
+namespace quillby {
+namespace {
+
+// Counts a signal's emissions and keeps the arguments of the last one.
+template <typename... Args>
+struct Emissions {
+    template <typename Sender, typename Signal>
+    Emissions(Sender *sender, Signal signal)
+    {
+        QObject::connect(sender, signal, sender, [this](const Args &...args) {
+            ++count;
+            last = std::make_tuple(args...);
+        });
+    }
+    int count = 0;
+    std::optional<std::tuple<std::decay_t<Args>...>> last;
+};
+
+using test::FakeKeychainItemStore;
+using test::runTask;
+using nlohmann::json;
+
+class ConfigurationManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(directory.isValid());
+        ScopedLogger::setSinkForTesting([this](int, const std::string &line) {
+            std::lock_guard lock(logMutex);
+            logLines.push_back(line);
+        });
+    }
+    void TearDown() override { ScopedLogger::setSinkForTesting(nullptr); }
+
+    std::shared_ptr<QSettings> makeDefaults()
+    {
+        return std::make_shared<QSettings>(directory.filePath(QStringLiteral("Quillby.conf")), QSettings::IniFormat);
+    }
+
+    std::unique_ptr<ConfigurationManager> makeManager(QLocale locale = QLocale(QLocale::English, QLocale::UnitedStates))
+    {
+        if (!defaults) {
+            defaults = makeDefaults();
+        }
+        return std::make_unique<ConfigurationManager>(store, defaults, locale, clock);
+    }
+
+    static AppConfiguration storedAccountConfiguration()
+    {
+        AppConfiguration configuration;
+        configuration.account.username = "person@example.com";
+        configuration.account.password = "secret";
+        configuration.account.region = "us";
+        configuration.app.measurementUnit = "mg/dL";
+        configuration.app.lowGlucoseThreshold = 70;
+        configuration.app.highGlucoseThreshold = 180;
+        return configuration;
+    }
+
+    std::optional<AppConfiguration> storedConfiguration() const
+    {
+        const auto bytes = store->storedBytes();
+        if (!bytes) {
+            return std::nullopt;
+        }
+        return AppConfiguration::decode(bytes->toStdString());
+    }
+
+    std::vector<std::string> logged()
+    {
+        std::lock_guard lock(logMutex);
+        return logLines;
+    }
+
+    QTemporaryDir directory;
+    std::shared_ptr<FakeKeychainItemStore> store = std::make_shared<FakeKeychainItemStore>();
+    std::shared_ptr<QSettings> defaults;
+    std::shared_ptr<test::FakeClock> clock = std::make_shared<test::FakeClock>(1'800'000'000.0);
+    std::mutex logMutex;
+    std::vector<std::string> logLines;
+};
+
+ConfigurationManager::Transform settingUsername(std::string suffix)
+{
+    return [suffix](const std::optional<AppConfiguration> &current) {
+        AppConfiguration next = current.value_or(AppConfiguration{});
+        next.account.username += suffix;
+        return next;
+    };
+}
+
+TEST_F(ConfigurationManagerTest, StartsUnloadedWithFirstRunSettings)
+{
+    auto manager = makeManager();
+    EXPECT_FALSE(manager->configuration());
+    EXPECT_FALSE(manager->configurationLoadFailed());
+    EXPECT_FALSE(manager->hasCompletedOnboarding());
+    EXPECT_EQ(manager->appSettings().measurementUnit, "mg/dL");
+    EXPECT_EQ(manager->measurementUnit(), "mg/dL");
+    EXPECT_EQ(manager->graphTimeWindowHours(), 6);
+    EXPECT_EQ(store->readCount(), 0) << "construction does not load";
+}
+
+TEST_F(ConfigurationManagerTest, FirstRunPublishesEmptyAccountWithUnitByRegion)
+{
+    struct Case {
+        QLocale locale;
+        const char *unit;
+    };
+    const Case cases[] = {
+        {QLocale(QLocale::English, QLocale::UnitedStates), "mg/dL"},
+        {QLocale(QLocale::English, QLocale::UnitedKingdom), "mmol/L"},
+        {QLocale(QLocale::Japanese, QLocale::Japan), "mg/dL"},
+        {QLocale::c(), "mmol/L"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.locale.name().toStdString());
+        auto manager = makeManager(c.locale);
+        Emissions<std::optional<AppConfiguration>> published(manager.get(), &ConfigurationManager::configurationChanged);
+        runTask(manager->loadConfiguration());
+        ASSERT_TRUE(manager->configuration());
+        EXPECT_EQ(manager->configuration()->account, GlucoseAccountConfiguration::empty());
+        EXPECT_EQ(manager->configuration()->account.region, "ous");
+        EXPECT_EQ(manager->configuration()->app.measurementUnit, c.unit);
+        EXPECT_FALSE(manager->configurationLoadFailed());
+        EXPECT_FALSE(manager->configuration()->account.isComplete());
+        EXPECT_EQ(published.count, 1);
+    }
+    EXPECT_FALSE(store->storedBytes()) << "a load never writes";
+}
+
+TEST_F(ConfigurationManagerTest, LoadsStoredConfigurationOnce)
+{
+    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    auto manager = makeManager();
+    // Two loads at the same time share one keyring read.
+    auto first = manager->loadConfiguration();
+    auto second = manager->loadConfiguration();
+    runTask(std::move(first));
+    runTask(std::move(second));
+    EXPECT_EQ(store->readCount(), 1);
+    ASSERT_TRUE(manager->configuration());
+    EXPECT_EQ(*manager->configuration(), storedAccountConfiguration());
+    EXPECT_EQ(manager->appSettings(), storedAccountConfiguration().app);
+    // Loaded: later loads return at once.
+    runTask(manager->loadConfiguration());
+    EXPECT_EQ(runTask(manager->requireConfiguration()), storedAccountConfiguration());
+    EXPECT_EQ(store->readCount(), 1);
+}
+
+TEST_F(ConfigurationManagerTest, LoadFailuresPublishDefaultsAndLogTheReason)
+{
+    struct Case {
+        const char *name;
+        void (*arrange)(FakeKeychainItemStore &);
+        std::string logPrefix;
+    };
+    const Case cases[] = {
+        {"keyring status", [](FakeKeychainItemStore &s) { s.setReadFailure(keychain_status::timedOut); },
+         "[app/ConfigurationManager] Failed to load configuration: keychain read failed (status -25309)"},
+        {"not decodable", [](FakeKeychainItemStore &s) { s.setStoredBytes("{\"account\":{}}"); },
+         "[app/ConfigurationManager] Failed to load configuration: stored configuration could not be decoded: "},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        store = std::make_shared<FakeKeychainItemStore>();
+        c.arrange(*store);
+        {
+            std::lock_guard lock(logMutex);
+            logLines.clear();
+        }
+        auto manager = makeManager(QLocale(QLocale::English, QLocale::UnitedStates));
+        runTask(manager->loadConfiguration());
+        EXPECT_TRUE(manager->configurationLoadFailed());
+        ASSERT_TRUE(manager->configuration());
+        EXPECT_EQ(manager->configuration()->account, GlucoseAccountConfiguration::empty());
+        EXPECT_EQ(manager->configuration()->app, AppSettings::defaults()) << "mmol/L whatever the region";
+        const auto lines = logged();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind(c.logPrefix, 0), 0u) << lines[0];
+
+        // While the item stays unreadable, updates fail and never overwrite it.
+        try {
+            runTask(manager->updateConfiguration(settingUsername("x")));
+            ADD_FAILURE() << "update succeeded";
+        } catch (const ConfigurationError &error) {
+            EXPECT_EQ(error.kind, ConfigurationError::Case::invalidConfiguration);
+            EXPECT_STREQ(error.what(), "Invalid configuration data");
+        }
+        EXPECT_EQ(store->writeCount(), 0);
+        EXPECT_EQ(store->readCount(), 2) << "the update retried the load";
+        EXPECT_THROW(runTask(manager->requireConfiguration()), ConfigurationError);
+    }
+}
+
+TEST_F(ConfigurationManagerTest, LoadAfterFailureReadsAgainAndRecovers)
+{
+    store->failNextRead(keychain_status::authFailed);
+    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    auto manager = makeManager();
+    runTask(manager->loadConfiguration());
+    EXPECT_TRUE(manager->configurationLoadFailed());
+    runTask(manager->loadConfiguration());
+    EXPECT_FALSE(manager->configurationLoadFailed());
+    EXPECT_EQ(*manager->configuration(), storedAccountConfiguration());
+    EXPECT_EQ(store->readCount(), 2);
+}
+
+TEST_F(ConfigurationManagerTest, UpdateNormalizesSavesThenPublishes)
+{
+    auto manager = makeManager();
+    std::vector<AppConfiguration> seen;
+    QObject::connect(manager.get(), &ConfigurationManager::configurationChanged, manager.get(),
+                     [&](const std::optional<AppConfiguration> &c) {
+                         ASSERT_TRUE(c);
+                         seen.push_back(*c);
+                     });
+    runTask(manager->updateConfiguration([](const std::optional<AppConfiguration> &current) {
+        AppConfiguration next = *current;   // the first run's configuration, loaded by the update
+        next.app.lowGlucoseThreshold = 3.9;
+        next.app.highGlucoseThreshold = 10;
+        next.app.graphTimeWindowHours = 2;
+        return next;
+    }));
+    ASSERT_EQ(seen.size(), 2u) << "load, then update";
+    EXPECT_EQ(seen[1].app.lowGlucoseThreshold, 70);
+    EXPECT_EQ(seen[1].app.highGlucoseThreshold, 180);
+    EXPECT_EQ(seen[1].app.graphTimeWindowHours, 6);
+    EXPECT_EQ(seen[1].app.measurementUnit, "mg/dL");
+    EXPECT_EQ(*manager->configuration(), seen[1]);
+    // Stored exactly as encoded, keys in the documented order.
+    EXPECT_EQ(store->storedBytes()->toStdString(), seen[1].encode());
+}
+
+TEST_F(ConfigurationManagerTest, UpdatesRunInCallOrderAndAFailureDoesNotStopTheNext)
+{
+    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    store->failNextWrite(keychain_status::success);
+    store->failNextWrite(keychain_status::authFailed);
+    auto manager = makeManager();
+    Emissions<std::optional<AppConfiguration>> published(manager.get(), &ConfigurationManager::configurationChanged);
+
+    auto first = manager->updateConfiguration(settingUsername("+a"));
+    auto second = manager->updateConfiguration(settingUsername("+b"));
+    auto third = manager->updateConfiguration(settingUsername("+c"));
+    runTask(std::move(first));
+    try {
+        runTask(std::move(second));
+        ADD_FAILURE() << "second update succeeded";
+    } catch (const ConfigurationError &error) {
+        EXPECT_EQ(error.kind, ConfigurationError::Case::keychainError);
+        EXPECT_EQ(error.status, keychain_status::authFailed);
+        EXPECT_STREQ(error.what(), "Keyring error: -25293");
+    }
+    runTask(std::move(third));
+
+    EXPECT_EQ(manager->configuration()->account.username, "person@example.com+a+c");
+    EXPECT_EQ(storedConfiguration()->account.username, "person@example.com+a+c");
+    EXPECT_EQ(store->readCount(), 1);
+    EXPECT_EQ(store->writeCount(), 3);
+    ASSERT_EQ(published.count, 3) << "load, first, third";
+}
+
+TEST_F(ConfigurationManagerTest, FailedSaveLeavesPublishedConfiguration)
+{
+    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    auto manager = makeManager();
+    runTask(manager->loadConfiguration());
+    store->setWriteFailure(keychain_status::notAvailable);
+    Emissions<std::optional<AppConfiguration>> published(manager.get(), &ConfigurationManager::configurationChanged);
+    EXPECT_THROW(runTask(manager->updateConfiguration(settingUsername("x"))), ConfigurationError);
+    EXPECT_EQ(published.count, 0);
+    EXPECT_EQ(*manager->configuration(), storedAccountConfiguration());
+    EXPECT_EQ(*storedConfiguration(), storedAccountConfiguration());
+}
+
+TEST_F(ConfigurationManagerTest, TransformErrorReachesCallerAndChainGoesOn)
+{
+    auto manager = makeManager();
+    EXPECT_THROW(runTask(manager->updateConfiguration(
+                     [](const std::optional<AppConfiguration> &) -> AppConfiguration { throw std::runtime_error("no"); })),
+                 std::runtime_error);
+    runTask(manager->updateConfiguration(settingUsername("ok")));
+    EXPECT_EQ(manager->configuration()->account.username, "ok");
+}
+
+TEST_F(ConfigurationManagerTest, CancelledBeforeTheWriteStopsWithoutSaving)
+{
+    auto manager = makeManager();
+    std::stop_source stop;
+    stop.request_stop();
+    EXPECT_THROW(runTask(manager->updateConfiguration(settingUsername("x"), stop.get_token())),
+                 OperationCancelledError);
+    EXPECT_EQ(store->writeCount(), 0);
+    runTask(manager->updateConfiguration(settingUsername("y")));
+    EXPECT_EQ(manager->configuration()->account.username, "y");
+}
+
+TEST_F(ConfigurationManagerTest, CancelledDuringTheWriteStillPublishes)
+{
+    auto manager = makeManager();
+    runTask(manager->loadConfiguration());
+    std::stop_source stop;
+    store->keyring().setBeforeWrite([&stop](const QByteArray &) { stop.request_stop(); });
+    runTask(manager->updateConfiguration(settingUsername("x"), stop.get_token()));
+    EXPECT_EQ(manager->configuration()->account.username, "x");
+    EXPECT_EQ(storedConfiguration()->account.username, "x");
+}
+
+TEST_F(ConfigurationManagerTest, OlderDexcomDocumentIsRewrittenInTheNewForm)
+{
+    const json older{{"dexcom", {{"username", "u"}, {"password", "p"}, {"region", "us"}}},
+                     {"app", {{"measurementUnit", "mg/dL"}, {"lowGlucoseThreshold", 70}, {"highGlucoseThreshold", 180}}}};
+    store->setStoredBytes(QByteArray::fromStdString(older.dump()));
+    auto manager = makeManager();
+    runTask(manager->loadConfiguration());
+    EXPECT_EQ(manager->graphTimeWindowHours(), 6) << "absent window shows as 6 hours";
+    EXPECT_FALSE(manager->configuration()->app.graphTimeWindowHours);
+    runTask(manager->updateConfiguration([](const std::optional<AppConfiguration> &c) { return *c; }));
+    const json saved = json::parse(store->storedBytes()->toStdString());
+    EXPECT_FALSE(saved.contains("dexcom"));
+    EXPECT_EQ(saved["account"]["username"], "u");
+    EXPECT_EQ(saved["account"]["provider"], "dexcom");
+    EXPECT_EQ(saved["app"]["graphTimeWindowHours"], 6);
+}
+
+TEST_F(ConfigurationManagerTest, TermsAcceptanceIsStoredOnce)
+{
+    defaults = makeDefaults();
+    defaults->setValue(ConfigurationManager::kAcceptedTermsVersionKey, QStringLiteral("2025-01-01"));
+    auto manager = makeManager();
+    EXPECT_EQ(manager->acceptedTermsVersion(), "2025-01-01");
+    EXPECT_FALSE(manager->hasAcceptedCurrentTerms());
+
+    Emissions<std::optional<std::string>> published(manager.get(), &ConfigurationManager::acceptedTermsVersionChanged);
+    manager->acceptCurrentTerms();
+    EXPECT_TRUE(manager->hasAcceptedCurrentTerms());
+    EXPECT_EQ(manager->acceptedTermsVersion(), "2026-10-07");
+    EXPECT_EQ(defaults->value(ConfigurationManager::kAcceptedTermsVersionKey).toString(), "2026-10-07");
+    EXPECT_EQ(defaults::readDate(*defaults, ConfigurationManager::kTermsAcceptedAtKey), 1'800'000'000.0);
+
+    clock->advance(3600);
+    manager->acceptCurrentTerms();
+    EXPECT_EQ(defaults::readDate(*defaults, ConfigurationManager::kTermsAcceptedAtKey), 1'800'000'000.0)
+        << "the date is written only once";
+    EXPECT_EQ(published.count, 1);
+
+    // A new manager over the same defaults reads the acceptance back.
+    EXPECT_TRUE(makeManager()->hasAcceptedCurrentTerms());
+}
+
+TEST_F(ConfigurationManagerTest, NoStoredTermsMeansNotAccepted)
+{
+    auto manager = makeManager();
+    EXPECT_FALSE(manager->acceptedTermsVersion());
+    EXPECT_FALSE(manager->hasAcceptedCurrentTerms());
+}
+
+TEST_F(ConfigurationManagerTest, OnboardingFlagIsPublished)
+{
+    auto manager = makeManager();
+    Emissions<bool> published(manager.get(), &ConfigurationManager::hasCompletedOnboardingChanged);
+    manager->setHasCompletedOnboarding(true);
+    EXPECT_TRUE(manager->hasCompletedOnboarding());
+    ASSERT_EQ(published.count, 1);
+    EXPECT_TRUE(std::get<0>(*published.last));
+    EXPECT_EQ(&manager->defaults(), defaults.get());
+}
+
+TEST(ConfigurationBuilders, BuildFromCurrentOrDefaults)
+{
+    GlucoseAccountConfiguration account;
+    account.provider = GlucoseProvider::libreLinkUp;
+    account.username = "u";
+    AppConfiguration current;
+    current.account.username = "old";
+    current.app.lowGlucoseThreshold = 80;
+
+    auto withAccount = ConfigurationManager::configurationWithAccount(current, account, "mg/dL");
+    EXPECT_EQ(withAccount.account, account);
+    EXPECT_EQ(withAccount.app.lowGlucoseThreshold, 80);
+    EXPECT_EQ(withAccount.app.measurementUnit, "mg/dL");
+    withAccount = ConfigurationManager::configurationWithAccount(std::nullopt, account, "mg/dL");
+    AppSettings expected = AppSettings::defaults();
+    expected.measurementUnit = "mg/dL";
+    EXPECT_EQ(withAccount.app, expected);
+
+    AppSettings settings;
+    settings.alertsEnabled = false;
+    EXPECT_EQ(ConfigurationManager::configurationReplacingSettings(current, settings),
+              (AppConfiguration{current.account, settings}));
+    EXPECT_EQ(ConfigurationManager::configurationReplacingSettings(std::nullopt, settings),
+              (AppConfiguration{GlucoseAccountConfiguration::empty(), settings}));
+
+    EXPECT_EQ(ConfigurationManager::configurationClearingAccountOf(current),
+              (AppConfiguration{GlucoseAccountConfiguration::empty(), current.app}));
+    EXPECT_EQ(ConfigurationManager::configurationClearingCredentials(std::nullopt),
+              (AppConfiguration{GlucoseAccountConfiguration::empty(), AppSettings::defaults()}));
+}
+
+} // namespace
+} // namespace quillby

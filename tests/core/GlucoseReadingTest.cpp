@@ -1,0 +1,191 @@
+#include "core/GlucoseReading.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace quillby {
+namespace {
+
+using nlohmann::json;
+
+GlucoseReadingError::Case dexcomError(const json &record)
+{
+    try {
+        GlucoseReading::fromDexcomJSON(record);
+    } catch (const GlucoseReadingError &error) {
+        return error.kind;
+    }
+    ADD_FAILURE() << "no error for " << record.dump();
+    return GlucoseReadingError::Case::invalidFormat;
+}
+
+TEST(GlucoseReadingDexcom, BuildsReadingFromRecord)
+{
+    const auto reading = GlucoseReading::fromDexcomJSON(
+        json{{"Value", 123}, {"Trend", "FortyFiveUp"}, {"ST", "/Date(1700000000000)/"}, {"WT", "/Date(1)/"}});
+    EXPECT_EQ(reading.mgdL, 123);
+    EXPECT_EQ(reading.trendString, "FortyFiveUp");
+    EXPECT_EQ(reading.trendArrow, "↗");
+    EXPECT_EQ(reading.date, 1700000000.0);
+    EXPECT_EQ(reading.sampleDuration, 300);
+    EXPECT_EQ(reading.source, GlucoseProvider::dexcom);
+}
+
+TEST(GlucoseReadingDexcom, TimestampCandidatesInOrder)
+{
+    struct Case {
+        json record;
+        double date;
+    };
+    const Case cases[] = {
+        // ST unusable, WT wins over DT.
+        {{{"ST", "yesterday"}, {"WT", "/Date(500)/"}, {"DT", "/Date(900+0100)/"}}, 0.5},
+        // No slashes, zone part ignored.
+        {{{"WT", "Date(500-0500)"}}, 0.5},
+        // Digits beyond the signed 64-bit range are skipped.
+        {{{"ST", "/Date(99999999999999999999)/"}, {"DT", "/Date(2000)/"}}, 2.0},
+        // A non-text candidate is skipped.
+        {{{"ST", 5}, {"WT", "/Date(3000)/"}}, 3.0},
+        // The largest 64-bit value still parses.
+        {{{"ST", "/Date(9223372036854775807)/"}}, 9223372036854775807.0 / 1000.0},
+    };
+    for (const auto &c : cases) {
+        json record = c.record;
+        record["Value"] = 100;
+        record["Trend"] = "Flat";
+        EXPECT_EQ(GlucoseReading::fromDexcomJSON(record).date, c.date) << record.dump();
+    }
+}
+
+TEST(GlucoseReadingDexcom, ErrorsInCheckOrderWithMessages)
+{
+    EXPECT_EQ(dexcomError(json::object()), GlucoseReadingError::Case::missingValue);
+    EXPECT_EQ(dexcomError(json{{"Value", "120"}, {"Trend", "Flat"}, {"ST", "/Date(1)/"}}),
+              GlucoseReadingError::Case::missingValue);
+    EXPECT_EQ(dexcomError(json{{"Value", 120}, {"ST", "/Date(1)/"}}), GlucoseReadingError::Case::missingTrend);
+    EXPECT_EQ(dexcomError(json{{"Value", 120}, {"Trend", 4}, {"ST", "/Date(1)/"}}),
+              GlucoseReadingError::Case::missingTrend);
+    EXPECT_EQ(dexcomError(json{{"Value", 120}, {"Trend", "Flat"}}), GlucoseReadingError::Case::invalidTimestamp);
+    EXPECT_EQ(dexcomError(json{{"Value", 120}, {"Trend", "Flat"}, {"ST", "/Date(-5)/"}, {"DT", "Date()"}}),
+              GlucoseReadingError::Case::invalidTimestamp);
+
+    EXPECT_STREQ(GlucoseReadingError(GlucoseReadingError::Case::invalidFormat).what(), "Invalid glucose reading format");
+    EXPECT_STREQ(GlucoseReadingError(GlucoseReadingError::Case::missingValue).what(), "Missing glucose value");
+    EXPECT_STREQ(GlucoseReadingError(GlucoseReadingError::Case::missingTrend).what(), "Missing trend information");
+    EXPECT_STREQ(GlucoseReadingError(GlucoseReadingError::Case::invalidTimestamp).what(),
+                 "Missing or invalid glucose reading timestamp");
+}
+
+TEST(GlucoseReadingTrend, ArrowTable)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"DoubleUp", "↑↑"},   {"singleup", "↑"},      {"FortyFiveUp", "↗"}, {"Flat", "→"},
+        {"FLAT", "→"},        {"flat", "→"},          {" Flat", "?"},       {"FortyFiveDown", "↘"},
+        {"SingleDown", "↓"}, {"DoubleDown", "↓↓"}, {"NotComputable", "?"}, {"RateOutOfRange", "?"},
+        {"", "?"},
+    };
+    for (const auto &[trend, arrow] : cases) {
+        EXPECT_EQ(GlucoseReading::trendArrowFor(trend), arrow) << trend;
+    }
+}
+
+TEST(GlucoseReadingJSON, EncodesAllKeysInOrderWithoutArrow)
+{
+    const GlucoseReading reading(140, "SingleUp", kReferenceDateOffset + 60, 300, GlucoseProvider::libreLinkUp);
+    EXPECT_EQ(reading.toJSON().dump(),
+              R"({"mgdL":140.0,"trendString":"SingleUp","date":60.0,"sampleDuration":300.0,"source":"libreLinkUp"})");
+    EXPECT_EQ(reading.toJSON(JSONDateForm::secondsSince1970)["date"], kReferenceDateOffset + 60);
+    EXPECT_EQ(GlucoseReading::fromJSON(reading.toJSON()), reading);
+    EXPECT_EQ(GlucoseReading::fromJSON(reading.toJSON(JSONDateForm::secondsSince1970), JSONDateForm::secondsSince1970),
+              reading);
+}
+
+TEST(GlucoseReadingJSON, DecodingRepairsDurationAndDefaultsSource)
+{
+    struct Case {
+        json duration;   // null: key absent
+        double expected;
+    };
+    const Case cases[] = {{nullptr, 300}, {0, 60}, {-1, 60}, {1200, 900}, {900, 900}, {0.5, 0.5}};
+    for (const auto &c : cases) {
+        json stored{{"mgdL", 100}, {"trendString", "Flat"}, {"date", 10}};
+        if (!c.duration.is_null()) {
+            stored["sampleDuration"] = c.duration;
+        }
+        const auto reading = GlucoseReading::fromJSON(stored);
+        EXPECT_EQ(reading.sampleDuration, c.expected) << stored.dump();
+        EXPECT_EQ(reading.source, GlucoseProvider::dexcom);
+        EXPECT_EQ(reading.trendArrow, "→");
+        EXPECT_EQ(reading.date, kReferenceDateOffset + 10);
+    }
+}
+
+TEST(GlucoseReadingJSON, DecodingFailures)
+{
+    const json good{{"mgdL", 100}, {"trendString", "Flat"}, {"date", 10}};
+    for (const char *key : {"mgdL", "trendString", "date"}) {
+        json missing = good;
+        missing.erase(key);
+        EXPECT_THROW(GlucoseReading::fromJSON(missing), json::exception) << key;
+    }
+    json mistyped = good;
+    mistyped["mgdL"] = "100";
+    EXPECT_THROW(GlucoseReading::fromJSON(mistyped), json::exception);
+    json unknownSource = good;
+    unknownSource["source"] = "medtronic";
+    EXPECT_THROW(GlucoseReading::fromJSON(unknownSource), std::invalid_argument);
+}
+
+TEST(GlucoseReadingEquality, ComparesEveryField)
+{
+    const GlucoseReading base(100, "Flat", 1000, 300, GlucoseProvider::dexcom);
+    EXPECT_EQ(base, GlucoseReading(100, "Flat", 1000, 300, GlucoseProvider::dexcom));
+    EXPECT_NE(base, GlucoseReading(101, "Flat", 1000, 300, GlucoseProvider::dexcom));
+    EXPECT_NE(base, GlucoseReading(100, "flat", 1000, 300, GlucoseProvider::dexcom));
+    EXPECT_NE(base, GlucoseReading(100, "Flat", 1001, 300, GlucoseProvider::dexcom));
+    EXPECT_NE(base, GlucoseReading(100, "Flat", 1000, 60, GlucoseProvider::dexcom));
+    EXPECT_NE(base, GlucoseReading(100, "Flat", 1000, 300, GlucoseProvider::libreLinkUp));
+}
+
+TEST(GlucoseUnitsTest, RawValuesSymbolsAndParsing)
+{
+    EXPECT_EQ(units::rawValue(GlucoseUnits::mmolL), "mmolL");
+    EXPECT_EQ(units::rawValue(GlucoseUnits::mgdL), "mgdL");
+    EXPECT_EQ(units::symbol(GlucoseUnits::mmolL), "mmol/L");
+    EXPECT_EQ(units::symbol(GlucoseUnits::mgdL), "mg/dL");
+    EXPECT_EQ(units::fromMeasurementUnit("mg/dL"), GlucoseUnits::mgdL);
+    EXPECT_EQ(units::fromMeasurementUnit("mmol/L"), GlucoseUnits::mmolL);
+    EXPECT_EQ(units::fromMeasurementUnit("mg/dl"), GlucoseUnits::mmolL);
+    EXPECT_EQ(units::fromMeasurementUnit("mgdL"), GlucoseUnits::mmolL);
+    EXPECT_EQ(units::fromMeasurementUnit(""), GlucoseUnits::mmolL);
+    EXPECT_EQ(rawValue(GlucoseProvider::libreLinkUp), "libreLinkUp");
+    EXPECT_EQ(glucoseProviderFromRaw("dexcom"), GlucoseProvider::dexcom);
+    EXPECT_EQ(glucoseProviderFromRaw("Dexcom"), std::nullopt);
+}
+
+TEST(GlucoseUnitsTest, FormatTable)
+{
+    const std::tuple<GlucoseUnits, double, const char *> cases[] = {
+        {GlucoseUnits::mmolL, 180, "10.0"}, {GlucoseUnits::mgdL, 180, "180"},  {GlucoseUnits::mmolL, 99, "5.5"},
+        {GlucoseUnits::mmolL, 100, "5.6"},  {GlucoseUnits::mgdL, 99.5, "100"}, {GlucoseUnits::mgdL, 99.4, "99"},
+        {GlucoseUnits::mmolL, 0, "0.0"},    {GlucoseUnits::mgdL, 1234567, "1234567"},
+        {GlucoseUnits::mgdL, -0.5, "-1"},
+    };
+    for (const auto &[unit, value, text] : cases) {
+        EXPECT_EQ(units::format(unit, value), text) << value;
+    }
+}
+
+TEST(GlucoseUnitsTest, RegionDefault)
+{
+    for (const char *region : {"US", "us", "JP", "DE" /* not in the list */, "GB", "", "ye"}) {
+        const std::string r = region;
+        const bool expected = r == "US" || r == "us" || r == "JP" || r == "ye";
+        EXPECT_EQ(units::localeDefault(region), expected) << region;
+    }
+}
+
+} // namespace
+} // namespace quillby

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "core/NetworkReachabilityMonitoring.h"
+
+#include <QTimer>
+
+#include <QCoroTimer>
+
+#include <deque>
+#include <optional>
+#include <stop_token>
+#include <vector>
+
+namespace quillby::test {
+
+// A reachability monitor whose answers the test decides. isReachable() gives `reachable`;
+// each wait is recorded with its time-out and answers, on the next event-loop turn, with the
+// next scripted answer when one is queued, else with `reachable`. Nothing really waits.
+class FakeNetworkMonitor final : public NetworkReachabilityMonitoring {
+public:
+    explicit FakeNetworkMonitor(bool reachable = true) : reachable(reachable) {}
+
+    bool isReachable() const override { return reachable; }
+
+    QCoro::Task<bool> waitUntilReachable(double timeoutSeconds, std::stop_token stop = {}) override
+    {
+        waitTimeouts.push_back(timeoutSeconds);
+        std::optional<bool> answer;
+        if (!scriptedAnswers.empty()) {
+            answer = scriptedAnswers.front();
+            scriptedAnswers.pop_front();
+        }
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.start(0);
+        co_await timer;
+        (void)stop;
+        co_return answer.value_or(reachable);
+    }
+
+    bool reachable;
+    std::deque<bool> scriptedAnswers;   // answers for the next waits, in order
+    std::vector<double> waitTimeouts;   // the time-out of every wait, in order
+};
+
+} // namespace quillby::test

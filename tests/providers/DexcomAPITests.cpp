@@ -1,0 +1,434 @@
+#include "providers/DexcomAPI.h"
+
+#include "fakes/FakeDexcomServer.h"
+#include "ProviderTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include <functional>
+
+using namespace quillby;
+using namespace quillby::test;
+
+namespace {
+
+constexpr const char *kUsOusApplicationId = "7b2e4c91-5a0f-4d38-b6e1-3c9f28a4d750";
+constexpr const char *kJpApplicationId = "e41f0a6c-92d7-4b5e-8c03-6da1f7b29e84";
+constexpr double kTenOClock = 1704189600.0;   // 2024-01-02 10:00:00 UTC
+
+class DexcomAPITest : public ::testing::Test {
+protected:
+    std::shared_ptr<DexcomAPI> client(std::string username = "user@example.com", std::string password = "secret",
+                                      std::string region = "ous",
+                                      std::chrono::milliseconds timeout = std::chrono::milliseconds(60000))
+    {
+        DexcomAPIOptions options;
+        options.baseURLs = DexcomAPI::baseURLsAt(server.origin());
+        options.requestTimeout = timeout;
+        return std::make_shared<DexcomAPI>(std::move(username), std::move(password), std::move(region), options);
+    }
+
+    // A client that has signed in once.
+    std::shared_ptr<DexcomAPI> signedInClient()
+    {
+        auto api = client();
+        runTask(api->authenticate());
+        server.clearRequests();
+        return api;
+    }
+
+    FakeDexcomServer server;
+};
+
+TEST_F(DexcomAPITest, SignsInThenFetchesReadingsOldestFirstOverTheWireFormat)
+{
+    server.setReadings({FakeDexcomServer::record(130, "FortyFiveUp", kTenOClock + 600),
+                        FakeDexcomServer::record(120, "Flat", kTenOClock + 300),
+                        FakeDexcomServer::record(110, "SingleDown", kTenOClock)});
+    auto api = client();
+
+    const GlucoseReadings readings = runTask(api->fetchLatestReadings());
+
+    ASSERT_EQ(readings.size(), 3u);
+    EXPECT_EQ(readings[0].mgdL, 110);
+    EXPECT_EQ(readings[0].date, kTenOClock);
+    EXPECT_EQ(readings[0].trendString, "SingleDown");
+    EXPECT_EQ(readings[2].mgdL, 130);
+    EXPECT_EQ(readings[2].date, kTenOClock + 600);
+    for (const auto &reading : readings) {
+        EXPECT_EQ(reading.sampleDuration, 300);
+        EXPECT_EQ(reading.source, GlucoseProvider::dexcom);
+    }
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[0].path, FakeDexcomServer::kAuthenticatePath);
+    EXPECT_EQ(requests[1].path, FakeDexcomServer::kLoginPath);
+    EXPECT_EQ(requests[2].path, FakeDexcomServer::kReadingsPath);
+    for (const auto &request : requests) {
+        EXPECT_EQ(request.method, "POST");
+        EXPECT_EQ(request.header("Content-Type"), "application/json");
+        EXPECT_EQ(request.header("Accept"), "application/json");
+    }
+    EXPECT_EQ(requests[0].json(), (nlohmann::json{{"applicationId", kUsOusApplicationId},
+                                                  {"accountName", "user@example.com"},
+                                                  {"password", "secret"}}));
+    EXPECT_EQ(requests[1].json(), (nlohmann::json{{"applicationId", kUsOusApplicationId},
+                                                  {"accountId", "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f"},
+                                                  {"password", "secret"}}));
+    const std::string session = server.issuedSessions().at(0);
+    EXPECT_EQ(requests[2].json(), (nlohmann::json{{"sessionId", session}, {"minutes", 1440}, {"maxCount", 288}}));
+    EXPECT_EQ(api->sessionId(), session);
+    EXPECT_EQ(api->accountId(), "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f");
+
+    // The session is reused: the next fetch posts only the readings request.
+    server.clearRequests();
+    EXPECT_EQ(runTask(api->fetchLatestReadings()).size(), 3u);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].path, FakeDexcomServer::kReadingsPath);
+}
+
+TEST_F(DexcomAPITest, RegionsChooseApplicationIdentifierAndEndpointURL)
+{
+    struct Row {
+        const char *region;
+        const char *applicationId;
+    };
+    for (const Row &row : {Row{"us", kUsOusApplicationId}, Row{"ous", kUsOusApplicationId},
+                           Row{"jp", kJpApplicationId}}) {
+        SCOPED_TRACE(row.region);
+        server.clearRequests();
+        runTask(client("user@example.com", "secret", row.region)->fetchLatestReadings());
+        const auto requests = server.requests();
+        ASSERT_EQ(requests.size(), 3u);
+        // The "jp" base ends with "/"; its endpoints still have a single "/" before the path.
+        EXPECT_EQ(requests[0].path, FakeDexcomServer::kAuthenticatePath);
+        EXPECT_EQ(requests[2].path, FakeDexcomServer::kReadingsPath);
+        EXPECT_EQ(requests[0].json()["applicationId"], row.applicationId);
+        EXPECT_EQ(requests[1].json()["applicationId"], row.applicationId);
+    }
+    EXPECT_EQ(DexcomAPI::defaultBaseURLs().at("jp"), "https://share.dexcom.jp/ShareWebServices/Services/");
+    EXPECT_EQ(DexcomAPI::defaultBaseURLs().at("us"), "https://share2.dexcom.com/ShareWebServices/Services");
+    EXPECT_EQ(DexcomAPI::defaultBaseURLs().at("ous"), "https://shareous1.dexcom.com/ShareWebServices/Services");
+}
+
+TEST_F(DexcomAPITest, InvalidInputsFailBeforeAnyRequest)
+{
+    struct Row {
+        const char *name;
+        std::string username, password, region;
+        std::map<std::string, std::string> baseURLs;
+        const char *message;
+        DexcomError::Case kind;
+    };
+    const std::vector<Row> rows = {
+        {"blank user name", "  \n ", "secret", "ous", {}, "Authentication failed: Username is required",
+         DexcomError::Case::authenticationFailed},
+        {"empty password", "user@example.com", "", "ous", {}, "Authentication failed: Password is required",
+         DexcomError::Case::authenticationFailed},
+        {"unknown region", "user@example.com", "secret", "eu", {}, "Invalid region", DexcomError::Case::invalidRegion},
+        {"region missing from the table", "user@example.com", "secret", "us",
+         {{"ous", server.baseURL()}}, "Invalid region", DexcomError::Case::invalidRegion},
+        {"plain http to a remote host", "user@example.com", "secret", "ous",
+         {{"ous", "http://share.example.com/ShareWebServices/Services"}},
+         "Invalid AuthenticatePublisherAccount URL", DexcomError::Case::invalidURL},
+        {"not a URL", "user@example.com", "secret", "ous", {{"ous", "https://exa mple.com/x"}},
+         "Invalid AuthenticatePublisherAccount URL", DexcomError::Case::invalidURL},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        DexcomAPIOptions options;
+        options.baseURLs = row.baseURLs.empty() ? DexcomAPI::baseURLsAt(server.origin()) : row.baseURLs;
+        for (bool viaFetch : {false, true}) {
+            auto api = std::make_shared<DexcomAPI>(row.username, row.password, row.region, options);
+            const auto error = viaFetch ? errorOf<DexcomError>(api->fetchLatestReadings())
+                                        : errorOf<DexcomError>(api->authenticate());
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->kind, row.kind);
+            EXPECT_STREQ(error->what(), row.message);
+        }
+    }
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(DexcomAPITest, SignInFailuresMapToTheirErrors)
+{
+    struct Row {
+        const char *name;
+        const char *path;
+        ScriptedReply reply;
+        const char *message;
+    };
+    const std::string zeroUUID = "\"00000000-0000-0000-0000-000000000000\"";
+    const std::vector<Row> rows = {
+        {"401 on step 1", FakeDexcomServer::kAuthenticatePath, ScriptedReply::json(401, {}),
+         "Authentication failed: Please check your credentials."},
+        {"403 on step 1", FakeDexcomServer::kAuthenticatePath, ScriptedReply::json(403, {}),
+         "Authentication failed: Please check your credentials."},
+        {"zero account on step 1", FakeDexcomServer::kAuthenticatePath, ScriptedReply::text(200, zeroUUID),
+         "Authentication failed: Please check your credentials."},
+        {"empty account on step 1", FakeDexcomServer::kAuthenticatePath, ScriptedReply::text(200, "\"\""),
+         "Authentication failed: Please check your credentials."},
+        {"401 on step 2", FakeDexcomServer::kLoginPath, ScriptedReply::json(401, {}),
+         "Login failed: Please check your credentials."},
+        {"zero session on step 2", FakeDexcomServer::kLoginPath, ScriptedReply::text(200, zeroUUID),
+         "Login failed: Unable to start a Dexcom session."},
+        {"empty session on step 2", FakeDexcomServer::kLoginPath, ScriptedReply::text(200, ""),
+         "Login failed: Unable to start a Dexcom session."},
+        {"500 on step 1", FakeDexcomServer::kAuthenticatePath, ScriptedReply::json(500, {}),
+         "Dexcom server error (500)"},
+        {"429 on step 1", FakeDexcomServer::kAuthenticatePath, ScriptedReply::json(429, {}),
+         "Dexcom server error (429)"},
+        {"500 on step 2", FakeDexcomServer::kLoginPath, ScriptedReply::json(500, {}), "Dexcom server error (500)"},
+        {"503 on step 2", FakeDexcomServer::kLoginPath, ScriptedReply::json(503, {}), "Dexcom server error (503)"},
+        {"404 on step 1", FakeDexcomServer::kAuthenticatePath, ScriptedReply::json(404, {}),
+         "Invalid response from server"},
+        {"step 1 reply not UTF-8", FakeDexcomServer::kAuthenticatePath, ScriptedReply::text(200, "\"\xff\xfe\""),
+         "Invalid response from server"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        server.enqueueReply(row.path, row.reply);
+        const auto error = errorOf<DexcomError>(client()->authenticate());
+        ASSERT_TRUE(error);
+        EXPECT_STREQ(error->what(), row.message);
+    }
+}
+
+TEST_F(DexcomAPITest, WrongPasswordIsTheServiceFault)
+{
+    // The service answers a wrong password with HTTP 500 and a JSON fault.
+    const auto error = errorOf<DexcomError>(client("user@example.com", "wrong")->fetchLatestReadings());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, DexcomError::Case::serverError);
+    EXPECT_EQ(error->status, 500);
+    EXPECT_STREQ(error->what(), "Dexcom server error (500)");
+}
+
+TEST_F(DexcomAPITest, FailedLoginKeepsTheNewAccountBesideTheOldSession)
+{
+    auto api = signedInClient();
+    const auto oldSession = api->sessionId();
+    server.setAccount("user@example.com", "secret", "99999999-1b2a-4c6d-9e8f-0a1b2c3d4e5f");
+    server.enqueueReply(FakeDexcomServer::kLoginPath, ScriptedReply::json(503, {}));
+
+    EXPECT_TRUE(errorOf<DexcomError>(api->authenticate()));
+    EXPECT_EQ(api->accountId(), "99999999-1b2a-4c6d-9e8f-0a1b2c3d4e5f");
+    EXPECT_EQ(api->sessionId(), oldSession);
+}
+
+TEST_F(DexcomAPITest, ReadingsRequestFailures)
+{
+    struct Row {
+        const char *name;
+        ScriptedReply reply;
+        const char *message;
+        bool sessionKept;
+    };
+    const std::vector<Row> rows = {
+        {"401", ScriptedReply::json(401, {}), "Session expired", false},
+        {"403", ScriptedReply::json(403, {}), "Session expired", false},
+        {"500", ScriptedReply::json(500, {{"Code", "SessionNotValid"}}), "Session expired", false},
+        {"503", ScriptedReply::json(503, {}), "Dexcom server error (503)", true},
+        {"501", ScriptedReply::json(501, {}), "Dexcom server error (501)", true},
+        {"429", ScriptedReply::json(429, {}), "Dexcom server error (429)", true},
+        {"404", ScriptedReply::json(404, {}), "Invalid response from server", true},
+        {"object instead of array", ScriptedReply::json(200, {{"Value", 100}}),
+         "Unable to process server response: Expected an array of glucose readings", true},
+        {"array of numbers", ScriptedReply::json(200, {1, 2}),
+         "Unable to process server response: Expected an array of glucose readings", true},
+        {"not JSON", ScriptedReply::text(200, "<html>"), "Unable to process server response: The reply is not valid JSON.",
+         true},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto api = signedInClient();
+        server.enqueueReply(FakeDexcomServer::kReadingsPath, row.reply);
+        const auto error = errorOf<DexcomError>(api->fetchLatestReadings());
+        ASSERT_TRUE(error);
+        EXPECT_STREQ(error->what(), row.message);
+        EXPECT_EQ(api->sessionId().has_value(), row.sessionKept);
+        EXPECT_EQ(api->accountId().has_value(), row.sessionKept);
+
+        // The next fetch signs in again only when the session was dropped.
+        server.clearRequests();
+        runTask(api->fetchLatestReadings());
+        EXPECT_EQ(server.requestCount(FakeDexcomServer::kAuthenticatePath), row.sessionKept ? 0u : 1u);
+        EXPECT_EQ(server.requestCount(FakeDexcomServer::kReadingsPath), 1u);
+    }
+}
+
+TEST_F(DexcomAPITest, SessionForgottenByTheServiceExpiresAndTheNextFetchSignsIn)
+{
+    server.setReadings({FakeDexcomServer::record(100, "Flat", kTenOClock)});
+    auto api = signedInClient();
+    server.expireSessions();
+
+    const auto error = errorOf<DexcomError>(api->fetchLatestReadings());
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->kind, DexcomError::Case::sessionExpired);
+    EXPECT_EQ(runTask(api->fetchLatestReadings()).size(), 1u);
+    EXPECT_EQ(server.issuedSessions().size(), 2u);
+}
+
+TEST_F(DexcomAPITest, AnyMalformedRecordFailsTheWholeFetch)
+{
+    struct Row {
+        const char *name;
+        nlohmann::json record;
+        const char *message;
+    };
+    const auto good = FakeDexcomServer::record(100, "Flat", kTenOClock);
+    auto withValue = [&](nlohmann::json value) {
+        auto record = good;
+        record["Value"] = value;
+        return record;
+    };
+    auto without = [&](const char *key) {
+        auto record = good;
+        record.erase(key);
+        return record;
+    };
+    nlohmann::json badDates = good;
+    badDates["ST"] = "yesterday";
+    badDates["WT"] = "Date(abc)";
+    badDates["DT"] = 12;
+    const std::vector<Row> rows = {
+        {"value missing", without("Value"), "Missing glucose value"},
+        {"value as text", withValue("120"), "Missing glucose value"},
+        {"trend missing", without("Trend"), "Missing trend information"},
+        {"no readable timestamp", badDates, "Missing or invalid glucose reading timestamp"},
+        {"value zero", withValue(0), "Invalid glucose reading format"},
+        {"value below zero", withValue(-40), "Invalid glucose reading format"},
+        {"value tiny negative", withValue(-1e-300), "Invalid glucose reading format"},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        server.setReadings({good, row.record, good});
+        const auto error = errorOf<GlucoseReadingError>(client()->fetchLatestReadings());
+        ASSERT_TRUE(error);
+        EXPECT_STREQ(error->what(), row.message);
+    }
+}
+
+TEST_F(DexcomAPITest, CloseDuplicatesAreDroppedAndAnEmptyReplyIsAnEmptyList)
+{
+    const auto record = [](double value, double offset) {
+        return FakeDexcomServer::record(value, "Flat", kTenOClock + offset);
+    };
+    auto api = client();
+
+    server.setReadings({record(100, 300), record(100, 20), record(100, 0)});
+    auto readings = runTask(api->fetchLatestReadings());
+    ASSERT_EQ(readings.size(), 2u);
+    EXPECT_EQ(readings[0].date, kTenOClock);
+    EXPECT_EQ(readings[1].date, kTenOClock + 300);
+
+    server.setReadings({record(100, 300), record(101, 20), record(100, 0)});
+    readings = runTask(api->fetchLatestReadings());
+    ASSERT_EQ(readings.size(), 3u);
+    EXPECT_EQ(readings[1].date, kTenOClock + 20);
+
+    server.setReadings({});
+    EXPECT_TRUE(runTask(api->fetchLatestReadings()).empty());
+}
+
+TEST(DexcomRemoveCloseDuplicates, KeepsBoundariesAndEarlierReadings)
+{
+    const auto at = [](double offset, double value = 100, std::string trend = "Flat") {
+        return GlucoseReading(value, std::move(trend), kTenOClock + offset);
+    };
+    struct Row {
+        const char *name;
+        GlucoseReadings input;
+        std::vector<double> keptOffsets;
+    };
+    const std::vector<Row> rows = {
+        {"exactly 30 s apart is a duplicate", {at(0), at(30)}, {0}},
+        {"31 s apart stays", {at(0), at(31)}, {0, 31}},
+        {"same time is a duplicate", {at(0), at(0)}, {0}},
+        {"earlier reading stays", {at(10), at(0)}, {10, 0}},
+        {"other trend stays", {at(0), at(10, 100, "SingleUp")}, {0, 10}},
+        {"compared with the last kept reading", {at(0), at(20), at(40)}, {0, 40}},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<double> offsets;
+        for (const auto &reading : DexcomAPI::removeCloseDuplicates(row.input)) {
+            offsets.push_back(reading.date - kTenOClock);
+        }
+        EXPECT_EQ(offsets, row.keptOffsets);
+    }
+}
+
+TEST_F(DexcomAPITest, CallsRunOneAtATimeSoConcurrentFetchesSignInOnce)
+{
+    server.setReadings({FakeDexcomServer::record(100, "Flat", kTenOClock)});
+    auto api = client();
+    auto first = api->fetchLatestReadings();
+    auto second = api->fetchLatestReadings();
+    EXPECT_EQ(runTask(std::move(first)).size(), 1u);
+    EXPECT_EQ(runTask(std::move(second)).size(), 1u);
+
+    const auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 4u);
+    EXPECT_EQ(requests[0].path, FakeDexcomServer::kAuthenticatePath);
+    EXPECT_EQ(requests[1].path, FakeDexcomServer::kLoginPath);
+    EXPECT_EQ(requests[2].path, FakeDexcomServer::kReadingsPath);
+    EXPECT_EQ(requests[3].path, FakeDexcomServer::kReadingsPath);
+}
+
+TEST_F(DexcomAPITest, CallInFlightKeepsItsClientAlive)
+{
+    server.setReadings({FakeDexcomServer::record(100, "Flat", kTenOClock)});
+    server.setDelay(0.05);
+    auto api = client();
+    auto fetch = api->fetchLatestReadings();
+    api.reset();   // the owner replaces its client while the fetch waits
+    EXPECT_EQ(runTask(std::move(fetch)).size(), 1u);
+}
+
+TEST_F(DexcomAPITest, TransportFailuresAreNetworkErrors)
+{
+    // A reply that takes longer than the time-out.
+    server.setDelay(2.0);
+    auto slow = client("user@example.com", "secret", "ous", std::chrono::milliseconds(200));
+    const auto timeout = errorOf<NetworkError>(slow->authenticate());
+    ASSERT_TRUE(timeout);
+    EXPECT_TRUE(timeout->timedOut);
+    EXPECT_STREQ(timeout->what(), "The request timed out.");
+    server.setDelay(0);
+
+    // Nobody listening.
+    auto unreachable = client();
+    server.stop();
+    const auto refused = errorOf<NetworkError>(unreachable->authenticate());
+    ASSERT_TRUE(refused);
+    EXPECT_FALSE(refused->timedOut);
+    EXPECT_EQ(refused->code, QNetworkReply::ConnectionRefusedError);
+}
+
+TEST_F(DexcomAPITest, StopRequestCancelsTheCallInFlightAndTheCallsWaiting)
+{
+    server.setDelay(5.0);
+    auto api = client();
+    std::stop_source stop;
+    auto inFlight = api->authenticate(stop.get_token());
+    auto waiting = api->fetchLatestReadings(stop.get_token());
+    QTimer::singleShot(50, [&stop] { stop.request_stop(); });
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(errorOf<CancellationError>(std::move(inFlight)));
+    EXPECT_TRUE(errorOf<CancellationError>(std::move(waiting)));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    EXPECT_EQ(server.requests().size(), 1u);
+
+    // The client is free again for a caller that was not cancelled.
+    server.setDelay(0);
+    runTask(api->authenticate());
+    EXPECT_TRUE(api->sessionId());
+}
+
+} // namespace
