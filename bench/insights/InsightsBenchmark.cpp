@@ -1,0 +1,67 @@
+// The whole Insights report (clean-up, weighting, summary statistics, coverage of the period,
+// the collection and the latest three days, the profile, GMI and progress) on one thread, for
+// one-minute readings in a zone whose period crosses a daylight-saving change.
+
+#include "insights/InsightsCalculation.h"
+#include "insights/ReadingCleanup.h"
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+namespace {
+
+using namespace quillby;
+
+// 2024-11-05 12:00 UTC: 14 days back covers the fall-back of 27 October in Berlin, 90 days
+// back covers it as well as the whole summer time before it.
+constexpr Date kEnd = 1730808000;
+
+InsightsCalculationInput makeInput(int days, GlucoseProvider source)
+{
+    InsightsCalculationInput input;
+    input.interval = DateInterval(kEnd - days * 86400.0, kEnd);
+    input.collectionStartedAt = kEnd - days * 86400.0 - 3600;
+    input.calendar = LocalCalendar("Europe/Berlin");
+    input.accountScope = "bench";
+    std::mt19937 random(42);
+    std::uniform_int_distribution<int> step(-3, 3);
+    double value = 120;
+    const int count = days * 1440;
+    input.readings.reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        value = std::clamp(value + step(random), 45.0, 330.0);
+        const double duration = source == GlucoseProvider::dexcom ? 300 : 60;
+        input.readings.emplace_back(value, "Flat", input.interval.start + i * 60.0, duration, source);
+    }
+    return input;
+}
+
+void BM_WholeReport(benchmark::State &state)
+{
+    const auto source = state.range(1) == 0 ? GlucoseProvider::libreLinkUp : GlucoseProvider::dexcom;
+    const InsightsCalculationInput input = makeInput(static_cast<int>(state.range(0)), source);
+    for (auto _ : state) {
+        InsightsCalculationResult result = InsightsCalculationResult::calculate(input);
+        benchmark::DoNotOptimize(result);
+    }
+    state.counters["readings"] = static_cast<double>(input.readings.size());
+}
+// Second argument: 0 = LibreLinkUp (weighted quantiles), 1 = Dexcom Share (equal weights).
+BENCHMARK(BM_WholeReport)
+    ->ArgsProduct({{14, 30, 90}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_ReadingCleanup(benchmark::State &state)
+{
+    const InsightsCalculationInput input = makeInput(static_cast<int>(state.range(0)), GlucoseProvider::libreLinkUp);
+    for (auto _ : state) {
+        GlucoseReadings cleaned = normalizedGlucoseReadings(input.readings);
+        benchmark::DoNotOptimize(cleaned);
+    }
+}
+BENCHMARK(BM_ReadingCleanup)->Arg(90)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,250 @@
+#pragma once
+
+// The statistics of WeightedStatistics.h and InsightsBand.h as templates, so that the engine runs
+// them over its internal samples and the public functions over weighted readings with the very
+// same arithmetic.
+
+#include "insights/InsightsBand.h"
+#include "insights/InsightsSample.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cmath>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+namespace quillby::insights_detail {
+
+inline double clampedFraction(double fraction)
+{
+    if (std::isnan(fraction) || fraction < 0) {
+        return 0;
+    }
+    return fraction > 1 ? 1 : fraction;
+}
+
+// Ascending order with every NaN after every number: a strict weak order even for values that
+// no clean reading has, so sorting can never run out of bounds.
+inline bool ascending(double a, double b)
+{
+    return a < b || (!std::isnan(a) && std::isnan(b));
+}
+
+double percentileOfSorted(std::span<const double> sorted, double fraction);
+
+template <class R>
+bool usesEqualWeights(std::span<const R> readings)
+{
+    const TimeInterval first = weightOf(readings.front());
+    for (const R &r : readings) {
+        if (sourceOf(r) != GlucoseProvider::dexcom || !(std::fabs(weightOf(r) - first) < 0.000001)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The distinct values of a list with an amount per value (a summed weight or a count), each sum
+// taken in input order. Values equal by == share one entry; NaN never equals anything, so every
+// NaN keeps an entry of its own. Glucose values repeat a lot, so this replaces sorting the whole
+// list by sorting only its distinct values.
+class DistinctValues {
+public:
+    void add(double value, double amount)
+    {
+        if (std::isnan(value)) {
+            entries_.emplace_back(value, amount);
+            return;
+        }
+        if ((entries_.size() + 1) * 2 > slots_.size()) {
+            grow();
+        }
+        for (std::size_t slot = home(value);; slot = (slot + 1) & mask_) {
+            if (slots_[slot] == 0) {
+                entries_.emplace_back(value, amount);
+                slots_[slot] = static_cast<std::uint32_t>(entries_.size());
+                return;
+            }
+            auto &entry = entries_[slots_[slot] - 1];
+            if (entry.first == value) {
+                entry.second += amount;
+                return;
+            }
+        }
+    }
+
+    // The entries sorted ascending by value, NaN last.
+    std::vector<std::pair<double, double>> sorted() &&
+    {
+        std::sort(entries_.begin(), entries_.end(), [](const auto &a, const auto &b) { return ascending(a.first, b.first); });
+        return std::move(entries_);
+    }
+
+private:
+    std::size_t home(double value) const
+    {
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(value == 0 ? 0.0 : value);
+        // splitmix64's finaliser: whole mg/dL values differ only in their high bits.
+        std::uint64_t h = bits;
+        h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+        h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+        h ^= h >> 31;
+        return static_cast<std::size_t>(h) & mask_;
+    }
+
+    void grow()
+    {
+        const std::size_t size = std::max<std::size_t>(64, slots_.size() * 2);
+        slots_.assign(size, 0);
+        mask_ = size - 1;
+        for (std::size_t i = 0; i < entries_.size(); ++i) {
+            if (std::isnan(entries_[i].first)) {
+                continue;
+            }
+            std::size_t slot = home(entries_[i].first);
+            while (slots_[slot] != 0) {
+                slot = (slot + 1) & mask_;
+            }
+            slots_[slot] = static_cast<std::uint32_t>(i + 1);
+        }
+    }
+
+    std::vector<std::pair<double, double>> entries_;
+    std::vector<std::uint32_t> slots_;   // entry index + 1; 0 is empty
+    std::size_t mask_ = 0;
+};
+
+// Writes the quantile of each fraction into `out` (same length as `fractions`).
+template <class R>
+void weightedQuantilesInto(std::span<const R> readings, std::span<const double> fractions,
+                           std::span<std::optional<double>> out)
+{
+    if (readings.empty()) {
+        std::fill(out.begin(), out.end(), std::nullopt);
+        return;
+    }
+    const bool equalWeights = usesEqualWeights(readings);
+    DistinctValues distinct;
+    for (const R &r : readings) {
+        distinct.add(valueOf(r), equalWeights ? 1.0 : weightOf(r));
+    }
+    const std::vector<std::pair<double, double>> entries = std::move(distinct).sorted();
+
+    if (equalWeights) {
+        // The plain percentile of the sorted values, reading each rank off the running counts
+        // of the distinct values.
+        std::vector<double> endRank(entries.size());
+        double count = 0;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            count += entries[i].second;
+            endRank[i] = count;
+        }
+        const auto valueAtRank = [&](double rank) {
+            const auto it = std::upper_bound(endRank.begin(), endRank.end(), rank);
+            return entries[std::min(entries.size() - 1, static_cast<std::size_t>(it - endRank.begin()))].first;
+        };
+        for (std::size_t k = 0; k < fractions.size(); ++k) {
+            const double h = clampedFraction(fractions[k]) * (count - 1);
+            const double lo = std::floor(h);
+            const double low = valueAtRank(lo);
+            const double high = valueAtRank(std::ceil(h));
+            out[k] = low + (h - lo) * (high - low);
+        }
+        return;
+    }
+
+    // Weighted: each distinct value sits at the middle of its share of time; interpolate
+    // between neighbouring midpoints.
+    double total = 0;
+    for (const auto &entry : entries) {
+        total += entry.second;
+    }
+    std::vector<double> positions(entries.size());
+    double before = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        positions[i] = before + entries[i].second * 0.5;
+        before += entries[i].second;
+    }
+
+    for (std::size_t k = 0; k < fractions.size(); ++k) {
+        const double target = clampedFraction(fractions[k]) * total;
+        if (target <= positions.front()) {
+            out[k] = entries.front().first;
+            continue;
+        }
+        const auto found = std::find_if(positions.begin() + 1, positions.end(), [&](double p) { return target <= p; });
+        if (found == positions.end()) {
+            out[k] = entries.back().first;
+            continue;
+        }
+        const std::size_t i = static_cast<std::size_t>(found - positions.begin());
+        const double x0 = entries[i - 1].first;
+        const double x1 = entries[i].first;
+        out[k] = x0 + (target - positions[i - 1]) * (x1 - x0) / (positions[i] - positions[i - 1]);
+    }
+}
+
+template <class R>
+std::optional<double> weightedMeanOf(std::span<const R> readings)
+{
+    if (readings.empty()) {
+        return std::nullopt;
+    }
+    double total = 0;
+    double weightedSum = 0;
+    for (const R &r : readings) {
+        total += weightOf(r);
+        weightedSum += valueOf(r) * weightOf(r);
+    }
+    if (!(total > 0)) {
+        return std::nullopt;
+    }
+    return weightedSum / total;
+}
+
+template <class R>
+std::optional<double> weightedStandardDeviationOf(std::span<const R> readings, std::optional<double> mean)
+{
+    if (readings.empty() || !mean) {
+        return std::nullopt;
+    }
+    double total = 0;
+    double squares = 0;
+    for (const R &r : readings) {
+        const double deviation = valueOf(r) - *mean;
+        total += weightOf(r);
+        squares += weightOf(r) * (deviation * deviation);
+    }
+    if (!(total > 0)) {
+        return std::nullopt;
+    }
+    return std::sqrt(squares / total);
+}
+
+template <class R>
+std::vector<InsightsBandSummary> bandSummariesOf(std::span<const R> readings)
+{
+    std::array<int, kInsightsBandCount> counts{};
+    std::array<double, kInsightsBandCount> durations{};
+    double total = 0;
+    for (const R &r : readings) {
+        total += weightOf(r);
+    }
+    for (const R &r : readings) {
+        const auto band = static_cast<std::size_t>(insightsBand(valueOf(r)));
+        counts[band] += 1;
+        durations[band] += weightOf(r);
+    }
+    std::vector<InsightsBandSummary> rows;
+    rows.reserve(kInsightsBandCount);
+    for (const InsightsBand band : allInsightsBands()) {
+        const auto b = static_cast<std::size_t>(band);
+        rows.push_back(InsightsBandSummary{band, counts[b], total > 0 ? durations[b] / total : 0.0});
+    }
+    return rows;
+}
+
+} // namespace quillby::insights_detail

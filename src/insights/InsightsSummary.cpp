@@ -1,0 +1,125 @@
+#include "insights/InsightsSummary.h"
+
+#include "insights/InsightsAGPImpl.h"
+#include "insights/InsightsCalculationImpl.h"
+#include "insights/InsightsCoverageImpl.h"
+#include "insights/InsightsStatisticsImpl.h"
+
+#include <array>
+#include <cmath>
+
+namespace quillby {
+
+std::optional<double> InsightsGMI::percent() const
+{
+    if (const double *value = std::get_if<double>(&value_)) {
+        return *value;
+    }
+    return std::nullopt;
+}
+
+std::optional<InsightsGMIUnavailableReason> InsightsGMI::unavailableReason() const
+{
+    if (const auto *reason = std::get_if<InsightsGMIUnavailableReason>(&value_)) {
+        return *reason;
+    }
+    return std::nullopt;
+}
+
+double glucoseManagementIndicator(double meanMgdl)
+{
+    const double product = 0.02392 * meanMgdl;
+    return 3.31 + product;
+}
+
+namespace insights_detail {
+
+std::optional<Date> recordedCollectionStart(std::optional<Date> collectionStartedAt)
+{
+    if (collectionStartedAt && std::isfinite(*collectionStartedAt)) {
+        return collectionStartedAt;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+InsightsGMI estimateGMI(const InsightsSummary &summary, std::optional<Date> collectionStart)
+{
+    using Reason = InsightsGMIUnavailableReason;
+    const Date end = summary.interval.end;
+    if (!summary.meanMgdl) {
+        return InsightsGMI::unavailable(Reason::noReadings);
+    }
+    if (!collectionStart || end - *collectionStart < kInsightsGMIMinimumDuration) {
+        return InsightsGMI::unavailable(Reason::collectingHistory);
+    }
+    if (summary.interval.duration() < kInsightsGMIMinimumDuration) {
+        return InsightsGMI::unavailable(Reason::shortInterval);
+    }
+    const InsightsCoverage &coverage = summary.coverage;
+    if (!(coverage.totalDuration > 0) ||
+        coverage.coveredDuration / coverage.totalDuration < kInsightsGMIRequiredCoverageFraction) {
+        return InsightsGMI::unavailable(Reason::insufficientCoverage);
+    }
+    return InsightsGMI::available(glucoseManagementIndicator(*summary.meanMgdl));
+}
+
+} // namespace
+
+InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInterval &interval,
+                                 std::optional<Date> collectionStartedAt, LocalCalendar::Cursor &calendar)
+{
+    const std::optional<Date> collectionStart = recordedCollectionStart(collectionStartedAt);
+    InsightsSummary summary;
+    summary.interval = interval;
+
+    const std::size_t first = lowerBound(sorted, interval.start);
+    const std::size_t last = std::max(first, lowerBound(sorted, interval.end));
+    summary.readingCount = static_cast<int>(last - first);
+    if (last > first) {
+        summary.availableInterval = DateInterval(sorted[first].date, sorted[last - 1].date);
+    }
+
+    // A reading from before the period covers its beginning but adds to no statistic.
+    std::vector<WeightedSample> weighted = weightSamples(sorted, interval);
+    std::erase_if(weighted, [&](const WeightedSample &s) { return !(s.date >= interval.start); });
+    const std::span<const WeightedSample> view(weighted);
+
+    summary.meanMgdl = weightedMeanOf(view);
+    summary.standardDeviationMgdl = weightedStandardDeviationOf(view, summary.meanMgdl);
+    static constexpr std::array<double, 3> kFractions{0.5, 0.25, 0.75};
+    std::array<std::optional<double>, 3> quantiles;
+    weightedQuantilesInto(view, kFractions, std::span(quantiles));
+    summary.medianMgdl = quantiles[0];
+    summary.q1Mgdl = quantiles[1];
+    summary.q3Mgdl = quantiles[2];
+    if (summary.q1Mgdl && summary.q3Mgdl) {
+        summary.iqrMgdl = *summary.q3Mgdl - *summary.q1Mgdl;
+    }
+    summary.bands = bandSummariesOf(view);
+
+    summary.coverage = coverageOfSamples(sorted, interval, calendar);
+    const Date collectionFrom =
+        std::min(std::max(collectionStart.value_or(interval.start), interval.start), interval.end);
+    const DateInterval collectionInterval(collectionFrom, interval.end);
+    summary.collectionCoverage = collectionInterval == interval
+                                     ? summary.coverage
+                                     : coverageOfSamples(sorted, collectionInterval, calendar);
+
+    summary.agp = buildAGP(view, calendar);
+    summary.gmi = estimateGMI(summary, collectionStart);
+    return summary;
+}
+
+} // namespace insights_detail
+
+InsightsSummary InsightsSummary::calculate(const GlucoseReadings &readings, const DateInterval &interval,
+                                           std::optional<Date> collectionStartedAt, const LocalCalendar &calendar)
+{
+    const std::vector<insights_detail::Sample> samples = insights_detail::cleanedSamples(readings);
+    LocalCalendar::Cursor cursor(calendar);
+    return insights_detail::summaryOfSamples(samples, interval, collectionStartedAt, cursor);
+}
+
+} // namespace quillby

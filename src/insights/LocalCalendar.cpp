@@ -1,0 +1,269 @@
+#include "insights/LocalCalendar.h"
+
+#include <unicode/basictz.h>
+#include <unicode/gregocal.h>
+#include <unicode/timezone.h>
+#include <unicode/tztrans.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace quillby {
+
+namespace {
+
+// The instants for which offsets are kept: 1900-01-01 to 2300-01-01 UTC.
+constexpr double kRangeStart = -2208988800.0;
+constexpr double kRangeEnd = 10413792000.0;
+constexpr double kSecondsPerDay = 86400.0;
+
+std::string utf8(const icu::UnicodeString &text)
+{
+    std::string result;
+    text.toUTF8String(result);
+    return result;
+}
+
+} // namespace
+
+// One time zone's offsets from UTC over the supported range, read once from ICU: offsets[k] is
+// in effect from starts[k] up to starts[k + 1] (or the end of the range).
+struct LocalCalendar::Zone {
+    std::string identifier;
+    bool known = false;
+    std::vector<double> starts;
+    std::vector<double> offsets;
+    std::unique_ptr<icu::Calendar> prototype;   // only cloned, under the mutex
+    mutable std::mutex prototypeMutex;
+
+    explicit Zone(const std::string &requested)
+    {
+        std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(requested)));
+        icu::UnicodeString id;
+        zone->getID(id);
+        identifier = utf8(id);
+        known = identifier != "Etc/Unknown";
+
+        UErrorCode status = U_ZERO_ERROR;
+        const auto offsetAt = [&](double seconds) {
+            int32_t raw = 0;
+            int32_t dst = 0;
+            UErrorCode offsetStatus = U_ZERO_ERROR;
+            zone->getOffset(seconds * 1000.0, false, raw, dst, offsetStatus);
+            return U_SUCCESS(offsetStatus) ? (raw + dst) / 1000.0 : 0.0;
+        };
+        starts.push_back(kRangeStart);
+        offsets.push_back(offsetAt(kRangeStart));
+        if (const auto *basic = dynamic_cast<const icu::BasicTimeZone *>(zone.get())) {
+            icu::TimeZoneTransition transition;
+            double cursor = kRangeStart * 1000.0;
+            while (basic->getNextTransition(cursor, false, transition) && transition.getTime() < kRangeEnd * 1000.0) {
+                cursor = transition.getTime();
+                const double start = cursor / 1000.0;
+                const double offset = offsetAt(start);
+                if (offset != offsets.back()) {
+                    starts.push_back(start);
+                    offsets.push_back(offset);
+                }
+            }
+        }
+
+        auto calendar = std::make_unique<icu::GregorianCalendar>(*zone, status);
+        if (U_SUCCESS(status)) {
+            calendar->setSkippedWallTimeOption(UCAL_WALLTIME_NEXT_VALID);
+            calendar->setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
+            calendar->setLenient(true);
+            prototype = std::move(calendar);
+        }
+    }
+
+    std::size_t spanIndex(double seconds) const
+    {
+        const auto after = std::upper_bound(starts.begin(), starts.end(), seconds);
+        return static_cast<std::size_t>(after - starts.begin()) - 1;
+    }
+
+    double spanEnd(std::size_t index) const { return index + 1 < starts.size() ? starts[index + 1] : kRangeEnd; }
+};
+
+namespace {
+
+std::shared_ptr<const LocalCalendar::Zone> zoneNamed(const std::string &identifier)
+{
+    static std::mutex mutex;
+    static std::map<std::string, std::shared_ptr<const LocalCalendar::Zone>> zones;
+    const std::lock_guard lock(mutex);
+    auto &zone = zones[identifier];
+    if (!zone) {
+        zone = std::make_shared<const LocalCalendar::Zone>(identifier);
+    }
+    return zone;
+}
+
+bool inRange(Date date)
+{
+    return date >= kRangeStart && date < kRangeEnd;   // false for NaN
+}
+
+} // namespace
+
+struct LocalCalendar::Cursor::WallClock {
+    std::unique_ptr<icu::Calendar> calendar;
+};
+
+LocalCalendar::LocalCalendar() : zone_(zoneNamed("UTC")) {}
+
+LocalCalendar::LocalCalendar(const std::string &timeZoneIdentifier) : zone_(zoneNamed(timeZoneIdentifier)) {}
+
+LocalCalendar LocalCalendar::current()
+{
+    // Asked afresh each time (ICU's default zone is fixed at first use), so a change of the
+    // computer's zone shows in the next calendar made.
+    std::unique_ptr<icu::TimeZone> zone(icu::TimeZone::detectHostTimeZone());
+    icu::UnicodeString id;
+    zone->getID(id);
+    const std::string identifier = utf8(id);
+    return identifier == "Etc/Unknown" ? LocalCalendar() : LocalCalendar(identifier);
+}
+
+const std::string &LocalCalendar::timeZoneIdentifier() const { return zone_->identifier; }
+bool LocalCalendar::isKnownTimeZone() const { return zone_->known; }
+bool LocalCalendar::operator==(const LocalCalendar &other) const { return zone_->identifier == other.zone_->identifier; }
+
+std::optional<TimeInterval> LocalCalendar::utcOffset(Date date) const { return Cursor(*this).utcOffset(date); }
+std::optional<LocalDateTime> LocalCalendar::components(Date date) const { return Cursor(*this).components(date); }
+std::optional<Date> LocalCalendar::startOfDay(Date date) const { return Cursor(*this).startOfDay(date); }
+std::optional<DateInterval> LocalCalendar::dayInterval(Date date) const { return Cursor(*this).dayInterval(date); }
+std::optional<DateInterval> LocalCalendar::hourInterval(Date date) const { return Cursor(*this).hourInterval(date); }
+std::optional<DateInterval> LocalCalendar::minuteInterval(Date date) const { return Cursor(*this).minuteInterval(date); }
+
+std::optional<Date> LocalCalendar::date(int year, int month, int day, int hour, int minute, int second) const
+{
+    return Cursor(*this).date(year, month, day, hour, minute, second);
+}
+
+std::optional<Date> LocalCalendar::dateBySettingTime(int hour, int minute, int second, Date onDayOf) const
+{
+    return Cursor(*this).dateBySettingTime(hour, minute, second, onDayOf);
+}
+
+LocalCalendar::Cursor::Cursor(const LocalCalendar &calendar) : zone_(calendar.zone_) {}
+LocalCalendar::Cursor::~Cursor() = default;
+
+const std::string &LocalCalendar::Cursor::timeZoneIdentifier() const { return zone_->identifier; }
+
+std::optional<TimeInterval> LocalCalendar::Cursor::utcOffset(Date date)
+{
+    if (!inRange(date)) {
+        return std::nullopt;
+    }
+    if (!(zone_->starts[span_] <= date && date < zone_->spanEnd(span_))) {
+        span_ = zone_->spanIndex(date);
+    }
+    return zone_->offsets[span_];
+}
+
+std::optional<LocalCalendar::Cursor::Clock> LocalCalendar::Cursor::clock(Date date)
+{
+    const auto offset = utcOffset(date);
+    if (!offset) {
+        return std::nullopt;
+    }
+    const double local = date + *offset;
+    const double dayNumber = std::floor(local / kSecondsPerDay);
+    const double secondOfDay = std::clamp(local - dayNumber * kSecondsPerDay, 0.0, kSecondsPerDay);
+    const int hour = std::min(23, static_cast<int>(secondOfDay / 3600.0));
+    const int minute = std::min(59, static_cast<int>((secondOfDay - hour * 3600.0) / 60.0));
+    return Clock{local, static_cast<std::int64_t>(dayNumber), hour, minute, *offset};
+}
+
+std::optional<LocalDateTime> LocalCalendar::Cursor::components(Date date)
+{
+    const auto now = clock(date);
+    if (!now) {
+        return std::nullopt;
+    }
+    LocalDateTime result;
+    result.dayNumber = now->dayNumber;
+    result.hour = now->hour;
+    result.minute = now->minute;
+    result.second = std::max(0.0, now->localSeconds - static_cast<double>(now->dayNumber) * kSecondsPerDay -
+                                      now->hour * 3600.0 - now->minute * 60.0);
+    result.utcOffset = now->utcOffset;
+    const std::chrono::year_month_day ymd{std::chrono::sys_days{std::chrono::days{result.dayNumber}}};
+    result.year = static_cast<int>(ymd.year());
+    result.month = static_cast<int>(static_cast<unsigned>(ymd.month()));
+    result.day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+    return result;
+}
+
+std::optional<DateInterval> LocalCalendar::Cursor::unitInterval(Date date, double unitSeconds)
+{
+    const auto offset = utcOffset(date);
+    if (!offset) {
+        return std::nullopt;
+    }
+    const double local = date + *offset;
+    const double start = std::floor(local / unitSeconds) * unitSeconds - *offset;
+    return DateInterval(start, start + unitSeconds);
+}
+
+std::optional<DateInterval> LocalCalendar::Cursor::hourInterval(Date date) { return unitInterval(date, 3600.0); }
+std::optional<DateInterval> LocalCalendar::Cursor::minuteInterval(Date date) { return unitInterval(date, 60.0); }
+
+std::optional<Date> LocalCalendar::Cursor::date(int year, int month, int day, int hour, int minute, int second)
+{
+    if (!wallClock_) {
+        wallClock_ = std::make_unique<WallClock>();
+        const std::lock_guard lock(zone_->prototypeMutex);
+        if (zone_->prototype) {
+            wallClock_->calendar.reset(zone_->prototype->clone());
+        }
+    }
+    icu::Calendar *calendar = wallClock_->calendar.get();
+    if (!calendar) {
+        return std::nullopt;
+    }
+    calendar->clear();
+    calendar->set(year, month - 1, day, hour, minute, second);
+    UErrorCode status = U_ZERO_ERROR;
+    const double seconds = calendar->getTime(status) / 1000.0;
+    if (U_FAILURE(status) || !inRange(seconds)) {
+        return std::nullopt;
+    }
+    return seconds;
+}
+
+std::optional<Date> LocalCalendar::Cursor::dateBySettingTime(int hour, int minute, int second, Date onDayOf)
+{
+    const auto day = components(onDayOf);
+    if (!day) {
+        return std::nullopt;
+    }
+    return date(day->year, day->month, day->day, hour, minute, second);
+}
+
+std::optional<Date> LocalCalendar::Cursor::startOfDay(Date date)
+{
+    return dateBySettingTime(0, 0, 0, date);
+}
+
+std::optional<DateInterval> LocalCalendar::Cursor::dayInterval(Date date)
+{
+    const auto day = components(date);
+    if (!day) {
+        return std::nullopt;
+    }
+    const auto start = this->date(day->year, day->month, day->day);
+    const auto end = this->date(day->year, day->month, day->day + 1);
+    if (!start || !end) {
+        return std::nullopt;
+    }
+    return DateInterval(*start, *end);
+}
+
+} // namespace quillby
