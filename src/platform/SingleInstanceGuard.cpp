@@ -1,0 +1,60 @@
+#include "platform/SingleInstanceGuard.h"
+
+#include <QLocalSocket>
+#include <QPointer>
+
+#include <unistd.h>
+
+namespace quillby {
+
+namespace {
+constexpr int kConnectTimeoutMs = 1000;
+const QByteArray kReopenMessage = QByteArrayLiteral("reopen\n");
+} // namespace
+
+SingleInstanceGuard::SingleInstanceGuard(QString socketName, QObject *parent)
+    : QObject(parent)
+    , socketName_(std::move(socketName))
+{
+    connect(&server_, &QLocalServer::newConnection, this, &SingleInstanceGuard::onNewConnection);
+}
+
+SingleInstanceGuard::~SingleInstanceGuard() = default;
+
+QString SingleInstanceGuard::defaultSocketName()
+{
+    return QStringLiteral("quillby-%1").arg(::getuid());
+}
+
+bool SingleInstanceGuard::acquire()
+{
+    {
+        QLocalSocket probe;
+        probe.connectToServer(socketName_);
+        if (probe.waitForConnected(kConnectTimeoutMs)) {
+            probe.write(kReopenMessage);
+            probe.waitForBytesWritten(kConnectTimeoutMs);
+            probe.disconnectFromServer();
+            return false;
+        }
+    }
+    // Nobody answered: a socket file left by a crashed instance is stale.
+    QLocalServer::removeServer(socketName_);
+    server_.setSocketOptions(QLocalServer::UserAccessOption);
+    return server_.listen(socketName_);
+}
+
+void SingleInstanceGuard::onNewConnection()
+{
+    while (QLocalSocket *socket = server_.nextPendingConnection()) {
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
+            const QByteArray line = socket->readLine().trimmed();
+            if (line == "reopen") {
+                emit reopenRequested();
+            }
+        });
+    }
+}
+
+} // namespace quillby

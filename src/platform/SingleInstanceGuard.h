@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QObject>
+#include <QString>
+
+namespace quillby {
+
+// Keeps Quillby to one running instance per user. The first instance listens on a local
+// socket; a second launch connects, asks the running one to "reopen" and then exits.
+class SingleInstanceGuard : public QObject {
+    Q_OBJECT
+public:
+    explicit SingleInstanceGuard(QString socketName = defaultSocketName(), QObject *parent = nullptr);
+    ~SingleInstanceGuard() override;
+
+    // True: this process is now the running instance. False: another instance answered and
+    // was asked to reopen; the caller should exit.
+    bool acquire();
+
+    static QString defaultSocketName();
+
+signals:
+    void reopenRequested();
+
+private:
+    void onNewConnection();
+
+    QString socketName_;
+    QLocalServer server_;
+};
+
+} // namespace quillby

@@ -1,0 +1,58 @@
+#include "platform/SleepWakeMonitor.h"
+
+namespace quillby {
+
+namespace {
+const QString kLogindService = QStringLiteral("org.freedesktop.login1");
+const QString kLogindPath = QStringLiteral("/org/freedesktop/login1");
+const QString kLogindInterface = QStringLiteral("org.freedesktop.login1.Manager");
+const QString kScreenSaverInterface = QStringLiteral("org.freedesktop.ScreenSaver");
+} // namespace
+
+SleepWakeMonitor::SleepWakeMonitor(QObject *parent)
+    : QObject(parent)
+{
+    connectBuses(QDBusConnection::systemBus(), QDBusConnection::sessionBus());
+}
+
+SleepWakeMonitor::SleepWakeMonitor(const QDBusConnection &systemBus, const QDBusConnection &sessionBus,
+                                   QObject *parent)
+    : QObject(parent)
+{
+    connectBuses(systemBus, sessionBus);
+}
+
+void SleepWakeMonitor::connectBuses(QDBusConnection systemBus, QDBusConnection sessionBus)
+{
+    if (systemBus.isConnected()) {
+        // Any sender: logind may not own its name yet when we start.
+        systemBus.connect(QString(), kLogindPath, kLogindInterface, QStringLiteral("PrepareForSleep"),
+                          this, SLOT(onPrepareForSleep(bool)));
+    }
+    if (sessionBus.isConnected()) {
+        // Desktops publish the screensaver at either path.
+        for (const QString &path : {QStringLiteral("/org/freedesktop/ScreenSaver"), QStringLiteral("/ScreenSaver")}) {
+            sessionBus.connect(QString(), path, kScreenSaverInterface, QStringLiteral("ActiveChanged"), this,
+                               SLOT(onScreenSaverActiveChanged(bool)));
+        }
+    }
+    Q_UNUSED(kLogindService);
+}
+
+void SleepWakeMonitor::onPrepareForSleep(bool sleeping)
+{
+    if (sleeping) {
+        emit willSleep();
+    } else {
+        emit didWake();
+    }
+}
+
+void SleepWakeMonitor::onScreenSaverActiveChanged(bool active)
+{
+    if (active) {
+        emit screensDidSleep();
+    }
+}
+
+} // namespace quillby
