@@ -197,6 +197,10 @@ TEST(InsightsCoverage, HoursAcrossDaylightSavingChanges)
         {"Europe/Berlin", 2024, 10, 26, 2, 4 * kHour, 25 * kHour},     // 02:00 twice
         {"America/New_York", 2024, 3, 9, 2, 2 * kHour, 23 * kHour},
         {"America/New_York", 2024, 11, 2, 1, 4 * kHour, 25 * kHour},   // 01:00 twice
+        // Santiago changes at midnight: 8 September 2024 starts at 01:00; 6 April 2024 ends
+        // with 23:00 twice.
+        {"America/Santiago", 2024, 9, 7, 0, 2 * kHour, 23 * kHour},
+        {"America/Santiago", 2024, 4, 5, 23, 4 * kHour, 25 * kHour},
     };
     for (const Case &c : cases) {
         const LocalCalendar calendar(c.zone);

@@ -77,6 +77,11 @@ TEST(LocalCalendar, DaysLast23Or25HoursOnChangeDays)
         {"Europe/Berlin", 1705316400, 24 * 3600, 23},
         {"America/New_York", kNewYorkSpringForward, 23 * 3600, 5},
         {"America/New_York", kNewYorkFallBack, 25 * 3600, 4},
+        // Midnight skipped: 8 September 2024 in Santiago starts at 01:00 (04:00 UTC).
+        {"America/Santiago", 1725807600, 23 * 3600, 4},
+        // Clocks go back at midnight: 6 April 2024 ends at the 00:00 after its second 23:00.
+        {"America/Santiago", 1712415600, 25 * 3600, 3},
+        {"America/Santiago", 1712505600, 24 * 3600, 4},
     };
     for (const Case &c : cases) {
         const LocalCalendar calendar(c.zone);

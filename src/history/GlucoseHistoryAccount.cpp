@@ -1,0 +1,295 @@
+#include "history/GlucoseHistoryAccount.h"
+
+#include "history/GlucoseHistoryAccountSupport.h"
+#include "history/HistorySealing.h"
+#include "history/LocalGlucoseHistoryFileAccess.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace quillby {
+
+namespace fs = std::filesystem;
+using namespace history_detail;
+
+GlucoseHistoryAccount::GlucoseHistoryAccount(fs::path directory, std::shared_ptr<KeychainItemStoring> keychain,
+                                             std::shared_ptr<GlucoseHistoryFileAccess> files,
+                                             GlucoseHistoryDayFileCache *cache)
+    : directory_(std::move(directory)), keychain_(std::move(keychain)), files_(std::move(files)), cache_(cache)
+{
+}
+
+fs::path GlucoseHistoryAccount::configurationURL() const
+{
+    return directory_ / history_files::configuration;
+}
+
+GlucoseHistoryConfiguration &GlucoseHistoryAccount::loaded()
+{
+    if (!configuration_) {
+        loadConfiguration();
+    }
+    return *configuration_;
+}
+
+bool GlucoseHistoryAccount::readingOrder(const StoredReading &a, const StoredReading &b)
+{
+    if (a.fetchedAt != b.fetchedAt) {
+        return a.fetchedAt < b.fetchedAt;
+    }
+    if (a.reading.date != b.reading.date) {
+        return a.reading.date < b.reading.date;
+    }
+    if (a.reading.mgdL != b.reading.mgdL) {
+        return a.reading.mgdL < b.reading.mgdL;
+    }
+    return a.reading.trendString < b.reading.trendString;
+}
+
+// MARK: - Configuration
+
+void GlucoseHistoryAccount::loadConfiguration()
+{
+    if (configuration_) {
+        return;
+    }
+    const fs::path url = configurationURL();
+    bool exists = false;
+    try {
+        exists = pathExists(url);
+    } catch (...) {
+        throw GlucoseHistoryError::invalidConfiguration();
+    }
+    if (!exists) {
+        if (!historyFileURLs().empty()) {
+            throw GlucoseHistoryError::invalidConfiguration();   // day files without their settings
+        }
+        configuration_ = GlucoseHistoryConfiguration();
+        return;
+    }
+    GlucoseHistoryConfiguration configuration;
+    try {
+        configuration = GlucoseHistoryConfiguration::fromJSON(history_json::decode(readHistoryFile(url)));
+    } catch (...) {
+        throw GlucoseHistoryError::invalidConfiguration();
+    }
+    if (!configuration.isAcceptable()) {
+        throw GlucoseHistoryError::invalidConfiguration();
+    }
+    configuration_ = std::move(configuration);
+}
+
+void GlucoseHistoryAccount::writeConfiguration(GlucoseHistoryConfiguration configuration)
+{
+    configuration_ = std::move(configuration);
+    needsConfigurationWrite_ = true;
+    mappingFailures(GlucoseHistoryError::Case::storageFailure,
+                    [&] { files_->writeAtomically(history_json::encode(configuration_->toJSON()), configurationURL()); });
+    needsConfigurationWrite_ = false;
+}
+
+void GlucoseHistoryAccount::prepareFolder()
+{
+    loadConfiguration();
+    if (needsConfigurationWrite_) {
+        writeConfiguration(*configuration_);
+    }
+    if (configuration_->pendingDeletion) {
+        throw GlucoseHistoryError::deletionIncomplete();
+    }
+    mappingFailures(GlucoseHistoryError::Case::storageFailure, [&] {
+        if (!pathExists(directory_)) {
+            return;
+        }
+        std::vector<fs::path> leftovers;
+        for (const auto &entry : fs::directory_iterator(directory_)) {
+            if (hasExtension(entry.path(), history_files::temporaryExtension)) {
+                leftovers.push_back(entry.path());
+            }
+        }
+        for (const auto &leftover : leftovers) {
+            if (pathExists(leftover)) {
+                fs::remove_all(leftover);
+                files_->synchronizeDirectory(directory_);
+            }
+        }
+    });
+}
+
+// MARK: - Key
+
+QByteArray GlucoseHistoryAccount::loadOrCreateKey(bool create)
+{
+    const KeychainItemReadResult result = keychain_->read();
+    switch (result.kind) {
+    case KeychainItemReadResult::Kind::status:
+        throw GlucoseHistoryError::keychainFailure();
+    case KeychainItemReadResult::Kind::data:
+        if (result.bytes.size() != kHistoryKeySize) {
+            throw GlucoseHistoryError::unavailableKey();
+        }
+        return result.bytes;
+    case KeychainItemReadResult::Kind::notFound:
+        break;
+    }
+    const bool neverConsented = !configuration_ || !configuration_->consentVersion.has_value();
+    if (create && neverConsented && historyFileURLs().empty()) {
+        const QByteArray key = mappingFailures(GlucoseHistoryError::Case::keychainFailure, [] { return makeHistoryKey(); });
+        if (keychain_->write(key) != keychain_status::success) {
+            throw GlucoseHistoryError::keychainFailure();
+        }
+        return key;
+    }
+    // An account that consented before, or that has sealed files, never gets a new key silently.
+    throw GlucoseHistoryError::unavailableKey();
+}
+
+// MARK: - Operations
+
+GlucoseHistorySnapshot GlucoseHistoryAccount::snapshot(Date now)
+{
+    const FolderView view = prunedDays(now);
+    GlucoseHistorySnapshot snapshot;
+    snapshot.readings.reserve(view.count());
+    for (const auto &day : view.days) {
+        for (const auto &stored : *day.readings) {
+            snapshot.readings.push_back(stored.reading);
+        }
+    }
+    GlucoseHistoryConfiguration &configuration = loaded();
+    if (!configuration.insightsUnlockedAt &&
+        insightsMinimumDatasetReached(snapshot.readings, configuration.collectionStartedAt, now)) {
+        GlucoseHistoryConfiguration unlocked = configuration;
+        unlocked.insightsUnlockedAt = now;
+        writeConfiguration(std::move(unlocked));
+    }
+    snapshot.configuration = *configuration_;
+    return snapshot;
+}
+
+void GlucoseHistoryAccount::attach(const std::string &scope, std::optional<Date> collectionCutoff,
+                                   bool continuesInterval, Date now)
+{
+    prepareFolder();
+    GlucoseHistoryConfiguration configuration = *configuration_;
+    if (configuration.accountScope && *configuration.accountScope != scope) {
+        throw GlucoseHistoryError::invalidConfiguration();
+    }
+    if (configuration.consentVersion) {
+        loadOrCreateKey(false);
+    }
+    configuration.accountScope = scope;
+    if (collectionCutoff) {
+        const Date stored = configuration.collectionCutoff.value_or(-std::numeric_limits<double>::infinity());
+        configuration.collectionCutoff = std::max(*collectionCutoff, stored);
+        configuration.hasPreviouslyEnabled = true;
+    }
+    configuration.epoch = QUuid::createUuid();
+    if (configuration.isEnabled) {
+        if (!continuesInterval || !configuration.collectionIntervalStart) {
+            configuration.collectionIntervalStart = now;
+        }
+    } else {
+        configuration.collectionIntervalStart.reset();
+    }
+    writeConfiguration(std::move(configuration));
+}
+
+GlucoseHistorySnapshot GlucoseHistoryAccount::enableCollection(Date now)
+{
+    prepareFolder();
+    if (!configuration_->accountScope) {
+        throw GlucoseHistoryError::accountRequired();
+    }
+    if (configuration_->isEnabled) {
+        return snapshot(now);
+    }
+    loadOrCreateKey(true);
+    GlucoseHistoryConfiguration configuration = *configuration_;
+    const Date start = configuration.hasPreviouslyEnabled ? now : now - kDay;
+    configuration.collectionIntervalStart =
+        configuration.collectionCutoff ? std::max(start, *configuration.collectionCutoff) : start;
+    if (!configuration.collectionStartedAt) {
+        configuration.collectionStartedAt = now;
+    }
+    configuration.hasPreviouslyEnabled = true;
+    configuration.isEnabled = true;
+    configuration.consentVersion = 1;
+    configuration.epoch = QUuid::createUuid();
+    writeConfiguration(std::move(configuration));
+    return snapshot(now);
+}
+
+GlucoseHistorySnapshot GlucoseHistoryAccount::setRetentionDays(int days, Date now)
+{
+    if (days != 30 && days != 90) {
+        throw GlucoseHistoryError::invalidRetention();
+    }
+    prepareFolder();
+    GlucoseHistoryConfiguration configuration = *configuration_;
+    configuration.retentionDays = days;
+    writeConfiguration(std::move(configuration));
+    return snapshot(now);
+}
+
+void GlucoseHistoryAccount::append(const GlucoseReadings &readings, Date fetchedAt,
+                                   const GlucoseHistoryCollectionToken &token, Date now)
+{
+    prepareFolder();
+    const GlucoseHistoryConfiguration &configuration = *configuration_;
+    if (!configuration.isEnabled || configuration.pendingDeletion || token.epoch != configuration.epoch ||
+        !configuration.accountScope || *configuration.accountScope != token.accountScope ||
+        !configuration.collectionIntervalStart || !std::isfinite(*configuration.collectionIntervalStart)) {
+        return;
+    }
+    // A fetch time that is not finite could not be written as JSON; such a batch is not saved.
+    if (!std::isfinite(fetchedAt)) {
+        return;
+    }
+    const Date lowerBound = std::max(now - configuration.retentionDays * kDay, *configuration.collectionIntervalStart);
+    StoredReadings accepted;
+    for (const auto &reading : readings) {
+        if (isStorableReading(reading) && reading.date >= lowerBound && reading.date <= now &&
+            (!configuration.collectionCutoff || reading.date > *configuration.collectionCutoff)) {
+            accepted.push_back(StoredReading{reading, fetchedAt});
+        }
+    }
+    if (accepted.empty()) {
+        return;
+    }
+    const FolderView existing = prunedDays(now);
+    if (existing.canonical) {
+        // Merging is local: one reading per date, and the clean-up only compares a reading with
+        // the one kept before it, 30 s at most. Re-merging the days the batch touches, with the
+        // day before and after as context, gives what merging everything would give.
+        std::int64_t first = std::numeric_limits<std::int64_t>::max();
+        std::int64_t last = std::numeric_limits<std::int64_t>::min();
+        for (const auto &stored : accepted) {
+            const std::int64_t day = *historyDayNumber(stored.reading.date);
+            first = std::min(first, day);
+            last = std::max(last, day);
+        }
+        const DayMap previous = dayMap(existing);
+        DayMap next = previous;
+        StoredReadings window;
+        for (auto day = next.lower_bound(first - 1); day != next.end() && day->first <= last + 1;) {
+            window.insert(window.end(), day->second->begin(), day->second->end());
+            day = next.erase(day);
+        }
+        window.insert(window.end(), std::make_move_iterator(accepted.begin()), std::make_move_iterator(accepted.end()));
+        for (auto &[day, readings] : dayMap(mergeStoredReadings(std::move(window)))) {
+            next[day] = std::move(readings);
+        }
+        writeDays(next, previous, loadOrCreateKey(true), true);
+        return;
+    }
+    const StoredReadings existingReadings = existing.flattened();
+    StoredReadings combined;
+    combined.reserve(existingReadings.size() + accepted.size());
+    combined.insert(combined.end(), existingReadings.begin(), existingReadings.end());
+    combined.insert(combined.end(), std::make_move_iterator(accepted.begin()), std::make_move_iterator(accepted.end()));
+    const StoredReadings merged = mergeStoredReadings(std::move(combined));
+    writeDays(dayMap(merged), dayMap(existingReadings), loadOrCreateKey(true), false);
+}
+
+} // namespace quillby

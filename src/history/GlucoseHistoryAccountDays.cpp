@@ -1,0 +1,377 @@
+// The day files of one account folder: reading them (each opened once and then remembered
+// until it changes), merging readings, pruning to the retention, and writing the days that changed.
+
+#include "history/GlucoseHistoryAccount.h"
+
+#include "history/GlucoseHistoryAccountSupport.h"
+#include "history/HistoryDayFileDecoder.h"
+#include "history/HistorySealing.h"
+#include "insights/ReadingCleanup.h"
+
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
+
+#include <algorithm>
+#include <iterator>
+#include <set>
+
+namespace quillby {
+
+namespace fs = std::filesystem;
+using namespace history_detail;
+
+std::vector<fs::path> GlucoseHistoryAccount::historyFileURLs() const
+{
+    return mappingFailures(GlucoseHistoryError::Case::storageFailure, [&] {
+        std::vector<fs::path> files;
+        if (!pathExists(directory_)) {
+            return files;
+        }
+        for (const auto &entry : fs::directory_iterator(directory_)) {
+            if (hasExtension(entry.path(), history_files::dayFileExtension)) {
+                files.push_back(entry.path());
+            }
+        }
+        std::sort(files.begin(), files.end(),
+                  [](const fs::path &a, const fs::path &b) { return a.filename().native() < b.filename().native(); });
+        return files;
+    });
+}
+
+std::size_t GlucoseHistoryAccount::FolderView::count() const
+{
+    std::size_t total = 0;
+    for (const auto &day : days) {
+        total += day.readings->size();
+    }
+    return total;
+}
+
+GlucoseHistoryAccount::StoredReadings GlucoseHistoryAccount::FolderView::flattened() const
+{
+    StoredReadings all;
+    all.reserve(count());
+    for (const auto &day : days) {
+        all.insert(all.end(), day.readings->begin(), day.readings->end());
+    }
+    return all;
+}
+
+GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
+{
+    const std::vector<fs::path> files = historyFileURLs();
+    if (files.empty()) {
+        if (cache_) {
+            cache_->retainOnly(directory_, {});
+        }
+        return FolderView{{}, true};   // nothing to merge: trivially canonical, and no key needed
+    }
+    const QByteArray key = loadOrCreateKey(false);
+    if (!configuration_ || !configuration_->accountScope) {
+        throw GlucoseHistoryError::unreadableHistory();
+    }
+    const std::string &scope = *configuration_->accountScope;
+
+    // First the files' identities: a file whose identity, key and scope match the memo is not
+    // opened again. The rest are read here and opened (decrypted, decoded, checked) side by side.
+    struct Pending {
+        std::size_t index = 0;
+        fs::path file;
+        HistoryFileIdentity identity;
+        QByteArray bytes;
+        SharedStoredReadings readings;
+    };
+    FolderView view;
+    view.days.reserve(files.size());
+    std::set<std::string> names;
+    std::vector<Pending> pending;
+    for (const fs::path &file : files) {
+        const std::string name = file.filename().native();
+        names.insert(name);
+        SharedStoredReadings cached;
+        OpenedFile opened = openDayFile(file, [&](const HistoryFileIdentity &identity) {
+            cached = cache_ ? cache_->find(file, identity, key, scope) : nullptr;
+            return cached == nullptr;
+        });
+        if (opened.read) {
+            pending.push_back(Pending{view.days.size(), file, opened.identity, std::move(opened.bytes), nullptr});
+        }
+        view.days.push_back(DayView{name, dayNumberOfFileName(name), std::move(cached)});
+    }
+
+    const auto open = [&key, &scope](Pending &item) {
+        try {
+            const std::optional<QByteArray> plaintext = openHistory(item.bytes, key, historyAssociatedData(item.file));
+            item.bytes.clear();
+            if (!plaintext) {
+                return;
+            }
+            std::optional<DayFile> day = decodeHistoryDayFile(*plaintext);
+            if (!day || day->schemaVersion != 1 ||
+                (day->source != history_files::daySource && day->source != history_files::legacyDaySource) ||
+                day->accountScope != scope) {
+                return;
+            }
+            item.readings = std::make_shared<const StoredReadings>(std::move(day->readings));
+        } catch (...) {
+            item.readings = nullptr;   // out of memory and the like: unreadable all the same
+        }
+    };
+    if (pending.size() > 1) {
+        QtConcurrent::blockingMap(QThreadPool::globalInstance(), pending, open);
+    } else {
+        std::for_each(pending.begin(), pending.end(), open);
+    }
+    for (Pending &item : pending) {
+        if (!item.readings) {
+            throw GlucoseHistoryError::unreadableHistory();
+        }
+        if (cache_) {
+            cache_->store(item.file, item.identity, key, scope, item.readings);
+        }
+        view.days[item.index].readings = std::move(item.readings);
+    }
+    if (cache_) {
+        cache_->retainOnly(directory_, names);
+        if (!pending.empty()) {
+            cache_->setCanonical(directory_, false);
+        }
+        view.canonical = pending.empty() && cache_->isCanonical(directory_);
+    }
+    return view;
+}
+
+GlucoseHistoryAccount::StoredReadings GlucoseHistoryAccount::readAllStoredReadings()
+{
+    return readDays().flattened();
+}
+
+GlucoseHistoryAccount::StoredReadings GlucoseHistoryAccount::mergeStoredReadings(StoredReadings readings)
+{
+    // Readings that the clean-up would drop never take part, so an invalid reading cannot
+    // displace a valid one of the same date.
+    std::erase_if(readings, [](const StoredReading &stored) {
+        return !isStorableReading(stored.reading) || std::isnan(stored.fetchedAt);
+    });
+
+    // Sort by date, then reading order. Saved readings arrive sorted with a few new ones behind
+    // them: sort only the unsorted tail and merge it in.
+    const auto sortedEnd = std::is_sorted_until(readings.begin(), readings.end(), dateThenReadingOrder);
+    if (sortedEnd != readings.end()) {
+        std::sort(sortedEnd, readings.end(), dateThenReadingOrder);
+        StoredReadings ordered;
+        ordered.reserve(readings.size());
+        std::merge(std::make_move_iterator(readings.begin()), std::make_move_iterator(sortedEnd),
+                   std::make_move_iterator(sortedEnd), std::make_move_iterator(readings.end()),
+                   std::back_inserter(ordered), dateThenReadingOrder);
+        readings = std::move(ordered);
+    }
+
+    // Per reading date the last of its run is the one fetched last (then higher mgdL, then later
+    // trend text).
+    StoredReadings winners;
+    winners.reserve(readings.size());
+    for (std::size_t i = 0; i < readings.size(); ++i) {
+        if (i + 1 < readings.size() && readings[i + 1].reading.date == readings[i].reading.date) {
+            continue;
+        }
+        winners.push_back(std::move(readings[i]));
+    }
+
+    // The shared clean-up decides what else to drop (repeats within 30 s).
+    GlucoseReadings plain;
+    plain.reserve(winners.size());
+    for (const auto &stored : winners) {
+        plain.push_back(stored.reading);
+    }
+    const GlucoseReadings cleaned = normalizedGlucoseReadings(plain);
+    if (cleaned.size() == winners.size()) {
+        return winners;
+    }
+    StoredReadings result;
+    result.reserve(cleaned.size());
+    std::size_t cursor = 0;
+    for (const GlucoseReading &reading : cleaned) {
+        while (cursor < winners.size() && winners[cursor].reading.date != reading.date) {
+            ++cursor;
+        }
+        if (cursor == winners.size()) {
+            break;
+        }
+        result.push_back(std::move(winners[cursor++]));
+    }
+    return result;
+}
+
+std::map<std::int64_t, GlucoseHistoryAccount::StoredReadings> GlucoseHistoryAccount::groupByDay(const StoredReadings &readings)
+{
+    std::map<std::int64_t, StoredReadings> days;
+    for (const auto &stored : readings) {
+        if (const auto day = historyDayNumber(stored.reading.date)) {
+            days[*day].push_back(stored);
+        }
+    }
+    return days;
+}
+
+GlucoseHistoryAccount::DayMap GlucoseHistoryAccount::dayMap(const StoredReadings &readings)
+{
+    DayMap days;
+    for (auto &[day, list] : groupByDay(readings)) {
+        days.emplace(day, std::make_shared<const StoredReadings>(std::move(list)));
+    }
+    return days;
+}
+
+GlucoseHistoryAccount::DayMap GlucoseHistoryAccount::dayMap(const FolderView &view)
+{
+    DayMap days;
+    for (const auto &day : view.days) {
+        if (day.day) {
+            days.emplace(*day.day, day.readings);
+        }
+    }
+    return days;
+}
+
+GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::viewOf(const DayMap &days, bool canonical)
+{
+    FolderView view;
+    view.canonical = canonical;
+    for (const auto &[day, readings] : days) {
+        view.days.push_back(DayView{historyDayFileName(day), day, readings});
+    }
+    return view;
+}
+
+bool GlucoseHistoryAccount::hasDayLayout(const FolderView &view)
+{
+    std::optional<std::int64_t> previous;
+    for (const auto &day : view.days) {
+        if (!day.day || (previous && *day.day <= *previous) || day.readings->empty()) {
+            return false;
+        }
+        for (const auto &stored : *day.readings) {
+            if (historyDayNumber(stored.reading.date) != day.day) {
+                return false;
+            }
+        }
+        previous = day.day;
+    }
+    return true;
+}
+
+void GlucoseHistoryAccount::writeDays(const DayMap &next, const DayMap &previous, const QByteArray &key,
+                                      bool canonicalAfter)
+{
+    if (!configuration_ || !configuration_->accountScope) {
+        throw GlucoseHistoryError::accountRequired();
+    }
+    const std::string scope = *configuration_->accountScope;
+    mappingFailures(GlucoseHistoryError::Case::storageFailure, [&] {
+        if (cache_) {
+            cache_->setCanonical(directory_, false);   // until every step below has succeeded
+        }
+        std::set<std::string> noted;
+        for (const auto &[day, readings] : next) {
+            const std::string name = historyDayFileName(day);
+            noted.insert(name);
+            const auto before = previous.find(day);
+            if (before != previous.end() && (before->second == readings || *before->second == *readings)) {
+                continue;
+            }
+            const fs::path target = directory_ / name;
+            const QByteArray plaintext = history_json::encode(dayFileJSON(scope, *readings));
+            const QByteArray sealed = sealHistory(plaintext, key, historyAssociatedData(target));
+            if (cache_) {
+                cache_->forget(target);
+            }
+            files_->writeAtomically(sealed, target);
+            struct stat info {};
+            if (cache_ && ::stat(target.c_str(), &info) == 0) {
+                cache_->store(target, HistoryFileIdentity::of(info), key, scope, readings);
+            }
+        }
+        for (const fs::path &file : historyFileURLs()) {
+            if (noted.count(file.filename().native()) == 0 && pathExists(file)) {
+                if (cache_) {
+                    cache_->forget(file);
+                }
+                fs::remove_all(file);
+                files_->synchronizeDirectory(directory_);
+            }
+        }
+        if (cache_ && canonicalAfter) {
+            cache_->setCanonical(directory_, true);
+        }
+    });
+}
+
+void GlucoseHistoryAccount::writeDayFiles(const StoredReadings &readings, const StoredReadings &previous,
+                                          const QByteArray &key)
+{
+    writeDays(dayMap(readings), dayMap(previous), key, false);
+}
+
+GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::prunedDays(Date now)
+{
+    FolderView view = readDays();
+    const GlucoseHistoryConfiguration &configuration = loaded();
+    const Date oldest = now - configuration.retentionDays * kDay;
+    const std::optional<Date> cutoff = configuration.collectionCutoff;
+    const auto kept = [&](const StoredReading &stored) {
+        return stored.reading.date >= oldest && (!cutoff || stored.reading.date > *cutoff);
+    };
+
+    if (view.canonical) {
+        // A merged list is ascending by date, and both bounds are lower bounds on the date: what
+        // retention removes is a run at the front, and what stays is still merged.
+        DayMap next = dayMap(view);
+        bool changed = false;
+        for (auto day = next.begin(); day != next.end();) {
+            const StoredReadings &readings = *day->second;
+            const auto first = std::find_if(readings.begin(), readings.end(), kept);
+            if (first == readings.begin()) {
+                break;
+            }
+            changed = true;
+            if (first == readings.end()) {
+                day = next.erase(day);
+                continue;
+            }
+            day->second = std::make_shared<const StoredReadings>(first, readings.end());
+            break;
+        }
+        if (!changed) {
+            return view;
+        }
+        writeDays(next, dayMap(view), loadOrCreateKey(false), true);
+        return viewOf(next, true);
+    }
+
+    const StoredReadings all = view.flattened();
+    StoredReadings survivors;
+    survivors.reserve(all.size());
+    std::copy_if(all.begin(), all.end(), std::back_inserter(survivors), kept);
+    StoredReadings merged = mergeStoredReadings(std::move(survivors));
+    const bool layout = hasDayLayout(view);
+    if (merged.size() == all.size()) {
+        if (cache_ && layout && merged == all) {
+            cache_->setCanonical(directory_, true);   // verified: the files already hold a merged list
+            view.canonical = true;
+            return view;
+        }
+        return viewOf(dayMap(merged), false);
+    }
+    const DayMap next = dayMap(merged);
+    // With every file holding exactly its own day, the previous grouping is the files' content.
+    writeDays(next, dayMap(all), loadOrCreateKey(false), layout);
+    return viewOf(next, layout && cache_ != nullptr);
+}
+
+GlucoseHistoryAccount::StoredReadings GlucoseHistoryAccount::prune(Date now)
+{
+    return prunedDays(now).flattened();
+}
+
+} // namespace quillby

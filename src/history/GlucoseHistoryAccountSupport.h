@@ -1,0 +1,148 @@
+#pragma once
+
+// Helpers shared by the saved-history account folder, the store and the legacy move.
+// Internal to src/history.
+
+#include "history/GlucoseHistoryAccount.h"
+#include "history/GlucoseHistoryDayFileCache.h"
+#include "history/GlucoseHistoryError.h"
+#include "history/GlucoseHistoryRecords.h"
+
+#include <QByteArray>
+
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace quillby::history_detail {
+
+namespace fs = std::filesystem;
+
+
+inline constexpr double kDay = 86400;
+
+// Runs work; a GlucoseHistoryError passes unchanged, any other failure becomes `replacement`.
+template <typename Work>
+auto mappingFailures(GlucoseHistoryError::Case replacement, Work &&work) -> decltype(work())
+{
+    try {
+        return work();
+    } catch (const GlucoseHistoryError &) {
+        throw;
+    } catch (...) {
+        throw GlucoseHistoryError(replacement);
+    }
+}
+
+inline bool pathExists(const fs::path &path)
+{
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (error && error != std::errc::no_such_file_or_directory) {
+        throw fs::filesystem_error("cannot inspect item", path, error);
+    }
+    return fs::exists(status);
+}
+
+// Opens a file, reports its identity, and reads it unless `wanted` says the cached copy will do.
+struct OpenedFile {
+    HistoryFileIdentity identity;
+    QByteArray bytes;
+    bool read = false;
+};
+
+template <typename Wanted>
+OpenedFile openDayFile(const fs::path &path, Wanted &&wanted)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw GlucoseHistoryError::unreadableHistory();
+    }
+    OpenedFile opened;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        ::close(fd);
+        throw GlucoseHistoryError::unreadableHistory();
+    }
+    opened.identity = HistoryFileIdentity::of(info);
+    if (!wanted(opened.identity)) {
+        ::close(fd);
+        return opened;
+    }
+    QByteArray data(static_cast<qsizetype>(info.st_size) + 1, Qt::Uninitialized);
+    qsizetype size = 0;
+    for (;;) {
+        if (size == data.size()) {
+            data.resize(data.size() * 2);
+        }
+        const ssize_t count = ::read(fd, data.data() + size, static_cast<size_t>(data.size() - size));
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            ::close(fd);
+            throw GlucoseHistoryError::unreadableHistory();
+        }
+        if (count == 0) {
+            break;
+        }
+        size += count;
+    }
+    ::close(fd);
+    data.truncate(size);
+    opened.bytes = std::move(data);
+    opened.read = true;
+    return opened;
+}
+
+inline std::optional<std::int64_t> dayNumberOfFileName(const std::string &name)
+{
+    const std::string stem = name.substr(0, name.size() - std::string_view(history_files::dayFileExtension).size());
+    try {
+        std::size_t used = 0;
+        const long long parsed = std::stoll(stem, &used);
+        if (used == stem.size() && historyDayFileName(parsed) == name) {
+            return parsed;
+        }
+    } catch (...) {
+    }
+    return std::nullopt;
+}
+
+inline bool isStorableReading(const GlucoseReading &reading)
+{
+    return std::isfinite(reading.mgdL) && reading.mgdL > 0 && std::isfinite(reading.date);
+}
+
+// Order used to find, per reading date, the stored reading that wins: ascending date, and
+// within one date the reading order (fetchedAt, mgdL, trend text), so the last of a run wins.
+inline bool dateThenReadingOrder(const GlucoseHistoryStoredReading &a, const GlucoseHistoryStoredReading &b)
+{
+    if (a.reading.date != b.reading.date) {
+        return a.reading.date < b.reading.date;
+    }
+    return GlucoseHistoryAccount::readingOrder(a, b);
+}
+
+inline nlohmann::ordered_json dayFileJSON(const std::string &scope, const GlucoseHistoryStoredReadings &readings)
+{
+    nlohmann::ordered_json json;
+    json["schemaVersion"] = 1;
+    json["source"] = history_files::daySource;
+    json["accountScope"] = scope;
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    list.get_ref<nlohmann::ordered_json::array_t &>().reserve(readings.size());
+    for (const auto &stored : readings) {
+        list.push_back(stored.toJSON());
+    }
+    json["readings"] = std::move(list);
+    return json;
+}
+
+} // namespace quillby::history_detail

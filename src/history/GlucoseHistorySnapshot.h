@@ -1,0 +1,18 @@
+#pragma once
+
+#include "core/GlucoseReading.h"
+#include "history/GlucoseHistoryConfiguration.h"
+
+namespace quillby {
+
+// One account's saved history as the store hands it out: its configuration and its retained
+// readings, ascending by date. With no active account: the default configuration carrying the
+// manifest's collection cutoff and pending-deletion flag, and no readings.
+struct GlucoseHistorySnapshot {
+    GlucoseHistoryConfiguration configuration;
+    GlucoseReadings readings;
+
+    bool operator==(const GlucoseHistorySnapshot &) const = default;
+};
+
+} // namespace quillby

@@ -1,0 +1,125 @@
+#include "history/GlucoseHistoryStore.h"
+
+#include "history/LocalGlucoseHistoryFileAccess.h"
+
+#include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <QCoroFuture>
+
+#include <type_traits>
+
+namespace quillby {
+
+namespace {
+
+// What one piece of work left behind: its value or its exception, moved to the awaiting side
+// (QtConcurrent would wrap our exceptions in QUnhandledException; this keeps their type).
+template <typename Result>
+struct Outcome {
+    std::optional<Result> value;
+    std::exception_ptr error;
+};
+
+template <>
+struct Outcome<void> {
+    std::exception_ptr error;
+};
+
+} // namespace
+
+GlucoseHistoryStore::GlucoseHistoryStore(std::filesystem::path directory,
+                                         std::shared_ptr<KeychainItemStoring> legacyKeychain,
+                                         HistoryScopeKeychainFactory keychainFactory,
+                                         std::shared_ptr<GlucoseHistoryFileAccess> files)
+    : directory_(directory),
+      core_(std::make_unique<GlucoseHistoryStoreCore>(
+          std::move(directory), std::move(legacyKeychain), std::move(keychainFactory),
+          files ? std::move(files) : std::make_shared<LocalGlucoseHistoryFileAccess>()))
+{
+    worker_.setMaxThreadCount(1);
+    worker_.setExpiryTimeout(-1);   // one thread for the store's whole life
+    worker_.setObjectName(QStringLiteral("GlucoseHistoryStore"));
+}
+
+GlucoseHistoryStore::~GlucoseHistoryStore()
+{
+    worker_.waitForDone();
+}
+
+template <typename Result, typename Work>
+QCoro::Task<Result> GlucoseHistoryStore::run(Work work)
+{
+    auto outcome = std::make_shared<Outcome<Result>>();
+    GlucoseHistoryStoreCore *core = core_.get();
+    QFuture<void> done = QtConcurrent::run(&worker_, [outcome, core, work = std::move(work)]() mutable {
+        try {
+            if constexpr (std::is_void_v<Result>) {
+                work(*core);
+            } else {
+                outcome->value.emplace(work(*core));
+            }
+        } catch (...) {
+            outcome->error = std::current_exception();
+        }
+    });
+    co_await done;
+    if (outcome->error) {
+        std::rethrow_exception(outcome->error);
+    }
+    if constexpr (!std::is_void_v<Result>) {
+        co_return std::move(*outcome->value);
+    }
+}
+
+QCoro::Task<GlucoseHistorySnapshot> GlucoseHistoryStore::snapshot(Date now)
+{
+    return run<GlucoseHistorySnapshot>([now](GlucoseHistoryStoreCore &core) { return core.snapshot(now); });
+}
+
+QCoro::Task<GlucoseHistorySnapshot> GlucoseHistoryStore::activateAccount(std::optional<std::string> scope, Date now)
+{
+    return run<GlucoseHistorySnapshot>(
+        [scope = std::move(scope), now](GlucoseHistoryStoreCore &core) { return core.activateAccount(scope, now); });
+}
+
+QCoro::Task<GlucoseHistorySnapshot> GlucoseHistoryStore::enableCollection(Date now)
+{
+    return run<GlucoseHistorySnapshot>([now](GlucoseHistoryStoreCore &core) { return core.enableCollection(now); });
+}
+
+QCoro::Task<GlucoseHistorySnapshot> GlucoseHistoryStore::disableCollection(Date now)
+{
+    return run<GlucoseHistorySnapshot>([now](GlucoseHistoryStoreCore &core) { return core.disableCollection(now); });
+}
+
+QCoro::Task<GlucoseHistorySnapshot> GlucoseHistoryStore::setRetentionDays(int days, Date now)
+{
+    return run<GlucoseHistorySnapshot>(
+        [days, now](GlucoseHistoryStoreCore &core) { return core.setRetentionDays(days, now); });
+}
+
+QCoro::Task<void> GlucoseHistoryStore::append(GlucoseReadings readings, Date fetchedAt,
+                                              GlucoseHistoryCollectionToken token, Date now)
+{
+    return run<void>([readings = std::move(readings), fetchedAt, token = std::move(token),
+                      now](GlucoseHistoryStoreCore &core) { core.append(readings, fetchedAt, token, now); });
+}
+
+QCoro::Task<GlucoseHistorySnapshot> GlucoseHistoryStore::deleteAllHistory(Date now)
+{
+    return run<GlucoseHistorySnapshot>([now](GlucoseHistoryStoreCore &core) { return core.deleteAllHistory(now); });
+}
+
+QCoro::Task<void> GlucoseHistoryStore::prepareStorage()
+{
+    return run<void>([](GlucoseHistoryStoreCore &core) { core.prepareStorage(); });
+}
+
+std::filesystem::path defaultHistoryRootDirectory()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return std::filesystem::path(base.toStdString()) / "Quillby" / "History";
+}
+
+} // namespace quillby

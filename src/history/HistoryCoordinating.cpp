@@ -1,0 +1,1 @@
+#include "history/HistoryCoordinating.h"

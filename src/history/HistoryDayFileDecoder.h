@@ -1,0 +1,17 @@
+#pragma once
+
+#include "history/GlucoseHistoryRecords.h"
+
+#include <QByteArray>
+
+#include <optional>
+
+namespace quillby {
+
+// Decodes the plaintext of a day file straight into its record, without building a JSON tree
+// first (a full day is some 1440 readings; the store opens up to 90 of them). Accepts exactly
+// what GlucoseHistoryDayFile::fromJSON accepts: unknown keys are skipped, a required key that is
+// missing or null, or a value of the wrong type, makes the record unreadable (nothing).
+std::optional<GlucoseHistoryDayFile> decodeHistoryDayFile(const QByteArray &plaintext);
+
+} // namespace quillby

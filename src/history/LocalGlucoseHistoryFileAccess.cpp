@@ -1,0 +1,207 @@
+#include "history/LocalGlucoseHistoryFileAccess.h"
+
+#include "history/GlucoseHistoryError.h"
+#include "history/GlucoseHistoryRecords.h"
+
+#include <QUuid>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace quillby {
+
+namespace fs = std::filesystem;
+
+PosixFileCalls PosixFileCalls::system()
+{
+    PosixFileCalls calls;
+    calls.open = [](const char *path, int flags, mode_t mode) { return ::open(path, flags, mode); };
+    calls.write = [](int fd, const void *data, size_t size) { return ::write(fd, data, size); };
+    calls.fsync = [](int fd) { return ::fsync(fd); };
+    calls.close = [](int fd) { return ::close(fd); };
+    calls.rename = [](const char *from, const char *to) { return ::rename(from, to); };
+    calls.fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); };
+    return calls;
+}
+
+LocalGlucoseHistoryFileAccess::LocalGlucoseHistoryFileAccess(PosixFileCalls calls) : calls_(std::move(calls)) {}
+
+void LocalGlucoseHistoryFileAccess::createDirectories(const fs::path &directory)
+{
+    std::vector<fs::path> missing;
+    fs::path current = directory;
+    while (!current.empty()) {
+        std::error_code error;
+        const fs::file_status status = fs::status(current, error);
+        if (fs::exists(status)) {
+            if (!fs::is_directory(status)) {
+                throw fs::filesystem_error("not a folder", current, std::make_error_code(std::errc::not_a_directory));
+            }
+            break;
+        }
+        missing.push_back(current);
+        if (current == current.parent_path()) {
+            break;
+        }
+        current = current.parent_path();
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        if (::mkdir(it->c_str(), 0700) != 0) {
+            const int error = errno;
+            std::error_code ignored;
+            if (error != EEXIST || !fs::is_directory(*it, ignored)) {
+                throw fs::filesystem_error("cannot create folder", *it, std::error_code(error, std::generic_category()));
+            }
+            continue;
+        }
+        // The mode given to mkdir is narrowed by the umask; make it exactly owner-only.
+        ::chmod(it->c_str(), 0700);
+    }
+}
+
+void LocalGlucoseHistoryFileAccess::writeAtomically(const QByteArray &bytes, const fs::path &target)
+{
+    const fs::path directory = target.parent_path();
+    createDirectories(directory);
+    // Linux has no per-folder backup exclusion that every backup tool honours; nothing to mark.
+
+    const fs::path temporary =
+        directory / ("." + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString() + ".tmp");
+    int fd = calls_.open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        throw GlucoseHistoryError::storageFailure();
+    }
+    // Closes the descriptor exactly once, whichever way we leave.
+    const auto closeOnce = [&]() -> bool {
+        if (fd < 0) {
+            return true;
+        }
+        const int descriptor = fd;
+        fd = -1;
+        return calls_.close(descriptor) == 0;   // no retry on EINTR: the descriptor is gone either way
+    };
+    const auto fail = [&]() {
+        closeOnce();
+        removeItem(temporary);
+        throw GlucoseHistoryError::storageFailure();
+    };
+
+    if (calls_.fchmod(fd, 0600) != 0) {
+        fail();
+    }
+    const char *data = bytes.constData();
+    std::size_t remaining = static_cast<std::size_t>(bytes.size());
+    while (remaining > 0) {
+        const ssize_t written = calls_.write(fd, data, remaining);
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            fail();
+        }
+        if (written == 0) {
+            fail();   // no progress: the disk will not take more
+        }
+        data += written;
+        remaining -= static_cast<std::size_t>(written);
+    }
+    int synced;
+    do {
+        synced = calls_.fsync(fd);
+    } while (synced != 0 && errno == EINTR);
+    if (synced != 0) {
+        fail();
+    }
+    if (!closeOnce()) {
+        fail();
+    }
+    if (calls_.rename(temporary.c_str(), target.c_str()) != 0) {
+        fail();
+    }
+    try {
+        synchronizeDirectory(directory);
+    } catch (...) {
+        removeItem(temporary);
+        throw GlucoseHistoryError::storageFailure();
+    }
+    removeItem(temporary);   // nothing is left after a successful rename
+}
+
+void LocalGlucoseHistoryFileAccess::removeItemIfExists(const fs::path &path)
+{
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(path, error);
+    if (!fs::exists(status)) {
+        if (error && error != std::errc::no_such_file_or_directory) {
+            throw fs::filesystem_error("cannot inspect item", path, error);
+        }
+        return;
+    }
+    fs::remove_all(path);   // throws filesystem_error
+    synchronizeDirectory(path.parent_path());
+}
+
+void LocalGlucoseHistoryFileAccess::synchronizeDirectory(const fs::path &directory)
+{
+    const int fd = calls_.open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        throw GlucoseHistoryError::storageFailure();
+    }
+    int synced;
+    do {
+        synced = calls_.fsync(fd);
+    } while (synced != 0 && errno == EINTR);
+    const bool closed = calls_.close(fd) == 0;
+    if (synced != 0) {
+        throw GlucoseHistoryError::storageFailure();
+    }
+    (void)closed;   // the flush succeeded; a failed close of a read-only folder loses nothing
+}
+
+void LocalGlucoseHistoryFileAccess::removeItem(const fs::path &path) noexcept
+{
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+QByteArray readHistoryFile(const fs::path &path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        throw std::system_error(errno, std::generic_category(), path.string());
+    }
+    struct stat info {};
+    qsizetype capacity = 65536;
+    if (::fstat(fd, &info) == 0 && info.st_size >= 0) {
+        capacity = static_cast<qsizetype>(info.st_size) + 1;   // one more byte notices growth
+    }
+    QByteArray data(capacity, Qt::Uninitialized);
+    qsizetype size = 0;
+    for (;;) {
+        if (size == data.size()) {
+            data.resize(data.size() * 2);
+        }
+        const ssize_t count = ::read(fd, data.data() + size, static_cast<size_t>(data.size() - size));
+        if (count < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int error = errno;
+            ::close(fd);
+            throw std::system_error(error, std::generic_category(), path.string());
+        }
+        if (count == 0) {
+            break;
+        }
+        size += count;
+    }
+    ::close(fd);
+    data.truncate(size);
+    return data;
+}
+
+} // namespace quillby

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "history/GlucoseHistoryFileAccess.h"
+
+#include <sys/types.h>
+
+#include <functional>
+
+namespace quillby {
+
+// The POSIX calls the file access makes, replaceable so tests can inject short writes, EINTR
+// and failures. Each has the signature and errno behaviour of the system call.
+struct PosixFileCalls {
+    std::function<int(const char *path, int flags, mode_t mode)> open;
+    std::function<ssize_t(int fd, const void *data, size_t size)> write;
+    std::function<int(int fd)> fsync;
+    std::function<int(int fd)> close;
+    std::function<int(const char *from, const char *to)> rename;
+    std::function<int(int fd, mode_t mode)> fchmod;
+
+    static PosixFileCalls system();
+};
+
+// Saved-history file access over the local file system.
+class LocalGlucoseHistoryFileAccess final : public GlucoseHistoryFileAccess {
+public:
+    explicit LocalGlucoseHistoryFileAccess(PosixFileCalls calls = PosixFileCalls::system());
+
+    void writeAtomically(const QByteArray &bytes, const std::filesystem::path &target) override;
+    void removeItemIfExists(const std::filesystem::path &path) override;
+    void synchronizeDirectory(const std::filesystem::path &directory) override;
+    void removeItem(const std::filesystem::path &path) noexcept override;
+
+    // Creates the folder and every missing parent with permissions 0700.
+    static void createDirectories(const std::filesystem::path &directory);
+
+private:
+    PosixFileCalls calls_;
+};
+
+// Whole-file read with a loop over short reads and EINTR; throws std::system_error.
+QByteArray readHistoryFile(const std::filesystem::path &path);
+
+} // namespace quillby
