@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <limits>
-#include <regex>
 #include <set>
 #include <stdexcept>
+#include <string_view>
 
 namespace quillby {
 
@@ -57,20 +57,31 @@ GlucoseUnits fromMeasurementUnit(const std::string &symbolText)
     return GlucoseUnits::mmolL;
 }
 
+namespace {
+
+// What printf's "%.<precision>f" writes in the C locale. The application object sets the C
+// library's locale from the environment, where printf itself would write "5,5" for some users.
+std::string fixedText(double value, int precision)
+{
+    char buffer[400];   // room for the longest double in fixed notation
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
+    return std::string(buffer, result.ptr);
+}
+
+} // namespace
+
 std::string format(GlucoseUnits unit, double mgdL)
 {
-    char buffer[64];
     if (unit == GlucoseUnits::mmolL) {
         const double rounded = std::round(mgdL / 18.0 * 10.0) / 10.0;
-        std::snprintf(buffer, sizeof buffer, "%.1f", rounded);
-        return buffer;
+        return fixedText(rounded, 1);
     }
     const double rounded = std::round(mgdL);
     // Values outside the 64-bit range (and NaN) have no whole-number text; show them as %.0f.
     if (!std::isfinite(rounded) || rounded < -9.2e18 || rounded > 9.2e18) {
-        std::snprintf(buffer, sizeof buffer, "%.0f", rounded);
-        return buffer;
+        return fixedText(rounded, 0);
     }
+    char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(rounded));
     return buffer;
 }
@@ -84,9 +95,10 @@ bool localeDefault(const std::string &regionIdentifier)
     if (regionIdentifier.empty()) {
         return false;
     }
+    // Case is changed in ASCII, whatever the process locale (a Turkish locale keeps "i" as it is).
     std::string upper = regionIdentifier;
     std::transform(upper.begin(), upper.end(), upper.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+                   [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; });
     return mgdLRegions.count(upper) > 0;
 }
 
@@ -109,24 +121,60 @@ std::string readingErrorMessage(GlucoseReadingError::Case c)
     return "Invalid glucose reading format";
 }
 
-const std::regex &dexcomDatePattern()
+bool isDigit(char c)
 {
-    static const std::regex pattern(R"(^/?Date\((\d+)(?:[+-]\d+)?\)/?$)");
-    return pattern;
+    return c >= '0' && c <= '9';
 }
 
-// Milliseconds since 1970 from a Dexcom date text, or nothing when it does not match or
-// the digits overflow a signed 64-bit integer.
+// Milliseconds since 1970 from a Dexcom date text matched as a whole against
+// /?Date\((\d+)(?:[+-]\d+)?\)/? (the zone part is ignored), or nothing when it does not match
+// or the digits overflow a signed 64-bit integer. Scanned by hand: a backtracking regular
+// expression engine recurses once per digit, and a reply with a very long digit run would
+// exhaust the stack.
 std::optional<std::int64_t> dexcomMilliseconds(const std::string &text)
 {
-    std::smatch match;
-    if (!std::regex_match(text, match, dexcomDatePattern())) {
+    std::size_t at = 0;
+    const std::size_t size = text.size();
+    if (at < size && text[at] == '/') {
+        ++at;
+    }
+    static constexpr std::string_view kPrefix = "Date(";
+    if (text.compare(at, kPrefix.size(), kPrefix) != 0) {
         return std::nullopt;
     }
-    const std::string digits = match[1].str();
+    at += kPrefix.size();
+    const std::size_t digitsStart = at;
+    while (at < size && isDigit(text[at])) {
+        ++at;
+    }
+    const std::size_t digitsEnd = at;
+    if (digitsEnd == digitsStart) {
+        return std::nullopt;
+    }
+    if (at < size && (text[at] == '+' || text[at] == '-')) {
+        const std::size_t zoneStart = ++at;
+        while (at < size && isDigit(text[at])) {
+            ++at;
+        }
+        if (at == zoneStart) {
+            return std::nullopt;
+        }
+    }
+    if (at >= size || text[at] != ')') {
+        return std::nullopt;
+    }
+    ++at;
+    if (at < size && text[at] == '/') {
+        ++at;
+    }
+    if (at != size) {
+        return std::nullopt;
+    }
     std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size()) {
+    const char *first = text.data() + digitsStart;
+    const char *last = text.data() + digitsEnd;
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (error != std::errc() || end != last) {
         return std::nullopt;
     }
     return value;
@@ -157,9 +205,10 @@ GlucoseReading::GlucoseReading(double mgdL, std::string trendString, Date date, 
 
 std::string GlucoseReading::trendArrowFor(const std::string &trend)
 {
+    // Case is changed in ASCII, whatever the process locale (a Turkish locale keeps "I" as it is).
     std::string lower = trend;
     std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
     if (lower == "doubleup") return "↑↑";
     if (lower == "singleup") return "↑";
     if (lower == "fortyfiveup") return "↗";

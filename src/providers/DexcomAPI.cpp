@@ -3,6 +3,7 @@
 #include "providers/HttpExchange.h"
 
 #include <QNetworkRequest>
+#include <QString>
 #include <QStringDecoder>
 #include <QUrl>
 
@@ -200,8 +201,8 @@ QCoro::Task<std::string> DexcomAPI::loginPublisherAccount(std::string accountId,
 
 QCoro::Task<void> DexcomAPI::signIn(std::stop_token stop)
 {
-    const auto first = username_.find_first_not_of(" \t\n\r\v\f");
-    if (first == std::string::npos) {
+    // Blank means nothing but white space (Unicode spaces and line breaks included).
+    if (QString::fromStdString(username_).trimmed().isEmpty()) {
         throw DexcomError::authenticationFailed("Username is required");
     }
     if (password_.empty()) {

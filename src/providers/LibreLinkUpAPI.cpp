@@ -1,5 +1,6 @@
 #include "providers/LibreLinkUpAPI.h"
 
+#include <QString>
 #include <QUrl>
 
 #include <openssl/evp.h>
@@ -17,14 +18,10 @@ constexpr const char *kUserAgent =
     "Mozilla/5.0 (iPhone; CPU OS 17_4.1 like Mac OS X) AppleWebKit/536.26 (KHTML, like Gecko) "
     "Version/17.4.1 Mobile/10A5355d Safari/8536.25";
 
+// Trimmed of white space and line breaks at both ends, Unicode spaces included.
 std::string trimmed(const std::string &text)
 {
-    const char *spaces = " \t\n\r\v\f";
-    const auto first = text.find_first_not_of(spaces);
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(spaces) - first + 1);
+    return QString::fromStdString(text).trimmed().toStdString();
 }
 
 std::string lowercased(std::string text)

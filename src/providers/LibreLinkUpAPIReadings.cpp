@@ -3,6 +3,8 @@
 
 #include "providers/LibreLinkUpDates.h"
 
+#include <QString>
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -152,14 +154,10 @@ GlucoseReading readingFrom(const nlohmann::json &measurement, double sampleDurat
     return GlucoseReading(value, trendText(measurement), *date, sampleDuration, GlucoseProvider::libreLinkUp);
 }
 
+// Trimmed of white space and line breaks at both ends, Unicode spaces included.
 std::string trimmed(const std::string &text)
 {
-    const char *spaces = " \t\n\r\v\f";
-    const auto first = text.find_first_not_of(spaces);
-    if (first == std::string::npos) {
-        return {};
-    }
-    return text.substr(first, text.find_last_not_of(spaces) - first + 1);
+    return QString::fromStdString(text).trimmed().toStdString();
 }
 
 } // namespace

@@ -167,8 +167,40 @@ std::optional<Date> parseHTTPDate(const std::string &text)
 
 std::optional<double> parseDecimal(const std::string &text)
 {
-    static const std::regex pattern(R"(^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$)");
-    if (!std::regex_match(text, pattern)) {
+    // [+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?, scanned by hand: a backtracking regular expression
+    // recurses once per digit and a very long header value would exhaust the stack.
+    const std::size_t size = text.size();
+    std::size_t at = 0;
+    const auto sign = [&] {
+        if (at < size && (text[at] == '+' || text[at] == '-')) {
+            ++at;
+        }
+    };
+    const auto digits = [&] {
+        const std::size_t start = at;
+        while (at < size && text[at] >= '0' && text[at] <= '9') {
+            ++at;
+        }
+        return at - start;
+    };
+    sign();
+    const std::size_t whole = digits();
+    std::size_t fraction = 0;
+    if (at < size && text[at] == '.') {
+        ++at;
+        fraction = digits();
+    }
+    if (whole == 0 && fraction == 0) {
+        return std::nullopt;
+    }
+    if (at < size && (text[at] == 'e' || text[at] == 'E')) {
+        ++at;
+        sign();
+        if (digits() == 0) {
+            return std::nullopt;
+        }
+    }
+    if (at != size) {
         return std::nullopt;
     }
     const auto value = localeFreeDouble(text[0] == '+' ? text.substr(1) : text);

@@ -2,13 +2,50 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <clocale>
 #include <cmath>
 #include <limits>
+#include <string>
 
 namespace quillby {
 namespace {
 
 using nlohmann::json;
+
+// Switches one locale category of the C library to <language>.UTF-8 for its lifetime. When the
+// system has not installed that locale, it is compiled into a temporary folder with localedef.
+class ScopedLocale {
+public:
+    ScopedLocale(int category, const QString &language) : category_(category), previous_(std::setlocale(category, nullptr))
+    {
+        const QString name = language + QStringLiteral(".UTF-8");
+        if (std::setlocale(category, name.toUtf8().constData()) != nullptr) {
+            active_ = true;
+            return;
+        }
+        if (!folder_.isValid()) {
+            return;
+        }
+        QProcess::execute(QStringLiteral("localedef"),
+                          {QStringLiteral("-i"), language, QStringLiteral("-f"), QStringLiteral("UTF-8"),
+                           folder_.filePath(name)});
+        qputenv("LOCPATH", QFile::encodeName(folder_.path()));
+        active_ = std::setlocale(category, name.toUtf8().constData()) != nullptr;
+        qunsetenv("LOCPATH");
+    }
+    ~ScopedLocale() { std::setlocale(category_, previous_.c_str()); }
+    bool active() const { return active_; }
+
+private:
+    int category_;
+    std::string previous_;
+    QTemporaryDir folder_;
+    bool active_ = false;
+};
 
 GlucoseReadingError::Case dexcomError(const json &record)
 {
@@ -50,12 +87,27 @@ TEST(GlucoseReadingDexcom, TimestampCandidatesInOrder)
         {{{"ST", 5}, {"WT", "/Date(3000)/"}}, 3.0},
         // The largest 64-bit value still parses.
         {{{"ST", "/Date(9223372036854775807)/"}}, 9223372036854775807.0 / 1000.0},
+        // Leading zeros are digits like any other.
+        {{{"ST", "/Date(" + std::string(300000, '0') + "7000)/"}}, 7.0},
+        // Very long digit runs are read (and skipped on overflow) without exhausting the stack.
+        {{{"ST", "/Date(" + std::string(300000, '1') + ")/"}, {"WT", "/Date(4000)/"}}, 4.0},
+        {{{"ST", "/Date(1+" + std::string(300000, '1') + ")/"}, {"WT", "/Date(4000)/"}}, 0.001},
     };
     for (const auto &c : cases) {
         json record = c.record;
         record["Value"] = 100;
         record["Trend"] = "Flat";
-        EXPECT_EQ(GlucoseReading::fromDexcomJSON(record).date, c.date) << record.dump();
+        EXPECT_EQ(GlucoseReading::fromDexcomJSON(record).date, c.date) << record.dump().substr(0, 80);
+    }
+    // Texts that do not match as a whole are skipped for the next candidate.
+    for (const char *text : {"//Date(5)/", "/Date(5)//", "/Date(5)/x", "x/Date(5)/", "/Date(+5)/", "/Date(5+)/",
+                             "/Date(5+01:00)/", "/Date(5", "Date(5", "/Date()/", "/date(5)/", "/Date( 5)/"}) {
+        const json record{{"Value", 100}, {"Trend", "Flat"}, {"ST", text}, {"DT", "/Date(9000)/"}};
+        EXPECT_EQ(GlucoseReading::fromDexcomJSON(record).date, 9.0) << text;
+    }
+    for (const char *text : {"Date(5)", "/Date(5)", "Date(5)/", "/Date(5-0000)/"}) {
+        const json record{{"Value", 100}, {"Trend", "Flat"}, {"ST", text}, {"DT", "/Date(9000)/"}};
+        EXPECT_EQ(GlucoseReading::fromDexcomJSON(record).date, 0.005) << text;
     }
 }
 
@@ -176,6 +228,43 @@ TEST(GlucoseUnitsTest, FormatTable)
     for (const auto &[unit, value, text] : cases) {
         EXPECT_EQ(units::format(unit, value), text) << value;
     }
+}
+
+TEST(GlucoseUnitsTest, FormatIsTheSameInEveryProcessLocale)
+{
+    // Long texts come out whole.
+    EXPECT_EQ(units::format(GlucoseUnits::mmolL, 1e300).size(), 301u);
+    EXPECT_EQ(units::format(GlucoseUnits::mmolL, 1e300).substr(0, 4), "5555");
+
+    // The application object adopts the environment's locale; printf writes "5,5" in German.
+    std::string mmol, large;
+    {
+        ScopedLocale german(LC_NUMERIC, "de_DE");
+        if (!german.active()) {
+            GTEST_SKIP() << "no German locale could be had";
+        }
+        mmol = units::format(GlucoseUnits::mmolL, 99);
+        large = units::format(GlucoseUnits::mgdL, 1e30);
+    }
+    EXPECT_EQ(mmol, "5.5");
+    EXPECT_EQ(large, "1000000000000000019884624838656");
+}
+
+TEST(GlucoseReadingTrend, ArrowIsTheSameInEveryProcessLocale)
+{
+    // In a Turkish locale the C library keeps "I" upper-case when asked for lower case.
+    std::string arrow;
+    bool india = false;
+    {
+        ScopedLocale turkish(LC_CTYPE, "tr_TR");
+        if (!turkish.active()) {
+            GTEST_SKIP() << "no Turkish locale could be had";
+        }
+        arrow = GlucoseReading::trendArrowFor("SINGLEUP");
+        india = units::localeDefault("in");
+    }
+    EXPECT_EQ(arrow, "↑");
+    EXPECT_TRUE(india);
 }
 
 TEST(GlucoseUnitsTest, RegionDefault)

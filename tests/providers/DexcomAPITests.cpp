@@ -126,6 +126,8 @@ TEST_F(DexcomAPITest, InvalidInputsFailBeforeAnyRequest)
     const std::vector<Row> rows = {
         {"blank user name", "  \n ", "secret", "ous", {}, "Authentication failed: Username is required",
          DexcomError::Case::authenticationFailed},
+        {"user name of Unicode spaces", "\u00a0\u2003\t", "secret", "ous", {},
+         "Authentication failed: Username is required", DexcomError::Case::authenticationFailed},
         {"empty password", "user@example.com", "", "ous", {}, "Authentication failed: Password is required",
          DexcomError::Case::authenticationFailed},
         {"unknown region", "user@example.com", "secret", "eu", {}, "Invalid region", DexcomError::Case::invalidRegion},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 using namespace quillby;
@@ -51,10 +52,17 @@ TEST(LibreLinkUpRetryAfter, DecimalAndHTTPDateForms)
     EXPECT_EQ(parseDecimal("1e3"), 1000.0);
     EXPECT_EQ(parseDecimal("-5"), -5.0);
     EXPECT_EQ(parseDecimal("+7.5"), 7.5);
-    for (const char *text : {"", " 1", "1 ", "abc", "1e999", "nan", "inf", "0x10", "1,5"}) {
+    EXPECT_EQ(parseDecimal(".5"), 0.5);
+    EXPECT_EQ(parseDecimal("5."), 5.0);
+    EXPECT_EQ(parseDecimal("2E+2"), 200.0);
+    EXPECT_EQ(parseDecimal("1" + std::string(300, '0')), 1e300);
+    for (const char *text : {"", " 1", "1 ", "abc", "1e999", "nan", "inf", "0x10", "1,5", "+", "-", ".", "e5", "1e",
+                             "1e+", "1.2.3", "++1", "1e5.5"}) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(parseDecimal(text));
     }
+    // A very long digit run overflows to no number; it does not exhaust the stack.
+    EXPECT_FALSE(parseDecimal(std::string(300000, '1')));
     EXPECT_EQ(parseHTTPDate("Fri, 15 Jan 2027 08:00:00 GMT"), 1800000000.0);
     EXPECT_EQ(parseHTTPDate("Fri, 15 Jan 2027 09:00:00 +0100"), 1800000000.0);
     EXPECT_FALSE(parseHTTPDate("Fri, 15 Foo 2027 08:00:00 GMT"));

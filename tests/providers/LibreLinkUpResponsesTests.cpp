@@ -137,13 +137,14 @@ TEST_F(LibreLinkUpTest, ConnectionNames)
 {
     server.setConnections({M::connection("a1", "Ann", "Smith"), M::connection("b2", std::nullopt, "Smith"),
                            M::connection("c3", std::nullopt, std::nullopt), M::connection("d4", "  Dee ", ""),
-                           M::connection("E_5-x", "", " ")});
+                           M::connection("E_5-x", "", " "), M::connection("f6", "\u00a0Fay", "\u2003")});
     const auto connections = runTask(client()->fetchConnections());
     const std::vector<LibreConnection> expected = {{"a1", "Ann Smith"},
                                                    {"b2", "Smith"},
                                                    {"c3", "LibreLinkUp connection"},
                                                    {"d4", "Dee"},
-                                                   {"E_5-x", "LibreLinkUp connection"}};
+                                                   {"E_5-x", "LibreLinkUp connection"},
+                                                   {"f6", "Fay"}};
     EXPECT_EQ(connections, expected);
 }
 

@@ -26,8 +26,8 @@ void expectServiceHeaders(const RecordedRequest &request)
 TEST_F(LibreLinkUpTest, SignsInAndSendsTheTicketWithEverySignedInRequest)
 {
     server.setConnections({FakeLibreLinkUpServer::connection("a1", "Ann", "Smith")});
-    // The user name is trimmed at construction.
-    auto api = client(std::nullopt, "  user@example.com\n");
+    // The user name is trimmed at construction, Unicode spaces included.
+    auto api = client(std::nullopt, "\u00a0 user@example.com\n\u2003");
 
     const auto connections = runTask(api->fetchConnections());
     ASSERT_EQ(connections.size(), 1u);
@@ -170,6 +170,7 @@ TEST_F(LibreLinkUpTest, InputsRefusedBeforeAnyRequest)
         Case kind;
     };
     for (const Row &row : {Row{"blank user name", " \n", "secret", "eu", Case::authenticationFailed},
+                           Row{"user name of Unicode spaces", "\u00a0\u3000", "secret", "eu", Case::authenticationFailed},
                            Row{"empty password", "user@example.com", "", "eu", Case::authenticationFailed},
                            Row{"unknown region", "user@example.com", "secret", "zz", Case::invalidRegion}}) {
         SCOPED_TRACE(row.name);
