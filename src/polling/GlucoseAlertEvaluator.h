@@ -1,0 +1,95 @@
+#pragma once
+
+#include "core/AppConfiguration.h"
+#include "core/Date.h"
+#include "core/GlucoseReading.h"
+
+#include <QTimeZone>
+
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace quillby {
+
+// Cases in declaration order; the decision order is a different one (see nextAlert).
+enum class GlucoseAlertKind { lowThreshold, highThreshold, rapidFall, rapidRise };
+
+struct GlucoseAlertMessage {
+    std::string title;
+    std::string body;
+    bool operator==(const GlucoseAlertMessage &) const = default;
+};
+
+// Title and body of an alert: "<value> <unit> <arrow>" followed by the kind's own text.
+// Thresholds are in mg/dL and shown in `unit`.
+GlucoseAlertMessage alertMessage(GlucoseAlertKind kind, const GlucoseReading &reading,
+                                 GlucoseUnits unit, double lowThresholdMgdL, double highThresholdMgdL);
+
+// The alert-relevant copy of the app settings taken for one evaluation. Thresholds in mg/dL.
+// The defaults are the values used while no configuration is loaded.
+struct GlucoseAlertSettings {
+    bool alertsEnabled = true;
+    bool quietHoursEnabled = false;
+    int quietHoursStartMinutes = 1320;
+    int quietHoursEndMinutes = 420;
+    double lowGlucoseThreshold = 72;
+    double highGlucoseThreshold = 270;
+    bool alertOnLowThreshold = true;
+    bool alertOnHighThreshold = true;
+    bool alertOnRapidFall = true;
+    bool alertOnRapidRise = true;
+    bool allowLowAlertsDuringQuietHours = false;
+    int lowAlertRepeatMinutes = 0;
+    bool snoozeLowAlerts = true;
+    bool snoozeHighAlerts = true;
+    bool snoozeRapidChangeAlerts = true;
+    bool operator==(const GlucoseAlertSettings &) const = default;
+};
+
+using GlucoseAlertKinds = std::set<GlucoseAlertKind>;
+
+// The alert memory of the poller: which one-shot kinds have been delivered and stay silent
+// until re-armed, and when each kind was last delivered. Never persisted.
+struct GlucoseAlertEvaluator {
+    GlucoseAlertKinds activeOneShotAlertKinds;
+    std::map<GlucoseAlertKind, Date> lastAlertSentAt;
+
+    // low, high and rapid rise alert once until re-armed; rapid fall repeats.
+    static const GlucoseAlertKinds &oneShotKinds();
+
+    // The settings of the given configuration (none: not loaded, the defaults above). The
+    // configuration is normalised first, the way every save does, so thresholds stored in
+    // mmol/L (both 40 or less) are compared as mg/dL.
+    static GlucoseAlertSettings settings(const std::optional<AppConfiguration> &configuration);
+    static GlucoseAlertSettings settings(const AppSettings &app);
+
+    // Every kind whose condition the reading meets and whose switch is on. Rapid change comes
+    // from the trend text alone ("doubledown"/"singledown", "doubleup"/"singleup", any case).
+    static GlucoseAlertKinds candidateKinds(const GlucoseReading &reading, const GlucoseAlertSettings &settings);
+
+    // Whether `date` falls in the quiet period, by its local wall-clock minute of day in `zone`.
+    // Start equal to end: all day; start after end: the period crosses midnight.
+    static bool isInQuietHours(Date date, const GlucoseAlertSettings &settings,
+                               const QTimeZone &zone = QTimeZone::systemTimeZone());
+    static bool isInQuietHours(int minuteOfDay, int startMinutes, int endMinutes);
+    static int minuteOfDay(Date date, const QTimeZone &zone);
+
+    // Forgets one-shot kinds (and their last-sent dates) that are no longer candidates.
+    void rearm(const GlucoseAlertKinds &candidates);
+
+    // The alert to send now, if any: the first candidate of low, rapid fall, high, rapid rise;
+    // an active one-shot kind stays silent, except low once its repeat interval has passed;
+    // while low is active and not due only rapid fall may still alert.
+    std::optional<GlucoseAlertKind> nextAlert(const GlucoseAlertKinds &candidates,
+                                              const GlucoseAlertSettings &settings, Date now) const;
+
+    // A delivered alert: one-shot kinds become active; every kind gets its last-sent date.
+    void recordDelivered(GlucoseAlertKind kind, Date now);
+
+    void reset();
+    bool operator==(const GlucoseAlertEvaluator &) const = default;
+};
+
+} // namespace quillby

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "core/AppError.h"
+
+#include <QCoroTask>
+
+#include <string>
+
+namespace quillby {
+
+// Whether glucose alerts can be shown. On the Linux desktop "authorized" means a notification
+// server answers; "not determined" means none runs yet but the bus can start one on request.
+enum class GlucoseAlertAuthorizationState { notDetermined, authorized, denied };
+
+// The hint shown beside "Notifications are disabled for Quillby." when alerts cannot be shown.
+inline constexpr const char *kEnableNotificationsHint =
+    "Enable notifications for Quillby in your desktop\u2019s notification settings to receive glucose alerts.";
+
+// Prefix of every glucose alert's identifier; the rest is a new upper-case UUID.
+inline constexpr const char *kGlucoseAlertIdentifierPrefix = "glucose-alert-";
+
+class GlucoseAlertDeliveryError : public AppError {
+public:
+    enum class Case { notificationServerUnavailable, notificationRejected };
+    GlucoseAlertDeliveryError(Case c, const std::string &detail);
+    Case kind;
+};
+
+// Posts glucose alerts as desktop notifications and reports the permission. Used by the poller
+// (alerts) and by the settings model (permission state, test alert). All operations run on the
+// main thread's event loop.
+class GlucoseAlertNotificationDelivering {
+public:
+    virtual ~GlucoseAlertNotificationDelivering() = default;
+
+    // Never asks and never fails.
+    virtual QCoro::Task<GlucoseAlertAuthorizationState> authorizationState() = 0;
+
+    // True when alerts can be shown. When undetermined, asks once per run (the flag is set
+    // before asking, so a concurrent call returns false); a failed request is false.
+    virtual QCoro::Task<bool> requestAuthorizationIfNeeded() = 0;
+
+    // Shows a notification at once under a new "glucose-alert-<UUID>" identifier, with the
+    // default sound and an urgency that passes do-not-disturb. Throws GlucoseAlertDeliveryError.
+    virtual QCoro::Task<void> sendNotification(std::string title, std::string body) = 0;
+};
+
+} // namespace quillby

@@ -1,0 +1,352 @@
+// Recovery steps of the polling coordinator: how a failed or empty refresh ends for the
+// schedule, when to poll again, whether to sign in again once, and what the menu shows.
+
+#include "polling/StatusBarPollingCoordinator.h"
+
+#include "core/ConfigurationManager.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cmath>
+
+namespace quillby {
+
+namespace {
+
+std::string sensorWord(GlucoseProvider provider)
+{
+    return provider == GlucoseProvider::libreLinkUp ? "FreeStyle Libre" : "Dexcom";
+}
+
+std::string serviceWord(GlucoseProvider provider)
+{
+    return provider == GlucoseProvider::libreLinkUp ? "LibreLinkUp" : "Dexcom Share";
+}
+
+// The user text of an error (what() of our errors).
+std::string localizedDescription(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
+
+bool isNotAuthenticatedError(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const DexcomError &e) {
+        return e.kind == DexcomError::Case::authenticationFailed || e.kind == DexcomError::Case::loginFailed
+            || e.kind == DexcomError::Case::sessionExpired;
+    } catch (const std::exception &e) {
+        return QString::fromUtf8(e.what()).contains(QStringLiteral("Not authenticated"), Qt::CaseInsensitive);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool isTransportError(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const NetworkError &) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool isLibreAccountCase(LibreLinkUpError::Case kind)
+{
+    using Case = LibreLinkUpError::Case;
+    switch (kind) {
+    case Case::invalidRegion:
+    case Case::authenticationFailed:
+    case Case::termsRequired:
+    case Case::accountActionRequired:
+    case Case::clientUpdateRequired:
+    case Case::noConnections:
+    case Case::connectionSelectionRequired:
+    case Case::connectionUnavailable:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::optional<LibreLinkUpError> libreError(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const LibreLinkUpError &e) {
+        return e;
+    } catch (...) {
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+void StatusBarPollingCoordinator::recordFailure(StatusBarPollOutcome outcome)
+{
+    pollingSchedule_.lastOutcome = outcome;
+    pollingSchedule_.consecutiveFailures += 1;
+}
+
+void StatusBarPollingCoordinator::logFailure(const std::string &prefix, std::exception_ptr error) const
+{
+    logger_.warning(prefix + localizedDescription(error));
+}
+
+const GlucoseReading *StatusBarPollingCoordinator::heldReading() const
+{
+    return observedGlucoseHistory_.empty() ? nullptr : &observedGlucoseHistory_.back();
+}
+
+QCoro::Task<void> StatusBarPollingCoordinator::handleRefreshError(std::exception_ptr error, bool isRetry,
+                                                                  std::stop_token stop)
+{
+    QPointer<StatusBarPollingCoordinator> self(this);
+    if (stop.stop_requested()) {
+        co_return;
+    }
+    const Date failedAt = now();
+
+    if (const auto libre = libreError(error)) {
+        if (libre->kind == LibreLinkUpError::Case::rateLimited) {
+            // A retry time that is not a finite number counts as the minimum.
+            const double retryAfter = std::isfinite(libre->retryAfter) ? libre->retryAfter : kMinimumThrottleDelay;
+            const Date retryAt = failedAt + std::max(retryAfter, kMinimumThrottleDelay);
+            retryNotBefore_ = retryAt;
+            recordFailure(StatusBarPollOutcome::httpError(429));
+            pollingSchedule_.nextPollDate = retryAt;
+            presentError({"LibreLinkUp busy", libre->what(), "Quillby will wait before trying again."});
+            statusBar_->setNextRetryAt(retryAt);
+            statusBar_->rebuildMenuIfOpen();
+            co_return;
+        }
+        if (isLibreAccountCase(libre->kind)) {
+            // Nothing the poller does can fix this: wait until the user acts in Settings.
+            requiresAccountAction_ = true;
+            pollingSchedule_.nextPollDate = failedAt + kAccountActionPause;
+            presentError({"LibreLinkUp needs attention", libre->what(),
+                          "Resolve the issue, then choose Reconnect in Account settings."});
+            statusBar_->setNextRetryAt(std::nullopt);
+            statusBar_->rebuildMenuIfOpen();
+            co_return;
+        }
+        if (libre->kind == LibreLinkUpError::Case::sessionExpired) {
+            recordFailure(StatusBarPollOutcome::sessionExpired());
+            rescheduleFromSchedule(failedAt);
+            presentAuthenticationFailure();
+            co_return;
+        }
+    }
+
+    const bool notAuthenticated = isNotAuthenticatedError(error);
+    if (notAuthenticated && !isRetry) {
+        co_await reauthenticate(stop);
+        co_return;
+    }
+    if (isTransportError(error)) {
+        recordFailure(StatusBarPollOutcome::networkError());
+        rescheduleFromSchedule(failedAt);
+        presentOfflineError();
+    } else if (notAuthenticated) {
+        recordFailure(StatusBarPollOutcome::sessionExpired());
+        rescheduleFromSchedule(failedAt);
+        presentAuthenticationFailure();
+    } else {
+        recordFailure(StatusBarPollOutcome::httpError(std::nullopt));
+        rescheduleFromSchedule(failedAt);
+        presentUnexpectedError(localizedDescription(error));
+    }
+    logFailure("Error updating glucose: ", error);
+}
+
+QCoro::Task<void> StatusBarPollingCoordinator::reauthenticate(std::stop_token stop)
+{
+    QPointer<StatusBarPollingCoordinator> self(this);
+    statusBar_->setActivity(StatusBarActivity::authenticating, now());
+
+    if (!networkMonitor_->isReachable()) {
+        const bool reachable = co_await networkMonitor_->waitUntilReachable(kAuthReachabilityTimeout, stop);
+        if (!self || stop.stop_requested()) {
+            co_return;
+        }
+        if (!reachable) {
+            recordFailure(StatusBarPollOutcome::networkError());
+            rescheduleFromSchedule(now());
+            presentOfflineError();
+            co_return;
+        }
+    }
+
+    const auto &configuration = configurationManager_->configuration();
+    std::shared_ptr<GlucoseAPIProtocol> client =
+        configuration ? makeAPIClient_(configuration->account) : std::shared_ptr<GlucoseAPIProtocol>();
+    if (!client) {
+        recordFailure(StatusBarPollOutcome::sessionExpired());
+        rescheduleFromSchedule(now());
+        presentAuthenticationFailure();
+        co_return;
+    }
+    apiClient_ = client;
+
+    std::exception_ptr error;
+    try {
+        co_await client->authenticate(stop);
+    } catch (...) {
+        error = std::current_exception();
+    }
+    if (!self || stop.stop_requested()) {
+        co_return;
+    }
+    if (error) {
+        co_await handleRefreshError(error, true, stop);
+        if (self) {
+            logFailure("Reauthentication failed: ", error);
+        }
+        co_return;
+    }
+    co_await sleeper_->sleep(kPostReauthenticationDelay, stop);
+    if (!self || stop.stop_requested()) {
+        co_return;
+    }
+    co_await performRefresh(true, stop);
+}
+
+QCoro::Task<void> StatusBarPollingCoordinator::handleNoData(bool isRetry, std::stop_token stop)
+{
+    QPointer<StatusBarPollingCoordinator> self(this);
+    if (stop.stop_requested()) {
+        co_return;
+    }
+    pollingSchedule_.recordNoData(now(), kNoDataEscalationWindow);
+    if (isRetry || provider_ == GlucoseProvider::libreLinkUp) {
+        presentNoDataState();
+        co_return;
+    }
+
+    // Dexcom Share on a first try: an empty list often means a stale session. Sign in again
+    // once, when the network allows it, and retry.
+    if (!networkMonitor_->isReachable()) {
+        const bool reachable = co_await networkMonitor_->waitUntilReachable(kNoDataReachabilityTimeout, stop);
+        if (!self || stop.stop_requested()) {
+            co_return;
+        }
+        if (!reachable) {
+            presentNoDataState();
+            co_return;
+        }
+    }
+    statusBar_->setActivity(StatusBarActivity::authenticating, now());
+
+    if (const std::shared_ptr<GlucoseAPIProtocol> client = apiClient_) {
+        bool failed = false;
+        try {
+            co_await client->authenticate(stop);
+        } catch (...) {
+            failed = true;
+        }
+        if (!self || stop.stop_requested()) {
+            co_return;
+        }
+        if (failed) {
+            presentNoDataState();
+            co_return;
+        }
+    }
+    co_await sleeper_->sleep(kPostReauthenticationDelay, stop);
+    if (!self || stop.stop_requested()) {
+        co_return;
+    }
+    co_await performRefresh(true, stop);
+}
+
+void StatusBarPollingCoordinator::presentNoDataState()
+{
+    if (const GlucoseReading *held = heldReading()) {
+        statusBar_->present(*held, now());
+        statusBar_->setError(ErrorInfo{
+            "No new data",
+            "Unable to retrieve new glucose readings from " + sensorWord(provider_) + ".",
+            "Check your internet connection and " + serviceWord(provider_) + " settings.",
+        });
+    } else {
+        statusBar_->setError(ErrorInfo{
+            "No data available",
+            "No glucose readings available from " + sensorWord(provider_) + ".",
+            "Ensure your sensor is active and readings appear in " + serviceWord(provider_) + ".",
+        });
+    }
+    restoreGraphHistory();
+
+    // The next poll, without jitter: LibreLinkUp backs off by its cadence up to 5 minutes;
+    // Dexcom Share waits one cadence, or 45 minutes once empty polls keep coming.
+    const int emptyPolls = pollingSchedule_.consecutiveNoData;
+    TimeInterval interval = 0;
+    if (provider_ == GlucoseProvider::libreLinkUp) {
+        pollingSchedule_.lastOutcome = StatusBarPollOutcome::noNewData();
+        interval = std::min(pollingSchedule_.readingInterval * std::clamp(emptyPolls, 1, 5), 300.0);
+    } else if (emptyPolls < kNoDataEscalationThreshold) {
+        pollingSchedule_.lastOutcome = StatusBarPollOutcome::noNewData();
+        interval = pollingSchedule_.readingInterval;
+    } else {
+        pollingSchedule_.lastOutcome = StatusBarPollOutcome::sessionExpired();
+        interval = 2700;
+    }
+    const Date next = now() + interval;
+    pollingSchedule_.nextPollDate = next;
+    statusBar_->setNextRetryAt(next);
+    statusBar_->rebuildMenuIfOpen();
+}
+
+void StatusBarPollingCoordinator::presentError(const ErrorInfo &error)
+{
+    // The menu keeps showing the last value under the error.
+    if (const GlucoseReading *held = heldReading()) {
+        statusBar_->present(*held, now());
+    }
+    statusBar_->setError(error);
+}
+
+void StatusBarPollingCoordinator::presentAuthenticationFailure()
+{
+    const std::string sensor = sensorWord(provider_);
+    if (heldReading()) {
+        presentError({"Authentication failed", "Unable to authenticate with " + sensor + ".",
+                      "Check your username and password in Settings."});
+    } else {
+        presentError({"Authentication required", "Cannot authenticate with " + sensor + " servers.",
+                      "Verify your credentials in Settings."});
+    }
+}
+
+void StatusBarPollingCoordinator::presentOfflineError()
+{
+    if (heldReading()) {
+        presentError({"Network error", "Unable to connect to " + sensorWord(provider_) + " servers.",
+                      "Check your internet connection and try again."});
+    } else {
+        presentError({"Offline", "No internet connection available.",
+                      "Connect to the internet to retrieve glucose data."});
+    }
+}
+
+void StatusBarPollingCoordinator::presentUnexpectedError(const std::string &description)
+{
+    if (heldReading()) {
+        presentError({"Error", "An unexpected error occurred: " + description, "The app will retry automatically."});
+    } else {
+        presentError({"Error", "An unexpected error occurred.",
+                      "Check Settings and ensure your glucose account is active."});
+    }
+}
+
+} // namespace quillby
