@@ -1,0 +1,287 @@
+#include "menubar/StatusBarIconRenderer.h"
+
+#include <QFont>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPixmap>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace quillby {
+
+namespace {
+
+// Layout unit: the icon is designed on a 22 x 22 grid.
+constexpr double kGrid = 22.0;
+
+// A path for `text` at the size where a digit fills the height of `box`, squeezed sideways
+// (at most to 70 %, then shrunk) to fit its width, centred on the box's middle. Scaling by the
+// digit height rather than by the text's own ink keeps "--" and "?" at the size of the digits.
+QPainterPath fittedText(const QString &text, const QRectF &box)
+{
+    QFont font = QGuiApplication::font();
+    font.setStretch(QFont::Condensed);
+    font.setWeight(QFont::Bold);
+    font.setPixelSize(100);
+    QPainterPath reference;
+    reference.addText(0, 0, font, QStringLiteral("0"));
+    const QRectF digit = reference.boundingRect();
+    QPainterPath path;
+    path.addText(0, 0, font, text);
+    const QRectF ink = path.boundingRect();
+    if (ink.isEmpty() || digit.isEmpty()) {
+        return {};
+    }
+    double scaleY = box.height() / digit.height();
+    double scaleX = scaleY;
+    if (ink.width() * scaleX > box.width()) {
+        scaleX = box.width() / ink.width();
+        if (scaleX < scaleY * 0.7) {
+            scaleY = scaleX / 0.7;
+        }
+    }
+    QTransform transform;
+    transform.translate(box.center().x(), box.center().y());
+    transform.scale(scaleX, scaleY);
+    transform.translate(-ink.center().x(), -digit.center().y());
+    return transform.map(path);
+}
+
+// One arrow pointing at `angle` (radians, counter-clockwise from the right, screen y down).
+void addArrow(QPainterPath &path, QPointF centre, double angle, double length, double head)
+{
+    const QPointF direction(std::cos(angle), -std::sin(angle));
+    const QPointF tail = centre - direction * (length / 2);
+    const QPointF tip = centre + direction * (length / 2);
+    path.moveTo(tail);
+    path.lineTo(tip);
+    for (double side : {-1.0, 1.0}) {
+        const double a = angle + std::numbers::pi + side * 0.75;
+        path.moveTo(tip);
+        path.lineTo(tip + QPointF(std::cos(a), -std::sin(a)) * head);
+    }
+}
+
+struct ArrowShape {
+    double angle = 0;
+    int count = 0;   // 0: not an arrow
+};
+
+ArrowShape arrowShape(const QString &text)
+{
+    using std::numbers::pi;
+    if (text == QStringLiteral("↑↑")) {
+        return {pi / 2, 2};
+    }
+    if (text == QStringLiteral("↑")) {
+        return {pi / 2, 1};
+    }
+    if (text == QStringLiteral("↗")) {
+        return {pi / 4, 1};
+    }
+    if (text == QStringLiteral("→")) {
+        return {0, 1};
+    }
+    if (text == QStringLiteral("↘")) {
+        return {-pi / 4, 1};
+    }
+    if (text == QStringLiteral("↓")) {
+        return {-pi / 2, 1};
+    }
+    if (text == QStringLiteral("↓↓")) {
+        return {-pi / 2, 2};
+    }
+    return {};
+}
+
+void drawTitle(QPainter &painter, const StatusBarIconContent &content, double u)
+{
+    const QString title = content.title.trimmed();
+    const qsizetype space = title.indexOf(QLatin1Char(' '));
+    const QString value = space < 0 ? title : title.left(space);
+    const QString suffix = space < 0 ? QString() : title.mid(space + 1).trimmed();
+    const QColor ink = StatusBarIconRenderer::textColor(content.style);
+
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ink);
+    painter.drawPath(fittedText(value, QRectF(2 * u, 1.8 * u, 18 * u, 9.6 * u)));
+
+    const bool hasDot = content.indicator != StatusIndicator::none;
+    const QRectF row(2 * u, 13.4 * u, (hasDot ? 14.5 : 18) * u, 6.6 * u);
+    const ArrowShape arrow = arrowShape(suffix);
+    if (arrow.count > 0) {
+        QPainterPath path;
+        const double length = 7.2 * u;
+        if (arrow.count == 1) {
+            addArrow(path, row.center(), arrow.angle, length, 3.2 * u);
+        } else {
+            // Two narrower arrows side by side, far enough apart that their heads stay separate.
+            const double gap = 3.1 * u;
+            addArrow(path, row.center() - QPointF(gap, 0), arrow.angle, length, 2.5 * u);
+            addArrow(path, row.center() + QPointF(gap, 0), arrow.angle, length, 2.5 * u);
+        }
+        QPen pen(ink, 1.7 * u, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(path);
+    } else if (!suffix.isEmpty()) {
+        painter.drawPath(fittedText(suffix, row));
+    }
+
+    if (hasDot) {
+        const QPointF centre(18.4 * u, 16.8 * u);
+        const QColor ring = content.style == StatusStyle::high ? ink : QColor(Qt::white);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(ring);
+        painter.drawEllipse(centre, 3.3 * u, 3.3 * u);
+        painter.setBrush(StatusBarIconRenderer::indicatorColor(content.indicator));
+        painter.drawEllipse(centre, 2.4 * u, 2.4 * u);
+    }
+}
+
+void drawMark(QPainter &painter, const StatusBarIconContent &content, double u)
+{
+    const QColor ink = StatusBarIconRenderer::textColor(StatusStyle::normal);
+    const QRectF frame(1.5 * u, 1.5 * u, 18 * u, 18 * u);
+
+    // The mark, with a circular gap where the badge sits.
+    QPainterPath mark = StatusBarIconRenderer::logoPath(frame);
+    mark.setFillRule(Qt::OddEvenFill);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ink);
+    painter.setClipPath(StatusBarIconRenderer::badgeMaskPath(frame));
+    painter.drawPath(mark);
+    painter.setClipping(false);
+
+    const double s = frame.width() / 18.0;
+    const QRectF badge(frame.left() + 11 * s, frame.top() + 11 * s, 9 * s, 9 * s);
+    if (content.iconState == StatusBarIconState::waiting) {
+        const double line = 1.4 * s;
+        const QRectF circle = badge.adjusted(0.7 * s, 0.7 * s, -0.7 * s, -0.7 * s);
+        painter.save();
+        painter.translate(badge.center());
+        painter.rotate(content.waitingTurn * 360.0);
+        painter.translate(-badge.center());
+        painter.setPen(QPen(ink, line, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin));
+        painter.setBrush(Qt::NoBrush);
+        // From 0.12 to 0.86 of the outline, clockwise from three o'clock.
+        painter.drawArc(circle, static_cast<int>(std::lround(-0.12 * 360 * 16)),
+                        static_cast<int>(std::lround(-0.74 * 360 * 16)));
+        painter.restore();
+    } else {
+        // An exclamation mark cut out of a filled circle.
+        painter.setBrush(ink);
+        painter.drawEllipse(badge);
+        painter.setBrush(StatusBarIconRenderer::tileColor(StatusStyle::normal));
+        const double barWidth = 1.5 * s;
+        painter.drawRoundedRect(QRectF(badge.center().x() - barWidth / 2, badge.top() + 1.8 * s, barWidth, 3.6 * s),
+                                barWidth / 2, barWidth / 2);
+        painter.drawEllipse(QPointF(badge.center().x(), badge.top() + 6.8 * s), 0.85 * s, 0.85 * s);
+    }
+}
+
+} // namespace
+
+QImage StatusBarIconRenderer::render(const StatusBarIconContent &content, int pixelSize)
+{
+    const int size = std::max(1, pixelSize);
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const double u = size / kGrid;
+
+    const StatusStyle tileStyle = content.iconState ? StatusStyle::normal : content.style;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(tileColor(tileStyle));
+    painter.drawRoundedRect(QRectF(0, 0, size, size), 4.5 * u, 4.5 * u);
+
+    if (content.iconState) {
+        drawMark(painter, content, u);
+    } else {
+        drawTitle(painter, content, u);
+    }
+    painter.end();
+    return image;
+}
+
+QIcon StatusBarIconRenderer::icon(const StatusBarIconContent &content)
+{
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 44, 48, 64}) {
+        icon.addPixmap(QPixmap::fromImage(render(content, size)));
+    }
+    return icon;
+}
+
+QPainterPath StatusBarIconRenderer::logoPath(const QRectF &rect)
+{
+    QPainterPath path;
+    // Outer disc, 40 x 40 design units.
+    path.moveTo(20, 40);
+    path.cubicTo(8.954, 40, 0, 31.046, 0, 20);
+    path.cubicTo(0, 8.954, 8.954, 0, 20, 0);
+    path.cubicTo(31.046, 0, 40, 8.954, 40, 20);
+    path.cubicTo(40, 31.046, 31.046, 40, 20, 40);
+    path.closeSubpath();
+    // The left inner shape, a hole under the odd-even rule.
+    path.moveTo(4, 20);
+    path.cubicTo(4, 27.264, 9.163, 33.321, 16.02, 34.704);
+    path.cubicTo(17.642, 35.03, 19, 33.657, 19, 32);
+    path.lineTo(19, 8);
+    path.cubicTo(19, 6.343, 17.643, 4.969, 16.02, 5.296);
+    path.cubicTo(9.162, 6.68, 4, 12.736, 4, 20);
+    path.closeSubpath();
+    path.setFillRule(Qt::OddEvenFill);
+
+    QTransform transform;
+    transform.translate(rect.left(), rect.top());
+    transform.scale(rect.width() / 40.0, rect.height() / 40.0);
+    QPainterPath mapped = transform.map(path);
+    mapped.setFillRule(Qt::OddEvenFill);
+    return mapped;
+}
+
+QPainterPath StatusBarIconRenderer::badgeMaskPath(const QRectF &rect)
+{
+    const double s = rect.width() / 18.0;
+    QPainterPath path;
+    path.addRect(rect);
+    path.addEllipse(QRectF(rect.right() - 8 * s, rect.bottom() - 8 * s, 11 * s, 11 * s));
+    path.setFillRule(Qt::OddEvenFill);
+    return path;
+}
+
+QColor StatusBarIconRenderer::tileColor(StatusStyle style)
+{
+    switch (style) {
+    case StatusStyle::low:
+        return QColor(255, 59, 48);
+    case StatusStyle::high:
+        return QColor::fromRgbF(1.0f, 0.9f, 0.3f);
+    case StatusStyle::normal:
+        break;
+    }
+    return QColor(47, 53, 59);
+}
+
+QColor StatusBarIconRenderer::textColor(StatusStyle style)
+{
+    switch (style) {
+    case StatusStyle::high:
+        return QColor::fromRgbF(0.6f, 0.4f, 0.0f);
+    case StatusStyle::low:
+    case StatusStyle::normal:
+        break;
+    }
+    return QColor(Qt::white);
+}
+
+QColor StatusBarIconRenderer::indicatorColor(StatusIndicator indicator)
+{
+    return indicator == StatusIndicator::updateAvailable ? QColor(0, 122, 255) : QColor(255, 149, 0);
+}
+
+} // namespace quillby

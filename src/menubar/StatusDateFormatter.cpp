@@ -1,0 +1,51 @@
+#include "menubar/StatusDateFormatter.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+
+#include <cmath>
+
+namespace quillby {
+
+namespace {
+
+QDateTime toDateTime(Date date, const QTimeZone &zone)
+{
+    const double milliseconds = std::isfinite(date) ? std::round(date * 1000.0) : 0.0;
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(milliseconds), zone);
+}
+
+// The locale's long time format without its time-zone part: hours, minutes and seconds.
+QString preciseTimeFormat(const QLocale &locale)
+{
+    static const QRegularExpression zonePart(QStringLiteral("\\s*\\(?t+\\)?"));
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    format.remove(zonePart);
+    return format.trimmed();
+}
+
+} // namespace
+
+StatusDateFormatter::StatusDateFormatter() : StatusDateFormatter(QLocale::system(), QTimeZone::systemTimeZone()) {}
+
+StatusDateFormatter::StatusDateFormatter(QLocale locale, QTimeZone zone)
+    : locale_(std::move(locale)), zone_(zone.isValid() ? std::move(zone) : QTimeZone::utc())
+{
+}
+
+QString StatusDateFormatter::preciseTime(Date date) const
+{
+    return locale_.toString(toDateTime(date, zone_).time(), preciseTimeFormat(locale_));
+}
+
+QString StatusDateFormatter::shortTime(Date date) const
+{
+    return locale_.toString(toDateTime(date, zone_).time(), QLocale::ShortFormat);
+}
+
+QString StatusDateFormatter::dateAndTime(Date date) const
+{
+    return locale_.toString(toDateTime(date, zone_), QLocale::ShortFormat);
+}
+
+} // namespace quillby

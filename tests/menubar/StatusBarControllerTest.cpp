@@ -1,0 +1,228 @@
+#include "MenubarTestSupport.h"
+#include "menubar/StatusBarController.h"
+#include "menubar/StatusBarIconRenderer.h"
+#include "menubar/StatusBarPanel.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QTimeZone>
+#include <set>
+#include <gtest/gtest.h>
+
+using namespace quillby;
+using namespace quillby::test;
+
+namespace {
+
+class StatusBarControllerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        config.manager.setHasCompletedOnboarding(true);
+        model = std::make_unique<StatusBarViewModel>(
+            config.manager, updates, config.clock, std::make_shared<ControlledSleeper>(),
+            [this](StatusBarViewModel &vm) -> std::unique_ptr<StatusItemControlling> {
+                StatusBarController::Options options;
+                options.isTrayAvailable = [this] { return trayAvailable; };
+                options.formatter = StatusDateFormatter(QLocale(QLocale::English, QLocale::UnitedStates), QTimeZone::utc());
+                return std::make_unique<StatusBarController>(vm, options);
+            });
+        drainEvents();
+    }
+    StatusBarController &controller() { return static_cast<StatusBarController &>(model->controller()); }
+    Date now() const { return config.clock->now(); }
+
+    QStringList menuTexts()
+    {
+        QStringList texts;
+        for (QAction *action : controller().menu()->actions()) {
+            texts.append(action->isSeparator() ? QStringLiteral("---") : action->text());
+        }
+        return texts;
+    }
+    QAction *menuAction(const QString &name)
+    {
+        for (QAction *action : controller().menu()->actions()) {
+            if (action->objectName() == name) {
+                return action;
+            }
+        }
+        return nullptr;
+    }
+
+    bool trayAvailable = false;
+    ConfigurationFixture config;
+    FakeUpdateAvailability updates;
+    std::unique_ptr<StatusBarViewModel> model;
+};
+
+} // namespace
+
+TEST_F(StatusBarControllerTest, WithoutTrayHostAStatusWindowHoldsThePanelUntilAHostAppears)
+{
+    StatusBarController &c = controller();
+    ASSERT_TRUE(c.hasStatusItem());
+    EXPECT_FALSE(c.isDocked());
+    ASSERT_NE(c.statusWindow(), nullptr);
+    EXPECT_TRUE(c.statusWindow()->isVisible());
+    EXPECT_TRUE(c.statusWindow()->isAncestorOf(c.panel()));
+    EXPECT_TRUE(c.isMenuOpen());   // the status window counts as an open menu
+
+    trayAvailable = true;
+    c.checkTrayHost();
+    EXPECT_TRUE(c.isDocked());
+    EXPECT_FALSE(c.statusWindow()->isVisible());
+    EXPECT_TRUE(c.popup()->isAncestorOf(c.panel()));
+    EXPECT_FALSE(c.isMenuOpen());
+
+    c.showPopup(QPoint(100, 10));
+    EXPECT_TRUE(c.popup()->isVisible());
+    EXPECT_TRUE(c.isMenuOpen());
+
+    trayAvailable = false;
+    c.checkTrayHost();
+    EXPECT_FALSE(c.popup()->isVisible());
+    EXPECT_TRUE(c.statusWindow()->isVisible());
+}
+
+TEST_F(StatusBarControllerTest, IconShowsMarkWhileWaitingThenTitleWithBadge)
+{
+    StatusBarController &c = controller();
+    EXPECT_EQ(c.iconContent().iconState, StatusBarIconState::waiting);
+    EXPECT_EQ(c.statusWindow()->windowTitle(), "Quillby");
+
+    // A warning shows no badge while the icon is shown...
+    model->setError(ErrorInfo{"Sign in required", "m", "r"});
+    EXPECT_EQ(c.iconContent().iconState, StatusBarIconState::attention);
+    EXPECT_EQ(c.iconContent().indicator, StatusIndicator::none);
+
+    // ...and the badge comes back with the title.
+    model->present(GlucoseReading(60, "SingleDown", now() - 60), now());
+    const StatusBarIconContent content = c.iconContent();
+    EXPECT_FALSE(content.iconState);
+    EXPECT_EQ(content.title, "3.3 ↓");
+    EXPECT_EQ(content.style, StatusStyle::low);
+    EXPECT_EQ(content.indicator, StatusIndicator::warning);
+    EXPECT_EQ(c.statusWindow()->windowTitle(), "3.3 ↓ – Quillby");
+    EXPECT_EQ(c.trayIcon()->toolTip(), c.accessibilityValue());
+    // The graph holds no readings yet, so the title leads the spoken text.
+    EXPECT_EQ(c.accessibilityValue(), "3.3 ↓. No glucose readings available. Sign in required.");
+}
+
+TEST_F(StatusBarControllerTest, TooltipIsTheSpokenStatus)
+{
+    StatusBarController &c = controller();
+    model->updateGlucoseHistory({GlucoseReading(99, "Flat", now() - 60)});
+    model->present(GlucoseReading(99, "Flat", now() - 60), now());
+    model->refreshStatusItem();
+    EXPECT_EQ(c.trayIcon()->toolTip(), "Current glucose: 5.5 millimoles per liter, in range, steady.");
+    EXPECT_EQ(c.panel()->accessibleDescription(), c.trayIcon()->toolTip());
+    EXPECT_TRUE(c.graphView()->accessibleName().startsWith("Glucose graph, last 6 hours. Current glucose: 5.5"));
+}
+
+TEST_F(StatusBarControllerTest, PlainMenuMirrorsTheMenuModel)
+{
+    StatusBarController &c = controller();
+    model->updateGlucoseHistory({GlucoseReading(99, "Flat", now() - 60)});
+    model->setNextRetryAt(now() + 30);
+    model->setError(ErrorInfo{"Network error", "Unable to connect to Dexcom servers.",
+                              "Check your internet connection and try again."});
+    model->setNextRetryAt(now() + 30);
+    model->rebuildMenuIfBuilt();
+
+    const QStringList texts = menuTexts();
+    ASSERT_GE(texts.size(), 8);
+    EXPECT_TRUE(texts[0].startsWith("5.5 → mmol/L · Last reading: "));
+    EXPECT_EQ(texts.mid(1, 6), (QStringList{"---", "Network error", "Unable to connect to Dexcom servers.",
+                                            "Check your internet connection and try again.",
+                                            "Next retry at " + c.menuModel().formatter().preciseTime(now() + 30),
+                                            "---"}));
+    EXPECT_EQ(texts.mid(texts.size() - 3), (QStringList{"Insights", "Settings", "Quit"}));
+    EXPECT_FALSE(menuAction("statusAlertNotice")->isEnabled());
+    EXPECT_EQ(menuAction("quitButton")->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
+    EXPECT_EQ(menuAction("settingsButton")->shortcut(), QKeySequence(QStringLiteral("Ctrl+,")));
+
+    std::vector<double> snoozes;
+    model->snoozeAlertsAction = [&](double seconds) { snoozes.push_back(seconds); };
+    menuAction("snoozeAlerts2HoursButton")->trigger();
+    EXPECT_EQ(snoozes, std::vector<double>{7200});
+}
+
+TEST_F(StatusBarControllerTest, PanelEntriesRunTheSameActions)
+{
+    StatusBarController &c = controller();
+    int settings = 0;
+    model->settingsAction = [&] { ++settings; };
+    auto *entry = c.panel()->findChild<StatusBarPanelEntry *>(QStringLiteral("settingsButton"));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->accessibleName(), "Settings");
+    entry->click();
+    EXPECT_EQ(settings, 1);
+
+    // A snooze in force shows its end and the resume entry instead of the snooze entries.
+    model->setAlertsSnoozedUntil(now() + 1800);
+    model->rebuildMenuIfOpen();
+    drainEvents();
+    EXPECT_NE(c.panel()->findChild<StatusBarPanelEntry *>(QStringLiteral("resumeAlertsButton")), nullptr);
+    auto *snoozed = c.panel()->findChild<StatusBarPanelEntry *>(QStringLiteral("alertsSnoozedValue"));
+    ASSERT_NE(snoozed, nullptr);
+    EXPECT_FALSE(snoozed->isEnabled());
+    EXPECT_EQ(c.panel()->findChild<StatusBarPanelEntry *>(QStringLiteral("snoozeAlerts30MinutesButton")), nullptr);
+}
+
+TEST_F(StatusBarControllerTest, OpeningTheMenuEvaluatesTheNewestReadingAgain)
+{
+    StatusBarController &c = controller();
+    model->updateGlucoseHistory({GlucoseReading(99, "Flat", now() - 60)});
+    model->present(GlucoseReading(99, "Flat", now() - 60), now());
+    EXPECT_EQ(model->statusTitle(), "5.5 →");
+    config.clock->advance(1000);
+    emit c.menu()->aboutToShow();
+    EXPECT_EQ(model->statusTitle(), "5.5 ?");
+    EXPECT_TRUE(c.isMenuOpen());
+    EXPECT_EQ(c.menuEntries()[2].kind, StatusBarMenuEntry::Kind::alertRow);
+    emit c.menu()->aboutToHide();
+}
+
+TEST_F(StatusBarControllerTest, WaitingArcTurnsUnlessMotionIsReduced)
+{
+    StatusBarController &c = controller();
+    auto turnsSeen = [&c] {
+        std::set<double> turns;
+        for (int i = 0; i < 12; ++i) {
+            turns.insert(c.iconContent().waitingTurn);
+            drainEvents(50);
+        }
+        return turns.size();
+    };
+    EXPECT_GT(turnsSeen(), 1u);
+    c.setReduceMotion(true);
+    EXPECT_EQ(turnsSeen(), 1u);
+    EXPECT_EQ(c.iconContent().waitingTurn, 0);
+    c.setReduceMotion(false);
+    model->setError(ErrorInfo{"Offline", "m", "r"});   // attention: nothing turns
+    EXPECT_EQ(turnsSeen(), 1u);
+}
+
+TEST(StatusBarIconRenderer, TilesTakeTheStatusColours)
+{
+    auto tileAt = [](const StatusBarIconContent &content, int size) {
+        return StatusBarIconRenderer::render(content, size).pixelColor(size / 2, 0);
+    };
+    for (int size : {22, 44}) {
+        StatusBarIconContent content;
+        content.title = QStringLiteral("3.1 ↓↓");
+        content.style = StatusStyle::low;
+        EXPECT_EQ(tileAt(content, size).rgb(), QColor(255, 59, 48).rgb()) << size;
+        content.style = StatusStyle::high;
+        EXPECT_EQ(tileAt(content, size).rgb(), StatusBarIconRenderer::tileColor(StatusStyle::high).rgb()) << size;
+        const QImage image = StatusBarIconRenderer::render(content, size);
+        EXPECT_EQ(image.size(), QSize(size, size));
+        EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0);   // rounded corner
+    }
+    StatusBarIconContent waiting;
+    waiting.iconState = StatusBarIconState::waiting;
+    waiting.indicator = StatusIndicator::warning;
+    EXPECT_NE(StatusBarIconRenderer::render(waiting, 22), StatusBarIconRenderer::render({}, 22));
+    EXPECT_EQ(StatusBarIconRenderer::icon(waiting).availableSizes().size(), 7);
+}
