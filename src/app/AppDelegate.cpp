@@ -1,0 +1,380 @@
+#include "app/AppDelegate.h"
+
+#include "core/AppNotifications.h"
+#include "core/ConfigurationManager.h"
+#include "history/HistoryCoordinator.h"
+#include "menubar/StatusBarViewModel.h"
+#include "menubar/StatusItemControlling.h"
+#include "onboarding/OnboardingCoordinator.h"
+#include "onboarding/TermsAgreementCoordinator.h"
+#include "platform/SleepWakeMonitor.h"
+#include "polling/StatusBarPollingCoordinator.h"
+#include "services/FeedbackPromptController.h"
+#include "services/FeedbackWindowController.h"
+#include "services/UpdateChecker.h"
+#include "settings/SettingsLauncher.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <QCoroSignal>
+#include <QCoroTimer>
+
+namespace quillby {
+
+AppDelegate::AppDelegate(QObject *parent)
+    : QObject(parent)
+{
+    terminateAction = [] { QApplication::quit(); };
+}
+
+AppDelegate::~AppDelegate()
+{
+    if (startupTask_) {
+        startupTask_->request_stop();
+    }
+    removeWorkspaceObservers();
+}
+
+void AppDelegate::configure(AppDelegateDependencies dependencies, HistoryCoordinator *historyCoordinator,
+                            GlucoseAPIFactory makeAPIClient)
+{
+    deps_ = dependencies;
+    historyCoordinator_ = historyCoordinator;
+    makeAPIClient_ = makeAPIClient ? std::move(makeAPIClient) : &StatusBarPollingCoordinator::makeDefaultAPIClient;
+}
+
+// --- Launch ---
+
+void AppDelegate::finishLaunching()
+{
+    if (!deps_.configurationManager || !deps_.pollingCoordinator) {
+        return;
+    }
+    // No Dock on Linux: the application is a tray accessory from the start.
+    if (historyCoordinator_) {
+        historyCoordinator_->start();
+    }
+    if (deps_.updateChecker) {
+        deps_.updateChecker->start();
+    }
+    // Notification actions are sent with each notification on Linux; nothing to register.
+    if (deps_.feedbackPromptController) {
+        deps_.feedbackPromptController->recordFirstLaunchIfNeeded();
+        deps_.feedbackPromptController->refreshEligibility();
+    }
+    makeCoordinators();
+    startNotificationTask();
+    runStartup(QPointer<AppDelegate>(this));
+    installWorkspaceObservers();
+}
+
+void AppDelegate::makeCoordinators()
+{
+    QPointer<AppDelegate> self(this);
+    onboardingCoordinator_ = std::make_unique<OnboardingCoordinator>(*deps_.configurationManager, [self] {
+        if (self) {
+            self->onboardingDidComplete();
+        }
+    });
+    termsAgreementCoordinator_ = std::make_unique<TermsAgreementCoordinator>(
+        *deps_.configurationManager,
+        [self] {
+            if (self) {
+                self->termsDidAccept();
+            }
+        },
+        [self] {
+            if (self && self->terminateAction) {
+                self->terminateAction();
+            }
+        });
+}
+
+void AppDelegate::startNotificationTask()
+{
+    disconnect(notificationConnection_);
+    notificationConnection_ = connect(&AppNotifications::shared(), &AppNotifications::configurationDidUpdate, this,
+                                      [this](bool skipInitialRefresh) { restartAccountTask(skipInitialRefresh); });
+}
+
+QCoro::Task<void> AppDelegate::runStartup(QPointer<AppDelegate> self)
+{
+    // The pass runs on a later turn of the loop, after launching has finished.
+    QTimer turn;
+    turn.setSingleShot(true);
+    turn.start(0);
+    co_await turn;
+    if (!self) {
+        co_return;
+    }
+    ConfigurationManager &manager = *self->deps_.configurationManager;
+    manager.setHasCompletedOnboarding(manager.defaults().value(ConfigurationManager::kOnboardingCompletedKey, false).toBool());
+    if (!manager.hasCompletedOnboarding()) {
+        self->setFeedbackPromptAllowed(false);
+        self->onboardingCoordinator_->show();
+    } else if (manager.hasAcceptedCurrentTerms()) {
+        self->showAccountStepAfterGate();
+    } else {
+        self->setFeedbackPromptAllowed(false);
+        self->termsAgreementCoordinator_->show();
+    }
+    emit self->startupFinished();
+}
+
+void AppDelegate::showAccountStepAfterGate()
+{
+    setUpStatusItemIfNeeded();
+    restartAccountTask(false);
+}
+
+void AppDelegate::onboardingDidComplete()
+{
+    QPointer<AppDelegate> self(this);
+    QTimer::singleShot(0, this, [self] {
+        if (self) {
+            self->showAccountStepAfterGate();
+        }
+    });
+}
+
+void AppDelegate::termsDidAccept()
+{
+    showAccountStepAfterGate();
+}
+
+void AppDelegate::setUpStatusItemIfNeeded()
+{
+    if (!deps_.statusBarViewModel) {
+        return;
+    }
+    StatusItemControlling &controller = deps_.statusBarViewModel->controller();
+    if (!controller.hasStatusItem()) {
+        controller.setUp();
+    }
+}
+
+void AppDelegate::setFeedbackPromptAllowed(bool allowed)
+{
+    if (deps_.feedbackPromptController) {
+        deps_.feedbackPromptController->canPresentPrompt = allowed;
+        deps_.feedbackPromptController->refreshEligibility();
+    }
+}
+
+// --- Account step ---
+
+void AppDelegate::restartAccountTask(bool skipInitialRefresh)
+{
+    if (startupTask_) {
+        startupTask_->request_stop();
+    }
+    startupTask_.emplace();
+    runAccountTask(QPointer<AppDelegate>(this), skipInitialRefresh, startupTask_->get_token());
+}
+
+QCoro::Task<void> AppDelegate::waitForAccountTask()
+{
+    if (accountTaskRunning_ > 0) {
+        co_await qCoro(this, &AppDelegate::accountTaskFinished);
+    }
+}
+
+QCoro::Task<void> AppDelegate::runAccountTask(QPointer<AppDelegate> self, bool skipInitialRefresh, std::stop_token stop)
+{
+    ++self->accountTaskRunning_;
+    ++self->accountStepsStarted_;
+    co_await runAccountStep(self, skipInitialRefresh, stop);
+    if (self) {
+        --self->accountTaskRunning_;
+        emit self->accountTaskFinished();
+    }
+}
+
+QCoro::Task<void> AppDelegate::runAccountStep(QPointer<AppDelegate> self, bool skipInitialRefresh, std::stop_token stop)
+{
+    if (!self || !self->deps_.configurationManager || !self->deps_.feedbackPromptController ||
+        !self->deps_.pollingCoordinator || stop.stop_requested()) {
+        co_return;
+    }
+    StatusBarPollingCoordinator *poller = self->deps_.pollingCoordinator;
+    poller->cancelUpdateLoop();
+    poller->invalidateGeneration();
+    if (stop.stop_requested()) {
+        co_return;
+    }
+    ConfigurationManager *manager = self->deps_.configurationManager;
+    if (!manager->configuration() || manager->configurationLoadFailed()) {
+        co_await manager->loadConfiguration();
+        if (!self || stop.stop_requested()) {
+            co_return;
+        }
+    }
+    if (!manager->hasAcceptedCurrentTerms()) {
+        self->setFeedbackPromptAllowed(false);
+        co_await poller->stop();
+        co_return;
+    }
+    const auto &configuration = manager->configuration();
+    if (configuration && configuration->account.isComplete()) {
+        co_await startPolling(self, skipInitialRefresh, stop);
+        if (self && !stop.stop_requested()) {
+            self->setFeedbackPromptAllowed(true);
+        }
+    } else {
+        co_await stopPolling(self);
+    }
+}
+
+QCoro::Task<void> AppDelegate::stopPolling(QPointer<AppDelegate> self)
+{
+    self->setFeedbackPromptAllowed(false);
+    if (self->deps_.pollingCoordinator) {
+        co_await self->deps_.pollingCoordinator->stop();
+    }
+}
+
+QCoro::Task<void> AppDelegate::startPolling(QPointer<AppDelegate> self, bool skipInitialRefresh, std::stop_token stop)
+{
+    ConfigurationManager *manager = self->deps_.configurationManager;
+    StatusBarPollingCoordinator *poller = self->deps_.pollingCoordinator;
+    if (!manager || !poller || !manager->configuration()) {
+        co_return;
+    }
+    const GlucoseAccountConfiguration account = manager->configuration()->account;
+    std::shared_ptr<GlucoseAPIProtocol> client = self->makeAPIClient_(account);
+    const std::string scope = HistoryCoordinator::accountScope(account);
+    selectHistoryScope(self, scope);   // not awaited: polling does not wait for saved history
+    co_await poller->start(client, scope, account.provider, stop);
+    if (!self || stop.stop_requested()) {
+        co_return;
+    }
+    if (!skipInitialRefresh) {
+        co_await poller->requestRefresh(false, stop);
+        if (!self) {
+            co_return;
+        }
+    }
+    if (!stop.stop_requested()) {
+        poller->startUpdateLoopIfNeeded();
+    }
+}
+
+QCoro::Task<void> AppDelegate::selectHistoryScope(QPointer<AppDelegate> self, std::string scope)
+{
+    if (!self || !self->deps_.configurationManager) {
+        co_return;
+    }
+    const auto &configuration = self->deps_.configurationManager->configuration();
+    if (!configuration || !configuration->account.isComplete() ||
+        HistoryCoordinator::accountScope(configuration->account) != scope) {
+        co_return;   // the account changed meanwhile
+    }
+    HistoryCoordinator *history = self->historyCoordinator_;
+    if (!history || history->configuredAccountScope() != scope) {
+        co_return;
+    }
+    try {
+        co_await history->selectAccountScope();
+    } catch (...) {
+        // A failed selection is dropped; polling goes on without saved history.
+    }
+}
+
+// --- Reopen, sleep and wake, termination ---
+
+bool AppDelegate::applicationShouldHandleReopen()
+{
+    if (deps_.configurationManager && !deps_.configurationManager->hasCompletedOnboarding()) {
+        if (onboardingCoordinator_) {
+            onboardingCoordinator_->show();
+        }
+        return true;
+    }
+    if (termsAgreementCoordinator_ && termsAgreementCoordinator_->window()) {
+        termsAgreementCoordinator_->show();
+        return true;
+    }
+    return false;
+}
+
+void AppDelegate::installWorkspaceObservers()
+{
+    removeWorkspaceObservers();
+    if (!sleepWakeMonitor_) {
+        return;
+    }
+    QPointer<AppDelegate> self(this);
+    workspaceObservers_.append(connect(sleepWakeMonitor_, &SleepWakeMonitor::didWake, this, [self] {
+        if (self) {
+            self->handleWake();
+        }
+    }));
+    workspaceObservers_.append(connect(sleepWakeMonitor_, &SleepWakeMonitor::willSleep, this, [self] {
+        if (self) {
+            self->installUpdateBeforeSleep(QStringLiteral("system-sleep"));
+        }
+    }));
+    workspaceObservers_.append(connect(sleepWakeMonitor_, &SleepWakeMonitor::screensDidSleep, this, [self] {
+        if (self) {
+            self->installUpdateBeforeSleep(QStringLiteral("display-sleep"));
+        }
+    }));
+}
+
+void AppDelegate::removeWorkspaceObservers()
+{
+    for (const auto &connection : std::as_const(workspaceObservers_)) {
+        disconnect(connection);
+    }
+    workspaceObservers_.clear();
+}
+
+QCoro::Task<void> AppDelegate::handleWake()
+{
+    if (deps_.pollingCoordinator) {
+        co_await deps_.pollingCoordinator->handleWake();
+    }
+}
+
+void AppDelegate::installUpdateBeforeSleep(const QString &reason)
+{
+    if (deps_.updateChecker) {
+        deps_.updateChecker->installDownloadedUpdateNow(reason);
+    }
+}
+
+void AppDelegate::applicationWillTerminate()
+{
+    if (historyCoordinator_) {
+        historyCoordinator_->cancelMaintenance();
+    }
+    if (deps_.updateChecker) {
+        deps_.updateChecker->stop();
+    }
+    disconnect(notificationConnection_);
+    if (startupTask_) {
+        startupTask_->request_stop();
+    }
+    removeWorkspaceObservers();
+}
+
+// --- Notification responses ---
+
+void AppDelegate::didReceiveNotificationResponse(const QString &identifier, const QString &actionKey)
+{
+    if (identifier != kFeedbackPromptIdentifier) {
+        return;
+    }
+    if (actionKey == kFeedbackNeverShowAction) {
+        if (deps_.feedbackPromptController) {
+            deps_.feedbackPromptController->recordDismissal();
+        }
+    } else if (actionKey == kFeedbackProvideAction || actionKey == kDefaultAction) {
+        if (deps_.feedbackWindowController) {
+            deps_.feedbackWindowController->show();
+        }
+    }
+}
+
+} // namespace quillby

@@ -1,0 +1,119 @@
+#pragma once
+
+#include "platform/SleepWakeMonitor.h"
+#include "providers/GlucoseAPIProtocol.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <QCoroTask>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+
+namespace quillby {
+
+class ConfigurationManager;
+class FeedbackPromptController;
+class FeedbackWindowController;
+class HistoryCoordinator;
+class OnboardingCoordinator;
+class SettingsLauncher;
+class SleepWakeMonitor;
+class StatusBarPollingCoordinator;
+class StatusBarViewModel;
+class TermsAgreementCoordinator;
+class UpdateChecker;
+
+// The shared objects the composition root hands to the application delegate.
+struct AppDelegateDependencies {
+    ConfigurationManager *configurationManager = nullptr;
+    FeedbackPromptController *feedbackPromptController = nullptr;
+    FeedbackWindowController *feedbackWindowController = nullptr;
+    StatusBarViewModel *statusBarViewModel = nullptr;
+    StatusBarPollingCoordinator *pollingCoordinator = nullptr;
+    SettingsLauncher *settingsLauncher = nullptr;
+    UpdateChecker *updateChecker = nullptr;
+};
+
+// Runs the life of the application around the shared objects: launch, the start-up pass that
+// chooses between onboarding, the terms of use and the tray display, the account step that
+// starts or stops polling for the configured account, reopen, sleep and wake, termination and
+// the responses to notifications. Main thread only.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString kFeedbackPromptIdentifier = QStringLiteral("quillby-feedback-prompt");
+    static inline const QString kFeedbackCategory = QStringLiteral("quillby-feedback-category");
+    static inline const QString kFeedbackProvideAction = QStringLiteral("quillby-feedback-provide");
+    static inline const QString kFeedbackNeverShowAction = QStringLiteral("quillby-feedback-never-show");
+    static inline const QString kDefaultAction = QStringLiteral("default");
+
+    explicit AppDelegate(QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    void configure(AppDelegateDependencies dependencies, HistoryCoordinator *historyCoordinator,
+                   GlucoseAPIFactory makeAPIClient);
+    // Wake and sleep come from this monitor once launched (optional).
+    void setSleepWakeMonitor(SleepWakeMonitor *monitor) { sleepWakeMonitor_ = monitor; }
+    // Asked to end the application (Quit in the terms window); defaults to QApplication::quit.
+    std::function<void()> terminateAction;
+
+    void finishLaunching();
+    bool applicationShouldHandleReopen();
+    void applicationWillTerminate();
+    // A notification of ours was clicked or had an action chosen.
+    void didReceiveNotificationResponse(const QString &identifier, const QString &actionKey);
+
+    // Reruns the account step (cancelling the one in progress).
+    void restartAccountTask(bool skipInitialRefresh);
+    void onboardingDidComplete();
+    void termsDidAccept();
+    QCoro::Task<void> handleWake();
+    void installUpdateBeforeSleep(const QString &reason);
+
+    // State, for tests.
+    OnboardingCoordinator *onboardingCoordinator() const { return onboardingCoordinator_.get(); }
+    TermsAgreementCoordinator *termsAgreementCoordinator() const { return termsAgreementCoordinator_.get(); }
+    bool isAccountTaskRunning() const { return accountTaskRunning_ > 0; }
+    int accountStepsStarted() const { return accountStepsStarted_; }
+    // Resolves when the account task current at the time of the call has ended.
+    QCoro::Task<void> waitForAccountTask();
+
+signals:
+    void accountTaskFinished();
+    void startupFinished();
+
+private:
+    void makeCoordinators();
+    void startNotificationTask();
+    void installWorkspaceObservers();
+    void removeWorkspaceObservers();
+    void setUpStatusItemIfNeeded();
+    void setFeedbackPromptAllowed(bool allowed);
+    void showAccountStepAfterGate();
+
+    static QCoro::Task<void> runStartup(QPointer<AppDelegate> self);
+    static QCoro::Task<void> runAccountTask(QPointer<AppDelegate> self, bool skipInitialRefresh, std::stop_token stop);
+    static QCoro::Task<void> runAccountStep(QPointer<AppDelegate> self, bool skipInitialRefresh, std::stop_token stop);
+    static QCoro::Task<void> startPolling(QPointer<AppDelegate> self, bool skipInitialRefresh, std::stop_token stop);
+    static QCoro::Task<void> stopPolling(QPointer<AppDelegate> self);
+    static QCoro::Task<void> selectHistoryScope(QPointer<AppDelegate> self, std::string scope);
+
+    AppDelegateDependencies deps_;
+    HistoryCoordinator *historyCoordinator_ = nullptr;
+    GlucoseAPIFactory makeAPIClient_;
+    std::unique_ptr<OnboardingCoordinator> onboardingCoordinator_;
+    std::unique_ptr<TermsAgreementCoordinator> termsAgreementCoordinator_;
+    std::optional<std::stop_source> startupTask_;
+    QMetaObject::Connection notificationConnection_;
+    QPointer<SleepWakeMonitor> sleepWakeMonitor_;
+    QList<QMetaObject::Connection> workspaceObservers_;
+    int accountTaskRunning_ = 0;
+    int accountStepsStarted_ = 0;
+};
+
+} // namespace quillby

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/AppDelegate.h"
+#include "core/Clock.h"
+#include "menubar/StatusBarViewModel.h"
+#include "providers/GlucoseAPIProtocol.h"
+
+#include <QObject>
+#include <QSettings>
+
+#include <memory>
+
+namespace quillby {
+
+class ConfigurationManager;
+class FeedbackPromptController;
+class FeedbackWindowController;
+class GlucoseAlertNotificationDelivering;
+class HistoryCoordinator;
+class InsightsLauncher;
+class NetworkReachabilityMonitoring;
+class SettingsLauncher;
+class SleepWakeMonitor;
+class StatusBarPollingCoordinator;
+class UpdateChecker;
+
+// The long-lived shared objects the composition root builds on. production() gives the
+// process-wide instances; tests pass their own (fake keyring, loopback provider, ...).
+struct QuillbyEnvironment {
+    ConfigurationManager *configurationManager = nullptr;
+    UpdateChecker *updateChecker = nullptr;
+    HistoryCoordinator *historyCoordinator = nullptr;
+    NetworkReachabilityMonitoring *networkMonitor = nullptr;
+    std::shared_ptr<GlucoseAlertNotificationDelivering> alertDelivery;
+    GlucoseAPIFactory makeAPIClient;
+    std::shared_ptr<QSettings> defaults;
+    std::shared_ptr<Clock> clock = SystemClock::shared();
+    std::shared_ptr<Sleeper> sleeper = EventLoopSleeper::shared();
+    StatusBarViewModel::ControllerFactory makeStatusItemController;   // default: the tray
+    SleepWakeMonitor *sleepWakeMonitor = nullptr;
+
+    static QuillbyEnvironment production();
+};
+
+// The composition root: builds every long-lived object of the tray application once, wires the
+// status item's action hooks and hands the shared objects to the application delegate.
+class QuillbyApp : public QObject {
+    Q_OBJECT
+public:
+    explicit QuillbyApp(QuillbyEnvironment environment, QObject *parent = nullptr);
+    ~QuillbyApp() override;
+
+    AppDelegate &appDelegate() { return *appDelegate_; }
+    StatusBarViewModel &statusBarViewModel() { return *statusBarViewModel_; }
+    StatusBarPollingCoordinator &pollingCoordinator() { return *pollingCoordinator_; }
+    SettingsLauncher &settingsLauncher() { return *settingsLauncher_; }
+    InsightsLauncher &insightsLauncher() { return *insightsLauncher_; }
+    FeedbackPromptController &feedbackPromptController() { return *feedbackPromptController_; }
+    FeedbackWindowController &feedbackWindowController() { return *feedbackWindowController_; }
+
+private:
+    QuillbyEnvironment environment_;
+    std::unique_ptr<AppDelegate> appDelegate_;
+    std::unique_ptr<FeedbackPromptController> feedbackPromptController_;
+    std::unique_ptr<FeedbackWindowController> feedbackWindowController_;
+    std::unique_ptr<StatusBarViewModel> statusBarViewModel_;
+    std::unique_ptr<StatusBarPollingCoordinator> pollingCoordinator_;
+    std::unique_ptr<SettingsLauncher> settingsLauncher_;
+    std::unique_ptr<InsightsLauncher> insightsLauncher_;
+};
+
+} // namespace quillby

@@ -1,0 +1,287 @@
+#include "AppHarness.h"
+
+#include "core/AppNotifications.h"
+#include "core/UserDefaults.h"
+#include "insights_window/InsightsLauncher.h"
+#include "menubar/StatusItemControlling.h"
+#include "onboarding/OnboardingCoordinator.h"
+#include "onboarding/TermsAgreementCoordinator.h"
+#include "polling/StatusBarPollingCoordinator.h"
+#include "services/FeedbackPromptController.h"
+#include "services/FeedbackWindowController.h"
+#include "settings/SettingsLauncher.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace quillby::test {
+namespace {
+
+double now()
+{
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+// Launches and waits for the start-up pass, and for the account task it started, if any.
+void launch(AppHarness &harness)
+{
+    AppDelegate &delegate = harness.app->appDelegate();
+    QSignalSpy startup(&delegate, &AppDelegate::startupFinished);
+    delegate.finishLaunching();
+    ASSERT_TRUE(startup.wait(10000));
+}
+
+void waitForAccountTask(AppHarness &harness)
+{
+    AppDelegate &delegate = harness.app->appDelegate();
+    if (!delegate.isAccountTaskRunning()) {
+        return;
+    }
+    QSignalSpy finished(&delegate, &AppDelegate::accountTaskFinished);
+    ASSERT_TRUE(finished.wait(20000));
+    while (delegate.isAccountTaskRunning()) {
+        ASSERT_TRUE(finished.wait(20000));
+    }
+}
+
+bool hasStatusItem(AppHarness &harness)
+{
+    StatusBarViewModel &viewModel = harness.app->statusBarViewModel();
+    return viewModel.hasController() && viewModel.controller().hasStatusItem();
+}
+
+struct StartupCase {
+    const char *name;
+    bool onboardingCompleted;
+    std::optional<QString> acceptedTerms;
+    const char *expectedWindowTitle;   // nullptr: no window, the tray display starts
+};
+
+class StartupDecision : public ::testing::TestWithParam<StartupCase> {};
+
+TEST_P(StartupDecision, ShowsOnboardingTermsOrTheTray)
+{
+    const StartupCase &c = GetParam();
+    AppHarness harness;
+    harness.storeAccount(AppHarness::dexcomAccount());
+    harness.setOnboardingCompleted(c.onboardingCompleted);
+    if (c.acceptedTerms) {
+        harness.setAcceptedTerms(*c.acceptedTerms);
+    }
+    harness.build();
+    launch(harness);
+    AppDelegate &delegate = harness.app->appDelegate();
+
+    QWidget *window = nullptr;
+    if (!c.onboardingCompleted) {
+        window = delegate.onboardingCoordinator()->window();
+    } else {
+        window = delegate.termsAgreementCoordinator()->window();
+    }
+    if (c.expectedWindowTitle) {
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(window->isVisible());
+        if (c.onboardingCompleted) {
+            EXPECT_EQ(window->windowTitle().toStdString(), c.expectedWindowTitle);
+        }
+        EXPECT_EQ(delegate.accountStepsStarted(), 0);
+        EXPECT_FALSE(hasStatusItem(harness));
+        EXPECT_FALSE(harness.app->feedbackPromptController().canPresentPrompt);
+    } else {
+        EXPECT_EQ(window, nullptr);
+        EXPECT_EQ(delegate.accountStepsStarted(), 1);
+        EXPECT_TRUE(hasStatusItem(harness));
+        waitForAccountTask(harness);
+        EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
+        EXPECT_TRUE(harness.app->feedbackPromptController().canPresentPrompt);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AppDelegate, StartupDecision,
+    ::testing::Values(StartupCase{"firstLaunch", false, std::nullopt, "onboarding"},
+                      StartupCase{"termsNeverAccepted", true, std::nullopt, "Terms of use"},
+                      StartupCase{"termsChanged", true, QStringLiteral("2025-01-01"), "Updated terms of use"},
+                      StartupCase{"ready", true, QStringLiteral("2026-10-07"), nullptr}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(AppDelegate, AcceptingChangedTermsStartsTheTrayAndPolling)
+{
+    AppHarness harness;
+    harness.dexcom.setReadings({FakeDexcomServer::record(131, "Flat", now() - 60)});
+    harness.storeAccount(AppHarness::dexcomAccount());
+    harness.setOnboardingCompleted(true);
+    harness.setAcceptedTerms(QStringLiteral("2025-01-01"));
+    harness.build();
+    launch(harness);
+    AppDelegate &delegate = harness.app->appDelegate();
+    QWidget *terms = delegate.termsAgreementCoordinator()->window();
+    ASSERT_NE(terms, nullptr);
+
+    terms->findChild<QPushButton *>(QStringLiteral("termsAgreeButton"))->click();
+    EXPECT_EQ(delegate.termsAgreementCoordinator()->window(), nullptr);
+    EXPECT_TRUE(hasStatusItem(harness));
+    waitForAccountTask(harness);
+    EXPECT_EQ(harness.app->statusBarViewModel().statusTitle(), QStringLiteral("131 →"));
+}
+
+TEST(AppDelegate, IncompleteAccountStopsPollingWithTheSignInState)
+{
+    AppHarness harness;
+    GlucoseAccountConfiguration account = AppHarness::dexcomAccount();
+    account.password.clear();
+    harness.storeAccount(account);
+    harness.setOnboardingCompleted(true);
+    harness.setAcceptedTerms(QStringLiteral("2026-10-07"));
+    harness.build();
+    launch(harness);
+    waitForAccountTask(harness);
+
+    EXPECT_EQ(harness.clientsMade, 0);
+    EXPECT_FALSE(harness.app->pollingCoordinator().isUpdateLoopRunning());
+    const auto error = harness.app->statusBarViewModel().currentError();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->title, "Sign in required");
+    EXPECT_FALSE(harness.app->feedbackPromptController().canPresentPrompt);
+}
+
+// The composition root over the loopback Dexcom Share server: the newest reading reaches the
+// tray within one poll; a refused session ends in the authentication state.
+TEST(AppEndToEnd, ShowsTheNewestDexcomReadingWithinOnePoll)
+{
+    AppHarness harness;
+    const double t = now();
+    harness.dexcom.setReadings({FakeDexcomServer::record(142, "SingleUp", t - 30),
+                                FakeDexcomServer::record(128, "Flat", t - 330)});
+    harness.storeAccount(AppHarness::dexcomAccount());
+    harness.setOnboardingCompleted(true);
+    harness.setAcceptedTerms(QStringLiteral("2026-10-07"));
+    harness.build();
+    launch(harness);
+    waitForAccountTask(harness);
+
+    StatusBarViewModel &viewModel = harness.app->statusBarViewModel();
+    EXPECT_EQ(viewModel.statusTitle(), QStringLiteral("142 ↑"));
+    EXPECT_FALSE(viewModel.currentError().has_value());
+    ASSERT_EQ(viewModel.glucoseHistory().size(), 2u);
+    EXPECT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), 1u);
+    EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
+}
+
+TEST(AppEndToEnd, RefusedReadingsRequestEndsInTheAuthenticationState)
+{
+    AppHarness harness;
+    harness.dexcom.setReadings({FakeDexcomServer::record(142, "Flat", now() - 30)});
+    for (int i = 0; i < 4; ++i) {
+        harness.dexcom.enqueueReply(FakeDexcomServer::kReadingsPath,
+                                    ScriptedReply::text(401, "Unauthorized"));
+    }
+    harness.storeAccount(AppHarness::dexcomAccount());
+    harness.setOnboardingCompleted(true);
+    harness.setAcceptedTerms(QStringLiteral("2026-10-07"));
+    harness.build();
+    launch(harness);
+    waitForAccountTask(harness);
+
+    const auto error = harness.app->statusBarViewModel().currentError();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->title, "Authentication required");
+    EXPECT_EQ(error->remediation, "Verify your credentials in Settings.");
+    // One re-sign-in with a rebuilt client, then the retried fetch.
+    EXPECT_EQ(harness.clientsMade, 2);
+    EXPECT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), 2u);
+    const auto &schedule = harness.app->pollingCoordinator().pollingSchedule();
+    EXPECT_EQ(schedule.lastOutcome, StatusBarPollOutcome::sessionExpired());
+}
+
+TEST(AppDelegate, ConfigurationChangesRestartOnlyTheAccountStep)
+{
+    AppHarness harness;
+    harness.dexcom.setReadings({FakeDexcomServer::record(100, "Flat", now() - 30)});
+    harness.storeAccount(AppHarness::dexcomAccount());
+    harness.setOnboardingCompleted(true);
+    harness.setAcceptedTerms(QStringLiteral("2026-10-07"));
+    harness.build();
+    launch(harness);
+    waitForAccountTask(harness);
+    AppDelegate &delegate = harness.app->appDelegate();
+    ASSERT_EQ(delegate.accountStepsStarted(), 1);
+
+    // Two changes in quick succession: the first task is cancelled, the second runs to the end.
+    AppNotifications::shared().postConfigurationDidUpdate();
+    AppNotifications::shared().postConfigurationDidUpdate(true);
+    waitForAccountTask(harness);
+    EXPECT_EQ(delegate.accountStepsStarted(), 3);
+    EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
+    EXPECT_EQ(delegate.onboardingCoordinator()->window(), nullptr);
+    EXPECT_EQ(delegate.termsAgreementCoordinator()->window(), nullptr);
+}
+
+TEST(AppDelegate, ReopenShowsOnboardingOnlyWhileItIsIncomplete)
+{
+    AppHarness harness;
+    harness.build();
+    launch(harness);
+    AppDelegate &delegate = harness.app->appDelegate();
+    delegate.onboardingCoordinator()->window()->close();
+    EXPECT_TRUE(delegate.applicationShouldHandleReopen());
+    EXPECT_TRUE(delegate.onboardingCoordinator()->window()->isVisible());
+
+    AppHarness ready;
+    ready.storeAccount(AppHarness::dexcomAccount());
+    ready.setOnboardingCompleted(true);
+    ready.setAcceptedTerms(QStringLiteral("2026-10-07"));
+    ready.build();
+    launch(ready);
+    waitForAccountTask(ready);
+    EXPECT_FALSE(ready.app->appDelegate().applicationShouldHandleReopen());
+}
+
+TEST(AppDelegate, FeedbackPromptResponses)
+{
+    AppHarness harness;
+    harness.build();
+    AppDelegate &delegate = harness.app->appDelegate();
+
+    delegate.didReceiveNotificationResponse(QStringLiteral("glucose-alert-1"), AppDelegate::kDefaultAction);
+    delegate.didReceiveNotificationResponse(AppDelegate::kFeedbackPromptIdentifier, QStringLiteral("dismiss"));
+    EXPECT_EQ(harness.app->feedbackWindowController().showCount(), 0);
+    EXPECT_FALSE(defaults::readDate(*harness.defaults, FeedbackPromptController::kDismissedKey).has_value());
+
+    delegate.didReceiveNotificationResponse(AppDelegate::kFeedbackPromptIdentifier, AppDelegate::kDefaultAction);
+    delegate.didReceiveNotificationResponse(AppDelegate::kFeedbackPromptIdentifier, AppDelegate::kFeedbackProvideAction);
+    EXPECT_EQ(harness.app->feedbackWindowController().showCount(), 2);
+
+    delegate.didReceiveNotificationResponse(AppDelegate::kFeedbackPromptIdentifier, AppDelegate::kFeedbackNeverShowAction);
+    EXPECT_TRUE(defaults::readDate(*harness.defaults, FeedbackPromptController::kDismissedKey).has_value());
+}
+
+TEST(QuillbyApp, MenuHooksOpenSettingsAndSnoozeAlerts)
+{
+    AppHarness harness;
+    harness.build();
+    StatusBarViewModel &viewModel = harness.app->statusBarViewModel();
+
+    viewModel.settingsAction();
+    ASSERT_TRUE(harness.app->settingsLauncher().navigation().has_value());
+    EXPECT_EQ(harness.app->settingsLauncher().navigation()->selection, SettingsTab::account);
+
+    harness.app->insightsLauncher().manageHistoryAction()();
+    EXPECT_EQ(harness.app->settingsLauncher().navigation()->selection, SettingsTab::insights);
+
+    const double before = now();
+    viewModel.snoozeAlertsAction(1800);
+    const auto until = harness.app->pollingCoordinator().alertsSnoozedUntil();
+    ASSERT_TRUE(until.has_value());
+    EXPECT_NEAR(*until - before, 1800, 5);
+    viewModel.clearSnoozeAlertsAction();
+    EXPECT_FALSE(harness.app->pollingCoordinator().alertsSnoozedUntil().has_value());
+}
+
+} // namespace
+} // namespace quillby::test
