@@ -106,7 +106,8 @@ int GlucoseAlertEvaluator::minuteOfDay(Date date, const QTimeZone &zone)
     if (!std::isfinite(date) || std::fabs(date) > 1.0e14) {   // outside any calendar
         return 0;
     }
-    const auto ms = static_cast<qint64>(std::llround(date * 1000.0));
+    // Whole milliseconds toward the past: 21:59:59.9996 is still 21:59, not 22:00.
+    const auto ms = static_cast<qint64>(std::floor(date * 1000.0));
     const QDateTime local = zone.isValid() ? QDateTime::fromMSecsSinceEpoch(ms, zone)
                                            : QDateTime::fromMSecsSinceEpoch(ms, Qt::LocalTime);
     const QTime time = local.time();

@@ -29,9 +29,12 @@ std::int64_t milliseconds(double seconds)
 double defaultRandomUnit()
 {
     thread_local std::mt19937_64 generator{std::random_device{}()};
-    // The upper bound is exclusive: widen it by one step so 1.0 itself can be drawn.
-    std::uniform_real_distribution<double> distribution(-1.0, std::nextafter(1.0, 2.0));
-    return distribution(generator);
+    // A real distribution never returns its upper bound (and widening the bound by one step
+    // rounds back to a width of exactly 2). Draw one of the 2^53 + 1 evenly spaced points of
+    // -1 ... 1 instead; each is exact, so both ends come up.
+    constexpr std::uint64_t steps = std::uint64_t{1} << 53;
+    std::uniform_int_distribution<std::uint64_t> distribution(0, steps);
+    return std::ldexp(static_cast<double>(distribution(generator)), -52) - 1.0;
 }
 
 TimeInterval StatusBarPollingSchedule::jittered(TimeInterval base)

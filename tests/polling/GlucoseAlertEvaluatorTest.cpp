@@ -152,6 +152,10 @@ TEST(GlucoseAlertEvaluatorTest, QuietHoursUseTheLocalWallClockOfTheGivenZone)
     const GlucoseAlertSettings settings;   // 22:00 to 07:00
     EXPECT_FALSE(GlucoseAlertEvaluator::isInQuietHours(utc("2026-01-15T20:59:30Z"), settings, berlin));
     EXPECT_TRUE(GlucoseAlertEvaluator::isInQuietHours(utc("2026-01-15T21:00:00Z"), settings, berlin));
+    // The last fraction of a second before the start is still the minute before it.
+    const Date justBefore = utc("2026-01-15T20:59:59Z") + 0.9996;
+    EXPECT_EQ(GlucoseAlertEvaluator::minuteOfDay(justBefore, berlin), 21 * 60 + 59);
+    EXPECT_FALSE(GlucoseAlertEvaluator::isInQuietHours(justBefore, settings, berlin));
     // Summer: UTC+2. 05:00 UTC is 07:00 local, the end of the quiet period.
     EXPECT_TRUE(GlucoseAlertEvaluator::isInQuietHours(utc("2026-07-15T04:59:00Z"), settings, berlin));
     EXPECT_FALSE(GlucoseAlertEvaluator::isInQuietHours(utc("2026-07-15T05:00:00Z"), settings, berlin));
