@@ -49,6 +49,18 @@ void waitForAccountTask(AppHarness &harness)
     }
 }
 
+// A complete Dexcom account, onboarding done and the current terms accepted: launches and waits
+// for the first account step to end.
+void launchReady(AppHarness &harness)
+{
+    harness.storeAccount(AppHarness::dexcomAccount());
+    harness.setOnboardingCompleted(true);
+    harness.setAcceptedTerms(QStringLiteral("2026-10-07"));
+    harness.build();
+    launch(harness);
+    waitForAccountTask(harness);
+}
+
 bool hasStatusItem(AppHarness &harness)
 {
     StatusBarViewModel &viewModel = harness.app->statusBarViewModel();
@@ -158,12 +170,7 @@ TEST(AppEndToEnd, ShowsTheNewestDexcomReadingWithinOnePoll)
     const double t = now();
     harness.dexcom.setReadings({FakeDexcomServer::record(142, "SingleUp", t - 30),
                                 FakeDexcomServer::record(128, "Flat", t - 330)});
-    harness.storeAccount(AppHarness::dexcomAccount());
-    harness.setOnboardingCompleted(true);
-    harness.setAcceptedTerms(QStringLiteral("2026-10-07"));
-    harness.build();
-    launch(harness);
-    waitForAccountTask(harness);
+    launchReady(harness);
 
     StatusBarViewModel &viewModel = harness.app->statusBarViewModel();
     EXPECT_EQ(viewModel.statusTitle(), QStringLiteral("142 ↑"));
@@ -181,12 +188,7 @@ TEST(AppEndToEnd, RefusedReadingsRequestEndsInTheAuthenticationState)
         harness.dexcom.enqueueReply(FakeDexcomServer::kReadingsPath,
                                     ScriptedReply::text(401, "Unauthorized"));
     }
-    harness.storeAccount(AppHarness::dexcomAccount());
-    harness.setOnboardingCompleted(true);
-    harness.setAcceptedTerms(QStringLiteral("2026-10-07"));
-    harness.build();
-    launch(harness);
-    waitForAccountTask(harness);
+    launchReady(harness);
 
     const auto error = harness.app->statusBarViewModel().currentError();
     ASSERT_TRUE(error.has_value());
@@ -203,12 +205,7 @@ TEST(AppDelegate, ConfigurationChangesRestartOnlyTheAccountStep)
 {
     AppHarness harness;
     harness.dexcom.setReadings({FakeDexcomServer::record(100, "Flat", now() - 30)});
-    harness.storeAccount(AppHarness::dexcomAccount());
-    harness.setOnboardingCompleted(true);
-    harness.setAcceptedTerms(QStringLiteral("2026-10-07"));
-    harness.build();
-    launch(harness);
-    waitForAccountTask(harness);
+    launchReady(harness);
     AppDelegate &delegate = harness.app->appDelegate();
     ASSERT_EQ(delegate.accountStepsStarted(), 1);
 
@@ -233,12 +230,7 @@ TEST(AppDelegate, ReopenShowsOnboardingOnlyWhileItIsIncomplete)
     EXPECT_TRUE(delegate.onboardingCoordinator()->window()->isVisible());
 
     AppHarness ready;
-    ready.storeAccount(AppHarness::dexcomAccount());
-    ready.setOnboardingCompleted(true);
-    ready.setAcceptedTerms(QStringLiteral("2026-10-07"));
-    ready.build();
-    launch(ready);
-    waitForAccountTask(ready);
+    launchReady(ready);
     EXPECT_FALSE(ready.app->appDelegate().applicationShouldHandleReopen());
 }
 
