@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cmath>
 #include <stop_token>
+#include <time.h>
 
 namespace quillby {
 
@@ -20,10 +21,20 @@ Date SystemClock::now() const
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
+namespace {
+// Seconds on the boot clock: monotonic, and unlike steady_clock it keeps counting while the
+// computer is suspended, so waits planned before a suspend end on time after it.
+double bootClockSeconds()
+{
+    timespec now {};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+} // namespace
+
 double SystemClock::monotonicNow() const
 {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
+    return bootClockSeconds();
 }
 
 std::shared_ptr<SystemClock> SystemClock::shared()
@@ -55,14 +66,17 @@ QCoro::Task<void> EventLoopSleeper::sleep(double seconds, std::stop_token stop)
     if (!(seconds > 0) || stop.stop_requested()) {
         co_return;
     }
-    using namespace std::chrono;
-    const auto deadline = steady_clock::now() + duration_cast<nanoseconds>(duration<double>(std::min(seconds, 1.0e9)));
+    // Timers run on a clock that stops while the computer is suspended; the deadline is kept on
+    // the boot clock and re-checked at least every kMaxSliceMs, so a wait that ended during a
+    // suspend ends soon after the resume.
+    constexpr double kMaxSliceMs = 30'000;
+    const double deadline = bootClockSeconds() + std::min(seconds, 1.0e9);
     while (!stop.stop_requested()) {
-        const auto remaining = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
-        if (remaining <= 0) {
+        const double remainingMs = (deadline - bootClockSeconds()) * 1000.0;
+        if (remainingMs <= 0) {
             break;
         }
-        const int slice = static_cast<int>(std::min<long long>(remaining, 24LL * 3600 * 1000));
+        const int slice = static_cast<int>(std::ceil(std::min(remainingMs, kMaxSliceMs)));
         co_await sleepSlice(slice, stop);
     }
 }

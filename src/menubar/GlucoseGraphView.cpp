@@ -1,5 +1,7 @@
 #include "menubar/GlucoseGraphView.h"
 
+#include "menubar/StatusBarAccessibility.h"
+
 #include <QPainter>
 
 namespace quillby {
@@ -7,6 +9,7 @@ namespace quillby {
 GlucoseGraphView::GlucoseGraphView(std::shared_ptr<const Clock> clock, StatusDateFormatter formatter, QWidget *parent)
     : QWidget(parent), clock_(std::move(clock)), formatter_(std::move(formatter))
 {
+    installStatusBarAccessibility();
     setFixedSize(kWidth, kHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setObjectName(QStringLiteral("glucoseGraphView"));

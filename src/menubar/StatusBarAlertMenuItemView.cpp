@@ -1,5 +1,6 @@
 #include "menubar/StatusBarAlertMenuItemView.h"
 
+#include "menubar/StatusBarAccessibility.h"
 #include "menubar/StatusBarMenuModel.h"
 
 #include <QFontMetrics>
@@ -30,6 +31,7 @@ StatusBarAlertMenuItemView::StatusBarAlertMenuItemView(const ErrorInfo &errorInf
                                                        StatusBarSymbol symbol, QWidget *parent)
     : QWidget(parent)
 {
+    installStatusBarAccessibility();
     setObjectName(QStringLiteral("statusAlertNotice"));
     const QPalette &pal = palette();
     const QColor label = pal.color(QPalette::WindowText);

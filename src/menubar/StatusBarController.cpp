@@ -151,6 +151,12 @@ void StatusBarController::updateTitle(const QString &title)
     shownTitle_ = title;
     statusWindow_->setWindowTitle(title.isEmpty() ? kProductName : title + QStringLiteral(" – ") + kProductName);
     renderIcon();
+    // The graph's value block and spoken label age with the reading just like the title; the
+    // popup or the status window may be showing them when the freshness check turns it stale.
+    if (GlucoseGraphView *graph = graphView()) {
+        graph->refreshAccessibilityText();
+        graph->update();
+    }
     updateIndicator();
 }
 

@@ -96,6 +96,25 @@ ArrowShape arrowShape(const QString &text)
     return {};
 }
 
+// The stale mark, drawn with the arrows' stroke: a font's question mark squeezed into the
+// lower row of a 22-pixel tile keeps only a pixel or two of full ink and reads as a grey smudge.
+void drawQuestionMark(QPainter &painter, QPointF centre, double u, const QColor &ink)
+{
+    const double radius = 1.45 * u;
+    const QRectF hook(centre.x() - radius, centre.y() - 1.6 * u - radius, 2 * radius, 2 * radius);
+    QPainterPath path;
+    path.arcMoveTo(hook, 160);
+    path.arcTo(hook, 160, -220);   // over the top, ending below and to the right of the hook's centre
+    path.lineTo(centre.x(), centre.y() + 0.5 * u);
+    path.lineTo(centre.x(), centre.y() + 0.9 * u);
+    painter.setPen(QPen(ink, 1.5 * u, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPath(path);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ink);
+    painter.drawEllipse(QPointF(centre.x(), centre.y() + 2.75 * u), 0.95 * u, 0.95 * u);
+}
+
 void drawTitle(QPainter &painter, const StatusBarIconContent &content, double u)
 {
     const QString title = content.title.trimmed();
@@ -126,6 +145,8 @@ void drawTitle(QPainter &painter, const StatusBarIconContent &content, double u)
         painter.setPen(pen);
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(path);
+    } else if (suffix == QLatin1String("?")) {
+        drawQuestionMark(painter, row.center(), u, ink);
     } else if (!suffix.isEmpty()) {
         painter.drawPath(fittedText(suffix, row));
     }

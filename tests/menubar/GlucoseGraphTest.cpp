@@ -1,5 +1,8 @@
 #include "FakeClock.h"
 #include "menubar/GlucoseGraphView.h"
+#include "menubar/StatusBarAlertMenuItemView.h"
+
+#include <QAccessible>
 
 #include <QImage>
 #include <QTimeZone>
@@ -158,4 +161,27 @@ TEST(GlucoseGraph, ViewKeepsItsLabelCurrentAndDraws)
     const QColor band = image.pixelColor(QPoint(60, int(200 - plot.yFor(100))));
     EXPECT_GT(band.green(), band.red());
     EXPECT_GT(band.green(), 0);
+}
+
+TEST(GlucoseGraph, GraphIsOneImageAndTheAlertRowOneGroup)
+{
+    auto clock = std::make_shared<FakeClock>(kNow);
+    GlucoseGraphView view(clock, englishUtc());
+    QAccessibleInterface *graph = QAccessible::queryAccessibleInterface(&view);
+    ASSERT_NE(graph, nullptr);
+    EXPECT_EQ(graph->role(), QAccessible::Graphic);
+    EXPECT_EQ(graph->text(QAccessible::Name), "Glucose graph, last 6 hours. No glucose readings available.");
+    EXPECT_EQ(graph->text(QAccessible::Description),
+              "Displays your glucose readings over time with high and low threshold lines");
+    EXPECT_TRUE(graph->text(QAccessible::Value).isEmpty());
+
+    // The row is read out once, by its label, not again line by line.
+    StatusBarAlertMenuItemView row({"Network error", "Unable to connect to Dexcom servers.", "Check your connection"},
+                                   QStringLiteral("Next retry at 2:09:32 PM"));
+    QAccessibleInterface *group = QAccessible::queryAccessibleInterface(&row);
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->role(), QAccessible::Grouping);
+    EXPECT_EQ(group->childCount(), 0);
+    EXPECT_EQ(group->text(QAccessible::Name), "Network error. Unable to connect to Dexcom servers.. Check your "
+                                              "connection. Next retry at 2:09:32 PM");
 }

@@ -20,7 +20,7 @@ protected:
     {
         config.manager.setHasCompletedOnboarding(true);
         model = std::make_unique<StatusBarViewModel>(
-            config.manager, updates, config.clock, std::make_shared<ControlledSleeper>(),
+            config.manager, updates, config.clock, sleeper,
             [this](StatusBarViewModel &vm) -> std::unique_ptr<StatusItemControlling> {
                 StatusBarController::Options options;
                 options.isTrayAvailable = [this] { return trayAvailable; };
@@ -52,6 +52,7 @@ protected:
 
     bool trayAvailable = false;
     ConfigurationFixture config;
+    std::shared_ptr<ControlledSleeper> sleeper = std::make_shared<ControlledSleeper>();
     FakeUpdateAvailability updates;
     std::unique_ptr<StatusBarViewModel> model;
 };
@@ -184,6 +185,27 @@ TEST_F(StatusBarControllerTest, OpeningTheMenuEvaluatesTheNewestReadingAgain)
     emit c.menu()->aboutToHide();
 }
 
+TEST_F(StatusBarControllerTest, ShownGraphAgesWithTheTitle)
+{
+    // No tray host: the status window keeps the panel, graph included, on screen.
+    StatusBarController &c = controller();
+    ASSERT_TRUE(c.statusWindow()->isVisible());
+    const GlucoseReading newest(99, "Flat", now() - 60);
+    model->updateGlucoseHistory({newest});
+    model->present(newest, now());
+    EXPECT_TRUE(c.graphView()->accessibleName().contains("Current glucose: 5.5 millimoles per liter"));
+
+    // The freshness check turns the title stale 900 s after the reading; the graph follows.
+    config.clock->advance(840);
+    ASSERT_FALSE(sleeper->requests.empty());
+    sleeper->resumeLast();
+    drainEvents();
+    ASSERT_EQ(model->statusTitle(), "5.5 ?");
+    EXPECT_TRUE(c.graphView()->accessibleName().contains(
+        "Stale glucose reading. Last known glucose: 5.5 millimoles per liter. Trend unavailable."))
+        << c.graphView()->accessibleName().toStdString();
+}
+
 TEST_F(StatusBarControllerTest, WaitingArcTurnsUnlessMotionIsReduced)
 {
     StatusBarController &c = controller();
@@ -202,6 +224,39 @@ TEST_F(StatusBarControllerTest, WaitingArcTurnsUnlessMotionIsReduced)
     c.setReduceMotion(false);
     model->setError(ErrorInfo{"Offline", "m", "r"});   // attention: nothing turns
     EXPECT_EQ(turnsSeen(), 1u);
+}
+
+TEST(StatusBarIconRenderer, StaleMarkIsDrawnAsSolidlyAsATrendArrow)
+{
+    // Pixels of full ink colour in the lower row, left of the badge dot: a mark made of a pixel
+    // or two of ink and a grey fringe cannot be read on a 22-pixel panel (arrows have 17 or more).
+    auto solidInk = [](const StatusBarIconContent &content, int size) {
+        const QImage image = StatusBarIconRenderer::render(content, size);
+        const QColor ink = StatusBarIconRenderer::textColor(content.style);
+        int count = 0;
+        for (int y = size * 12 / 22; y < size; ++y) {
+            for (int x = 0; x < size * 15 / 22; ++x) {
+                const QColor p = image.pixelColor(x, y);
+                count += std::abs(p.red() - ink.red()) + std::abs(p.green() - ink.green())
+                        + std::abs(p.blue() - ink.blue()) < 60;
+            }
+        }
+        return count;
+    };
+    struct Case {
+        const char *title;
+        StatusStyle style;
+    };
+    const Case cases[] = {{"6.8 ?", StatusStyle::normal}, {"-- ?", StatusStyle::normal}, {"288 ?", StatusStyle::high}};
+    for (const Case &c : cases) {
+        for (int size : {22, 24}) {
+            StatusBarIconContent content;
+            content.title = QString::fromUtf8(c.title);
+            content.style = c.style;
+            content.indicator = StatusIndicator::warning;
+            EXPECT_GE(solidInk(content, size), 5) << c.title << " at " << size;
+        }
+    }
 }
 
 TEST(StatusBarIconRenderer, TilesTakeTheStatusColours)
