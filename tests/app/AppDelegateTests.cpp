@@ -6,11 +6,15 @@
 #include "menubar/StatusItemControlling.h"
 #include "onboarding/OnboardingCoordinator.h"
 #include "onboarding/TermsAgreementCoordinator.h"
+#include "platform/SleepWakeMonitor.h"
 #include "polling/StatusBarPollingCoordinator.h"
 #include "services/FeedbackPromptController.h"
 #include "services/FeedbackWindowController.h"
 #include "settings/SettingsLauncher.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -273,6 +277,39 @@ TEST(QuillbyApp, MenuHooksOpenSettingsAndSnoozeAlerts)
     EXPECT_NEAR(*until - before, 1800, 5);
     viewModel.clearSnoozeAlertsAction();
     EXPECT_FALSE(harness.app->pollingCoordinator().alertsSnoozedUntil().has_value());
+}
+
+} // namespace
+} // namespace quillby::test
+
+namespace quillby::test {
+namespace {
+
+// logind's PrepareForSleep(false) after launch reaches the poller as a wake: one more fetch.
+TEST(AppDelegate, WakeFromLogindRefreshesOnce)
+{
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        GTEST_SKIP() << "needs a session bus";
+    }
+    // The session bus stands in for the system bus.
+    SleepWakeMonitor monitor(QDBusConnection::sessionBus(), QDBusConnection::sessionBus());
+    AppHarness harness;
+    harness.dexcom.setReadings({FakeDexcomServer::record(100, "Flat", now() - 30)});
+    harness.sleepWakeMonitor = &monitor;
+    launchReady(harness);
+    ASSERT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), 1u);
+
+    QDBusMessage wake = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/login1"),
+                                                   QStringLiteral("org.freedesktop.login1.Manager"),
+                                                   QStringLiteral("PrepareForSleep"));
+    wake << false;
+    QDBusConnection::sessionBus().send(wake);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath) < 2 && elapsed.elapsed() < 10000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    EXPECT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), 2u);
 }
 
 } // namespace

@@ -32,6 +32,7 @@ struct AppHarness {
     std::shared_ptr<FakeAlertDelivery> alertDelivery = std::make_shared<FakeAlertDelivery>();
     FakeDexcomServer dexcom;
     int clientsMade = 0;
+    SleepWakeMonitor *sleepWakeMonitor = nullptr;
     std::unique_ptr<QuillbyApp> app;
 
     AppHarness()
@@ -82,6 +83,7 @@ struct AppHarness {
         environment.networkMonitor = &networkMonitor;
         environment.alertDelivery = alertDelivery;
         environment.defaults = defaults;
+        environment.sleepWakeMonitor = sleepWakeMonitor;
         const std::string origin = dexcom.origin();
         environment.makeAPIClient = [this, origin](const GlucoseAccountConfiguration &account) {
             ++clientsMade;
