@@ -252,6 +252,7 @@ void GlucoseHistoryAccount::append(const GlucoseReadings &readings, Date fetched
         if (isStorableReading(reading) && reading.date >= lowerBound && reading.date <= now &&
             (!configuration.collectionCutoff || reading.date > *configuration.collectionCutoff)) {
             accepted.push_back(StoredReading{reading, fetchedAt});
+            accepted.back().reading.sampleDuration = storedSampleDuration(reading.sampleDuration);
         }
     }
     if (accepted.empty()) {

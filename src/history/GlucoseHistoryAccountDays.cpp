@@ -355,18 +355,22 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::prunedDays(Date now)
     std::copy_if(all.begin(), all.end(), std::back_inserter(survivors), kept);
     StoredReadings merged = mergeStoredReadings(std::move(survivors));
     const bool layout = hasDayLayout(view);
-    if (merged.size() == all.size()) {
-        if (cache_ && layout && merged == all) {
+    if (layout && merged.size() == all.size()) {
+        if (cache_ && merged == all) {
             cache_->setCanonical(directory_, true);   // verified: the files already hold a merged list
             view.canonical = true;
             return view;
         }
+        // Nothing removed, and every file holds exactly its own day's readings: nothing to write.
         return viewOf(dayMap(merged), false);
     }
+    // Rewrite into one file per day. The days are compared with what each file holds, not with
+    // where its readings belong: a reading kept in another day's file (written elsewhere, or
+    // moved from the older layout) is written into its own day's file before the file that held
+    // it is replaced or removed, and is never lost.
     const DayMap next = dayMap(merged);
-    // With every file holding exactly its own day, the previous grouping is the files' content.
-    writeDays(next, dayMap(all), loadOrCreateKey(false), layout);
-    return viewOf(next, layout && cache_ != nullptr);
+    writeDays(next, dayMap(view), loadOrCreateKey(false), true);
+    return viewOf(next, cache_ != nullptr);
 }
 
 GlucoseHistoryAccount::StoredReadings GlucoseHistoryAccount::prune(Date now)

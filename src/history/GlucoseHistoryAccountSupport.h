@@ -10,6 +10,7 @@
 
 #include <QByteArray>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
@@ -118,6 +119,21 @@ inline std::optional<std::int64_t> dayNumberOfFileName(const std::string &name)
 inline bool isStorableReading(const GlucoseReading &reading)
 {
     return std::isfinite(reading.mgdL) && reading.mgdL > 0 && std::isfinite(reading.date);
+}
+
+// The sample duration that a day file gives back for a reading: JSON cannot hold a value that is
+// not finite (it is written as null and reads back as absent, 300 s), and reading repairs the
+// rest as the reading codec does (not above 0: 60 s; above 900 s: 900 s). A reading is kept in
+// this form from the start, so the readings in memory are those a later read of the file gives.
+inline double storedSampleDuration(double seconds)
+{
+    if (!std::isfinite(seconds)) {
+        return 300;
+    }
+    if (!(seconds > 0)) {
+        return 60;
+    }
+    return std::min(seconds, 900.0);
 }
 
 // Order used to find, per reading date, the stored reading that wins: ascending date, and

@@ -111,6 +111,33 @@ TEST_F(HistoryCollection, RepeatedPollsKeepOneReadingPerDateTheOneFetchedLast)
     EXPECT_EQ(store->snapshot(kNow).readings.size(), 2u);
 }
 
+// The snapshot of the store that wrote the readings equals what a later read of the files gives.
+TEST_F(HistoryCollection, SavedReadingsReadBackAsTheyWereKept)
+{
+    const auto token = enabled(kScopeA);
+    struct Case {
+        double sampleDuration;
+        double kept;
+    };
+    const std::vector<Case> cases = {
+        {300, 300}, {60, 60}, {900, 900}, {1200, 900}, {0, 60}, {-5, 60}, {std::nan(""), 300}, {INFINITY, 300},
+    };
+    GlucoseReadings batch;
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        batch.push_back(historyReading(kNow - 3600 + 300.0 * static_cast<double>(i), 100 + static_cast<double>(i), "Flat",
+                                       cases[i].sampleDuration));
+    }
+    store->append(batch, kNow, token, kNow);
+    const auto written = store->snapshot(kNow);
+    const auto reread = makeCore()->activateAccount(kScopeA, kNow);
+    ASSERT_EQ(written.readings.size(), cases.size());
+    ASSERT_EQ(reread.readings.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(written.readings[i].sampleDuration, cases[i].kept) << cases[i].sampleDuration;
+        EXPECT_EQ(written.readings[i], reread.readings[i]) << cases[i].sampleDuration;
+    }
+}
+
 TEST_F(HistoryCollection, MergeOrderBreaksTiesByValueThenTrend)
 {
     using Stored = GlucoseHistoryStoredReading;

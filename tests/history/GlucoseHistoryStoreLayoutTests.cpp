@@ -2,6 +2,8 @@
 
 #include "history/HistoryDigest.h"
 
+#include <algorithm>
+
 namespace quillby::test {
 namespace {
 
@@ -123,6 +125,69 @@ TEST_F(HistoryStoreLayout, DayFilesOpenOnlyUnderTheirOwnNameScopeAndLength)
     legacySource.readings = {{historyReading(kNow - 60), kNow}};
     writeBytes(day, sealHistory(history_json::encode(legacySource.toJSON()), key, historyAssociatedData(day)));
     EXPECT_EQ(makeCore()->activateAccount(kScopeA, kNow).readings.size(), 1u);
+}
+
+// Day files written elsewhere (an older version, the legacy move) may keep a reading in another
+// day's file. Rewriting that file must not drop the reading: it moves to its own day's file.
+TEST_F(HistoryStoreLayout, AReadingKeptInAnotherDaysFileIsMovedNotLost)
+{
+    enabled(kScopeA);
+    const std::string digest = sha256Digest(kScopeA);
+    const QByteArray key = *scopeKey(digest);
+    const auto seal = [&](const std::string &name, GlucoseHistoryStoredReadings readings) {
+        GlucoseHistoryDayFile day;
+        day.accountScope = kScopeA;
+        day.readings = std::move(readings);
+        const fs::path path = folder(digest) / name;
+        writeBytes(path, sealHistory(history_json::encode(day.toJSON()), key, historyAssociatedData(path)));
+    };
+    const auto datesOf = [](const GlucoseHistorySnapshot &snapshot) {
+        std::vector<Date> dates;
+        for (const auto &reading : snapshot.readings) {
+            dates.push_back(reading.date);
+        }
+        return dates;
+    };
+    const Date yesterday = kNow - 20 * 3600;   // day 20832; kNow is 08:00 UTC of day 20833
+    const Date misplaced = kNow - 3600;        // day 20833, but kept in yesterday's file
+
+    struct Case {
+        const char *name;
+        bool repeatInYesterdaysFile;   // a repeat within 30 s that merging removes
+        GlucoseReadings batch;         // what the next poll brings
+    };
+    const std::vector<Case> cases = {
+        {"append to the file holding it", false, {historyReading(yesterday + 600, 150)}},
+        {"append to its own day", false, {historyReading(kNow - 60, 160)}},
+        {"snapshot only", false, {}},
+        {"merging rewrites the file holding it", true, {}},
+    };
+    for (const auto &c : cases) {
+        for (const auto &name : entries(folder(digest))) {
+            if (name.ends_with(".history")) {
+                fs::remove(folder(digest) / name);
+            }
+        }
+        GlucoseHistoryStoredReadings yesterdays = {{historyReading(yesterday, 110), kNow - 5},
+                                                   {historyReading(misplaced, 120), kNow - 5}};
+        if (c.repeatInYesterdaysFile) {
+            yesterdays.push_back({historyReading(yesterday + 10, 110), kNow - 5});
+        }
+        seal("20832.history", yesterdays);
+        seal("20833.history", {{historyReading(kNow - 1800, 130), kNow - 5}});
+        auto store = makeCore();
+        store->activateAccount(kScopeA, kNow);
+        if (!c.batch.empty()) {
+            store->append(c.batch, kNow, {kScopeA, store->activeAccount()->configuration()->epoch}, kNow);
+        }
+        std::vector<Date> expected = {yesterday, misplaced, kNow - 1800};
+        for (const auto &reading : c.batch) {
+            expected.push_back(reading.date);
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(datesOf(store->snapshot(kNow)), expected) << c.name;
+        EXPECT_EQ(datesOf(makeCore()->activateAccount(kScopeA, kNow)), expected) << c.name;   // as on disk
+    }
 }
 
 TEST_F(HistoryStoreLayout, LeftoverTemporaryFilesDisappearAtTheNextOperation)
