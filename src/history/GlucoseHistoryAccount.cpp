@@ -53,30 +53,9 @@ void GlucoseHistoryAccount::loadConfiguration()
     if (configuration_) {
         return;
     }
-    const fs::path url = configurationURL();
-    bool exists = false;
-    try {
-        exists = pathExists(url);
-    } catch (...) {
-        throw GlucoseHistoryError::invalidConfiguration();
-    }
-    if (!exists) {
-        if (!historyFileURLs().empty()) {
-            throw GlucoseHistoryError::invalidConfiguration();   // day files without their settings
-        }
-        configuration_ = GlucoseHistoryConfiguration();
-        return;
-    }
-    GlucoseHistoryConfiguration configuration;
-    try {
-        configuration = GlucoseHistoryConfiguration::fromJSON(history_json::decode(readHistoryFile(url)));
-    } catch (...) {
-        throw GlucoseHistoryError::invalidConfiguration();
-    }
-    if (!configuration.isAcceptable()) {
-        throw GlucoseHistoryError::invalidConfiguration();
-    }
-    configuration_ = std::move(configuration);
+    // Day files without their settings make the folder unreadable.
+    configuration_ = readPlainRecord<GlucoseHistoryConfiguration>(configurationURL(),
+                                                                  [this] { return !historyFileURLs().empty(); });
 }
 
 void GlucoseHistoryAccount::writeConfiguration(GlucoseHistoryConfiguration configuration)

@@ -7,6 +7,7 @@
 #include "history/GlucoseHistoryDayFileCache.h"
 #include "history/GlucoseHistoryError.h"
 #include "history/GlucoseHistoryRecords.h"
+#include "history/LocalGlucoseHistoryFileAccess.h"
 
 #include <QByteArray>
 
@@ -49,6 +50,36 @@ inline bool pathExists(const fs::path &path)
         throw fs::filesystem_error("cannot inspect item", path, error);
     }
     return fs::exists(status);
+}
+
+// Reads one plain JSON record (the manifest or an account's configuration). A missing file gives
+// the default record, unless `hasDependentFiles` says data exists that needs it, which makes it
+// unreadable like a broken or unacceptable one.
+template <typename Record, typename HasDependentFiles>
+Record readPlainRecord(const fs::path &url, HasDependentFiles hasDependentFiles)
+{
+    bool exists = false;
+    try {
+        exists = pathExists(url);
+    } catch (...) {
+        throw GlucoseHistoryError::invalidConfiguration();
+    }
+    if (!exists) {
+        if (hasDependentFiles()) {
+            throw GlucoseHistoryError::invalidConfiguration();
+        }
+        return Record();
+    }
+    Record record;
+    try {
+        record = Record::fromJSON(history_json::decode(readHistoryFile(url)));
+    } catch (...) {
+        throw GlucoseHistoryError::invalidConfiguration();
+    }
+    if (!record.isAcceptable()) {
+        throw GlucoseHistoryError::invalidConfiguration();
+    }
+    return record;
 }
 
 // Opens a file, reports its identity, and reads it unless `wanted` says the cached copy will do.

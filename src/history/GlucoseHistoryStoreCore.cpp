@@ -36,30 +36,9 @@ void GlucoseHistoryStoreCore::loadManifest()
     if (manifest_) {
         return;
     }
-    const fs::path url = directory_ / history_files::manifest;
-    bool exists = false;
-    try {
-        exists = pathExists(url);
-    } catch (...) {
-        throw GlucoseHistoryError::invalidConfiguration();
-    }
-    if (!exists) {
-        if (!scopeDirectories().empty()) {
-            throw GlucoseHistoryError::invalidConfiguration();   // account folders without their manifest
-        }
-        manifest_ = GlucoseHistoryManifest();
-        return;
-    }
-    GlucoseHistoryManifest manifest;
-    try {
-        manifest = GlucoseHistoryManifest::fromJSON(history_json::decode(readHistoryFile(url)));
-    } catch (...) {
-        throw GlucoseHistoryError::invalidConfiguration();
-    }
-    if (!manifest.isAcceptable()) {
-        throw GlucoseHistoryError::invalidConfiguration();
-    }
-    manifest_ = std::move(manifest);
+    // Account folders without their manifest make the store unreadable.
+    manifest_ = readPlainRecord<GlucoseHistoryManifest>(directory_ / history_files::manifest,
+                                                        [this] { return !scopeDirectories().empty(); });
 }
 
 void GlucoseHistoryStoreCore::writeManifest(GlucoseHistoryManifest manifest)
