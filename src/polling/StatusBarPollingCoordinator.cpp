@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -311,7 +312,12 @@ QCoro::Task<void> StatusBarPollingCoordinator::applyReadings(GlucoseReadings fet
             co_return;
         }
     }
-    pollingSchedule_.recordReading(shown.date, isNew, now());
+    // A reading dated further ahead than clocks plausibly differ (a provider fault) is
+    // remembered as dated at most that far ahead of now. Otherwise it would keep every correct
+    // reading that follows from counting as new, and from alerting, until the clock caught up
+    // with it. Within the allowance nothing changes, so a reading fetched twice stays one reading.
+    const Date recordedAt = now();
+    pollingSchedule_.recordReading(std::min(shown.date, recordedAt + kFutureReadingAllowance), isNew, recordedAt);
 
     if (token && historyCoordinator_) {
         historyCoordinator_->enqueue(fetched, fetchedAt, *token);

@@ -86,6 +86,9 @@ public:
     static constexpr TimeInterval kAccountActionPause = 1800;
     static constexpr TimeInterval kMinimumThrottleDelay = 60;
     static constexpr TimeInterval kGraphWindow = 86400;
+    // How far ahead of this computer's clock a reading may be dated and still be taken at its
+    // word (clocks differ); the alert step allows the same.
+    static constexpr TimeInterval kFutureReadingAllowance = 60;
 
     explicit StatusBarPollingCoordinator(Dependencies dependencies, QObject *parent = nullptr);
     ~StatusBarPollingCoordinator() override;

@@ -35,9 +35,14 @@ GlucoseReadings StatusBarPollingCoordinator::mergeObservedReadings(const Glucose
         return fetched;
     }
     // Keyed by exact date: a fetched reading replaces an observed one of the same time.
+    // An earlier reading dated well ahead of now that this fetch no longer reports was a
+    // provider fault: kept, it would stay the newest reading, and the one shown, until the
+    // clock passed it. While the provider still reports it, it comes back with the fetch.
     std::map<Date, GlucoseReading> byDate;
     for (const auto &reading : observed) {
-        byDate.insert_or_assign(reading.date, reading);
+        if (!(reading.date > now + kFutureReadingAllowance)) {
+            byDate.insert_or_assign(reading.date, reading);
+        }
     }
     for (const auto &reading : fetched) {
         byDate.insert_or_assign(reading.date, reading);

@@ -34,6 +34,20 @@ TEST(PollingGraphMergeTest, LibreLinkUpMergesByDateWithinOneDay)
     EXPECT_EQ(Coordinator::mergeObservedReadings(observed, dexcom, GlucoseProvider::dexcom, now), dexcom);
 }
 
+TEST(PollingGraphMergeTest, LibreLinkUpForgetsFaultyFutureReadingOnceNoLongerReported)
+{
+    const Date now = 1'800'000'000;
+    using Coordinator = StatusBarPollingCoordinator;
+    const GlucoseReadings observed{makeReading(100, now - 60, kLibre), makeReading(101, now + 30, kLibre),
+                                   makeReading(102, now + 3600, kLibre)};
+    // Slightly ahead (clocks differ) stays; an hour ahead and no longer fetched goes.
+    EXPECT_EQ(values(Coordinator::mergeObservedReadings(observed, {makeReading(103, now, kLibre)}, kLibre, now)),
+              (std::vector<double>{100, 103, 101}));
+    // Still reported by the provider: kept, with the fetched values.
+    EXPECT_EQ(values(Coordinator::mergeObservedReadings(observed, {makeReading(104, now + 3600, kLibre)}, kLibre, now)),
+              (std::vector<double>{100, 101, 104}));
+}
+
 TEST(PollingGraphMergeTest, PresentationOrderDropsOlderLists)
 {
     GraphPresentationOrder order;

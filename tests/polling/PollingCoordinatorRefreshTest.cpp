@@ -67,6 +67,74 @@ TEST_F(PollingCoordinatorTest, ReadingCountsAsNewOnlyWhenMoreThanOneSecondNewer)
     }
 }
 
+// A provider fault dates one reading far ahead. The correct readings that follow still count
+// as new and alert; a reading only slightly ahead (clocks differ) fetched twice stays one reading.
+TEST_F(PollingCoordinatorTest, ReadingDatedAheadDoesNotHoldBackLaterReadings)
+{
+    struct Case {
+        std::string name;
+        GlucoseProvider provider;
+        double ahead;            // how far ahead of the fetch the faulty reading is dated
+        bool laterFetchRepeatsIt;
+        bool secondIsNew;        // the second fetch's newest reading counts as new (and alerts)
+    };
+    const std::vector<Case> cases{
+        {"dexcom, a day ahead", GlucoseProvider::dexcom, 86400, false, true},
+        {"libre, a day ahead", GlucoseProvider::libreLinkUp, 86400, false, true},
+        {"libre, an hour ahead", GlucoseProvider::libreLinkUp, 3600, false, true},
+        // Within the allowance it is taken at its word (and alerts at once); fetched again, it
+        // is not new again, so the repeating rapid-drop alert is not sent twice.
+        {"dexcom, 30 s ahead, fetched twice", GlucoseProvider::dexcom, 30, true, false},
+        {"libre, 30 s ahead, fetched twice", GlucoseProvider::libreLinkUp, 30, true, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        coordinator.reset();
+        alerts->sent.clear();
+        api = std::make_shared<FakeGlucoseAPI>();
+        startPolling(c.provider == GlucoseProvider::libreLinkUp ? libreAccount() : dexcomAccount());
+
+        const GlucoseReading ahead = makeReading(100, now() + c.ahead, c.provider, "DoubleDown");
+        api->fetchScript.push_back(FakeGlucoseAPI::readings({makeReading(110, now() - 60, c.provider), ahead}));
+        refresh();
+        ASSERT_TRUE(coordinator->pollingSchedule().lastReadingDate);
+        EXPECT_LE(*coordinator->pollingSchedule().lastReadingDate, now() + 60);
+        // A reading dated more than a minute ahead never alerts.
+        EXPECT_EQ(alerts->sent.size(), c.ahead <= 60 ? 1u : 0u);
+
+        clock->advance(75);
+        const GlucoseReading correct = makeReading(90, now() - 5, c.provider, "DoubleDown");
+        api->fetchScript.push_back(FakeGlucoseAPI::readings(
+            c.laterFetchRepeatsIt ? GlucoseReadings{ahead} : GlucoseReadings{makeReading(110, now() - 80, c.provider), correct}));
+        refresh();
+
+        const GlucoseReading &expectedShown = c.laterFetchRepeatsIt ? ahead : correct;
+        ASSERT_TRUE(presenter.presentedReading);
+        EXPECT_EQ(*presenter.presentedReading, expectedShown);
+        EXPECT_EQ(coordinator->observedGlucoseHistory().back(), expectedShown);
+        EXPECT_EQ(alerts->sent.size(), 1u);
+        if (!alerts->sent.empty()) {
+            EXPECT_EQ(alerts->sent.back().title, "Rapid glucose drop");
+        }
+        EXPECT_EQ(coordinator->pollingSchedule().lastOutcome,
+                  c.secondIsNew ? StatusBarPollOutcome::newData() : StatusBarPollOutcome::noNewData());
+    }
+}
+
+// A reading dated a day ahead that the provider keeps reporting: polling goes on at its usual
+// pace (no tight loop, no stall) and the reading never alerts while it lies in the future.
+TEST_F(PollingCoordinatorTest, ReadingKeptFarAheadPollsAtUsualPace)
+{
+    startPolling(dexcomAccount());
+    const Date ahead = now() + 86400;
+    api->onFetch = [ahead] { return FakeGlucoseAPI::readings({makeReading(60, ahead, GlucoseProvider::dexcom, "DoubleDown")}); };
+    coordinator->startUpdateLoopIfNeeded();
+    sleeper->runFor(2 * 3600);
+    EXPECT_GE(api->fetchCount, 2 * 3600 / 330);
+    EXPECT_LE(api->fetchCount, 2 * 3600 / 330 + 3);
+    EXPECT_TRUE(alerts->sent.empty());
+}
+
 TEST_F(PollingCoordinatorTest, RequestsDuringSlowFetchJoinIt)
 {
     startPolling(dexcomAccount());
