@@ -7,6 +7,7 @@
 #include "menubar/StatusItemControlling.h"
 #include "onboarding/OnboardingCoordinator.h"
 #include "onboarding/TermsAgreementCoordinator.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/SleepWakeMonitor.h"
 #include "polling/StatusBarPollingCoordinator.h"
 #include "services/FeedbackPromptController.h"
@@ -17,7 +18,6 @@
 #include <QApplication>
 #include <QTimer>
 
-#include <QCoroSignal>
 #include <QCoroTimer>
 
 namespace quillby {
@@ -58,7 +58,7 @@ void AppDelegate::finishLaunching()
     if (deps_.updateChecker) {
         deps_.updateChecker->start();
     }
-    // Notification actions are sent with each notification on Linux; nothing to register.
+    registerNotificationCategories();
     if (deps_.feedbackPromptController) {
         deps_.feedbackPromptController->recordFirstLaunchIfNeeded();
         deps_.feedbackPromptController->refreshEligibility();
@@ -89,6 +89,18 @@ void AppDelegate::makeCoordinators()
                 self->terminateAction();
             }
         });
+}
+
+void AppDelegate::registerNotificationCategories()
+{
+    // The desktop notification service has no categories: each notification carries its own
+    // actions. What remains is to receive the actions chosen on ours.
+    disconnect(notificationResponseConnection_);
+    if (deps_.notificationCenter) {
+        notificationResponseConnection_ =
+            connect(deps_.notificationCenter, &DesktopNotifications::actionInvoked, this,
+                    &AppDelegate::didReceiveNotificationResponse);
+    }
 }
 
 void AppDelegate::startNotificationTask()
@@ -171,13 +183,6 @@ void AppDelegate::restartAccountTask(bool skipInitialRefresh)
     }
     startupTask_.emplace();
     runAccountTask(QPointer<AppDelegate>(this), skipInitialRefresh, startupTask_->get_token());
-}
-
-QCoro::Task<void> AppDelegate::waitForAccountTask()
-{
-    if (accountTaskRunning_ > 0) {
-        co_await qCoro(this, &AppDelegate::accountTaskFinished);
-    }
 }
 
 QCoro::Task<void> AppDelegate::runAccountTask(QPointer<AppDelegate> self, bool skipInitialRefresh, std::stop_token stop)

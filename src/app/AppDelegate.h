@@ -17,6 +17,7 @@
 namespace quillby {
 
 class ConfigurationManager;
+class DesktopNotifications;
 class FeedbackPromptController;
 class FeedbackWindowController;
 class HistoryCoordinator;
@@ -37,6 +38,9 @@ struct AppDelegateDependencies {
     StatusBarPollingCoordinator *pollingCoordinator = nullptr;
     SettingsLauncher *settingsLauncher = nullptr;
     UpdateChecker *updateChecker = nullptr;
+    // Our desktop notification service: the actions chosen on our notifications reach the
+    // delegate from it (optional).
+    DesktopNotifications *notificationCenter = nullptr;
 };
 
 // Runs the life of the application around the shared objects: launch, the start-up pass that
@@ -80,8 +84,6 @@ public:
     TermsAgreementCoordinator *termsAgreementCoordinator() const { return termsAgreementCoordinator_.get(); }
     bool isAccountTaskRunning() const { return accountTaskRunning_ > 0; }
     int accountStepsStarted() const { return accountStepsStarted_; }
-    // Resolves when the account task current at the time of the call has ended.
-    QCoro::Task<void> waitForAccountTask();
 
 signals:
     void accountTaskFinished();
@@ -89,6 +91,7 @@ signals:
 
 private:
     void makeCoordinators();
+    void registerNotificationCategories();
     void startNotificationTask();
     void installWorkspaceObservers();
     void removeWorkspaceObservers();
@@ -110,6 +113,7 @@ private:
     std::unique_ptr<TermsAgreementCoordinator> termsAgreementCoordinator_;
     std::optional<std::stop_source> startupTask_;
     QMetaObject::Connection notificationConnection_;
+    QMetaObject::Connection notificationResponseConnection_;
     QPointer<SleepWakeMonitor> sleepWakeMonitor_;
     QList<QMetaObject::Connection> workspaceObservers_;
     int accountTaskRunning_ = 0;

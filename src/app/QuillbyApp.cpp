@@ -29,8 +29,8 @@ QuillbyEnvironment QuillbyEnvironment::production()
     environment.updateChecker = &UpdateChecker::shared();
     environment.historyCoordinator = &HistoryCoordinator::shared();
     environment.networkMonitor = &NetworkMonitor::shared();
-    environment.alertDelivery =
-        std::make_shared<UserNotificationGlucoseAlertDelivery>(std::make_shared<DesktopNotifications>());
+    environment.notificationCenter = std::make_shared<DesktopNotifications>();
+    environment.alertDelivery = std::make_shared<UserNotificationGlucoseAlertDelivery>(environment.notificationCenter);
     environment.makeAPIClient = &StatusBarPollingCoordinator::makeDefaultAPIClient;
     environment.defaults = environment.configurationManager->defaultsPointer();
     return environment;
@@ -104,6 +104,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     dependencies.pollingCoordinator = pollingCoordinator_.get();
     dependencies.settingsLauncher = settings;
     dependencies.updateChecker = env.updateChecker;
+    dependencies.notificationCenter = env.notificationCenter.get();
     appDelegate_->configure(dependencies, env.historyCoordinator, env.makeAPIClient);
     appDelegate_->setSleepWakeMonitor(env.sleepWakeMonitor);
 }

@@ -13,6 +13,7 @@
 namespace quillby {
 
 class ConfigurationManager;
+class DesktopNotifications;
 class FeedbackPromptController;
 class FeedbackWindowController;
 class GlucoseAlertNotificationDelivering;
@@ -32,6 +33,9 @@ struct QuillbyEnvironment {
     HistoryCoordinator *historyCoordinator = nullptr;
     NetworkReachabilityMonitoring *networkMonitor = nullptr;
     std::shared_ptr<GlucoseAlertNotificationDelivering> alertDelivery;
+    // The desktop notification service that alerts (and, later, the feedback prompt) go
+    // through; the application delegate receives the actions chosen on them. Optional.
+    std::shared_ptr<DesktopNotifications> notificationCenter;
     GlucoseAPIFactory makeAPIClient;
     std::shared_ptr<QSettings> defaults;
     std::shared_ptr<Clock> clock = SystemClock::shared();

@@ -7,10 +7,16 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
+const char *const kNoDisplayMessage = "Quillby needs a graphical desktop session: no display was found.\n";
 
 int signalPipe[2] = {-1, -1};
 
@@ -25,6 +31,58 @@ bool hasDisplay()
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
            !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
 }
+
+// A display named in the environment may still be unreachable (nobody serves it, or the chosen
+// platform needs another one). Qt then ends the process with a fatal message while the
+// application object is made. Until that has succeeded its messages are held back: a fatal one
+// becomes our one line and exit status 1, the others are passed on afterwards.
+class DisplayConnectionGuard {
+public:
+    DisplayConnectionGuard() { previous_ = qInstallMessageHandler(&DisplayConnectionGuard::hold); }
+
+    // The display is open: later messages go straight out, held ones are passed on.
+    void release()
+    {
+        qInstallMessageHandler(previous_);
+        std::vector<Held> held;
+        {
+            std::lock_guard lock(mutex_);
+            held.swap(held_);
+        }
+        for (const Held &message : held) {
+            const QMessageLogContext context(message.file.c_str(), message.line, message.function.c_str(),
+                                             message.category.c_str());
+            qt_message_output(message.type, context, message.text);
+        }
+    }
+
+private:
+    struct Held {
+        QtMsgType type;
+        std::string file;
+        int line;
+        std::string function;
+        std::string category;
+        QString text;
+    };
+
+    static void hold(QtMsgType type, const QMessageLogContext &context, const QString &text)
+    {
+        if (type == QtFatalMsg) {
+            std::fputs(kNoDisplayMessage, stderr);
+            std::fflush(stderr);
+            std::_Exit(1);
+        }
+        std::lock_guard lock(mutex_);
+        held_.push_back({type, context.file ? context.file : "", context.line,
+                         context.function ? context.function : "", context.category ? context.category : "",
+                         text});
+    }
+
+    QtMessageHandler previous_ = nullptr;
+    static inline std::mutex mutex_;
+    static inline std::vector<Held> held_;
+};
 
 // SIGTERM and SIGINT end the application through the normal quit path.
 void installTerminationHandlers(QApplication &app)
@@ -51,10 +109,12 @@ void installTerminationHandlers(QApplication &app)
 int main(int argc, char **argv)
 {
     if (!hasDisplay()) {
-        std::fputs("Quillby needs a graphical desktop session: no display was found.\n", stderr);
+        std::fputs(kNoDisplayMessage, stderr);
         return 1;
     }
+    DisplayConnectionGuard displayGuard;
     QApplication app(argc, argv);
+    displayGuard.release();
     QApplication::setOrganizationName(QStringLiteral("Quillby"));
     QApplication::setApplicationName(QStringLiteral("Quillby"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quillby"));

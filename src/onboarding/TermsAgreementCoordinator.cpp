@@ -2,9 +2,11 @@
 
 #include "core/ConfigurationManager.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 
 namespace quillby {
@@ -70,6 +72,12 @@ void TermsAgreementCoordinator::show()
     layout->addLayout(buttons);
     connect(agreeButton, &QPushButton::clicked, this, &TermsAgreementCoordinator::accept);
     connect(quitButton, &QPushButton::clicked, this, &TermsAgreementCoordinator::quit);
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        // Centred on the screen (a compositor that places windows itself may ignore this).
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
     window_ = window;
     window->show();
     window->raise();

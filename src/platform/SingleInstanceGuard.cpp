@@ -41,7 +41,11 @@ bool SingleInstanceGuard::acquire()
     // Nobody answered: a socket file left by a crashed instance is stale.
     QLocalServer::removeServer(socketName_);
     server_.setSocketOptions(QLocalServer::UserAccessOption);
-    return server_.listen(socketName_);
+    if (!server_.listen(socketName_)) {
+        // No other instance answered, so this one runs; it just cannot be asked to reopen.
+        logger_.error("Cannot listen for other launches: " + server_.errorString().toStdString());
+    }
+    return true;
 }
 
 void SingleInstanceGuard::onNewConnection()

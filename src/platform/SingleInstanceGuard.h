@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ScopedLogger.h"
+
 #include <QLocalServer>
 #include <QObject>
 #include <QString>
@@ -14,8 +16,8 @@ public:
     explicit SingleInstanceGuard(QString socketName = defaultSocketName(), QObject *parent = nullptr);
     ~SingleInstanceGuard() override;
 
-    // True: this process is now the running instance. False: another instance answered and
-    // was asked to reopen; the caller should exit.
+    // True: this process is the running instance (also when it cannot listen for later
+    // launches). False: another instance answered and was asked to reopen; the caller exits.
     bool acquire();
 
     static QString defaultSocketName();
@@ -28,6 +30,7 @@ private:
 
     QString socketName_;
     QLocalServer server_;
+    ScopedLogger logger_{"SingleInstanceGuard"};
 };
 
 } // namespace quillby

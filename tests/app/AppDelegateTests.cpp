@@ -6,6 +6,7 @@
 #include "menubar/StatusItemControlling.h"
 #include "onboarding/OnboardingCoordinator.h"
 #include "onboarding/TermsAgreementCoordinator.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/SleepWakeMonitor.h"
 #include "polling/StatusBarPollingCoordinator.h"
 #include "services/FeedbackPromptController.h"
@@ -17,6 +18,9 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QSignalSpy>
+
+#include "FakeNotificationServer.h"
+#include "TaskRunner.h"
 
 #include <gtest/gtest.h>
 
@@ -123,6 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StartupCase{"firstLaunch", false, std::nullopt, "onboarding"},
                       StartupCase{"termsNeverAccepted", true, std::nullopt, "Terms of use"},
                       StartupCase{"termsChanged", true, QStringLiteral("2025-01-01"), "Updated terms of use"},
+                      StartupCase{"emptyTermsVersionStored", true, QStringLiteral(""), "Updated terms of use"},
                       StartupCase{"ready", true, QStringLiteral("2026-10-07"), nullptr}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -223,6 +228,63 @@ TEST(AppDelegate, ConfigurationChangesRestartOnlyTheAccountStep)
     EXPECT_EQ(delegate.termsAgreementCoordinator()->window(), nullptr);
 }
 
+struct ConfigurationChangeCase {
+    const char *name;
+    bool skipInitialRefresh;
+    std::size_t extraReadingsRequests;
+};
+
+class ConfigurationChange : public ::testing::TestWithParam<ConfigurationChangeCase> {};
+
+// A change restarts polling with an immediate refresh unless asked to skip it; either way the
+// update loop runs (its first poll is planned seconds ahead) and the feedback prompt is allowed.
+TEST_P(ConfigurationChange, RestartsPollingWithOrWithoutTheFirstRefresh)
+{
+    const ConfigurationChangeCase &c = GetParam();
+    AppHarness harness;
+    harness.dexcom.setReadings({FakeDexcomServer::record(100, "Flat", now() - 30)});
+    launchReady(harness);
+    const std::size_t before = harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath);
+    ASSERT_EQ(before, 1u);
+
+    AppNotifications::shared().postConfigurationDidUpdate(c.skipInitialRefresh);
+    waitForAccountTask(harness);
+    EXPECT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), before + c.extraReadingsRequests);
+    EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
+    EXPECT_TRUE(harness.app->feedbackPromptController().canPresentPrompt);
+}
+
+INSTANTIATE_TEST_SUITE_P(AppDelegate, ConfigurationChange,
+                         ::testing::Values(ConfigurationChangeCase{"refreshAtOnce", false, 1},
+                                           ConfigurationChangeCase{"skipInitialRefresh", true, 0}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A configuration that cannot be read counts as an incomplete account; the next change reads
+// it again, and polling starts once it can be read.
+TEST(AppDelegate, UnreadableConfigurationIsReadAgainOnTheNextChange)
+{
+    AppHarness harness;
+    harness.dexcom.setReadings({FakeDexcomServer::record(117, "Flat", now() - 30)});
+    harness.keychain->setReadFailure(keychain_status::locked);
+    launchReady(harness);
+    EXPECT_TRUE(harness.configurationManager->configurationLoadFailed());
+    EXPECT_EQ(harness.clientsMade, 0);
+    EXPECT_FALSE(harness.app->pollingCoordinator().isUpdateLoopRunning());
+    EXPECT_FALSE(harness.app->feedbackPromptController().canPresentPrompt);
+    const auto error = harness.app->statusBarViewModel().currentError();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->title, "Sign in required");
+
+    harness.keychain->setReadFailure(std::nullopt);
+    AppNotifications::shared().postConfigurationDidUpdate();
+    waitForAccountTask(harness);
+    EXPECT_FALSE(harness.configurationManager->configurationLoadFailed());
+    EXPECT_EQ(harness.clientsMade, 1);
+    EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
+    EXPECT_TRUE(harness.app->feedbackPromptController().canPresentPrompt);
+    EXPECT_EQ(harness.app->statusBarViewModel().statusTitle(), QStringLiteral("117 →"));
+}
+
 TEST(AppDelegate, ReopenShowsOnboardingOnlyWhileItIsIncomplete)
 {
     AppHarness harness;
@@ -284,6 +346,56 @@ TEST(QuillbyApp, MenuHooksOpenSettingsAndSnoozeAlerts)
 
 namespace quillby::test {
 namespace {
+
+struct NotificationActionCase {
+    const char *name;
+    const char *identifier;
+    const char *actionKey;
+    int feedbackWindowShows;
+    bool dismissalRecorded;
+};
+
+class NotificationAction : public ::testing::TestWithParam<NotificationActionCase> {};
+
+// Actions chosen on our notifications in the desktop's notification service reach the
+// delegate: the feedback prompt's open the feedback window or record the dismissal; those of
+// glucose alerts do nothing here.
+TEST_P(NotificationAction, ReachesTheDelegateFromTheNotificationService)
+{
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        GTEST_SKIP() << "needs a session bus";
+    }
+    const NotificationActionCase &c = GetParam();
+    FakeNotificationServer server;
+    ASSERT_TRUE(server.isRegistered());
+    AppHarness harness;
+    harness.notificationCenter = std::make_shared<DesktopNotifications>(QDBusConnection::sessionBus(), server.service());
+    harness.build();
+    launch(harness);
+
+    DesktopNotificationRequest request;
+    request.identifier = QString::fromLatin1(c.identifier);
+    request.title = QStringLiteral("Quillby");
+    request.actions = {{AppDelegate::kFeedbackProvideAction, QStringLiteral("Give feedback")},
+                       {AppDelegate::kFeedbackNeverShowAction, QStringLiteral("Never show this notification again")}};
+    const quint32 id = runTask(harness.notificationCenter->notify(request));
+    QSignalSpy invoked(harness.notificationCenter.get(), &DesktopNotifications::actionInvoked);
+    server.emitActionInvoked(id, QString::fromLatin1(c.actionKey));
+    ASSERT_TRUE(invoked.wait(5000));
+
+    EXPECT_EQ(harness.app->feedbackWindowController().showCount(), c.feedbackWindowShows);
+    EXPECT_EQ(defaults::readDate(*harness.defaults, FeedbackPromptController::kDismissedKey).has_value(),
+              c.dismissalRecorded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AppDelegate, NotificationAction,
+    ::testing::Values(
+        NotificationActionCase{"promptClicked", "quillby-feedback-prompt", "default", 1, false},
+        NotificationActionCase{"promptGiveFeedback", "quillby-feedback-prompt", "quillby-feedback-provide", 1, false},
+        NotificationActionCase{"promptNeverShow", "quillby-feedback-prompt", "quillby-feedback-never-show", 0, true},
+        NotificationActionCase{"glucoseAlertClicked", "glucose-alert-1", "default", 0, false}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // logind's PrepareForSleep(false) after launch reaches the poller as a wake: one more fetch.
 TEST(AppDelegate, WakeFromLogindRefreshesOnce)

@@ -3,6 +3,7 @@
 #include "app/QuillbyApp.h"
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
+#include "platform/DesktopNotifications.h"
 #include "providers/DexcomAPI.h"
 #include "services/UpdateChecker.h"
 
@@ -33,6 +34,7 @@ struct AppHarness {
     FakeDexcomServer dexcom;
     int clientsMade = 0;
     SleepWakeMonitor *sleepWakeMonitor = nullptr;
+    std::shared_ptr<DesktopNotifications> notificationCenter;
     std::unique_ptr<QuillbyApp> app;
 
     AppHarness()
@@ -84,6 +86,7 @@ struct AppHarness {
         environment.alertDelivery = alertDelivery;
         environment.defaults = defaults;
         environment.sleepWakeMonitor = sleepWakeMonitor;
+        environment.notificationCenter = notificationCenter;
         const std::string origin = dexcom.origin();
         environment.makeAPIClient = [this, origin](const GlucoseAccountConfiguration &account) {
             ++clientsMade;

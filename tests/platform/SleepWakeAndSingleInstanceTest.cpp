@@ -71,3 +71,16 @@ TEST(SingleInstanceGuard, StaleSocketFromACrashedInstanceIsReplaced)
 
 } // namespace
 } // namespace quillby
+
+namespace quillby {
+namespace {
+
+TEST(SingleInstanceGuard, RunsEvenWhenItCannotListen)
+{
+    // A name in a folder that does not exist cannot be listened on; nobody answers either.
+    SingleInstanceGuard guard(QStringLiteral("/nonexistent-quillby-folder/socket"));
+    EXPECT_TRUE(guard.acquire());
+}
+
+} // namespace
+} // namespace quillby
