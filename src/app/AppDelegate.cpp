@@ -2,6 +2,7 @@
 
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
+#include "core/EventLoopTurn.h"
 #include "history/HistoryCoordinator.h"
 #include "menubar/StatusBarViewModel.h"
 #include "menubar/StatusItemControlling.h"
@@ -17,8 +18,6 @@
 
 #include <QApplication>
 #include <QTimer>
-
-#include <QCoroTimer>
 
 namespace quillby {
 
@@ -113,10 +112,7 @@ void AppDelegate::startNotificationTask()
 QCoro::Task<void> AppDelegate::runStartup(QPointer<AppDelegate> self)
 {
     // The pass runs on a later turn of the loop, after launching has finished.
-    QTimer turn;
-    turn.setSingleShot(true);
-    turn.start(0);
-    co_await turn;
+    co_await nextEventLoopTurn();
     if (!self) {
         co_return;
     }

@@ -15,11 +15,13 @@
 
 namespace quillby {
 
-// Runs `work` on `pool` and resumes the awaiting coroutine on its own thread with the result.
-// An exception thrown by `work` is rethrown to the awaiting coroutine with its own type.
-// `work` must be copyable and own everything it touches (capture by value or shared_ptr).
+// Runs `work` on `pool` (queued at `priority`, as QThreadPool::start takes it) and resumes the
+// awaiting coroutine on its own thread with the result. An exception thrown by `work` is
+// rethrown to the awaiting coroutine with its own type (QtConcurrent would wrap it in
+// QUnhandledException). `work` must be copyable and own everything it touches (capture by
+// value or shared_ptr).
 template <typename Work>
-auto runInThreadPool(QThreadPool &pool, Work work) -> QCoro::Task<std::invoke_result_t<Work>>
+auto runInThreadPool(QThreadPool &pool, Work work, int priority = 0) -> QCoro::Task<std::invoke_result_t<Work>>
 {
     using Result = std::invoke_result_t<Work>;
     using Stored = std::conditional_t<std::is_void_v<Result>, bool, Result>;
@@ -43,7 +45,7 @@ auto runInThreadPool(QThreadPool &pool, Work work) -> QCoro::Task<std::invoke_re
             outcome->error = std::current_exception();
         }
         promise->finish();
-    });
+    }, priority);
     co_await future;
     if (outcome->error) {
         std::rethrow_exception(outcome->error);

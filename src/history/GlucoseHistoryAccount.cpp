@@ -77,21 +77,8 @@ void GlucoseHistoryAccount::prepareFolder()
         throw GlucoseHistoryError::deletionIncomplete();
     }
     mappingFailures(GlucoseHistoryError::Case::storageFailure, [&] {
-        if (!pathExists(directory_)) {
-            return;
-        }
-        std::vector<fs::path> leftovers;
-        for (const auto &entry : fs::directory_iterator(directory_)) {
-            if (hasExtension(entry.path(), history_files::temporaryExtension)) {
-                leftovers.push_back(entry.path());
-            }
-        }
-        for (const auto &leftover : leftovers) {
-            if (pathExists(leftover)) {
-                fs::remove_all(leftover);
-                files_->synchronizeDirectory(directory_);
-            }
-        }
+        removeEntriesIn(directory_, *files_,
+                        [](const fs::path &entry) { return hasExtension(entry, history_files::temporaryExtension); });
     });
 }
 

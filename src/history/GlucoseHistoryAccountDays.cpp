@@ -22,20 +22,7 @@ using namespace history_detail;
 
 std::vector<fs::path> GlucoseHistoryAccount::historyFileURLs() const
 {
-    return mappingFailures(GlucoseHistoryError::Case::storageFailure, [&] {
-        std::vector<fs::path> files;
-        if (!pathExists(directory_)) {
-            return files;
-        }
-        for (const auto &entry : fs::directory_iterator(directory_)) {
-            if (hasExtension(entry.path(), history_files::dayFileExtension)) {
-                files.push_back(entry.path());
-            }
-        }
-        std::sort(files.begin(), files.end(),
-                  [](const fs::path &a, const fs::path &b) { return a.filename().native() < b.filename().native(); });
-        return files;
-    });
+    return dayFilesIn(directory_);
 }
 
 std::size_t GlucoseHistoryAccount::FolderView::count() const

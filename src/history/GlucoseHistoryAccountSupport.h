@@ -6,13 +6,13 @@
 #include "history/GlucoseHistoryAccount.h"
 #include "history/GlucoseHistoryDayFileCache.h"
 #include "history/GlucoseHistoryError.h"
+#include "history/GlucoseHistoryFileAccess.h"
 #include "history/GlucoseHistoryRecords.h"
 #include "history/LocalGlucoseHistoryFileAccess.h"
 
 #include <QByteArray>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <fcntl.h>
 #include <filesystem>
@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace quillby::history_detail {
 
@@ -50,6 +51,48 @@ inline bool pathExists(const fs::path &path)
         throw fs::filesystem_error("cannot inspect item", path, error);
     }
     return fs::exists(status);
+}
+
+// The day files directly in `directory`, in file-name order; none when it does not exist.
+// Failures become storageFailure.
+inline std::vector<fs::path> dayFilesIn(const fs::path &directory)
+{
+    return mappingFailures(GlucoseHistoryError::Case::storageFailure, [&] {
+        std::vector<fs::path> files;
+        if (!pathExists(directory)) {
+            return files;
+        }
+        for (const auto &entry : fs::directory_iterator(directory)) {
+            if (hasExtension(entry.path(), history_files::dayFileExtension)) {
+                files.push_back(entry.path());
+            }
+        }
+        std::sort(files.begin(), files.end(),
+                  [](const fs::path &a, const fs::path &b) { return a.filename().native() < b.filename().native(); });
+        return files;
+    });
+}
+
+// Removes the entries directly in `directory` that `selects` picks (nothing when the folder does
+// not exist), flushing the folder after each removal. Failures pass unchanged.
+template <typename Selects>
+void removeEntriesIn(const fs::path &directory, GlucoseHistoryFileAccess &files, Selects &&selects)
+{
+    if (!pathExists(directory)) {
+        return;
+    }
+    std::vector<fs::path> entries;
+    for (const auto &entry : fs::directory_iterator(directory)) {
+        if (selects(entry.path())) {
+            entries.push_back(entry.path());
+        }
+    }
+    for (const auto &entry : entries) {
+        if (pathExists(entry)) {
+            fs::remove_all(entry);
+            files.synchronizeDirectory(directory);
+        }
+    }
 }
 
 // Reads one plain JSON record (the manifest or an account's configuration). A missing file gives
@@ -107,28 +150,11 @@ OpenedFile openDayFile(const fs::path &path, Wanted &&wanted)
         ::close(fd);
         return opened;
     }
-    QByteArray data(static_cast<qsizetype>(info.st_size) + 1, Qt::Uninitialized);
-    qsizetype size = 0;
-    for (;;) {
-        if (size == data.size()) {
-            data.resize(data.size() * 2);
-        }
-        const ssize_t count = ::read(fd, data.data() + size, static_cast<size_t>(data.size() - size));
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ::close(fd);
-            throw GlucoseHistoryError::unreadableHistory();
-        }
-        if (count == 0) {
-            break;
-        }
-        size += count;
-    }
+    const bool complete = readFileToEnd(fd, static_cast<qsizetype>(info.st_size) + 1, opened.bytes);
     ::close(fd);
-    data.truncate(size);
-    opened.bytes = std::move(data);
+    if (!complete) {
+        throw GlucoseHistoryError::unreadableHistory();
+    }
     opened.read = true;
     return opened;
 }
@@ -177,19 +203,10 @@ inline bool dateThenReadingOrder(const GlucoseHistoryStoredReading &a, const Glu
     return GlucoseHistoryAccount::readingOrder(a, b);
 }
 
+// The JSON of a new day file of `scope` holding `readings`.
 inline nlohmann::ordered_json dayFileJSON(const std::string &scope, const GlucoseHistoryStoredReadings &readings)
 {
-    nlohmann::ordered_json json;
-    json["schemaVersion"] = 1;
-    json["source"] = history_files::daySource;
-    json["accountScope"] = scope;
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
-    list.get_ref<nlohmann::ordered_json::array_t &>().reserve(readings.size());
-    for (const auto &stored : readings) {
-        list.push_back(stored.toJSON());
-    }
-    json["readings"] = std::move(list);
-    return json;
+    return GlucoseHistoryDayFile::toJSON(1, history_files::daySource, scope, readings);
 }
 
 } // namespace quillby::history_detail

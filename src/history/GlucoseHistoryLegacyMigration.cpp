@@ -24,20 +24,7 @@ using namespace history_detail;
 
 std::vector<fs::path> GlucoseHistoryStoreCore::listHistoryFiles(const fs::path &directory) const
 {
-    return mappingFailures(GlucoseHistoryError::Case::storageFailure, [&] {
-        std::vector<fs::path> files;
-        if (!pathExists(directory)) {
-            return files;
-        }
-        for (const auto &entry : fs::directory_iterator(directory)) {
-            if (hasExtension(entry.path(), history_files::dayFileExtension)) {
-                files.push_back(entry.path());
-            }
-        }
-        std::sort(files.begin(), files.end(),
-                  [](const fs::path &a, const fs::path &b) { return a.filename().native() < b.filename().native(); });
-        return files;
-    });
+    return dayFilesIn(directory);
 }
 
 void GlucoseHistoryStoreCore::migrateLegacyLayoutIfNeeded()
@@ -60,22 +47,14 @@ void GlucoseHistoryStoreCore::migrateLegacyLayoutIfNeeded()
     } catch (...) {
         throw GlucoseHistoryError::invalidConfiguration();
     }
-    if (!hasConfiguration) {
-        if (legacyDayFiles.empty()) {
-            return;
-        }
-        throw GlucoseHistoryError::invalidConfiguration();   // day files without their settings
+    if (!hasConfiguration && legacyDayFiles.empty()) {
+        return;
     }
 
-    GlucoseHistoryConfiguration legacy;
-    try {
-        legacy = GlucoseHistoryConfiguration::fromJSON(history_json::decode(readHistoryFile(legacyConfigurationURL)));
-    } catch (...) {
-        throw GlucoseHistoryError::invalidConfiguration();
-    }
-    if (!legacy.isAcceptable()) {
-        throw GlucoseHistoryError::invalidConfiguration();
-    }
+    // From here a missing configuration is unreadable: day files without their settings, or
+    // settings removed since they were seen.
+    const GlucoseHistoryConfiguration legacy =
+        readPlainRecord<GlucoseHistoryConfiguration>(legacyConfigurationURL, [] { return true; });
 
     if (!legacy.pendingDeletion && legacy.accountScope) {
         // Every legacy day file must open with the legacy key and belong to the legacy scope.
@@ -182,21 +161,10 @@ void GlucoseHistoryStoreCore::copyLegacyDayFiles(const std::vector<fs::path> &le
 void GlucoseHistoryStoreCore::deleteLegacyFiles()
 {
     mappingFailures(GlucoseHistoryError::Case::storageFailure, [&] {
-        if (pathExists(directory_)) {
-            std::vector<fs::path> entries;
-            for (const auto &entry : fs::directory_iterator(directory_)) {
-                if (hasExtension(entry.path(), history_files::dayFileExtension) ||
-                    hasExtension(entry.path(), history_files::temporaryExtension)) {
-                    entries.push_back(entry.path());
-                }
-            }
-            for (const auto &entry : entries) {
-                if (pathExists(entry)) {
-                    fs::remove_all(entry);
-                    files_->synchronizeDirectory(directory_);
-                }
-            }
-        }
+        removeEntriesIn(directory_, *files_, [](const fs::path &entry) {
+            return hasExtension(entry, history_files::dayFileExtension) ||
+                   hasExtension(entry, history_files::temporaryExtension);
+        });
         const std::int32_t status = keychain_->remove();
         if (status != keychain_status::success && status != keychain_status::itemNotFound) {
             throw GlucoseHistoryError::keychainFailure();

@@ -301,6 +301,13 @@ GlucoseHistoryStoredReading GlucoseHistoryStoredReading::fromJSON(const nlohmann
 
 nlohmann::ordered_json GlucoseHistoryDayFile::toJSON() const
 {
+    return toJSON(schemaVersion, source, accountScope, readings);
+}
+
+nlohmann::ordered_json GlucoseHistoryDayFile::toJSON(int schemaVersion, const std::string &source,
+                                                     const std::string &accountScope,
+                                                     const GlucoseHistoryStoredReadings &readings)
+{
     nlohmann::ordered_json json;
     json["schemaVersion"] = schemaVersion;
     json["source"] = source;

@@ -66,6 +66,9 @@ struct GlucoseHistoryDayFile {
     GlucoseHistoryStoredReadings readings;
 
     nlohmann::ordered_json toJSON() const;
+    // The same JSON built from the parts, for a writer that keeps its readings elsewhere.
+    static nlohmann::ordered_json toJSON(int schemaVersion, const std::string &source,
+                                         const std::string &accountScope, const GlucoseHistoryStoredReadings &readings);
     static GlucoseHistoryDayFile fromJSON(const nlohmann::json &json);
     bool operator==(const GlucoseHistoryDayFile &) const = default;
 };

@@ -1,32 +1,11 @@
 #include "history/GlucoseHistoryStore.h"
 
+#include "core/BackgroundTask.h"
 #include "history/LocalGlucoseHistoryFileAccess.h"
 
 #include <QStandardPaths>
-#include <QtConcurrent/QtConcurrentRun>
-
-#include <QCoroFuture>
-
-#include <type_traits>
 
 namespace quillby {
-
-namespace {
-
-// What one piece of work left behind: its value or its exception, moved to the awaiting side
-// (QtConcurrent would wrap our exceptions in QUnhandledException; this keeps their type).
-template <typename Result>
-struct Outcome {
-    std::optional<Result> value;
-    std::exception_ptr error;
-};
-
-template <>
-struct Outcome<void> {
-    std::exception_ptr error;
-};
-
-} // namespace
 
 GlucoseHistoryStore::GlucoseHistoryStore(std::filesystem::path directory,
                                          std::shared_ptr<KeychainItemStoring> legacyKeychain,
@@ -50,26 +29,8 @@ GlucoseHistoryStore::~GlucoseHistoryStore()
 template <typename Result, typename Work>
 QCoro::Task<Result> GlucoseHistoryStore::run(Work work)
 {
-    auto outcome = std::make_shared<Outcome<Result>>();
     GlucoseHistoryStoreCore *core = core_.get();
-    QFuture<void> done = QtConcurrent::run(&worker_, [outcome, core, work = std::move(work)]() mutable {
-        try {
-            if constexpr (std::is_void_v<Result>) {
-                work(*core);
-            } else {
-                outcome->value.emplace(work(*core));
-            }
-        } catch (...) {
-            outcome->error = std::current_exception();
-        }
-    });
-    co_await done;
-    if (outcome->error) {
-        std::rethrow_exception(outcome->error);
-    }
-    if constexpr (!std::is_void_v<Result>) {
-        co_return std::move(*outcome->value);
-    }
+    return runInThreadPool(worker_, [core, work = std::move(work)]() mutable -> Result { return work(*core); });
 }
 
 QCoro::Task<GlucoseHistorySnapshot> GlucoseHistoryStore::snapshot(Date now)

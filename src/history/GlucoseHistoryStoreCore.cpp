@@ -103,21 +103,8 @@ void GlucoseHistoryStoreCore::prepareStorage()
         purge();
     }
     mappingFailures(GlucoseHistoryError::Case::storageFailure, [&] {
-        if (!pathExists(directory_)) {
-            return;
-        }
-        std::vector<fs::path> leftovers;
-        for (const auto &entry : fs::directory_iterator(directory_)) {
-            if (hasExtension(entry.path(), history_files::temporaryExtension)) {
-                leftovers.push_back(entry.path());
-            }
-        }
-        for (const auto &leftover : leftovers) {
-            if (pathExists(leftover)) {
-                fs::remove_all(leftover);
-                files_->synchronizeDirectory(directory_);
-            }
-        }
+        removeEntriesIn(directory_, *files_,
+                        [](const fs::path &entry) { return hasExtension(entry, history_files::temporaryExtension); });
     });
 }
 
@@ -205,17 +192,7 @@ GlucoseHistorySnapshot GlucoseHistoryStoreCore::snapshot(Date now)
 GlucoseHistorySnapshot GlucoseHistoryStoreCore::activateAccount(const std::optional<std::string> &scope, Date now)
 {
     if (scope && activeScope_ && *scope == *activeScope_) {
-        prepareStorage();
-        if (!activeScope_) {
-            pruneInactiveAccounts(now);
-            return detachedSnapshot();
-        }
-        migrateLegacyLayoutIfNeeded();
-        GlucoseHistoryAccount &account = requireActiveAccount(now);
-        account.prepareFolder();
-        GlucoseHistorySnapshot result = account.snapshot(now);
-        pruneInactiveAccounts(now);
-        return result;
+        return snapshot(now);
     }
 
     // Detach: tokens of the old account become invalid and its collection interval ends.
@@ -341,20 +318,8 @@ void GlucoseHistoryStoreCore::purge()
                 throw GlucoseHistoryError::deletionIncomplete();
             }
         }
-        if (pathExists(directory_)) {
-            std::vector<fs::path> entries;
-            for (const auto &entry : fs::directory_iterator(directory_)) {
-                if (entry.path().filename() != history_files::manifest) {
-                    entries.push_back(entry.path());
-                }
-            }
-            for (const auto &entry : entries) {
-                if (pathExists(entry)) {
-                    fs::remove_all(entry);
-                    files_->synchronizeDirectory(directory_);
-                }
-            }
-        }
+        removeEntriesIn(directory_, *files_,
+                        [](const fs::path &entry) { return entry.filename() != history_files::manifest; });
         const std::int32_t legacyStatus = keychain_->remove();
         if (legacyStatus != keychain_status::success && legacyStatus != keychain_status::itemNotFound) {
             throw GlucoseHistoryError::deletionIncomplete();

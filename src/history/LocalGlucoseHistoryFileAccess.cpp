@@ -5,6 +5,7 @@
 
 #include <QUuid>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -179,7 +180,19 @@ QByteArray readHistoryFile(const fs::path &path)
     if (::fstat(fd, &info) == 0 && info.st_size >= 0) {
         capacity = static_cast<qsizetype>(info.st_size) + 1;   // one more byte notices growth
     }
-    QByteArray data(capacity, Qt::Uninitialized);
+    QByteArray data;
+    if (!readFileToEnd(fd, capacity, data)) {
+        const int error = errno;
+        ::close(fd);
+        throw std::system_error(error, std::generic_category(), path.string());
+    }
+    ::close(fd);
+    return data;
+}
+
+bool readFileToEnd(int fd, qsizetype capacity, QByteArray &data)
+{
+    data = QByteArray(std::max<qsizetype>(capacity, 1), Qt::Uninitialized);
     qsizetype size = 0;
     for (;;) {
         if (size == data.size()) {
@@ -190,18 +203,15 @@ QByteArray readHistoryFile(const fs::path &path)
             if (errno == EINTR) {
                 continue;
             }
-            const int error = errno;
-            ::close(fd);
-            throw std::system_error(error, std::generic_category(), path.string());
+            return false;
         }
         if (count == 0) {
             break;
         }
         size += count;
     }
-    ::close(fd);
     data.truncate(size);
-    return data;
+    return true;
 }
 
 } // namespace quillby

@@ -41,4 +41,9 @@ private:
 // Whole-file read with a loop over short reads and EINTR; throws std::system_error.
 QByteArray readHistoryFile(const std::filesystem::path &path);
 
+// Reads the open file `fd` to its end into `data`, starting with room for `capacity` bytes and
+// looping over short reads and EINTR. Returns false, with errno set, when a read fails. Leaves
+// `fd` open either way.
+bool readFileToEnd(int fd, qsizetype capacity, QByteArray &data);
+
 } // namespace quillby

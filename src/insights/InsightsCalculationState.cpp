@@ -1,12 +1,10 @@
 #include "insights/InsightsCalculationState.h"
 
-#include <QCoroFuture>
+#include "core/BackgroundTask.h"
+
 #include <QPointer>
-#include <QPromise>
 #include <QThread>
 #include <QThreadPool>
-
-#include <memory>
 
 namespace quillby {
 
@@ -95,22 +93,11 @@ InsightsCalculationState::collectionProgress(const std::optional<InsightsHistory
 
 QCoro::Task<InsightsCalculationResult> InsightsCalculationState::defaultCalculate(InsightsCalculationInput input)
 {
-    auto promise = std::make_shared<QPromise<InsightsCalculationResult>>();
-    QFuture<InsightsCalculationResult> future = promise->future();
-    promise->start();
     // Ahead of ordinary pool work: the user is waiting for this report.
     constexpr int kUserInitiatedPriority = 1;
-    QThreadPool::globalInstance()->start(
-        [promise, input = std::move(input)] {
-            try {
-                promise->addResult(InsightsCalculationResult::calculate(input));
-            } catch (...) {
-                promise->setException(std::current_exception());
-            }
-            promise->finish();
-        },
-        kUserInitiatedPriority);
-    co_return co_await future;
+    return runInThreadPool(
+        *QThreadPool::globalInstance(),
+        [input = std::move(input)] { return InsightsCalculationResult::calculate(input); }, kUserInitiatedPriority);
 }
 
 void InsightsCalculationState::setResult(std::optional<InsightsCalculationResult> result)

@@ -1,13 +1,11 @@
 #include "menubar/StatusBarViewModel.h"
 
+#include "core/EventLoopTurn.h"
 #include "menubar/MainThread.h"
 #include "menubar/StatusBarController.h"
 
 #include <QGuiApplication>
 #include <QPalette>
-#include <QTimer>
-
-#include <QCoroTimer>
 
 #include <cmath>
 
@@ -287,10 +285,7 @@ QCoro::Task<void> StatusBarViewModel::runFreshnessCheck(QPointer<StatusBarViewMo
     co_await sleeper->sleep(delay, stop);
     // Present on a turn of the event loop of its own, even when the sleep returned at once,
     // so a check can never run inside the presentation that scheduled it.
-    QTimer turn;
-    turn.setSingleShot(true);
-    turn.start(0);
-    co_await turn;
+    co_await nextEventLoopTurn();
     if (stop.stop_requested() || !self || self->freshnessGeneration_ != generation) {
         co_return;
     }

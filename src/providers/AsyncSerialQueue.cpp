@@ -1,6 +1,6 @@
 #include "providers/AsyncSerialQueue.h"
 
-#include "providers/NetworkError.h"
+#include "core/OperationCancelledError.h"
 
 #include <QCoreApplication>
 #include <QMetaObject>
@@ -70,7 +70,7 @@ void AsyncSerialQueue::Turn::release()
 QCoro::Task<AsyncSerialQueue::Turn> AsyncSerialQueue::acquire(std::stop_token stop)
 {
     if (stop.stop_requested()) {
-        throw CancellationError();
+        throw OperationCancelledError();
     }
     auto state = state_;
     if (!state->busy) {
@@ -119,7 +119,7 @@ QCoro::Task<AsyncSerialQueue::Turn> AsyncSerialQueue::acquire(std::stop_token st
     }
 
     if (waiter->cancelled) {
-        throw CancellationError();
+        throw OperationCancelledError();
     }
     co_return Turn(state);
 }

@@ -10,7 +10,7 @@
 namespace quillby {
 
 // Lets coroutines on the main loop take turns: one holds the turn, the others wait in arrival
-// order. A waiter whose stop token fires leaves the line with CancellationError.
+// order. A waiter whose stop token fires leaves the line with OperationCancelledError.
 class AsyncSerialQueue {
     struct Waiter;
     struct State;
@@ -35,7 +35,7 @@ public:
 
     AsyncSerialQueue();
 
-    // Waits for this caller's turn. Throws CancellationError when stop is (or becomes)
+    // Waits for this caller's turn. Throws OperationCancelledError when stop is (or becomes)
     // requested before the turn comes.
     QCoro::Task<Turn> acquire(std::stop_token stop = {});
 

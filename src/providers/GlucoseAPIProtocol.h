@@ -2,6 +2,7 @@
 
 #include "core/AppConfiguration.h"
 #include "core/GlucoseReading.h"
+#include "core/OperationCancelledError.h"
 #include "providers/DexcomError.h"
 #include "providers/LibreLinkUpError.h"
 #include "providers/NetworkError.h"
@@ -18,7 +19,7 @@ namespace quillby {
 // A glucose provider client. Calls run one at a time, in the order they arrive, on the main
 // loop. Every operation throws the client's error (DexcomError or LibreLinkUpError),
 // GlucoseReadingError for a malformed Dexcom record, NetworkError when no HTTP reply came, and
-// CancellationError when `stop` was requested while the call waited.
+// OperationCancelledError when `stop` was requested while the call waited.
 // Keep clients in a shared_ptr: a call in flight keeps its client alive until it ends.
 class GlucoseAPIProtocol {
 public:

@@ -1,5 +1,6 @@
 #include "providers/HttpExchange.h"
 
+#include "core/OperationCancelledError.h"
 #include "providers/NetworkError.h"
 
 #include <QCoroNetworkReply>
@@ -49,7 +50,7 @@ QCoro::Task<HttpReply> sendHttpRequest(QNetworkAccessManager *manager, QNetworkR
                                        std::chrono::milliseconds timeout, std::stop_token stop)
 {
     if (stop.stop_requested()) {
-        throw CancellationError();
+        throw OperationCancelledError();
     }
     std::unique_ptr<QNetworkReply, DeleteLater> reply(
         method == "GET" && body.isEmpty() ? manager->get(request)
@@ -89,7 +90,7 @@ QCoro::Task<HttpReply> sendHttpRequest(QNetworkAccessManager *manager, QNetworkR
     deadline.stop();
 
     if (cancelled->load() || stop.stop_requested()) {
-        throw CancellationError();
+        throw OperationCancelledError();
     }
     const QVariant statusAttribute = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (statusAttribute.isValid() && raw->error() != QNetworkReply::OperationCanceledError) {

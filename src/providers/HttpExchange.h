@@ -26,7 +26,7 @@ struct HttpReply {
 };
 
 // Sends one request and waits for the whole reply. The transfer is abandoned after `timeout`
-// (NetworkError with timedOut set) or when stop is requested (CancellationError). Any other
+// (NetworkError with timedOut set) or when stop is requested (OperationCancelledError). Any other
 // failure without an HTTP status throws NetworkError. Non-2xx replies are returned, not thrown.
 QCoro::Task<HttpReply> sendHttpRequest(QNetworkAccessManager *manager, QNetworkRequest request,
                                        QByteArray method, QByteArray body,

@@ -61,7 +61,7 @@ const nlohmann::json *field(const nlohmann::json &object, const char *key)
 void checkCancelled(const std::stop_token &stop)
 {
     if (stop.stop_requested()) {
-        throw CancellationError();
+        throw OperationCancelledError();
     }
 }
 

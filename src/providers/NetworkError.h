@@ -19,11 +19,4 @@ public:
     bool timedOut;
 };
 
-// Thrown by a provider client when the caller's stop token was triggered while it waited.
-// Callers that cancel do not treat it as a failure.
-class CancellationError : public AppError {
-public:
-    CancellationError() : AppError("The operation was cancelled.") {}
-};
-
 } // namespace quillby

@@ -16,7 +16,6 @@ public:
     static inline const QString kFirstLaunchKey = QStringLiteral("QuillbyFeedbackPromptFirstLaunchAt");
     static inline const QString kDismissedKey = QStringLiteral("QuillbyFeedbackPromptDismissedAt");
     static inline const QString kSubmittedKey = QStringLiteral("QuillbyFeedbackPromptSubmittedAt");
-    static inline const QString kPromptIdentifier = QStringLiteral("quillby-feedback-prompt");
 
     FeedbackPromptController(std::shared_ptr<QSettings> defaults, int feedbackEligibilityDays,
                              std::shared_ptr<Clock> clock = SystemClock::shared(), QObject *parent = nullptr);

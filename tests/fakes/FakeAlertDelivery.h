@@ -1,10 +1,7 @@
 #pragma once
 
+#include "core/EventLoopTurn.h"
 #include "polling/GlucoseAlertNotificationDelivering.h"
-
-#include <QTimer>
-
-#include <QCoroTimer>
 
 #include <string>
 #include <vector>
@@ -23,21 +20,21 @@ public:
     QCoro::Task<GlucoseAlertAuthorizationState> authorizationState() override
     {
         ++authorizationStateCalls;
-        co_await yield();
+        co_await nextEventLoopTurn();
         co_return state;
     }
 
     QCoro::Task<bool> requestAuthorizationIfNeeded() override
     {
         ++authorizationRequests;
-        co_await yield();
+        co_await nextEventLoopTurn();
         co_return grantsAuthorization;
     }
 
     QCoro::Task<void> sendNotification(std::string title, std::string body) override
     {
         ++sendAttempts;
-        co_await yield();
+        co_await nextEventLoopTurn();
         if (failSending) {
             throw GlucoseAlertDeliveryError(GlucoseAlertDeliveryError::Case::notificationRejected,
                                             "the fake refuses");
@@ -55,15 +52,6 @@ public:
     int authorizationRequests = 0;
     int sendAttempts = 0;
     std::vector<Sent> sent;
-
-private:
-    static QCoro::Task<void> yield()
-    {
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.start(0);
-        co_await timer;
-    }
 };
 
 } // namespace quillby::test

@@ -1,10 +1,7 @@
 #pragma once
 
 #include "core/Clock.h"
-
-#include <QTimer>
-
-#include <QCoroTimer>
+#include "core/EventLoopTurn.h"
 
 #include <vector>
 
@@ -32,10 +29,7 @@ public:
     QCoro::Task<void> sleep(double seconds, std::stop_token stop) override
     {
         requests.push_back(seconds);
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.start(0);
-        co_await timer;
+        co_await nextEventLoopTurn();
         if (!stop.stop_requested() && seconds > 0) {
             clock_.advance(seconds);
         }

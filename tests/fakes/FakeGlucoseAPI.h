@@ -1,11 +1,8 @@
 #pragma once
 
+#include "core/EventLoopTurn.h"
 #include "polling/AsyncEvent.h"
 #include "providers/GlucoseAPIProtocol.h"
-
-#include <QTimer>
-
-#include <QCoroTimer>
 
 #include <deque>
 #include <exception>
@@ -34,9 +31,9 @@ public:
     QCoro::Task<void> authenticate(std::stop_token stop = {}) override
     {
         ++authenticateCount;
-        co_await yield();
+        co_await nextEventLoopTurn();
         if (stop.stop_requested()) {
-            throw CancellationError();
+            throw OperationCancelledError();
         }
         if (!authenticateScript.empty()) {
             const std::exception_ptr error = authenticateScript.front();
@@ -50,13 +47,13 @@ public:
     QCoro::Task<GlucoseReadings> fetchLatestReadings(std::stop_token stop = {}) override
     {
         ++fetchCount;
-        co_await yield();
+        co_await nextEventLoopTurn();
         if (holdFetches) {
             const AsyncEvent gate = gate_;
             co_await gate.wait(stop);
         }
         if (stop.stop_requested()) {
-            throw CancellationError();
+            throw OperationCancelledError();
         }
         Answer answer;
         if (!fetchScript.empty()) {
@@ -74,7 +71,7 @@ public:
     QCoro::Task<std::vector<LibreConnection>> fetchConnections(std::stop_token stop = {}) override
     {
         (void)stop;
-        co_await yield();
+        co_await nextEventLoopTurn();
         co_return std::vector<LibreConnection>{};
     }
 
@@ -95,14 +92,6 @@ public:
     int authenticateCount = 0;
 
 private:
-    static QCoro::Task<void> yield()
-    {
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.start(0);
-        co_await timer;
-    }
-
     AsyncEvent gate_;
 };
 

@@ -1,10 +1,7 @@
 #pragma once
 
+#include "core/EventLoopTurn.h"
 #include "core/NetworkReachabilityMonitoring.h"
-
-#include <QTimer>
-
-#include <QCoroTimer>
 
 #include <deque>
 #include <optional>
@@ -30,10 +27,7 @@ public:
             answer = scriptedAnswers.front();
             scriptedAnswers.pop_front();
         }
-        QTimer timer;
-        timer.setSingleShot(true);
-        timer.start(0);
-        co_await timer;
+        co_await nextEventLoopTurn();
         (void)stop;
         co_return answer.value_or(reachable);
     }

@@ -2,6 +2,8 @@
 
 #include "HistoryCoordinatorFixture.h"
 
+#include "core/EventLoopTurn.h"
+
 namespace quillby::test {
 namespace {
 
@@ -20,10 +22,7 @@ HistoryCoordinator::Operation recordingOperation(int *runs, std::optional<Glucos
     return [runs, failure]() -> QCoro::Task<void> {
         return [](int *runs, std::optional<GlucoseHistoryError::Case> failure) -> QCoro::Task<void> {
             ++*runs;
-            QTimer timer;
-            timer.setSingleShot(true);
-            timer.start(0);
-            co_await timer;
+            co_await nextEventLoopTurn();
             if (failure) {
                 throw GlucoseHistoryError(*failure);
             }

@@ -1,6 +1,6 @@
 #include "providers/AsyncSerialQueue.h"
 
-#include "providers/NetworkError.h"
+#include "core/OperationCancelledError.h"
 
 #include "fakes/TaskRunner.h"
 
@@ -64,14 +64,14 @@ TEST(AsyncSerialQueue, CancelledWaiterLeavesTheLineAndAThrowingHolderReleasesIt)
     auto b = holdTurn(&queue, &log, "b", 0, stop.get_token());
     auto c = holdTurn(&queue, &log, "c", 0, {});
     stop.request_stop();
-    EXPECT_THROW(runTask(std::move(b)), CancellationError);
+    EXPECT_THROW(runTask(std::move(b)), OperationCancelledError);
     EXPECT_EQ(log, (std::vector<std::string>{"a start"}));   // b left while a still held the turn
     runTask(std::move(a));
     runTask(std::move(c));
     EXPECT_EQ(log, (std::vector<std::string>{"a start", "a end", "c start", "c end"}));
 
     // An already-stopped caller never gets a turn.
-    EXPECT_THROW(runTask(holdTurn(&queue, &log, "d", 0, stop.get_token())), CancellationError);
+    EXPECT_THROW(runTask(holdTurn(&queue, &log, "d", 0, stop.get_token())), OperationCancelledError);
 
     // A holder that fails hands the turn on.
     log.clear();

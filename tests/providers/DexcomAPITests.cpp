@@ -422,8 +422,8 @@ TEST_F(DexcomAPITest, StopRequestCancelsTheCallInFlightAndTheCallsWaiting)
     QTimer::singleShot(50, [&stop] { stop.request_stop(); });
 
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_TRUE(errorOf<CancellationError>(std::move(inFlight)));
-    EXPECT_TRUE(errorOf<CancellationError>(std::move(waiting)));
+    EXPECT_TRUE(errorOf<OperationCancelledError>(std::move(inFlight)));
+    EXPECT_TRUE(errorOf<OperationCancelledError>(std::move(waiting)));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
     EXPECT_EQ(server.requests().size(), 1u);
 
