@@ -73,8 +73,12 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     FeedbackWindowController *feedbackWindow = feedbackWindowController_.get();
     settingsLauncher_->submitFeedbackAction = [feedbackWindow] { feedbackWindow->show(); };
     SettingsLauncher *settings = settingsLauncher_.get();
+    InsightsView::Services insightsServices;
+    insightsServices.clock = env.clock;
+    insightsServices.sleeper = env.sleeper;
     insightsLauncher_ = std::make_unique<InsightsLauncher>(env.historyCoordinator, env.configurationManager,
-                                                           [settings] { settings->show(SettingsTab::insights); });
+                                                           [settings] { settings->show(SettingsTab::insights); },
+                                                           std::move(insightsServices));
 
     // The status item's action hooks.
     InsightsLauncher *insights = insightsLauncher_.get();

@@ -59,14 +59,18 @@ InsightsView::InsightsView(HistoryCoordinator *history, ConfigurationManager *co
     buildLayout();
 
     const auto schedule = [this] { scheduleRebuild(); };
+    const auto snapshotMoved = [this] {
+        ++snapshotGeneration_;
+        scheduleRebuild();
+    };
     if (history_) {
-        connect(history_, &HistoryCoordinator::snapshotChanged, this, schedule);
+        connect(history_, &HistoryCoordinator::snapshotChanged, this, snapshotMoved);
+        connect(history_, &HistoryCoordinator::selectedScopeChanged, this, snapshotMoved);
         connect(history_, &HistoryCoordinator::errorMessageChanged, this, schedule);
         connect(history_, &HistoryCoordinator::isBusyChanged, this, schedule);
-        connect(history_, &HistoryCoordinator::selectedScopeChanged, this, schedule);
     }
     if (configurationManager_) {
-        connect(configurationManager_, &ConfigurationManager::configurationChanged, this, schedule);
+        connect(configurationManager_, &ConfigurationManager::configurationChanged, this, snapshotMoved);
     }
     if (presentation_) {
         connect(presentation_, &InsightsPresentation::referenceDateChanged, this, schedule);
@@ -356,6 +360,14 @@ void InsightsView::rebuildNow()
 {
     rebuildScheduled_ = false;
     rebuildInput();
+    // Once the latest three days pass the gates, one refresh lets the store record the unlock.
+    const bool needsRefresh = needsUnlockRefresh();
+    if (needsRefresh != lastNeedsUnlockRefresh_) {
+        lastNeedsUnlockRefresh_ = needsRefresh;
+        if (needsRefresh) {
+            runUnlockRefresh(history_);
+        }
+    }
     render();
 }
 
@@ -392,7 +404,15 @@ void InsightsView::rebuildInput()
     reactToSnapshot(snapshot);
 
     const Date reference = presentation_ ? presentation_->referenceDate() : tickDate_;
+    const LocalCalendar calendar = services_.calendar();
+    const InputKey key{snapshotGeneration_, reference, tickDate_, selectedDays_, calendar.timeZoneIdentifier()};
+    if (inputKey_ == key && request_) {
+        return;   // nothing the input is made of has changed
+    }
+    inputKey_ = key;
     const Date end = std::max(reference, tickDate_);
+    // A new key is a new input: the snapshot only signals when its content changed. The
+    // readings are copied once here and move on into the calculation.
     InsightsCalculationInput input;
     if (snapshot) {
         input.readings = snapshot->readings;
@@ -401,19 +421,27 @@ void InsightsView::rebuildInput()
         input.historyEpoch = snapshot->configuration.epoch;
     }
     input.interval = DateInterval(end - selectedDays_ * 86400.0, end);
-    input.calendar = services_.calendar();
-    if (!input_ || *input_ != input) {
-        input_ = input;
-        startCalculation(std::move(input));
-    }
+    input.calendar = calendar;
+    request_ = Request{input.interval, input.collectionStartedAt, input.accountScope, input.historyEpoch,
+                       !input.readings.empty()};
+    startCalculation(std::move(input));
+}
 
-    const bool needsRefresh = needsUnlockRefresh();
-    if (needsRefresh != lastNeedsUnlockRefresh_) {
-        lastNeedsUnlockRefresh_ = needsRefresh;
-        if (needsRefresh) {
-            runUnlockRefresh(history_);
+InsightsCalculationInput InsightsView::summaryLookupInput() const
+{
+    // What the calculation state needs to match its published report: the history identity and
+    // whether the input holds readings (one stands for all of them).
+    InsightsCalculationInput input;
+    if (request_) {
+        input.interval = request_->interval;
+        input.collectionStartedAt = request_->collectionStartedAt;
+        input.accountScope = request_->accountScope;
+        input.historyEpoch = request_->historyEpoch;
+        if (request_->hasReadings) {
+            input.readings.emplace_back();
         }
     }
+    return input;
 }
 
 void InsightsView::startCalculation(InsightsCalculationInput input)
@@ -573,7 +601,7 @@ void InsightsView::render()
                                                    hasSavedReadings};
     }
     const auto progress = calculation_->collectionProgress(identity);
-    const auto summary = input_ ? calculation_->summary(*input_) : std::nullopt;
+    const auto summary = request_ ? calculation_->summary(summaryLookupInput()) : std::nullopt;
 
     InsightsStateFacts facts;
     facts.hasSnapshot = snapshot != nullptr;
@@ -650,7 +678,10 @@ void InsightsView::render()
 
     // The content height: the report's full height plus the banner's, or none without a report.
     if (state == InsightsViewState::report && reportContainer_) {
-        const int reportHeightValue = reportContainer_->sizeHint().height();
+        const int viewportWidth = std::max(reportScroll_->viewport()->width(), 600);
+        const int reportHeightValue = reportContainer_->hasHeightForWidth()
+                                          ? reportContainer_->heightForWidth(viewportWidth)
+                                          : reportContainer_->sizeHint().height();
         const int bannerHeight = banner ? errorBanner_->sizeHint().height() : 0;
         const int toolbarHeight = toolbar_->isVisibleTo(this) ? toolbar_->sizeHint().height() : 0;
         reportHeight(reportHeightValue + bannerHeight + toolbarHeight);
@@ -666,7 +697,7 @@ void InsightsView::render()
 
 void InsightsView::renderReport(const InsightsSummary &summary, GlucoseUnits unit)
 {
-    const std::optional<Date> collectionStart = input_ ? input_->collectionStartedAt : std::nullopt;
+    const std::optional<Date> collectionStart = request_ ? request_->collectionStartedAt : std::nullopt;
     if (reportContainer_ && shownSummary_ == summary && shownUnit_ == unit && shownCollectionStart_ == collectionStart &&
         reportContainer_->property("savingOff").toBool() == shownSavingOff_) {
         return;

@@ -2,6 +2,8 @@
 
 #include "core/Clock.h"
 #include "insights/InsightsCalculationState.h"
+#include "insights_window/HistoryEnableDisclosureView.h"
+#include "insights_window/InsightsExplanationView.h"
 #include "insights_window/InsightsViewState.h"
 
 #include <QPointer>
@@ -23,10 +25,8 @@ namespace quillby {
 
 class ConfigurationManager;
 class HistoryCoordinator;
-class HistoryEnableDisclosureView;
 class InsightsCollectingView;
 class InsightsCollectionProgressView;
-class InsightsExplanationView;
 class InsightsPresentation;
 class InsightsReportView;
 
@@ -65,7 +65,16 @@ public:
     void selectPeriod(int days);
     bool isRefreshing() const { return isRefreshing_; }
     bool isRebuildScheduled() const { return rebuildScheduled_; }
-    const std::optional<InsightsCalculationInput> &currentInput() const { return input_; }
+    // The current request: the input last handed to the calculation, without its readings
+    // (they stay with the snapshot and the calculation; `hasReadings` tells whether there are any).
+    struct Request {
+        DateInterval interval;
+        std::optional<Date> collectionStartedAt;
+        std::optional<std::string> accountScope;
+        std::optional<QUuid> historyEpoch;
+        bool hasReadings = false;
+    };
+    const std::optional<Request> &currentRequest() const { return request_; }
     InsightsCalculationState &calculation() { return *calculation_; }
     InsightsReportView *reportView() const { return reportView_; }
     InsightsCollectingView *collectingView() const { return collectingView_; }
@@ -104,6 +113,7 @@ private:
     void reactToSnapshot(const GlucoseHistorySnapshot *snapshot);
     void reportHeight(std::optional<int> height);
     void startCalculation(InsightsCalculationInput input);
+    InsightsCalculationInput summaryLookupInput() const;
 
     static QCoro::Task<void> runTimeline(QPointer<InsightsView> self, std::shared_ptr<Sleeper> sleeper,
                                          std::stop_token stop);
@@ -126,7 +136,7 @@ private:
     bool isRefreshing_ = true;
     Date tickDate_ = 0;
     std::unique_ptr<InsightsCalculationState> calculation_;
-    std::optional<InsightsCalculationInput> input_;
+    std::optional<Request> request_;
     std::stop_source calculationStop_;
     std::stop_source lifetimeStop_;
     bool rebuildScheduled_ = false;
@@ -143,6 +153,17 @@ private:
     };
     std::optional<ReadingsFingerprint> readingsFingerprint_;
     std::optional<int> lastRetention_;
+    // What the input is built from, so that a render that changes none of it copies nothing.
+    struct InputKey {
+        std::uint64_t snapshotGeneration = 0;
+        Date referenceDate = 0;
+        Date tickDate = 0;
+        int selectedDays = 0;
+        std::string timeZone;
+        bool operator==(const InputKey &) const = default;
+    };
+    std::uint64_t snapshotGeneration_ = 0;
+    std::optional<InputKey> inputKey_;
     std::optional<bool> lastUnlocked_;
     std::optional<bool> lastNeedsUnlockRefresh_;
     std::optional<int> reportedHeight_;

@@ -132,7 +132,7 @@ TEST_F(InsightsViewTest, ReportShowsTheEnginesNumbers)
     ASSERT_EQ(view->state(), InsightsViewState::report);
 
     // The engine's own report of the same input, formatted independently here.
-    const auto expected = InsightsCalculationResult::calculate(*view->currentInput()).summary;
+    const auto expected = InsightsCalculationResult::calculate(*view->calculation().publishedInput()).summary;
     ASSERT_TRUE(expected.meanMgdl && expected.standardDeviationMgdl && expected.gmi.percent());
     const auto *report = view->reportView();
     ASSERT_TRUE(report);
@@ -184,7 +184,7 @@ TEST_F(InsightsViewTest, PeriodPickerFollowsRetention)
     EXPECT_EQ(view->selectedDays(), 14);
     view->selectPeriod(30);
     EXPECT_EQ(view->selectedDays(), 30);
-    EXPECT_DOUBLE_EQ(view->currentInput()->interval.duration(), 30 * kDay);
+    EXPECT_DOUBLE_EQ(view->currentRequest()->interval.duration(), 30 * kDay);
 
     // Lowering the retention below the selected period narrows the period with it.
     view->selectPeriod(14);
@@ -205,18 +205,18 @@ TEST_F(InsightsViewTest, TimelineRebuildsTheInputEveryMinuteAndOnlyTheNewestIsSh
     auto view = h.makeView();
     view->show();
     ASSERT_TRUE(InsightsHarness::settle(*view));
-    const Date firstEnd = view->currentInput()->interval.end;
+    const Date firstEnd = view->currentRequest()->interval.end;
 
     // The tick at one minute moves the period's end to the tick.
     h.sleeper->runFor(61);
     ASSERT_TRUE(InsightsHarness::settle(*view));
-    EXPECT_DOUBLE_EQ(view->currentInput()->interval.end, firstEnd + 60);
+    EXPECT_DOUBLE_EQ(view->currentRequest()->interval.end, firstEnd + 60);
     EXPECT_EQ(view->calculation().publishedInput()->interval.end, firstEnd + 60);
 
     // Showing the window again moves the end at once, between ticks.
     h.clock->advance(10);
     h.presentation->setReferenceDate(h.clock->now());
-    ASSERT_TRUE(waitUntil([&] { return view->currentInput()->interval.end == firstEnd + 71; }));
+    ASSERT_TRUE(waitUntil([&] { return view->currentRequest()->interval.end == firstEnd + 71; }));
     ASSERT_TRUE(InsightsHarness::settle(*view));
     EXPECT_EQ(view->calculation().publishedInput()->interval.end, firstEnd + 71);
 }

@@ -57,7 +57,9 @@ inline GlucoseReadings waveReadings(Date from, Date to, double step = 300)
     GlucoseReadings readings;
     for (Date t = from; t < to; t += step) {
         const double phase = std::fmod(t, 86400.0) / 86400.0 * 2 * M_PI;
-        const double value = 140 + 55 * std::sin(phase) + 12 * std::sin(phase * 7 + 1) + std::fmod(t / step, 5.0);
+        const double day = std::floor(t / 86400.0);
+        const double value = 140 + 55 * std::sin(phase) + 12 * std::sin(phase * 7 + 1) + std::fmod(t / step, 5.0) +
+                             28 * std::sin(day * 2.1) * std::cos(phase * 2 + day);
         GlucoseReading reading(std::round(value), "Flat", t);
         reading.sampleDuration = step;
         readings.push_back(reading);
@@ -116,8 +118,8 @@ struct InsightsHarness {
     {
         return waitUntil([&] {
             return !view.isRefreshing() && !view.isRebuildScheduled() && !view.calculation().isUpdating() &&
-                   view.currentInput() &&
-                   view.calculation().publishedInput() == view.currentInput();
+                   view.currentRequest() && view.calculation().publishedInput() &&
+                   view.calculation().publishedInput()->interval == view.currentRequest()->interval;
         });
     }
 };
