@@ -678,12 +678,16 @@ void InsightsView::render()
 
     // The content height: the report's full height plus the banner's, or none without a report.
     if (state == InsightsViewState::report && reportContainer_) {
+        reportContainer_->adjustSize();
         const int viewportWidth = std::max(reportScroll_->viewport()->width(), 600);
-        const int reportHeightValue = reportContainer_->hasHeightForWidth()
-                                          ? reportContainer_->heightForWidth(viewportWidth)
-                                          : reportContainer_->sizeHint().height();
-        const int bannerHeight = banner ? errorBanner_->sizeHint().height() : 0;
-        const int toolbarHeight = toolbar_->isVisibleTo(this) ? toolbar_->sizeHint().height() : 0;
+        const int reportHeightValue = std::max({reportContainer_->hasHeightForWidth()
+                                                    ? reportContainer_->heightForWidth(viewportWidth)
+                                                    : 0,
+                                                reportContainer_->sizeHint().height(),
+                                                reportContainer_->minimumSizeHint().height()});
+        const int bannerHeight = banner ? std::max(errorBanner_->sizeHint().height(), errorBanner_->height()) : 0;
+        const int toolbarHeight =
+            toolbar_->isVisibleTo(this) ? std::max(toolbar_->sizeHint().height(), toolbar_->height()) : 0;
         reportHeight(reportHeightValue + bannerHeight + toolbarHeight);
     } else {
         reportHeight(std::nullopt);

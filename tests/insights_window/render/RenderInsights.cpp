@@ -24,6 +24,9 @@ constexpr double kDay = 86400;
 
 bool save(QWidget *widget, const QString &folder, const QString &name)
 {
+    for (int i = 0; i < 10; ++i) {
+        QApplication::processEvents();   // let pending layout passes finish
+    }
     const QString path = QDir(folder).filePath(name);
     const bool ok = widget->grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
