@@ -102,7 +102,11 @@ InsightsCollectingView::InsightsCollectingView(std::function<void()> enableHisto
     enableButton_->setObjectName(QStringLiteral("enableInsightsHistoryButton"));
     enableButton_->setAccessibleName(QStringLiteral("Enable Insights"));
     enableButton_->setDefault(true);
-    enableButton_->setMinimumHeight(32);
+    enableButton_->setMinimumHeight(34);
+    // Prominent: the one action of the card.
+    enableButton_->setStyleSheet(QStringLiteral(
+        "QPushButton { background: #007AFF; color: white; border: none; border-radius: 7px; padding: 7px 18px; }"
+        "QPushButton:disabled { background: rgba(0, 122, 255, 90); }"));
     connect(enableButton_, &QPushButton::clicked, this, [action = std::move(enableHistoryAction)] {
         if (action) {
             action();
@@ -111,7 +115,8 @@ InsightsCollectingView::InsightsCollectingView(std::function<void()> enableHisto
     column->addWidget(enableButton_, 0, Qt::AlignLeft);
     settingsButton_ = new QPushButton(QStringLiteral("Insights settings"), content);
     settingsButton_->setObjectName(QStringLiteral("insightsCollectingSettingsButton"));
-    settingsButton_->setMinimumHeight(32);
+    settingsButton_->setMinimumHeight(34);
+    settingsButton_->setStyleSheet(QStringLiteral("QPushButton { padding: 7px 18px; }"));
     connect(settingsButton_, &QPushButton::clicked, this, [action = std::move(manageHistoryAction)] {
         if (action) {
             action();
