@@ -296,6 +296,12 @@ bool AppDelegate::applicationShouldHandleReopen()
         termsAgreementCoordinator_->show();
         return true;
     }
+    // Without a tray host the status window is the only way to the reading; once closed, a
+    // second launch brings it back.
+    StatusBarViewModel *viewModel = deps_.statusBarViewModel;
+    if (viewModel && viewModel->hasController() && viewModel->controller().showStatusWindowIfUndocked()) {
+        return true;
+    }
     return false;
 }
 

@@ -6,6 +6,7 @@
 #include "history/HistoryCoordinator.h"
 #include "insights_window/InsightsLauncher.h"
 #include "platform/DesktopNotifications.h"
+#include "platform/ReducedMotionMonitor.h"
 #include "polling/StatusBarPollingCoordinator.h"
 #include "polling/UserNotificationGlucoseAlertDelivery.h"
 #include "services/FeedbackPromptController.h"
@@ -97,6 +98,11 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
         }
     };
     StatusBarViewModel *viewModel = statusBarViewModel_.get();
+    if (env.reducedMotionMonitor) {
+        viewModel->setReduceMotion(env.reducedMotionMonitor->reduceMotion());
+        connect(env.reducedMotionMonitor, &ReducedMotionMonitor::reduceMotionChanged, viewModel,
+                &StatusBarViewModel::setReduceMotion);
+    }
     connect(&AppNotifications::shared(), &AppNotifications::appSettingsDidUpdate, viewModel,
             &StatusBarViewModel::appSettingsDidUpdate);
 

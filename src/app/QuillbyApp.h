@@ -20,6 +20,7 @@ class GlucoseAlertNotificationDelivering;
 class HistoryCoordinator;
 class InsightsLauncher;
 class NetworkReachabilityMonitoring;
+class ReducedMotionMonitor;
 class SettingsLauncher;
 class SleepWakeMonitor;
 class StatusBarPollingCoordinator;
@@ -42,6 +43,8 @@ struct QuillbyEnvironment {
     std::shared_ptr<Sleeper> sleeper = EventLoopSleeper::shared();
     StatusBarViewModel::ControllerFactory makeStatusItemController;   // default: the tray
     SleepWakeMonitor *sleepWakeMonitor = nullptr;
+    // The desktop's reduced-motion setting (optional).
+    ReducedMotionMonitor *reducedMotionMonitor = nullptr;
 
     static QuillbyEnvironment production();
 };

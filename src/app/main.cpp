@@ -1,5 +1,6 @@
 #include "app/QuillbyApp.h"
 #include "platform/SingleInstanceGuard.h"
+#include "platform/ReducedMotionMonitor.h"
 #include "platform/SleepWakeMonitor.h"
 
 #include <QApplication>
@@ -128,8 +129,10 @@ int main(int argc, char **argv)
     installTerminationHandlers(app);
 
     quillby::SleepWakeMonitor sleepWake;
+    quillby::ReducedMotionMonitor reducedMotion;
     quillby::QuillbyEnvironment environment = quillby::QuillbyEnvironment::production();
     environment.sleepWakeMonitor = &sleepWake;
+    environment.reducedMotionMonitor = &reducedMotion;
     quillby::QuillbyApp quillby(std::move(environment));
     quillby::AppDelegate &delegate = quillby.appDelegate();
 

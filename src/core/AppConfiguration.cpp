@@ -1,5 +1,7 @@
 #include "core/AppConfiguration.h"
 
+#include "core/KeychainItemStoring.h"
+
 #include <QString>
 
 #include <algorithm>
@@ -100,7 +102,7 @@ bool contains(const Container &container, const Value &value)
 
 std::string keychainErrorMessage(std::int32_t status)
 {
-    return "Keyring error: " + std::to_string(status);
+    return "Keyring error: " + keychain_status::description(status);
 }
 
 } // namespace
@@ -238,14 +240,10 @@ LibreConnection LibreConnection::fromJSON(const nlohmann::json &in)
 
 // MARK: AppConfiguration
 
-AppConfiguration AppConfiguration::normalized() const
+AppConfiguration AppConfiguration::withNormalizedThresholds() const
 {
     AppConfiguration result = *this;
     AppSettings &s = result.app;
-
-    if (!contains(AppSettings::allowedMeasurementUnits, s.measurementUnit)) {
-        s.measurementUnit = AppSettings::allowedMeasurementUnits[0];
-    }
     // Both thresholds in the mmol/L range: the user typed mmol/L values.
     if (s.lowGlucoseThreshold <= 40 && s.highGlucoseThreshold <= 40) {
         s.lowGlucoseThreshold *= 18;
@@ -253,6 +251,17 @@ AppConfiguration AppConfiguration::normalized() const
     }
     s.lowGlucoseThreshold = normalizedThreshold(s.lowGlucoseThreshold, 72, 65, 90);
     s.highGlucoseThreshold = normalizedThreshold(s.highGlucoseThreshold, 270, 108, 360);
+    return result;
+}
+
+AppConfiguration AppConfiguration::normalized() const
+{
+    AppConfiguration result = withNormalizedThresholds();
+    AppSettings &s = result.app;
+
+    if (!contains(AppSettings::allowedMeasurementUnits, s.measurementUnit)) {
+        s.measurementUnit = AppSettings::allowedMeasurementUnits[0];
+    }
 
     const int window = s.graphTimeWindowHours.value_or(6);
     s.graphTimeWindowHours = contains(AppSettings::allowedGraphTimeWindowHours, window) ? window : 6;

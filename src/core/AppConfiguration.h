@@ -81,7 +81,13 @@ struct AppConfiguration {
     GlucoseAccountConfiguration account;
     AppSettings app;
 
+    // The record to save: every setting brought into its allowed range.
     AppConfiguration normalized() const;
+    // Only the thresholds as normalized() leaves them (mmol/L values converted, rounded,
+    // clamped). The configuration manager publishes a loaded document this way, so the tray,
+    // the graph and the alerts judge readings against the same thresholds even when the stored
+    // values lie outside what a save allows (an older version, a hand edit).
+    AppConfiguration withNormalizedThresholds() const;
     bool operator==(const AppConfiguration &) const = default;
 
     // Stored JSON document: "account", then "app". Decoding reads "app", then "account", or

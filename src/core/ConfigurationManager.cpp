@@ -1,5 +1,6 @@
 #include "core/ConfigurationManager.h"
 
+#include "core/AppNotifications.h"
 #include "core/KeychainItemStore.h"
 #include "core/OperationCancelledError.h"
 #include "core/UserDefaults.h"
@@ -10,7 +11,9 @@
 
 #include <QCoroFuture>
 
+#include <algorithm>
 #include <exception>
+#include <iterator>
 
 namespace quillby {
 
@@ -57,7 +60,10 @@ ConfigurationManager::ConfigurationManager(std::shared_ptr<KeychainItemStoring> 
     }
 }
 
-ConfigurationManager::~ConfigurationManager() = default;
+ConfigurationManager::~ConfigurationManager()
+{
+    lifetime_.request_stop();
+}
 
 ConfigurationManager &ConfigurationManager::shared()
 {
@@ -144,7 +150,8 @@ QCoro::Task<void> ConfigurationManager::runLoad()
     switch (outcome.kind) {
     case ConfigurationKeychainStore::LoadOutcome::Kind::found:
         configurationLoadFailed_ = false;
-        publishConfiguration(outcome.configuration);
+        // The stored document stays as it is until the next save.
+        publishConfiguration(outcome.configuration.withNormalizedThresholds());
         break;
     case ConfigurationKeychainStore::LoadOutcome::Kind::failure:
         configurationLoadFailed_ = true;
@@ -199,16 +206,34 @@ QCoro::Task<void> ConfigurationManager::runUpdate(std::shared_ptr<Chain> predece
         if (!guard || stop.stop_requested()) {
             throw OperationCancelledError();
         }
+        // An earlier save timed out and may have landed since: start from what is stored.
+        if (storeUncertain_) {
+            co_await readBackStoredConfiguration();
+            if (!guard || stop.stop_requested()) {
+                throw OperationCancelledError();
+            }
+        }
         const AppConfiguration current = co_await requireConfiguration();
         if (!guard || stop.stop_requested()) {
             throw OperationCancelledError();
         }
         const AppConfiguration next = transform(current).normalized();
-        co_await keychainStore_->save(next, stop);
+        try {
+            co_await keychainStore_->save(next, stop);
+        } catch (const ConfigurationError &error) {
+            // The keyring did not answer in time, but it finishes the write on its own: the
+            // item may hold `next` later, while the caller is told the save failed.
+            if (guard && error.kind == ConfigurationError::Case::keychainError &&
+                error.status == keychain_status::timedOut) {
+                storeUncertain_ = true;
+            }
+            throw;
+        }
         if (!guard) {
             throw OperationCancelledError();
         }
         configurationLoadFailed_ = false;
+        storeUncertain_ = false;
         publishConfiguration(next);
     } catch (...) {
         failure = std::current_exception();
@@ -218,9 +243,94 @@ QCoro::Task<void> ConfigurationManager::runUpdate(std::shared_ptr<Chain> predece
         mutationTask_.reset();
     }
     self->finish();
+    if (guard && storeUncertain_ && !readBackScheduled_) {
+        readBackScheduled_ = true;
+        readBackLater(0, 0);   // runs on by itself as a link of the chain
+    }
     if (failure) {
         std::rethrow_exception(failure);
     }
+}
+
+QCoro::Task<bool> ConfigurationManager::readBackStoredConfiguration()
+{
+    QPointer<ConfigurationManager> guard(this);
+    // The store runs its keyring calls one after another, and the keyring runs its jobs one
+    // after another, so this read comes after the write that timed out.
+    const ConfigurationKeychainStore::LoadOutcome outcome = co_await keychainStore_->load();
+    if (!guard) {
+        co_return false;
+    }
+    switch (outcome.kind) {
+    case ConfigurationKeychainStore::LoadOutcome::Kind::found: {
+        storeUncertain_ = false;
+        configurationLoadFailed_ = false;
+        const AppConfiguration stored = outcome.configuration.withNormalizedThresholds();
+        const std::optional<AppConfiguration> previous = configuration_;
+        if (previous == stored) {
+            co_return true;
+        }
+        logger_.warning("A save that timed out reached the keyring later; using the stored configuration");
+        publishConfiguration(stored);
+        // Tell the shell as a finished save would have: polling follows the stored account,
+        // the status item the stored settings.
+        if (!previous || previous->account != stored.account) {
+            AppNotifications::shared().postConfigurationDidUpdate();
+        }
+        if (!previous || !(previous->app == stored.app)) {
+            AppNotifications::shared().postAppSettingsDidUpdate();
+        }
+        co_return true;
+    }
+    case ConfigurationKeychainStore::LoadOutcome::Kind::notFound:
+        storeUncertain_ = false;   // nothing was written; what is published still holds
+        co_return true;
+    case ConfigurationKeychainStore::LoadOutcome::Kind::failure:
+        break;
+    }
+    co_return false;
+}
+
+QCoro::Task<void> ConfigurationManager::readBackLater(double delay, std::size_t attempt)
+{
+    QPointer<ConfigurationManager> guard(this);
+    const std::stop_token stop = lifetime_.get_token();
+    const std::shared_ptr<Sleeper> sleeper = sleeper_;
+    if (delay > 0) {
+        co_await sleeper->sleep(delay, stop);
+    }
+    if (!guard || stop.stop_requested()) {
+        co_return;
+    }
+    if (!storeUncertain_) {
+        readBackScheduled_ = false;   // an update has read it back (or saved) meanwhile
+        co_return;
+    }
+    // A link of the update chain, so no update runs between the read and its publishing.
+    std::shared_ptr<Chain> predecessor = mutationTask_;
+    auto self = std::make_shared<Chain>();
+    mutationTask_ = self;
+    if (predecessor) {
+        co_await predecessor->future;
+    }
+    bool known = !guard || !storeUncertain_;
+    if (!known) {
+        known = co_await readBackStoredConfiguration();
+    }
+    if (guard && mutationTask_ == self) {
+        mutationTask_.reset();
+    }
+    self->finish();
+    if (!guard) {
+        co_return;
+    }
+    if (known || !storeUncertain_) {
+        readBackScheduled_ = false;
+        co_return;
+    }
+    // The keyring still does not answer (a locked keyring waiting on its unlock prompt).
+    constexpr std::size_t kDelays = std::size(kReadBackDelays);
+    readBackLater(kReadBackDelays[std::min(attempt, kDelays - 1)], attempt + 1);
 }
 
 // MARK: Builders

@@ -55,6 +55,17 @@ public:
     // True when the last load found an item it could not read or decode.
     bool configurationLoadFailed() const { return configurationLoadFailed_; }
 
+    // True while a save that timed out may still land in the keyring (the keyring finishes a
+    // job whose caller stopped waiting). Until the item has been read back, the published
+    // configuration may not be what is stored: the manager reads it back on its own, at once
+    // and then with growing pauses, and every update reads it back before it starts, so what
+    // is published and what is stored agree again.
+    bool isStoredConfigurationUncertain() const { return storeUncertain_; }
+    // The sleeper of the read-back pauses (tests pass a fake one).
+    void setSleeper(std::shared_ptr<Sleeper> sleeper) { sleeper_ = std::move(sleeper); }
+    // Pauses between read-backs while the keyring does not answer.
+    static constexpr double kReadBackDelays[] = {15, 30, 60, 120, 300};
+
     // The user defaults the manager was made with (onboarding writes its flag here).
     QSettings &defaults() const { return *defaults_; }
     const std::shared_ptr<QSettings> &defaultsPointer() const { return defaults_; }
@@ -111,6 +122,11 @@ signals:
 private:
     struct Chain;
     QCoro::Task<void> runLoad();
+    // Reads the item back after a timed-out save: found, it is published (with notices of what
+    // changed); missing, nothing was written. Returns whether the stored state is known now.
+    QCoro::Task<bool> readBackStoredConfiguration();
+    // A read-back as a link of the update chain, after `delay` seconds.
+    QCoro::Task<void> readBackLater(double delay, std::size_t attempt);
     QCoro::Task<void> runUpdate(std::shared_ptr<Chain> predecessor, std::shared_ptr<Chain> self,
                                 Transform transform, std::stop_token stop);
     void publishConfiguration(AppConfiguration configuration);
@@ -123,6 +139,10 @@ private:
     std::shared_ptr<Chain> loadTask_;       // the load in progress
     bool configurationLoadFailed_ = false;
     std::shared_ptr<Chain> mutationTask_;   // the tail of the chain of updates
+    bool storeUncertain_ = false;
+    bool readBackScheduled_ = false;
+    std::shared_ptr<Sleeper> sleeper_ = EventLoopSleeper::shared();
+    std::stop_source lifetime_;             // stops pending read-back pauses at destruction
     std::optional<AppConfiguration> configuration_;
     bool hasCompletedOnboarding_ = false;
     std::optional<std::string> acceptedTermsVersion_;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace quillby {
 
@@ -37,6 +38,38 @@ inline constexpr std::int32_t couldNotDelete = -25244;
 inline constexpr std::int32_t internalError = -2070;
 inline constexpr std::int32_t locked = -25308;
 inline constexpr std::int32_t timedOut = -25309;
+
+// What a status means, in words a person can act on ("the keyring is locked"). Statuses that
+// are none of ours read as "unexpected status N".
+inline std::string description(std::int32_t status)
+{
+    switch (status) {
+    case success:
+        return "no error";
+    case itemNotFound:
+        return "the item is missing";
+    case decode:
+        return "the stored item could not be read";
+    case userCanceled:
+        return "access was cancelled";
+    case authFailed:
+        return "access to the keyring was denied";
+    case notAvailable:
+        return "no keyring service is available";
+    case unimplemented:
+        return "the keyring does not support this";
+    case couldNotDelete:
+        return "the item could not be deleted";
+    case internalError:
+        return "the keyring reported an internal error";
+    case locked:
+        return "the keyring is locked";
+    case timedOut:
+        return "the keyring did not answer in time";
+    default:
+        return "unexpected status " + std::to_string(status);
+    }
+}
 } // namespace keychain_status
 
 struct KeychainItemReadResult {

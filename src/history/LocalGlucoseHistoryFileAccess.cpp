@@ -61,6 +61,9 @@ void LocalGlucoseHistoryFileAccess::createDirectories(const fs::path &directory)
         }
         // The mode given to mkdir is narrowed by the umask; make it exactly owner-only.
         ::chmod(it->c_str(), 0700);
+        // The new folder is an entry of its parent: flush the parent, or a crash may lose the
+        // folder together with every file already flushed into it.
+        synchronizeDirectory(it->parent_path());
     }
 }
 

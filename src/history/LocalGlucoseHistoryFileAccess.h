@@ -31,8 +31,9 @@ public:
     void synchronizeDirectory(const std::filesystem::path &directory) override;
     void removeItem(const std::filesystem::path &path) noexcept override;
 
-    // Creates the folder and every missing parent with permissions 0700.
-    static void createDirectories(const std::filesystem::path &directory);
+    // Creates the folder and every missing parent with permissions 0700, flushing each new
+    // folder's parent so the new entry survives a crash as the files written into it do.
+    void createDirectories(const std::filesystem::path &directory);
 
 private:
     PosixFileCalls calls_;

@@ -5,6 +5,7 @@
 #include "menubar/StatusBarPanel.h"
 #include "menubar/StatusBarSymbols.h"
 #include "menubar/StatusBarViewModel.h"
+#include "platform/TrayHostMonitor.h"
 
 #include <QAction>
 #include <algorithm>
@@ -45,7 +46,11 @@ StatusBarController::StatusBarController(StatusBarViewModel &viewModel, Options 
 {
     requireMainThread("StatusBarController");
     if (!options_.isTrayAvailable) {
-        options_.isTrayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+        trayHostMonitor_ = new TrayHostMonitor(QDBusConnection::sessionBus(), TrayHostMonitor::kStatusNotifierWatcher,
+                                               QGuiApplication::platformName() == QLatin1String("xcb"), this);
+        connect(trayHostMonitor_, &TrayHostMonitor::availabilityChanged, this, &StatusBarController::checkTrayHost);
+        TrayHostMonitor *monitor = trayHostMonitor_;
+        options_.isTrayAvailable = [monitor] { return monitor->isAvailable(); };
     }
 }
 
@@ -110,9 +115,6 @@ void StatusBarController::setUp()
         waitingTurn_ = waitingTurn_ >= 0.75 ? 0 : waitingTurn_ + 0.25;
         renderIcon();
     });
-    hostTimer_ = new QTimer(this);
-    hostTimer_->setInterval(options_.hostCheckIntervalMilliseconds);
-    connect(hostTimer_, &QTimer::timeout, this, &StatusBarController::checkTrayHost);
 
     updateTitle(viewModel_.statusTitle());
     setAccessibilityValue(spokenStatus());
@@ -121,7 +123,6 @@ void StatusBarController::setUp()
 
     docked_ = !options_.isTrayAvailable();   // so that dock() below always acts
     dock(!docked_);
-    hostTimer_->start();
 }
 
 QString StatusBarController::spokenStatus() const
@@ -250,7 +251,13 @@ void StatusBarController::rebuildMenu()
     if (!menu_) {
         return;
     }
-    entries_ = menuModel_.entries(viewModel_.menuState(), viewModel_.clock()->now());
+    std::vector<StatusBarMenuEntry> entries = menuModel_.entries(viewModel_.menuState(), viewModel_.clock()->now());
+    // The menu is rebuilt on every change of the state, open or not; an exported menu is sent
+    // to the panel again only when what it shows has changed.
+    if (entries == entries_ && !menu_->actions().isEmpty()) {
+        return;
+    }
+    entries_ = std::move(entries);
     fillMenu(entries_);
     if (panel_) {
         panel_->setEntries(entries_);
@@ -404,6 +411,15 @@ void StatusBarController::showPanel()
     statusWindow_->show();
     statusWindow_->raise();
     statusWindow_->activateWindow();
+}
+
+bool StatusBarController::showStatusWindowIfUndocked()
+{
+    if (!trayIcon_ || docked_) {
+        return false;
+    }
+    showPanel();
+    return true;
 }
 
 void StatusBarController::checkTrayHost()

@@ -22,6 +22,7 @@ class QWidget;
 namespace quillby {
 
 class GlucoseGraphView;
+class TrayHostMonitor;
 
 class StatusBarViewModel;
 
@@ -34,10 +35,10 @@ class StatusBarController : public QObject, public StatusItemControlling {
     Q_OBJECT
 public:
     struct Options {
-        // Whether a tray host runs now; QSystemTrayIcon::isSystemTrayAvailable by default.
+        // Whether a tray host runs now. By default a TrayHostMonitor answers, and tells the
+        // controller when a host comes or goes; tests give their own and call checkTrayHost().
         std::function<bool()> isTrayAvailable;
         StatusDateFormatter formatter;
-        int hostCheckIntervalMilliseconds = 3000;
     };
 
     explicit StatusBarController(StatusBarViewModel &viewModel);
@@ -78,9 +79,12 @@ public:
     // Shows the status window (while no tray host runs) or the popup at the pointer.
     void showPanel();
     // Stops the waiting icon's turning (for users who asked for less motion).
-    void setReduceMotion(bool reduce);
+    void setReduceMotion(bool reduce) override;
     // Looks for a tray host now and docks or undocks.
     void checkTrayHost();
+    // The application was opened again (a second launch): with no tray host to click, the
+    // status window is the only way to the reading, so it is shown. Returns whether it was.
+    bool showStatusWindowIfUndocked() override;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -105,7 +109,7 @@ private:
     std::unique_ptr<QWidget> popup_;
     std::unique_ptr<QWidget> statusWindow_;
     QPointer<StatusBarPanel> panel_;             // inside the popup or the status window
-    QTimer *hostTimer_ = nullptr;
+    TrayHostMonitor *trayHostMonitor_ = nullptr;   // child; only without an injected check
     QTimer *animationTimer_ = nullptr;
     bool docked_ = false;
     bool menuOpen_ = false;

@@ -66,8 +66,18 @@ StatusItemControlling &StatusBarViewModel::controller()
 {
     if (!controller_) {
         controller_ = makeController_(*this);
+        controller_->setReduceMotion(reduceMotion_);
     }
     return *controller_;
+}
+
+void StatusBarViewModel::setReduceMotion(bool reduce)
+{
+    requireMainThread("StatusBarViewModel::setReduceMotion");
+    reduceMotion_ = reduce;
+    if (controller_) {
+        controller_->setReduceMotion(reduce);
+    }
 }
 
 GlucoseUnits StatusBarViewModel::displayUnit() const
@@ -95,14 +105,6 @@ void StatusBarViewModel::rebuildMenuIfBuilt()
 {
     requireMainThread("StatusBarViewModel::rebuildMenuIfBuilt");
     rebuildMenu();
-}
-
-void StatusBarViewModel::rebuildMenuIfOpen()
-{
-    requireMainThread("StatusBarViewModel::rebuildMenuIfOpen");
-    if (controller_ && controller_->hasMenu() && controller_->isMenuOpen()) {
-        controller_->rebuildMenu();
-    }
 }
 
 void StatusBarViewModel::setActivity(std::optional<StatusBarActivity> activity, Date now)
@@ -209,9 +211,10 @@ void StatusBarViewModel::updateGlucoseHistory(const GlucoseReadings &readings)
         freshnessWarning_.reset();
         hasWarning_ = currentError_.has_value();
         updateIndicatorState();
-        rebuildMenu();
     }
     controller().refreshGraph();
+    // The menu's reading line shows the newest reading of this list.
+    rebuildMenu();
     emit stateChanged();
 }
 

@@ -63,6 +63,9 @@ public:
     // The status item controller, made on first use and kept for the view model's life.
     StatusItemControlling &controller();
     bool hasController() const { return controller_ != nullptr; }
+    // The desktop's reduced-motion wish; handed to the controller now or when it is made.
+    void setReduceMotion(bool reduce);
+    bool reduceMotion() const { return reduceMotion_; }
 
     // --- Action hooks, wired by the application (an empty hook does nothing) ---
     std::function<void()> settingsAction;
@@ -79,7 +82,6 @@ public:
     void updateGlucoseHistory(const GlucoseReadings &readings) override;
     void setNextRetryAt(std::optional<Date> date) override;
     void setAlertsSnoozedUntil(std::optional<Date> date) override;
-    void rebuildMenuIfOpen() override;
     void rebuildMenuIfBuilt() override;
 
     // Shows the waiting or attention icon instead of a title.
@@ -122,6 +124,7 @@ private:
     std::shared_ptr<Sleeper> sleeper_;
     ControllerFactory makeController_;
     std::unique_ptr<StatusItemControlling> controller_;
+    bool reduceMotion_ = false;
 
     QString statusTitle_;
     std::optional<StatusBarIconState> iconState_ = StatusBarIconState::waiting;

@@ -26,26 +26,35 @@ QString preciseTimeFormat(const QLocale &locale)
 
 } // namespace
 
-StatusDateFormatter::StatusDateFormatter() : StatusDateFormatter(QLocale::system(), QTimeZone::systemTimeZone()) {}
+StatusDateFormatter::StatusDateFormatter() : locale_(QLocale::system()) {}
 
 StatusDateFormatter::StatusDateFormatter(QLocale locale, QTimeZone zone)
     : locale_(std::move(locale)), zone_(zone.isValid() ? std::move(zone) : QTimeZone::utc())
 {
 }
 
+QTimeZone StatusDateFormatter::timeZone() const
+{
+    if (zone_) {
+        return *zone_;
+    }
+    const QTimeZone system = QTimeZone::systemTimeZone();
+    return system.isValid() ? system : QTimeZone::utc();
+}
+
 QString StatusDateFormatter::preciseTime(Date date) const
 {
-    return locale_.toString(toDateTime(date, zone_).time(), preciseTimeFormat(locale_));
+    return locale_.toString(toDateTime(date, timeZone()).time(), preciseTimeFormat(locale_));
 }
 
 QString StatusDateFormatter::shortTime(Date date) const
 {
-    return locale_.toString(toDateTime(date, zone_).time(), QLocale::ShortFormat);
+    return locale_.toString(toDateTime(date, timeZone()).time(), QLocale::ShortFormat);
 }
 
 QString StatusDateFormatter::dateAndTime(Date date) const
 {
-    return locale_.toString(toDateTime(date, zone_), QLocale::ShortFormat);
+    return locale_.toString(toDateTime(date, timeZone()), QLocale::ShortFormat);
 }
 
 } // namespace quillby

@@ -6,10 +6,13 @@
 #include <QString>
 #include <QTimeZone>
 
+#include <optional>
+
 namespace quillby {
 
-// Date and time texts of the status item, its menu and its graph, in a locale and time zone
-// (the system's by default; tests pass fixed ones).
+// Date and time texts of the status item, its menu and its graph, in a locale and time zone.
+// Made without a zone it follows the computer's current time zone, read again for every text,
+// so a change of zone (travel, a settings change) shows at the next rebuild. Tests pass fixed ones.
 class StatusDateFormatter {
 public:
     StatusDateFormatter();
@@ -23,11 +26,12 @@ public:
     QString dateAndTime(Date date) const;
 
     const QLocale &locale() const { return locale_; }
-    const QTimeZone &timeZone() const { return zone_; }
+    // The zone the next text is made in.
+    QTimeZone timeZone() const;
 
 private:
     QLocale locale_;
-    QTimeZone zone_;
+    std::optional<QTimeZone> zone_;   // none: the system's current zone
 };
 
 } // namespace quillby

@@ -28,6 +28,11 @@ public:
     virtual bool isMenuOpen() const = 0;
     // Rebuilds the menu entries below the graph.
     virtual void rebuildMenu() = 0;
+    // Shows the status window again when no tray host runs (the application was opened
+    // again); returns whether it did.
+    virtual bool showStatusWindowIfUndocked() { return false; }
+    // Follows the desktop's reduced-motion setting (the waiting icon stops turning).
+    virtual void setReduceMotion(bool /*reduce*/) {}
 };
 
 } // namespace quillby

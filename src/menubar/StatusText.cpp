@@ -1,5 +1,7 @@
 #include "menubar/StatusText.h"
 
+#include "core/AsciiText.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -7,7 +9,7 @@ namespace quillby {
 
 QString trendDescription(const QString &trend)
 {
-    const QString lowered = trend.toLower();
+    const QString lowered = asciiLowercased(trend);
     if (lowered == QLatin1String("doubleup")) {
         return QStringLiteral("rising quickly");
     }
@@ -54,7 +56,7 @@ QString relativeAgeText(double seconds)
 
 StatusStyle decideStatusAppearance(const QString &trend, double value, double low, double high)
 {
-    const QString lowered = trend.toLower();
+    const QString lowered = asciiLowercased(trend);
     if (lowered == QLatin1String("doubledown") || value <= low) {
         return StatusStyle::low;
     }

@@ -119,9 +119,22 @@ QCoro::Task<quint32> DesktopNotifications::notify(DesktopNotificationRequest req
                                        QStringLiteral("unexpected reply"));
     }
     if (self) {
-        identifiers_.insert(id, request.identifier);
+        self->track(id, request.identifier);
     }
     co_return id;
+}
+
+void DesktopNotifications::track(quint32 id, const QString &identifier)
+{
+    // A server that restarted may hand out an id again: the newest notification owns it.
+    if (identifiers_.contains(id)) {
+        shownOrder_.removeOne(id);
+    }
+    identifiers_.insert(id, identifier);
+    shownOrder_.append(id);
+    while (shownOrder_.size() > kMaxTrackedNotifications) {
+        identifiers_.remove(shownOrder_.takeFirst());
+    }
 }
 
 QCoro::Task<void> DesktopNotifications::close(QString identifier, int timeoutMs)
@@ -148,6 +161,7 @@ void DesktopNotifications::onActionInvoked(uint id, const QString &actionKey)
 void DesktopNotifications::onNotificationClosed(uint id, uint reason)
 {
     const QString identifier = identifiers_.take(id);
+    shownOrder_.removeOne(id);
     if (!identifier.isEmpty()) {
         Q_EMIT notificationClosed(identifier, reason);
     }

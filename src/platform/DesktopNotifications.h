@@ -84,7 +84,10 @@ public:
     // Our identifier of a notification shown through this object, empty when unknown.
     QString identifier(quint32 serverId) const { return identifiers_.value(serverId); }
     // The notifications shown through this object that the server has not closed yet, by id.
+    // Servers that never report closing (or that exit and forget them) would let this grow
+    // without end, so only the newest kMaxTrackedNotifications are kept.
     const QHash<quint32, QString> &shownNotifications() const { return identifiers_; }
+    static constexpr qsizetype kMaxTrackedNotifications = 64;
 
 Q_SIGNALS:
     // A notification of ours had one of its actions chosen ("default" for a click on it).
@@ -99,7 +102,10 @@ private Q_SLOTS:
 private:
     QDBusConnection bus_;
     QString service_;
+    void track(quint32 id, const QString &identifier);
+
     QHash<quint32, QString> identifiers_;
+    QList<quint32> shownOrder_;   // ids of identifiers_, oldest first
 };
 
 } // namespace quillby

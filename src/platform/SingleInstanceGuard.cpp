@@ -1,6 +1,8 @@
 #include "platform/SingleInstanceGuard.h"
 
+#include <QDir>
 #include <QLocalSocket>
+#include <QStandardPaths>
 #include <QPointer>
 
 #include <unistd.h>
@@ -23,6 +25,13 @@ SingleInstanceGuard::~SingleInstanceGuard() = default;
 
 QString SingleInstanceGuard::defaultSocketName()
 {
+    // The user's private runtime folder (XDG_RUNTIME_DIR, mode 0700), not the shared /tmp,
+    // where another local user could take the name first and so answer, or block, every
+    // launch. Qt makes a private folder of its own when the session has none.
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (!runtime.isEmpty()) {
+        return QDir(runtime).filePath(QStringLiteral("quillby.socket"));
+    }
     return QStringLiteral("quillby-%1").arg(::getuid());
 }
 

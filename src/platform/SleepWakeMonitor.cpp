@@ -25,8 +25,9 @@ SleepWakeMonitor::SleepWakeMonitor(const QDBusConnection &systemBus, const QDBus
 void SleepWakeMonitor::connectBuses(QDBusConnection systemBus, QDBusConnection sessionBus)
 {
     if (systemBus.isConnected()) {
-        // Any sender: logind may not own its name yet when we start.
-        systemBus.connect(QString(), kLogindPath, kLogindInterface, QStringLiteral("PrepareForSleep"),
+        // Only from logind: any other process on the bus could send a signal of that name.
+        // QtDBus follows the name's owner, so this also works when logind starts after us.
+        systemBus.connect(kLogindService, kLogindPath, kLogindInterface, QStringLiteral("PrepareForSleep"),
                           this, SLOT(onPrepareForSleep(bool)));
     }
     if (sessionBus.isConnected()) {
@@ -36,7 +37,6 @@ void SleepWakeMonitor::connectBuses(QDBusConnection systemBus, QDBusConnection s
                                SLOT(onScreenSaverActiveChanged(bool)));
         }
     }
-    Q_UNUSED(kLogindService);
 }
 
 void SleepWakeMonitor::onPrepareForSleep(bool sleeping)

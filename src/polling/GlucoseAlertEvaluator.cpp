@@ -1,22 +1,16 @@
 #include "polling/GlucoseAlertEvaluator.h"
 
+#include "core/AsciiText.h"
+
 #include <QDateTime>
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cmath>
 
 namespace quillby {
 
 namespace {
-
-std::string lowercased(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 constexpr std::array kDecisionOrder{GlucoseAlertKind::lowThreshold, GlucoseAlertKind::rapidFall,
                                     GlucoseAlertKind::highThreshold, GlucoseAlertKind::rapidRise};
@@ -91,7 +85,7 @@ GlucoseAlertKinds GlucoseAlertEvaluator::candidateKinds(const GlucoseReading &re
     if (settings.alertOnHighThreshold && reading.mgdL >= settings.highGlucoseThreshold) {
         kinds.insert(GlucoseAlertKind::highThreshold);
     }
-    const std::string trend = lowercased(reading.trendString);
+    const std::string trend = asciiLowercased(reading.trendString);
     if (settings.alertOnRapidFall && (trend == "doubledown" || trend == "singledown")) {
         kinds.insert(GlucoseAlertKind::rapidFall);
     }

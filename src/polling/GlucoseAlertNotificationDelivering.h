@@ -36,8 +36,8 @@ public:
     // Never asks and never fails.
     virtual QCoro::Task<GlucoseAlertAuthorizationState> authorizationState() = 0;
 
-    // True when alerts can be shown. When undetermined, asks once per run (the flag is set
-    // before asking, so a concurrent call returns false); a failed request is false.
+    // True when an alert can be shown now: a notification server runs or the bus can start
+    // one. Asked before every alert; never asks the user and never fails.
     virtual QCoro::Task<bool> requestAuthorizationIfNeeded() = 0;
 
     // Shows a notification at once under a new "glucose-alert-<UUID>" identifier, with the

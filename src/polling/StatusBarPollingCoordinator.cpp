@@ -1,5 +1,6 @@
 #include "polling/StatusBarPollingCoordinator.h"
 
+#include "core/AsciiText.h"
 #include "core/ConfigurationManager.h"
 #include "providers/DexcomAPI.h"
 #include "providers/LibreLinkUpAPI.h"
@@ -77,7 +78,7 @@ StatusBarPollingCoordinator::makeDefaultAPIClient(const GlucoseAccountConfigurat
 {
     if (configuration.provider == GlucoseProvider::libreLinkUp) {
         const std::string username = QString::fromStdString(configuration.username).trimmed().toStdString();
-        const std::string region = QString::fromStdString(configuration.region).toLower().toStdString();
+        const std::string region = asciiLowercased(configuration.region);
         std::optional<std::string> patientID = configuration.patientID;
         if (patientID && patientID->empty()) {
             patientID.reset();
@@ -110,7 +111,7 @@ void StatusBarPollingCoordinator::showSignInRequiredState(bool fromStop)
     statusBar_->setError(kSignInRequired);
     if (fromStop) {
         statusBar_->setAlertsSnoozedUntil(alertController_->alertsSnoozedUntil());
-        statusBar_->rebuildMenuIfOpen();
+        statusBar_->rebuildMenuIfBuilt();
     }
 }
 
@@ -134,9 +135,9 @@ QCoro::Task<void> StatusBarPollingCoordinator::start(std::shared_ptr<GlucoseAPIP
     statusBar_->setError(std::nullopt);
     statusBar_->setActivity(StatusBarActivity::refreshing, now());
     statusBar_->setAlertsSnoozedUntil(alertController_->alertsSnoozedUntil());
-    statusBar_->rebuildMenuIfOpen();
+    statusBar_->rebuildMenuIfBuilt();
     statusBar_->setNextRetryAt(std::nullopt);
-    statusBar_->rebuildMenuIfOpen();
+    statusBar_->rebuildMenuIfBuilt();
 
     startHistoryObservation(historyAccountScope_);
 }
@@ -276,6 +277,14 @@ QCoro::Task<void> StatusBarPollingCoordinator::performRefresh(bool isRetry, std:
         }
         co_return;
     }
+    // A reading dated further ahead than clocks plausibly differ is a provider fault, whether
+    // the service reports it once or keeps reporting it: it is not shown (it would stay the
+    // newest reading, with age 0, until the clock passed it), graphed, alerted on or saved.
+    // The readings before it are used as usual; with none left the poll found no data.
+    const Date fetchedAt = now();
+    std::erase_if(fetched, [fetchedAt](const GlucoseReading &reading) {
+        return reading.date > fetchedAt + kFutureReadingAllowance;
+    });
     if (fetched.empty()) {
         co_await handleNoData(isRetry, stop);
         co_return;
@@ -300,7 +309,7 @@ QCoro::Task<void> StatusBarPollingCoordinator::applyReadings(GlucoseReadings fet
     statusBar_->refreshStatusItem();
     statusBar_->setError(std::nullopt);
     statusBar_->setNextRetryAt(std::nullopt);
-    statusBar_->rebuildMenuIfOpen();
+    statusBar_->rebuildMenuIfBuilt();
 
     restoreGraphHistory();
 
@@ -329,7 +338,7 @@ void StatusBarPollingCoordinator::rescheduleFromSchedule(Date at)
     const Date next = at + pollingSchedule_.adaptiveBackoff(at);
     pollingSchedule_.nextPollDate = next;
     statusBar_->setNextRetryAt(next);
-    statusBar_->rebuildMenuIfOpen();
+    statusBar_->rebuildMenuIfBuilt();
 }
 
 // --- Wake ---

@@ -127,7 +127,7 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleRefreshError(std::exception
             pollingSchedule_.nextPollDate = retryAt;
             presentError({"LibreLinkUp busy", libre->what(), "Quillby will wait before trying again."});
             statusBar_->setNextRetryAt(retryAt);
-            statusBar_->rebuildMenuIfOpen();
+            statusBar_->rebuildMenuIfBuilt();
             co_return;
         }
         if (isLibreAccountCase(libre->kind)) {
@@ -137,7 +137,7 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleRefreshError(std::exception
             presentError({"LibreLinkUp needs attention", libre->what(),
                           "Resolve the issue, then choose Reconnect in Account settings."});
             statusBar_->setNextRetryAt(std::nullopt);
-            statusBar_->rebuildMenuIfOpen();
+            statusBar_->rebuildMenuIfBuilt();
             co_return;
         }
         if (libre->kind == LibreLinkUpError::Case::sessionExpired) {
@@ -304,7 +304,7 @@ void StatusBarPollingCoordinator::presentNoDataState()
     const Date next = now() + interval;
     pollingSchedule_.nextPollDate = next;
     statusBar_->setNextRetryAt(next);
-    statusBar_->rebuildMenuIfOpen();
+    statusBar_->rebuildMenuIfBuilt();
 }
 
 void StatusBarPollingCoordinator::presentError(const ErrorInfo &error)

@@ -33,9 +33,8 @@ public:
     virtual void setNextRetryAt(std::optional<Date> date) = 0;
     // End of the current alert snooze (none: not snoozed).
     virtual void setAlertsSnoozedUntil(std::optional<Date> date) = 0;
-    // Rebuilds the menu when it is open right now.
-    virtual void rebuildMenuIfOpen() = 0;
-    // Rebuilds the menu when it has been built at all.
+    // Rebuilds the menu when it has been built, open or not: a panel may show the exported
+    // menu from a copy it took earlier, so the menu follows every change of what it shows.
     virtual void rebuildMenuIfBuilt() = 0;
 
     // Published state, read back by tests and the menu.

@@ -8,8 +8,8 @@ namespace quillby {
 
 namespace {
 
-// Starting a notification server on request may take a moment (it is a new process).
-constexpr int kServerStartTimeoutMs = 15000;
+// Notify may have to wait for the bus to start a notification server (a new process).
+constexpr int kNotifyTimeoutMs = 15000;
 
 } // namespace
 
@@ -47,18 +47,12 @@ QCoro::Task<GlucoseAlertAuthorizationState> UserNotificationGlucoseAlertDelivery
 
 QCoro::Task<bool> UserNotificationGlucoseAlertDelivery::requestAuthorizationIfNeeded()
 {
-    const std::shared_ptr<DesktopNotifications> notifications = notifications_;
+    // There is no permission to ask for: a server that runs, or one the bus starts for the
+    // Notify call itself, shows the alert. Servers such as MATE's daemon, dunst, mako and fnott
+    // are started on demand and exit when idle, so "not running" is no reason to hold an alert
+    // back, now or later in the run. Only a failed delivery keeps that one alert from showing.
     const GlucoseAlertAuthorizationState state = co_await authorizationState();
-    if (state == GlucoseAlertAuthorizationState::authorized) {
-        co_return true;
-    }
-    if (state != GlucoseAlertAuthorizationState::notDetermined || hasRequestedNotificationAuthorization_) {
-        co_return false;
-    }
-    // Set before asking, so a request that arrives meanwhile does not ask again.
-    hasRequestedNotificationAuthorization_ = true;
-    const auto information = co_await notifications->serverInformation(/*startServer=*/true, kServerStartTimeoutMs);
-    co_return information.has_value();
+    co_return state != GlucoseAlertAuthorizationState::denied;
 }
 
 QCoro::Task<void> UserNotificationGlucoseAlertDelivery::sendNotification(std::string title, std::string body)
@@ -72,7 +66,7 @@ QCoro::Task<void> UserNotificationGlucoseAlertDelivery::sendNotification(std::st
     request.urgency = DesktopNotificationRequest::Urgency::critical;
     request.soundName = QStringLiteral("message-new-instant");
     try {
-        co_await notifications->notify(std::move(request));
+        co_await notifications->notify(std::move(request), kNotifyTimeoutMs);
     } catch (const DesktopNotificationError &error) {
         throw GlucoseAlertDeliveryError(error.kind == DesktopNotificationError::Case::noServer
                                             ? GlucoseAlertDeliveryError::Case::notificationServerUnavailable

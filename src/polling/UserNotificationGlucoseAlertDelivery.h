@@ -12,8 +12,9 @@ namespace quillby {
 class DesktopNotifications;
 
 // Glucose alerts as desktop notifications. "Authorized": a notification server answers.
-// "Not determined": none runs, but the bus can start one; asking for permission starts it,
-// once per run. Every alert has its own identifier, so none replaces another.
+// "Not determined": none runs, but the bus can start one, and does so for each alert's Notify
+// call. "Denied": no server runs and none can be started. Every alert has its own identifier,
+// so none replaces another.
 class UserNotificationGlucoseAlertDelivery final : public GlucoseAlertNotificationDelivering {
 public:
     // `makeUUID` gives the identifier's UUID text (upper case, 36 characters); tests pin it.
@@ -24,7 +25,6 @@ public:
     QCoro::Task<bool> requestAuthorizationIfNeeded() override;
     QCoro::Task<void> sendNotification(std::string title, std::string body) override;
 
-    bool hasRequestedNotificationAuthorization() const { return hasRequestedNotificationAuthorization_; }
     const std::shared_ptr<DesktopNotifications> &notifications() const { return notifications_; }
 
     // "glucose-alert-" followed by a new upper-case UUID.
@@ -34,7 +34,6 @@ public:
 private:
     std::shared_ptr<DesktopNotifications> notifications_;
     std::function<QString()> makeUUID_;
-    bool hasRequestedNotificationAuthorization_ = false;
 };
 
 } // namespace quillby

@@ -1,5 +1,7 @@
 #include "providers/LibreLinkUpAPI.h"
 
+#include "core/AsciiText.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -26,9 +28,7 @@ std::string trimmed(const std::string &text)
 
 std::string lowercased(std::string text)
 {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
+    return asciiLowercased(std::move(text));
 }
 
 std::string sha256Hex(const std::string &text)

@@ -1,5 +1,7 @@
 #include "providers/LibreLinkUpDates.h"
 
+#include "core/AsciiText.h"
+
 #include <array>
 #include <cctype>
 #include <charconv>
@@ -7,7 +9,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <regex>
-#include <strings.h>
 
 namespace quillby::librelinkup {
 
@@ -99,7 +100,7 @@ std::optional<Date> parseFactoryTwelveHour(const std::string &text)
     if (hour < 1 || hour > 12) {
         return std::nullopt;
     }
-    const bool pm = std::toupper(static_cast<unsigned char>(m[7].str()[0])) == 'P';
+    const bool pm = asciiLowercased(m[7].str()[0]) == 'p';
     const int hour24 = (hour % 12) + (pm ? 12 : 0);
     return utcDate(toInt(m[3]), toInt(m[1]), toInt(m[2]), hour24, toInt(m[5]), toInt(m[6]));
 }
@@ -140,11 +141,11 @@ std::optional<Date> parseHTTPDate(const std::string &text)
     }
     bool knownWeekday = false;
     for (const char *name : weekdays) {
-        knownWeekday = knownWeekday || strcasecmp(name, m[1].str().c_str()) == 0;
+        knownWeekday = knownWeekday || asciiEqualIgnoringCase(name, m[1].str());
     }
     int month = 0;
     for (std::size_t i = 0; i < months.size(); ++i) {
-        if (strcasecmp(months[i], m[3].str().c_str()) == 0) {
+        if (asciiEqualIgnoringCase(months[i], m[3].str())) {
             month = static_cast<int>(i) + 1;
         }
     }

@@ -3,6 +3,7 @@
 #include "core/AppNotifications.h"
 #include "core/UserDefaults.h"
 #include "insights_window/InsightsLauncher.h"
+#include "menubar/StatusBarController.h"
 #include "menubar/StatusItemControlling.h"
 #include "onboarding/OnboardingCoordinator.h"
 #include "onboarding/TermsAgreementCoordinator.h"
@@ -295,9 +296,23 @@ TEST(AppDelegate, ReopenShowsOnboardingOnlyWhileItIsIncomplete)
     EXPECT_TRUE(delegate.applicationShouldHandleReopen());
     EXPECT_TRUE(delegate.onboardingCoordinator()->window()->isVisible());
 
+}
+
+// Without a tray host the status window holds the reading; a person who closed it gets it back
+// by opening the application again (a second launch asks the running one to reopen).
+TEST(AppDelegate, ReopenWithoutTrayHostShowsTheStatusWindowAgain)
+{
     AppHarness ready;
     launchReady(ready);
-    EXPECT_FALSE(ready.app->appDelegate().applicationShouldHandleReopen());
+    auto &controller = static_cast<StatusBarController &>(ready.app->statusBarViewModel().controller());
+    ASSERT_TRUE(controller.hasStatusItem());
+    ASSERT_FALSE(controller.isDocked()) << "the test session has no tray host";
+    ASSERT_TRUE(controller.statusWindow()->isVisible());
+    controller.statusWindow()->close();
+    ASSERT_FALSE(controller.statusWindow()->isVisible());
+
+    EXPECT_TRUE(ready.app->appDelegate().applicationShouldHandleReopen());
+    EXPECT_TRUE(controller.statusWindow()->isVisible());
 }
 
 TEST(AppDelegate, FeedbackPromptResponses)

@@ -1,4 +1,5 @@
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -13,15 +14,19 @@ namespace {
 // The environment of a run in a private home: its own settings, data and local-socket folder.
 QProcessEnvironment privateHome(const QTemporaryDir &home)
 {
-    for (const char *folder : {"config", "data", "tmp"}) {
+    for (const char *folder : {"config", "data", "tmp", "runtime"}) {
         QDir(home.path()).mkpath(QString::fromLatin1(folder));
     }
+    // The single-instance socket lives in the runtime folder, which must be private.
+    QFile::setPermissions(home.filePath(QStringLiteral("runtime")),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     environment.insert(QStringLiteral("HOME"), home.path());
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
     environment.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath(QStringLiteral("data")));
     environment.insert(QStringLiteral("TMPDIR"), home.filePath(QStringLiteral("tmp")));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("runtime")));
     return environment;
 }
 

@@ -1,4 +1,5 @@
 #include "core/AppConfiguration.h"
+#include "core/KeychainItemStoring.h"
 
 #include <gtest/gtest.h>
 
@@ -259,11 +260,22 @@ TEST(LibreConnectionTest, JSONRoundTripAndRequiredKeys)
 TEST(ConfigurationErrorTest, MessagesSpeakOfTheKeyring)
 {
     const auto keyring = ConfigurationError::keychainError(-34);
-    EXPECT_STREQ(keyring.what(), "Keyring error: -34");
+    // A person reads words, not status numbers; a status that is none of ours keeps its number.
+    EXPECT_STREQ(keyring.what(), "Keyring error: unexpected status -34");
     EXPECT_EQ(keyring.kind, ConfigurationError::Case::keychainError);
     EXPECT_EQ(keyring.status, -34);
-    EXPECT_STREQ(ConfigurationError::keychainError(-25308).what(), "Keyring error: -25308");
-    EXPECT_STREQ(ConfigurationError::keychainError(7).what(), "Keyring error: 7");
+    const std::pair<std::int32_t, const char *> words[] = {
+        {keychain_status::locked, "Keyring error: the keyring is locked"},
+        {keychain_status::timedOut, "Keyring error: the keyring did not answer in time"},
+        {keychain_status::notAvailable, "Keyring error: no keyring service is available"},
+        {keychain_status::authFailed, "Keyring error: access to the keyring was denied"},
+        {keychain_status::userCanceled, "Keyring error: access was cancelled"},
+        {keychain_status::internalError, "Keyring error: the keyring reported an internal error"},
+    };
+    for (const auto &[status, text] : words) {
+        SCOPED_TRACE(status);
+        EXPECT_STREQ(ConfigurationError::keychainError(status).what(), text);
+    }
     const auto invalid = ConfigurationError::invalidConfiguration();
     EXPECT_STREQ(invalid.what(), "Invalid configuration data");
     EXPECT_EQ(invalid.kind, ConfigurationError::Case::invalidConfiguration);

@@ -1,4 +1,5 @@
 #include "core/ConfigurationManager.h"
+#include "core/AppNotifications.h"
 #include "core/KeychainItemStore.h"
 #include "core/OperationCancelledError.h"
 #include "core/UserDefaults.h"
@@ -8,6 +9,7 @@
 #include "fakes/TaskRunner.h"
 
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -222,6 +224,41 @@ TEST_F(ConfigurationManagerTest, LoadAfterFailureReadsAgainAndRecovers)
     EXPECT_EQ(store->readCount(), 2);
 }
 
+// A stored document whose thresholds lie outside what a save allows (an older version, a hand
+// edit) is published with the thresholds the next save would store, so the tray, the graph and
+// the alerts all judge readings against the same values; the stored item is left as it is.
+TEST_F(ConfigurationManagerTest, LoadedThresholdsArePublishedNormalizedAndStorageIsLeftAlone)
+{
+    struct Case {
+        const char *name;
+        double storedLow, storedHigh;
+        double low, high;
+    };
+    const Case cases[] = {
+        {"low above its range", 150, 180, 90, 180},
+        {"high below its range", 70, 100, 70, 108},
+        {"typed in mmol/L", 3.9, 10, 70, 180},
+        {"in range", 85, 250, 85, 250},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AppConfiguration stored = storedAccountConfiguration();
+        stored.app.lowGlucoseThreshold = c.storedLow;
+        stored.app.highGlucoseThreshold = c.storedHigh;
+        const QByteArray bytes = QByteArray::fromStdString(stored.encode());
+        store->setStoredBytes(bytes);
+        auto manager = makeManager();
+        runTask(manager->loadConfiguration());
+        ASSERT_TRUE(manager->configuration());
+        EXPECT_EQ(manager->configuration()->app.lowGlucoseThreshold, c.low);
+        EXPECT_EQ(manager->configuration()->app.highGlucoseThreshold, c.high);
+        EXPECT_EQ(manager->appSettings().lowGlucoseThreshold, c.low);
+        EXPECT_EQ(manager->configuration()->account, stored.account);
+        EXPECT_EQ(*store->storedBytes(), bytes);
+        EXPECT_EQ(store->writeCount(), 0);
+    }
+}
+
 TEST_F(ConfigurationManagerTest, UpdateNormalizesSavesThenPublishes)
 {
     auto manager = makeManager();
@@ -266,7 +303,7 @@ TEST_F(ConfigurationManagerTest, UpdatesRunInCallOrderAndAFailureDoesNotStopTheN
     } catch (const ConfigurationError &error) {
         EXPECT_EQ(error.kind, ConfigurationError::Case::keychainError);
         EXPECT_EQ(error.status, keychain_status::authFailed);
-        EXPECT_STREQ(error.what(), "Keyring error: -25293");
+        EXPECT_STREQ(error.what(), "Keyring error: access to the keyring was denied");
     }
     runTask(std::move(third));
 
@@ -288,6 +325,74 @@ TEST_F(ConfigurationManagerTest, FailedSaveLeavesPublishedConfiguration)
     EXPECT_EQ(published.count, 0);
     EXPECT_EQ(*manager->configuration(), storedAccountConfiguration());
     EXPECT_EQ(*storedConfiguration(), storedAccountConfiguration());
+}
+
+// A save whose keyring job timed out is reported as failed, but the keyring finishes the job
+// later. What is published must end up as what is stored, not the old value while the next
+// start reads the new one.
+TEST_F(ConfigurationManagerTest, SaveThatTimedOutButLandedIsReadBackAndPublished)
+{
+    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    auto manager = makeManager();
+    auto sleeper = std::make_shared<test::FakeSleeper>(*clock);
+    manager->setSleeper(sleeper);
+    runTask(manager->loadConfiguration());
+    int accountNotices = 0;
+    QObject::connect(&AppNotifications::shared(), &AppNotifications::configurationDidUpdate, manager.get(),
+                     [&](bool) { ++accountNotices; });
+    Emissions<std::optional<AppConfiguration>> published(manager.get(), &ConfigurationManager::configurationChanged);
+
+    store->landNextWriteButReport(keychain_status::timedOut);
+    try {
+        runTask(manager->updateConfiguration(settingUsername("+late")));
+        ADD_FAILURE() << "the save was reported as done";
+    } catch (const ConfigurationError &error) {
+        EXPECT_EQ(error.status, keychain_status::timedOut);
+        EXPECT_STREQ(error.what(), "Keyring error: the keyring did not answer in time");
+    }
+    EXPECT_EQ(storedConfiguration()->account.username, "person@example.com+late");
+
+    // The manager reads the item back on its own and publishes what is stored.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return published.count > 0; }, 30000));
+    EXPECT_EQ(manager->configuration()->account.username, "person@example.com+late");
+    EXPECT_FALSE(manager->isStoredConfigurationUncertain());
+    EXPECT_EQ(accountNotices, 1);   // polling follows the stored account
+    EXPECT_TRUE(sleeper->requests.empty());
+
+    // The next update starts from it.
+    runTask(manager->updateConfiguration(settingUsername("+next")));
+    EXPECT_EQ(manager->configuration()->account.username, "person@example.com+late+next");
+    EXPECT_EQ(storedConfiguration()->account.username, "person@example.com+late+next");
+}
+
+// While the keyring stays stuck (a locked keyring waiting on its prompt) the read-back is tried
+// again after growing pauses until it answers; an update meanwhile also starts from the store.
+TEST_F(ConfigurationManagerTest, ReadBackIsRetriedUntilTheKeyringAnswers)
+{
+    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    auto manager = makeManager();
+    auto sleeper = std::make_shared<test::FakeSleeper>(*clock);
+    manager->setSleeper(sleeper);
+    runTask(manager->loadConfiguration());
+    Emissions<std::optional<AppConfiguration>> published(manager.get(), &ConfigurationManager::configurationChanged);
+
+    store->landNextWriteButReport(keychain_status::timedOut);
+    store->failNextRead(keychain_status::timedOut);
+    store->failNextRead(keychain_status::locked);
+    EXPECT_THROW(runTask(manager->updateConfiguration(settingUsername("+late"))), ConfigurationError);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return published.count > 0; }, 30000));
+    EXPECT_EQ(manager->configuration()->account.username, "person@example.com+late");
+    EXPECT_EQ(sleeper->requests, (std::vector<double>{15, 30}));
+    EXPECT_FALSE(manager->isStoredConfigurationUncertain());
+
+    // An update right after a timed-out save reads the item back before its transform runs.
+    store->landNextWriteButReport(keychain_status::timedOut);
+    auto failing = manager->updateConfiguration(settingUsername("+a"));
+    auto next = manager->updateConfiguration(settingUsername("+b"));
+    EXPECT_THROW(runTask(std::move(failing)), ConfigurationError);
+    runTask(std::move(next));
+    EXPECT_EQ(manager->configuration()->account.username, "person@example.com+late+a+b");
+    EXPECT_EQ(storedConfiguration()->account.username, "person@example.com+late+a+b");
 }
 
 TEST_F(ConfigurationManagerTest, TransformErrorReachesCallerAndChainGoesOn)

@@ -65,6 +65,10 @@ public:
     void failNextWrite(std::int32_t status) { locked([&] { nextWriteFailures_.push_back(status); }); }
     void failNextRemove(std::int32_t status) { locked([&] { nextRemoveFailures_.push_back(status); }); }
 
+    // The next write stores its bytes and yet reports `status`: a job whose caller stopped
+    // waiting (timedOut) that the keyring finishes anyway.
+    void landNextWriteButReport(std::int32_t status) { locked([&] { lateWrites_.push_back(status); }); }
+
     // Runs inside write (on the caller's thread) before the bytes are stored.
     void setBeforeWrite(std::function<void(const QByteArray &)> hook) { locked([&] { beforeWrite_ = std::move(hook); }); }
 
@@ -102,6 +106,11 @@ public:
         }
         std::lock_guard lock(mutex_);
         items_[{service, account}] = bytes;
+        if (!lateWrites_.empty()) {
+            const std::int32_t reported = lateWrites_.front();
+            lateWrites_.pop_front();
+            return reported;
+        }
         return keychain_status::success;
     }
 
@@ -137,7 +146,7 @@ private:
     mutable std::mutex mutex_;
     std::map<Key, QByteArray> items_;
     std::optional<std::int32_t> readFailure_, writeFailure_, removeFailure_;
-    std::deque<std::int32_t> nextReadFailures_, nextWriteFailures_, nextRemoveFailures_;
+    std::deque<std::int32_t> nextReadFailures_, nextWriteFailures_, nextRemoveFailures_, lateWrites_;
     std::function<void(const QByteArray &)> beforeWrite_;
     int reads_ = 0;
     int writes_ = 0;
@@ -173,6 +182,7 @@ public:
     void failNextRead(std::int32_t status) { keyring_->failNextRead(status); }
     void failNextWrite(std::int32_t status) { keyring_->failNextWrite(status); }
     void failNextRemove(std::int32_t status) { keyring_->failNextRemove(status); }
+    void landNextWriteButReport(std::int32_t status) { keyring_->landNextWriteButReport(status); }
 
 private:
     QString service_;

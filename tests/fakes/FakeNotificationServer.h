@@ -8,6 +8,7 @@
 #include <QVariantMap>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -32,12 +33,14 @@ public:
         qint32 expireTimeout = 0;
     };
 
-    // `bus` is the address of a private bus; empty: the session bus.
-    explicit FakeNotificationServer(const QString &busAddress = {})
+    // `bus` is the address of a private bus; empty: the session bus. `service` is the name to
+    // own; empty: a unique one.
+    explicit FakeNotificationServer(const QString &busAddress = {}, const QString &service = {})
         : connectionName_(QStringLiteral("quillby-fake-notifications-%1").arg(nextNumber())),
-          service_(QStringLiteral("org.quillby.test.Notifications.p%1.n%2")
-                       .arg(QCoreApplication::applicationPid())
-                       .arg(nextNumber())),
+          service_(!service.isEmpty() ? service
+                                      : QStringLiteral("org.quillby.test.Notifications.p%1.n%2")
+                                            .arg(QCoreApplication::applicationPid())
+                                            .arg(nextNumber())),
           connection_(busAddress.isEmpty() ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName_)
                                            : QDBusConnection::connectToBus(busAddress, connectionName_)),
           object_(std::make_unique<Object>(*this))
@@ -79,6 +82,8 @@ public:
 
     // Configuration: a D-Bus error name makes Notify fail with it.
     QString notifyErrorName;
+    // Called after a notification was shown and its id sent back.
+    std::function<void(const Notification &)> onNotify;
 
     // Records.
     std::vector<Notification> notifications;
@@ -136,6 +141,11 @@ private:
                 n.expireTimeout = args[7].toInt();
                 notifications.push_back(n);
                 reply = message.createReply(QVariantList{QVariant::fromValue(n.id)});
+                connection.send(reply);
+                if (onNotify) {
+                    onNotify(n);
+                }
+                return true;
             }
         } else if (member == QLatin1String("CloseNotification") && args.size() == 1) {
             const quint32 id = args[0].toUInt();

@@ -67,7 +67,6 @@ public:
         snoozeUpdates.push_back(date);
         log.push_back("snoozedUntil");
     }
-    void rebuildMenuIfOpen() override { ++openMenuRebuilds; }
     void rebuildMenuIfBuilt() override { ++builtMenuRebuilds; }
 
     std::optional<StatusBarActivity> activity() const override { return activity_; }
@@ -85,7 +84,6 @@ public:
     std::vector<std::optional<Date>> snoozeUpdates;
     std::vector<std::string> log;
     int refreshStatusItemCount = 0;
-    int openMenuRebuilds = 0;
     int builtMenuRebuilds = 0;
 
 private:

@@ -12,6 +12,9 @@ namespace {
 struct RecordingCalls {
     std::vector<int> openFlags;
     std::vector<mode_t> openModes;
+    std::vector<std::string> openPaths;
+    std::vector<std::string> syncedPaths;   // the path each fsync'ed descriptor was opened with
+    std::map<int, std::string> pathOf;
     std::map<int, int> opens;          // descriptor number -> times returned by open
     std::map<int, int> closes;         // descriptor number -> times closed
     std::vector<int> fsyncs;
@@ -27,9 +30,11 @@ struct RecordingCalls {
         calls.open = [this](const char *path, int flags, mode_t mode) {
             openFlags.push_back(flags);
             openModes.push_back(mode);
+            openPaths.push_back(path);
             const int fd = ::open(path, flags, mode);
             if (fd >= 0) {
                 ++opens[fd];
+                pathOf[fd] = path;
             }
             return fd;
         };
@@ -45,6 +50,7 @@ struct RecordingCalls {
         };
         calls.fsync = [this](int fd) {
             fsyncs.push_back(fd);
+            syncedPaths.push_back(pathOf[fd]);
             if (failFsync) {
                 errno = EIO;
                 return -1;
@@ -88,12 +94,29 @@ TEST_F(LocalFileAccessTest, CreatesOwnerOnlyFoldersAndFilesWithSymbolicFlags)
         EXPECT_EQ(mode(folder), 0700u) << folder;
     }
     EXPECT_EQ(mode(target), 0600u);
-    ASSERT_GE(recorder.openFlags.size(), 2u);
-    EXPECT_EQ(recorder.openFlags[0], O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC);
-    EXPECT_EQ(recorder.openModes[0], 0600u);
-    EXPECT_EQ(recorder.openFlags[1] & O_ACCMODE, O_RDONLY);   // the folder, for its flush
-    EXPECT_EQ(recorder.fsyncs.size(), 2u);                    // file, then folder
+    // Each new folder's parent is flushed after its mkdir (outermost first), then the file is
+    // written, flushed, moved into place and its folder flushed.
+    const std::vector<std::string> newFolderParents{root.parent_path().parent_path(), root.parent_path(), root,
+                                                    root / "accounts"};
+    ASSERT_EQ(recorder.openFlags.size(), newFolderParents.size() + 2);
+    for (std::size_t i = 0; i < newFolderParents.size(); ++i) {
+        EXPECT_EQ(recorder.openPaths[i], newFolderParents[i]);
+        EXPECT_EQ(recorder.openFlags[i], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    const std::size_t file = newFolderParents.size();
+    EXPECT_EQ(recorder.openFlags[file], O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC);
+    EXPECT_EQ(recorder.openModes[file], 0600u);
+    EXPECT_EQ(recorder.openFlags[file + 1] & O_ACCMODE, O_RDONLY);   // the folder, for its flush
+    std::vector<std::string> expectedSyncs = newFolderParents;
+    expectedSyncs.push_back(recorder.openPaths[file]);
+    expectedSyncs.push_back(target.parent_path());
+    EXPECT_EQ(recorder.syncedPaths, expectedSyncs);
     EXPECT_TRUE(recorder.everyDescriptorClosedOnce());
+
+    // Once the folders exist, a write flushes only the file and its folder.
+    recorder.syncedPaths.clear();
+    access.writeAtomically(QByteArray("{\"a\":1}"), target);
+    EXPECT_EQ(recorder.syncedPaths.size(), 2u);
     EXPECT_EQ(entries(target.parent_path()), (std::set<std::string>{"configuration.json"}));
 }
 

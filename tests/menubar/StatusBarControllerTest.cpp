@@ -149,6 +149,33 @@ TEST_F(StatusBarControllerTest, PlainMenuMirrorsTheMenuModel)
     EXPECT_EQ(snoozes, std::vector<double>{7200});
 }
 
+// Panels may show the exported menu from a copy taken earlier, without asking first
+// (AboutToShow): the closed menu's entries follow each poll as the poller writes it.
+TEST_F(StatusBarControllerTest, ClosedMenuFollowsEveryPollWithoutBeingOpened)
+{
+    StatusBarController &c = controller();
+    trayAvailable = true;
+    c.checkTrayHost();
+    ASSERT_FALSE(c.isMenuOpen());
+    // One poll as the poller makes it: present the newest, then hand over the graph list.
+    const GlucoseReading first(99, "Flat", now() - 60);
+    model->present(first, now());
+    model->updateGlucoseHistory({first});
+    EXPECT_TRUE(menuTexts()[0].startsWith("5.5 → mmol/L · Last reading: ")) << menuTexts()[0].toStdString();
+
+    config.clock->advance(300);
+    const GlucoseReading second(140, "Flat", now() - 30);
+    model->present(second, now());
+    model->updateGlucoseHistory({first, second});
+    EXPECT_TRUE(menuTexts()[0].startsWith("7.8 → mmol/L · Last reading: ")) << menuTexts()[0].toStdString();
+
+    // A failed poll: its retry time reaches the closed menu as well.
+    model->setError(ErrorInfo{"Network error", "Unable to connect to Dexcom servers.", ""});
+    model->setNextRetryAt(now() + 30);
+    model->rebuildMenuIfBuilt();
+    EXPECT_TRUE(menuTexts().contains("Next retry at " + c.menuModel().formatter().preciseTime(now() + 30)));
+}
+
 TEST_F(StatusBarControllerTest, PanelEntriesRunTheSameActions)
 {
     StatusBarController &c = controller();
@@ -162,7 +189,7 @@ TEST_F(StatusBarControllerTest, PanelEntriesRunTheSameActions)
 
     // A snooze in force shows its end and the resume entry instead of the snooze entries.
     model->setAlertsSnoozedUntil(now() + 1800);
-    model->rebuildMenuIfOpen();
+    model->rebuildMenuIfBuilt();
     drainEvents();
     EXPECT_NE(c.panel()->findChild<StatusBarPanelEntry *>(QStringLiteral("resumeAlertsButton")), nullptr);
     auto *snoozed = c.panel()->findChild<StatusBarPanelEntry *>(QStringLiteral("alertsSnoozedValue"));

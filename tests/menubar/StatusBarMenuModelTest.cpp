@@ -140,3 +140,69 @@ TEST(StatusDateFormatter, PreciseTimeHasSecondsAndNoZone)
     const StatusDateFormatter german(QLocale(QLocale::German, QLocale::Germany), QTimeZone("Europe/Berlin"));
     EXPECT_EQ(german.preciseTime(kNow + 9), "15:05:09");
 }
+
+namespace {
+
+// Restores TZ when it goes.
+class ScopedTimeZoneVariable {
+public:
+    explicit ScopedTimeZoneVariable(const char *zone) : had_(qEnvironmentVariableIsSet("TZ")), previous_(qgetenv("TZ"))
+    {
+        qputenv("TZ", zone);
+    }
+    void set(const char *zone) { qputenv("TZ", zone); }
+    ~ScopedTimeZoneVariable()
+    {
+        if (had_) {
+            qputenv("TZ", previous_);
+        } else {
+            qunsetenv("TZ");
+        }
+    }
+
+private:
+    bool had_;
+    QByteArray previous_;
+};
+
+} // namespace
+
+// The snooze and retry times are made in the computer's zone of the moment the menu is built,
+// not the zone it had when the application started.
+TEST(StatusBarMenuModel, TimesFollowTheCurrentTimeZoneAtEachRebuild)
+{
+    ScopedTimeZoneVariable zone("UTC");
+    const StatusBarMenuModel model{StatusDateFormatter()};
+    StatusBarMenuState state;
+    state.alertsEnabled = true;
+    state.alertsSnoozedUntil = kNow + 1800;   // 14:35 UTC
+    state.currentError = ErrorInfo{"Network error", "m", ""};
+    state.nextRetryAt = kNow + 30;
+
+    const auto snoozeText = [&] {
+        for (const StatusBarMenuEntry &entry : model.entries(state, kNow)) {
+            if (entry.objectName == QStringLiteral("alertsSnoozedValue")) {
+                return entry.text;
+            }
+        }
+        return QString();
+    };
+    const auto retryText = [&] {
+        for (const StatusBarMenuEntry &entry : model.entries(state, kNow)) {
+            if (entry.kind == StatusBarMenuEntry::Kind::alertRow) {
+                return entry.retryText;
+            }
+        }
+        return QString();
+    };
+    const QString utcSnooze = snoozeText();
+    const QString utcRetry = retryText();
+    EXPECT_EQ(model.formatter().timeZone().id(), QByteArray("UTC"));
+
+    zone.set("Asia/Tokyo");   // nine hours ahead
+    EXPECT_EQ(model.formatter().timeZone().id(), QByteArray("Asia/Tokyo"));
+    EXPECT_NE(snoozeText(), utcSnooze);
+    EXPECT_NE(retryText(), utcRetry);
+    const QLocale locale = model.formatter().locale();
+    EXPECT_EQ(snoozeText(), "Alerts snoozed until " + locale.toString(QTime(23, 35), QLocale::ShortFormat));
+}

@@ -299,15 +299,13 @@ TEST_F(StatusBarViewModelTest, MenuStateReadsSnoozeSettings)
     EXPECT_EQ(state.alertsSnoozedUntil, now() + 600);
 }
 
-TEST_F(StatusBarViewModelTest, OpenMenuRebuildsOnlyWhenOpen)
+TEST_F(StatusBarViewModelTest, MenuIsRebuiltWhetherOrNotItIsOpen)
 {
     StatusBarViewModel &vm = makeModel();
     int rebuilds = item->menuRebuilds;
-    vm.rebuildMenuIfOpen();
-    EXPECT_EQ(item->menuRebuilds, rebuilds);
-    item->menuOpen = true;
-    vm.rebuildMenuIfOpen();
-    EXPECT_EQ(item->menuRebuilds, rebuilds + 1);
     vm.rebuildMenuIfBuilt();
+    EXPECT_EQ(item->menuRebuilds, rebuilds + 1);
+    // A new graph list changes the menu's reading line.
+    vm.updateGlucoseHistory({GlucoseReading(99, "Flat", now() - 60)});
     EXPECT_EQ(item->menuRebuilds, rebuilds + 2);
 }

@@ -107,6 +107,32 @@ TEST_F(DesktopNotificationsTest, SignalsReachTheNotificationsIdentifier)
     EXPECT_EQ(closed[1], (std::pair<QString, uint>{QStringLiteral("glucose-alert-2"), 3u}));
 }
 
+// A server that never reports closing must not make the map of shown notifications grow
+// without end: the newest ones stay known (their actions still arrive), the oldest are let go.
+TEST_F(DesktopNotificationsTest, ShownNotificationsStayBoundedWhenTheServerNeverReportsClosing)
+{
+    const qsizetype limit = DesktopNotifications::kMaxTrackedNotifications;
+    std::vector<quint32> ids;
+    for (qsizetype i = 0; i < limit + 10; ++i) {
+        DesktopNotificationRequest request;
+        request.identifier = QStringLiteral("glucose-alert-%1").arg(i);
+        ids.push_back(test::runTask(notifications->notify(request)));
+    }
+    EXPECT_EQ(notifications->shownNotifications().size(), limit);
+    EXPECT_TRUE(notifications->identifier(ids.front()).isEmpty());
+    EXPECT_EQ(notifications->identifier(ids.back()), QStringLiteral("glucose-alert-%1").arg(limit + 9));
+    EXPECT_EQ(notifications->identifier(ids[10]), QStringLiteral("glucose-alert-10"));
+
+    // Closing one frees its place, so the next one does not push out another.
+    server->emitNotificationClosed(ids.back(), 2);
+    ASSERT_TRUE(waitUntil([&] { return notifications->identifier(ids.back()).isEmpty(); }));
+    DesktopNotificationRequest request;
+    request.identifier = QStringLiteral("glucose-alert-last");
+    test::runTask(notifications->notify(request));
+    EXPECT_EQ(notifications->identifier(ids[10]), QStringLiteral("glucose-alert-10"));
+    EXPECT_EQ(notifications->shownNotifications().size(), limit);
+}
+
 TEST_F(DesktopNotificationsTest, RefusalAndMissingServerAreTold)
 {
     server->notifyErrorName = QStringLiteral("org.freedesktop.Notifications.Error.Refused");

@@ -1,5 +1,7 @@
 #include "polling/GlucoseAlertEvaluator.h"
 
+#include "ScopedTurkishLocale.h"
+
 #include <QDateTime>
 
 #include <gtest/gtest.h>
@@ -11,6 +13,22 @@ using Kind = GlucoseAlertKind;
 constexpr Date kNow = 1'800'000'000.0;
 
 GlucoseReading reading(double mgdL, const std::string &trend = "Flat") { return GlucoseReading(mgdL, trend, kNow); }
+
+// Trend texts are protocol words: a Turkish process locale (where std::tolower makes "I" a
+// dotless i) must not keep "SINGLEDOWN" from being a rapid fall.
+TEST(GlucoseAlertEvaluatorTest, TrendsAreComparedInAsciiWhateverTheLocale)
+{
+    test::ScopedTurkishLocale turkish;
+    if (!turkish.active()) {
+        GTEST_SKIP() << "the Turkish test locale could not be made";
+    }
+    const GlucoseAlertSettings settings;
+    EXPECT_EQ(GlucoseAlertEvaluator::candidateKinds(reading(100, "SINGLEDOWN"), settings), GlucoseAlertKinds{Kind::rapidFall});
+    EXPECT_EQ(GlucoseAlertEvaluator::candidateKinds(reading(100, "SingleUp"), settings), GlucoseAlertKinds{Kind::rapidRise});
+    EXPECT_EQ(GlucoseAlertEvaluator::candidateKinds(reading(100, "DOUBLEDOWN"), settings), GlucoseAlertKinds{Kind::rapidFall});
+    // Only ASCII letters fold: a dotted capital I is no "i".
+    EXPECT_TRUE(GlucoseAlertEvaluator::candidateKinds(reading(100, "S\u0130NGLEDOWN"), settings).empty());
+}
 
 TEST(GlucoseAlertEvaluatorTest, CandidatesAreTestedIndependently)
 {

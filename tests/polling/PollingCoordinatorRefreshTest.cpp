@@ -121,8 +121,9 @@ TEST_F(PollingCoordinatorTest, ReadingDatedAheadDoesNotHoldBackLaterReadings)
     }
 }
 
-// A reading dated a day ahead that the provider keeps reporting: polling goes on at its usual
-// pace (no tight loop, no stall) and the reading never alerts while it lies in the future.
+// A reading dated a day ahead that the provider keeps reporting, and nothing else: it is no
+// usable data. Polling goes on at the no-data pace (no tight loop, no stall), the reading is
+// never shown and never alerts while it lies in the future.
 TEST_F(PollingCoordinatorTest, ReadingKeptFarAheadPollsAtUsualPace)
 {
     startPolling(dexcomAccount());
@@ -130,9 +131,49 @@ TEST_F(PollingCoordinatorTest, ReadingKeptFarAheadPollsAtUsualPace)
     api->onFetch = [ahead] { return FakeGlucoseAPI::readings({makeReading(60, ahead, GlucoseProvider::dexcom, "DoubleDown")}); };
     coordinator->startUpdateLoopIfNeeded();
     sleeper->runFor(2 * 3600);
-    EXPECT_GE(api->fetchCount, 2 * 3600 / 330);
+    EXPECT_GE(api->fetchCount, 2 * 3600 / 900);
     EXPECT_LE(api->fetchCount, 2 * 3600 / 330 + 3);
     EXPECT_TRUE(alerts->sent.empty());
+    EXPECT_FALSE(presenter.presentedReading);
+    ASSERT_TRUE(presenter.currentError());
+    EXPECT_EQ(presenter.currentError()->title, "No data available");
+}
+
+// The service keeps dating one reading an hour ahead in every reply. It is never the shown
+// reading (which would keep age 0 until the clock passed it), never in the graph and never
+// alerted on; the correct readings around it are used. A reply of such readings only is no data.
+TEST_F(PollingCoordinatorTest, ReadingTheServiceKeepsDatingAheadIsNeverShown)
+{
+    for (const GlucoseProvider provider : {GlucoseProvider::dexcom, GlucoseProvider::libreLinkUp}) {
+        SCOPED_TRACE(provider == GlucoseProvider::dexcom ? "dexcom" : "libre");
+        coordinator.reset();
+        alerts->sent.clear();
+        presenter.presentedReading.reset();
+        api = std::make_shared<FakeGlucoseAPI>();
+        startPolling(provider == GlucoseProvider::libreLinkUp ? libreAccount() : dexcomAccount());
+
+        const GlucoseReading ahead = makeReading(55, now() + 3600, provider, "DoubleDown");
+        for (int poll = 0; poll < 2; ++poll) {
+            SCOPED_TRACE(poll);
+            const GlucoseReading correct = makeReading(120 + poll, now() - 5, provider, "SingleUp");
+            api->fetchScript.push_back(FakeGlucoseAPI::readings({makeReading(118, now() - 305, provider), correct, ahead}));
+            refresh();
+            ASSERT_TRUE(presenter.presentedReading);
+            EXPECT_EQ(*presenter.presentedReading, correct);
+            EXPECT_EQ(coordinator->observedGlucoseHistory().back(), correct);
+            EXPECT_EQ(presenter.glucoseHistory().back(), correct);
+            ASSERT_EQ(alerts->sent.size(), 1u);   // the rapid rise of the first poll, not a low
+            EXPECT_EQ(alerts->sent.back().title, "Rapid glucose rise");
+            clock->advance(300);
+        }
+
+        api->fetchScript.push_back(FakeGlucoseAPI::readings({ahead}));
+        refresh();
+        ASSERT_TRUE(presenter.currentError());
+        EXPECT_EQ(presenter.currentError()->title, "No new data");
+        EXPECT_NE(presenter.presentedReading->date, ahead.date);
+        EXPECT_EQ(alerts->sent.size(), 1u);
+    }
 }
 
 TEST_F(PollingCoordinatorTest, RequestsDuringSlowFetchJoinIt)

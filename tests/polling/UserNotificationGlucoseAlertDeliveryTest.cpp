@@ -10,6 +10,9 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -43,7 +46,6 @@ TEST_F(UserNotificationGlucoseAlertDeliveryTest, RunningServerIsAuthorizedWithou
     EXPECT_EQ(test::runTask(delivery->authorizationState()), State::authorized);
     EXPECT_TRUE(test::runTask(delivery->requestAuthorizationIfNeeded()));
     EXPECT_TRUE(test::runTask(delivery->requestAuthorizationIfNeeded()));
-    EXPECT_FALSE(delivery->hasRequestedNotificationAuthorization());
 }
 
 TEST_F(UserNotificationGlucoseAlertDeliveryTest, EachAlertIsItsOwnTimeSensitiveNotification)
@@ -92,8 +94,7 @@ TEST_F(UserNotificationGlucoseAlertDeliveryTest, RefusedOrMissingServerFailsTheS
 
     server->stop();
     EXPECT_EQ(test::runTask(delivery->authorizationState()), State::denied);
-    EXPECT_FALSE(test::runTask(delivery->requestAuthorizationIfNeeded()));
-    EXPECT_FALSE(delivery->hasRequestedNotificationAuthorization());   // nothing to ask
+    EXPECT_FALSE(test::runTask(delivery->requestAuthorizationIfNeeded()));   // none runs, none can start
     try {
         test::runTask(delivery->sendNotification("t", "b"));
         FAIL() << "expected no server";
@@ -122,13 +123,22 @@ TEST(UserNotificationGlucoseAlertDeliveryTexts, LinuxHintNamesTheDesktopSettings
                  "Enable notifications for Quillby in your desktop’s notification settings to receive glucose alerts.");
 }
 
-// A private bus daemon on which our service name is activatable, but the server it would
-// start exits at once, leaving the permission undetermined. Every start attempt is logged.
+// A private bus daemon on which our service name is activatable. The server it starts is
+// given as a command; every start attempt (and, for the fake daemon, every notification shown)
+// is logged to a file.
 class PrivateBus {
 public:
     static constexpr const char *kService = "org.quillby.test.ActivatableNotifications";
 
-    bool start()
+    // A server that exits at once: the bus can start it, but it never answers.
+    static QString failingServer(const QString &log) { return QStringLiteral("/bin/sh -c 'echo start >> %1; exit 1'").arg(log); }
+    // A server that shows one notification and exits.
+    static QString oneShotServer(const QString &log)
+    {
+        return QStringLiteral("%1 %2 %3").arg(QStringLiteral(QUILLBY_FAKE_NOTIFICATION_DAEMON), QLatin1String(kService), log);
+    }
+
+    bool start(const std::function<QString(const QString &log)> &server)
     {
         if (!directory.isValid() || QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty()) {
             return false;
@@ -136,8 +146,7 @@ public:
         const QString services = directory.filePath(QStringLiteral("services"));
         QDir().mkpath(services);
         write(services + QStringLiteral("/test.service"),
-              QStringLiteral("[D-BUS Service]\nName=%1\nExec=/bin/sh -c 'echo start >> %2; exit 1'\n")
-                  .arg(QLatin1String(kService), startLog()));
+              QStringLiteral("[D-BUS Service]\nName=%1\nExec=%2\n").arg(QLatin1String(kService), server(logPath())));
         const QString config = directory.filePath(QStringLiteral("bus.conf"));
         write(config, QStringLiteral("<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
                                      "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
@@ -148,7 +157,7 @@ public:
                           .arg(directory.path(), services));
         daemon.start(QStringLiteral("dbus-daemon"),
                      {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        if (!daemon.waitForReadyRead(5000)) {
+        if (!daemon.waitForReadyRead(30000)) {
             return false;
         }
         address = QString::fromUtf8(daemon.readLine()).trimmed();
@@ -156,10 +165,19 @@ public:
         return connection->isConnected();
     }
 
-    int startAttempts() const
+    QStringList logLines() const
     {
-        QFile log(startLog());
-        return log.open(QIODevice::ReadOnly) ? log.readAll().count('\n') : 0;
+        QFile log(logPath());
+        if (!log.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+    int startAttempts() const { return static_cast<int>(logLines().count(QStringLiteral("start"))); }
+
+    bool serviceRunning() const
+    {
+        return connection->interface()->isServiceRegistered(QString::fromLatin1(kService)).value();
     }
 
     ~PrivateBus()
@@ -167,7 +185,7 @@ public:
         connection.reset();
         QDBusConnection::disconnectFromBus(connectionName);
         daemon.kill();
-        daemon.waitForFinished(2000);
+        daemon.waitForFinished(30000);
     }
 
     QTemporaryDir directory;
@@ -177,7 +195,7 @@ public:
     std::unique_ptr<QDBusConnection> connection;
 
 private:
-    QString startLog() const { return directory.filePath(QStringLiteral("starts.log")); }
+    QString logPath() const { return directory.filePath(QStringLiteral("starts.log")); }
     static void write(const QString &path, const QString &text)
     {
         QFile file(path);
@@ -187,35 +205,61 @@ private:
     }
 };
 
-TEST(UserNotificationGlucoseAlertDeliveryActivation, UndeterminedPermissionIsAskedOncePerRun)
+// What the alert step does for each alert it decides on.
+QCoro::Task<bool> deliverAlert(UserNotificationGlucoseAlertDelivery &delivery, std::string title)
+{
+    if (!co_await delivery.requestAuthorizationIfNeeded()) {
+        co_return false;
+    }
+    co_await delivery.sendNotification(std::move(title), "body");
+    co_return true;
+}
+
+// The bus starts the notification server for an alert; the server exits when idle (as MATE's
+// daemon does 30 s after its last notification). Every later alert still goes through Notify,
+// which starts the server again.
+TEST(UserNotificationGlucoseAlertDeliveryActivation, BusStartedServerThatExitsStillGetsEveryAlert)
 {
     PrivateBus bus;
-    if (!bus.start()) {
+    if (!bus.start(PrivateBus::oneShotServer)) {
         GTEST_SKIP() << "dbus-daemon is not available";
     }
     auto notifications = std::make_shared<DesktopNotifications>(*bus.connection, QString::fromLatin1(PrivateBus::kService));
     UserNotificationGlucoseAlertDelivery delivery(notifications);
-
     EXPECT_EQ(test::runTask(delivery.authorizationState()), State::notDetermined);
     EXPECT_EQ(bus.startAttempts(), 0);   // reading the state never starts a server
 
-    // Two requests at once: the first asks (tries to start the server), the second does not.
-    auto first = delivery.requestAuthorizationIfNeeded();
-    auto second = delivery.requestAuthorizationIfNeeded();
-    EXPECT_FALSE(test::runTask(std::move(first)));
-    EXPECT_FALSE(test::runTask(std::move(second)));
-    EXPECT_TRUE(delivery.hasRequestedNotificationAuthorization());
-    EXPECT_EQ(bus.startAttempts(), 1);
+    for (const char *title : {"Low glucose alert", "Rapid glucose drop", "Low glucose alert"}) {
+        SCOPED_TRACE(title);
+        EXPECT_TRUE(test::runTask(deliverAlert(delivery, title)));
+        // The server has shown it and gone away again.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !bus.serviceRunning(); }, 60000));
+        EXPECT_EQ(test::runTask(delivery.authorizationState()), State::notDetermined);
+    }
+    EXPECT_EQ(bus.logLines(), (QStringList{"start", "shown Low glucose alert", "start", "shown Rapid glucose drop",
+                                           "start", "shown Low glucose alert"}));
+}
 
-    // Still undetermined: later calls in this run do not ask again.
-    EXPECT_EQ(test::runTask(delivery.authorizationState()), State::notDetermined);
-    EXPECT_FALSE(test::runTask(delivery.requestAuthorizationIfNeeded()));
-    EXPECT_EQ(bus.startAttempts(), 1);
-
-    // The next run asks again.
-    UserNotificationGlucoseAlertDelivery nextRun(notifications);
-    EXPECT_FALSE(test::runTask(nextRun.requestAuthorizationIfNeeded()));
-    EXPECT_EQ(bus.startAttempts(), 2);
+// A server the bus cannot start: each alert is tried (and fails, for the alert step to log);
+// none is refused in advance.
+TEST(UserNotificationGlucoseAlertDeliveryActivation, ServerThatCannotStartFailsEachAlertOnItsOwn)
+{
+    PrivateBus bus;
+    if (!bus.start(PrivateBus::failingServer)) {
+        GTEST_SKIP() << "dbus-daemon is not available";
+    }
+    auto notifications = std::make_shared<DesktopNotifications>(*bus.connection, QString::fromLatin1(PrivateBus::kService));
+    UserNotificationGlucoseAlertDelivery delivery(notifications);
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        try {
+            test::runTask(deliverAlert(delivery, "Low glucose alert"));
+            FAIL() << "expected the delivery to fail";
+        } catch (const GlucoseAlertDeliveryError &error) {
+            EXPECT_EQ(error.kind, GlucoseAlertDeliveryError::Case::notificationServerUnavailable);
+        }
+        EXPECT_EQ(bus.startAttempts(), attempt);
+    }
 }
 
 // The one test against the notification daemon of the desktop session (CI runs it inside

@@ -1,5 +1,7 @@
 #include "providers/LibreLinkUpDates.h"
 
+#include "ScopedTurkishLocale.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -67,6 +69,18 @@ TEST(LibreLinkUpRetryAfter, DecimalAndHTTPDateForms)
     EXPECT_EQ(parseHTTPDate("Fri, 15 Jan 2027 09:00:00 +0100"), 1800000000.0);
     EXPECT_FALSE(parseHTTPDate("Fri, 15 Foo 2027 08:00:00 GMT"));
     EXPECT_FALSE(parseHTTPDate("15 Jan 2027 08:00:00 GMT"));
+}
+
+// Weekday, month and AM/PM names are protocol words: they match in any letter case whatever the
+// process locale (strcasecmp and std::toupper follow it; in Turkish "FRI" is not "Fri").
+TEST(LibreLinkUpTimestamp, NamesMatchInAsciiWhateverTheLocale)
+{
+    test::ScopedTurkishLocale turkish;
+    if (!turkish.active()) {
+        GTEST_SKIP() << "the Turkish test locale could not be made";
+    }
+    EXPECT_EQ(parseHTTPDate("FRI, 15 JAN 2027 08:00:00 GMT"), 1800000000.0);
+    EXPECT_EQ(parseHTTPDate("fri, 15 jan 2027 08:00:00 GMT"), 1800000000.0);
 }
 
 } // namespace
