@@ -167,7 +167,6 @@ public:
     }
     void setNextRetryAt(std::optional<Date> date) override { retry_ = date; }
     void setAlertsSnoozedUntil(std::optional<Date> date) override { snooze_ = date; }
-    void rebuildMenuIfOpen() override {}
     void rebuildMenuIfBuilt() override {}
     std::optional<StatusBarActivity> activity() const override { return activity_; }
     std::optional<ErrorInfo> currentError() const override { return error_; }

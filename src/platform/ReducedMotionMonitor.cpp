@@ -15,6 +15,9 @@ using SettingsByNamespace = QMap<QString, QVariantMap>;
 void registerTypes()
 {
     static const bool registered = [] {
+        // QtDBus matches the SettingChanged slot by its parameter types: QDBusVariant must be
+        // known before the first connection, or the slot is not found and no change arrives.
+        qRegisterMetaType<QDBusVariant>();
         qDBusRegisterMetaType<SettingsByNamespace>();
         return true;
     }();

@@ -3,7 +3,6 @@
 namespace quillby {
 
 namespace {
-const QString kLogindService = QStringLiteral("org.freedesktop.login1");
 const QString kLogindPath = QStringLiteral("/org/freedesktop/login1");
 const QString kLogindInterface = QStringLiteral("org.freedesktop.login1.Manager");
 const QString kScreenSaverInterface = QStringLiteral("org.freedesktop.ScreenSaver");
@@ -12,22 +11,23 @@ const QString kScreenSaverInterface = QStringLiteral("org.freedesktop.ScreenSave
 SleepWakeMonitor::SleepWakeMonitor(QObject *parent)
     : QObject(parent)
 {
-    connectBuses(QDBusConnection::systemBus(), QDBusConnection::sessionBus());
+    connectBuses(QDBusConnection::systemBus(), QDBusConnection::sessionBus(), kLogindService);
 }
 
 SleepWakeMonitor::SleepWakeMonitor(const QDBusConnection &systemBus, const QDBusConnection &sessionBus,
-                                   QObject *parent)
+                                   QObject *parent, const QString &logindService)
     : QObject(parent)
 {
-    connectBuses(systemBus, sessionBus);
+    connectBuses(systemBus, sessionBus, logindService);
 }
 
-void SleepWakeMonitor::connectBuses(QDBusConnection systemBus, QDBusConnection sessionBus)
+void SleepWakeMonitor::connectBuses(QDBusConnection systemBus, QDBusConnection sessionBus,
+                                    const QString &logindService)
 {
     if (systemBus.isConnected()) {
         // Only from logind: any other process on the bus could send a signal of that name.
         // QtDBus follows the name's owner, so this also works when logind starts after us.
-        systemBus.connect(kLogindService, kLogindPath, kLogindInterface, QStringLiteral("PrepareForSleep"),
+        systemBus.connect(logindService, kLogindPath, kLogindInterface, QStringLiteral("PrepareForSleep"),
                           this, SLOT(onPrepareForSleep(bool)));
     }
     if (sessionBus.isConnected()) {

@@ -2,6 +2,7 @@
 
 #include <QDBusConnection>
 #include <QObject>
+#include <QString>
 
 namespace quillby {
 
@@ -12,10 +13,13 @@ namespace quillby {
 class SleepWakeMonitor : public QObject {
     Q_OBJECT
 public:
+    static inline const QString kLogindService = QStringLiteral("org.freedesktop.login1");
+
     explicit SleepWakeMonitor(QObject *parent = nullptr);
-    // Buses injectable so tests can emit the signals on a private bus.
+    // Buses injectable so tests can emit the signals on a private bus; sleep and wake are taken
+    // only from the owner of `logindService` (a unique name in tests).
     SleepWakeMonitor(const QDBusConnection &systemBus, const QDBusConnection &sessionBus,
-                     QObject *parent = nullptr);
+                     QObject *parent = nullptr, const QString &logindService = kLogindService);
 
 signals:
     void didWake();
@@ -27,7 +31,7 @@ private slots:
     void onScreenSaverActiveChanged(bool active);
 
 private:
-    void connectBuses(QDBusConnection systemBus, QDBusConnection sessionBus);
+    void connectBuses(QDBusConnection systemBus, QDBusConnection sessionBus, const QString &logindService);
 };
 
 } // namespace quillby

@@ -1,5 +1,8 @@
 #include "AppHarness.h"
 
+#include <QScopeGuard>
+#include <QUuid>
+
 #include "core/AppNotifications.h"
 #include "core/UserDefaults.h"
 #include "insights_window/InsightsLauncher.h"
@@ -418,8 +421,14 @@ TEST(AppDelegate, WakeFromLogindRefreshesOnce)
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
         GTEST_SKIP() << "needs a session bus";
     }
-    // The session bus stands in for the system bus.
-    SleepWakeMonitor monitor(QDBusConnection::sessionBus(), QDBusConnection::sessionBus());
+    // The session bus stands in for the system bus; logind is a connection of its own that owns
+    // a name unique to this test (only logind's signals are taken).
+    const QString logindName = QStringLiteral("org.quillby.test.login1.u") + QUuid::createUuid().toString(QUuid::Id128);
+    const QString peerName = QStringLiteral("quillby-test-logind-") + QUuid::createUuid().toString(QUuid::Id128);
+    QDBusConnection logind = QDBusConnection::connectToBus(QDBusConnection::SessionBus, peerName);
+    const auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(peerName); });
+    ASSERT_TRUE(logind.registerService(logindName));
+    SleepWakeMonitor monitor(QDBusConnection::sessionBus(), QDBusConnection::sessionBus(), nullptr, logindName);
     AppHarness harness;
     harness.dexcom.setReadings({FakeDexcomServer::record(100, "Flat", now() - 30)});
     harness.sleepWakeMonitor = &monitor;
@@ -430,7 +439,7 @@ TEST(AppDelegate, WakeFromLogindRefreshesOnce)
                                                    QStringLiteral("org.freedesktop.login1.Manager"),
                                                    QStringLiteral("PrepareForSleep"));
     wake << false;
-    QDBusConnection::sessionBus().send(wake);
+    logind.send(wake);
     QElapsedTimer elapsed;
     elapsed.start();
     while (harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath) < 2 && elapsed.elapsed() < 10000) {

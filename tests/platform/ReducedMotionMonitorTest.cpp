@@ -112,6 +112,8 @@ TEST_F(ReducedMotionMonitorTest, FollowsGnomeAnimationsSwitch)
     EXPECT_EQ(portal.reads, 1);
 
     QSignalSpy changes(monitor.get(), &ReducedMotionMonitor::reduceMotionChanged);
+    // A setting of no interest comes and goes unnoticed.
+    portal.change(ReducedMotionMonitor::kAppearanceNamespace, QStringLiteral("color-scheme"), 1u);
     portal.change(ReducedMotionMonitor::kGnomeInterfaceNamespace, ReducedMotionMonitor::kEnableAnimationsKey, true);
     ASSERT_TRUE(changes.wait(30000));
     EXPECT_FALSE(monitor->reduceMotion());

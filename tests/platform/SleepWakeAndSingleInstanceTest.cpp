@@ -53,9 +53,10 @@ TEST(SleepWakeMonitor, MapsLogindAndScreenSaverSignals)
     }
     BusPeer logind(QStringLiteral("quillby-test-logind"));
     BusPeer impostor(QStringLiteral("quillby-test-impostor"));
-    ASSERT_TRUE(logind.connection().registerService(QStringLiteral("org.freedesktop.login1")))
-        << "another process owns org.freedesktop.login1 on this bus";
-    SleepWakeMonitor monitor(QDBusConnection::sessionBus(), QDBusConnection::sessionBus());
+    // logind's name, unique to this test (tests run side by side on one session bus).
+    const QString logindName = QStringLiteral("org.quillby.test.login1.u") + QUuid::createUuid().toString(QUuid::Id128);
+    ASSERT_TRUE(logind.connection().registerService(logindName));
+    SleepWakeMonitor monitor(QDBusConnection::sessionBus(), QDBusConnection::sessionBus(), nullptr, logindName);
     QSignalSpy wake(&monitor, &SleepWakeMonitor::didWake);
     QSignalSpy sleep(&monitor, &SleepWakeMonitor::willSleep);
     QSignalSpy screens(&monitor, &SleepWakeMonitor::screensDidSleep);
@@ -78,7 +79,7 @@ TEST(SleepWakeMonitor, MapsLogindAndScreenSaverSignals)
     EXPECT_EQ(screens.count(), 1);   // the screensaver ending is not a screen sleep
     EXPECT_EQ(sleep.count(), 1);
     EXPECT_EQ(wake.count(), 1);
-    logind.connection().unregisterService(QStringLiteral("org.freedesktop.login1"));
+    logind.connection().unregisterService(logindName);
 }
 
 TEST(SingleInstanceGuard, SecondLaunchAsksTheFirstToReopen)
