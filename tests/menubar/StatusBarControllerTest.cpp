@@ -226,8 +226,7 @@ TEST_F(StatusBarControllerTest, ShownGraphAgesWithTheTitle)
     config.clock->advance(840);
     ASSERT_FALSE(sleeper->requests.empty());
     sleeper->resumeLast();
-    drainEvents();
-    ASSERT_EQ(model->statusTitle(), "5.5 ?");
+    ASSERT_TRUE(waitUntil([&] { return model->statusTitle() == "5.5 ?"; }));
     EXPECT_TRUE(c.graphView()->accessibleName().contains(
         "Stale glucose reading. Last known glucose: 5.5 millimoles per liter. Trend unavailable."))
         << c.graphView()->accessibleName().toStdString();

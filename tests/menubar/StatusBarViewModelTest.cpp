@@ -112,15 +112,13 @@ TEST_F(StatusBarViewModelTest, FreshnessTimerTurnsTheTitleStaleThenUnavailable)
 
     config.clock->advance(1000);
     sleeper->resumeLast();
-    drainEvents();
+    ASSERT_TRUE(waitUntil([&] { return sleeper->requests.size() == 2u; }));
     EXPECT_EQ(vm.statusTitle(), "5.5 ?");
-    ASSERT_EQ(sleeper->requests.size(), 2u);
     EXPECT_DOUBLE_EQ(sleeper->requests[1].seconds, 2700);
 
     config.clock->advance(2700);
     sleeper->resumeLast();
-    drainEvents();
-    EXPECT_EQ(vm.statusTitle(), "-- ?");
+    ASSERT_TRUE(waitUntil([&] { return vm.statusTitle() == "-- ?"; }));
     EXPECT_EQ(sleeper->requests.size(), 2u);
 }
 
