@@ -247,6 +247,34 @@ TEST_F(InsightsViewTest, ComputedTextsArePlainText)
     }
 }
 
+TEST_F(InsightsViewTest, ErrorBannerRetriesOnceAndAddsItsHeight)
+{
+    seed(20, 20, true);
+    std::vector<std::optional<int>> heights;
+    auto view = h.makeView({}, {}, [&](std::optional<int> v) { heights.push_back(v); });
+    view->show();
+    ASSERT_TRUE(InsightsHarness::settle(*view));
+    ASSERT_FALSE(heights.empty());
+    const int reportOnly = heights.back().value_or(0);
+
+    h.coordinator->setErrorMessage(std::string("History could not be read."));
+    ASSERT_TRUE(waitUntil([&] { return view->findChild<QWidget *>("insightsHistoryError")->isVisibleTo(view.get()); }));
+    ASSERT_TRUE(heights.back());
+    EXPECT_GT(*heights.back(), reportOnly);   // the banner's height is added to the report's
+
+    h.store->hold(FakeHistoryStore::Op::snapshot);
+    auto *retry = view->findChild<QPushButton *>("insightsRetryButton");
+    retry->click();
+    EXPECT_TRUE(view->isRefreshing());   // at once
+    EXPECT_FALSE(retry->isEnabled());    // one retry at a time
+    ASSERT_TRUE(waitUntil([&] { return h.store->heldCount(FakeHistoryStore::Op::snapshot) == 1; }));
+    h.store->release(FakeHistoryStore::Op::snapshot);
+    ASSERT_TRUE(waitUntil([&] { return !view->isRefreshing(); }));
+    // The refresh stored a snapshot, which clears the error: the banner goes.
+    ASSERT_TRUE(waitUntil([&] { return !view->findChild<QWidget *>("insightsHistoryError")->isVisibleTo(view.get()); }));
+    EXPECT_EQ(view->state(), InsightsViewState::report);
+}
+
 TEST_F(InsightsViewTest, CollectingCardOffersTheConsentSheetAndTheRingFollows)
 {
     seed(1.5, 1.5, false, true);
