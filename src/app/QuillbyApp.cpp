@@ -102,6 +102,9 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
         viewModel->setReduceMotion(env.reducedMotionMonitor->reduceMotion());
         connect(env.reducedMotionMonitor, &ReducedMotionMonitor::reduceMotionChanged, viewModel,
                 &StatusBarViewModel::setReduceMotion);
+        insights->setReduceMotion(env.reducedMotionMonitor->reduceMotion());
+        connect(env.reducedMotionMonitor, &ReducedMotionMonitor::reduceMotionChanged, insights,
+                &InsightsLauncher::setReduceMotion);
     }
     connect(&AppNotifications::shared(), &AppNotifications::appSettingsDidUpdate, viewModel,
             &StatusBarViewModel::appSettingsDidUpdate);

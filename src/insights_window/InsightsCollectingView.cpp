@@ -153,6 +153,11 @@ InsightsCollectingView::InsightsCollectingView(std::function<void()> enableHisto
     row->addWidget(content, 1);
 }
 
+void InsightsCollectingView::setReduceMotion(bool reduce)
+{
+    background_->setReduceMotion(reduce);
+}
+
 void InsightsCollectingView::setModel(const Model &model)
 {
     if (model_ == model) {

@@ -47,6 +47,8 @@ public:
                            std::function<void()> retryAction, QWidget *parent = nullptr);
 
     void setModel(const Model &model);
+    // Reduced motion: the background's line stands still.
+    void setReduceMotion(bool reduce);
     const std::optional<Model> &model() const { return model_; }
 
 private:

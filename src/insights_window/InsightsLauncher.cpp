@@ -90,6 +90,14 @@ void InsightsLauncher::show()
     window_->activateWindow();
 }
 
+void InsightsLauncher::setReduceMotion(bool reduce)
+{
+    reduceMotion_ = reduce;
+    if (view_) {
+        view_->setReduceMotion(reduce);
+    }
+}
+
 void InsightsLauncher::buildWindow()
 {
     auto *window = new InsightsWindow();
@@ -109,6 +117,7 @@ void InsightsLauncher::buildWindow()
             }
         },
         services_, window);
+    view_->setReduceMotion(reduceMotion_);
     layout->addWidget(view_);
     window->resize(kWindowWidth, kDefaultContentHeight);
     window->setFixedWidth(kWindowWidth);

@@ -36,6 +36,9 @@ public:
     ~InsightsLauncher() override;
 
     void show();
+    // Follows the desktop's reduce-motion wish, for this window and the next ones.
+    void setReduceMotion(bool reduce);
+    bool reduceMotion() const { return reduceMotion_; }
 
     QWidget *window() const { return window_; }
     InsightsView *view() const { return view_; }
@@ -63,6 +66,7 @@ private:
     QPointer<QWidget> window_;
     QPointer<InsightsView> view_;
     std::optional<int> reportContentHeight_;
+    bool reduceMotion_ = false;
 };
 
 } // namespace quillby

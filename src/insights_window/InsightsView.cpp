@@ -356,6 +356,11 @@ void InsightsView::scheduleRebuild()
     });
 }
 
+void InsightsView::setReduceMotion(bool reduce)
+{
+    collectingView_->setReduceMotion(reduce);
+}
+
 void InsightsView::rebuildNow()
 {
     rebuildScheduled_ = false;

@@ -94,6 +94,8 @@ public:
     // Rebuilds the input and the shown state now (the view does this by itself on a later
     // event-loop turn after every change).
     void rebuildNow();
+    // The desktop's reduce-motion wish: nothing in the window animates while it is on.
+    void setReduceMotion(bool reduce);
 
 signals:
     void stateChanged();

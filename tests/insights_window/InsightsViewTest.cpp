@@ -14,6 +14,7 @@
 #include "insights_window/InsightsExplanationView.h"
 #include "insights_window/InsightsFormat.h"
 #include "insights_window/InsightsReportView.h"
+#include "onboarding/AmbientBackgroundView.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -338,6 +339,12 @@ TEST(InsightsLauncherTest, ShowingAMinimisedWindowRestoresTheSameWindow)
         insightsWindows += widget->objectName() == QStringLiteral("insightsWindow") ? 1 : 0;
     }
     EXPECT_EQ(insightsWindows, 1);
+
+    // Reduced motion reaches the window's only animation, the collecting card's background.
+    launcher.setReduceMotion(true);
+    auto *background = launcher.window()->findChild<AmbientBackgroundView *>();
+    ASSERT_TRUE(background);
+    EXPECT_FALSE(background->isAnimating());
 
     // Closing drops the window and its view; the next show starts afresh at 14 days.
     launcher.view()->selectPeriod(30);
