@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/SettingsTab.h"
+#include "settings/SettingsViewModel.h"
 
 #include <QObject>
 #include <QPointer>

@@ -26,6 +26,14 @@ class LoginItemSettingsService;
 class SettingsCoordinating;
 class UpdateChecking;
 
+// Collaborators and timing of a settings model that tests replace.
+struct SettingsViewModelOptions {
+    std::shared_ptr<Sleeper> sleeper;        // the save debounce; default: the event loop
+    std::shared_ptr<Clock> clock;            // "now" of the quiet-hours clock times
+    std::optional<LocalCalendar> calendar;   // default: the computer's time zone
+    bool flushOnQuit = true;                 // write pending edits when the application quits
+};
+
 // The model behind the Settings window and onboarding: the account being edited, the status
 // line, every app setting as an editable value, launch at login, the update texts and the test
 // alert. One model per window; several may exist at once and meet only in the stored
@@ -44,13 +52,7 @@ class UpdateChecking;
 class SettingsViewModel : public QObject {
     Q_OBJECT
 public:
-    // Collaborators and timing that tests replace.
-    struct Options {
-        std::shared_ptr<Sleeper> sleeper;     // the save debounce; default: the event loop
-        std::shared_ptr<Clock> clock;         // "now" of the quiet-hours clock times
-        std::optional<LocalCalendar> calendar;   // default: the computer's time zone
-        bool flushOnQuit = true;              // write pending edits when the application quits
-    };
+    using Options = SettingsViewModelOptions;
 
     static constexpr double kSaveDebounceSeconds = 0.35;
     static inline const std::string kSaveReloadFailedMessage =
@@ -258,8 +260,17 @@ signals:
 private:
     struct SaveRun;
 
+    // Stores a different value and emits its change signal; an equal value changes nothing.
     template <typename T>
-    bool assign(T &field, const T &value, void (SettingsViewModel::*changed)());
+    bool assign(T &field, const T &value, void (SettingsViewModel::*changed)())
+    {
+        if (field == value) {
+            return false;
+        }
+        field = value;
+        emit(this->*changed)();
+        return true;
+    }
 
     bool storedAccountIsComplete() const;
     void renewAuthenticationAttempt();
@@ -356,6 +367,9 @@ private:
     // The stored account last copied into the account fields: an equal one published again
     // (for example after an app-settings save) leaves the fields being typed alone.
     std::optional<GlucoseAccountConfiguration> lastAppliedAccount_;
+    // What a threshold that is not finite falls back to when normalized.
+    double lastValidLowThreshold_ = 72;
+    double lastValidHighThreshold_ = 270;
 };
 
 } // namespace quillby

@@ -1,0 +1,229 @@
+// Applying the stored configuration, the unit change, launch at login and the update texts.
+
+#include "settings/SettingsViewModel.h"
+
+#include "core/ConfigurationManager.h"
+#include "settings/LoginItemSettingsService.h"
+#include "settings/UpdateChecking.h"
+
+#include <unicode/datefmt.h>
+#include <unicode/unistr.h>
+
+#include <cmath>
+#include <memory>
+
+namespace quillby {
+
+namespace {
+
+// One formatter of medium date and short time in the current locale, made on first use and
+// shared by every model (main thread only).
+std::string formatCheckDate(Date date)
+{
+    static std::unique_ptr<icu::DateFormat> formatter(
+        icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort));
+    if (!formatter) {
+        return {};
+    }
+    icu::UnicodeString text;
+    formatter->format(static_cast<UDate>(date * 1000.0), text);
+    std::string utf8;
+    text.toUTF8String(utf8);
+    return utf8;
+}
+
+} // namespace
+
+void SettingsViewModel::apply(const std::optional<AppConfiguration> &configuration)
+{
+    if (!configuration) {
+        setIsConfigurationValid(storedAccountIsComplete());
+        refreshStartAtLogin();
+        return;
+    }
+    const bool storeMissingOrFailed = !configManager_.configuration() || configManager_.configurationLoadFailed();
+    if (storeMissingOrFailed) {
+        setAppSettingsNeedReload(true);
+    }
+
+    const GlucoseAccountConfiguration &account = configuration->account;
+    if (!isLoading_ && (!hasLoadedInitialConfiguration_ || account.isComplete())) {
+        // The same stored account published again (after an app-settings save, for example)
+        // must not reset what is being typed in the account fields.
+        if (!lastAppliedAccount_ || *lastAppliedAccount_ != account) {
+            applyAccount(account);
+        }
+        lastAppliedAccount_ = account;
+        assign(hasLoadedInitialConfiguration_, true, &SettingsViewModel::hasLoadedInitialConfigurationChanged);
+    }
+    setIsConfigurationValid(storedAccountIsComplete());
+
+    if (appSettingsRevision_ != savedAppSettingsRevision_) {
+        return;   // unsaved edits keep the user's values
+    }
+    setAppSettingsNeedReload(storeMissingOrFailed);
+    applyAppSettings(configuration->app);
+    setIsConfigurationValid(storedAccountIsComplete());
+    refreshStartAtLogin();
+    runPermissionRefresh(QPointer<SettingsViewModel>(this));
+}
+
+void SettingsViewModel::applyAccount(const GlucoseAccountConfiguration &account)
+{
+    setProvider(account.provider);
+    setUsername(account.username);
+    setPassword(account.password);
+    setRegion(account.region);
+    setSelectedPatientID(account.patientID.value_or(std::string()));
+    setPatientName(account.patientName);
+}
+
+void SettingsViewModel::applyAppSettings(const AppSettings &settings)
+{
+    setMeasurementUnit(settings.measurementUnit);
+    setLastMeasurementUnitSymbol(settings.measurementUnit);
+
+    double low = settings.lowGlucoseThreshold;
+    double high = settings.highGlucoseThreshold;
+    if (low <= 40 && high <= 40) {
+        // Both stored in mmol/L by an older version.
+        low *= 18;
+        high *= 18;
+    }
+    setLowGlucoseThreshold(low);
+    setHighGlucoseThreshold(high);
+    setGraphTimeWindowHours(settings.graphTimeWindowHours.value_or(6));
+    updateStartAtLogin(settings.startAtLogin);
+    setAlertsEnabled(settings.alertsEnabled);
+    setAlertOnLowThreshold(settings.alertOnLowThreshold);
+    setAlertOnHighThreshold(settings.alertOnHighThreshold);
+    setAlertOnRapidFall(settings.alertOnRapidFall);
+    setAlertOnRapidRise(settings.alertOnRapidRise);
+    setQuietHoursEnabled(settings.quietHoursEnabled);
+    setQuietHoursStartMinutes(settings.quietHoursStartMinutes);
+    setQuietHoursEndMinutes(settings.quietHoursEndMinutes);
+    setAllowLowAlertsDuringQuietHours(settings.allowLowAlertsDuringQuietHours);
+    setLowAlertRepeatMinutes(settings.lowAlertRepeatMinutes);
+    setSnoozeLowAlerts(settings.snoozeLowAlerts);
+    setSnoozeHighAlerts(settings.snoozeHighAlerts);
+    setSnoozeRapidChangeAlerts(settings.snoozeRapidChangeAlerts);
+    lastKnownStartAtLogin_ = settings.startAtLogin;
+    normalizeThresholds();
+}
+
+// --- Unit ---
+
+void SettingsViewModel::measurementUnitDidChange()
+{
+    const GlucoseUnits previous = units::fromMeasurementUnit(lastMeasurementUnitSymbol_);
+    const GlucoseUnits current = units::fromMeasurementUnit(measurementUnit_);
+    if (previous != current) {
+        setLowGlucoseThreshold(thresholdValidator_.nearestOption(GlucoseThresholdKind::low, current, lowGlucoseThreshold_));
+        setHighGlucoseThreshold(
+            thresholdValidator_.nearestOption(GlucoseThresholdKind::high, current, highGlucoseThreshold_));
+    }
+    setLastMeasurementUnitSymbol(measurementUnit_);
+    normalizeThresholds();
+    recordAppSettingsEdit();
+}
+
+// --- Launch at login ---
+
+void SettingsViewModel::updateStartAtLogin(bool enabled)
+{
+    if (enabled == startAtLogin_) {
+        return;
+    }
+    isAdjustingStartAtLogin_ = true;
+    startAtLogin_ = enabled;
+    emit startAtLoginChanged();
+    isAdjustingStartAtLogin_ = false;
+}
+
+void SettingsViewModel::setStartAtLogin(bool enabled)
+{
+    const bool adjusting = isAdjustingStartAtLogin_;
+    updateStartAtLogin(enabled);
+    if (!adjusting) {
+        runStartAtLoginSync(QPointer<SettingsViewModel>(this), enabled);
+    }
+}
+
+QCoro::Task<void> SettingsViewModel::applyStartAtLogin(bool enabled)
+{
+    co_await runStartAtLoginSync(QPointer<SettingsViewModel>(this), enabled);
+}
+
+QCoro::Task<void> SettingsViewModel::runStartAtLoginSync(QPointer<SettingsViewModel> self, bool enabled)
+{
+    if (!self || !self->loginItemService_) {
+        co_return;
+    }
+    const bool previous = self->lastKnownStartAtLogin_;
+    const std::shared_ptr<LoginItemSettingsService> service = self->loginItemService_;
+    const LoginItemChangeResult result = co_await service->setEnabled(enabled);
+    if (!self) {
+        co_return;
+    }
+    if (!result.succeeded()) {
+        self->updateStartAtLogin(previous);
+        self->lastKnownStartAtLogin_ = previous;
+        self->setStatusCategory(StatusMessageCategory::loginItemError(result.failureMessage));
+        co_return;
+    }
+    self->lastKnownStartAtLogin_ = *result.state;
+    if (self->statusCategory_.kind == StatusMessageCategory::Kind::loginItemError) {
+        self->setStatusCategory(StatusMessageCategory::none());
+    }
+    co_await self->commitAppSettingsChange();
+}
+
+void SettingsViewModel::refreshStartAtLogin()
+{
+    if (loginItemSyncTask_) {
+        loginItemSyncTask_->request_stop();
+    }
+    loginItemSyncTask_.emplace();
+    if (loginItemService_) {
+        runStartAtLoginRead(QPointer<SettingsViewModel>(this), loginItemService_, loginItemSyncTask_->get_token());
+    }
+}
+
+QCoro::Task<void> SettingsViewModel::runStartAtLoginRead(QPointer<SettingsViewModel> self,
+                                                         std::shared_ptr<LoginItemSettingsService> service,
+                                                         std::stop_token stop)
+{
+    const LoginItemStatus status = co_await service->status();
+    if (!self || stop.stop_requested()) {
+        co_return;
+    }
+    const bool on = countsAsOn(status);
+    self->lastKnownStartAtLogin_ = on;
+    self->updateStartAtLogin(on);
+}
+
+// --- Updates ---
+
+void SettingsViewModel::setAutomaticallyInstallUpdates(bool enabled)
+{
+    if (!updateChecker_) {
+        return;
+    }
+    updateChecker_->setAutomaticallyDownloadsUpdates(enabled);
+    updateChecker_->republishUpdateAvailability();
+    assign(automaticallyInstallUpdates_, updateChecker_->automaticallyDownloadsUpdates(),
+           &SettingsViewModel::automaticallyInstallUpdatesChanged);
+}
+
+void SettingsViewModel::refreshUpdateStatus()
+{
+    const std::string version = updateChecker_ ? updateChecker_->installedVersion().toStdString() : std::string();
+    assign(installedVersion_, version.empty() ? std::string("Unknown") : version,
+           &SettingsViewModel::installedVersionChanged);
+    const std::optional<Date> lastCheck = updateChecker_ ? updateChecker_->lastUpdateCheckDate() : std::nullopt;
+    assign(lastCheckedForUpdates_,
+           lastCheck && std::isfinite(*lastCheck) ? formatCheckDate(*lastCheck) : std::string("Never"),
+           &SettingsViewModel::lastCheckedForUpdatesChanged);
+}
+
+} // namespace quillby
