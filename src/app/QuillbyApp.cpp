@@ -1,5 +1,7 @@
 #include "app/QuillbyApp.h"
 
+#include "app/UpdateCheckerSettingsAdapter.h"
+
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "core/NetworkReachabilityMonitoring.h"
@@ -70,7 +72,19 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     FeedbackPromptController *prompt = feedbackPromptController_.get();
     feedbackWindowController_ = std::make_unique<FeedbackWindowController>([prompt] { prompt->recordSubmission(); });
 
-    settingsLauncher_ = std::make_unique<SettingsLauncher>();
+    settingsEnvironment_.configurationManager = env.configurationManager;
+    settingsEnvironment_.historyCoordinator = env.historyCoordinator;
+    settingsEnvironment_.notifications = &AppNotifications::shared();
+    settingsEnvironment_.updateChecker = std::make_shared<UpdateCheckerSettingsAdapter>(*env.updateChecker);
+    settingsEnvironment_.loginItemManager = env.loginItemManager;
+    settingsEnvironment_.notificationCenter = env.notificationCenter;
+    settingsEnvironment_.dexcomAPIFactory = env.settingsDexcomAPIFactory;
+    settingsEnvironment_.libreAPIFactory = env.settingsLibreAPIFactory;
+    settingsEnvironment_.options.sleeper = env.sleeper;
+    settingsEnvironment_.options.clock = env.clock;
+    const SettingsEnvironment *settingsEnvironment = &settingsEnvironment_;
+    settingsLauncher_ = std::make_unique<SettingsLauncher>(
+        [settingsEnvironment] { return makeSettingsViewModel(*settingsEnvironment); }, env.makeSettingsView);
     FeedbackWindowController *feedbackWindow = feedbackWindowController_.get();
     settingsLauncher_->submitFeedbackAction = [feedbackWindow] { feedbackWindow->show(); };
     SettingsLauncher *settings = settingsLauncher_.get();

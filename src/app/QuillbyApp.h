@@ -4,6 +4,9 @@
 #include "core/Clock.h"
 #include "menubar/StatusBarViewModel.h"
 #include "providers/GlucoseAPIProtocol.h"
+#include "settings/SettingsCoordinator.h"
+#include "settings/SettingsLauncher.h"
+#include "settings/SettingsViewModelFactory.h"
 
 #include <QObject>
 #include <QSettings>
@@ -20,8 +23,8 @@ class GlucoseAlertNotificationDelivering;
 class HistoryCoordinator;
 class InsightsLauncher;
 class NetworkReachabilityMonitoring;
+class LoginItemManaging;
 class ReducedMotionMonitor;
-class SettingsLauncher;
 class SleepWakeMonitor;
 class StatusBarPollingCoordinator;
 class UpdateChecker;
@@ -45,6 +48,13 @@ struct QuillbyEnvironment {
     SleepWakeMonitor *sleepWakeMonitor = nullptr;
     // The desktop's reduced-motion setting (optional).
     ReducedMotionMonitor *reducedMotionMonitor = nullptr;
+    // Settings: the provider clients that sign-in proves credentials with (default: the real
+    // services), the login item (default: the XDG autostart entry of the running program) and
+    // the Settings view (default: the stand-in sidebar).
+    SettingsCoordinator::DexcomAPIFactory settingsDexcomAPIFactory;
+    SettingsCoordinator::LibreAPIFactory settingsLibreAPIFactory;
+    std::shared_ptr<LoginItemManaging> loginItemManager;
+    SettingsLauncher::ViewFactory makeSettingsView;
 
     static QuillbyEnvironment production();
 };
@@ -62,11 +72,14 @@ public:
     StatusBarPollingCoordinator &pollingCoordinator() { return *pollingCoordinator_; }
     SettingsLauncher &settingsLauncher() { return *settingsLauncher_; }
     InsightsLauncher &insightsLauncher() { return *insightsLauncher_; }
+    // What every settings model (Settings window, onboarding) is built over.
+    const SettingsEnvironment &settingsEnvironment() const { return settingsEnvironment_; }
     FeedbackPromptController &feedbackPromptController() { return *feedbackPromptController_; }
     FeedbackWindowController &feedbackWindowController() { return *feedbackWindowController_; }
 
 private:
     QuillbyEnvironment environment_;
+    SettingsEnvironment settingsEnvironment_;
     std::unique_ptr<AppDelegate> appDelegate_;
     std::unique_ptr<FeedbackPromptController> feedbackPromptController_;
     std::unique_ptr<FeedbackWindowController> feedbackWindowController_;

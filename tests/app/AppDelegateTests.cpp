@@ -344,11 +344,11 @@ TEST(QuillbyApp, MenuHooksOpenSettingsAndSnoozeAlerts)
     StatusBarViewModel &viewModel = harness.app->statusBarViewModel();
 
     viewModel.settingsAction();
-    ASSERT_TRUE(harness.app->settingsLauncher().navigation().has_value());
-    EXPECT_EQ(harness.app->settingsLauncher().navigation()->selection, SettingsTab::account);
+    ASSERT_NE(harness.app->settingsLauncher().navigation(), nullptr);
+    EXPECT_EQ(harness.app->settingsLauncher().navigation()->selection(), SettingsTab::account);
 
     harness.app->insightsLauncher().manageHistoryAction()();
-    EXPECT_EQ(harness.app->settingsLauncher().navigation()->selection, SettingsTab::insights);
+    EXPECT_EQ(harness.app->settingsLauncher().navigation()->selection(), SettingsTab::insights);
 
     const double before = now();
     viewModel.snoozeAlertsAction(1800);

@@ -4,6 +4,7 @@
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
 #include "platform/DesktopNotifications.h"
+#include "platform/LoginItemManager.h"
 #include "providers/DexcomAPI.h"
 #include "services/UpdateChecker.h"
 
@@ -94,6 +95,15 @@ struct AppHarness {
             options.baseURLs = DexcomAPI::baseURLsAt(origin);
             return std::make_shared<DexcomAPI>(account.username, account.password, account.region, options);
         };
+        environment.settingsDexcomAPIFactory = [origin](const std::string &username, const std::string &password,
+                                                        const std::string &region, QNetworkAccessManager *) {
+            DexcomAPIOptions options;
+            options.baseURLs = DexcomAPI::baseURLsAt(origin);
+            return std::make_shared<DexcomAPI>(username, password, region, options);
+        };
+        // Launch at login writes into the temporary folder, never into the real autostart folder.
+        environment.loginItemManager =
+            std::make_shared<LoginItemManager>(QStringLiteral("/usr/bin/quillby"), directory.path());
         app = std::make_unique<QuillbyApp>(std::move(environment));
     }
 };
