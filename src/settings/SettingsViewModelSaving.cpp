@@ -111,11 +111,12 @@ QCoro::Task<bool> SettingsViewModel::saveAppSettings()
         if (self->appSettingsRevision_ == self->savedAppSettingsRevision_ && !self->appSettingsSaveTask_) {
             co_return true;
         }
-        if (!self->appSettingsSaveTask_) {
-            self->appSettingsSaveTask_ = std::make_shared<SaveRun>();
-            performAppSettingsSave(self, self->appSettingsSaveTask_);   // ends by finishing the run
+        std::shared_ptr<SaveRun> run = self->appSettingsSaveTask_;
+        if (!run) {
+            run = std::make_shared<SaveRun>();
+            self->appSettingsSaveTask_ = run;
+            performAppSettingsSave(self, run);   // ends by finishing the run (maybe at once)
         }
-        const std::shared_ptr<SaveRun> run = self->appSettingsSaveTask_;
         co_await run->done.wait();
         if (!run->result) {
             co_return false;
