@@ -59,7 +59,13 @@ public:
         ++signIns;
         signedInWith.push_back(account);
         co_await pass(signInGate);
-        co_await inner_->signIn(std::move(account), std::move(unit), stop);
+        try {
+            co_await inner_->signIn(std::move(account), std::move(unit), stop);
+        } catch (...) {
+            ++signInsFinished;
+            throw;
+        }
+        ++signInsFinished;
     }
     QCoro::Task<std::vector<LibreConnection>> fetchLibreConnections(std::string username, std::string password,
                                                                     std::string region, std::stop_token stop) override
@@ -92,6 +98,7 @@ public:
 
     Gate signInGate, listGate, signOutGate, saveGate;
     bool failSignOut = false;
+    int signInsFinished = 0;
     int signIns = 0, listings = 0, signOuts = 0, saves = 0;
     std::vector<GlucoseAccountConfiguration> signedInWith;
     std::vector<AppSettings> savedRecords;
