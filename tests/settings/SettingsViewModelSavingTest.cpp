@@ -267,9 +267,10 @@ TEST(SettingsViewModel, EditFollowedAtOnceByClosingTheModelIsStored)
     model->recordAppSettingsEdit();
     model.reset();   // the window closes within the debounce
 
-    ASSERT_TRUE(waitUntil([&] { return f.stored() && !f.stored()->app.snoozeLowAlerts; }));
+    // Written and announced like any save.
+    ASSERT_TRUE(waitUntil([&] { return f.appSettingsPosts == 1; }));
+    EXPECT_FALSE(f.stored()->app.snoozeLowAlerts);
     EXPECT_EQ(f.stored()->account, SettingsFixture::dexcomAccount());
-    EXPECT_EQ(f.appSettingsPosts, 1);
 }
 
 TEST(SettingsViewModel, ClosingDuringAWriteStoresTheLastEditAfterIt)
