@@ -34,6 +34,7 @@ struct AppHarness {
     std::shared_ptr<FakeAlertDelivery> alertDelivery = std::make_shared<FakeAlertDelivery>();
     FakeDexcomServer dexcom;
     int clientsMade = 0;
+    std::optional<GlucoseAccountConfiguration> lastClientAccount;   // the account of the last client made
     SleepWakeMonitor *sleepWakeMonitor = nullptr;
     std::shared_ptr<DesktopNotifications> notificationCenter;
     std::unique_ptr<QuillbyApp> app;
@@ -91,6 +92,7 @@ struct AppHarness {
         const std::string origin = dexcom.origin();
         environment.makeAPIClient = [this, origin](const GlucoseAccountConfiguration &account) {
             ++clientsMade;
+            lastClientAccount = account;
             DexcomAPIOptions options;
             options.baseURLs = DexcomAPI::baseURLsAt(origin);
             return std::make_shared<DexcomAPI>(account.username, account.password, account.region, options);
