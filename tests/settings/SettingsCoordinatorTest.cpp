@@ -173,10 +173,10 @@ TEST(SettingsCoordinator, KeyringFailureReachesTheCallerAndNothingIsPosted)
     auto coordinator = f.makeCoordinator(false);
     f.keychain->failNextWrite(-25293);
     EXPECT_EQ(failureOf<ConfigurationError>(coordinator->signIn(SettingsFixture::dexcomAccount(), "mg/dL")),
-              "Keyring error: -25293");
+              ConfigurationError::keychainError(-25293).what());
     f.keychain->failNextWrite(-25293);
     EXPECT_EQ(failureOf<ConfigurationError>(coordinator->saveAppSettings(AppSettings::defaults())),
-              "Keyring error: -25293");
+              ConfigurationError::keychainError(-25293).what());
     test::SettingsFixture::settle();
     EXPECT_EQ(f.configurationPosts, 0);
     EXPECT_EQ(f.appSettingsPosts, 0);

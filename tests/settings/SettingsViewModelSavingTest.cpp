@@ -194,7 +194,8 @@ TEST(SettingsViewModel, SaveErrorStaysUntilALaterSaveSucceeds)
     model->setAlertOnHighThreshold(false);
     model->recordAppSettingsEdit();
     f.elapseDebounce(*model);
-    EXPECT_EQ(model->statusMessage(), "Failed to save settings: Keyring error: -25293");
+    EXPECT_EQ(model->statusMessage(),
+              std::string("Failed to save settings: ") + ConfigurationError::keychainError(-25293).what());
     EXPECT_NE(model->appSettingsRevision(), model->savedAppSettingsRevision());
 
     // Not retried by itself (an account operation ending resumes nothing while it shows).
