@@ -11,13 +11,29 @@
 #include "platform/ReducedMotionMonitor.h"
 #include "polling/StatusBarPollingCoordinator.h"
 #include "polling/UserNotificationGlucoseAlertDelivery.h"
+#include "core/KeychainItemStore.h"
+#include "providers/AsyncSerialQueue.h"
+#include "services/AlivePingService.h"
+#include "services/AppServerAuthProvider.h"
+#include "services/AppcastUpdateController.h"
 #include "services/FeedbackPromptController.h"
+#include "services/FeedbackSubmissionService.h"
 #include "services/FeedbackWindowController.h"
+#include "services/KeychainAliveAuthCredentialsStore.h"
 #include "services/UpdateChecker.h"
+#include "services/UserDefaultsAlivePingScheduleStore.h"
+#include "services/UserDefaultsInstallationIDProvider.h"
 #include "settings/SettingsLauncher.h"
 
 #include <QApplication>
 #include <QPointer>
+
+#ifndef QUILLBY_SERVER_URL
+#define QUILLBY_SERVER_URL ""
+#endif
+#ifndef QUILLBY_UPDATE_FEED_URL
+#define QUILLBY_UPDATE_FEED_URL ""
+#endif
 
 namespace quillby {
 
@@ -29,7 +45,10 @@ QuillbyEnvironment QuillbyEnvironment::production()
 {
     QuillbyEnvironment environment;
     environment.configurationManager = &ConfigurationManager::shared();
-    environment.updateChecker = &UpdateChecker::shared();
+    environment.productServerURL = QStringLiteral(QUILLBY_SERVER_URL);
+    environment.updateFeedURL = QStringLiteral(QUILLBY_UPDATE_FEED_URL);
+    environment.applicationVersion = QCoreApplication::applicationVersion();
+    environment.keychainItemStores = KeychainItemStore::factory();
     environment.historyCoordinator = &HistoryCoordinator::shared();
     environment.networkMonitor = &NetworkMonitor::shared();
     environment.notificationCenter = std::make_shared<DesktopNotifications>();
@@ -50,6 +69,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     if (!env.defaults) {
         env.defaults = env.configurationManager->defaultsPointer();
     }
+    buildServerServices();
 
     appDelegate_ = std::make_unique<AppDelegate>();
     statusBarViewModel_ = std::make_unique<StatusBarViewModel>(*env.configurationManager, *env.updateChecker,
@@ -67,10 +87,16 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     pollerDependencies.defaults = env.defaults;
     pollingCoordinator_ = std::make_unique<StatusBarPollingCoordinator>(std::move(pollerDependencies));
 
-    feedbackPromptController_ =
-        std::make_unique<FeedbackPromptController>(env.defaults, kFeedbackEligibilityDays, env.clock);
+    FeedbackPromptController::Dependencies promptDependencies;
+    promptDependencies.defaults = env.defaults;
+    promptDependencies.feedbackEligibilityDays = kFeedbackEligibilityDays;
+    promptDependencies.notificationCenter = env.notificationCenter;
+    promptDependencies.clock = env.clock;
+    promptDependencies.sleeper = env.sleeper;
+    feedbackPromptController_ = std::make_unique<FeedbackPromptController>(std::move(promptDependencies));
     FeedbackPromptController *prompt = feedbackPromptController_.get();
-    feedbackWindowController_ = std::make_unique<FeedbackWindowController>([prompt] { prompt->recordSubmission(); });
+    feedbackWindowController_ =
+        std::make_unique<FeedbackWindowController>(feedbackService_, [prompt] { prompt->recordSubmission(); });
 
     settingsEnvironment_.configurationManager = env.configurationManager;
     settingsEnvironment_.historyCoordinator = env.historyCoordinator;
@@ -136,6 +162,67 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     appDelegate_->setSleepWakeMonitor(env.sleepWakeMonitor);
 }
 
+void QuillbyApp::buildServerServices()
+{
+    auto &env = environment_;
+    network_ = std::make_unique<QNetworkAccessManager>();
+    // One registration at a time in the whole program: the heartbeat's and the feedback
+    // service's providers share the identifier and the keyring item.
+    registrationLock_ = std::make_shared<AsyncSerialQueue>();
+    const KeychainItemStoreFactory itemStores =
+        env.keychainItemStores ? env.keychainItemStores : KeychainItemStore::factory();
+    AppServerConnection connection;
+    connection.network = network_.get();
+    const auto makeAuthProvider = [&] {
+        AppServerAuthProvider::Dependencies auth;
+        auth.connection = connection;
+        auth.registrationURL = app_server::endpointURL(env.productServerURL, app_server::kRegisterPath);
+        auth.installationIDProvider = std::make_shared<UserDefaultsInstallationIDProvider>(env.defaults);
+        auth.credentialsStore = std::make_shared<KeychainAliveAuthCredentialsStore>(itemStores);
+        auth.registrationLock = registrationLock_;
+        auth.clock = env.clock;
+        return std::make_shared<AppServerAuthProvider>(std::move(auth));
+    };
+
+    if (!env.updateChecker) {
+        UpdateChecker::Dependencies checker;
+        checker.clock = env.clock;
+        checker.sleeper = env.sleeper;
+        checker.shortVersion = env.applicationVersion;
+        if (!env.updateFeedURL.isEmpty()) {
+            AppcastUpdateController::Dependencies updates;
+            updates.network = network_.get();
+            updates.feedURL = QUrl(env.updateFeedURL);
+            updates.currentVersion = env.applicationVersion;
+            updates.defaults = env.defaults;
+            updates.clock = env.clock;
+            updates.sleeper = env.sleeper;
+            checker.sparkleController = std::make_unique<AppcastUpdateController>(std::move(updates));
+        }
+        if (!env.productServerURL.isEmpty()) {
+            AlivePingService::Dependencies heartbeat;
+            heartbeat.connection = connection;
+            heartbeat.aliveURL = app_server::endpointURL(env.productServerURL, app_server::kAlivePath);
+            heartbeat.authProvider = makeAuthProvider();
+            heartbeat.scheduleStore = std::make_shared<UserDefaultsAlivePingScheduleStore>(env.defaults);
+            heartbeat.clock = env.clock;
+            heartbeat.sleeper = env.sleeper;
+            heartbeat.randomUInt64 = &UpdateChecker::randomUInt64;
+            heartbeat.systemLanguageProvider = &UpdateChecker::systemLanguage;
+            checker.alivePingService = std::make_shared<AlivePingService>(std::move(heartbeat));
+        }
+        ownedUpdateChecker_ = std::make_unique<UpdateChecker>(std::move(checker));
+        env.updateChecker = ownedUpdateChecker_.get();
+    }
+
+    FeedbackSubmissionService::Dependencies feedback;
+    feedback.connection = connection;
+    feedback.feedbackURL = env.productServerURL.isEmpty() ? QString() : env.productServerURL + app_server::kFeedbackPath;
+    feedback.authProvider = makeAuthProvider();
+    feedback.appVersion = env.applicationVersion;
+    feedbackService_ = std::make_shared<FeedbackSubmissionService>(std::move(feedback));
+}
+
 QuillbyApp::~QuillbyApp()
 {
     // The delegate's tasks go first, then the poller, then what the poller writes into.
@@ -144,6 +231,9 @@ QuillbyApp::~QuillbyApp()
     insightsLauncher_.reset();
     settingsLauncher_.reset();
     statusBarViewModel_.reset();
+    feedbackWindowController_.reset();
+    feedbackPromptController_.reset();
+    ownedUpdateChecker_.reset();
 }
 
 } // namespace quillby

@@ -2,12 +2,14 @@
 
 #include "app/AppDelegate.h"
 #include "core/Clock.h"
+#include "core/KeychainItemStoring.h"
 #include "menubar/StatusBarViewModel.h"
 #include "providers/GlucoseAPIProtocol.h"
 #include "settings/SettingsCoordinator.h"
 #include "settings/SettingsLauncher.h"
 #include "settings/SettingsViewModelFactory.h"
 
+#include <QNetworkAccessManager>
 #include <QObject>
 #include <QSettings>
 
@@ -16,8 +18,10 @@
 namespace quillby {
 
 class ConfigurationManager;
+class AsyncSerialQueue;
 class DesktopNotifications;
 class FeedbackPromptController;
+class FeedbackSubmitting;
 class FeedbackWindowController;
 class GlucoseAlertNotificationDelivering;
 class HistoryCoordinator;
@@ -33,6 +37,7 @@ class UpdateChecker;
 // process-wide instances; tests pass their own (fake keyring, loopback provider, ...).
 struct QuillbyEnvironment {
     ConfigurationManager *configurationManager = nullptr;
+    // None: the composition root builds the update checker (update feed and heartbeat).
     UpdateChecker *updateChecker = nullptr;
     HistoryCoordinator *historyCoordinator = nullptr;
     NetworkReachabilityMonitoring *networkMonitor = nullptr;
@@ -56,6 +61,14 @@ struct QuillbyEnvironment {
     std::shared_ptr<LoginItemManaging> loginItemManager;
     SettingsLauncher::ViewFactory makeSettingsView;
 
+    // The product's server and update feed, fixed at build time; empty: no server exchanges,
+    // no update checks.
+    QString productServerURL;
+    QString updateFeedURL;
+    QString applicationVersion;
+    // The keyring items of the server credentials (default: the system keyring).
+    KeychainItemStoreFactory keychainItemStores;
+
     static QuillbyEnvironment production();
 };
 
@@ -76,10 +89,17 @@ public:
     const SettingsEnvironment &settingsEnvironment() const { return settingsEnvironment_; }
     FeedbackPromptController &feedbackPromptController() { return *feedbackPromptController_; }
     FeedbackWindowController &feedbackWindowController() { return *feedbackWindowController_; }
+    UpdateChecker &updateChecker() { return *environment_.updateChecker; }
 
 private:
+    void buildServerServices();
+
     QuillbyEnvironment environment_;
     SettingsEnvironment settingsEnvironment_;
+    std::unique_ptr<QNetworkAccessManager> network_;
+    std::shared_ptr<AsyncSerialQueue> registrationLock_;
+    std::unique_ptr<UpdateChecker> ownedUpdateChecker_;
+    std::shared_ptr<FeedbackSubmitting> feedbackService_;
     std::unique_ptr<AppDelegate> appDelegate_;
     std::unique_ptr<FeedbackPromptController> feedbackPromptController_;
     std::unique_ptr<FeedbackWindowController> feedbackWindowController_;

@@ -98,8 +98,10 @@ QCoro::Task<quint32> DesktopNotifications::notify(DesktopNotificationRequest req
         hints.insert(QStringLiteral("category"), request.category);
     }
 
+    // A notification of ours still shown under the same identifier is replaced, not doubled.
+    const quint32 replacesId = request.identifier.isEmpty() ? 0 : identifiers_.key(request.identifier, 0);
     QDBusMessage message = QDBusMessage::createMethodCall(service_, kObjectPath, kInterface, QStringLiteral("Notify"));
-    message << kApplicationName << quint32(0) << QString() << request.title << request.body << actions
+    message << kApplicationName << replacesId << QString() << request.title << request.body << actions
             << hints << qint32(request.expireTimeoutMs);
     const QDBusPendingCall call = bus_.asyncCall(message, timeoutMs);
 

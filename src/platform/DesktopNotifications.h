@@ -73,7 +73,7 @@ public:
     // Whether the bus would start a server for our service name on demand.
     QCoro::Task<bool> isServiceActivatable(int timeoutMs = 5000);
 
-    // Notify. Returns the server's id; throws DesktopNotificationError when no server answers
+    // Notify (replacing a shown notification with the same identifier). Returns the server's id; throws DesktopNotificationError when no server answers
     // or the server refuses.
     QCoro::Task<quint32> notify(DesktopNotificationRequest request, int timeoutMs = 10000);
 

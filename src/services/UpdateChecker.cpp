@@ -1,60 +1,162 @@
 #include "services/UpdateChecker.h"
 
-#include <QCoreApplication>
+#include <QLocale>
+#include <QRandomGenerator>
+
+#include <limits>
 
 namespace quillby {
 
-UpdateChecker::UpdateChecker(std::unique_ptr<SparkleUpdateControlling> controller, QObject *parent)
+UpdateChecker::UpdateChecker(QObject *parent) : UpdateChecker(Dependencies{}, parent) {}
+
+UpdateChecker::UpdateChecker(Dependencies dependencies, QObject *parent)
     : UpdateAvailabilityProviding(parent)
-    , controller_(std::move(controller))
+    , sparkleController_(std::move(dependencies.sparkleController))
+    , alivePingService_(std::move(dependencies.alivePingService))
+    , clock_(dependencies.clock ? std::move(dependencies.clock) : SystemClock::shared())
+    , sleeper_(dependencies.sleeper ? std::move(dependencies.sleeper) : EventLoopSleeper::shared())
+    , shortVersion_(std::move(dependencies.shortVersion))
+    , buildVersion_(std::move(dependencies.buildVersion))
 {
+    if (!sparkleController_) {
+        sparkleController_ = std::make_unique<NoOpSparkleUpdateController>();
+    }
+    QPointer<UpdateChecker> self(this);
+    sparkleController_->updateStateDidChange = [self](SparkleUpdateState state) {
+        if (self) {
+            self->sparkleStateDidChange(state);
+        }
+    };
 }
 
-UpdateChecker &UpdateChecker::shared()
+UpdateChecker::~UpdateChecker()
 {
-    static auto *checker = new UpdateChecker();
-    return *checker;
+    stop();
+    sparkleController_->updateStateDidChange = nullptr;
 }
 
 QString UpdateChecker::installedVersion() const
 {
-    const QString version = QCoreApplication::applicationVersion();
-    return version.isEmpty() ? QStringLiteral("Unknown") : version;
+    const QString shortText = shortVersion_.isEmpty() ? QStringLiteral("Unknown") : shortVersion_;
+    if (!buildVersion_.isEmpty() && buildVersion_ != shortText) {
+        return shortText + QStringLiteral(" (") + buildVersion_ + QLatin1Char(')');
+    }
+    return shortText;
 }
 
 bool UpdateChecker::installPendingUpdate()
 {
-    const bool installed = controller_->installPendingUpdate();
-    if (installed && isUpdateAvailable_) {
-        isUpdateAvailable_ = false;
-        emit updateAvailabilityChanged(false);
-    }
-    return installed;
+    return sparkleController_->installPendingUpdate();
 }
 
 void UpdateChecker::checkForUpdates()
 {
-    controller_->checkForUpdates();
+    sparkleController_->checkForUpdates();
 }
 
 void UpdateChecker::start()
 {
-    if (started_) {
+    if (heartbeat_) {
         return;
     }
-    started_ = true;
-    controller_->start();
+    sparkleController_->start();
+    heartbeat_.emplace();
+    if (alivePingService_) {
+        runHeartbeat(QPointer<UpdateChecker>(this), heartbeat_->get_token());
+    }
 }
 
 void UpdateChecker::stop()
 {
-    started_ = false;
+    if (heartbeat_) {
+        heartbeat_->request_stop();
+        heartbeat_.reset();
+    }
 }
 
 void UpdateChecker::installDownloadedUpdateNow(const QString &reason)
 {
     Q_UNUSED(reason);
-    installPendingUpdate();
+    if (sparkleController_->hasPendingInstallOnQuit()) {
+        sparkleController_->installPendingUpdate();
+    }
+}
+
+QString UpdateChecker::heartbeatAppVersion() const
+{
+    return shortVersion_.isEmpty() ? QStringLiteral("0.0.0") : shortVersion_;
+}
+
+QCoro::Task<void> UpdateChecker::sendAlivePing(std::stop_token stop)
+{
+    QPointer<UpdateChecker> self(this);
+    std::shared_ptr<AlivePingService> service = alivePingService_;
+    if (!service) {
+        co_return;
+    }
+    const AlivePingResult result = co_await service->sendIfNeeded(heartbeatAppVersion(), stop);
+    if (!self || stop.stop_requested()) {
+        co_return;
+    }
+    service->scheduleRetry(result, clock_->now());
+    lastAlivePingResult_ = result;
+    emit alivePingAttemptFinished();
+}
+
+// The heartbeat task: an attempt, then a sleep until the next UTC midnight or the pending retry,
+// until stopped. The first attempt runs here too, so its failure schedules the retry at once.
+QCoro::Task<void> UpdateChecker::runHeartbeat(QPointer<UpdateChecker> self, std::stop_token stop)
+{
+    while (self && !stop.stop_requested()) {
+        co_await self->sendAlivePing(stop);
+        if (!self || stop.stop_requested()) {
+            co_return;
+        }
+        std::shared_ptr<Sleeper> sleeper = self->sleeper_;
+        const double delay = self->alivePingService_->delayUntilNextAttempt(self->clock_->now());
+        co_await sleeper->sleep(delay, stop);
+    }
+}
+
+void UpdateChecker::sparkleStateDidChange(SparkleUpdateState state)
+{
+    currentSparkleUpdateState_ = state;
+    setUpdateAvailable(state == SparkleUpdateState::updateReady);
+}
+
+void UpdateChecker::republishUpdateAvailability()
+{
+    setUpdateAvailable(currentSparkleUpdateState_ == SparkleUpdateState::updateReady);
+}
+
+void UpdateChecker::setUpdateAvailable(bool available)
+{
+    if (isUpdateAvailable_ == available) {
+        return;
+    }
+    isUpdateAvailable_ = available;
+    emit updateAvailabilityChanged(available);
+}
+
+std::uint64_t UpdateChecker::randomUInt64(std::uint64_t lower, std::uint64_t upper)
+{
+    if (upper < lower) {
+        std::swap(lower, upper);
+    }
+    QRandomGenerator *generator = QRandomGenerator::system();
+    if (lower == 0 && upper == std::numeric_limits<std::uint64_t>::max()) {
+        return generator->generate64();
+    }
+    return lower + generator->bounded(static_cast<quint64>(upper - lower + 1));
+}
+
+std::optional<QString> UpdateChecker::systemLanguage()
+{
+    const QStringList languages = QLocale::system().uiLanguages();
+    if (languages.isEmpty()) {
+        return std::nullopt;
+    }
+    return languages.constFirst();
 }
 
 } // namespace quillby

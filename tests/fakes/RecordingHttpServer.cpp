@@ -129,6 +129,7 @@ void RecordingHttpServer::handle(const httplib::Request &request, httplib::Respo
 {
     RecordedRequest recorded;
     recorded.method = request.method;
+    recorded.target = request.target;
     recorded.path = request.path;
     const auto question = request.target.find('?');
     if (question != std::string::npos) {
@@ -144,6 +145,7 @@ void RecordingHttpServer::handle(const httplib::Request &request, httplib::Respo
     {
         std::lock_guard lock(mutex_);
         requests_.push_back(recorded);
+        observe(recorded);
         auto &queue = scripted_[recorded.path];
         if (!queue.empty()) {
             reply = std::move(queue.front());

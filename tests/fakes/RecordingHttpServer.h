@@ -24,6 +24,7 @@ namespace quillby::test {
 // One request as the server received it.
 struct RecordedRequest {
     std::string method;
+    std::string target; // the request target exactly as sent (path and query, still encoded)
     std::string path;   // without the query
     std::string query;  // raw text after "?", empty when none
     std::vector<std::pair<std::string, std::string>> headers;
@@ -75,6 +76,8 @@ public:
 protected:
     // The service's own answer. Called with the server's lock held (state may be read freely).
     virtual ScriptedReply respond(const RecordedRequest &request) = 0;
+    // Sees every request, scripted or not, before it is answered (lock held).
+    virtual void observe(const RecordedRequest &request) { (void)request; }
     mutable std::mutex mutex_;
 
 private:

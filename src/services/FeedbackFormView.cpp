@@ -1,0 +1,237 @@
+#include "services/FeedbackFormView.h"
+
+#include "services/FeedbackFormViewModel.h"
+#include "widgets/AmbientBackgroundView.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace quillby {
+
+namespace {
+
+// The form keeps the light look of its white panel whatever the desktop's colour scheme.
+QPalette lightPalette(QPalette palette)
+{
+    const QColor window(0xf7, 0xf7, 0xf8);
+    const QColor text(0x1d, 0x1d, 0x1f);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Window, window);
+        palette.setColor(group, QPalette::Base, Qt::white);
+        palette.setColor(group, QPalette::WindowText, text);
+        palette.setColor(group, QPalette::Text, text);
+        palette.setColor(group, QPalette::ButtonText, text);
+        palette.setColor(group, QPalette::Button, QColor(0xef, 0xef, 0xf1));
+        palette.setColor(group, QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
+        palette.setColor(group, QPalette::Mid, QColor(0xc6, 0xc6, 0xc8));
+    }
+    palette.setColor(QPalette::Disabled, QPalette::Window, window);
+    palette.setColor(QPalette::Disabled, QPalette::Base, Qt::white);
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0xa0, 0xa0, 0xa4));
+    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0xa0, 0xa0, 0xa4));
+    return palette;
+}
+
+QFont scaledFont(const QFont &base, double factor, QFont::Weight weight)
+{
+    QFont font = base;
+    if (font.pointSizeF() > 0) {
+        font.setPointSizeF(font.pointSizeF() * factor);
+    } else {
+        font.setPixelSize(static_cast<int>(font.pixelSize() * factor));
+    }
+    font.setWeight(weight);
+    return font;
+}
+
+// Starts a submission from the Send button; the model may be destroyed before it ends.
+QCoro::Task<void> startSubmission(QPointer<FeedbackFormViewModel> model)
+{
+    if (model) {
+        co_await model->submit();
+    }
+}
+
+} // namespace
+
+FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent) : QWidget(parent), model_(model)
+{
+    setObjectName(QStringLiteral("feedbackFormView"));
+    setFixedSize(kWidth, kHeight);
+    setPalette(lightPalette(palette()));
+    setAutoFillBackground(true);
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+
+    background_ = new AmbientBackgroundView({kPanelWidth, Qt::white, 1.0, true}, this);
+    row->addWidget(background_);
+
+    auto *column = new QWidget(this);
+    column->setFixedWidth(kWidth - kPanelWidth);
+    row->addWidget(column);
+    auto *layout = new QVBoxLayout(column);
+    layout->setContentsMargins(50, 32, 50, 28);
+    layout->setSpacing(0);
+    layout->addStretch(1);
+
+    auto *title = new QLabel(QStringLiteral("Share feedback"), column);
+    title->setObjectName(QStringLiteral("feedbackTitle"));
+    title->setTextFormat(Qt::PlainText);
+    title->setFont(scaledFont(font(), 2.0, QFont::Bold));
+    title->setAccessibleName(QStringLiteral("Share feedback"));
+    layout->addWidget(title);
+    layout->addSpacing(8);
+
+    auto *subtitle = new QLabel(QStringLiteral("Share your thoughts, report an issue, or suggest an improvement."), column);
+    subtitle->setObjectName(QStringLiteral("feedbackSubtitle"));
+    subtitle->setTextFormat(Qt::PlainText);
+    subtitle->setWordWrap(true);
+    subtitle->setFont(scaledFont(font(), 16.0 / 13.0, QFont::Normal));
+    QPalette secondary = subtitle->palette();
+    secondary.setColor(QPalette::WindowText, QColor(0x6e, 0x6e, 0x73));
+    subtitle->setPalette(secondary);
+    layout->addWidget(subtitle);
+    layout->addSpacing(22);
+
+    name_ = new QLineEdit(column);
+    name_->setObjectName(QStringLiteral("feedbackNameField"));
+    name_->setPlaceholderText(QStringLiteral("Name (optional)"));
+    name_->setAccessibleName(QStringLiteral("Name (optional)"));
+    layout->addWidget(name_);
+    layout->addSpacing(10);
+
+    email_ = new QLineEdit(column);
+    email_->setObjectName(QStringLiteral("feedbackEmailField"));
+    email_->setPlaceholderText(QStringLiteral("Email (optional)"));
+    email_->setAccessibleName(QStringLiteral("Email (optional)"));
+    layout->addWidget(email_);
+    layout->addSpacing(14);
+
+    auto *messageLabel = new QLabel(QStringLiteral("Message"), column);
+    messageLabel->setTextFormat(Qt::PlainText);
+    messageLabel->setFont(scaledFont(font(), 1.0, QFont::DemiBold));
+    layout->addWidget(messageLabel);
+    layout->addSpacing(6);
+
+    // The message box: a rounded, outlined white box holding the editor.
+    auto *box = new QFrame(column);
+    box->setObjectName(QStringLiteral("feedbackMessageBox"));
+    box->setFixedHeight(220);
+    box->setStyleSheet(QStringLiteral("#feedbackMessageBox { background: white; border: 1px solid #c6c6c8; "
+                                      "border-radius: 8px; }"));
+    auto *boxLayout = new QVBoxLayout(box);
+    boxLayout->setContentsMargins(10, 1, 10, 1);
+    message_ = new QPlainTextEdit(box);
+    message_->setObjectName(QStringLiteral("feedbackMessageEditor"));
+    message_->setAccessibleName(QStringLiteral("Message"));
+    message_->setFrameShape(QFrame::NoFrame);
+    message_->setTabChangesFocus(true);   // Tab and Shift-Tab move focus; Return starts a new line
+    message_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    message_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    message_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    message_->document()->setDocumentMargin(8);
+    message_->viewport()->setAutoFillBackground(false);
+    message_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; }"));
+    boxLayout->addWidget(message_);
+    layout->addWidget(box);
+
+    error_ = new QLabel(column);
+    error_->setObjectName(QStringLiteral("feedbackErrorText"));
+    error_->setTextFormat(Qt::PlainText);
+    error_->setWordWrap(true);
+    error_->setFont(scaledFont(font(), 0.9, QFont::Normal));
+    QPalette red = error_->palette();
+    red.setColor(QPalette::WindowText, QColor(0xd7, 0x00, 0x15));
+    error_->setPalette(red);
+    layout->addSpacing(8);
+    layout->addWidget(error_);
+
+    layout->addStretch(1);
+
+    auto *buttons = new QHBoxLayout();
+    buttons->setSpacing(10);
+    buttons->addStretch(1);
+    cancel_ = new QPushButton(QStringLiteral("Cancel"), column);
+    cancel_->setObjectName(QStringLiteral("feedbackCancelButton"));
+    cancel_->setAccessibleName(QStringLiteral("Cancel"));
+    cancel_->setAutoDefault(false);
+    send_ = new QPushButton(QStringLiteral("Send feedback"), column);
+    send_->setObjectName(QStringLiteral("feedbackSendButton"));
+    send_->setAccessibleName(QStringLiteral("Send feedback"));
+    send_->setDefault(true);
+    buttons->addWidget(cancel_);
+    buttons->addWidget(send_);
+    layout->addLayout(buttons);
+
+    setTabOrder(name_, email_);
+    setTabOrder(email_, message_);
+    setTabOrder(message_, cancel_);
+    setTabOrder(cancel_, send_);
+
+    connect(name_, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (model_) {
+            model_->setName(text);
+        }
+    });
+    connect(email_, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (model_) {
+            model_->setEmail(text);
+        }
+    });
+    connect(message_, &QPlainTextEdit::textChanged, this, [this] {
+        if (model_) {
+            model_->setMessage(message_->toPlainText());
+        }
+    });
+    connect(cancel_, &QPushButton::clicked, this, [this] {
+        if (model_) {
+            model_->cancel();
+        }
+    });
+    connect(send_, &QPushButton::clicked, this, &FeedbackFormView::send);
+    if (model_) {
+        for (auto signal : {&FeedbackFormViewModel::nameChanged, &FeedbackFormViewModel::emailChanged,
+                            &FeedbackFormViewModel::messageChanged, &FeedbackFormViewModel::errorMessageChanged,
+                            &FeedbackFormViewModel::isSubmittingChanged, &FeedbackFormViewModel::canSubmitChanged}) {
+            connect(model_, signal, this, &FeedbackFormView::syncFromModel);
+        }
+    }
+    syncFromModel();
+}
+
+void FeedbackFormView::send()
+{
+    if (model_ && model_->canSubmit()) {
+        startSubmission(model_);
+    }
+}
+
+void FeedbackFormView::syncFromModel()
+{
+    if (!model_) {
+        return;
+    }
+    if (name_->text() != model_->name()) {
+        name_->setText(model_->name());
+    }
+    if (email_->text() != model_->email()) {
+        email_->setText(model_->email());
+    }
+    if (message_->toPlainText() != model_->message()) {
+        message_->setPlainText(model_->message());
+    }
+    error_->setText(model_->errorMessage());
+    error_->setVisible(!model_->errorMessage().isEmpty());
+    cancel_->setEnabled(!model_->isSubmitting());
+    send_->setEnabled(model_->canSubmit());
+    send_->setDefault(model_->canSubmit());
+}
+
+} // namespace quillby

@@ -1,0 +1,64 @@
+#include "services/UpdateCheckResultDialog.h"
+
+#include <QDesktopServices>
+#include <QPushButton>
+
+namespace quillby {
+
+QMessageBox *makeUpdateCheckResultDialog(const UpdateCheckOutcome &outcome, std::function<void(const QUrl &)> openURL,
+                                         QWidget *parent)
+{
+    if (!openURL) {
+        openURL = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    }
+    auto *box = new QMessageBox(parent);
+    box->setObjectName(QStringLiteral("updateCheckResultDialog"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowTitle(QStringLiteral("Software Update"));
+    box->setTextFormat(Qt::PlainText);
+    box->setIcon(QMessageBox::Information);
+    switch (outcome.kind) {
+    case UpdateCheckOutcome::Kind::newerVersion: {
+        const QString version = outcome.item ? outcome.item->displayVersion() : QString();
+        box->setText(QStringLiteral("A new version of Quillby is available!"));
+        box->setInformativeText(QStringLiteral("Quillby %1 is now available \u2014 you have %2. Install it with your "
+                                               "package manager, or get it from the download page.")
+                                    .arg(version, outcome.currentVersion));
+        const QUrl link = outcome.item ? outcome.item->downloadLink : QUrl();
+        if (link.isValid() && !link.isEmpty()) {
+            QPushButton *download = box->addButton(QStringLiteral("Open Download Page"), QMessageBox::AcceptRole);
+            download->setObjectName(QStringLiteral("updateDownloadButton"));
+            QObject::connect(download, &QPushButton::clicked, box, [openURL, link] { openURL(link); });
+            box->setDefaultButton(download);
+        }
+        box->addButton(QStringLiteral("Not Now"), QMessageBox::RejectRole)
+            ->setObjectName(QStringLiteral("updateCloseButton"));
+        break;
+    }
+    case UpdateCheckOutcome::Kind::upToDate:
+        box->setText(QStringLiteral("You\u2019re up to date!"));
+        box->setInformativeText(
+            QStringLiteral("Quillby %1 is currently the newest version available.").arg(outcome.currentVersion));
+        box->addButton(QMessageBox::Ok)->setObjectName(QStringLiteral("updateCloseButton"));
+        break;
+    case UpdateCheckOutcome::Kind::failed:
+        box->setIcon(QMessageBox::Warning);
+        box->setText(QStringLiteral("Update error"));
+        box->setInformativeText(
+            QStringLiteral("Quillby could not check for updates. Please try again later."));
+        box->addButton(QMessageBox::Ok)->setObjectName(QStringLiteral("updateCloseButton"));
+        break;
+    }
+    return box;
+}
+
+void showUpdateCheckResult(const UpdateCheckOutcome &outcome)
+{
+    QMessageBox *box = makeUpdateCheckResultDialog(outcome);
+    box->setModal(false);
+    box->show();
+    box->raise();
+    box->activateWindow();
+}
+
+} // namespace quillby
