@@ -14,6 +14,9 @@
 #include "FakeProductServer.h"
 #include "TaskRunner.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QNetworkAccessManager>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -26,6 +29,17 @@
 #include <vector>
 
 namespace quillby::test {
+
+// Runs the event loop until `done` holds or `seconds` pass; the result of `done`.
+template <typename Predicate>
+bool waitFor(Predicate done, double seconds = 10)
+{
+    QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000));
+    while (!done() && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    }
+    return done();
+}
 
 // Collects every log line written while it lives.
 class LogCapture {
