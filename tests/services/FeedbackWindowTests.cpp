@@ -1,0 +1,219 @@
+#include "services/FeedbackFormView.h"
+#include "services/FeedbackFormViewModel.h"
+#include "services/FeedbackWindowController.h"
+#include "widgets/AmbientBackgroundView.h"
+
+#include "ServicesTestSupport.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include <coroutine>
+#include <deque>
+
+namespace quillby::test {
+namespace {
+
+// A feedback service whose submissions wait until the test answers them.
+class ScriptedFeedbackService final : public FeedbackSubmitting {
+public:
+    struct Pending {
+        QString name, email, message;
+        std::optional<FeedbackSubmissionError::Case> failure;
+        bool answered = false;
+        std::coroutine_handle<> waiter;
+    };
+
+    QCoro::Task<void> submit(QString name, QString email, QString message) override
+    {
+        auto pending = std::make_shared<Pending>();
+        pending->name = name;
+        pending->email = email;
+        pending->message = message;
+        calls.push_back(pending);
+        struct Wait {
+            std::shared_ptr<Pending> p;
+            bool await_ready() const { return p->answered; }
+            void await_suspend(std::coroutine_handle<> h) { p->waiter = h; }
+            void await_resume() {}
+        };
+        co_await Wait{pending};
+        if (pending->failure) {
+            throw FeedbackSubmissionError(*pending->failure);
+        }
+    }
+
+    void answer(std::optional<FeedbackSubmissionError::Case> failure = std::nullopt)
+    {
+        auto pending = calls.at(answered++);
+        pending->failure = failure;
+        pending->answered = true;
+        if (pending->waiter) {
+            pending->waiter.resume();
+        }
+    }
+
+    std::vector<std::shared_ptr<Pending>> calls;
+    std::size_t answered = 0;
+};
+
+struct WindowFixture {
+    std::shared_ptr<ScriptedFeedbackService> service = std::make_shared<ScriptedFeedbackService>();
+    int submittedCount = 0;
+    FeedbackWindowController controller{service, [this] { ++submittedCount; }};
+
+    QWidget *window() const { return controller.feedbackWindow(); }
+    template <typename T>
+    T *find(const char *name) const
+    {
+        return window() ? window()->findChild<T *>(QString::fromLatin1(name)) : nullptr;
+    }
+    QPlainTextEdit *message() const { return find<QPlainTextEdit>("feedbackMessageEditor"); }
+    QPushButton *send() const { return find<QPushButton>("feedbackSendButton"); }
+    QPushButton *cancel() const { return find<QPushButton>("feedbackCancelButton"); }
+    QLabel *error() const { return find<QLabel>("feedbackErrorText"); }
+};
+
+TEST(FeedbackWindow, ShowReusesTheOpenWindowAndStartsEmptyAfterClosing)
+{
+    WindowFixture f;
+    f.controller.show();
+    QWidget *first = f.window();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->windowTitle(), QStringLiteral("Share feedback"));
+    EXPECT_EQ(first->size(), QSize(800, 600));
+    f.message()->setPlainText(QStringLiteral("typed"));
+    f.controller.show();
+    EXPECT_EQ(f.window(), first);
+    EXPECT_EQ(f.message()->toPlainText(), QStringLiteral("typed"));
+
+    first->close();
+    EXPECT_EQ(f.window(), nullptr);
+    f.controller.show();
+    ASSERT_NE(f.window(), nullptr);
+    EXPECT_TRUE(f.message()->toPlainText().isEmpty());
+    EXPECT_TRUE(f.find<QLineEdit>("feedbackNameField")->text().isEmpty());
+    EXPECT_FALSE(f.error()->isVisibleTo(f.window()));
+}
+
+TEST(FeedbackWindow, SendNeedsAMessageAndSendsItTrimmed)
+{
+    WindowFixture f;
+    f.controller.show();
+    EXPECT_FALSE(f.send()->isEnabled());
+    f.message()->setPlainText(QStringLiteral(" \n\t "));
+    EXPECT_FALSE(f.send()->isEnabled());
+    auto *model = f.window()->findChild<FeedbackFormViewModel *>();
+    ASSERT_NE(model, nullptr);
+    runTask(model->submit());   // forced: shows the message, sends nothing
+    EXPECT_EQ(f.error()->text(), QStringLiteral("Please enter a message."));
+    EXPECT_TRUE(f.service->calls.empty());
+
+    f.find<QLineEdit>("feedbackNameField")->setText(QStringLiteral("Ada"));
+    f.message()->setPlainText(QStringLiteral("\n  It works.\nThanks!  \n"));
+    ASSERT_TRUE(f.send()->isEnabled());
+    f.send()->click();
+    ASSERT_EQ(f.service->calls.size(), 1u);
+    EXPECT_EQ(f.service->calls[0]->message, QStringLiteral("It works.\nThanks!"));
+    EXPECT_EQ(f.service->calls[0]->name, QStringLiteral("Ada"));
+    EXPECT_TRUE(f.error()->text().isEmpty());
+    // In flight: both buttons off, Escape does not close.
+    EXPECT_FALSE(f.send()->isEnabled());
+    EXPECT_FALSE(f.cancel()->isEnabled());
+    QTest::keyClick(f.window(), Qt::Key_Escape);
+    EXPECT_NE(f.window(), nullptr);
+
+    f.service->answer(FeedbackSubmissionError::Case::rateLimited);
+    EXPECT_EQ(f.error()->text(), QStringLiteral("Feedback was sent too recently. Please try again later."));
+    EXPECT_TRUE(f.error()->isVisibleTo(f.window()));
+    EXPECT_EQ(f.error()->textFormat(), Qt::PlainText);
+    EXPECT_TRUE(f.send()->isEnabled());
+    EXPECT_TRUE(f.cancel()->isEnabled());
+    EXPECT_EQ(f.message()->toPlainText(), QStringLiteral("\n  It works.\nThanks!  \n"));   // texts kept
+
+    f.send()->click();
+    EXPECT_TRUE(f.error()->text().isEmpty());   // a new submission clears the old error
+    QPointer<QWidget> window = f.window();
+    f.service->answer();
+    EXPECT_EQ(f.submittedCount, 1);
+    EXPECT_EQ(f.controller.feedbackWindow(), nullptr);
+    EXPECT_TRUE(!window || !window->isVisible());
+}
+
+TEST(FeedbackWindow, SuccessClosesTheWindowThatSentItNeverANewerOne)
+{
+    WindowFixture f;
+    f.controller.show();
+    f.message()->setPlainText(QStringLiteral("first"));
+    f.send()->click();
+    ASSERT_EQ(f.service->calls.size(), 1u);
+    f.window()->close();   // closed from the title bar while sending
+    f.controller.show();   // a new, empty window
+    QWidget *newer = f.window();
+    ASSERT_NE(newer, nullptr);
+    f.message()->setPlainText(QStringLiteral("second, still typing"));
+
+    f.service->answer();   // the first submission succeeds now
+    EXPECT_EQ(f.submittedCount, 1);
+    EXPECT_EQ(f.window(), newer);
+    EXPECT_TRUE(newer->isVisible());
+    EXPECT_EQ(f.message()->toPlainText(), QStringLiteral("second, still typing"));
+}
+
+TEST(FeedbackWindow, EscapeCancelsAndTabLeavesTheMessage)
+{
+    WindowFixture f;
+    f.controller.show();
+    QWidget *window = f.window();
+    QApplication::setActiveWindow(window);
+    f.message()->setFocus();
+    QTest::keyClick(f.message(), Qt::Key_Return);
+    EXPECT_EQ(f.message()->toPlainText(), QStringLiteral("\n"));   // Return starts a new line
+    QTest::keyClick(f.message(), Qt::Key_Tab);
+    EXPECT_FALSE(f.message()->toPlainText().contains(QLatin1Char('\t')));
+    EXPECT_FALSE(f.message()->hasFocus());
+    QTest::keyClick(window, Qt::Key_Escape);
+    EXPECT_EQ(f.window(), nullptr);
+}
+
+TEST(FeedbackWindow, AmbientPanelAnimatesOnlyWhileShown)
+{
+    WindowFixture f;
+    f.controller.show();
+    auto *panel = f.window()->findChild<AmbientBackgroundView *>();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->width(), 400);
+    EXPECT_TRUE(panel->isAnimating());
+    f.window()->hide();
+    EXPECT_FALSE(panel->isAnimating());
+}
+
+// Writes the window to $QUILLBY_RENDER_DIR (when set), for a look by eye.
+TEST(FeedbackWindow, RendersToPng)
+{
+    const QString folder = qEnvironmentVariable("QUILLBY_RENDER_DIR");
+    WindowFixture f;
+    f.controller.show();
+    f.window()->findChild<AmbientBackgroundView *>()->setPhaseSource([] { return 1000.0; });
+    f.find<QLineEdit>("feedbackNameField")->setText(QStringLiteral("Ada Lovelace"));
+    f.message()->setPlainText(QStringLiteral("The graph is great. Could the tray icon show the trend arrow bigger?"));
+    QImage empty = f.window()->grab().toImage();
+    EXPECT_EQ(empty.size(), QSize(800, 600) * f.window()->devicePixelRatioF());
+    f.send()->click();
+    f.service->answer(FeedbackSubmissionError::Case::unavailable);
+    const QImage failed = f.window()->grab().toImage();
+    if (!folder.isEmpty()) {
+        QDir().mkpath(folder);
+        EXPECT_TRUE(empty.save(QDir(folder).filePath(QStringLiteral("feedback-window.png"))));
+        EXPECT_TRUE(failed.save(QDir(folder).filePath(QStringLiteral("feedback-window-error.png"))));
+    }
+}
+
+} // namespace
+} // namespace quillby::test
