@@ -185,10 +185,10 @@ TEST(AlivePingService, FailuresAreNotRecorded)
     EXPECT_EQ(logs.count("status=500"), 1);
 
     // A time-out has no HTTP reply: a failure, never accepted.
-    f.timeout = std::chrono::milliseconds(300);
+    f.timeout = std::chrono::milliseconds(2000);
     auto impatient = f.makeService();
     ScriptedReply slow = ScriptedReply::json(200, nlohmann::json::object());
-    slow.delaySeconds = 5;
+    slow.delaySeconds = 20;
     f.server.enqueueReply("/api/alive", slow);
     EXPECT_EQ(f.send(*impatient), AlivePingResult::failed);
     EXPECT_FALSE(f.defaults->contains(key));

@@ -168,12 +168,12 @@ TEST(AppServerAuthProvider, TransportFailuresAndRefusedAddressesGiveNothing)
 {
     ServerFixture f;
     LogCapture logs;
-    f.timeout = std::chrono::milliseconds(300);
+    f.timeout = std::chrono::milliseconds(2000);
     // A reply that takes longer than the time-out.
     auto provider = f.makeProvider();
     const QString id = provider->installationIDProvider().installationID();
     ScriptedReply slow = ScriptedReply::json(200, {{"keyId", "k"}, {"secret", "c2VjcmV0"}});
-    slow.delaySeconds = 5;
+    slow.delaySeconds = 20;
     f.server.enqueueReply("/api/alive/register", slow);
     EXPECT_FALSE(runTask(provider->registerInstallation(id, QStringLiteral("1"), QStringLiteral("ua"))));
     EXPECT_EQ(logs.count("Failed to register app auth credentials (installation="), 1);

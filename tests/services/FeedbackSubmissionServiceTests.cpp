@@ -119,11 +119,11 @@ TEST(FeedbackSubmissionService, PreparationAndTransportFailures)
     {
         ServerFixture f;
         LogCapture logs;
-        f.timeout = std::chrono::milliseconds(300);
+        f.timeout = std::chrono::milliseconds(2000);
         auto service = f.makeFeedbackService();
         ASSERT_EQ(submit(*service), std::nullopt);
         ScriptedReply slow = ScriptedReply::json(201, {});
-        slow.delaySeconds = 5;
+        slow.delaySeconds = 20;
         f.server.enqueueReply("/api/feedback", slow);
         EXPECT_EQ(submit(*service), Case::unavailable);
         EXPECT_EQ(logs.count("Feedback submission failed (installation="), 1);

@@ -59,9 +59,9 @@ TEST(ServerLogging, NoSecretKeyIdOrFullInstallationIdentifierInAnyLine)
     f.server.enqueueReply("/api/feedback", ScriptedReply::json(403, {}));
     f.server.enqueueReply("/api/feedback", ScriptedReply::json(403, {{"error", "device blocked"}}));
     sendFeedback();
-    f.timeout = std::chrono::milliseconds(200);
+    f.timeout = std::chrono::milliseconds(2000);
     ScriptedReply slow = ScriptedReply::json(200, {});
-    slow.delaySeconds = 3;
+    slow.delaySeconds = 20;
     f.server.enqueueReply("/api/feedback", slow);
     auto impatient = f.makeFeedbackService();
     try {
