@@ -145,6 +145,9 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
         insights->setReduceMotion(env.reducedMotionMonitor->reduceMotion());
         connect(env.reducedMotionMonitor, &ReducedMotionMonitor::reduceMotionChanged, insights,
                 &InsightsLauncher::setReduceMotion);
+        feedbackWindowController_->setReduceMotion(env.reducedMotionMonitor->reduceMotion());
+        connect(env.reducedMotionMonitor, &ReducedMotionMonitor::reduceMotionChanged, feedbackWindowController_.get(),
+                &FeedbackWindowController::setReduceMotion);
     }
     connect(&AppNotifications::shared(), &AppNotifications::appSettingsDidUpdate, viewModel,
             &StatusBarViewModel::appSettingsDidUpdate);

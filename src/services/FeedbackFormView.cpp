@@ -1,7 +1,7 @@
 #include "services/FeedbackFormView.h"
 
 #include "services/FeedbackFormViewModel.h"
-#include "widgets/AmbientBackgroundView.h"
+#include "onboarding/AmbientBackgroundView.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -70,7 +70,7 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
 
-    background_ = new AmbientBackgroundView({kPanelWidth, Qt::white, 1.0, true}, this);
+    background_ = new AmbientBackgroundView(kPanelWidth, Qt::white, 1.0, true, true, this);
     row->addWidget(background_);
 
     auto *column = new QWidget(this);

@@ -2,6 +2,7 @@
 
 #include "services/FeedbackFormView.h"
 #include "services/FeedbackFormViewModel.h"
+#include "onboarding/AmbientBackgroundView.h"
 
 #include <QCloseEvent>
 #include <QDialog>
@@ -72,13 +73,25 @@ void FeedbackWindowController::show()
     window->model = model;
     auto *layout = new QVBoxLayout(window);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(new FeedbackFormView(model, window));
+    auto *form = new FeedbackFormView(model, window);
+    form->ambientBackground()->setReduceMotion(reduceMotion_);
+    layout->addWidget(form);
     window->setFixedSize(FeedbackFormView::kWidth, FeedbackFormView::kHeight);
     window->installEventFilter(this);
     feedbackWindow_ = window;
     window->show();
     window->raise();
     window->activateWindow();
+}
+
+void FeedbackWindowController::setReduceMotion(bool reduce)
+{
+    reduceMotion_ = reduce;
+    if (feedbackWindow_) {
+        if (auto *panel = feedbackWindow_->findChild<AmbientBackgroundView *>()) {
+            panel->setReduceMotion(reduce);
+        }
+    }
 }
 
 bool FeedbackWindowController::eventFilter(QObject *watched, QEvent *event)

@@ -22,6 +22,8 @@ public:
 
     void show();
     QWidget *feedbackWindow() const { return feedbackWindow_; }
+    // The desktop asks for less motion: the ambient panel's line stands still.
+    void setReduceMotion(bool reduce);
     int showCount() const { return showCount_; }
 
 protected:
@@ -34,6 +36,7 @@ private:
     std::function<void()> onSubmitted_;
     QPointer<QWidget> feedbackWindow_;
     int showCount_ = 0;
+    bool reduceMotion_ = false;
 };
 
 } // namespace quillby

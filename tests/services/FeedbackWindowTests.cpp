@@ -1,7 +1,7 @@
 #include "services/FeedbackFormView.h"
 #include "services/FeedbackFormViewModel.h"
 #include "services/FeedbackWindowController.h"
-#include "widgets/AmbientBackgroundView.h"
+#include "onboarding/AmbientBackgroundView.h"
 
 #include "ServicesTestSupport.h"
 
@@ -190,6 +190,10 @@ TEST(FeedbackWindow, AmbientPanelAnimatesOnlyWhileShown)
     ASSERT_NE(panel, nullptr);
     EXPECT_EQ(panel->width(), 400);
     EXPECT_TRUE(panel->isAnimating());
+    f.controller.setReduceMotion(true);   // the desktop asks for less motion
+    EXPECT_FALSE(panel->isAnimating());
+    f.controller.setReduceMotion(false);
+    EXPECT_TRUE(panel->isAnimating());
     f.window()->hide();
     EXPECT_FALSE(panel->isAnimating());
 }
@@ -200,7 +204,6 @@ TEST(FeedbackWindow, RendersToPng)
     const QString folder = qEnvironmentVariable("QUILLBY_RENDER_DIR");
     WindowFixture f;
     f.controller.show();
-    f.window()->findChild<AmbientBackgroundView *>()->setPhaseSource([] { return 1000.0; });
     f.find<QLineEdit>("feedbackNameField")->setText(QStringLiteral("Ada Lovelace"));
     f.message()->setPlainText(QStringLiteral("The graph is great. Could the tray icon show the trend arrow bigger?"));
     QImage empty = f.window()->grab().toImage();
