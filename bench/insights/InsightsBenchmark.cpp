@@ -2,6 +2,7 @@
 // the collection and the latest three days, the profile, GMI and progress) on one thread, for
 // one-minute readings in a zone whose period crosses a daylight-saving change.
 
+#include "../ResidentMemory.h"
 #include "insights/InsightsCalculation.h"
 #include "insights/ReadingCleanup.h"
 
@@ -41,11 +42,21 @@ void BM_WholeReport(benchmark::State &state)
 {
     const auto source = state.range(1) == 0 ? GlucoseProvider::libreLinkUp : GlucoseProvider::dexcom;
     const InsightsCalculationInput input = makeInput(static_cast<int>(state.range(0)), source);
+    {
+        // The working memory of one report (the readings themselves are the caller's).
+        bench::PeakResidentGrowth growth;
+        growth.start();
+        InsightsCalculationResult result = InsightsCalculationResult::calculate(input);
+        benchmark::DoNotOptimize(result);
+        state.counters["peak_rss_growth_MiB"] = growth.mebibytes();
+    }
     for (auto _ : state) {
         InsightsCalculationResult result = InsightsCalculationResult::calculate(input);
         benchmark::DoNotOptimize(result);
     }
     state.counters["readings"] = static_cast<double>(input.readings.size());
+    state.counters["readings_MiB"] =
+        static_cast<double>(input.readings.size() * sizeof(GlucoseReading)) / (1024.0 * 1024.0);
 }
 // Second argument: 0 = LibreLinkUp (weighted quantiles), 1 = Dexcom Share (equal weights).
 BENCHMARK(BM_WholeReport)

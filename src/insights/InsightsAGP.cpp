@@ -26,7 +26,7 @@ void sliceAtQuarterHours(Date date, TimeInterval duration, LocalCalendar::Cursor
         }
         // The start of the local minute, then on to the next quarter hour (minutes are added as
         // elapsed time, as a calendar adds them).
-        const Date minuteStart = std::floor(fields->localSeconds / 60.0) * 60.0 - fields->utcOffset;
+        const Date minuteStart = minuteFloor(fields->localSeconds) - fields->utcOffset;
         const Date boundary = minuteStart + (15 - fields->minute % 15) * 60.0;
         if (!(boundary > cursor)) {
             return;
@@ -37,31 +37,41 @@ void sliceAtQuarterHours(Date date, TimeInterval duration, LocalCalendar::Cursor
     }
 }
 
+// One quarter hour: its pieces folded into their distinct values as they come, and the local
+// days they came from.
 struct Bin {
-    std::vector<WeightedSample> pieces;
+    DistinctValues values;
     std::vector<std::int64_t> days;
 };
 
 } // namespace
 
-InsightsAGP buildAGP(std::span<const WeightedSample> weighted, LocalCalendar::Cursor &calendar)
-{
+struct AGPBuilder::Bins {
     std::array<Bin, kInsightsAGPBinCount> bins;
     std::vector<std::int64_t> allDays;
-    for (const WeightedSample &sample : weighted) {
-        sliceAtQuarterHours(sample.date, sample.duration, calendar,
-                            [&](Date start, TimeInterval length, const LocalCalendar::Cursor::Clock &fields) {
-                                Bin &bin = bins[static_cast<std::size_t>((fields.hour * 60 + fields.minute) / 15)];
-                                bin.pieces.push_back(WeightedSample{sample.date, start, sample.mgdL, length, sample.source});
-                                if (bin.days.empty() || bin.days.back() != fields.dayNumber) {
-                                    bin.days.push_back(fields.dayNumber);
-                                }
-                                if (allDays.empty() || allDays.back() != fields.dayNumber) {
-                                    allDays.push_back(fields.dayNumber);
-                                }
-                            });
-    }
+};
 
+AGPBuilder::AGPBuilder(LocalCalendar::Cursor &calendar) : calendar_(calendar), bins_(std::make_unique<Bins>()) {}
+AGPBuilder::~AGPBuilder() = default;
+
+void AGPBuilder::add(Date date, TimeInterval duration, double mgdL, GlucoseProvider source)
+{
+    Bins &all = *bins_;
+    sliceAtQuarterHours(date, duration, calendar_,
+                        [&](Date, TimeInterval length, const LocalCalendar::Cursor::Clock &fields) {
+                            Bin &bin = all.bins[static_cast<std::size_t>((fields.hour * 60 + fields.minute) / 15)];
+                            bin.values.add(mgdL, length, source);
+                            if (bin.days.empty() || bin.days.back() != fields.dayNumber) {
+                                bin.days.push_back(fields.dayNumber);
+                            }
+                            if (all.allDays.empty() || all.allDays.back() != fields.dayNumber) {
+                                all.allDays.push_back(fields.dayNumber);
+                            }
+                        });
+}
+
+InsightsAGP AGPBuilder::finish()
+{
     const auto distinct = [](std::vector<std::int64_t> &days) {
         std::sort(days.begin(), days.end());
         return static_cast<int>(std::unique(days.begin(), days.end()) - days.begin());
@@ -71,21 +81,30 @@ InsightsAGP buildAGP(std::span<const WeightedSample> weighted, LocalCalendar::Cu
     InsightsAGP profile;
     profile.bins.reserve(kInsightsAGPBinCount);
     for (int i = 0; i < kInsightsAGPBinCount; ++i) {
-        Bin &bin = bins[static_cast<std::size_t>(i)];
+        Bin &bin = bins_->bins[static_cast<std::size_t>(i)];
         InsightsAGPBin result;
         result.startMinute = 15 * i;
-        result.readingCount = static_cast<int>(bin.pieces.size());
+        result.readingCount = static_cast<int>(bin.values.pieces());
         result.dayCount = distinct(bin.days);
         if (result.dayCount >= kInsightsAGPMinimumDays) {
             std::array<std::optional<double>, 5> q;
-            weightedQuantilesInto(std::span<const WeightedSample>(bin.pieces), kFractions, std::span(q));
+            quantilesOfDistinct(std::move(bin.values), kFractions, std::span(q));
             result.percentiles = InsightsAGPPercentiles{*q[0], *q[1], *q[2], *q[3], *q[4]};
         }
         profile.bins.push_back(std::move(result));
     }
-    profile.contributingDayCount = distinct(allDays);
-    profile.timeZoneIdentifier = calendar.timeZoneIdentifier();
+    profile.contributingDayCount = distinct(bins_->allDays);
+    profile.timeZoneIdentifier = calendar_.timeZoneIdentifier();
     return profile;
+}
+
+InsightsAGP buildAGP(std::span<const WeightedSample> weighted, LocalCalendar::Cursor &calendar)
+{
+    AGPBuilder builder(calendar);
+    for (const WeightedSample &sample : weighted) {
+        builder.add(sample.date, sample.duration, sample.mgdL, sample.source);
+    }
+    return builder.finish();
 }
 
 } // namespace insights_detail

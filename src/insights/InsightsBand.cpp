@@ -26,15 +26,6 @@ std::optional<InsightsBand> insightsBandFromRaw(const std::string &raw)
     return std::nullopt;
 }
 
-InsightsBand insightsBand(double mgdL)
-{
-    if (mgdL < 54) return InsightsBand::veryLow;
-    if (mgdL < 70) return InsightsBand::low;
-    if (mgdL <= 180) return InsightsBand::inRange;
-    if (mgdL <= 250) return InsightsBand::high;
-    return InsightsBand::veryHigh;
-}
-
 std::map<InsightsBand, InsightsWeightedReadings> groupedByBand(std::span<const InsightsWeightedReading> readings)
 {
     std::map<InsightsBand, InsightsWeightedReadings> groups;

@@ -28,7 +28,14 @@ std::optional<InsightsBand> insightsBandFromRaw(const std::string &raw);
 
 // The range of a mg/dL value: below 54, below 70, 70...180 (both included), up to 250 (included),
 // above 250.
-InsightsBand insightsBand(double mgdL);
+inline InsightsBand insightsBand(double mgdL)
+{
+    if (mgdL < 54) return InsightsBand::veryLow;
+    if (mgdL < 70) return InsightsBand::low;
+    if (mgdL <= 180) return InsightsBand::inRange;
+    if (mgdL <= 250) return InsightsBand::high;
+    return InsightsBand::veryHigh;
+}
 
 // One row of time in ranges.
 struct InsightsBandSummary {

@@ -35,51 +35,91 @@ inline bool ascending(double a, double b)
 
 double percentileOfSorted(std::span<const double> sorted, double fraction);
 
-template <class R>
-bool usesEqualWeights(std::span<const R> readings)
-{
-    const TimeInterval first = weightOf(readings.front());
-    for (const R &r : readings) {
-        if (sourceOf(r) != GlucoseProvider::dexcom || !(std::fabs(weightOf(r) - first) < 0.000001)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The distinct values of a list with an amount per value (a summed weight or a count), each sum
-// taken in input order. Values equal by == share one entry; NaN never equals anything, so every
-// NaN keeps an entry of its own. Glucose values repeat a lot, so this replaces sorting the whole
-// list by sorting only its distinct values.
+// The distinct values of a list, each with its count and its summed weight, both sums taken in
+// input order. Values equal by == share one entry; NaN never equals anything, so every NaN keeps
+// an entry of its own. Glucose values repeat a lot, so this replaces sorting the whole list by
+// sorting only its distinct values. It also remembers whether the list has equal weights
+// (every reading from Dexcom Share, all weighing the same within 1 µs), so a list can be fed
+// piece by piece without being kept.
 class DistinctValues {
 public:
-    void add(double value, double amount)
+    struct Entry {
+        double value;
+        double count;
+        double weight;
+    };
+
+    void add(double value, TimeInterval weight, GlucoseProvider source)
     {
-        if (std::isnan(value)) {
-            entries_.emplace_back(value, amount);
+        if (pieces_ == 0) {
+            firstWeight_ = weight;
+        }
+        ++pieces_;
+        if (source != GlucoseProvider::dexcom || !(std::fabs(weight - firstWeight_) < 0.000001)) {
+            equalWeights_ = false;
+        }
+        // Whole mg/dL values, nearly all of them, have a slot of their own.
+        if (isDirect(value)) {
+            const auto index = static_cast<std::size_t>(value);
+            if (direct_.empty()) {
+                direct_.assign(kDirectValues, 0);
+            }
+            std::uint32_t &slot = direct_[index];
+            if (slot == 0) {
+                entries_.push_back(Entry{value, 1.0, weight});
+                slot = static_cast<std::uint32_t>(entries_.size());
+                ++directEntries_;
+            } else {
+                Entry &entry = entries_[slot - 1];
+                entry.count += 1.0;
+                entry.weight += weight;
+            }
             return;
         }
-        if ((entries_.size() + 1) * 2 > slots_.size()) {
+        if (std::isnan(value)) {
+            entries_.push_back(Entry{value, 1.0, weight});
+            return;
+        }
+        if ((entries_.size() - directEntries_ + 1) * 2 > slots_.size()) {
             grow();
         }
         for (std::size_t slot = home(value);; slot = (slot + 1) & mask_) {
             if (slots_[slot] == 0) {
-                entries_.emplace_back(value, amount);
+                entries_.push_back(Entry{value, 1.0, weight});
                 slots_[slot] = static_cast<std::uint32_t>(entries_.size());
                 return;
             }
-            auto &entry = entries_[slots_[slot] - 1];
-            if (entry.first == value) {
-                entry.second += amount;
+            Entry &entry = entries_[slots_[slot] - 1];
+            if (entry.value == value) {
+                entry.count += 1.0;
+                entry.weight += weight;
                 return;
             }
         }
     }
 
+    std::size_t pieces() const { return pieces_; }
+    bool empty() const { return pieces_ == 0; }
+    bool equalWeights() const { return equalWeights_; }
+
     // The entries sorted ascending by value, NaN last.
-    std::vector<std::pair<double, double>> sorted() &&
+    std::vector<Entry> sorted() &&
     {
-        std::sort(entries_.begin(), entries_.end(), [](const auto &a, const auto &b) { return ascending(a.first, b.first); });
+        if (directEntries_ == entries_.size()) {
+            // Only whole values: their slots are already in order.
+            std::vector<Entry> ordered;
+            ordered.reserve(entries_.size());
+            for (const std::uint32_t slot : direct_) {
+                if (slot != 0) {
+                    ordered.push_back(entries_[slot - 1]);
+                    if (ordered.size() == entries_.size()) {
+                        break;
+                    }
+                }
+            }
+            return ordered;
+        }
+        std::sort(entries_.begin(), entries_.end(), [](const Entry &a, const Entry &b) { return ascending(a.value, b.value); });
         return std::move(entries_);
     }
 
@@ -101,10 +141,11 @@ private:
         slots_.assign(size, 0);
         mask_ = size - 1;
         for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (std::isnan(entries_[i].first)) {
+            const double value = entries_[i].value;
+            if (std::isnan(value) || isDirect(value)) {
                 continue;
             }
-            std::size_t slot = home(entries_[i].first);
+            std::size_t slot = home(value);
             while (slots_[slot] != 0) {
                 slot = (slot + 1) & mask_;
             }
@@ -112,26 +153,30 @@ private:
         }
     }
 
-    std::vector<std::pair<double, double>> entries_;
-    std::vector<std::uint32_t> slots_;   // entry index + 1; 0 is empty
+    static constexpr std::size_t kDirectValues = 1024;
+    static bool isDirect(double value) { return value >= 0 && value < kDirectValues && value == std::floor(value); }
+
+    std::vector<Entry> entries_;
+    std::vector<std::uint32_t> direct_;  // by whole value: entry index + 1; 0 is empty
+    std::size_t directEntries_ = 0;
+    std::vector<std::uint32_t> slots_;   // the other values, hashed: entry index + 1; 0 is empty
     std::size_t mask_ = 0;
+    std::size_t pieces_ = 0;
+    TimeInterval firstWeight_ = 0;
+    bool equalWeights_ = true;
 };
 
-// Writes the quantile of each fraction into `out` (same length as `fractions`).
-template <class R>
-void weightedQuantilesInto(std::span<const R> readings, std::span<const double> fractions,
-                           std::span<std::optional<double>> out)
+// Writes the quantile of each fraction of the values fed to `distinct` into `out` (same length
+// as `fractions`); nothing for each when none were fed.
+inline void quantilesOfDistinct(DistinctValues &&distinct, std::span<const double> fractions,
+                                std::span<std::optional<double>> out)
 {
-    if (readings.empty()) {
+    if (distinct.empty()) {
         std::fill(out.begin(), out.end(), std::nullopt);
         return;
     }
-    const bool equalWeights = usesEqualWeights(readings);
-    DistinctValues distinct;
-    for (const R &r : readings) {
-        distinct.add(valueOf(r), equalWeights ? 1.0 : weightOf(r));
-    }
-    const std::vector<std::pair<double, double>> entries = std::move(distinct).sorted();
+    const bool equalWeights = distinct.equalWeights();
+    const std::vector<DistinctValues::Entry> entries = std::move(distinct).sorted();
 
     if (equalWeights) {
         // The plain percentile of the sorted values, reading each rank off the running counts
@@ -139,12 +184,12 @@ void weightedQuantilesInto(std::span<const R> readings, std::span<const double> 
         std::vector<double> endRank(entries.size());
         double count = 0;
         for (std::size_t i = 0; i < entries.size(); ++i) {
-            count += entries[i].second;
+            count += entries[i].count;
             endRank[i] = count;
         }
         const auto valueAtRank = [&](double rank) {
             const auto it = std::upper_bound(endRank.begin(), endRank.end(), rank);
-            return entries[std::min(entries.size() - 1, static_cast<std::size_t>(it - endRank.begin()))].first;
+            return entries[std::min(entries.size() - 1, static_cast<std::size_t>(it - endRank.begin()))].value;
         };
         for (std::size_t k = 0; k < fractions.size(); ++k) {
             const double h = clampedFraction(fractions[k]) * (count - 1);
@@ -160,31 +205,43 @@ void weightedQuantilesInto(std::span<const R> readings, std::span<const double> 
     // between neighbouring midpoints.
     double total = 0;
     for (const auto &entry : entries) {
-        total += entry.second;
+        total += entry.weight;
     }
     std::vector<double> positions(entries.size());
     double before = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
-        positions[i] = before + entries[i].second * 0.5;
-        before += entries[i].second;
+        positions[i] = before + entries[i].weight * 0.5;
+        before += entries[i].weight;
     }
 
     for (std::size_t k = 0; k < fractions.size(); ++k) {
         const double target = clampedFraction(fractions[k]) * total;
         if (target <= positions.front()) {
-            out[k] = entries.front().first;
+            out[k] = entries.front().value;
             continue;
         }
         const auto found = std::find_if(positions.begin() + 1, positions.end(), [&](double p) { return target <= p; });
         if (found == positions.end()) {
-            out[k] = entries.back().first;
+            out[k] = entries.back().value;
             continue;
         }
         const std::size_t i = static_cast<std::size_t>(found - positions.begin());
-        const double x0 = entries[i - 1].first;
-        const double x1 = entries[i].first;
+        const double x0 = entries[i - 1].value;
+        const double x1 = entries[i].value;
         out[k] = x0 + (target - positions[i - 1]) * (x1 - x0) / (positions[i] - positions[i - 1]);
     }
+}
+
+// Writes the quantile of each fraction into `out` (same length as `fractions`).
+template <class R>
+void weightedQuantilesInto(std::span<const R> readings, std::span<const double> fractions,
+                           std::span<std::optional<double>> out)
+{
+    DistinctValues distinct;
+    for (const R &r : readings) {
+        distinct.add(valueOf(r), weightOf(r), sourceOf(r));
+    }
+    quantilesOfDistinct(std::move(distinct), fractions, out);
 }
 
 template <class R>

@@ -81,23 +81,68 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
         summary.availableInterval = DateInterval(sorted[first].date, sorted[last - 1].date);
     }
 
-    // A reading from before the period covers its beginning but adds to no statistic.
-    std::vector<WeightedSample> weighted = weightSamples(sorted, interval);
-    std::erase_if(weighted, [&](const WeightedSample &s) { return !(s.date >= interval.start); });
-    const std::span<const WeightedSample> view(weighted);
+    // One walk over the weighted samples gives the mean, the time in ranges, the distinct values
+    // for the quartiles and the profile; a second one the deviation from the mean. Each figure
+    // adds up its samples in time order, exactly as it would on a list of them. A reading from
+    // before the period covers its beginning but adds to no statistic.
+    const std::size_t firstWeighted = firstWeightedIndex(sorted, interval.start);
+    // One reading past the end still bounds the one before it.
+    const std::span<const Sample> relevant =
+        sorted.subspan(0, std::min(sorted.size(), lowerBound(sorted, interval.end) + 1));
+    const auto forEachInPeriod = [&](auto &&onSample) {
+        forEachWeight(relevant, interval, firstWeighted, [&](std::size_t i, Date, TimeInterval duration) {
+            const Sample &s = relevant[i];
+            if (s.date >= interval.start) {
+                onSample(s, duration);
+            }
+        });
+    };
+    double total = 0;
+    double weightedSum = 0;
+    std::size_t weightedCount = 0;
+    std::array<int, kInsightsBandCount> bandCounts{};
+    std::array<double, kInsightsBandCount> bandDurations{};
+    DistinctValues distinct;
+    AGPBuilder profile(calendar);
+    forEachInPeriod([&](const Sample &s, TimeInterval duration) {
+        ++weightedCount;
+        total += duration;
+        weightedSum += s.mgdL * duration;
+        const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
+        bandCounts[band] += 1;
+        bandDurations[band] += duration;
+        distinct.add(s.mgdL, duration, s.source);
+        profile.add(s.date, duration, s.mgdL, s.source);
+    });
 
-    summary.meanMgdl = weightedMeanOf(view);
-    summary.standardDeviationMgdl = weightedStandardDeviationOf(view, summary.meanMgdl);
+    if (weightedCount > 0 && total > 0) {
+        summary.meanMgdl = weightedSum / total;
+        const double mean = *summary.meanMgdl;
+        double squaresTotal = 0;
+        double squares = 0;
+        forEachInPeriod([&](const Sample &s, TimeInterval duration) {
+            const double deviation = s.mgdL - mean;
+            squaresTotal += duration;
+            squares += duration * (deviation * deviation);
+        });
+        if (squaresTotal > 0) {
+            summary.standardDeviationMgdl = std::sqrt(squares / squaresTotal);
+        }
+    }
     static constexpr std::array<double, 3> kFractions{0.5, 0.25, 0.75};
     std::array<std::optional<double>, 3> quantiles;
-    weightedQuantilesInto(view, kFractions, std::span(quantiles));
+    quantilesOfDistinct(std::move(distinct), kFractions, std::span(quantiles));
     summary.medianMgdl = quantiles[0];
     summary.q1Mgdl = quantiles[1];
     summary.q3Mgdl = quantiles[2];
     if (summary.q1Mgdl && summary.q3Mgdl) {
         summary.iqrMgdl = *summary.q3Mgdl - *summary.q1Mgdl;
     }
-    summary.bands = bandSummariesOf(view);
+    summary.bands.reserve(kInsightsBandCount);
+    for (const InsightsBand band : allInsightsBands()) {
+        const auto b = static_cast<std::size_t>(band);
+        summary.bands.push_back(InsightsBandSummary{band, bandCounts[b], total > 0 ? bandDurations[b] / total : 0.0});
+    }
 
     summary.coverage = coverageOfSamples(sorted, interval, calendar);
     const Date collectionFrom =
@@ -107,7 +152,7 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
                                      ? summary.coverage
                                      : coverageOfSamples(sorted, collectionInterval, calendar);
 
-    summary.agp = buildAGP(view, calendar);
+    summary.agp = profile.finish();
     summary.gmi = estimateGMI(summary, collectionStart);
     return summary;
 }

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 namespace quillby {
@@ -19,7 +20,6 @@ namespace {
 // The instants for which offsets are kept: 1900-01-01 to 2300-01-01 UTC.
 constexpr double kRangeStart = -2208988800.0;
 constexpr double kRangeEnd = 10413792000.0;
-constexpr double kSecondsPerDay = 86400.0;
 
 std::string utf8(const icu::UnicodeString &text)
 {
@@ -111,8 +111,26 @@ bool inRange(Date date)
 
 } // namespace
 
+// The ICU calendar of one cursor, and the instants of the wall times it has already built: a
+// calculation asks for the same day starts again and again (a day's end is the next day's start,
+// and every coverage and the night check ask for the same days).
 struct LocalCalendar::Cursor::WallClock {
+    struct Fields {
+        int year, month, day, hour, minute, second;
+        bool operator==(const Fields &) const = default;
+    };
+    struct FieldsHash {
+        std::size_t operator()(const Fields &f) const
+        {
+            std::uint64_t h = 0;
+            for (const int v : {f.year, f.month, f.day, f.hour, f.minute, f.second}) {
+                h = (h ^ static_cast<std::uint32_t>(v)) * 0x100000001b3ull;
+            }
+            return static_cast<std::size_t>(h ^ (h >> 29));
+        }
+    };
     std::unique_ptr<icu::Calendar> calendar;
+    std::unordered_map<Fields, std::optional<Date>, FieldsHash> built;
 };
 
 LocalCalendar::LocalCalendar() : zone_(zoneNamed("UTC")) {}
@@ -156,29 +174,16 @@ LocalCalendar::Cursor::~Cursor() = default;
 
 const std::string &LocalCalendar::Cursor::timeZoneIdentifier() const { return zone_->identifier; }
 
-std::optional<TimeInterval> LocalCalendar::Cursor::utcOffset(Date date)
+std::optional<TimeInterval> LocalCalendar::Cursor::findOffset(Date date)
 {
     if (!inRange(date)) {
         return std::nullopt;
     }
-    if (!(zone_->starts[span_] <= date && date < zone_->spanEnd(span_))) {
-        span_ = zone_->spanIndex(date);
-    }
-    return zone_->offsets[span_];
-}
-
-std::optional<LocalCalendar::Cursor::Clock> LocalCalendar::Cursor::clock(Date date)
-{
-    const auto offset = utcOffset(date);
-    if (!offset) {
-        return std::nullopt;
-    }
-    const double local = date + *offset;
-    const double dayNumber = std::floor(local / kSecondsPerDay);
-    const double secondOfDay = std::clamp(local - dayNumber * kSecondsPerDay, 0.0, kSecondsPerDay);
-    const int hour = std::min(23, static_cast<int>(secondOfDay / 3600.0));
-    const int minute = std::min(59, static_cast<int>((secondOfDay - hour * 3600.0) / 60.0));
-    return Clock{local, static_cast<std::int64_t>(dayNumber), hour, minute, *offset};
+    const std::size_t span = zone_->spanIndex(date);
+    spanStart_ = zone_->starts[span];
+    spanEnd_ = zone_->spanEnd(span);
+    spanOffset_ = zone_->offsets[span];
+    return spanOffset_;
 }
 
 std::optional<LocalDateTime> LocalCalendar::Cursor::components(Date date)
@@ -228,14 +233,20 @@ std::optional<Date> LocalCalendar::Cursor::date(int year, int month, int day, in
     if (!calendar) {
         return std::nullopt;
     }
+    const WallClock::Fields fields{year, month, day, hour, minute, second};
+    if (const auto found = wallClock_->built.find(fields); found != wallClock_->built.end()) {
+        return found->second;
+    }
     calendar->clear();
     calendar->set(year, month - 1, day, hour, minute, second);
     UErrorCode status = U_ZERO_ERROR;
     const double seconds = calendar->getTime(status) / 1000.0;
-    if (U_FAILURE(status) || !inRange(seconds)) {
-        return std::nullopt;
+    std::optional<Date> result;
+    if (!U_FAILURE(status) && inRange(seconds)) {
+        result = seconds;
     }
-    return seconds;
+    wallClock_->built.emplace(fields, result);
+    return result;
 }
 
 std::optional<Date> LocalCalendar::Cursor::dateBySettingTime(int hour, int minute, int second, Date onDayOf)
@@ -259,7 +270,11 @@ std::optional<DateInterval> LocalCalendar::Cursor::dayInterval(Date date)
         return std::nullopt;
     }
     const auto start = this->date(day->year, day->month, day->day);
-    const auto end = this->date(day->year, day->month, day->day + 1);
+    // The next calendar day by name (the same instant the calendar gives for day + 1), so that
+    // this day's end and the next day's start are one wall time.
+    const std::chrono::year_month_day next{std::chrono::sys_days{std::chrono::days{day->dayNumber + 1}}};
+    const auto end = this->date(static_cast<int>(next.year()), static_cast<int>(static_cast<unsigned>(next.month())),
+                                static_cast<int>(static_cast<unsigned>(next.day())));
     if (!start || !end) {
         return std::nullopt;
     }

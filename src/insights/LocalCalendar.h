@@ -3,6 +3,8 @@
 #include "core/Date.h"
 #include "insights/DateInterval.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,6 +25,36 @@ struct LocalDateTime {
 
     bool operator==(const LocalDateTime &) const = default;
 };
+
+// std::floor, bit for bit (the sign of zero included), without a library call: hot loops take
+// the floor of every instant they look at.
+inline double floorOf(double x)
+{
+    if (!(std::fabs(x) < 4503599627370496.0)) {   // 2^52: NaN, infinities and whole numbers
+        return std::floor(x);
+    }
+    const double truncated = static_cast<double>(static_cast<std::int64_t>(x));
+    if (truncated == x) {
+        return x;
+    }
+    return truncated > x ? truncated - 1.0 : truncated;
+}
+
+// floor(a / b) for b > 0.
+inline std::int64_t floorDivision(std::int64_t a, std::int64_t b)
+{
+    const std::int64_t quotient = a / b;
+    return (a % b != 0 && a < 0) ? quotient - 1 : quotient;
+}
+
+// floor(seconds / 60) * 60 of the local seconds of a Clock: the start of the local minute.
+inline double minuteFloor(double localSeconds)
+{
+    if (std::fabs(localSeconds) < 9007199254740992.0 && localSeconds == floorOf(localSeconds)) {
+        return static_cast<double>(floorDivision(static_cast<std::int64_t>(localSeconds), 60) * 60);
+    }
+    return floorOf(localSeconds / 60.0) * 60.0;
+}
 
 // The Gregorian calendar in one time zone, with the time-zone rules of ICU.
 //
@@ -86,8 +118,37 @@ public:
         TimeInterval utcOffset;
     };
 
-    std::optional<TimeInterval> utcOffset(Date date);
-    std::optional<Clock> clock(Date date);
+    std::optional<TimeInterval> utcOffset(Date date)
+    {
+        // The offset span of the last answer, asked again: the common case of a walk forward.
+        if (spanStart_ <= date && date < spanEnd_) {
+            return spanOffset_;
+        }
+        return findOffset(date);
+    }
+    std::optional<Clock> clock(Date date)
+    {
+        const auto offset = utcOffset(date);
+        if (!offset) {
+            return std::nullopt;
+        }
+        const double local = date + *offset;
+        if (std::fabs(local) < 9007199254740992.0 && local == floorOf(local)) {
+            // A whole second below 2^53: every quotient below is then exact in integers, and
+            // correctly rounded division followed by floor or truncation gives the same numbers.
+            const auto seconds = static_cast<std::int64_t>(local);
+            const std::int64_t day = floorDivision(seconds, 86400);
+            const std::int64_t secondOfDay = seconds - day * 86400;
+            const auto hour = static_cast<int>(secondOfDay / 3600);
+            const auto minute = static_cast<int>((secondOfDay - hour * 3600) / 60);
+            return Clock{local, day, hour, minute, *offset};
+        }
+        const double dayNumber = floorOf(local / kSecondsPerDay);
+        const double secondOfDay = std::clamp(local - dayNumber * kSecondsPerDay, 0.0, kSecondsPerDay);
+        const int hour = std::min(23, static_cast<int>(secondOfDay / 3600.0));
+        const int minute = std::min(59, static_cast<int>((secondOfDay - hour * 3600.0) / 60.0));
+        return Clock{local, static_cast<std::int64_t>(dayNumber), hour, minute, *offset};
+    }
     std::optional<LocalDateTime> components(Date date);
     std::optional<Date> startOfDay(Date date);
     std::optional<DateInterval> dayInterval(Date date);
@@ -99,10 +160,16 @@ public:
     const std::string &timeZoneIdentifier() const;
 
 private:
+    static constexpr double kSecondsPerDay = 86400.0;
+
+    std::optional<TimeInterval> findOffset(Date date);
     std::optional<DateInterval> unitInterval(Date date, double unitSeconds);
 
     std::shared_ptr<const Zone> zone_;
-    std::size_t span_ = 0;
+    // The offset span of the last answer; empty until the first.
+    double spanStart_ = 0;
+    double spanEnd_ = 0;
+    TimeInterval spanOffset_ = 0;
     struct WallClock;
     std::unique_ptr<WallClock> wallClock_;   // made on first use
 };
