@@ -1,7 +1,10 @@
 // Saved history at full size: 90 days of one-minute LibreLinkUp readings (129,600 readings in 90
 // sealed day files). Measures restoring a snapshot (cold: a new store opens every file; warm: the
-// store's next snapshot) and appending one poll's batch.
+// store's next snapshot) and appending one poll's batch, beside what the disk alone costs: the
+// crash-safe writes of the very bytes an append writes. Counters: the append as a multiple of its
+// own file-layer time, and the peak resident growth of a cold snapshot.
 
+#include "../ResidentMemory.h"
 #include "TaskRunner.h"
 #include "history/AccountScope.h"
 #include "history/GlucoseHistoryAccount.h"
@@ -14,6 +17,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <mutex>
@@ -63,6 +67,45 @@ private:
     QString account_;
 };
 
+// The local file layer, timing its calls and (when asked) keeping what it was told to write.
+class RecordingFileAccess final : public GlucoseHistoryFileAccess {
+public:
+    struct Write {
+        QByteArray bytes;
+        std::filesystem::path target;
+    };
+
+    void writeAtomically(const QByteArray &bytes, const std::filesystem::path &target) override
+    {
+        const auto start = std::chrono::steady_clock::now();
+        local_.writeAtomically(bytes, target);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (recording) {
+            writes.push_back({bytes, target});
+        }
+    }
+    void removeItemIfExists(const std::filesystem::path &path) override
+    {
+        const auto start = std::chrono::steady_clock::now();
+        local_.removeItemIfExists(path);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    void synchronizeDirectory(const std::filesystem::path &directory) override
+    {
+        const auto start = std::chrono::steady_clock::now();
+        local_.synchronizeDirectory(directory);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    void removeItem(const std::filesystem::path &path) noexcept override { local_.removeItem(path); }
+
+    bool recording = false;
+    std::vector<Write> writes;
+    double seconds = 0;   // spent in the calls above
+
+private:
+    LocalGlucoseHistoryFileAccess local_;
+};
+
 GlucoseAccountConfiguration libreAccount()
 {
     GlucoseAccountConfiguration account;
@@ -108,14 +151,16 @@ struct FullHistory {
     }
     std::size_t dayFiles = 0;
 
-    std::unique_ptr<GlucoseHistoryStore> makeStore()
+    std::unique_ptr<GlucoseHistoryStore> makeStore(std::shared_ptr<GlucoseHistoryFileAccess> files = nullptr)
     {
         auto legacy = std::make_shared<MemoryKeychain>(items, QStringLiteral("encryption-key-v1"));
         auto shared = items;
         return std::make_unique<GlucoseHistoryStore>(
-            root, legacy, [shared](const std::string &digest) -> std::unique_ptr<KeychainItemStoring> {
+            root, legacy,
+            [shared](const std::string &digest) -> std::unique_ptr<KeychainItemStoring> {
                 return std::make_unique<MemoryKeychain>(shared, QString::fromStdString("encryption-key-v2-" + digest));
-            });
+            },
+            std::move(files));
     }
 };
 
@@ -129,14 +174,28 @@ void BM_SnapshotCold(benchmark::State &state)
 {
     FullHistory &history = fullHistory();
     state.counters["day_files"] = static_cast<double>(history.dayFiles);
+    double peak = 0;
     for (auto _ : state) {
-        auto store = history.makeStore();
-        const auto snapshot = test::runTask(store->activateAccount(history.scope, kMidnight));
-        if (snapshot.readings.size() != kReadings) {
-            state.SkipWithError("unexpected reading count");
+        state.PauseTiming();
+        bench::PeakResidentGrowth growth;
+        growth.start();
+        state.ResumeTiming();
+        {
+            auto store = history.makeStore();
+            const auto snapshot = test::runTask(store->activateAccount(history.scope, kMidnight));
+            if (snapshot.readings.size() != kReadings) {
+                state.SkipWithError("unexpected reading count");
+            }
+            benchmark::DoNotOptimize(snapshot.readings.data());
+            state.PauseTiming();
+            peak = std::max(peak, growth.mebibytes());
+            state.ResumeTiming();
         }
-        benchmark::DoNotOptimize(snapshot.readings.data());
     }
+    // The store keeps what it read (to answer the next snapshot without opening the files), and
+    // the snapshot holds the readings it hands out.
+    state.counters["peak_rss_growth_MiB"] = peak;
+    state.counters["readings_MiB"] = kReadings * static_cast<double>(sizeof(GlucoseReading)) / (1024.0 * 1024.0);
 }
 
 void BM_SnapshotWarm(benchmark::State &state)
@@ -155,33 +214,81 @@ void BM_SnapshotWarm(benchmark::State &state)
 
 // One poll: the newest one-minute reading, and (with range(0) = 1) the 48 quarter-hour graph
 // points of the last 12 hours that LibreLinkUp sends again with every poll.
+long nextMinute = kReadings;   // the next minute to append, across all variants
+
+GlucoseReadings pollBatch(long index, bool withGraph)
+{
+    GlucoseReadings batch;
+    if (withGraph) {
+        for (int k = 48; k >= 1; --k) {
+            const long repeated = index - k * 15;
+            batch.push_back(minuteReading(repeated - repeated % 15));
+        }
+    }
+    batch.push_back(minuteReading(index));
+    return batch;
+}
+
+// Appends one poll at nextMinute.
+void appendPoll(GlucoseHistoryStore &store, const GlucoseHistoryCollectionToken &token, bool withGraph)
+{
+    const Date now = kMidnight - 90 * kDay + nextMinute * 60.0 + 10;
+    test::runTask(store.append(pollBatch(nextMinute, withGraph), now, token, now));
+    ++nextMinute;
+}
+
 void BM_AppendPoll(benchmark::State &state)
 {
     FullHistory &history = fullHistory();
-    auto store = history.makeStore();
+    auto files = std::make_shared<RecordingFileAccess>();
+    auto store = history.makeStore(files);
     const auto activated = test::runTask(store->activateAccount(history.scope, kMidnight));
     const GlucoseHistoryCollectionToken token{history.scope, activated.configuration.epoch};
-    static long index = kReadings;   // the next minute, across both variants
-    const long first = index;
+    const long first = nextMinute;
+    double total = 0;
+    files->seconds = 0;
     for (auto _ : state) {
-        const Date now = kMidnight - 90 * kDay + index * 60.0 + 10;
-        GlucoseReadings batch;
-        if (state.range(0) == 1) {
-            for (int k = 48; k >= 1; --k) {
-                const long repeated = index - k * 15;
-                batch.push_back(minuteReading(repeated - repeated % 15));
-            }
-        }
-        batch.push_back(minuteReading(index));
-        test::runTask(store->append(std::move(batch), now, token, now));
-        ++index;
+        const auto start = std::chrono::steady_clock::now();
+        appendPoll(*store, token, state.range(0) == 1);
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
-    state.counters["polls"] = static_cast<double>(index - first);
+    state.counters["polls"] = static_cast<double>(nextMinute - first);
+    // The whole append as a multiple of the time its own crash-safe writes took.
+    state.counters["x_own_writes"] = files->seconds > 0 ? total / files->seconds : 0;
 }
 
-BENCHMARK(BM_SnapshotCold)->Unit(benchmark::kMillisecond)->Iterations(10);
-BENCHMARK(BM_SnapshotWarm)->Unit(benchmark::kMillisecond)->Iterations(20);
-BENCHMARK(BM_AppendPoll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(100);
+// Only the crash-safe writes (temporary file, write, fsync, rename, folder fsync) of the bytes
+// that one append of the same kind writes, into a folder of their own.
+void BM_AppendPollWritesOnly(benchmark::State &state)
+{
+    FullHistory &history = fullHistory();
+    auto files = std::make_shared<RecordingFileAccess>();
+    auto store = history.makeStore(files);
+    const auto activated = test::runTask(store->activateAccount(history.scope, kMidnight));
+    const GlucoseHistoryCollectionToken token{history.scope, activated.configuration.epoch};
+    files->recording = true;
+    appendPoll(*store, token, state.range(0) == 1);
+    files->recording = false;
+    QTemporaryDir scratch;
+    const std::filesystem::path folder = std::filesystem::path(scratch.path().toStdString());
+    LocalGlucoseHistoryFileAccess local;
+    std::size_t bytes = 0;
+    for (const auto &write : files->writes) {
+        bytes += static_cast<std::size_t>(write.bytes.size());
+    }
+    for (auto _ : state) {
+        for (const auto &write : files->writes) {
+            local.writeAtomically(write.bytes, folder / write.target.filename());
+        }
+    }
+    state.counters["files"] = static_cast<double>(files->writes.size());
+    state.counters["bytes"] = static_cast<double>(bytes);
+}
+
+BENCHMARK(BM_SnapshotCold)->Unit(benchmark::kMillisecond)->Iterations(10)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_SnapshotWarm)->Unit(benchmark::kMillisecond)->Iterations(20)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_AppendPollWritesOnly)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(100)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_AppendPoll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(100)->MeasureProcessCPUTime()->UseRealTime();
 
 } // namespace
 

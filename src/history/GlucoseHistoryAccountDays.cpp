@@ -5,6 +5,7 @@
 
 #include "history/GlucoseHistoryAccountSupport.h"
 #include "history/HistoryDayFileDecoder.h"
+#include "history/HistoryDayFileEncoder.h"
 #include "history/HistorySealing.h"
 #include "insights/ReadingCleanup.h"
 
@@ -60,13 +61,15 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
     const std::string &scope = *configuration_->accountScope;
 
     // First the files' identities: a file whose identity, key and scope match the memo is not
-    // opened again. The rest are read here and opened (decrypted, decoded, checked) side by side.
+    // opened again. The rest are each read, decrypted, decoded and checked in one go (side by
+    // side), so that a file's bytes are still in the cache when they are decrypted and parsed,
+    // and only a few files' bytes are held at any time.
     struct Pending {
         std::size_t index = 0;
         fs::path file;
         HistoryFileIdentity identity;
-        QByteArray bytes;
         SharedStoredReadings readings;
+        bool read = false;   // false: the memo had it after all
     };
     FolderView view;
     view.days.reserve(files.size());
@@ -76,24 +79,38 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
         const std::string name = file.filename().native();
         names.insert(name);
         SharedStoredReadings cached;
-        OpenedFile opened = openDayFile(file, [&](const HistoryFileIdentity &identity) {
-            cached = cache_ ? cache_->find(file, identity, key, scope) : nullptr;
-            return cached == nullptr;
-        });
-        if (opened.read) {
-            pending.push_back(Pending{view.days.size(), file, opened.identity, std::move(opened.bytes), nullptr});
+        struct stat info {};
+        if (cache_ && ::stat(file.c_str(), &info) == 0) {
+            cached = cache_->find(file, HistoryFileIdentity::of(info), key, scope);
+        }
+        if (!cached) {
+            pending.push_back(Pending{view.days.size(), file, {}, nullptr, false});
         }
         view.days.push_back(DayView{name, dayNumberOfFileName(name), std::move(cached)});
     }
 
-    const auto open = [&key, &scope](Pending &item) {
+    const GlucoseHistoryDayFileCache *memo = cache_;
+    const auto open = [&key, &scope, memo](Pending &item) {
         try {
-            const std::optional<QByteArray> plaintext = openHistory(item.bytes, key, historyAssociatedData(item.file));
-            item.bytes.clear();
+            // The identity is taken from the open file that is read.
+            SharedStoredReadings cached;
+            OpenedFile opened = openDayFile(item.file, [&](const HistoryFileIdentity &identity) {
+                cached = memo ? memo->find(item.file, identity, key, scope) : nullptr;
+                return cached == nullptr;
+            });
+            if (!opened.read) {
+                item.readings = std::move(cached);
+                return;
+            }
+            item.identity = opened.identity;
+            item.read = true;
+            std::optional<QByteArray> plaintext = openHistory(opened.bytes, key, historyAssociatedData(item.file));
+            opened.bytes = QByteArray();
             if (!plaintext) {
                 return;
             }
             std::optional<DayFile> day = decodeHistoryDayFile(*plaintext);
+            plaintext.reset();
             if (!day || day->schemaVersion != 1 ||
                 (day->source != history_files::daySource && day->source != history_files::legacyDaySource) ||
                 day->accountScope != scope) {
@@ -101,7 +118,7 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
             }
             item.readings = std::make_shared<const StoredReadings>(std::move(day->readings));
         } catch (...) {
-            item.readings = nullptr;   // out of memory and the like: unreadable all the same
+            item.readings = nullptr;   // missing, unreadable, out of memory: unreadable all the same
         }
     };
     if (pending.size() > 1) {
@@ -109,21 +126,23 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
     } else {
         std::for_each(pending.begin(), pending.end(), open);
     }
+    bool anyRead = false;
     for (Pending &item : pending) {
         if (!item.readings) {
             throw GlucoseHistoryError::unreadableHistory();
         }
-        if (cache_) {
+        if (cache_ && item.read) {
             cache_->store(item.file, item.identity, key, scope, item.readings);
         }
+        anyRead = anyRead || item.read;
         view.days[item.index].readings = std::move(item.readings);
     }
     if (cache_) {
         cache_->retainOnly(directory_, names);
-        if (!pending.empty()) {
+        if (anyRead) {
             cache_->setCanonical(directory_, false);
         }
-        view.canonical = pending.empty() && cache_->isCanonical(directory_);
+        view.canonical = !anyRead && cache_->isCanonical(directory_);
     }
     return view;
 }
@@ -268,7 +287,7 @@ void GlucoseHistoryAccount::writeDays(const DayMap &next, const DayMap &previous
                 continue;
             }
             const fs::path target = directory_ / name;
-            const QByteArray plaintext = history_json::encode(dayFileJSON(scope, *readings));
+            const QByteArray plaintext = encodeHistoryDayFile(1, history_files::daySource, scope, *readings);
             const QByteArray sealed = sealHistory(plaintext, key, historyAssociatedData(target));
             if (cache_) {
                 cache_->forget(target);
@@ -336,6 +355,16 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::prunedDays(Date now)
         return viewOf(next, true);
     }
 
+    // Usually the files already hold a merged list that retention leaves whole (the first read
+    // after a start): confirm that in place, without merging a copy of everything.
+    if (hasDayLayout(view) && isMergedAndKept(view, kept)) {
+        if (cache_) {
+            cache_->setCanonical(directory_, true);
+            view.canonical = true;
+        }
+        return view;
+    }
+
     const StoredReadings all = view.flattened();
     StoredReadings survivors;
     survivors.reserve(all.size());
@@ -358,6 +387,34 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::prunedDays(Date now)
     const DayMap next = dayMap(merged);
     writeDays(next, dayMap(view), loadOrCreateKey(false), true);
     return viewOf(next, cache_ != nullptr);
+}
+
+template <typename Kept>
+bool GlucoseHistoryAccount::isMergedAndKept(const FolderView &view, Kept &&kept)
+{
+    // What mergeStoredReadings returns unchanged: every reading storable, with a fetch time and a
+    // sample duration that are numbers, dates strictly ascending (one reading per date, nothing to
+    // sort) and no reading repeating the one before it within 30 s (nothing to clean up).
+    const StoredReading *previous = nullptr;
+    for (const auto &day : view.days) {
+        for (const StoredReading &stored : *day.readings) {
+            const GlucoseReading &reading = stored.reading;
+            if (!kept(stored) || !isStorableReading(reading) || std::isnan(stored.fetchedAt) ||
+                std::isnan(reading.sampleDuration)) {
+                return false;
+            }
+            if (previous) {
+                const GlucoseReading &last = previous->reading;
+                if (!(last.date < reading.date) ||
+                    (reading.date - last.date <= 30.0 && reading.mgdL == last.mgdL &&
+                     reading.trendString == last.trendString)) {
+                    return false;
+                }
+            }
+            previous = &stored;
+        }
+    }
+    return true;
 }
 
 GlucoseHistoryAccount::StoredReadings GlucoseHistoryAccount::prune(Date now)

@@ -203,10 +203,4 @@ inline bool dateThenReadingOrder(const GlucoseHistoryStoredReading &a, const Glu
     return GlucoseHistoryAccount::readingOrder(a, b);
 }
 
-// The JSON of a new day file of `scope` holding `readings`.
-inline nlohmann::ordered_json dayFileJSON(const std::string &scope, const GlucoseHistoryStoredReadings &readings)
-{
-    return GlucoseHistoryDayFile::toJSON(1, history_files::daySource, scope, readings);
-}
-
 } // namespace quillby::history_detail
