@@ -325,8 +325,7 @@ public:
             return std::nullopt;
         }
         file.schemaVersion = static_cast<int>(schemaVersion);
-        // A rough count of the readings, from the length of the first one.
-        const char *firstReading = p_;
+        const char *firstReading = p_;   // the room for the list is judged from the first reading
         bool first = true;
         std::string trend;
         std::string source;
@@ -353,8 +352,11 @@ public:
             }
             duration = std::min(duration, 900.0);
             if (first) {
+                // Trend texts differ in length: an eighth more keeps the list from growing (and
+                // from holding twice its room) when later readings are shorter than the first.
                 const auto length = static_cast<std::size_t>(p_ - firstReading);
-                file.readings.reserve(static_cast<std::size_t>(end_ - firstReading) / std::max<std::size_t>(length, 1) + 1);
+                const std::size_t estimate = static_cast<std::size_t>(end_ - firstReading) / std::max<std::size_t>(length, 1);
+                file.readings.reserve(estimate + estimate / 8 + 1);
                 first = false;
             }
             file.readings.push_back(GlucoseHistoryStoredReading{
