@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test twice: a normal build and an
-# AddressSanitizer + UndefinedBehaviorSanitizer build, each inside a throwaway desktop session.
+# Installs what is missing, runs each libFuzzer target over a short, fixed number of inputs, then
+# builds and runs every test twice: a normal build and an AddressSanitizer +
+# UndefinedBehaviorSanitizer build, each inside a throwaway desktop session.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
+echo "== fuzz targets"
+"$root/scripts/fuzz.sh" --check
 for variant in release asan; do
   dir="$root/build"; [ "$variant" = asan ] && dir="$root/build-asan"
   echo "== $variant build"

@@ -19,12 +19,12 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QElapsedTimer>
 #include <QPushButton>
 #include <QSignalSpy>
 
 #include "FakeNotificationServer.h"
 #include "TaskRunner.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +45,7 @@ void launch(AppHarness &harness)
     AppDelegate &delegate = harness.app->appDelegate();
     QSignalSpy startup(&delegate, &AppDelegate::startupFinished);
     delegate.finishLaunching();
-    ASSERT_TRUE(startup.wait(10000));
+    ASSERT_TRUE(startup.wait(scaledTimeoutMs(10000)));
 }
 
 void waitForAccountTask(AppHarness &harness)
@@ -55,9 +55,9 @@ void waitForAccountTask(AppHarness &harness)
         return;
     }
     QSignalSpy finished(&delegate, &AppDelegate::accountTaskFinished);
-    ASSERT_TRUE(finished.wait(20000));
+    ASSERT_TRUE(finished.wait(scaledTimeoutMs(20000)));
     while (delegate.isAccountTaskRunning()) {
-        ASSERT_TRUE(finished.wait(20000));
+        ASSERT_TRUE(finished.wait(scaledTimeoutMs(20000)));
     }
 }
 
@@ -399,7 +399,7 @@ TEST_P(NotificationAction, ReachesTheDelegateFromTheNotificationService)
     const quint32 id = runTask(harness.notificationCenter->notify(request));
     QSignalSpy invoked(harness.notificationCenter.get(), &DesktopNotifications::actionInvoked);
     server.emitActionInvoked(id, QString::fromLatin1(c.actionKey));
-    ASSERT_TRUE(invoked.wait(5000));
+    ASSERT_TRUE(invoked.wait(scaledTimeoutMs(5000)));
 
     EXPECT_EQ(harness.app->feedbackWindowController().showCount(), c.feedbackWindowShows);
     EXPECT_EQ(defaults::readDate(*harness.defaults, FeedbackPromptController::kDismissedKey).has_value(),
@@ -440,11 +440,8 @@ TEST(AppDelegate, WakeFromLogindRefreshesOnce)
                                                    QStringLiteral("PrepareForSleep"));
     wake << false;
     logind.send(wake);
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath) < 2 && elapsed.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    }
+    EXPECT_TRUE(waitUntil([&] { return harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath) >= 2; }));
+    processQueuedEvents();
     EXPECT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), 2u);
 }
 

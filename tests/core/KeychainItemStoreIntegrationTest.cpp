@@ -1,6 +1,7 @@
 // Runs against the real system keyring (the Secret Service of the desktop session), so it
 // needs scripts/with-session.sh; without a session bus it is skipped.
 #include "core/KeychainItemStore.h"
+#include "WaitUntil.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -185,7 +186,7 @@ ProbeResult probe(const QString &operation, const QString &setup, const QString 
     process.setChildProcessModifier([] { ::setsid(); });
     process.start(QStringLiteral("dbus-run-session"),
                   {QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"), script, program});
-    if (!process.waitForFinished(60'000)) {
+    if (!process.waitForFinished(test::scaledTimeoutMs(60'000))) {
         ::kill(-static_cast<pid_t>(process.processId()), SIGKILL);
         process.waitForFinished();
         ADD_FAILURE() << "the probe did not finish";
@@ -233,7 +234,7 @@ TEST_F(KeyringFailureTest, NoSecretServiceIsAStatusNotAMissingItem)
     EXPECT_EQ(result.kind, static_cast<int>(KeychainItemReadResult::Kind::status));
     EXPECT_NE(result.status, keychain_status::success);
     EXPECT_NE(result.status, keychain_status::itemNotFound);
-    EXPECT_LT(result.seconds, 10);
+    EXPECT_LT(result.seconds, 10 * test::timeoutScale());
 }
 
 TEST_F(KeyringFailureTest, LockedKeyringIsAStatusNeverMissingOrDone)
@@ -255,7 +256,7 @@ TEST_F(KeyringFailureTest, LockedKeyringIsAStatusNeverMissingOrDone)
         if (std::string(operation) == "remove") {
             EXPECT_EQ(result.status, keychain_status::locked);
         }
-        EXPECT_LT(result.seconds, 10);
+        EXPECT_LT(result.seconds, 10 * test::timeoutScale());
     }
 }
 
@@ -274,7 +275,7 @@ TEST_F(KeyringFailureTest, KeyringThatNeverAnswersTimesOut)
             EXPECT_EQ(result.kind, static_cast<int>(KeychainItemReadResult::Kind::status));
         }
         EXPECT_GE(result.seconds, 2.9);
-        EXPECT_LT(result.seconds, 10);
+        EXPECT_LT(result.seconds, 10 * test::timeoutScale());
     }
 }
 

@@ -1,6 +1,7 @@
 #include "core/NetworkReachabilityMonitoring.h"
 
 #include "fakes/TaskRunner.h"
+#include "fakes/WaitUntil.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -27,8 +28,8 @@ TEST(NetworkMonitorTest, WaitWhileReachableReturnsAtOnceWithoutWaiter)
 TEST(NetworkMonitorTest, ReachableUpdateResumesEveryWaiterOnce)
 {
     NetworkMonitor monitor(NetworkMonitor::Source::manual);
-    auto first = monitor.waitUntilReachable(60);
-    auto second = monitor.waitUntilReachable(60);
+    auto first = monitor.waitUntilReachable(3600);
+    auto second = monitor.waitUntilReachable(3600);
     EXPECT_EQ(monitor.waiterCount(), 2u);
     QTimer::singleShot(5, &monitor, [&monitor] {
         monitor.updateReachability(false);   // not reachable: waiters keep waiting
@@ -39,7 +40,7 @@ TEST(NetworkMonitorTest, ReachableUpdateResumesEveryWaiterOnce)
     elapsed.start();
     EXPECT_TRUE(runTask(std::move(first)));
     EXPECT_TRUE(runTask(std::move(second)));
-    EXPECT_LT(elapsed.elapsed(), 10'000);
+    EXPECT_LT(elapsed.elapsed(), test::scaledTimeoutMs(10'000));
     EXPECT_EQ(monitor.waiterCount(), 0u);
 }
 
@@ -68,12 +69,12 @@ TEST(NetworkMonitorTest, StopEndsTheWaitAtOnceWithTheCurrentState)
 {
     NetworkMonitor monitor(NetworkMonitor::Source::manual);
     std::stop_source stop;
-    auto wait = monitor.waitUntilReachable(60, stop.get_token());
+    auto wait = monitor.waitUntilReachable(3600, stop.get_token());
     std::thread canceller([&stop] { stop.request_stop(); });
     QElapsedTimer elapsed;
     elapsed.start();
     EXPECT_FALSE(runTask(std::move(wait)));
-    EXPECT_LT(elapsed.elapsed(), 10'000);
+    EXPECT_LT(elapsed.elapsed(), test::scaledTimeoutMs(10'000));
     EXPECT_EQ(monitor.waiterCount(), 0u);
     canceller.join();
 }

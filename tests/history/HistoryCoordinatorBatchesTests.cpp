@@ -50,7 +50,7 @@ TEST_F(HistoryCoordinatorBatchesTest, StoredBatchIsWrittenWithItsTokenAndRefresh
 
     coordinator->enqueue({reading(now() - 60)}, now() - 1, token);
     EXPECT_EQ(coordinator->pending().size(), 1u);   // the drain starts on a later turn
-    ASSERT_TRUE(processEventsUntil([&] { return !coordinator->isDraining(); }));
+    ASSERT_TRUE(waitUntil([&] { return !coordinator->isDraining(); }));
 
     ASSERT_EQ(store->callsOf(Op::append).size(), 1u);
     EXPECT_EQ(store->callsOf(Op::append)[0].token, token);
@@ -74,10 +74,10 @@ TEST_F(HistoryCoordinatorBatchesTest, NinthWaitingBatchDropsTheOldest)
     ASSERT_EQ(coordinator->pending().size(), 8u);
     EXPECT_EQ(coordinator->pending().front().fetchedAt, 2);
 
-    ASSERT_TRUE(processEventsUntil([&] { return store->heldCount(Op::append) == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return store->heldCount(Op::append) == 1; }));
     coordinator->setErrorMessage(std::nullopt);
     store->release(Op::append);
-    ASSERT_TRUE(processEventsUntil([&] { return !coordinator->isDraining(); }));
+    ASSERT_TRUE(waitUntil([&] { return !coordinator->isDraining(); }));
 
     std::vector<Date> written;
     for (const auto &call : store->callsOf(Op::append)) {
@@ -95,7 +95,7 @@ TEST_F(HistoryCoordinatorBatchesTest, FailedBatchSetsTheMessageAndIsNotRetried)
     store->failNext(Op::append, GlucoseHistoryError::Case::unavailableKey);
 
     coordinator->enqueue({reading(now() - 60)}, now(), token);
-    ASSERT_TRUE(processEventsUntil([&] { return !coordinator->isDraining(); }));
+    ASSERT_TRUE(waitUntil([&] { return !coordinator->isDraining(); }));
 
     EXPECT_EQ(coordinator->errorMessage(), GlucoseHistoryError::message(GlucoseHistoryError::Case::unavailableKey));
     EXPECT_EQ(store->count(Op::append), 1);
@@ -105,7 +105,7 @@ TEST_F(HistoryCoordinatorBatchesTest, FailedBatchSetsTheMessageAndIsNotRetried)
 
     // The next batch is written as usual.
     coordinator->enqueue({reading(now() - 30)}, now(), token);
-    ASSERT_TRUE(processEventsUntil([&] { return !coordinator->isDraining(); }));
+    ASSERT_TRUE(waitUntil([&] { return !coordinator->isDraining(); }));
     EXPECT_EQ(store->count(Op::append), 2);
     EXPECT_EQ(coordinator->snapshot()->readings.size(), 1u);
 }
@@ -129,11 +129,11 @@ TEST_F(HistoryCoordinatorBatchesTest, BatchesOfAnEarlierRevisionAreDiscarded)
     store->hold(Op::append);
     store->failNext(Op::append, GlucoseHistoryError::Case::storageFailure);
     coordinator->enqueue({reading(now() - 40)}, 3, newToken);
-    ASSERT_TRUE(processEventsUntil([&] { return store->heldCount(Op::append) == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return store->heldCount(Op::append) == 1; }));
     runTask(coordinator->selectAccountScope());
     const int snapshotsBefore = store->count(Op::snapshot);
     store->release(Op::append);
-    ASSERT_TRUE(processEventsUntil([&] { return !coordinator->isDraining(); }));
+    ASSERT_TRUE(waitUntil([&] { return !coordinator->isDraining(); }));
     EXPECT_EQ(coordinator->errorMessage(), std::nullopt);
     EXPECT_EQ(store->count(Op::snapshot), snapshotsBefore);
 }
@@ -144,7 +144,7 @@ TEST_F(HistoryCoordinatorBatchesTest, BatchWhileBusyIsDroppedAndAStaleTokenWrite
     const auto oldToken = *coordinator->collectionToken(scope);
     store->hold(Op::disableCollection);
     auto disabling = coordinator->disableSaving();
-    ASSERT_TRUE(processEventsUntil([&] { return store->heldCount(Op::disableCollection) == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return store->heldCount(Op::disableCollection) == 1; }));
 
     coordinator->enqueue({reading(now() - 60)}, now(), oldToken);
     EXPECT_TRUE(coordinator->pending().empty());
@@ -156,7 +156,7 @@ TEST_F(HistoryCoordinatorBatchesTest, BatchWhileBusyIsDroppedAndAStaleTokenWrite
     // The token from before the disable names an old epoch: the store writes nothing and
     // nothing is reported.
     coordinator->enqueue({reading(now() - 60)}, now(), oldToken);
-    ASSERT_TRUE(processEventsUntil([&] { return !coordinator->isDraining(); }));
+    ASSERT_TRUE(waitUntil([&] { return !coordinator->isDraining(); }));
     EXPECT_EQ(store->count(Op::append), 1);
     EXPECT_TRUE(coordinator->snapshot()->readings.empty());
     EXPECT_EQ(coordinator->errorMessage(), std::nullopt);
@@ -210,7 +210,7 @@ TEST_F(HistoryCoordinatorBatchesTest, GraphStreamGivesTheCurrentStateThenOneElem
     processPendingEvents();
     EXPECT_FALSE(woke);
     coordinator->notifyGraphObservers();
-    ASSERT_TRUE(processEventsUntil([&] { return woke; }));
+    ASSERT_TRUE(waitUntil([&] { return woke; }));
 
     stream.reset();
     EXPECT_EQ(coordinator->graphObserverCount(), 0u);
@@ -229,7 +229,7 @@ TEST_F(HistoryCoordinatorBatchesTest, GraphStreamEndsOnStopOrWithTheCoordinator)
     processPendingEvents();
     EXPECT_FALSE(result);
     stop.request_stop();
-    ASSERT_TRUE(processEventsUntil([&] { return result.has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return result.has_value(); }));
     EXPECT_FALSE(*result);
 
     result.reset();
@@ -238,7 +238,7 @@ TEST_F(HistoryCoordinatorBatchesTest, GraphStreamEndsOnStopOrWithTheCoordinator)
     }(stream.get(), &result);
     processPendingEvents();
     coordinator.reset();
-    ASSERT_TRUE(processEventsUntil([&] { return result.has_value(); }));
+    ASSERT_TRUE(waitUntil([&] { return result.has_value(); }));
     EXPECT_FALSE(*result);
     EXPECT_TRUE(stream->isFinished());
 }
@@ -250,7 +250,7 @@ TEST_F(HistoryCoordinatorBatchesTest, CoordinatorGoneWhileTheStoreWorksIsHarmles
     store->hold(Op::append);
     store->hold(Op::enableCollection);
     coordinator->enqueue({reading(now() - 60)}, now(), token);
-    ASSERT_TRUE(processEventsUntil([&] { return store->heldCount(Op::append) == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return store->heldCount(Op::append) == 1; }));
     coordinator->start();
     auto enabling = coordinator->enableHistory();
 

@@ -4,11 +4,11 @@
 #include "FakeHistoryStore.h"
 #include "FakeKeychainItemStore.h"
 #include "TaskRunner.h"
+#include "WaitUntil.h"
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -67,20 +67,6 @@ private:
     };
     std::vector<std::shared_ptr<Sleep>> sleeps_;
 };
-
-// Runs the event loop until `done` holds (at most a few seconds).
-inline bool processEventsUntil(const std::function<bool()> &done, int timeoutMs = 3000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // Lets queued work run for a few event-loop turns.
 inline void processPendingEvents(int turns = 20)

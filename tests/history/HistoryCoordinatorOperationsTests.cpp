@@ -170,7 +170,7 @@ TEST_F(HistoryCoordinatorOperationsTest, SecondOperationWhileBusyIsRefused)
         coordinator->setErrorMessage("earlier failure");
         store->hold(Op::enableCollection);
         auto running = coordinator->enableHistory();
-        ASSERT_TRUE(processEventsUntil([&] { return store->heldCount(Op::enableCollection) == 1; }));
+        ASSERT_TRUE(waitUntil([&] { return store->heldCount(Op::enableCollection) == 1; }));
         const std::size_t callsBefore = store->calls.size();
         const QUuid revision = coordinator->revision();
 
@@ -276,7 +276,7 @@ TEST_F(HistoryCoordinatorOperationsTest, OperationsWithdrawTheSnapshotWhileTheyR
     SignalCounter busySpy(coordinator.get(), &HistoryCoordinator::isBusyChanged);
 
     auto change = coordinator->setRetentionDays(30);
-    ASSERT_TRUE(processEventsUntil([&] { return store->heldCount(Op::setRetentionDays) == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return store->heldCount(Op::setRetentionDays) == 1; }));
     EXPECT_TRUE(coordinator->isBusy());
     EXPECT_EQ(coordinator->snapshot(), std::nullopt);
     EXPECT_EQ(coordinator->collectionToken(scope), std::nullopt);

@@ -45,7 +45,7 @@ protected:
     }
     void drain()
     {
-        ASSERT_TRUE(processEventsUntil([&] { return !coordinator->isDraining(); }));
+        ASSERT_TRUE(waitUntil([&] { return !coordinator->isDraining(); }));
     }
 };
 

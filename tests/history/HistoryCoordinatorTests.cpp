@@ -142,7 +142,7 @@ TEST_F(HistoryCoordinatorTest, RefreshWhileBusyDoesNothing)
     signInAndSelect("Ann");
     store->hold(Op::enableCollection);
     auto enabling = coordinator->enableHistory();
-    processEventsUntil([&] { return store->heldCount(Op::enableCollection) == 1; });
+    ASSERT_TRUE(waitUntil([&] { return store->heldCount(Op::enableCollection) == 1; }));
     const auto request = coordinator->latestRefreshRequest();
 
     runTask(coordinator->requestSnapshotRefresh());
@@ -216,12 +216,12 @@ TEST_F(HistoryCoordinatorTest, MaintenanceRefreshesAtOnceThenHourlyUntilCancelle
     signIn("Ann");
     coordinator->start();
     coordinator->start();   // idempotent
-    ASSERT_TRUE(processEventsUntil([&] { return sleeper->requests.size() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return sleeper->requests.size() == 1; }));
     EXPECT_EQ(store->count(Op::activateAccount), 1);   // the first pass selected before sleeping
     EXPECT_EQ(sleeper->requests, std::vector<double>{3600});
 
     sleeper->wakeAll();
-    ASSERT_TRUE(processEventsUntil([&] { return sleeper->requests.size() == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return sleeper->requests.size() == 2; }));
     EXPECT_EQ(store->count(Op::snapshot), 1);   // the hourly pass reloads
 
     coordinator->cancelMaintenance();   // during the sleep

@@ -3,6 +3,7 @@
 #include "FakeClock.h"
 #include "FakeKeychainItemStore.h"
 #include "TaskRunner.h"
+#include "WaitUntil.h"
 #include "core/ConfigurationManager.h"
 #include "menubar/StatusBarViewModel.h"
 
@@ -14,34 +15,70 @@
 
 #include <QCoroTimer>
 
+#include <coroutine>
 #include <memory>
+#include <stop_token>
+#include <utility>
 #include <vector>
 
 namespace quillby::test {
 
-// A sleeper that suspends until the test resumes it, recording each request, so freshness
-// timers can be fired one at a time.
+// A sleeper that suspends until the test resumes it (or stop is requested), recording each
+// request, so freshness timers can be fired one at a time. A resumed sleep returns on the next
+// event-loop turn.
 class ControlledSleeper final : public Sleeper {
+    struct State {
+        bool done = false;
+        std::coroutine_handle<> handle;
+    };
+
 public:
     struct Request {
         double seconds;
         std::stop_token stop;
-        std::shared_ptr<bool> resume;
+        std::shared_ptr<State> state;
     };
     QCoro::Task<void> sleep(double seconds, std::stop_token stop) override
     {
-        auto resume = std::make_shared<bool>(false);
-        requests.push_back({seconds, stop, resume});
-        while (!*resume && !stop.stop_requested()) {
-            QTimer timer;
-            timer.setSingleShot(true);
-            timer.start(1);
-            co_await timer;
+        auto state = std::make_shared<State>();
+        requests.push_back({seconds, stop, state});
+        if (stop.stop_requested()) {
+            co_return;
         }
+        struct Forget {   // a sleep destroyed while it waits is never resumed
+            std::shared_ptr<State> state;
+            ~Forget()
+            {
+                state->handle = {};
+                state->done = true;
+            }
+        } forget{state};
+        std::stop_callback onStop(stop, [state] { wakeLater(state); });
+        co_await Park{state};
     }
     // Lets the most recent sleep return (after the test moved the clock).
-    void resumeLast() { *requests.back().resume = true; }
+    void resumeLast() { wakeLater(requests.back().state); }
     std::vector<Request> requests;
+
+private:
+    struct Park {
+        std::shared_ptr<State> state;
+        bool await_ready() const noexcept { return state->done; }
+        void await_suspend(std::coroutine_handle<> handle) noexcept { state->handle = handle; }
+        void await_resume() const noexcept {}
+    };
+    static void wakeLater(const std::shared_ptr<State> &state)
+    {
+        QTimer::singleShot(0, QCoreApplication::instance(), [state] {
+            if (state->done) {
+                return;
+            }
+            state->done = true;
+            if (const auto handle = std::exchange(state->handle, {})) {
+                handle.resume();
+            }
+        });
+    }
 };
 
 // What the view model asked of its status item, for view-model tests without a tray.
@@ -95,23 +132,11 @@ public:
     int checkCalls = 0;
 };
 
-// Runs the event loop for a few milliseconds: queued calls, short timers and deferred deletes.
-inline void drainEvents(int milliseconds = 20)
+// Runs the queued calls, and those they queue, and deferred deletes until the event loop is
+// quiet. Timers are not waited for: wait for what they do with waitUntil.
+inline void drainEvents()
 {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-// Runs the event loop until `done` holds or two seconds pass; returns whether it holds.
-template <typename Predicate>
-bool waitUntil(Predicate done)
-{
-    for (int i = 0; i < 200 && !done(); ++i) {
-        drainEvents(10);
-    }
-    return done();
+    processQueuedEvents();
 }
 
 // A configuration manager over an in-memory keyring item and a throwaway settings file.

@@ -2,28 +2,16 @@
 
 #include "FakeNotificationServer.h"
 #include "TaskRunner.h"
+#include "WaitUntil.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 namespace quillby {
 namespace {
 
-// Runs the event loop until `done` holds or two seconds have passed.
-template <typename Predicate>
-bool waitUntil(Predicate done)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < 2000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(1);
-    }
-    return done();
-}
+using test::waitUntil;
 
 class DesktopNotificationsTest : public ::testing::Test {
 protected:

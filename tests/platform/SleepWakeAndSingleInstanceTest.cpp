@@ -1,5 +1,6 @@
 #include "platform/SingleInstanceGuard.h"
 #include "platform/SleepWakeMonitor.h"
+#include "WaitUntil.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -67,15 +68,15 @@ TEST(SleepWakeMonitor, MapsLogindAndScreenSaverSignals)
     // ignored. It is sent first, so it arrives before logind's.
     impostor.emitBoolSignal(path, manager, QStringLiteral("PrepareForSleep"), true);
     logind.emitBoolSignal(path, manager, QStringLiteral("PrepareForSleep"), false);
-    ASSERT_TRUE(wake.wait(30000));
+    ASSERT_TRUE(wake.wait(test::scaledTimeoutMs(30000)));
     EXPECT_EQ(sleep.count(), 0);
     logind.emitBoolSignal(path, manager, QStringLiteral("PrepareForSleep"), true);
-    ASSERT_TRUE(sleep.wait(30000));
+    ASSERT_TRUE(sleep.wait(test::scaledTimeoutMs(30000)));
 
     const QString saver = QStringLiteral("org.freedesktop.ScreenSaver");
     emitBoolSignal(QStringLiteral("/org/freedesktop/ScreenSaver"), saver, QStringLiteral("ActiveChanged"), false);
     emitBoolSignal(QStringLiteral("/ScreenSaver"), saver, QStringLiteral("ActiveChanged"), true);
-    ASSERT_TRUE(screens.wait(30000));
+    ASSERT_TRUE(screens.wait(test::scaledTimeoutMs(30000)));
     EXPECT_EQ(screens.count(), 1);   // the screensaver ending is not a screen sleep
     EXPECT_EQ(sleep.count(), 1);
     EXPECT_EQ(wake.count(), 1);
@@ -91,7 +92,7 @@ TEST(SingleInstanceGuard, SecondLaunchAsksTheFirstToReopen)
 
     SingleInstanceGuard second(name);
     EXPECT_FALSE(second.acquire());
-    ASSERT_TRUE(reopen.wait(5000));
+    ASSERT_TRUE(reopen.wait(test::scaledTimeoutMs(5000)));
     EXPECT_EQ(reopen.count(), 1);
 }
 
@@ -150,7 +151,7 @@ TEST(SingleInstanceGuard, DefaultSocketIsPrivateToTheUser)
     QSignalSpy reopen(&guard, &SingleInstanceGuard::reopenRequested);
     SingleInstanceGuard second;
     EXPECT_FALSE(second.acquire());   // the second launch reaches us, not the squatter
-    ASSERT_TRUE(reopen.wait(30000));
+    ASSERT_TRUE(reopen.wait(test::scaledTimeoutMs(30000)));
 }
 
 } // namespace

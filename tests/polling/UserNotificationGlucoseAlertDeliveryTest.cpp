@@ -2,6 +2,7 @@
 
 #include "FakeNotificationServer.h"
 #include "TaskRunner.h"
+#include "WaitUntil.h"
 #include "platform/DesktopNotifications.h"
 
 #include <QDBusConnectionInterface>
@@ -157,7 +158,7 @@ public:
                           .arg(directory.path(), services));
         daemon.start(QStringLiteral("dbus-daemon"),
                      {QStringLiteral("--config-file=") + config, QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        if (!daemon.waitForReadyRead(30000)) {
+        if (!daemon.waitForReadyRead(test::scaledTimeoutMs(30000))) {
             return false;
         }
         address = QString::fromUtf8(daemon.readLine()).trimmed();
@@ -185,7 +186,7 @@ public:
         connection.reset();
         QDBusConnection::disconnectFromBus(connectionName);
         daemon.kill();
-        daemon.waitForFinished(30000);
+        daemon.waitForFinished(test::scaledTimeoutMs(30000));
     }
 
     QTemporaryDir directory;

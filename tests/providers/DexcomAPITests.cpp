@@ -2,6 +2,7 @@
 
 #include "fakes/FakeDexcomServer.h"
 #include "ProviderTestSupport.h"
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -394,8 +395,8 @@ TEST_F(DexcomAPITest, CallInFlightKeepsItsClientAlive)
 
 TEST_F(DexcomAPITest, TransportFailuresAreNetworkErrors)
 {
-    // A reply that takes longer than the time-out.
-    server.setDelay(2.0);
+    // A reply that takes far longer than the time-out (the server's wait ends when it stops).
+    server.setDelay(600.0);
     auto slow = client("user@example.com", "secret", "ous", std::chrono::milliseconds(200));
     const auto timeout = errorOf<NetworkError>(slow->authenticate());
     ASSERT_TRUE(timeout);
@@ -414,17 +415,25 @@ TEST_F(DexcomAPITest, TransportFailuresAreNetworkErrors)
 
 TEST_F(DexcomAPITest, StopRequestCancelsTheCallInFlightAndTheCallsWaiting)
 {
-    server.setDelay(5.0);
+    server.setDelay(600.0);
     auto api = client();
     std::stop_source stop;
     auto inFlight = api->authenticate(stop.get_token());
     auto waiting = api->fetchLatestReadings(stop.get_token());
-    QTimer::singleShot(50, [&stop] { stop.request_stop(); });
+    // Stop once the first call has reached the service.
+    QTimer trigger;
+    QObject::connect(&trigger, &QTimer::timeout, [&] {
+        if (!server.requests().empty()) {
+            stop.request_stop();
+            trigger.stop();
+        }
+    });
+    trigger.start(1);
 
     const auto started = std::chrono::steady_clock::now();
     EXPECT_TRUE(errorOf<OperationCancelledError>(std::move(inFlight)));
     EXPECT_TRUE(errorOf<OperationCancelledError>(std::move(waiting)));
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, scaledTimeout(std::chrono::seconds(10)));
     EXPECT_EQ(server.requests().size(), 1u);
 
     // The client is free again for a caller that was not cancelled.
