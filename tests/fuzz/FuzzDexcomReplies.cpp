@@ -21,13 +21,13 @@ namespace {
 FuzzReply goodDexcomReply(const QByteArray &, const QString &path, const QByteArray &)
 {
     FuzzReply reply;
-    reply.headers.append({"Content-Type", "application/json"});
+    reply.headers.append({QByteArray("Content-Type"), QByteArray("application/json")});
     if (path.endsWith(QLatin1String("AuthenticatePublisherAccount"))) {
         reply.body = "\"5a0f2c91-7b2e-4d38-b6e1-3c9f28a4d750\"";
     } else if (path.endsWith(QLatin1String("LoginPublisherAccountById"))) {
         reply.body = "\"b6e13c9f-28a4-4d75-9a0f-2c917b2e4d38\"";
     } else {
-        reply.body = R"([{"WT":"Date(1704189600000)","ST":"Date(1704189600000)","DT":"Date(1704189600000+0000)","Value":100,"Trend":"Flat"}])";
+        reply.body = R"json([{"WT":"Date(1704189600000)","ST":"Date(1704189600000)","DT":"Date(1704189600000+0000)","Value":100,"Trend":"Flat"}])json";
     }
     return reply;
 }

@@ -21,29 +21,29 @@ using namespace quillby::fuzz;
 namespace {
 
 constexpr const char *kMeasurement =
-    R"({"FactoryTimestamp":"1/2/2024 10:00:00 AM","Timestamp":"1/2/2024 11:00:00 AM","type":1,)"
-    R"("ValueInMgPerDl":100,"MeasurementColor":1,"GlucoseUnits":1,"Value":100,"isHigh":false,"isLow":false,"TrendArrow":3})";
+    R"json({"FactoryTimestamp":"1/2/2024 10:00:00 AM","Timestamp":"1/2/2024 11:00:00 AM","type":1,)json"
+    R"json("ValueInMgPerDl":100,"MeasurementColor":1,"GlucoseUnits":1,"Value":100,"isHigh":false,"isLow":false,"TrendArrow":3})json";
 
 QByteArray connectionJSON()
 {
-    return QByteArray(R"({"id":"c-p1","patientId":"p1","country":"DE","status":2,"firstName":"Ann","lastName":"Lee",)") +
-           R"("glucoseMeasurement":)" + kMeasurement + "}";
+    return QByteArray(R"json({"id":"c-p1","patientId":"p1","country":"DE","status":2,"firstName":"Ann","lastName":"Lee",)json") +
+           R"json("glucoseMeasurement":)json" + kMeasurement + "}";
 }
 
 FuzzReply goodLibreLinkUpReply(const QByteArray &, const QString &path, const QByteArray &)
 {
     FuzzReply reply;
-    reply.headers.append({"Content-Type", "application/json"});
+    reply.headers.append({QByteArray("Content-Type"), QByteArray("application/json")});
     if (path.endsWith(QLatin1String("/auth/login"))) {
-        reply.body = R"({"status":0,"data":{"user":{"id":"u-1","firstName":"Sam","lastName":"Follower","country":"DE"},)"
-                     R"("messages":{"unread":0},"notifications":{"unresolved":0},)"
-                     R"("authTicket":{"token":"token-1","expires":4102444800,"duration":15552000000},)"
-                     R"("invitations":null,"trustedDeviceToken":""}})";
+        reply.body = R"json({"status":0,"data":{"user":{"id":"u-1","firstName":"Sam","lastName":"Follower","country":"DE"},)json"
+                     R"json("messages":{"unread":0},"notifications":{"unresolved":0},)json"
+                     R"json("authTicket":{"token":"token-1","expires":4102444800,"duration":15552000000},)json"
+                     R"json("invitations":null,"trustedDeviceToken":""}})json";
     } else if (path.endsWith(QLatin1String("/graph"))) {
-        reply.body = QByteArray(R"({"status":0,"data":{"connection":)") + connectionJSON() +
-                     R"(,"activeSensors":[],"graphData":[)" + kMeasurement + "]}}";
+        reply.body = QByteArray(R"json({"status":0,"data":{"connection":)json") + connectionJSON() +
+                     R"json(,"activeSensors":[],"graphData":[)json" + kMeasurement + "]}}";
     } else {
-        reply.body = QByteArray(R"({"status":0,"data":[)") + connectionJSON() + "]}";
+        reply.body = QByteArray(R"json({"status":0,"data":[)json") + connectionJSON() + "]}";
     }
     return reply;
 }
