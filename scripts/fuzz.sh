@@ -21,7 +21,7 @@ while [ $# -gt 0 ]; do
     --runs) limit=(-runs="$2"); shift 2 ;;
     --seconds) limit=(-max_total_time="$2"); shift 2 ;;
     --jobs) jobs="$2"; shift 2 ;;
-    --check) check=1; limit=(-runs="${QUILLBY_FUZZ_CHECK_RUNS:-20000}"); shift ;;
+    --check) check=1; limit=(-runs="${QUILLBY_FUZZ_CHECK_RUNS:-20000}" -seed=1); shift ;;
     -h|--help) sed -n 2,11p "$0"; exit 0 ;;
     *) targets+=("$1"); shift ;;
   esac
