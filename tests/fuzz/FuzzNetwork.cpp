@@ -79,8 +79,16 @@ std::optional<FuzzReply> parseSection(const QByteArray &section)
     if (first.startsWith('E')) {
         bool ok = false;
         const int code = first.mid(1).toInt(&ok);
+        // Only codes Qt defines: any other value is no NetworkError at all.
+        static constexpr int kCodes[] = {1,   2,   3,   4,   5,   6,   7,   8,   99,  101, 102, 103, 104, 105, 199, 201,
+                                         202, 203, 204, 205, 206, 207, 208, 299, 301, 302, 399, 401, 402, 403, 499};
         reply.status = 0;
-        reply.error = ok && code > 0 ? static_cast<QNetworkReply::NetworkError>(code) : QNetworkReply::UnknownNetworkError;
+        reply.error = QNetworkReply::UnknownNetworkError;
+        for (const int known : kCodes) {
+            if (ok && code == known) {
+                reply.error = static_cast<QNetworkReply::NetworkError>(known);
+            }
+        }
     } else {
         bool ok = false;
         const int status = first.toInt(&ok);
