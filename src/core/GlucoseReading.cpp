@@ -219,6 +219,27 @@ std::string GlucoseReading::trendArrowFor(const std::string &trend)
     return "?";
 }
 
+namespace {
+
+// Older Dexcom Share replies send the trend as its number in the service's own order.
+std::optional<std::string> dexcomTrendName(const nlohmann::json &trend)
+{
+    static constexpr const char *names[] = {"None", "DoubleUp", "SingleUp", "FortyFiveUp", "Flat",
+                                            "FortyFiveDown", "SingleDown", "DoubleDown", "NotComputable",
+                                            "RateOutOfRange"};
+    if (trend.is_number_unsigned()) {
+        const auto number = trend.get<std::uint64_t>();
+        return number <= 9 ? std::optional<std::string>(names[number]) : std::nullopt;
+    }
+    if (trend.is_number_integer()) {
+        const auto number = trend.get<std::int64_t>();
+        return number >= 0 && number <= 9 ? std::optional<std::string>(names[number]) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 GlucoseReading GlucoseReading::fromDexcomJSON(const nlohmann::json &record)
 {
     if (!record.is_object()) {
@@ -229,7 +250,15 @@ GlucoseReading GlucoseReading::fromDexcomJSON(const nlohmann::json &record)
         throw GlucoseReadingError(GlucoseReadingError::Case::missingValue);
     }
     const auto trend = record.find("Trend");
-    if (trend == record.end() || !trend->is_string()) {
+    if (trend == record.end()) {
+        throw GlucoseReadingError(GlucoseReadingError::Case::missingTrend);
+    }
+    std::string trendText;
+    if (trend->is_string()) {
+        trendText = trend->get<std::string>();
+    } else if (const auto named = dexcomTrendName(*trend)) {
+        trendText = *named;
+    } else {
         throw GlucoseReadingError(GlucoseReadingError::Case::missingTrend);
     }
     std::optional<std::int64_t> milliseconds;
@@ -246,7 +275,7 @@ GlucoseReading GlucoseReading::fromDexcomJSON(const nlohmann::json &record)
     if (!milliseconds) {
         throw GlucoseReadingError(GlucoseReadingError::Case::invalidTimestamp);
     }
-    return GlucoseReading(value->get<double>(), trend->get<std::string>(),
+    return GlucoseReading(value->get<double>(), std::move(trendText),
                           static_cast<double>(*milliseconds) / 1000.0, 300, GlucoseProvider::dexcom);
 }
 

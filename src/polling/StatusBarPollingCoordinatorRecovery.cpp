@@ -79,6 +79,18 @@ bool isLibreAccountCase(LibreLinkUpError::Case kind)
     }
 }
 
+// The Dexcom service refused the user name or password, or locked the account.
+bool isRejectedCredentials(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const DexcomError &e) {
+        return e.credentialsRejected;
+    } catch (...) {
+        return false;
+    }
+}
+
 std::optional<LibreLinkUpError> libreError(const std::exception_ptr &error)
 {
     try {
@@ -146,6 +158,18 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleRefreshError(std::exception
             presentAuthenticationFailure();
             co_return;
         }
+    }
+
+    if (isRejectedCredentials(error)) {
+        // Signing in again with the same password only brings the service's lockout closer:
+        // wait until the account is changed in Settings (which starts polling anew).
+        requiresAccountAction_ = true;
+        pollingSchedule_.nextPollDate = failedAt + kAccountActionPause;
+        presentAuthenticationFailure();
+        statusBar_->setNextRetryAt(std::nullopt);
+        statusBar_->rebuildMenuIfOpen();
+        logFailure("Error updating glucose: ", error);
+        co_return;
     }
 
     const bool notAuthenticated = isNotAuthenticatedError(error);
@@ -248,16 +272,20 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleNoData(bool isRetry, std::s
     statusBar_->setActivity(StatusBarActivity::authenticating, now());
 
     if (const std::shared_ptr<GlucoseAPIProtocol> client = apiClient_) {
-        bool failed = false;
+        std::exception_ptr error;
         try {
             co_await client->authenticate(stop);
         } catch (...) {
-            failed = true;
+            error = std::current_exception();
         }
         if (!self || stop.stop_requested()) {
             co_return;
         }
-        if (failed) {
+        if (error && isRejectedCredentials(error)) {
+            co_await handleRefreshError(error, true, stop);
+            co_return;
+        }
+        if (error) {
             presentNoDataState();
             co_return;
         }

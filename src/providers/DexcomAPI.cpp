@@ -24,6 +24,40 @@ std::string jsonText(const nlohmann::json &body)
     return body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// The service reports its faults as {"Code": "...", "Message": "...", ...} (with HTTP 500).
+std::optional<std::string> faultCode(const std::optional<nlohmann::json> &body)
+{
+    if (!body || !body->is_object()) {
+        return std::nullopt;
+    }
+    const auto code = body->find("Code");
+    if (code == body->end() || !code->is_string()) {
+        return std::nullopt;
+    }
+    return code->get<std::string>();
+}
+
+std::optional<nlohmann::json> parsedJSON(const QByteArray &body)
+{
+    try {
+        return nlohmann::json::parse(body.constData(), body.constData() + body.size());
+    } catch (const nlohmann::json::exception &) {
+        return std::nullopt;
+    }
+}
+
+// Wrong password, or the account locked after too many (the service spells it "Exceeed").
+bool isCredentialsFault(const std::string &code)
+{
+    return code == "AccountPasswordInvalid" || code == "SSO_AuthenticatePasswordInvalid" ||
+           code == "SSO_AuthenticateMaxAttemptsExceeed";
+}
+
+bool isSessionFault(const std::string &code)
+{
+    return code == "SessionIdNotFound" || code == "SessionNotValid";
+}
+
 } // namespace
 
 DexcomAPI::DexcomAPI(std::string username, std::string password, std::string region,
@@ -61,10 +95,10 @@ std::map<std::string, std::string> DexcomAPI::baseURLsAt(const std::string &orig
 std::optional<std::string> DexcomAPI::applicationId(const std::string &region)
 {
     if (region == "us" || region == "ous") {
-        return "7b2e4c91-5a0f-4d38-b6e1-3c9f28a4d750";
+        return "d89443d2-327c-4a6f-89e5-496bbb0317db";
     }
     if (region == "jp") {
-        return "e41f0a6c-92d7-4b5e-8c03-6da1f7b29e84";
+        return "d8665ade-9673-4e27-9ff6-92db4ce13d13";
     }
     return std::nullopt;
 }
@@ -100,43 +134,83 @@ QUrl DexcomAPI::endpointURL(Endpoint endpoint) const
     return url;
 }
 
-QCoro::Task<QByteArray> DexcomAPI::checkResponse(Endpoint endpoint, QByteArray body, std::stop_token stop)
+QCoro::Task<QByteArray> DexcomAPI::checkResponse(Endpoint endpoint, QUrl url, QByteArray body,
+                                                 std::stop_token stop)
 {
-    QNetworkRequest request(endpointURL(endpoint));
+    QNetworkRequest request(url);
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Accept", "application/json");
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
 
-    const HttpReply reply = co_await sendHttpRequest(session_, request, "POST", body, requestTimeout_, stop);
+    HttpReply reply;
+    try {
+        reply = co_await sendHttpRequest(session_, request, "POST", body, requestTimeout_, stop);
+    } catch (const MalformedReplyError &) {
+        throw DexcomError::invalidResponse();
+    }
     if (!reply.isHttp) {
         throw DexcomError::invalidResponse();
     }
     if (reply.status >= 200 && reply.status <= 299) {
         co_return reply.body;
     }
-    if (reply.status == 401 || reply.status == 403) {
+    throwForFailedReply(endpoint, reply);
+}
+
+void DexcomAPI::throwForFailedReply(Endpoint endpoint, const HttpReply &reply)
+{
+    const bool isSignIn = endpoint != Endpoint::readLatestGlucoseValues;
+    const auto dropSession = [this] {
         sessionId_.reset();
         accountId_.reset();
+    };
+    const std::optional<nlohmann::json> json = parsedJSON(reply.body);
+
+    // The fault code names the cause better than the status does.
+    if (const auto code = faultCode(json)) {
+        if (isCredentialsFault(*code)) {
+            dropSession();
+            if (!isSignIn) {
+                throw DexcomError::sessionExpired();
+            }
+            DexcomError error = endpoint == Endpoint::authenticatePublisherAccount
+                                    ? DexcomError::authenticationFailed(kCheckCredentials)
+                                    : DexcomError::loginFailed(kCheckCredentials);
+            error.credentialsRejected = true;
+            throw error;
+        }
+        if (isSessionFault(*code)) {
+            dropSession();
+            throw DexcomError::sessionExpired();
+        }
+        if (*code == "InvalidArgument" && isSignIn) {
+            throw DexcomError::loginFailed("Unable to start a Dexcom session.");
+        }
+    }
+    if (reply.status == 401 || reply.status == 403) {
+        dropSession();
+        // A page that is not JSON comes from a proxy or firewall in the way, not from the
+        // service judging the credentials or the session.
+        if (!json) {
+            throw DexcomError::invalidResponse();
+        }
+        if (endpoint == Endpoint::authenticatePublisherAccount) {
+            throw DexcomError::authenticationFailed(kCheckCredentials);
+        }
+        if (endpoint == Endpoint::loginPublisherAccountById) {
+            throw DexcomError::loginFailed(kCheckCredentials);
+        }
+        throw DexcomError::sessionExpired();
+    }
+    if (reply.status == 500 && !isSignIn) {
+        // A readings request refused with a fault: the session is the usual cause.
+        dropSession();
         throw DexcomError::sessionExpired();
     }
     if (reply.status == 429 || (reply.status >= 500 && reply.status <= 599)) {
         throw DexcomError::serverError(reply.status);
     }
     throw DexcomError::invalidResponse();
-}
-
-QCoro::Task<QByteArray> DexcomAPI::send(QByteArray body, std::stop_token stop)
-{
-    try {
-        co_return co_await checkResponse(Endpoint::readLatestGlucoseValues, body, stop);
-    } catch (const DexcomError &error) {
-        if (error.kind == DexcomError::Case::serverError && error.status == 500) {
-            sessionId_.reset();
-            accountId_.reset();
-            throw DexcomError::sessionExpired();
-        }
-        throw;
-    }
 }
 
 std::string DexcomAPI::identifierFromReply(const QByteArray &body)
@@ -147,6 +221,10 @@ std::string DexcomAPI::identifierFromReply(const QByteArray &body)
         throw DexcomError::invalidResponse();
     }
     std::string value = text.toStdString();
+    // A quoted identifier without its closing quote is a reply cut short.
+    if (!value.empty() && value.front() == '"' && (value.size() < 2 || value.back() != '"')) {
+        throw DexcomError::invalidResponse();
+    }
     const auto first = value.find_first_not_of('"');
     if (first == std::string::npos) {
         return {};
@@ -160,16 +238,9 @@ QCoro::Task<std::string> DexcomAPI::authenticatePublisherAccount(std::string app
 {
     nlohmann::json body = {
         {"applicationId", applicationId}, {"accountName", username_}, {"password", password_}};
-    QByteArray reply;
-    try {
-        reply = co_await checkResponse(Endpoint::authenticatePublisherAccount,
-                                       QByteArray::fromStdString(jsonText(body)), stop);
-    } catch (const DexcomError &error) {
-        if (error.kind == DexcomError::Case::sessionExpired) {
-            throw DexcomError::authenticationFailed(kCheckCredentials);
-        }
-        throw;
-    }
+    const QByteArray reply = co_await checkResponse(Endpoint::authenticatePublisherAccount,
+                                                    endpointURL(Endpoint::authenticatePublisherAccount),
+                                                    QByteArray::fromStdString(jsonText(body)), stop);
     const std::string accountId = identifierFromReply(reply);
     if (accountId.empty() || accountId == kZeroUUID) {
         throw DexcomError::authenticationFailed(kCheckCredentials);
@@ -182,16 +253,9 @@ QCoro::Task<std::string> DexcomAPI::loginPublisherAccount(std::string accountId,
 {
     nlohmann::json body = {
         {"applicationId", applicationId}, {"accountId", accountId}, {"password", password_}};
-    QByteArray reply;
-    try {
-        reply = co_await checkResponse(Endpoint::loginPublisherAccountById,
-                                       QByteArray::fromStdString(jsonText(body)), stop);
-    } catch (const DexcomError &error) {
-        if (error.kind == DexcomError::Case::sessionExpired) {
-            throw DexcomError::loginFailed(kCheckCredentials);
-        }
-        throw;
-    }
+    const QByteArray reply = co_await checkResponse(Endpoint::loginPublisherAccountById,
+                                                    endpointURL(Endpoint::loginPublisherAccountById),
+                                                    QByteArray::fromStdString(jsonText(body)), stop);
     const std::string sessionId = identifierFromReply(reply);
     if (sessionId.empty() || sessionId == kZeroUUID) {
         throw DexcomError::loginFailed("Unable to start a Dexcom session.");
@@ -234,8 +298,15 @@ QCoro::Task<GlucoseReadings> DexcomAPI::fetchLatestReadings(std::stop_token stop
     if (!sessionId_) {
         throw DexcomError::sessionExpired();
     }
+    // The service reads the three parameters from the query string; the body repeats them.
+    QUrl url = endpointURL(Endpoint::readLatestGlucoseValues);
+    url.setQuery(QStringLiteral("sessionId=") +
+                     QString::fromLatin1(QUrl::toPercentEncoding(QString::fromStdString(*sessionId_))) +
+                     QStringLiteral("&minutes=1440&maxCount=288"),
+                 QUrl::StrictMode);
     const nlohmann::json body = {{"sessionId", *sessionId_}, {"minutes", 1440}, {"maxCount", 288}};
-    const QByteArray reply = co_await send(QByteArray::fromStdString(jsonText(body)), stop);
+    const QByteArray reply = co_await checkResponse(Endpoint::readLatestGlucoseValues, url,
+                                                    QByteArray::fromStdString(jsonText(body)), stop);
 
     nlohmann::json parsed;
     try {

@@ -2,6 +2,7 @@
 
 #include "providers/AsyncSerialQueue.h"
 #include "providers/GlucoseAPIProtocol.h"
+#include "providers/HttpExchange.h"
 
 #include <QByteArray>
 #include <QNetworkAccessManager>
@@ -55,8 +56,8 @@ private:
     QCoro::Task<std::string> authenticatePublisherAccount(std::string applicationId, std::stop_token stop);
     QCoro::Task<std::string> loginPublisherAccount(std::string accountId, std::string applicationId,
                                                    std::stop_token stop);
-    QCoro::Task<QByteArray> checkResponse(Endpoint endpoint, QByteArray body, std::stop_token stop);
-    QCoro::Task<QByteArray> send(QByteArray body, std::stop_token stop);
+    QCoro::Task<QByteArray> checkResponse(Endpoint endpoint, QUrl url, QByteArray body, std::stop_token stop);
+    [[noreturn]] void throwForFailedReply(Endpoint endpoint, const HttpReply &reply);
     QUrl endpointURL(Endpoint endpoint) const;
     // Path below the base URL and the endpoint's name in invalidURL.
     static std::pair<const char *, const char *> pathAndName(Endpoint endpoint);

@@ -34,6 +34,9 @@ public:
     Case kind;
     std::string detail;   // endpoint name or reason, empty for the other cases
     int status = 0;       // HTTP status of serverError
+    // The service itself refused the user name or password (or locked the account after too
+    // many tries): signing in again with the same credentials cannot help and risks a lockout.
+    bool credentialsRejected = false;
 
 private:
     DexcomError(Case kind, std::string detail, int status, const std::string &message);

@@ -47,11 +47,15 @@ void abortLater(QNetworkReply *reply)
 
 QCoro::Task<HttpReply> sendHttpRequest(QNetworkAccessManager *manager, QNetworkRequest request,
                                        QByteArray method, QByteArray body,
-                                       std::chrono::milliseconds timeout, std::stop_token stop)
+                                       std::chrono::milliseconds timeout, std::stop_token stop,
+                                       qint64 maximumBodyBytes)
 {
     if (stop.stop_requested()) {
         throw OperationCancelledError();
     }
+    // Bodies come as they are, not compressed: Qt's decompression can end a large body early
+    // without reporting an error, and the bound and length checks below must see the real bytes.
+    request.setRawHeader("Accept-Encoding", "identity");
     std::unique_ptr<QNetworkReply, DeleteLater> reply(
         method == "GET" && body.isEmpty() ? manager->get(request)
                                           : manager->sendCustomRequest(request, method, body));
@@ -67,6 +71,37 @@ QCoro::Task<HttpReply> sendHttpRequest(QNetworkAccessManager *manager, QNetworkR
         abortLater(raw);
     });
     deadline.start(timeout);
+
+    // The body is taken out of the reply as it arrives, so at most the bound (plus one network
+    // read) is ever held; past the bound the rest is dropped and the transfer abandoned.
+    QByteArray received;
+    bool tooLarge = false;
+    QObject watcher;   // the connections below end with this frame, not with the reply
+    const auto exceed = [raw, &received, &tooLarge] {
+        if (!tooLarge) {
+            tooLarge = true;
+            received = QByteArray();
+            abortLater(raw);
+        }
+    };
+    QObject::connect(raw, &QNetworkReply::metaDataChanged, &watcher, [raw, maximumBodyBytes, exceed] {
+        bool known = false;
+        const qint64 declared = raw->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        if (known && declared > maximumBodyBytes) {
+            exceed();
+        }
+    });
+    QObject::connect(raw, &QNetworkReply::readyRead, &watcher, [raw, maximumBodyBytes, &received, &tooLarge, exceed] {
+        const QByteArray chunk = raw->readAll();
+        if (tooLarge) {
+            return;
+        }
+        if (received.size() + chunk.size() > maximumBodyBytes) {
+            exceed();
+            return;
+        }
+        received.append(chunk);
+    });
 
     QPointer<QNetworkReply> guarded(raw);
     {
@@ -88,24 +123,55 @@ QCoro::Task<HttpReply> sendHttpRequest(QNetworkAccessManager *manager, QNetworkR
         }
     }
     deadline.stop();
+    QObject::disconnect(raw, nullptr, &watcher, nullptr);
 
     if (cancelled->load() || stop.stop_requested()) {
         throw OperationCancelledError();
     }
+    const auto tooLargeError = [maximumBodyBytes] {
+        return MalformedReplyError("The reply is larger than " + std::to_string(maximumBodyBytes) + " bytes.");
+    };
+    if (tooLarge) {
+        throw tooLargeError();
+    }
+    const QNetworkReply::NetworkError error = raw->error();
+    if (error == QNetworkReply::OperationCanceledError && timedOut) {
+        throw NetworkError(QNetworkReply::TimeoutError, true, "The request timed out.");
+    }
+    // Codes 1-99 are failures of the connection itself: whatever status line came first, the
+    // body cannot be trusted to be complete.
+    if (error > QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError) {
+        throw NetworkError(error, false, raw->errorString().toStdString());
+    }
     const QVariant statusAttribute = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (statusAttribute.isValid() && raw->error() != QNetworkReply::OperationCanceledError) {
+    if (statusAttribute.isValid()) {
+        const int status = statusAttribute.toInt();
+        // A success status with an error means the body could not be decoded.
+        if (status >= 200 && status <= 299 && error != QNetworkReply::NoError) {
+            throw MalformedReplyError("The reply could not be decoded: " + raw->errorString().toStdString());
+        }
+        const QByteArray rest = raw->readAll();
+        if (received.size() + rest.size() > maximumBodyBytes) {
+            throw tooLargeError();
+        }
+        received.append(rest);
+        // For an error status Qt reports the status, not a connection closed early: compare
+        // with the declared length.
+        bool known = false;
+        const qint64 declared = raw->header(QNetworkRequest::ContentLengthHeader).toLongLong(&known);
+        if (known && received.size() < declared) {
+            throw NetworkError(QNetworkReply::RemoteHostClosedError, false,
+                               "The connection closed before the whole reply arrived.");
+        }
         HttpReply result;
         result.isHttp = true;
-        result.status = statusAttribute.toInt();
-        result.body = raw->readAll();
+        result.status = status;
+        result.body = std::move(received);
         result.headers = raw->rawHeaderPairs();
         co_return result;
     }
-    if (raw->error() == QNetworkReply::OperationCanceledError && timedOut) {
-        throw NetworkError(QNetworkReply::TimeoutError, true, "The request timed out.");
-    }
-    if (raw->error() != QNetworkReply::NoError) {
-        throw NetworkError(raw->error(), false, raw->errorString().toStdString());
+    if (error != QNetworkReply::NoError) {
+        throw NetworkError(error, false, raw->errorString().toStdString());
     }
     co_return HttpReply{};
 }

@@ -141,7 +141,12 @@ QCoro::Task<QByteArray> LibreLinkUpAPI::perform(QNetworkRequest request, QByteAr
     if (throttleUntil_ && *throttleUntil_ > now) {
         throw LibreLinkUpError::rateLimited(*throttleUntil_ - now);
     }
-    const HttpReply reply = co_await sendHttpRequest(session_, request, method, body, requestTimeout_, stop);
+    HttpReply reply;
+    try {
+        reply = co_await sendHttpRequest(session_, request, method, body, requestTimeout_, stop);
+    } catch (const MalformedReplyError &) {
+        throw LibreLinkUpError(LibreLinkUpError::Case::invalidResponse);
+    }
     checkCancelled(stop);
     co_return validateResponse(reply, isSignIn);
 }

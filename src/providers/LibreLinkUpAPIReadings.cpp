@@ -18,6 +18,7 @@ using Error = LibreLinkUpError;
 
 constexpr double kMinimumRetryDelay = 60;
 constexpr double kMaximumRetryDelay = 604800;
+constexpr long long kMinimumVersionStatus = 920;
 
 const nlohmann::json *field(const nlohmann::json &object, const char *key)
 {
@@ -168,8 +169,10 @@ QByteArray LibreLinkUpAPI::validateResponse(const HttpReply &reply, bool isSignI
         throw Error(Error::Case::invalidResponse);
     }
     std::optional<nlohmann::json> object;
+    bool isJSON = false;
     try {
         auto parsed = nlohmann::json::parse(reply.body.constData(), reply.body.constData() + reply.body.size());
+        isJSON = true;
         if (parsed.is_object()) {
             object = std::move(parsed);
         }
@@ -198,8 +201,17 @@ QByteArray LibreLinkUpAPI::validateResponse(const HttpReply &reply, bool isSignI
     if (status == 429) {
         throw rateLimit();
     }
-    if (reply.status == 426) {
+    // The service asks for a newer client with JSON status 920 (minimumVersion in "data"),
+    // with HTTP 200 or 403: never a matter of credentials or sessions.
+    if (reply.status == 426 || status == kMinimumVersionStatus) {
         throw Error(Error::Case::clientUpdateRequired);
+    }
+    if ((reply.status == 401 || reply.status == 403) && !isJSON) {
+        // A page that is not JSON (a proxy's or CDN's block page) says nothing about the
+        // credentials or the ticket. The ticket is dropped so the next attempt starts afresh.
+        ticket_.reset();
+        accountHash_.reset();
+        throw Error(Error::Case::invalidResponse);
     }
     if (reply.status == 401 || reply.status == 403 || status == 2) {
         throw Error(isSignIn ? Error::Case::authenticationFailed : Error::Case::sessionExpired);

@@ -30,7 +30,7 @@ std::vector<std::string> FakeDexcomServer::issuedSessions() const
     return issuedSessions_;
 }
 
-nlohmann::json FakeDexcomServer::record(double mgdL, const std::string &trend, double date)
+nlohmann::json FakeDexcomServer::record(double mgdL, const nlohmann::json &trend, double date)
 {
     const auto milliseconds = static_cast<long long>(date * 1000);
     const std::string stamp = "Date(" + std::to_string(milliseconds) + ")";
@@ -82,7 +82,12 @@ ScriptedReply FakeDexcomServer::respond(const RecordedRequest &request)
         return quoted(session);
     }
     if (request.path == kReadingsPath) {
-        if (liveSessions_.count(text("sessionId")) == 0) {
+        // The service takes these from the query string, not from the body.
+        const auto session = request.param("sessionId");
+        if (!request.param("minutes") || !request.param("maxCount")) {
+            return fault("InvalidArgument", "Required parameter is missing");
+        }
+        if (!session || liveSessions_.count(*session) == 0) {
             return fault("SessionIdNotFound", "Session ID not found");
         }
         return ScriptedReply::json(200, readings_);

@@ -9,8 +9,9 @@
 namespace quillby::test {
 
 // A local Dexcom Share service. It answers the two sign-in steps and the readings request
-// like the real service: JSON-quoted identifiers, HTTP 500 with a JSON fault for a wrong
-// password or an unknown session, and the stored readings listed newest first.
+// like the real service: JSON-quoted identifiers, HTTP 500 with a JSON fault (never 401) for a
+// wrong password or an unknown session, the readings request's parameters read from the query
+// string, and the stored readings listed newest first.
 class FakeDexcomServer final : public RecordingHttpServer {
 public:
     static constexpr const char *kServicePath = "/ShareWebServices/Services";
@@ -34,15 +35,16 @@ public:
     // Sessions handed out so far, in order.
     std::vector<std::string> issuedSessions() const;
 
-    // One Dexcom Share reading record at `date` (seconds since 1970).
-    static nlohmann::json record(double mgdL, const std::string &trend, double date);
+    // One Dexcom Share reading record at `date` (seconds since 1970). The trend is a word
+    // ("Flat") or, as older replies send it, a number (4).
+    static nlohmann::json record(double mgdL, const nlohmann::json &trend, double date);
+    // The fault the service answers with: HTTP 500 and {"Code", "Message", "SubCode", "TypeName"}.
+    static ScriptedReply fault(const std::string &code, const std::string &message);
 
 protected:
     ScriptedReply respond(const RecordedRequest &request) override;
 
 private:
-    static ScriptedReply fault(const std::string &code, const std::string &message);
-
     std::string accountName_ = "user@example.com";
     std::string password_ = "secret";
     std::string accountId_ = "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f";

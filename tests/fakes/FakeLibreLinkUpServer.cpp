@@ -2,8 +2,25 @@
 
 #include <QByteArray>
 #include <QCryptographicHash>
+#include <QList>
+
+#include <vector>
 
 namespace quillby::test {
+
+namespace {
+
+// "4.16.0" as {4, 16, 0}; parts that are not numbers count as 0.
+std::vector<int> versionParts(const std::string &text)
+{
+    std::vector<int> parts;
+    for (const QByteArray &part : QByteArray::fromStdString(text).split('.')) {
+        parts.push_back(part.toInt());
+    }
+    return parts;
+}
+
+} // namespace
 
 void FakeLibreLinkUpServer::setAccount(std::string email, std::string password, std::string userId)
 {
@@ -36,6 +53,13 @@ void FakeLibreLinkUpServer::setGraph(const std::string &patientId, std::vector<n
 {
     std::lock_guard lock(mutex_);
     graphs_[patientId] = {nlohmann::json(std::move(graphData)), std::move(connection)};
+}
+
+void FakeLibreLinkUpServer::setMinimumVersion(std::optional<std::string> version, int httpStatus)
+{
+    std::lock_guard lock(mutex_);
+    minimumVersion_ = std::move(version);
+    minimumVersionStatus_ = httpStatus;
 }
 
 void FakeLibreLinkUpServer::revokeTickets()
@@ -112,6 +136,11 @@ bool FakeLibreLinkUpServer::isAuthorized(const RecordedRequest &request) const
 ScriptedReply FakeLibreLinkUpServer::respond(const RecordedRequest &request)
 {
     const auto unauthorized = ScriptedReply::json(401, {{"message", "Unauthorized"}});
+    if (minimumVersion_ &&
+        versionParts(request.header("version").value_or("0")) < versionParts(*minimumVersion_)) {
+        return ScriptedReply::json(minimumVersionStatus_,
+                                   {{"status", 920}, {"data", {{"minimumVersion", *minimumVersion_}}}});
+    }
     if (request.path == kLoginPath && request.method == "POST") {
         nlohmann::json body;
         try {

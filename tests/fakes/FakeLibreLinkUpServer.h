@@ -11,7 +11,8 @@
 namespace quillby::test {
 
 // A local LibreLinkUp regional service. Sign-in answers with a ticket and user (or a region
-// redirect, or JSON status 2 for wrong credentials); the connection list and graph need a live
+// redirect, or JSON status 2 for wrong credentials); any request from a client older than the
+// minimum version gets JSON status 920; the connection list and graph need a live
 // "Bearer" ticket and the matching "Account-Id" (SHA-256 of the user id), else HTTP 401.
 class FakeLibreLinkUpServer final : public RecordingHttpServer {
 public:
@@ -36,6 +37,10 @@ public:
     // (by default the listed connection of that person).
     void setGraph(const std::string &patientId, std::vector<nlohmann::json> graphData,
                   std::optional<nlohmann::json> connection = std::nullopt);
+    // While set, every request whose "version" header is older than `version` is answered as
+    // the service asks for a newer client: JSON status 920 with "data" / "minimumVersion", with
+    // this HTTP status (200, and since 2025 also 403).
+    void setMinimumVersion(std::optional<std::string> version, int httpStatus = 200);
     // Rejects every ticket handed out so far.
     void revokeTickets();
     std::vector<std::string> issuedTokens() const;
@@ -58,6 +63,8 @@ private:
     std::string password_ = "secret";
     std::string userId_ = "0f1e2d3c-4b5a-6978-8695-a4b3c2d1e0f9";
     std::optional<std::string> redirect_;
+    std::optional<std::string> minimumVersion_;
+    int minimumVersionStatus_ = 200;
     double ticketExpires_ = 4102444800.0;   // 2100-01-01
     nlohmann::json connections_ = nlohmann::json::array();
     std::map<std::string, std::pair<nlohmann::json, std::optional<nlohmann::json>>> graphs_;

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <strings.h>
@@ -16,6 +17,18 @@ std::optional<std::string> RecordedRequest::header(const std::string &name) cons
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::string> RecordedRequest::param(const std::string &name) const
+{
+    const auto found = params.find(name);
+    return found == params.end() ? std::nullopt : std::optional<std::string>(found->second);
+}
+
+ScriptedReply ScriptedReply::cutShortAfter(std::size_t bytes) &&
+{
+    cutAfterBytes = bytes;
+    return std::move(*this);
 }
 
 ScriptedReply ScriptedReply::json(int status, const nlohmann::json &body)
@@ -110,6 +123,12 @@ void RecordingHttpServer::enqueueReply(const std::string &path, ScriptedReply re
     scripted_[path].push_back(std::move(reply));
 }
 
+void RecordingHttpServer::clearScriptedReplies()
+{
+    std::lock_guard lock(mutex_);
+    scripted_.clear();
+}
+
 void RecordingHttpServer::setDelay(double seconds)
 {
     std::lock_guard lock(mutex_);
@@ -138,6 +157,9 @@ void RecordingHttpServer::handle(const httplib::Request &request, httplib::Respo
     for (const auto &[key, value] : request.headers) {
         recorded.headers.emplace_back(key, value);
     }
+    for (const auto &[key, value] : request.params) {
+        recorded.params.emplace(key, value);
+    }
     recorded.body = request.body;
 
     ScriptedReply reply;
@@ -163,7 +185,34 @@ void RecordingHttpServer::handle(const httplib::Request &request, httplib::Respo
     for (const auto &[key, value] : reply.headers) {
         response.set_header(key, value);
     }
-    response.set_content(reply.body, reply.contentType);
+    if (!reply.cutAfterBytes && !reply.chunked) {
+        response.set_content(reply.body, reply.contentType);
+        return;
+    }
+    // A provider that fails after `cut` bytes makes the server close the connection there,
+    // though Content-Length (or the chunk coding) announced more.
+    const auto body = std::make_shared<std::string>(std::move(reply.body));
+    const std::size_t cut = std::min(reply.cutAfterBytes.value_or(body->size()), body->size());
+    if (reply.chunked) {
+        response.set_chunked_content_provider(reply.contentType, [body, cut](std::size_t offset, httplib::DataSink &sink) {
+            if (offset < cut) {
+                return sink.write(body->data() + offset, std::min<std::size_t>(cut - offset, 64 * 1024));
+            }
+            if (cut < body->size()) {
+                return false;
+            }
+            sink.done();
+            return true;
+        });
+        return;
+    }
+    response.set_content_provider(body->size(), reply.contentType,
+                                  [body, cut](std::size_t offset, std::size_t, httplib::DataSink &sink) {
+                                      if (offset < cut) {
+                                          sink.write(body->data() + offset, cut - offset);
+                                      }
+                                      return false;
+                                  });
 }
 
 } // namespace quillby::test

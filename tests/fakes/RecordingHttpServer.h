@@ -27,12 +27,15 @@ struct RecordedRequest {
     std::string target; // the request target exactly as sent (path and query, still encoded)
     std::string path;   // without the query
     std::string query;  // raw text after "?", empty when none
+    std::multimap<std::string, std::string> params;   // the query's items, decoded
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
 
     // The first header of that name, compared without regard to case.
     std::optional<std::string> header(const std::string &name) const;
     bool hasHeader(const std::string &name) const { return header(name).has_value(); }
+    // The first query item of that name.
+    std::optional<std::string> param(const std::string &name) const;
     nlohmann::json json() const { return nlohmann::json::parse(body); }
 };
 
@@ -43,9 +46,15 @@ struct ScriptedReply {
     std::vector<std::pair<std::string, std::string>> headers;   // e.g. Retry-After, Location
     std::string contentType = "application/json";
     double delaySeconds = 0;   // the reply is held back this long (cut short when the server stops)
+    // When set, the headers announce the whole body but the connection closes after this many
+    // body bytes: a transfer cut short after the status line.
+    std::optional<std::size_t> cutAfterBytes;
+    bool chunked = false;   // sent with chunked transfer coding (no Content-Length)
 
     static ScriptedReply json(int status, const nlohmann::json &body);
     static ScriptedReply text(int status, std::string body, std::string contentType = "text/plain");
+    // This reply, but the connection closes after `bytes` bytes of its body.
+    ScriptedReply cutShortAfter(std::size_t bytes) &&;
 };
 
 // An HTTP server on 127.0.0.1 (random port) running on its own thread. It records every
@@ -70,6 +79,8 @@ public:
 
     // Answers the next request to `path` with `reply` (one-shot; several queue up in order).
     void enqueueReply(const std::string &path, ScriptedReply reply);
+    // Drops every scripted reply not yet used.
+    void clearScriptedReplies();
     // Holds back every reply this long.
     void setDelay(double seconds);
 

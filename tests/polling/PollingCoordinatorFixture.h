@@ -97,6 +97,9 @@ public:
         dependencies.statusBar = &presenter;
         dependencies.makeAPIClient = [this](const GlucoseAccountConfiguration &account) -> std::shared_ptr<GlucoseAPIProtocol> {
             factoryCalls.push_back(account);
+            if (clientFactory) {
+                return clientFactory(account);
+            }
             return rebuiltAPI ? rebuiltAPI : api;
         };
         dependencies.networkMonitor = &network;
@@ -157,6 +160,7 @@ public:
     FakeHistoryCoordinator history;
     std::shared_ptr<FakeGlucoseAPI> api = std::make_shared<FakeGlucoseAPI>();
     std::shared_ptr<FakeGlucoseAPI> rebuiltAPI;
+    GlucoseAPIFactory clientFactory;   // when set, builds every client (e.g. real ones on a fake server)
     std::vector<GlucoseAccountConfiguration> factoryCalls;
     std::vector<std::string> logLines;
     std::string scope;

@@ -15,8 +15,9 @@ using namespace quillby::test;
 
 namespace {
 
-constexpr const char *kUsOusApplicationId = "7b2e4c91-5a0f-4d38-b6e1-3c9f28a4d750";
-constexpr const char *kJpApplicationId = "e41f0a6c-92d7-4b5e-8c03-6da1f7b29e84";
+// The identifiers every recorded sign-in to the real service carries.
+constexpr const char *kUsOusApplicationId = "d89443d2-327c-4a6f-89e5-496bbb0317db";
+constexpr const char *kJpApplicationId = "d8665ade-9673-4e27-9ff6-92db4ce13d13";
 constexpr double kTenOClock = 1704189600.0;   // 2024-01-02 10:00:00 UTC
 
 class DexcomAPITest : public ::testing::Test {
@@ -80,6 +81,10 @@ TEST_F(DexcomAPITest, SignsInThenFetchesReadingsOldestFirstOverTheWireFormat)
                                                   {"accountId", "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f"},
                                                   {"password", "secret"}}));
     const std::string session = server.issuedSessions().at(0);
+    // The service reads the readings parameters from the query string.
+    EXPECT_EQ(requests[2].param("sessionId"), session);
+    EXPECT_EQ(requests[2].param("minutes"), "1440");
+    EXPECT_EQ(requests[2].param("maxCount"), "288");
     EXPECT_EQ(requests[2].json(), (nlohmann::json{{"sessionId", session}, {"minutes", 1440}, {"maxCount", 288}}));
     EXPECT_EQ(api->sessionId(), session);
     EXPECT_EQ(api->accountId(), "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f");
@@ -163,7 +168,9 @@ TEST_F(DexcomAPITest, SignInFailuresMapToTheirErrors)
         const char *path;
         ScriptedReply reply;
         const char *message;
+        bool credentialsRejected = false;   // the poller must not sign in again with them
     };
+    using Fake = FakeDexcomServer;
     const std::string zeroUUID = "\"00000000-0000-0000-0000-000000000000\"";
     const std::vector<Row> rows = {
         {"401 on step 1", FakeDexcomServer::kAuthenticatePath, ScriptedReply::json(401, {}),
@@ -190,24 +197,54 @@ TEST_F(DexcomAPITest, SignInFailuresMapToTheirErrors)
          "Invalid response from server"},
         {"step 1 reply not UTF-8", FakeDexcomServer::kAuthenticatePath, ScriptedReply::text(200, "\"\xff\xfe\""),
          "Invalid response from server"},
+        {"step 1 identifier without its closing quote", FakeDexcomServer::kAuthenticatePath,
+         ScriptedReply::text(200, "\"5d9c8f3e-1b2a"), "Invalid response from server"},
+        // The service's faults: HTTP 500 with a JSON body naming the cause.
+        {"password fault on step 1", Fake::kAuthenticatePath, Fake::fault("AccountPasswordInvalid", "failed"),
+         "Authentication failed: Please check your credentials.", true},
+        {"SSO password fault on step 1", Fake::kAuthenticatePath, Fake::fault("SSO_AuthenticatePasswordInvalid", "x"),
+         "Authentication failed: Please check your credentials.", true},
+        {"lockout on step 1", Fake::kAuthenticatePath, Fake::fault("SSO_AuthenticateMaxAttemptsExceeed", "x"),
+         "Authentication failed: Please check your credentials.", true},
+        {"password fault on step 2", Fake::kLoginPath, Fake::fault("AccountPasswordInvalid", "failed"),
+         "Login failed: Please check your credentials.", true},
+        {"lockout on step 2", Fake::kLoginPath, Fake::fault("SSO_AuthenticateMaxAttemptsExceeed", "x"),
+         "Login failed: Please check your credentials.", true},
+        {"invalid argument on step 1", Fake::kAuthenticatePath, Fake::fault("InvalidArgument", "accountName"),
+         "Login failed: Unable to start a Dexcom session."},
+        {"invalid argument on step 2", Fake::kLoginPath, Fake::fault("InvalidArgument", "UUID"),
+         "Login failed: Unable to start a Dexcom session."},
+        {"session fault on step 2", Fake::kLoginPath, Fake::fault("SessionNotValid", "x"), "Session expired"},
+        {"other fault on step 1", Fake::kAuthenticatePath, Fake::fault("SSO_InternalError", "x"),
+         "Dexcom server error (500)"},
+        {"fault code that is not text", Fake::kAuthenticatePath, ScriptedReply::json(500, {{"Code", 7}}),
+         "Dexcom server error (500)"},
+        // A proxy's page in the way says nothing about the credentials.
+        {"HTML 403 on step 1", Fake::kAuthenticatePath, ScriptedReply::text(403, "<html>Forbidden</html>", "text/html"),
+         "Invalid response from server"},
+        {"empty 401 on step 2", Fake::kLoginPath, ScriptedReply::text(401, ""), "Invalid response from server"},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
+        server.clearScriptedReplies();
         server.enqueueReply(row.path, row.reply);
         const auto error = errorOf<DexcomError>(client()->authenticate());
         ASSERT_TRUE(error);
         EXPECT_STREQ(error->what(), row.message);
+        EXPECT_EQ(error->credentialsRejected, row.credentialsRejected);
     }
 }
 
-TEST_F(DexcomAPITest, WrongPasswordIsTheServiceFault)
+TEST_F(DexcomAPITest, WrongPasswordIsRejectedCredentialsNotAServerError)
 {
-    // The service answers a wrong password with HTTP 500 and a JSON fault.
+    // The service answers a wrong password with HTTP 500 and the AccountPasswordInvalid fault.
     const auto error = errorOf<DexcomError>(client("user@example.com", "wrong")->fetchLatestReadings());
     ASSERT_TRUE(error);
-    EXPECT_EQ(error->kind, DexcomError::Case::serverError);
-    EXPECT_EQ(error->status, 500);
-    EXPECT_STREQ(error->what(), "Dexcom server error (500)");
+    EXPECT_EQ(error->kind, DexcomError::Case::authenticationFailed);
+    EXPECT_TRUE(error->credentialsRejected);
+    EXPECT_STREQ(error->what(), "Authentication failed: Please check your credentials.");
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].path, FakeDexcomServer::kAuthenticatePath);
 }
 
 TEST_F(DexcomAPITest, FailedLoginKeepsTheNewAccountBesideTheOldSession)
@@ -234,6 +271,12 @@ TEST_F(DexcomAPITest, ReadingsRequestFailures)
         {"401", ScriptedReply::json(401, {}), "Session expired", false},
         {"403", ScriptedReply::json(403, {}), "Session expired", false},
         {"500", ScriptedReply::json(500, {{"Code", "SessionNotValid"}}), "Session expired", false},
+        {"500 with another fault", FakeDexcomServer::fault("SSO_InternalError", "x"), "Session expired", false},
+        {"500 without a body", ScriptedReply::text(500, ""), "Session expired", false},
+        {"HTML 403: dropped, but no session verdict", ScriptedReply::text(403, "<html>blocked</html>", "text/html"),
+         "Invalid response from server", false},
+        {"too large", ScriptedReply::text(200, "[" + std::string(5 * 1024 * 1024, ' ') + "]"),
+         "Invalid response from server", true},
         {"503", ScriptedReply::json(503, {}), "Dexcom server error (503)", true},
         {"501", ScriptedReply::json(501, {}), "Dexcom server error (501)", true},
         {"429", ScriptedReply::json(429, {}), "Dexcom server error (429)", true},
@@ -313,6 +356,37 @@ TEST_F(DexcomAPITest, AnyMalformedRecordFailsTheWholeFetch)
         const auto error = errorOf<GlucoseReadingError>(client()->fetchLatestReadings());
         ASSERT_TRUE(error);
         EXPECT_STREQ(error->what(), row.message);
+    }
+}
+
+TEST_F(DexcomAPITest, NumericTrendsAreNamed)
+{
+    // Older replies send the trend as a number in the service's own order.
+    const std::vector<std::pair<nlohmann::json, std::string>> named = {
+        {0, "None"},          {1, "DoubleUp"},   {2, "SingleUp"},   {3, "FortyFiveUp"},   {4, "Flat"},
+        {5, "FortyFiveDown"}, {6, "SingleDown"}, {7, "DoubleDown"}, {8, "NotComputable"}, {9, "RateOutOfRange"},
+    };
+    std::vector<nlohmann::json> records;
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        records.insert(records.begin(), FakeDexcomServer::record(100 + i, named[i].first, kTenOClock + 300.0 * i));
+    }
+    server.setReadings(records);
+    const GlucoseReadings readings = runTask(client()->fetchLatestReadings());
+    ASSERT_EQ(readings.size(), named.size());
+    for (std::size_t i = 0; i < named.size(); ++i) {
+        SCOPED_TRACE(named[i].second);
+        EXPECT_EQ(readings[i].trendString, named[i].second);
+        EXPECT_EQ(readings[i].trendArrow, GlucoseReading::trendArrowFor(named[i].second));
+    }
+    EXPECT_EQ(readings[4].trendArrow, "→");
+
+    // A number outside the table, or not a whole number, is no trend.
+    for (const nlohmann::json &bad : {nlohmann::json(10), nlohmann::json(-1), nlohmann::json(4.5)}) {
+        SCOPED_TRACE(bad.dump());
+        server.setReadings({FakeDexcomServer::record(100, bad, kTenOClock)});
+        const auto error = errorOf<GlucoseReadingError>(client()->fetchLatestReadings());
+        ASSERT_TRUE(error);
+        EXPECT_STREQ(error->what(), "Missing trend information");
     }
 }
 
@@ -403,6 +477,15 @@ TEST_F(DexcomAPITest, TransportFailuresAreNetworkErrors)
     EXPECT_TRUE(timeout->timedOut);
     EXPECT_STREQ(timeout->what(), "The request timed out.");
     server.setDelay(0);
+
+    // A sign-in reply cut short after the status line: never an account id cut in half.
+    server.enqueueReply(FakeDexcomServer::kAuthenticatePath,
+                        ScriptedReply::json(200, "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f").cutShortAfter(10));
+    auto cut = client();
+    const auto cutShort = errorOf<NetworkError>(cut->authenticate());
+    ASSERT_TRUE(cutShort);
+    EXPECT_FALSE(cutShort->timedOut);
+    EXPECT_FALSE(cut->accountId());
 
     // Nobody listening.
     auto unreachable = client();

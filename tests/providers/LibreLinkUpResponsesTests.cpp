@@ -44,6 +44,18 @@ TEST_F(LibreLinkUpTest, ReplyCheckOfSignedInRequests)
         {"JSON status 429", ScriptedReply::json(200, {{"status", 429}}), LibreLinkUpError::rateLimited(60)},
         {"426, status 0", ScriptedReply::json(426, {{"status", 0}}), LibreLinkUpError(Case::clientUpdateRequired)},
         {"426, no JSON", ScriptedReply::text(426, "Upgrade Required"), LibreLinkUpError(Case::clientUpdateRequired)},
+        // The service's minimum-version answer, whatever the HTTP status: never session expiry.
+        {"200, status 920", ScriptedReply::json(200, {{"status", 920}, {"data", {{"minimumVersion", "4.17.0"}}}}),
+         LibreLinkUpError(Case::clientUpdateRequired)},
+        {"403, status 920", ScriptedReply::json(403, {{"status", 920}, {"data", {{"minimumVersion", "4.17.0"}}}}),
+         LibreLinkUpError(Case::clientUpdateRequired)},
+        {"401, status 920", ScriptedReply::json(401, {{"status", 920}}), LibreLinkUpError(Case::clientUpdateRequired)},
+        // A block page in the way says nothing about the ticket.
+        {"403, HTML page", ScriptedReply::text(403, "<html>Access denied</html>", "text/html"),
+         LibreLinkUpError(Case::invalidResponse)},
+        {"401, empty", ScriptedReply::text(401, ""), LibreLinkUpError(Case::invalidResponse)},
+        {"too large", ScriptedReply::text(200, "{\"status\":0,\"data\":[" + std::string(5 << 20, ' ') + "]}"),
+         LibreLinkUpError(Case::invalidResponse)},
         {"500", ScriptedReply::text(500, "oops"), LibreLinkUpError::serverError(500)},
         {"503 with status 0", ScriptedReply::json(503, {{"status", 0}}), LibreLinkUpError::serverError(503)},
         {"404", ScriptedReply::json(404, {{"message", "Not Found"}}), LibreLinkUpError::serverError(404)},

@@ -237,6 +237,33 @@ TEST_F(LibreLinkUpTest, WrongCredentialsAndTermsOnSignIn)
     server.enqueueReply("/llu/auth/login",
                         ScriptedReply::json(200, {{"status", 4}, {"data", {{"step", {{"type", "tou"}}}}}}));
     expectError(errorOf<LibreLinkUpError>(client()->authenticate()), LibreLinkUpError(Case::termsRequired));
+
+    // A CDN's block page is no verdict on the password.
+    server.enqueueReply("/llu/auth/login", ScriptedReply::text(403, "<html>Access denied</html>", "text/html"));
+    expectError(errorOf<LibreLinkUpError>(client()->authenticate()), LibreLinkUpError(Case::invalidResponse));
+}
+
+TEST_F(LibreLinkUpTest, MinimumVersionRaisedAtAnyStepIsClientUpdateRequired)
+{
+    for (int httpStatus : {200, 403}) {
+        SCOPED_TRACE(httpStatus);
+        server.setMinimumVersion("4.17.0", httpStatus);
+        server.clearRequests();
+        expectError(errorOf<LibreLinkUpError>(client()->fetchLatestReadings()),
+                    LibreLinkUpError(Case::clientUpdateRequired));
+        EXPECT_EQ(server.requests().size(), 1u);
+    }
+    // Raised while a ticket is held: no sign-in again, as a session expiry would cost.
+    server.setMinimumVersion(std::nullopt);
+    auto api = signedInClient();
+    server.setMinimumVersion("4.17.0", 403);
+    expectError(errorOf<LibreLinkUpError>(api->fetchConnections()), LibreLinkUpError(Case::clientUpdateRequired));
+    EXPECT_EQ(server.requestCount("/llu/auth/login"), 0u);
+    EXPECT_TRUE(api->ticketToken());
+
+    // The version this client sends is still accepted where it is the minimum.
+    server.setMinimumVersion("4.16.0");
+    EXPECT_TRUE(runTask(api->fetchConnections()).empty());
 }
 
 TEST_F(LibreLinkUpTest, TicketIsReusedUntilThirtySecondsBeforeItExpires)

@@ -1,0 +1,340 @@
+// The real provider clients, talking to the loopback fake services, inside the poller: each
+// reply shape the services really send ends in the right user text and the right poller state.
+
+#include "PollingCoordinatorFixture.h"
+
+#include "fakes/FakeDexcomServer.h"
+#include "fakes/FakeLibreLinkUpServer.h"
+#include "providers/DexcomAPI.h"
+#include "providers/LibreLinkUpAPI.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+namespace quillby::test {
+namespace {
+
+// Forwards to a real client and remembers the text of the last error it threw: the text a
+// person sees in Settings and in the menu's unexpected-error message.
+class ErrorRecordingClient final : public GlucoseAPIProtocol {
+public:
+    ErrorRecordingClient(std::shared_ptr<GlucoseAPIProtocol> inner, std::shared_ptr<std::string> lastError)
+        : inner_(std::move(inner)), lastError_(std::move(lastError)) {}
+
+    QCoro::Task<void> authenticate(std::stop_token stop) override
+    {
+        try {
+            co_await inner_->authenticate(stop);
+        } catch (const std::exception &error) {
+            *lastError_ = error.what();
+            throw;
+        }
+    }
+    QCoro::Task<GlucoseReadings> fetchLatestReadings(std::stop_token stop) override
+    {
+        try {
+            co_return co_await inner_->fetchLatestReadings(stop);
+        } catch (const std::exception &error) {
+            *lastError_ = error.what();
+            throw;
+        }
+    }
+
+private:
+    std::shared_ptr<GlucoseAPIProtocol> inner_;
+    std::shared_ptr<std::string> lastError_;
+};
+
+// What a row expects of the poller after one refresh.
+struct PollerState {
+    std::optional<ErrorInfo> error;   // none: a reading is shown without an error
+    bool stopsUntilSettingsChange;    // requiresAccountAction: no request until a new start
+    StatusBarPollOutcome outcome;
+    std::optional<TimeInterval> retryIn;   // nextRetryAt - now, when shown
+};
+
+class PollingProviderRepliesTest : public PollingCoordinatorTest {
+protected:
+    // Starts polling `account` with clients built by `build` (wrapped to record their errors).
+    void startWith(const GlucoseAccountConfiguration &account,
+                   std::function<std::shared_ptr<GlucoseAPIProtocol>()> build)
+    {
+        lastError = std::make_shared<std::string>();
+        clientFactory = [build, error = lastError](const GlucoseAccountConfiguration &) {
+            return std::make_shared<ErrorRecordingClient>(build(), error);
+        };
+        configure(account);
+        scope = historyAccountScope(account);
+        history.savedScope = scope;
+        makeCoordinator();
+        runOverNetwork(coordinator->start(clientFactory(account), scope, account.provider));
+    }
+
+    // Runs a task that waits for loopback HTTP as well as for virtual-time sleeps.
+    void runOverNetwork(QCoro::Task<void> task)
+    {
+        bool done = false;
+        auto wrapper = [](QCoro::Task<void> inner, bool *finished) -> QCoro::Task<void> {
+            co_await std::move(inner);
+            *finished = true;
+        };
+        wrapper(std::move(task), &done);
+        const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (!done) {
+            VirtualTimeSleeper::drain();
+            if (done) {
+                break;
+            }
+            if (sleeper->pendingCount() > 0) {
+                sleeper->runNext();
+                continue;
+            }
+            // Waiting for the fake server: sleep in the event loop until something arrives.
+            QEventLoop loop;
+            QTimer::singleShot(50, &loop, &QEventLoop::quit);
+            loop.processEvents(QEventLoop::WaitForMoreEvents);
+            ASSERT_LT(std::chrono::steady_clock::now(), giveUpAt) << "the refresh never finished";
+        }
+        VirtualTimeSleeper::drain();
+    }
+
+    void refreshOverNetwork() { runOverNetwork(coordinator->requestRefresh()); }
+
+    const StatusBarPollingSchedule &schedule() const { return coordinator->pollingSchedule(); }
+
+    void expectPollerState(const std::optional<std::string> &clientText, const PollerState &state)
+    {
+        if (clientText) {
+            EXPECT_EQ(*lastError, *clientText);
+        }
+        EXPECT_EQ(error(), state.error);
+        EXPECT_EQ(coordinator->requiresAccountAction(), state.stopsUntilSettingsChange);
+        EXPECT_EQ(schedule().lastOutcome, state.outcome);
+        if (state.retryIn) {
+            ASSERT_TRUE(presenter.nextRetryAt());
+            EXPECT_NEAR(*presenter.nextRetryAt() - now(), *state.retryIn, 0.5);
+        } else {
+            EXPECT_FALSE(presenter.nextRetryAt());
+        }
+    }
+
+    std::shared_ptr<std::string> lastError;
+};
+
+const ErrorInfo kDexcomAuthenticationRequired{"Authentication required", "Cannot authenticate with Dexcom servers.",
+                                              "Verify your credentials in Settings."};
+const ErrorInfo kUnexpected{"Error", "An unexpected error occurred.",
+                            "Check Settings and ensure your glucose account is active."};
+const ErrorInfo kOffline{"Offline", "No internet connection available.",
+                         "Connect to the internet to retrieve glucose data."};
+ErrorInfo libreNeedsAttention(const std::string &message)
+{
+    return {"LibreLinkUp needs attention", message, "Resolve the issue, then choose Reconnect in Account settings."};
+}
+
+TEST_F(PollingProviderRepliesTest, DexcomReplyShapes)
+{
+    FakeDexcomServer server;
+    const double readingAt = kStart - 60;
+    server.setReadings({FakeDexcomServer::record(120, 4, readingAt)});
+    const std::string checkCredentials = "Authentication failed: Please check your credentials.";
+
+    struct Row {
+        const char *name;
+        std::function<void(FakeDexcomServer &)> script;
+        std::optional<std::string> clientText;   // the client's error text; "" none; unset: not checked
+        PollerState state;
+        std::size_t signIns;           // step 1 requests during the refresh
+    };
+    const auto twice = [](const char *path, ScriptedReply reply) {
+        return [path, reply](FakeDexcomServer &s) {
+            s.enqueueReply(path, reply);
+            s.enqueueReply(path, reply);
+        };
+    };
+    const std::vector<Row> rows = {
+        {"wrong password: the service's fault, never a 401",
+         [](FakeDexcomServer &s) { s.setAccount("user@example.com", "other", "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f"); },
+         checkCredentials,
+         {kDexcomAuthenticationRequired, true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+        {"SSO password fault on step 1",
+         twice(FakeDexcomServer::kAuthenticatePath,
+               FakeDexcomServer::fault("SSO_AuthenticatePasswordInvalid", "Password invalid")),
+         checkCredentials,
+         {kDexcomAuthenticationRequired, true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+        {"account locked, on step 2",
+         twice(FakeDexcomServer::kLoginPath,
+               FakeDexcomServer::fault("SSO_AuthenticateMaxAttemptsExceeed", "Maximum authentication attempts exceeded")),
+         "Login failed: Please check your credentials.",
+         {kDexcomAuthenticationRequired, true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+        {"invalid argument at sign-in: one re-sign-in, then the session back-off",
+         twice(FakeDexcomServer::kAuthenticatePath, FakeDexcomServer::fault("InvalidArgument", "accountName invalid")),
+         "Login failed: Unable to start a Dexcom session.",
+         {kDexcomAuthenticationRequired, false, StatusBarPollOutcome::sessionExpired(), 2700}, 2},
+        {"unknown session on the readings request: signs in again and reads",
+         [](FakeDexcomServer &s) {
+             s.enqueueReply(FakeDexcomServer::kReadingsPath, FakeDexcomServer::fault("SessionIdNotFound", "Session ID not found"));
+         },
+         "Session expired", {std::nullopt, false, StatusBarPollOutcome::newData(), std::nullopt}, 2},
+        {"another fault at sign-in stays a server error",
+         twice(FakeDexcomServer::kAuthenticatePath, FakeDexcomServer::fault("InternalError", "Something broke")),
+         "Dexcom server error (500)",
+         {kUnexpected, false, StatusBarPollOutcome::httpError(std::nullopt), 30}, 1},
+        {"a proxy's HTML page with 403 at sign-in",
+         twice(FakeDexcomServer::kAuthenticatePath, ScriptedReply::text(403, "<html><h1>Forbidden</h1></html>", "text/html")),
+         "Invalid response from server",
+         {kUnexpected, false, StatusBarPollOutcome::httpError(std::nullopt), 30}, 1},
+        {"readings reply larger than any real one",
+         [](FakeDexcomServer &s) {
+             s.enqueueReply(FakeDexcomServer::kReadingsPath,
+                            ScriptedReply::text(200, "[" + std::string(5 * 1024 * 1024, ' ') + "]", "application/json"));
+         },
+         "Invalid response from server", {kUnexpected, false, StatusBarPollOutcome::httpError(std::nullopt), 30}, 1},
+        {"numeric trend", [](FakeDexcomServer &) {}, "",
+         {std::nullopt, false, StatusBarPollOutcome::newData(), std::nullopt}, 1},
+        // Last: Qt may resend a request whose connection closed early, after the row is over.
+        {"sign-in reply cut short after the status line",
+         [](FakeDexcomServer &s) {
+             s.enqueueReply(FakeDexcomServer::kAuthenticatePath,
+                            ScriptedReply::json(200, "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f").cutShortAfter(12));
+         },
+         std::nullopt, {kOffline, false, StatusBarPollOutcome::networkError(), 30}, 1},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        coordinator.reset();
+        server.clearScriptedReplies();
+        server.setAccount("user@example.com", "secret", "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f");
+        row.script(server);
+        server.clearRequests();
+        presenter.presentedReading.reset();
+        const std::string origin = server.origin();
+        startWith(dexcomAccount("user@example.com"), [origin] {
+            DexcomAPIOptions options;
+            options.baseURLs = DexcomAPI::baseURLsAt(origin);
+            return std::make_shared<DexcomAPI>("user@example.com", "secret", "us", options);
+        });
+        refreshOverNetwork();
+
+        expectPollerState(row.clientText, row.state);
+        EXPECT_EQ(server.requestCount(FakeDexcomServer::kAuthenticatePath), row.signIns);
+        if (!row.state.error) {
+            ASSERT_TRUE(presenter.presentedReading);
+            EXPECT_EQ(presenter.presentedReading->trendString, "Flat");
+            EXPECT_EQ(presenter.presentedReading->trendArrow, "→");
+        }
+        if (row.state.stopsUntilSettingsChange) {
+            // Nothing more is sent until Settings change (so a service never gets to lock the account).
+            server.clearRequests();
+            refreshOverNetwork();
+            EXPECT_TRUE(server.requests().empty());
+        }
+    }
+    coordinator.reset();   // its clients' connections close before the server stops
+    VirtualTimeSleeper::drain();
+}
+
+TEST_F(PollingProviderRepliesTest, LibreLinkUpReplyShapes)
+{
+    FakeLibreLinkUpServer server;
+    server.setConnections({FakeLibreLinkUpServer::connection("p1", "Ann", "Lee")});
+    server.setGraph("p1", {FakeLibreLinkUpServer::measurement(120, "1/15/2027 7:59:00 AM", 3)});
+    const std::string updateRequired =
+        "LibreLinkUp requires a newer connection version. Check for an update to Quillby.";
+    const std::string unexpectedReply = "LibreLinkUp returned an unexpected response. Try again later.";
+    const auto blockPage = ScriptedReply::text(403, "<html><body>Access denied</body></html>", "text/html");
+
+    struct Row {
+        const char *name;
+        std::function<void(FakeLibreLinkUpServer &)> script;
+        std::optional<std::string> clientText;   // "" none; unset: not checked
+        PollerState state;
+        std::size_t signIns;
+    };
+    const std::vector<Row> rows = {
+        {"minimum version raised, HTTP 200",
+         [](FakeLibreLinkUpServer &s) { s.setMinimumVersion("4.17.0", 200); }, updateRequired,
+         {libreNeedsAttention(updateRequired), true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+        {"minimum version raised, HTTP 403",
+         [](FakeLibreLinkUpServer &s) { s.setMinimumVersion("4.17.0", 403); }, updateRequired,
+         {libreNeedsAttention(updateRequired), true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+        {"minimum version on a signed-in request: no extra sign-ins",
+         [](FakeLibreLinkUpServer &s) {
+             s.enqueueReply(FakeLibreLinkUpServer::kConnectionsPath,
+                            ScriptedReply::json(403, {{"status", 920}, {"data", {{"minimumVersion", "4.17.0"}}}}));
+         },
+         updateRequired, {libreNeedsAttention(updateRequired), true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+        {"wrong password",
+         [](FakeLibreLinkUpServer &s) { s.setAccount("ann@example.com", "other", "0f1e2d3c-4b5a-6978-8695-a4b3c2d1e0f9"); },
+         "Unable to sign in to LibreLinkUp. Check your email and password in the LibreLinkUp app.",
+         {libreNeedsAttention("Unable to sign in to LibreLinkUp. Check your email and password in the LibreLinkUp app."),
+          true, StatusBarPollOutcome::noNewData(), std::nullopt},
+         1},
+        {"a CDN's HTML block page with 403 at sign-in",
+         [blockPage](FakeLibreLinkUpServer &s) { s.enqueueReply(FakeLibreLinkUpServer::kLoginPath, blockPage); },
+         unexpectedReply, {kUnexpected, false, StatusBarPollOutcome::httpError(std::nullopt), 30}, 1},
+        {"a CDN's HTML block page with 403 on the connection list",
+         [blockPage](FakeLibreLinkUpServer &s) { s.enqueueReply(FakeLibreLinkUpServer::kConnectionsPath, blockPage); },
+         unexpectedReply, {kUnexpected, false, StatusBarPollOutcome::httpError(std::nullopt), 30}, 1},
+        {"connection list larger than any real one",
+         [](FakeLibreLinkUpServer &s) {
+             s.enqueueReply(FakeLibreLinkUpServer::kConnectionsPath,
+                            ScriptedReply::text(200, "{\"status\":0,\"data\":[" + std::string(5 * 1024 * 1024, ' ') + "]}",
+                                                "application/json"));
+         },
+         unexpectedReply, {kUnexpected, false, StatusBarPollOutcome::httpError(std::nullopt), 30}, 1},
+        {"readings", [](FakeLibreLinkUpServer &) {}, "",
+         {std::nullopt, false, StatusBarPollOutcome::newData(), std::nullopt}, 1},
+        // Last: Qt may resend a request whose connection closed early, after the row is over.
+        {"graph reply cut short after the status line",
+         [](FakeLibreLinkUpServer &s) {
+             s.enqueueReply(FakeLibreLinkUpServer::graphPath("p1"),
+                            ScriptedReply::json(200, {{"status", 0}, {"data", {{"graphData", nlohmann::json::array()}}}})
+                                .cutShortAfter(20));
+         },
+         std::nullopt, {kOffline, false, StatusBarPollOutcome::networkError(), 30}, 1},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        coordinator.reset();
+        server.clearScriptedReplies();
+        server.setMinimumVersion(std::nullopt);
+        server.setAccount("ann@example.com", "secret", "0f1e2d3c-4b5a-6978-8695-a4b3c2d1e0f9");
+        row.script(server);
+        server.clearRequests();
+        presenter.presentedReading.reset();
+        const std::string origin = server.origin();
+        const std::shared_ptr<FakeClock> wallClock = clock;
+        startWith(libreAccount("p1"), [origin, wallClock] {
+            LibreLinkUpAPIOptions options;
+            options.clock = wallClock;
+            for (const auto &[code, host] : LibreLinkUpAPI::defaultHosts()) {
+                options.hosts[code] = origin;
+            }
+            return std::make_shared<LibreLinkUpAPI>("ann@example.com", "secret", "eu", "p1", options);
+        });
+        refreshOverNetwork();
+
+        expectPollerState(row.clientText, row.state);
+        EXPECT_EQ(server.requestCount(FakeLibreLinkUpServer::kLoginPath), row.signIns);
+        if (!row.state.error) {
+            ASSERT_TRUE(presenter.presentedReading);
+            EXPECT_EQ(presenter.presentedReading->mgdL, 120);
+        }
+        if (row.state.stopsUntilSettingsChange) {
+            // Nothing more is sent until Settings change (so a service never gets to lock the account).
+            server.clearRequests();
+            refreshOverNetwork();
+            EXPECT_TRUE(server.requests().empty());
+        }
+    }
+    coordinator.reset();   // its clients' connections close before the server stops
+    VirtualTimeSleeper::drain();
+}
+
+} // namespace
+} // namespace quillby::test
