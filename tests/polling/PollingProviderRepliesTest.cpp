@@ -171,6 +171,15 @@ TEST_F(PollingProviderRepliesTest, DexcomReplyShapes)
                FakeDexcomServer::fault("SSO_AuthenticateMaxAttemptsExceeed", "Maximum authentication attempts exceeded")),
          "Login failed: Please check your credentials.",
          {kDexcomAuthenticationRequired, true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+        {"empty readings, then the password is refused when signing in again",
+         [](FakeDexcomServer &s) {
+             s.enqueueReply(FakeDexcomServer::kAuthenticatePath,
+                            ScriptedReply::json(200, "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f"));
+             s.enqueueReply(FakeDexcomServer::kAuthenticatePath,
+                            FakeDexcomServer::fault("AccountPasswordInvalid", "Publisher account password failed"));
+             s.enqueueReply(FakeDexcomServer::kReadingsPath, ScriptedReply::json(200, nlohmann::json::array()));
+         },
+         checkCredentials, {kDexcomAuthenticationRequired, true, StatusBarPollOutcome::noNewData(), std::nullopt}, 2},
         {"invalid argument at sign-in: one re-sign-in, then the session back-off",
          twice(FakeDexcomServer::kAuthenticatePath, FakeDexcomServer::fault("InvalidArgument", "accountName invalid")),
          "Login failed: Unable to start a Dexcom session.",
