@@ -198,8 +198,9 @@ TEST(AppEndToEnd, RefusedReadingsRequestEndsInTheAuthenticationState)
     AppHarness harness;
     harness.dexcom.setReadings({FakeDexcomServer::record(142, "Flat", now() - 30)});
     for (int i = 0; i < 4; ++i) {
+        // The service's answer to a session it no longer knows.
         harness.dexcom.enqueueReply(FakeDexcomServer::kReadingsPath,
-                                    ScriptedReply::text(401, "Unauthorized"));
+                                    FakeDexcomServer::fault("SessionNotValid", "Session not valid"));
     }
     launchReady(harness);
 

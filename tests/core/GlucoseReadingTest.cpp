@@ -117,8 +117,14 @@ TEST(GlucoseReadingDexcom, ErrorsInCheckOrderWithMessages)
     EXPECT_EQ(dexcomError(json{{"Value", "120"}, {"Trend", "Flat"}, {"ST", "/Date(1)/"}}),
               GlucoseReadingError::Case::missingValue);
     EXPECT_EQ(dexcomError(json{{"Value", 120}, {"ST", "/Date(1)/"}}), GlucoseReadingError::Case::missingTrend);
-    EXPECT_EQ(dexcomError(json{{"Value", 120}, {"Trend", 4}, {"ST", "/Date(1)/"}}),
-              GlucoseReadingError::Case::missingTrend);
+    // A numeric trend is named (older replies); one outside the service's 0-9 is no trend.
+    EXPECT_EQ(GlucoseReading::fromDexcomJSON(json{{"Value", 120}, {"Trend", 4}, {"ST", "/Date(1)/"}}).trendString,
+              "Flat");
+    for (const json &trend : {json(10), json(-1), json(4.5), json(true), json::array()}) {
+        EXPECT_EQ(dexcomError(json{{"Value", 120}, {"Trend", trend}, {"ST", "/Date(1)/"}}),
+                  GlucoseReadingError::Case::missingTrend)
+            << trend.dump();
+    }
     EXPECT_EQ(dexcomError(json{{"Value", 120}, {"Trend", "Flat"}}), GlucoseReadingError::Case::invalidTimestamp);
     EXPECT_EQ(dexcomError(json{{"Value", 120}, {"Trend", "Flat"}, {"ST", "/Date(-5)/"}, {"DT", "Date()"}}),
               GlucoseReadingError::Case::invalidTimestamp);
