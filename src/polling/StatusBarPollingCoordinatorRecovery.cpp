@@ -167,7 +167,7 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleRefreshError(std::exception
         pollingSchedule_.nextPollDate = failedAt + kAccountActionPause;
         presentAuthenticationFailure();
         statusBar_->setNextRetryAt(std::nullopt);
-        statusBar_->rebuildMenuIfOpen();
+        statusBar_->rebuildMenuIfBuilt();
         logFailure("Error updating glucose: ", error);
         co_return;
     }
