@@ -1,0 +1,310 @@
+#include "settings_window/AppSettingsPane.h"
+
+#include "platform/Announcer.h"
+#include "polling/GlucoseAlertNotificationDelivering.h"
+#include "settings/SettingsViewModel.h"
+#include "settings_window/QuietHoursTimeInputField.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+#include <QVBoxLayout>
+
+namespace quillby {
+
+namespace {
+
+QWidget *trailingButtonRow(QPushButton *button, QWidget *parent = nullptr)
+{
+    auto *row = new QWidget(parent);
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(button);
+    layout->addStretch(1);
+    return row;
+}
+
+void setChecked(QCheckBox *box, bool checked)
+{
+    const QSignalBlocker blocker(box);
+    box->setChecked(checked);
+}
+
+} // namespace
+
+// --- General ---
+
+QString GeneralSettingsPane::automaticUpdatesUnavailableText()
+{
+    return QStringLiteral("New versions come from your package manager, so Quillby does not download or install "
+                          "updates itself.");
+}
+
+GeneralSettingsPane::GeneralSettingsPane(SettingsViewModel &model, std::function<void()> checkForUpdates,
+                                         QWidget *parent)
+    : SettingsForm(parent), model_(model), checkForUpdates_(std::move(checkForUpdates))
+{
+    setObjectName(QStringLiteral("generalSettingsPane"));
+
+    SettingsSection *startup = addSection(QStringLiteral("Startup"));
+    launchAtLogin_ = new QCheckBox(QStringLiteral("Launch at login"));
+    launchAtLogin_->setObjectName(QStringLiteral("launchAtLoginToggle"));
+    launchAtLogin_->setAccessibleName(QStringLiteral("Launch at login"));
+    launchAtLogin_->setAccessibleDescription(QStringLiteral("Automatically start Quillby when you log in to your computer"));
+    startup->addRow(launchAtLogin_);
+    connect(launchAtLogin_, &QCheckBox::clicked, this, [this](bool checked) { model_.setStartAtLogin(checked); });
+
+    SettingsSection *updates = addSection(QStringLiteral("Updates"));
+    automaticUpdates_ = new QCheckBox(QStringLiteral("Automatically download and install updates"));
+    automaticUpdates_->setObjectName(QStringLiteral("autoInstallUpdatesToggle"));
+    automaticUpdates_->setEnabled(false);
+    updates->addRow(automaticUpdates_);
+    QLabel *why = makeSecondaryLabel(automaticUpdatesUnavailableText(), true);
+    why->setObjectName(QStringLiteral("autoInstallUpdatesUnavailableNotice"));
+    automaticUpdates_->setAccessibleDescription(automaticUpdatesUnavailableText());
+    updates->addRow(why);
+    lastChecked_ = updates->addValueRow(QStringLiteral("Last checked"), QString());
+    lastChecked_->setObjectName(QStringLiteral("lastUpdateCheckValue"));
+    auto *check = new QPushButton(QStringLiteral("Check for updates"));
+    check->setObjectName(QStringLiteral("checkForUpdatesButton"));
+    updates->addRow(trailingButtonRow(check));
+    connect(check, &QPushButton::clicked, this, [this] {
+        if (checkForUpdates_) {
+            checkForUpdates_();
+        }
+        model_.refreshUpdateStatus();
+    });
+
+    connect(&model_, &SettingsViewModel::startAtLoginChanged, this, &GeneralSettingsPane::refresh);
+    connect(&model_, &SettingsViewModel::lastCheckedForUpdatesChanged, this, &GeneralSettingsPane::refresh);
+    connect(&model_, &SettingsViewModel::automaticallyInstallUpdatesChanged, this, &GeneralSettingsPane::refresh);
+    refresh();
+}
+
+void GeneralSettingsPane::refresh()
+{
+    setChecked(launchAtLogin_, model_.startAtLogin());
+    setChecked(automaticUpdates_, model_.automaticallyInstallUpdates());
+    lastChecked_->setText(QString::fromStdString(model_.lastCheckedForUpdates()));
+}
+
+void GeneralSettingsPane::appeared()
+{
+    model_.refreshUpdateStatus();
+}
+
+// --- Alerts ---
+
+std::vector<std::pair<QString, int>> AlertsSettingsPane::repeatRows()
+{
+    return {{QStringLiteral("Never"), 0},
+            {QStringLiteral("Every 5 minutes"), 5},
+            {QStringLiteral("Every 15 minutes"), 15},
+            {QStringLiteral("Every 30 minutes"), 30},
+            {QStringLiteral("Every hour"), 60}};
+}
+
+QCheckBox *AlertsSettingsPane::addToggle(SettingsSection *section, const QString &title, const char *objectName,
+                                         bool (SettingsViewModel::*getter)() const,
+                                         void (SettingsViewModel::*setter)(bool), void (SettingsViewModel::*changed)())
+{
+    auto *box = new QCheckBox(title);
+    if (objectName) {
+        box->setObjectName(QString::fromLatin1(objectName));
+    }
+    section->addRow(box);
+    connect(box, &QCheckBox::clicked, this, [this, setter](bool checked) {
+        (model_.*setter)(checked);
+        model_.recordAppSettingsEdit();
+    });
+    const auto refresh = [this, box, getter] { setChecked(box, (model_.*getter)()); };
+    connect(&model_, changed, box, refresh);
+    refreshers_.push_back(refresh);
+    return box;
+}
+
+AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *announcer,
+                                       std::function<void()> openNotificationSettings, QWidget *parent)
+    : SettingsForm(parent)
+    , model_(model)
+    , announcer_(announcer)
+    , openNotificationSettings_(std::move(openNotificationSettings))
+{
+    setObjectName(QStringLiteral("alertsSettingsPane"));
+    using VM = SettingsViewModel;
+
+    // 1. The master switch.
+    SettingsSection *master = addSection();
+    alertsEnabled_ = new QCheckBox(QStringLiteral("Enable glucose alerts"));
+    alertsEnabled_->setObjectName(QStringLiteral("alertsEnabledToggle"));
+    master->addRow(alertsEnabled_);
+    connect(alertsEnabled_, &QCheckBox::clicked, this, [this](bool checked) {
+        model_.setAlertsEnabled(checked);
+        model_.alertsEnabledDidChange();
+    });
+
+    // 2. Alert types.
+    SettingsSection *types = addSection(QStringLiteral("Alert types"));
+    addToggle(types, QStringLiteral("Low threshold alerts"), "alertOnLowThresholdToggle", &VM::alertOnLowThreshold,
+              &VM::setAlertOnLowThreshold, &VM::alertOnLowThresholdChanged);
+    repeatPicker_ = new QComboBox();
+    repeatPicker_->setObjectName(QStringLiteral("lowAlertRepeatPicker"));
+    repeatPicker_->setAccessibleName(QStringLiteral("Repeat low alerts"));
+    for (const auto &[text, minutes] : repeatRows()) {
+        repeatPicker_->addItem(text, minutes);
+    }
+    types->addLabeledRow(QStringLiteral("Repeat low alerts"), repeatPicker_);
+    connect(repeatPicker_, &QComboBox::activated, this, [this](int index) {
+        model_.setLowAlertRepeatMinutes(repeatPicker_->itemData(index).toInt());
+        model_.recordAppSettingsEdit();
+    });
+    addToggle(types, QStringLiteral("High threshold alerts"), "alertOnHighThresholdToggle", &VM::alertOnHighThreshold,
+              &VM::setAlertOnHighThreshold, &VM::alertOnHighThresholdChanged);
+    addToggle(types, QStringLiteral("Rapid drop alerts"), "alertOnRapidFallToggle", &VM::alertOnRapidFall,
+              &VM::setAlertOnRapidFall, &VM::alertOnRapidFallChanged);
+    addToggle(types, QStringLiteral("Rapid rise alerts"), "alertOnRapidRiseToggle", &VM::alertOnRapidRise,
+              &VM::setAlertOnRapidRise, &VM::alertOnRapidRiseChanged);
+
+    // 3. Quiet hours.
+    SettingsSection *quiet = addSection(QStringLiteral("Quiet hours"));
+    addToggle(quiet, QStringLiteral("Quiet hours"), "quietHoursEnabledToggle", &VM::quietHoursEnabled,
+              &VM::setQuietHoursEnabled, &VM::quietHoursEnabledChanged);
+    startField_ = new QuietHoursTimeInputField(QStringLiteral("Quiet hours start"));
+    startField_->setObjectName(QStringLiteral("quietHoursStartPicker"));
+    startRow_ = quiet->addLabeledRow(QStringLiteral("Start"), startField_);
+    endField_ = new QuietHoursTimeInputField(QStringLiteral("Quiet hours end"));
+    endField_->setObjectName(QStringLiteral("quietHoursEndPicker"));
+    endRow_ = quiet->addLabeledRow(QStringLiteral("End"), endField_);
+    allowLowRow_ = addToggle(quiet, QStringLiteral("Allow low alerts during quiet hours"),
+                             "allowLowAlertsDuringQuietHoursToggle", &VM::allowLowAlertsDuringQuietHours,
+                             &VM::setAllowLowAlertsDuringQuietHours, &VM::allowLowAlertsDuringQuietHoursChanged);
+    // A typed time is stored as the minutes the user typed; the model counts the edit and saves.
+    connect(startField_, &QuietHoursTimeInputField::timeEdited, this, [this](int minutes) {
+        model_.setQuietHoursStartMinutes(minutes);
+        model_.recordAppSettingsEdit();
+    });
+    connect(endField_, &QuietHoursTimeInputField::timeEdited, this, [this](int minutes) {
+        model_.setQuietHoursEndMinutes(minutes);
+        model_.recordAppSettingsEdit();
+    });
+    connect(startField_, &QuietHoursTimeInputField::focusChanged, this,
+            [this](bool focus) { quietHoursFocusChanged(QuietHoursField::start, focus); });
+    connect(endField_, &QuietHoursTimeInputField::focusChanged, this,
+            [this](bool focus) { quietHoursFocusChanged(QuietHoursField::end, focus); });
+
+    // 4. Snooze behaviour.
+    SettingsSection *snooze = addSection(QStringLiteral("Snooze behavior"),
+                                         QStringLiteral("Status bar snooze actions only silence the alert categories "
+                                                        "selected above."));
+    addToggle(snooze, QStringLiteral("Snooze low alerts"), nullptr, &VM::snoozeLowAlerts, &VM::setSnoozeLowAlerts,
+              &VM::snoozeLowAlertsChanged);
+    addToggle(snooze, QStringLiteral("Snooze high alerts"), nullptr, &VM::snoozeHighAlerts, &VM::setSnoozeHighAlerts,
+              &VM::snoozeHighAlertsChanged);
+    addToggle(snooze, QStringLiteral("Snooze rapid-change alerts"), nullptr, &VM::snoozeRapidChangeAlerts,
+              &VM::setSnoozeRapidChangeAlerts, &VM::snoozeRapidChangeAlertsChanged);
+
+    // 5. Notifications.
+    SettingsSection *notifications = addSection(QStringLiteral("Notifications"));
+    deniedBanner_ = new QWidget();
+    auto *banner = new QVBoxLayout(deniedBanner_);
+    banner->setContentsMargins(0, 0, 0, 0);
+    banner->setSpacing(6);
+    QLabel *deniedTitle = makePlainLabel(QStringLiteral("Notifications are disabled for Quillby."), deniedBanner_);
+    QFont semibold = deniedTitle->font();
+    semibold.setWeight(QFont::DemiBold);
+    deniedTitle->setFont(semibold);
+    banner->addWidget(deniedTitle);
+    banner->addWidget(makeSecondaryLabel(QString::fromUtf8(kEnableNotificationsHint), false, deniedBanner_));
+    auto *openSettings = new QPushButton(QStringLiteral("Open notification settings"));
+    openSettings->setObjectName(QStringLiteral("openNotificationSettingsButton"));
+    banner->addWidget(trailingButtonRow(openSettings, deniedBanner_));
+    connect(openSettings, &QPushButton::clicked, this, [this] {
+        if (openNotificationSettings_) {
+            openNotificationSettings_();
+        }
+    });
+    notifications->addRow(deniedBanner_);
+
+    testAlertGroup_ = new QWidget();
+    auto *test = new QVBoxLayout(testAlertGroup_);
+    test->setContentsMargins(0, 0, 0, 0);
+    test->setSpacing(6);
+    testAlertButton_ = new ProgressButton();
+    testAlertButton_->setObjectName(QStringLiteral("sendTestAlertButton"));
+    test->addWidget(trailingButtonRow(testAlertButton_, testAlertGroup_));
+    testAlertStatus_ = makeSecondaryLabel(QString(), true, testAlertGroup_);
+    testAlertStatus_->setObjectName(QStringLiteral("testAlertStatusText"));
+    test->addWidget(testAlertStatus_);
+    notifications->addRow(testAlertGroup_);
+    connect(testAlertButton_, &QPushButton::clicked, this, [this] { model_.sendTestAlert(); });
+
+    alertSections_ = {types, quiet, snooze, notifications};
+
+    for (auto signal : {&VM::alertsEnabledChanged, &VM::lowAlertRepeatMinutesChanged, &VM::quietHoursEnabledChanged,
+                        &VM::quietHoursStartMinutesChanged, &VM::quietHoursEndMinutesChanged,
+                        &VM::notificationPermissionDeniedChanged, &VM::isSendingTestAlertChanged}) {
+        connect(&model_, signal, this, &AlertsSettingsPane::refresh);
+    }
+    connect(&model_, &VM::testAlertStatusMessageChanged, this, [this] {
+        refresh();
+        if (announcer_ && !model_.testAlertStatusMessage().empty()) {
+            announcer_->announce(QString::fromStdString(model_.testAlertStatusMessage()));
+        }
+    });
+    refresh();
+}
+
+void AlertsSettingsPane::refresh()
+{
+    for (const auto &refresher : refreshers_) {
+        refresher();
+    }
+    const bool enabled = model_.alertsEnabled();
+    setChecked(alertsEnabled_, enabled);
+    for (QWidget *section : alertSections_) {
+        section->setVisible(enabled);
+    }
+
+    {
+        const QSignalBlocker blocker(repeatPicker_);
+        // A stored interval that is no row shows no selection and stays as it is.
+        repeatPicker_->setCurrentIndex(repeatPicker_->findData(model_.lowAlertRepeatMinutes()));
+    }
+
+    const bool quiet = model_.quietHoursEnabled();
+    startRow_->setVisible(quiet);
+    endRow_->setVisible(quiet);
+    allowLowRow_->setVisible(quiet);
+    startField_->setMinutes(model_.minutesOfDay(model_.quietHoursStartDate()));
+    endField_->setMinutes(model_.minutesOfDay(model_.quietHoursEndDate()));
+
+    const bool denied = model_.notificationPermissionDenied();
+    deniedBanner_->setVisible(denied);
+    testAlertGroup_->setVisible(!denied);
+    const bool sending = model_.isSendingTestAlert();
+    testAlertButton_->setBusy(sending);
+    testAlertButton_->setText(sending ? QString() : QStringLiteral("Send test alert"));
+    testAlertButton_->setAccessibleName(sending ? QStringLiteral("Sending test alert") : QStringLiteral("Send test alert"));
+    testAlertButton_->setEnabled(!sending);
+    const QString status = QString::fromStdString(model_.testAlertStatusMessage());
+    testAlertStatus_->setText(status);
+    testAlertStatus_->setVisible(!status.isEmpty());
+}
+
+void AlertsSettingsPane::quietHoursFocusChanged(QuietHoursField field, bool hasFocus)
+{
+    if (hasFocus) {
+        focusedQuietHoursField_ = field;
+    } else if (focusedQuietHoursField_ == field) {
+        focusedQuietHoursField_.reset();
+    }
+}
+
+void AlertsSettingsPane::appeared()
+{
+    model_.refreshNotificationPermission();
+}
+
+} // namespace quillby

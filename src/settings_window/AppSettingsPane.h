@@ -1,0 +1,88 @@
+#pragma once
+
+#include "settings_window/SettingsForm.h"
+
+#include <functional>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+
+namespace quillby {
+
+class Announcer;
+class QuietHoursTimeInputField;
+class SettingsViewModel;
+
+// The General tab: launch at login and the update section. Automatic download and installation
+// is a setting no updater here can honour (the package manager installs new versions), so it is
+// shown disabled, with the reason under it.
+class GeneralSettingsPane : public SettingsForm {
+    Q_OBJECT
+public:
+    GeneralSettingsPane(SettingsViewModel &model, std::function<void()> checkForUpdates, QWidget *parent = nullptr);
+
+    static QString automaticUpdatesUnavailableText();
+
+protected:
+    void appeared() override;
+
+private:
+    void refresh();
+    SettingsViewModel &model_;
+    std::function<void()> checkForUpdates_;
+    QCheckBox *launchAtLogin_;
+    QCheckBox *automaticUpdates_;
+    QLabel *lastChecked_;
+};
+
+// The Alerts tab: the master switch, the alert kinds and the low-alert repeat, quiet hours with
+// their two time fields, the snooze kinds, and the notification state with the test alert.
+// Every edit goes into the model, which saves it.
+class AlertsSettingsPane : public SettingsForm {
+    Q_OBJECT
+public:
+    enum class QuietHoursField { start, end };
+
+    AlertsSettingsPane(SettingsViewModel &model, Announcer *announcer, std::function<void()> openNotificationSettings,
+                       QWidget *parent = nullptr);
+
+    // The quiet-hours field with keyboard focus, as the fields last reported it. Return or Enter
+    // in a field ends its editing (the field gives up focus); elsewhere Return goes on as usual.
+    std::optional<QuietHoursField> focusedQuietHoursField() const { return focusedQuietHoursField_; }
+
+    // (shown text, minutes) of the repeat picker, in order.
+    static std::vector<std::pair<QString, int>> repeatRows();
+
+protected:
+    void appeared() override;
+
+private:
+    void refresh();
+    void quietHoursFocusChanged(QuietHoursField field, bool hasFocus);
+    QCheckBox *addToggle(SettingsSection *section, const QString &title, const char *objectName,
+                         bool (SettingsViewModel::*getter)() const, void (SettingsViewModel::*setter)(bool),
+                         void (SettingsViewModel::*changed)());
+
+    SettingsViewModel &model_;
+    Announcer *announcer_;
+    std::function<void()> openNotificationSettings_;
+    std::optional<QuietHoursField> focusedQuietHoursField_;
+    std::vector<std::function<void()>> refreshers_;
+
+    QCheckBox *alertsEnabled_;
+    std::vector<QWidget *> alertSections_;
+    QComboBox *repeatPicker_;
+    QWidget *startRow_;
+    QWidget *endRow_;
+    QuietHoursTimeInputField *startField_;
+    QuietHoursTimeInputField *endField_;
+    QWidget *allowLowRow_;
+    QWidget *deniedBanner_;
+    QWidget *testAlertGroup_;
+    ProgressButton *testAlertButton_;
+    QLabel *testAlertStatus_;
+};
+
+} // namespace quillby

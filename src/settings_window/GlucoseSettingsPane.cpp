@@ -1,0 +1,177 @@
+#include "settings_window/GlucoseSettingsPane.h"
+
+#include "settings/GlucoseThresholdOption.h"
+#include "settings/SettingsViewModel.h"
+#include "settings_window/SettingsSymbols.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSignalBlocker>
+
+#include <cmath>
+
+namespace quillby {
+
+namespace {
+
+QComboBox *picker(const char *objectName, const QString &accessibleName, const QString &hint)
+{
+    auto *combo = new QComboBox();
+    combo->setObjectName(QString::fromLatin1(objectName));
+    combo->setAccessibleName(accessibleName);
+    combo->setAccessibleDescription(hint);
+    combo->setMinimumContentsLength(10);
+    return combo;
+}
+
+void fillThresholds(QComboBox *combo, GlucoseThresholdKind kind, GlucoseUnits unit)
+{
+    const QSignalBlocker blocker(combo);
+    combo->clear();
+    for (const GlucoseThresholdOption &option : GlucoseThresholdOption::options(kind, unit)) {
+        combo->addItem(QString::fromStdString(option.label), option.mgdlValue);
+    }
+}
+
+// The row whose value is the threshold; none when the threshold lies off the grid.
+void selectThreshold(QComboBox *combo, double mgdL)
+{
+    const QSignalBlocker blocker(combo);
+    int found = -1;
+    for (int i = 0; i < combo->count(); ++i) {
+        if (std::abs(combo->itemData(i).toDouble() - mgdL) < 1e-9) {
+            found = i;
+            break;
+        }
+    }
+    combo->setCurrentIndex(found);
+}
+
+} // namespace
+
+std::vector<std::pair<QString, int>> GlucoseSettingsPane::graphWindowRows()
+{
+    return {{QStringLiteral("1 hour"), 1},
+            {QStringLiteral("3 hours"), 3},
+            {QStringLiteral("6 hours"), 6},
+            {QStringLiteral("12 hours"), 12},
+            {QStringLiteral("24 hours"), 24}};
+}
+
+QString GlucoseSettingsPane::directToWatchNotice()
+{
+    return QStringLiteral("Dexcom G7 Direct to Watch can cause Dexcom Share to return duplicate readings, reducing "
+                          "the history available for longer graph windows. The 24-hour view may show less than 24 "
+                          "hours.");
+}
+
+QString GlucoseSettingsPane::libreLinkUpHistoryNotice()
+{
+    return QStringLiteral("LibreLinkUp provides up to 12 hours of recent history. Readings saved on this computer can "
+                          "extend the graph to 24 hours.");
+}
+
+GlucoseSettingsPane::GlucoseSettingsPane(SettingsViewModel &model, QWidget *parent)
+    : SettingsForm(parent), model_(model)
+{
+    setObjectName(QStringLiteral("glucoseSettingsPane"));
+
+    SettingsSection *units = addSection(QStringLiteral("Units"));
+    unitPicker_ = picker("measurementUnitPicker", QStringLiteral("Measurement unit"),
+                         QStringLiteral("Choose between mmol/L and mg/dL"));
+    unitPicker_->addItem(QStringLiteral("mmol/L"), QStringLiteral("mmol/L"));
+    unitPicker_->addItem(QStringLiteral("mg/dL"), QStringLiteral("mg/dL"));
+    units->addLabeledRow(QStringLiteral("Measurement unit"), unitPicker_);
+    connect(unitPicker_, &QComboBox::activated, this, [this](int index) {
+        const std::string unit = unitPicker_->itemData(index).toString().toStdString();
+        if (unit != model_.measurementUnit()) {
+            model_.setMeasurementUnit(unit);
+            model_.measurementUnitDidChange();
+        }
+    });
+
+    SettingsSection *thresholds = addSection(QStringLiteral("Thresholds"));
+    lowPicker_ = picker("lowThresholdPicker", QStringLiteral("Low glucose threshold"),
+                        QStringLiteral("Set the threshold for low glucose alerts"));
+    thresholds->addLabeledRow(QStringLiteral("Low threshold"), lowPicker_);
+    highPicker_ = picker("highThresholdPicker", QStringLiteral("High glucose threshold"),
+                         QStringLiteral("Set the threshold for high glucose alerts"));
+    thresholds->addLabeledRow(QStringLiteral("High threshold"), highPicker_);
+    connect(lowPicker_, &QComboBox::activated, this, [this](int index) {
+        const double value = lowPicker_->itemData(index).toDouble();
+        if (value != model_.lowGlucoseThreshold()) {
+            model_.setLowGlucoseThreshold(value);
+            model_.recordAppSettingsEdit();
+        }
+    });
+    connect(highPicker_, &QComboBox::activated, this, [this](int index) {
+        const double value = highPicker_->itemData(index).toDouble();
+        if (value != model_.highGlucoseThreshold()) {
+            model_.setHighGlucoseThreshold(value);
+            model_.recordAppSettingsEdit();
+        }
+    });
+
+    SettingsSection *graph = addSection(QStringLiteral("Graph"));
+    graphPicker_ = picker("graphTimeWindowPicker", QStringLiteral("Graph time window"),
+                          QStringLiteral("Set how many hours of glucose history to display in the graph"));
+    for (const auto &[text, hours] : graphWindowRows()) {
+        graphPicker_->addItem(text, hours);
+    }
+    graph->addLabeledRow(QStringLiteral("Graph window"), graphPicker_);
+    connect(graphPicker_, &QComboBox::activated, this, [this](int index) {
+        const int hours = graphPicker_->itemData(index).toInt();
+        if (hours != model_.graphTimeWindowHours()) {
+            model_.setGraphTimeWindowHours(hours);
+            model_.recordAppSettingsEdit();
+        }
+    });
+
+    providerNote_ = new QWidget();
+    auto *note = new QHBoxLayout(providerNote_);
+    note->setContentsMargins(2, 0, 2, 0);
+    note->setSpacing(6);
+    note->addWidget(makeSymbolLabel(settingsSymbol(QStringLiteral("info.circle")), 14, providerNote_), 0, Qt::AlignTop);
+    providerNoteText_ = makeSecondaryLabel(QString(), true, providerNote_);
+    note->addWidget(providerNoteText_, 1);
+    graph->layout()->addWidget(providerNote_);
+
+    for (auto signal : {&SettingsViewModel::measurementUnitChanged, &SettingsViewModel::lowGlucoseThresholdChanged,
+                        &SettingsViewModel::highGlucoseThresholdChanged,
+                        &SettingsViewModel::graphTimeWindowHoursChanged, &SettingsViewModel::providerChanged}) {
+        connect(&model_, signal, this, &GlucoseSettingsPane::refresh);
+    }
+    refresh();
+}
+
+void GlucoseSettingsPane::refreshThresholds()
+{
+    const GlucoseUnits unit = units::fromMeasurementUnit(model_.measurementUnit());
+    if (thresholdUnit_ != unit) {
+        fillThresholds(lowPicker_, GlucoseThresholdKind::low, unit);
+        fillThresholds(highPicker_, GlucoseThresholdKind::high, unit);
+        thresholdUnit_ = unit;
+    }
+    selectThreshold(lowPicker_, model_.lowGlucoseThreshold());
+    selectThreshold(highPicker_, model_.highGlucoseThreshold());
+}
+
+void GlucoseSettingsPane::refresh()
+{
+    {
+        const QSignalBlocker blocker(unitPicker_);
+        unitPicker_->setCurrentIndex(unitPicker_->findData(QString::fromStdString(model_.measurementUnit())));
+    }
+    refreshThresholds();
+    {
+        const QSignalBlocker blocker(graphPicker_);
+        graphPicker_->setCurrentIndex(graphPicker_->findData(model_.graphTimeWindowHours()));
+    }
+    const bool dexcom = model_.provider() == GlucoseProvider::dexcom;
+    providerNoteText_->setText(dexcom ? directToWatchNotice() : libreLinkUpHistoryNotice());
+    providerNote_->setObjectName(dexcom ? QStringLiteral("directToWatchGraphHistoryNotice") : QString());
+    providerNote_->setAccessibleName(providerNoteText_->text());
+}
+
+} // namespace quillby

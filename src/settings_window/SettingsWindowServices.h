@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QUrl>
+
+#include <functional>
+
+class QDialog;
+class QWidget;
+
+namespace quillby {
+
+class Announcer;
+class ConfigurationManager;
+class HistoryCoordinator;
+
+// What the Settings window reaches besides its model: the configuration owner (terms version
+// for the terms sheet), the shared history coordinator (Account and Insights panes), the
+// spoken announcements, and the desktop actions, which tests replace.
+struct SettingsWindowServices {
+    ConfigurationManager *configurationManager = nullptr;
+    HistoryCoordinator *historyCoordinator = nullptr;   // the panes show no saved history without it
+    Announcer *announcer = nullptr;                     // default: nothing is spoken
+    // Opens a web page (default: the desktop's browser).
+    std::function<void(const QUrl &)> openURL;
+    // Starts a check for updates that the user asked for (default: none).
+    std::function<void()> checkForUpdates;
+    // Opens the desktop's notification settings (default: GNOME's or KDE's when present).
+    std::function<void()> openNotificationSettings;
+    // The consent sheet shown before saving history is turned on, window-modal on `parent`
+    // (default: none, and the saving toggle stays off).
+    std::function<QDialog *(QWidget *parent, HistoryCoordinator &history, bool isSignedIn)> makeHistoryConsentSheet;
+};
+
+// The product's web site and the support pages on it.
+QUrl productWebPage(const QString &path, const QString &fragment = {});
+
+// Opens the notification settings of GNOME ("gnome-control-center notifications") or KDE
+// ("systemsettings kcm_notifications"), whichever the desktop has; otherwise does nothing.
+// False when nothing could be started.
+bool openDesktopNotificationSettings();
+
+} // namespace quillby

@@ -1,0 +1,55 @@
+#include "settings_window/SignInButton.h"
+
+#include "platform/Announcer.h"
+#include "settings/SettingsViewModel.h"
+#include "settings_window/AccountPickers.h"
+
+namespace quillby {
+
+SignInButton::SignInButton(SettingsViewModel &model, Announcer *announcer, std::function<void()> action,
+                           QWidget *parent)
+    : ProgressButton(QString(), parent), model_(model), announcer_(announcer), action_(std::move(action))
+{
+    setDefault(true);
+    connect(this, &QPushButton::clicked, this, [this] {
+        if (action_) {
+            action_();
+        } else {
+            model_.signIn();
+        }
+    });
+    const auto update = [this] { refresh(); };
+    connect(&model_, &SettingsViewModel::isLoadingChanged, this, [this] {
+        refresh();
+        if (model_.isLoading() && announcer_) {
+            announcer_->announce(QStringLiteral("Signing in to ") + serviceName(model_.provider()));
+        }
+    });
+    connect(&model_, &SettingsViewModel::providerChanged, this, update);
+    connect(&model_, &SettingsViewModel::libreConnectionsChanged, this, update);
+    connect(&model_, &SettingsViewModel::usernameChanged, this, update);
+    connect(&model_, &SettingsViewModel::passwordChanged, this, update);
+    connect(&model_, &SettingsViewModel::selectedPatientIDChanged, this, update);
+    connect(&model_, &SettingsViewModel::isShowingTermsChanged, this, update);
+    connect(&model_, &SettingsViewModel::isConfigurationValidChanged, this, update);
+    refresh();
+}
+
+void SignInButton::refresh()
+{
+    const bool loading = model_.isLoading();
+    setBusy(loading);
+    if (loading) {
+        setText(QStringLiteral("Signing in"));
+    } else if (!model_.libreConnections().empty()) {
+        setText(QStringLiteral("Connect"));
+    } else {
+        setText(QStringLiteral("Sign in"));
+    }
+    const QString service = serviceName(model_.provider());
+    setAccessibleName((loading ? QStringLiteral("Signing in to ") : QStringLiteral("Sign in to ")) + service);
+    setAccessibleDescription(QStringLiteral("Signs in with your ") + service + QStringLiteral(" credentials"));
+    setEnabled(model_.canSignIn());
+}
+
+} // namespace quillby

@@ -1,0 +1,341 @@
+// The General, Glucose, Alerts and About & support panes, each bound both ways to a real
+// settings model that saves into the configuration.
+
+#include "SettingsWindowTestSupport.h"
+
+#include "settings_window/AppSettingsPane.h"
+#include "settings_window/GlucoseSettingsPane.h"
+#include "settings_window/QuietHoursTimeInputField.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+
+namespace quillby::test {
+namespace {
+
+class AppSettingsPanesTest : public ::testing::Test {
+protected:
+    SettingsWindowHarness h;
+
+    void open(SettingsTab tab)
+    {
+        h.acceptCurrentTerms();
+        h.build(tab);
+        ASSERT_TRUE(h.waitForLoad());
+    }
+    // Waits until the stored configuration satisfies `check`.
+    bool saved(const std::function<bool(const AppSettings &)> &check)
+    {
+        return eventually([&] {
+            const auto &configuration = h.configurationManager->configuration();
+            return configuration && check(configuration->app) && !h.model->isSaving();
+        });
+    }
+    QCheckBox *toggle(const char *name) { return h.find<QCheckBox>(QString::fromLatin1(name)); }
+    QComboBox *combo(const char *name) { return h.find<QComboBox>(QString::fromLatin1(name)); }
+};
+
+TEST_F(AppSettingsPanesTest, GeneralLaunchAtLoginAndUpdates)
+{
+    open(SettingsTab::general);
+    QCheckBox *launch = toggle("launchAtLoginToggle");
+    EXPECT_FALSE(launch->isChecked());
+    EXPECT_EQ(launch->accessibleDescription(),
+              QStringLiteral("Automatically start Quillby when you log in to your computer"));
+
+    launch->click();
+    ASSERT_TRUE(saved([](const AppSettings &s) { return s.startAtLogin; }));
+    EXPECT_TRUE(h.loginItems->status() == LoginItemStatus::enabled);
+    EXPECT_TRUE(launch->isChecked());
+
+    // A refusal puts the toggle back and shows the message under this pane.
+    h.loginItems->failure = "Permission denied";
+    launch->click();
+    launch->click();   // off (applied), then on (refused)
+    ASSERT_TRUE(eventually([&] { return !h.model->statusMessage().empty(); }));
+    ASSERT_TRUE(eventually([&] { return !launch->isChecked(); }));
+    auto *status = h.find<QLabel>(QStringLiteral("settingsStatusMessage"));
+    EXPECT_TRUE(status->isVisible());
+    EXPECT_EQ(status->text(), QStringLiteral("Failed to update launch at login: Permission denied"));
+
+    // The updater's automatic installation cannot be honoured here: disabled, with the reason.
+    QCheckBox *automatic = toggle("autoInstallUpdatesToggle");
+    EXPECT_FALSE(automatic->isEnabled());
+    auto *why = h.find<QLabel>(QStringLiteral("autoInstallUpdatesUnavailableNotice"));
+    EXPECT_TRUE(why->isVisible());
+    EXPECT_EQ(why->text(), GeneralSettingsPane::automaticUpdatesUnavailableText());
+
+    auto *lastChecked = h.find<QLabel>(QStringLiteral("lastUpdateCheckValue"));
+    EXPECT_EQ(lastChecked->text(), QStringLiteral("Never"));
+    h.updates->lastCheck = 1'800'000'000.0;
+    auto *check = h.find<QPushButton>(QStringLiteral("checkForUpdatesButton"));
+    check->click();
+    check->click();
+    EXPECT_EQ(h.updateChecks, 2) << "each press asks again";
+    EXPECT_TRUE(check->isEnabled());
+    EXPECT_NE(lastChecked->text(), QStringLiteral("Never"));
+}
+
+TEST_F(AppSettingsPanesTest, GlucoseUnitThresholdsAndGraphWindow)
+{
+    open(SettingsTab::glucose);
+    QComboBox *unit = combo("measurementUnitPicker");
+    QComboBox *low = combo("lowThresholdPicker");
+    QComboBox *high = combo("highThresholdPicker");
+    QComboBox *graph = combo("graphTimeWindowPicker");
+    EXPECT_EQ(unit->currentText(), QStringLiteral("mg/dL"));
+    EXPECT_EQ(low->count(), 26);
+    EXPECT_EQ(high->count(), 253);
+    EXPECT_EQ(low->currentText(), QStringLiteral("72 mg/dL"));
+    EXPECT_EQ(high->currentText(), QStringLiteral("270 mg/dL"));
+    EXPECT_EQ(graph->currentText(), QStringLiteral("6 hours"));
+    EXPECT_EQ(low->accessibleName(), QStringLiteral("Low glucose threshold"));
+    EXPECT_EQ(graph->accessibleDescription(),
+              QStringLiteral("Set how many hours of glucose history to display in the graph"));
+
+    // A low threshold of 80 mg/dL moves to 79 (4.4 mmol/L) when the unit changes.
+    ASSERT_TRUE(SettingsWindowHarness::choose(low, QStringLiteral("80 mg/dL")));
+    ASSERT_TRUE(SettingsWindowHarness::choose(unit, QStringLiteral("mmol/L")));
+    EXPECT_EQ(low->count(), 15);
+    EXPECT_EQ(high->count(), 141);
+    EXPECT_EQ(low->currentText(), QStringLiteral("4.4 mmol/L"));
+    EXPECT_EQ(high->currentText(), QStringLiteral("15.0 mmol/L"));
+    EXPECT_EQ(h.model->lowGlucoseThreshold(), 79);
+    ASSERT_TRUE(saved([](const AppSettings &s) { return s.measurementUnit == "mmol/L" && s.lowGlucoseThreshold == 79; }));
+
+    // Choosing the row already selected writes nothing.
+    const int revision = h.model->appSettingsRevision();
+    ASSERT_TRUE(SettingsWindowHarness::choose(low, QStringLiteral("4.4 mmol/L")));
+    ASSERT_TRUE(SettingsWindowHarness::choose(graph, QStringLiteral("6 hours")));
+    EXPECT_EQ(h.model->appSettingsRevision(), revision);
+
+    ASSERT_TRUE(SettingsWindowHarness::choose(high, QStringLiteral("10.0 mmol/L")));
+    ASSERT_TRUE(SettingsWindowHarness::choose(graph, QStringLiteral("24 hours")));
+    EXPECT_EQ(h.model->appSettingsRevision(), revision + 2);
+    ASSERT_TRUE(saved([](const AppSettings &s) { return s.highGlucoseThreshold == 180 && s.graphTimeWindowHours == 24; }));
+
+    // The model drives the pickers: an off-grid value selects no row.
+    h.model->setHighGlucoseThreshold(400);
+    EXPECT_EQ(high->currentIndex(), -1);
+    h.model->setGraphTimeWindowHours(3);
+    EXPECT_EQ(graph->currentText(), QStringLiteral("3 hours"));
+
+    // The provider note follows the provider.
+    QWidget *notice = h.find(QStringLiteral("directToWatchGraphHistoryNotice"));
+    ASSERT_NE(notice, nullptr);
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->accessibleName(), GlucoseSettingsPane::directToWatchNotice());
+    h.model->setProvider(GlucoseProvider::libreLinkUp);
+    EXPECT_EQ(h.find(QStringLiteral("directToWatchGraphHistoryNotice")), nullptr);
+    EXPECT_NE(h.findByAccessibleName(GlucoseSettingsPane::libreLinkUpHistoryNotice()), nullptr);
+}
+
+TEST_F(AppSettingsPanesTest, AlertsTogglesPickerAndSectionsFollowTheModel)
+{
+    open(SettingsTab::alerts);
+    QCheckBox *master = toggle("alertsEnabledToggle");
+    ASSERT_TRUE(master->isChecked());
+
+    const struct {
+        const char *name;
+        bool (SettingsViewModel::*get)() const;
+        void (SettingsViewModel::*set)(bool);
+    } toggles[] = {
+        {"alertOnLowThresholdToggle", &SettingsViewModel::alertOnLowThreshold, &SettingsViewModel::setAlertOnLowThreshold},
+        {"alertOnHighThresholdToggle", &SettingsViewModel::alertOnHighThreshold, &SettingsViewModel::setAlertOnHighThreshold},
+        {"alertOnRapidFallToggle", &SettingsViewModel::alertOnRapidFall, &SettingsViewModel::setAlertOnRapidFall},
+        {"alertOnRapidRiseToggle", &SettingsViewModel::alertOnRapidRise, &SettingsViewModel::setAlertOnRapidRise},
+        {"quietHoursEnabledToggle", &SettingsViewModel::quietHoursEnabled, &SettingsViewModel::setQuietHoursEnabled},
+    };
+    for (const auto &t : toggles) {
+        SCOPED_TRACE(t.name);
+        QCheckBox *box = toggle(t.name);
+        ASSERT_NE(box, nullptr);
+        const bool before = (h.model.get()->*t.get)();
+        const int revision = h.model->appSettingsRevision();
+        box->click();
+        EXPECT_EQ((h.model.get()->*t.get)(), !before);
+        EXPECT_EQ(h.model->appSettingsRevision(), revision + 1);
+        (h.model.get()->*t.set)(before);
+        EXPECT_EQ(box->isChecked(), before);
+    }
+
+    // The snooze toggles carry no identifier; they are the three of the snooze section.
+    QCheckBox *snoozeHigh = nullptr;
+    for (QCheckBox *box : h.view->findChildren<QCheckBox *>()) {
+        if (box->text() == QStringLiteral("Snooze high alerts")) {
+            snoozeHigh = box;
+        }
+    }
+    ASSERT_NE(snoozeHigh, nullptr);
+    snoozeHigh->click();
+    EXPECT_FALSE(h.model->snoozeHighAlerts());
+
+    QComboBox *repeat = combo("lowAlertRepeatPicker");
+    ASSERT_TRUE(SettingsWindowHarness::choose(repeat, QStringLiteral("Every 15 minutes")));
+    EXPECT_EQ(h.model->lowAlertRepeatMinutes(), 15);
+    const int revision = h.model->appSettingsRevision();
+    ASSERT_TRUE(SettingsWindowHarness::choose(repeat, QStringLiteral("Every 15 minutes")));
+    EXPECT_EQ(h.model->appSettingsRevision(), revision + 1) << "a repeated write still counts";
+    ASSERT_TRUE(saved([](const AppSettings &s) { return s.lowAlertRepeatMinutes == 15 && !s.snoozeHighAlerts; }));
+    h.model->setLowAlertRepeatMinutes(7);
+    EXPECT_EQ(repeat->currentIndex(), -1) << "an unknown interval shows no row and stays";
+    EXPECT_EQ(h.model->lowAlertRepeatMinutes(), 7);
+
+    // Switching alerts off removes the four sections; on brings them back as they were.
+    auto *types = h.find<QCheckBox>(QStringLiteral("alertOnLowThresholdToggle"));
+    auto *test = h.find(QStringLiteral("sendTestAlertButton"));
+    master->click();
+    EXPECT_FALSE(h.model->alertsEnabled());
+    EXPECT_FALSE(types->isVisible());
+    EXPECT_FALSE(test->isVisible());
+    master->click();
+    EXPECT_TRUE(types->isVisible());
+    EXPECT_TRUE(test->isVisible());
+    EXPECT_EQ(repeat->currentIndex(), -1);
+    ASSERT_TRUE(eventually([&] { return h.alerts->authorizationRequests == 1; })) << "switching on asks for permission";
+}
+
+TEST_F(AppSettingsPanesTest, QuietHoursStoreOnlyValidTimes)
+{
+    open(SettingsTab::alerts);
+    auto *start = h.find<QuietHoursTimeInputField>(QStringLiteral("quietHoursStartPicker"));
+    auto *end = h.find<QuietHoursTimeInputField>(QStringLiteral("quietHoursEndPicker"));
+    auto *allowLow = toggle("allowLowAlertsDuringQuietHoursToggle");
+    EXPECT_FALSE(start->isVisible());
+    toggle("quietHoursEnabledToggle")->click();
+    ASSERT_TRUE(start->isVisible() && end->isVisible() && allowLow->isVisible());
+    EXPECT_EQ(start->accessibleName(), QStringLiteral("Quiet hours start"));
+    EXPECT_EQ(end->accessibleName(), QStringLiteral("Quiet hours end"));
+    start->setTimeStyle(TimeOfDayStyle::twentyFourHour());
+    end->setTimeStyle(TimeOfDayStyle::twentyFourHour());
+    EXPECT_EQ(start->text(), QStringLiteral("22:00"));
+    EXPECT_EQ(end->text(), QStringLiteral("07:00"));
+
+    auto *pane = qobject_cast<AlertsSettingsPane *>(h.find(QStringLiteral("alertsSettingsPane")));
+    start->setFocus();
+    ASSERT_TRUE(eventually([&] { return start->hasFocus(); }));
+    EXPECT_EQ(pane->focusedQuietHoursField(), AlertsSettingsPane::QuietHoursField::start);
+
+    // A valid time goes to the model at once and is saved.
+    start->selectAll();
+    QTest::keyClicks(start, QStringLiteral("22:30"));
+    EXPECT_EQ(h.model->quietHoursStartMinutes(), 1350);
+    ASSERT_TRUE(saved([](const AppSettings &s) { return s.quietHoursEnabled && s.quietHoursStartMinutes == 1350; }));
+
+    // An invalid time is refused and nothing reaches the model; Return ends the editing.
+    const int revision = h.model->appSettingsRevision();
+    start->selectAll();
+    QTest::keyClicks(start, QStringLiteral("29:75"));
+    QTest::keyClick(start, Qt::Key_Return);
+    EXPECT_FALSE(start->hasFocus());
+    EXPECT_EQ(pane->focusedQuietHoursField(), std::nullopt);
+    EXPECT_EQ(start->text(), QStringLiteral("22:30"));
+    EXPECT_EQ(h.model->quietHoursStartMinutes(), 1350);
+    EXPECT_EQ(h.model->appSettingsRevision(), revision);
+
+    // Focus moving from Start to End leaves End as the focused field.
+    start->setFocus();
+    ASSERT_TRUE(eventually([&] { return start->hasFocus(); }));
+    end->setFocus();
+    ASSERT_TRUE(eventually([&] { return end->hasFocus(); }));
+    EXPECT_EQ(pane->focusedQuietHoursField(), AlertsSettingsPane::QuietHoursField::end);
+    QTest::keyClick(end, Qt::Key_Up);   // the cursor sits at the end: the minute
+    EXPECT_EQ(h.model->quietHoursEndMinutes(), 421);
+
+    // The model drives the fields: an out-of-range value shows clamped, and switching quiet
+    // hours off keeps the stored times.
+    h.model->setQuietHoursEndMinutes(5000);
+    EXPECT_EQ(end->text(), QStringLiteral("23:59"));
+    toggle("quietHoursEnabledToggle")->click();
+    EXPECT_FALSE(start->isVisible());
+    EXPECT_EQ(h.model->quietHoursStartMinutes(), 1350);
+}
+
+TEST_F(AppSettingsPanesTest, NotificationsBannerAndTestAlert)
+{
+    h.alerts->state = GlucoseAlertAuthorizationState::denied;
+    open(SettingsTab::alerts);
+    ASSERT_TRUE(eventually([&] { return h.model->notificationPermissionDenied(); }));
+    auto *openSettings = h.find<QPushButton>(QStringLiteral("openNotificationSettingsButton"));
+    auto *test = h.find<QPushButton>(QStringLiteral("sendTestAlertButton"));
+    EXPECT_TRUE(openSettings->isVisible());
+    EXPECT_FALSE(test->isVisible());
+    bool linuxWording = false;
+    for (QLabel *label : h.view->findChildren<QLabel *>()) {
+        linuxWording |= label->isVisible() &&
+                        label->text() == QStringLiteral("Enable notifications for Quillby in your desktop’s "
+                                                        "notification settings to receive glucose alerts.");
+    }
+    EXPECT_TRUE(linuxWording);
+    openSettings->click();
+    EXPECT_EQ(h.notificationSettingsRequests, 1);
+
+    // Permission given in the desktop's settings: the button returns when the pane shows again.
+    h.alerts->state = GlucoseAlertAuthorizationState::authorized;
+    h.navigation->setSelection(SettingsTab::general);
+    h.navigation->setSelection(SettingsTab::alerts);
+    ASSERT_TRUE(eventually([&] { return test->isVisible(); }));
+    EXPECT_EQ(test->text(), QStringLiteral("Send test alert"));
+
+    test->click();
+    EXPECT_FALSE(test->isEnabled());
+    EXPECT_EQ(test->accessibleName(), QStringLiteral("Sending test alert"));
+    EXPECT_EQ(test->text(), QString());
+    ASSERT_TRUE(eventually([&] { return test->isEnabled(); }));
+    auto *status = h.find<QLabel>(QStringLiteral("testAlertStatusText"));
+    EXPECT_EQ(status->text(), QStringLiteral("Test alert sent."));
+    ASSERT_EQ(h.alerts->sent.size(), 1u);
+    EXPECT_EQ(h.alerts->sent[0].title, "Quillby test alert");
+
+    // The same outcome twice is spoken twice.
+    test->click();
+    ASSERT_TRUE(eventually([&] { return test->isEnabled(); }));
+    EXPECT_EQ(h.announcer.announcements.count(QStringLiteral("Test alert sent.")), 2);
+
+    h.alerts->failSending = true;
+    test->click();
+    ASSERT_TRUE(eventually([&] { return test->isEnabled(); }));
+    EXPECT_EQ(status->text(), QStringLiteral("Test alert could not be sent."));
+}
+
+TEST_F(AppSettingsPanesTest, AboutShowsTheVersionAndOpensTheSupportPages)
+{
+    open(SettingsTab::about);
+    EXPECT_EQ(h.find<QLabel>(QStringLiteral("currentVersionValue"))->text(), QStringLiteral("1.4.2 (142)"));
+    h.find<QPushButton>(QStringLiteral("gettingStartedButton"))->click();
+    h.find<QPushButton>(QStringLiteral("gettingStartedButton"))->click();
+    h.find<QPushButton>(QStringLiteral("viewChangelogButton"))->click();
+    h.find<QPushButton>(QStringLiteral("submitFeedbackButton"))->click();
+    ASSERT_EQ(h.openedURLs.size(), 3u);
+    EXPECT_EQ(h.openedURLs[0].path(), QStringLiteral("/"));
+    EXPECT_EQ(h.openedURLs[0].fragment(), QStringLiteral("getting-started"));
+    EXPECT_EQ(h.openedURLs[1], h.openedURLs[0]);
+    EXPECT_EQ(h.openedURLs[2].path(), QStringLiteral("/changelog"));
+    EXPECT_EQ(h.feedbackRequests, 1);
+
+    // The two links open the privacy policy and the terms.
+    QStringList links;
+    for (QLabel *label : h.view->findChildren<QLabel *>()) {
+        if (label->textFormat() == Qt::RichText && label->isVisible()) {
+            links << label->accessibleName();
+            const QString text = label->text();
+            const qsizetype start = text.indexOf(QLatin1Char('"')) + 1;
+            emit label->linkActivated(text.mid(start, text.indexOf(QLatin1Char('"'), start) - start));
+        }
+    }
+    EXPECT_EQ(links, (QStringList{QStringLiteral("Read privacy policy"), QStringLiteral("Read terms of use")}));
+    ASSERT_EQ(h.openedURLs.size(), 5u);
+    EXPECT_EQ(h.openedURLs[3].path(), QStringLiteral("/privacy"));
+    EXPECT_EQ(h.openedURLs[4].path(), QStringLiteral("/terms"));
+
+    // Showing the pane reads the version again.
+    h.updates->version = QStringLiteral("1.5.0 (150)");
+    h.navigation->setSelection(SettingsTab::general);
+    h.navigation->setSelection(SettingsTab::about);
+    EXPECT_EQ(h.find<QLabel>(QStringLiteral("currentVersionValue"))->text(), QStringLiteral("1.5.0 (150)"));
+}
+
+} // namespace
+} // namespace quillby::test

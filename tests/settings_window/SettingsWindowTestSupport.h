@@ -1,0 +1,287 @@
+#pragma once
+
+#include "FakeAlertDelivery.h"
+#include "FakeDexcomServer.h"
+#include "FakeHistoryStore.h"
+#include "FakeKeychainItemStore.h"
+#include "FakeLibreLinkUpServer.h"
+#include "RecordingAnnouncer.h"
+#include "TaskRunner.h"
+
+#include "core/AppNotifications.h"
+#include "core/ConfigurationManager.h"
+#include "core/EventLoopTurn.h"
+#include "history/HistoryCoordinator.h"
+#include "platform/LoginItemManaging.h"
+#include "providers/DexcomAPI.h"
+#include "providers/LibreLinkUpAPI.h"
+#include "settings/LoginItemSettingsService.h"
+#include "settings/SettingsCoordinator.h"
+#include "settings/SettingsViewModel.h"
+#include "settings/UpdateChecking.h"
+#include "settings_window/SettingsView.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <ostream>
+#include <mutex>
+#include <optional>
+
+// Readable QString values in test failure messages.
+QT_BEGIN_NAMESPACE
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
+QT_END_NAMESPACE
+
+namespace quillby::test {
+
+// The updater as the settings model sees it, without an updater.
+class FakeUpdateChecking final : public UpdateChecking {
+public:
+    QString installedVersion() const override { return version; }
+    bool automaticallyDownloadsUpdates() const override { return automaticDownloads; }
+    void setAutomaticallyDownloadsUpdates(bool enabled) override { automaticDownloads = enabled; }
+    std::optional<Date> lastUpdateCheckDate() const override { return lastCheck; }
+    void republishUpdateAvailability() override {}
+
+    QString version = QStringLiteral("1.4.2 (142)");
+    bool automaticDownloads = false;
+    std::optional<Date> lastCheck;
+};
+
+// The login item in memory; registration can be made to fail or to be ignored.
+class FakeLoginItemManager final : public LoginItemManaging {
+public:
+    void registerApplication() override
+    {
+        std::lock_guard lock(mutex);
+        if (!failure.empty()) {
+            throw LoginItemError(failure);
+        }
+        registered = !ignoreRequests;
+    }
+    void unregisterApplication() override
+    {
+        std::lock_guard lock(mutex);
+        registered = false;
+    }
+    LoginItemStatus status() const override
+    {
+        std::lock_guard lock(mutex);
+        return registered ? LoginItemStatus::enabled : LoginItemStatus::notRegistered;
+    }
+
+    mutable std::mutex mutex;
+    bool registered = false;
+    bool ignoreRequests = false;
+    std::string failure;
+};
+
+// Ends every debounce on the next event-loop turn, so a save follows an edit at once.
+class NextTurnSleeper final : public Sleeper {
+public:
+    QCoro::Task<void> sleep(double, std::stop_token) override { co_await nextEventLoopTurn(); }
+};
+
+// Waits (at most ten seconds) for `done`, running the event loop meanwhile.
+inline bool eventually(const std::function<bool()> &done)
+{
+    return QTest::qWaitFor(done, 10000);
+}
+
+// One Settings window over a real settings model, a real account service that reaches the
+// fake Dexcom Share and LibreLinkUp servers on loopback, an in-memory keyring, a temporary
+// settings file and (unless the test gives another) saved history in memory.
+struct SettingsWindowHarness {
+    QTemporaryDir directory;
+    std::shared_ptr<QSettings> defaults =
+        std::make_shared<QSettings>(directory.filePath(QStringLiteral("Quillby.conf")), QSettings::IniFormat);
+    std::shared_ptr<FakeKeychainItemStore> keychain = std::make_shared<FakeKeychainItemStore>();
+    std::unique_ptr<ConfigurationManager> configurationManager;
+    std::unique_ptr<HistoryCoordinator> history;
+    FakeDexcomServer dexcom;
+    FakeLibreLinkUpServer libre;
+    AppNotifications notifications;
+    std::shared_ptr<FakeUpdateChecking> updates = std::make_shared<FakeUpdateChecking>();
+    std::shared_ptr<FakeLoginItemManager> loginItems = std::make_shared<FakeLoginItemManager>();
+    std::shared_ptr<FakeAlertDelivery> alerts = std::make_shared<FakeAlertDelivery>();
+    std::shared_ptr<SettingsCoordinator> coordinator;
+    std::unique_ptr<SettingsViewModel> model;
+    std::unique_ptr<SettingsNavigation> navigation;
+    RecordingAnnouncer announcer;
+    std::vector<QUrl> openedURLs;
+    int feedbackRequests = 0;
+    int updateChecks = 0;
+    int notificationSettingsRequests = 0;
+    std::function<QDialog *(QWidget *, HistoryCoordinator &, bool)> makeConsentSheet;
+    std::unique_ptr<SettingsView> view;
+
+    SettingsWindowHarness()
+    {
+        dexcom.setAccount("ada", "secret", "8f2a6c1e-0000-4000-8000-000000000001");
+        libre.setAccount("ada@example.com", "secret", "0f1e2d3c-4b5a-6978-8695-a4b3c2d1e0f9");
+    }
+
+    ~SettingsWindowHarness()
+    {
+        // Account operations and saves finish before the services they use go away.
+        if (model) {
+            eventually([&] { return !model->isLoading() && !model->isSaving() && !history->isBusy(); });
+        }
+        view.reset();
+        model.reset();
+        coordinator.reset();
+        history.reset();
+        configurationManager.reset();
+    }
+
+    void acceptCurrentTerms()
+    {
+        defaults->setValue(ConfigurationManager::kAcceptedTermsVersionKey,
+                           QString::fromStdString(ConfigurationManager::kCurrentTermsVersion));
+    }
+
+    void storeConfiguration(const AppConfiguration &configuration)
+    {
+        keychain->setStoredBytes(QByteArray::fromStdString(configuration.encode()));
+    }
+
+    static GlucoseAccountConfiguration dexcomAccount()
+    {
+        GlucoseAccountConfiguration account;
+        account.provider = GlucoseProvider::dexcom;
+        account.username = "ada";
+        account.password = "secret";
+        account.region = "us";
+        return account;
+    }
+
+    // The configuration owner and the history coordinator (over `store`, or in memory).
+    void buildServices(std::shared_ptr<GlucoseHistoryStoring> store = nullptr)
+    {
+        configurationManager = std::make_unique<ConfigurationManager>(keychain, defaults, QLocale(QStringLiteral("en_US")));
+        history = std::make_unique<HistoryCoordinator>(store ? store : std::make_shared<FakeHistoryStore>(),
+                                                       *configurationManager);
+    }
+
+    // The model and the window, shown on `tab`.
+    void build(std::optional<SettingsTab> tab = SettingsTab::account)
+    {
+        if (!configurationManager) {
+            buildServices();
+        }
+        const std::string dexcomOrigin = dexcom.origin();
+        const std::string libreOrigin = libre.origin();
+        coordinator = std::make_shared<SettingsCoordinator>(
+            *configurationManager,
+            [dexcomOrigin](const std::string &username, const std::string &password, const std::string &region,
+                           QNetworkAccessManager *session) -> std::shared_ptr<GlucoseAPIProtocol> {
+                DexcomAPIOptions options;
+                options.session = session;
+                options.baseURLs = DexcomAPI::baseURLsAt(dexcomOrigin);
+                return std::make_shared<DexcomAPI>(username, password, region, options);
+            },
+            [libreOrigin](const std::string &username, const std::string &password, const std::string &region,
+                          const std::optional<std::string> &patientID,
+                          QNetworkAccessManager *session) -> std::shared_ptr<LibreLinkUpAPIProtocol> {
+                LibreLinkUpAPIOptions options;
+                options.session = session;
+                for (const auto &[code, host] : LibreLinkUpAPI::defaultHosts()) {
+                    options.hosts[code] = libreOrigin;
+                }
+                return std::make_shared<LibreLinkUpAPI>(username, password, region, patientID, options);
+            },
+            history.get(), notifications);
+        SettingsViewModel::Options options;
+        options.sleeper = std::make_shared<NextTurnSleeper>();
+        options.flushOnQuit = false;
+        model = std::make_unique<SettingsViewModel>(*configurationManager, coordinator, updates,
+                                                    std::make_shared<LoginItemSettingsService>(loginItems), alerts,
+                                                    options);
+        navigation = std::make_unique<SettingsNavigation>(tab);
+        SettingsWindowServices services;
+        services.configurationManager = configurationManager.get();
+        services.historyCoordinator = history.get();
+        services.announcer = &announcer;
+        services.openURL = [this](const QUrl &url) { openedURLs.push_back(url); };
+        services.checkForUpdates = [this] { ++updateChecks; };
+        services.openNotificationSettings = [this] { ++notificationSettingsRequests; };
+        services.makeHistoryConsentSheet = makeConsentSheet;
+        view = std::make_unique<SettingsView>(*model, *navigation, [this] { ++feedbackRequests; }, services);
+        view->resize(SettingsView::kMinimumWidth, SettingsView::kMinimumHeight);
+        view->show();
+        view->activateWindow();
+    }
+
+    // Waits until the model has applied the stored configuration once.
+    bool waitForLoad()
+    {
+        return eventually([&] { return model->hasLoadedInitialConfiguration() || configurationManager->configuration(); });
+    }
+
+    template <typename T = QWidget>
+    T *find(const QString &objectName) const
+    {
+        return view->findChild<T *>(objectName);
+    }
+
+    // The visible widget of type T whose accessible name is `name`.
+    template <typename T = QWidget>
+    T *findByAccessibleName(const QString &name) const
+    {
+        for (T *widget : view->findChildren<T *>()) {
+            if (widget->accessibleName() == name && widget->isVisible()) {
+                return widget;
+            }
+        }
+        return nullptr;
+    }
+
+    // Clicks a sidebar row as the user does: on the row, in the list.
+    void clickTab(SettingsTab tab, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        auto *list = find<QListWidget>(QStringLiteral("settingsSidebar"));
+        auto *row = find(settingsTabRawValue(tab) + QStringLiteral("TabButton"));
+        ASSERT_TRUE(list && row);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
+                          row->mapTo(list->viewport(), row->rect().center()));
+    }
+
+    // Types into a line edit as the user does (replacing what it holds).
+    static void typeInto(QLineEdit *field, const QString &text)
+    {
+        field->setFocus();
+        field->selectAll();
+        if (text.isEmpty()) {
+            QTest::keyClick(field, Qt::Key_Delete);
+        } else {
+            QTest::keyClicks(field, text);
+        }
+    }
+
+    // Picks the row showing `text` in a combo box as the user does.
+    static bool choose(QComboBox *combo, const QString &text)
+    {
+        const int index = combo->findText(text);
+        if (index < 0) {
+            return false;
+        }
+        combo->setCurrentIndex(index);
+        emit combo->activated(index);
+        return true;
+    }
+};
+
+} // namespace quillby::test
