@@ -7,6 +7,7 @@
 #include "core/NetworkReachabilityMonitoring.h"
 #include "history/HistoryCoordinator.h"
 #include "insights_window/InsightsLauncher.h"
+#include "platform/Announcer.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/ReducedMotionMonitor.h"
 #include "polling/StatusBarPollingCoordinator.h"
@@ -24,6 +25,7 @@
 #include "services/UserDefaultsAlivePingScheduleStore.h"
 #include "services/UserDefaultsInstallationIDProvider.h"
 #include "settings/SettingsLauncher.h"
+#include "settings_window/SettingsView.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -39,7 +41,14 @@ namespace quillby {
 
 namespace {
 constexpr int kFeedbackEligibilityDays = 90;
+
+// What the Settings window speaks; no screen-reader bridge for announcements exists yet.
+Announcer &settingsAnnouncer()
+{
+    static LoggingAnnouncer announcer;
+    return announcer;
 }
+} // namespace
 
 QuillbyEnvironment QuillbyEnvironment::production()
 {
@@ -108,6 +117,18 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     settingsEnvironment_.libreAPIFactory = env.settingsLibreAPIFactory;
     settingsEnvironment_.options.sleeper = env.sleeper;
     settingsEnvironment_.options.clock = env.clock;
+    if (!env.makeSettingsView) {
+        SettingsWindowServices services;
+        services.configurationManager = env.configurationManager;
+        services.historyCoordinator = env.historyCoordinator;
+        services.announcer = &settingsAnnouncer();
+        UpdateChecker *updateChecker = env.updateChecker;
+        services.checkForUpdates = [updateChecker] { updateChecker->checkForUpdates(); };
+        env.makeSettingsView = [services](SettingsViewModel &model, SettingsNavigation &navigation,
+                                          std::function<void()> submitFeedbackAction) {
+            return makeSettingsView(model, navigation, std::move(submitFeedbackAction), services);
+        };
+    }
     const SettingsEnvironment *settingsEnvironment = &settingsEnvironment_;
     settingsLauncher_ = std::make_unique<SettingsLauncher>(
         [settingsEnvironment] { return makeSettingsViewModel(*settingsEnvironment); }, env.makeSettingsView);

@@ -113,6 +113,8 @@ TEST_F(AccountSettingsPaneTest, DexcomSignInShowsProgressThenTheSummary)
     EXPECT_EQ(signOut->accessibleName(), QStringLiteral("Sign out of Dexcom"));
     EXPECT_EQ(h.configurationManager->configuration()->account.region, "us");
 
+    // Sign-out waits for the history operation that the sign-in started.
+    ASSERT_TRUE(eventually([&] { return signOut->isEnabled(); }));
     signOut->click();
     ASSERT_TRUE(eventually([&] { return !h.model->isConfigurationValid() && !h.model->isLoading(); }));
     EXPECT_TRUE(username()->isVisible());

@@ -32,6 +32,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <ostream>
 #include <mutex>
@@ -80,10 +81,12 @@ public:
     LoginItemStatus status() const override
     {
         std::lock_guard lock(mutex);
+        ++statusReads;
         return registered ? LoginItemStatus::enabled : LoginItemStatus::notRegistered;
     }
 
     mutable std::mutex mutex;
+    mutable std::atomic<int> statusReads = 0;
     bool registered = false;
     bool ignoreRequests = false;
     std::string failure;
