@@ -42,7 +42,9 @@ QLabel *secondaryLabel(const QString &text, QWidget *parent)
 {
     QLabel *label = plainLabel(text, parent);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
+    QColor colour = palette.color(QPalette::WindowText);
+    colour.setAlphaF(0.62f);
+    palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
     return label;
 }

@@ -52,13 +52,14 @@ QLabel *valueLabel(QWidget *parent)
     QLabel *label = makePlainLabel(QString(), parent);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    useSecondaryColour(label);
     return label;
 }
 
 QLineEdit *textField(QWidget *parent, bool secure)
 {
     auto *field = new QLineEdit(parent);
-    field->setMinimumWidth(220);
+    field->setMinimumWidth(180);
     if (secure) {
         field->setEchoMode(QLineEdit::Password);
     }

@@ -31,13 +31,23 @@ QLabel *makePlainLabel(const QString &text, QWidget *parent)
     return label;
 }
 
+void useSecondaryColour(QWidget *widget)
+{
+    // The text colour, faded: legible on light and dark themes, on the window and in a group.
+    QPalette palette = widget->palette();
+    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text}) {
+        QColor colour = palette.color(role);
+        colour.setAlphaF(0.62f);
+        palette.setColor(role, colour);
+    }
+    widget->setPalette(palette);
+}
+
 QLabel *makeSecondaryLabel(const QString &text, bool small, QWidget *parent)
 {
     QLabel *label = makePlainLabel(text, parent);
     label->setWordWrap(true);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    label->setPalette(palette);
+    useSecondaryColour(label);
     if (small) {
         label->setFont(scaledFont(label->font(), 0.88));
     }
@@ -161,9 +171,7 @@ QLabel *SettingsSection::addValueRow(const QString &title, const QString &value,
     QLabel *valueLabel = makePlainLabel(value);
     valueLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     valueLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QPalette palette = valueLabel->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    valueLabel->setPalette(palette);
+    useSecondaryColour(valueLabel);
     valueLabel->setAccessibleName(title);
     QWidget *row = addLabeledRow(title, valueLabel);
     if (rowOut) {

@@ -65,6 +65,8 @@ private:
 
 // A label set as plain text: texts from servers or the user are never read as markup.
 QLabel *makePlainLabel(const QString &text, QWidget *parent = nullptr);
+// Draws a widget's text in the faded secondary colour.
+void useSecondaryColour(QWidget *widget);
 // A wrapping plain-text label in the secondary colour; `small` for captions and footers.
 QLabel *makeSecondaryLabel(const QString &text, bool small, QWidget *parent = nullptr);
 // A symbol image of `size` pixels, hidden from assistive technology.

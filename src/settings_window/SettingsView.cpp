@@ -153,9 +153,6 @@ AboutSupportSettingsPane::AboutSupportSettingsPane(SettingsViewModel &model,
     version_->setObjectName(QStringLiteral("currentVersionValue"));
 
     SettingsSection *support = addSection(QStringLiteral("Support"));
-    auto *buttons = new QWidget();
-    auto *buttonLayout = new QHBoxLayout(buttons);
-    buttonLayout->setContentsMargins(0, 0, 0, 0);
     QPushButton *gettingStarted = supportButton(QStringLiteral("Getting started"), QStringLiteral("book"),
                                                 "gettingStartedButton");
     QPushButton *feedback = supportButton(QStringLiteral("Submit feedback"), QStringLiteral("paperplane.fill"),
@@ -163,10 +160,13 @@ AboutSupportSettingsPane::AboutSupportSettingsPane(SettingsViewModel &model,
     QPushButton *changelog = supportButton(QStringLiteral("View changelog"), QStringLiteral("safari"),
                                            "viewChangelogButton");
     for (QPushButton *button : {gettingStarted, feedback, changelog}) {
-        buttonLayout->addWidget(button);
+        auto *row = new QWidget();
+        auto *rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(0, 0, 0, 0);
+        rowLayout->addWidget(button);
+        rowLayout->addStretch(1);
+        support->addRow(row);
     }
-    buttonLayout->addStretch(1);
-    support->addRow(buttons);
     connect(gettingStarted, &QPushButton::clicked, this, [openURL] {
         if (openURL) {
             openURL(gettingStartedURL());

@@ -90,7 +90,9 @@ TEST(SettingsWindowEndToEnd, SigningInFromTheTraysSettingsWindowShowsTheNewestRe
     EXPECT_EQ(harness.configurationManager->configuration()->account.username, "ada");
     EXPECT_TRUE(window->findChild<QPushButton *>(QStringLiteral("signOutButton"))->isVisible());
 
-    // Settings again while it is open keeps the one window.
+    // Settings again while it is open keeps the one window (the menu has been rebuilt since).
+    settings = trayAction(harness, QStringLiteral("settingsButton"));
+    ASSERT_NE(settings, nullptr);
     settings->trigger();
     EXPECT_EQ(harness.app->settingsLauncher().settingsWindow(), window);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !delegate.isAccountTaskRunning(); }, 20000));

@@ -1,5 +1,5 @@
 // Renders the six panes of the Settings window, the signed-out and the signed-in Account pane,
-// and the window's sheets and confirmations, to PNG files in a folder, from a fixed sample
+// the terms sheet and the delete-all confirmation, to PNG files in a folder, from a fixed sample
 // configuration held in memory (no keyring, no network):
 //   quillby_render_settings <output folder>
 // Run it under a display (for example xvfb-run) to see the desktop's own widget style.
@@ -22,7 +22,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStyle>
@@ -123,25 +122,6 @@ bool save(QWidget *widget, const QDir &out, const QString &name)
     settle();
     const QString path = out.filePath(name + QStringLiteral(".png"));
     if (!widget->grab().save(path)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
-        return false;
-    }
-    std::printf("%s\n", qPrintable(path));
-    return true;
-}
-
-// The window, its sheets included (a window-modal dialog is a window of its own).
-bool saveWithDialog(QWidget *window, QWidget *dialog, const QDir &out, const QString &name)
-{
-    settle();
-    QPixmap canvas = window->grab();
-    const QPixmap sheet = dialog->grab();
-    QPainter painter(&canvas);
-    painter.fillRect(canvas.rect(), QColor(0, 0, 0, 40));
-    painter.drawPixmap((canvas.width() - sheet.width()) / 2, 24, sheet);
-    painter.end();
-    const QString path = out.filePath(name + QStringLiteral(".png"));
-    if (!canvas.save(path)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
         return false;
     }
@@ -252,7 +232,7 @@ int main(int argc, char **argv)
     model.setIsShowingTerms(true);
     ok &= waitUntil([&] { return view.termsSheet() != nullptr; });
     if (view.termsSheet()) {
-        ok &= saveWithDialog(&view, view.termsSheet(), out, QStringLiteral("settings-terms-sheet"));
+        ok &= save(view.termsSheet(), out, QStringLiteral("settings-terms-sheet"));
     }
     model.setIsShowingTerms(false);
     model.setStatusCategory(StatusMessageCategory::none());
@@ -296,7 +276,7 @@ int main(int argc, char **argv)
         button->click();
         auto *pane = qobject_cast<InsightsSettingsPane *>(view.pane(SettingsTab::insights));
         if (pane && pane->deleteConfirmation()) {
-            ok &= saveWithDialog(&view, pane->deleteConfirmation(), out, QStringLiteral("settings-insights-delete"));
+            ok &= save(pane->deleteConfirmation(), out, QStringLiteral("settings-insights-delete"));
             pane->deleteConfirmation()->reject();
         }
     }
