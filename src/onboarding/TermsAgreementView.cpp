@@ -96,8 +96,11 @@ TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<vo
     titleFont.setWeight(QFont::DemiBold);
     title->setFont(titleFont);
     title->setAccessibleName(heading(termsHaveChanged));
-    layout->addWidget(title);
-    layout->addWidget(secondaryLabel(subheading(termsHaveChanged), this));
+    auto *header = new QVBoxLayout();
+    header->setSpacing(4);
+    header->addWidget(title);
+    header->addWidget(secondaryLabel(subheading(termsHaveChanged), this));
+    layout->addLayout(header);
 
     for (const TermsPoint &point : kPoints) {
         auto *row = new QWidget(this);
@@ -129,6 +132,7 @@ TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<vo
     });
     layout->addWidget(footnote);
 
+    layout->addStretch(1);
     auto *buttons = new QHBoxLayout();
     buttons->addStretch(1);
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
