@@ -2,6 +2,7 @@
 
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
+#include "insights_window/HistoryEnableDisclosureView.h"
 #include "onboarding/TermsAgreementView.h"
 #include "platform/Announcer.h"
 #include "settings/SettingsViewModel.h"
@@ -217,6 +218,11 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
     }
     if (!services_.openNotificationSettings) {
         services_.openNotificationSettings = [] { openDesktopNotificationSettings(); };
+    }
+    if (!services_.makeHistoryConsentSheet) {
+        services_.makeHistoryConsentSheet = [](QWidget *parent, HistoryCoordinator &history, bool isSignedIn) {
+            return new HistoryEnableDisclosureView(&history, isSignedIn, parent);
+        };
     }
 
     auto *layout = new QHBoxLayout(this);

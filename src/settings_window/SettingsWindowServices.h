@@ -27,7 +27,7 @@ struct SettingsWindowServices {
     // Opens the desktop's notification settings (default: GNOME's or KDE's when present).
     std::function<void()> openNotificationSettings;
     // The consent sheet shown before saving history is turned on, window-modal on `parent`
-    // (default: none, and the saving toggle stays off).
+    // (default: the Insights window's consent sheet).
     std::function<QDialog *(QWidget *parent, HistoryCoordinator &history, bool isSignedIn)> makeHistoryConsentSheet;
 };
 

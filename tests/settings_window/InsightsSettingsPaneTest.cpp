@@ -5,6 +5,7 @@
 #include "SettingsWindowTestSupport.h"
 
 #include "history/GlucoseHistoryStore.h"
+#include "insights_window/HistoryEnableDisclosureView.h"
 #include "settings_window/InsightsSettingsPane.h"
 
 #include <QCheckBox>
@@ -17,24 +18,6 @@
 
 namespace quillby::test {
 namespace {
-
-// Stands in for the consent sheet: Enable closes it and asks the coordinator to turn saving on.
-QDialog *consentSheet(QWidget *parent, HistoryCoordinator &history, bool isSignedIn)
-{
-    auto *sheet = new QDialog(parent);
-    sheet->setObjectName(QStringLiteral("historyConsentSheet"));
-    auto *enable = new QPushButton(QStringLiteral("Enable saving"), sheet);
-    enable->setObjectName(QStringLiteral("enableSavingButton"));
-    enable->setEnabled(isSignedIn);
-    QPointer<HistoryCoordinator> coordinator(&history);
-    QObject::connect(enable, &QPushButton::clicked, sheet, [sheet, coordinator] {
-        sheet->accept();
-        if (coordinator) {
-            coordinator->enableHistory();
-        }
-    });
-    return sheet;
-}
 
 class InsightsSettingsPaneTest : public ::testing::Test {
 protected:
@@ -60,7 +43,6 @@ protected:
                 return std::make_unique<FakeKeychainItemStore>(
                     QStringLiteral("Quillby.history"), QString::fromStdString("encryption-key-v2-" + digest), keys);
             }));
-        h.makeConsentSheet = consentSheet;
         h.build(SettingsTab::insights);
         ASSERT_TRUE(h.waitForLoad());
         if (signedIn) {
@@ -122,13 +104,14 @@ TEST_F(InsightsSettingsPaneTest, ConsentTurnsSavingOnAndTheToggleTurnsItOff)
     ASSERT_NE(pane->consentSheet(), nullptr);
     EXPECT_EQ(pane->consentSheet()->windowModality(), Qt::WindowModal);
     EXPECT_FALSE(saving()->isChecked());
-    pane->consentSheet()->reject();
+    EXPECT_NE(qobject_cast<HistoryEnableDisclosureView *>(pane->consentSheet()), nullptr);
+    pane->consentSheet()->findChild<QPushButton *>(QStringLiteral("historyEnableCancelButton"))->click();
     ASSERT_TRUE(eventually([&] { return pane->consentSheet() == nullptr; }));
     EXPECT_FALSE(h.history->snapshot()->configuration.isEnabled);
 
     saving()->click();
     ASSERT_NE(pane->consentSheet(), nullptr);
-    pane->consentSheet()->findChild<QPushButton *>(QStringLiteral("enableSavingButton"))->click();
+    pane->consentSheet()->findChild<QPushButton *>(QStringLiteral("historyEnableSavingButton"))->click();
     ASSERT_TRUE(eventually([&] { return idle() && h.history->snapshot()->configuration.isEnabled; }));
     EXPECT_TRUE(saving()->isChecked());
 
@@ -184,7 +167,7 @@ TEST_F(InsightsSettingsPaneTest, DeleteAllIsConfirmedAndErrorsOfferARetry)
     open(true);
     auto *pane = h.find<InsightsSettingsPane>(QStringLiteral("insightsSettingsPane"));
     saving()->click();
-    pane->consentSheet()->findChild<QPushButton *>(QStringLiteral("enableSavingButton"))->click();
+    pane->consentSheet()->findChild<QPushButton *>(QStringLiteral("historyEnableSavingButton"))->click();
     ASSERT_TRUE(eventually([&] { return idle() && h.history->snapshot()->configuration.isEnabled; }));
     saveReadings(12);
 
