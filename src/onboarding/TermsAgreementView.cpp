@@ -146,6 +146,12 @@ TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<vo
     buttons->addWidget(agree);
     layout->addLayout(buttons);
 
+    // As tall as its wrapped texts need at its width.
+    const int height = layout->totalHeightForWidth(width());
+    if (height > 0) {
+        resize(width(), height);
+    }
+
     connect(cancel, &QPushButton::clicked, this, &TermsAgreementSheet::reject);
     connect(agree, &QPushButton::clicked, this, [this] {
         if (onAgree_) {
