@@ -4,6 +4,7 @@
 #include "platform/SleepWakeMonitor.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -121,6 +122,9 @@ int main(int argc, char **argv)
     QApplication::setApplicationDisplayName(QStringLiteral("Quillby"));
     QApplication::setApplicationVersion(QStringLiteral(QUILLBY_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
+    // The desktop entry names the program for the panel, the autostart entry and notifications.
+    QGuiApplication::setDesktopFileName(QStringLiteral("quillby"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quillby"), QIcon(QStringLiteral(":/quillby.svg"))));
 
     quillby::SingleInstanceGuard instanceGuard;
     if (!instanceGuard.acquire()) {

@@ -13,6 +13,8 @@ namespace quillby {
 namespace {
 
 const QString kApplicationName = QStringLiteral("Quillby");
+// The installed desktop entry: servers take the icon and per-application settings from it.
+const QString kDesktopEntry = QStringLiteral("quillby");
 
 // Error names that mean no notification server is there to answer.
 bool meansNoServer(const QString &errorName)
@@ -91,6 +93,7 @@ QCoro::Task<quint32> DesktopNotifications::notify(DesktopNotificationRequest req
     }
     QVariantMap hints;
     hints.insert(QStringLiteral("urgency"), QVariant::fromValue(static_cast<uchar>(request.urgency)));
+    hints.insert(QStringLiteral("desktop-entry"), kDesktopEntry);
     if (!request.soundName.isEmpty()) {
         hints.insert(QStringLiteral("sound-name"), request.soundName);
     }

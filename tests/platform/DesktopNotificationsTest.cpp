@@ -56,6 +56,8 @@ TEST_F(DesktopNotificationsTest, NotifySendsTheRequestAndReturnsTheServerId)
     EXPECT_EQ(shown.hints.value(QStringLiteral("urgency")).metaType(), QMetaType::fromType<uchar>());
     EXPECT_EQ(shown.hints.value(QStringLiteral("sound-name")).toString(), request.soundName);
     EXPECT_FALSE(shown.hints.contains(QStringLiteral("category")));
+    // Servers take the icon and the per-application settings from the installed desktop entry.
+    EXPECT_EQ(shown.hints.value(QStringLiteral("desktop-entry")).toString(), QStringLiteral("quillby"));
     EXPECT_EQ(shown.expireTimeout, 5000);
     EXPECT_EQ(notifications->identifier(id), request.identifier);
 
