@@ -29,7 +29,7 @@ using namespace quillby;
 
 namespace {
 
-constexpr size_t kWritePiece = 512;
+constexpr size_t kWritePiece = 128;
 
 struct CallCounter {
     bool armed = false;
