@@ -168,5 +168,46 @@ TEST(HistoryDayFileCodec, ReaderAgreesWithTheRecordTreeOnWrittenAndAlteredFiles)
     }
 }
 
+// Found by fuzzing: a key named twice in one object. The JSON tree keeps the last value; the reader
+// keeps the last value too when both have the type the key needs, and refuses the file when the
+// first does not (the tree would take it). Our writer never names a key twice, and a file not
+// sealed by us never opens, so refusing such a file loses nothing; what matters is that the reader
+// neither crashes nor takes a value the tree would not.
+TEST(HistoryDayFileCodec, KeyNamedTwiceTakesTheLastValueOrIsRefused)
+{
+    const std::string written =
+        encodeHistoryDayFile(1, history_files::daySource, kScope, oddReadings()).toStdString();
+    const std::size_t fetched = written.find("\"fetchedAt\":");
+    ASSERT_NE(fetched, std::string::npos);
+    const std::size_t mgdL = written.find("\"mgdL\":");
+    ASSERT_NE(mgdL, std::string::npos);
+
+    struct Case {
+        std::size_t at;
+        std::string insert;
+        bool sameAsTree;   // otherwise refused
+    };
+    const std::vector<Case> cases = {
+        {fetched, "\"fetchedAt\":5,", true},
+        {mgdL, "\"mgdL\":77,", true},
+        {written.find("\"accountScope\":"), "\"accountScope\":\"other\",", true},
+        // The fuzzer's input: an object where a number belongs, then the number.
+        {fetched, "\"fetchedAt\":{\"mgdL\":28},", false},
+        {mgdL, "\"mgdL\":\"77\",", false},
+        {mgdL, "\"mgdL\":null,", false},
+    };
+    for (const Case &c : cases) {
+        std::string altered = written;
+        altered.insert(c.at, c.insert);
+        SCOPED_TRACE(c.insert);
+        if (c.sameAsTree) {
+            expectSameAsTree(altered);
+        } else {
+            ASSERT_TRUE(fromTree(altered).has_value());
+            EXPECT_FALSE(decodeHistoryDayFile(QByteArray::fromStdString(altered)).has_value());
+        }
+    }
+}
+
 } // namespace
 } // namespace quillby
