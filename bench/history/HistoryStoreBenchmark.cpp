@@ -5,6 +5,7 @@
 // own file-layer time, and the peak resident growth of a cold snapshot.
 
 #include "../ResidentMemory.h"
+#include "insights/InsightsCollectionProgress.h"
 #include "TaskRunner.h"
 #include "history/AccountScope.h"
 #include "history/GlucoseHistoryAccount.h"
@@ -138,7 +139,8 @@ struct FullHistory {
         token = {scope, test::runTask(store->enableCollection(kMidnight)).configuration.epoch};
         const std::string digest = sha256Digest(scope);
         auto keychain = std::make_shared<MemoryKeychain>(items, QString::fromStdString("encryption-key-v2-" + digest));
-        GlucoseHistoryAccount account(root / "accounts" / digest, keychain, std::make_shared<LocalGlucoseHistoryFileAccess>());
+        GlucoseHistoryAccount account(root / "accounts" / digest, keychain, std::make_shared<LocalGlucoseHistoryFileAccess>(),
+                                      &insightsMinimumDatasetReached);
         account.loadConfiguration();
         GlucoseHistoryStoredReadings readings;
         readings.reserve(kReadings);
@@ -160,7 +162,7 @@ struct FullHistory {
             [shared](const std::string &digest) -> std::unique_ptr<KeychainItemStoring> {
                 return std::make_unique<MemoryKeychain>(shared, QString::fromStdString("encryption-key-v2-" + digest));
             },
-            std::move(files));
+            &insightsMinimumDatasetReached, std::move(files));
     }
 };
 

@@ -4,7 +4,7 @@
 
 #include "../ResidentMemory.h"
 #include "insights/InsightsCalculation.h"
-#include "insights/ReadingCleanup.h"
+#include "core/ReadingCleanup.h"
 
 #include <benchmark/benchmark.h>
 

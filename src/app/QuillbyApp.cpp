@@ -5,7 +5,9 @@
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "core/NetworkReachabilityMonitoring.h"
+#include "history/GlucoseHistoryStore.h"
 #include "history/HistoryCoordinator.h"
+#include "insights/InsightsCollectionProgress.h"
 #include "insights_window/InsightsLauncher.h"
 #include "platform/Announcer.h"
 #include "platform/DesktopNotifications.h"
@@ -42,6 +44,14 @@ namespace quillby {
 namespace {
 constexpr int kFeedbackEligibilityDays = 90;
 
+// Saved history over the user's data folder, for the whole run.
+HistoryCoordinator &userHistoryCoordinator(ConfigurationManager &configurationManager)
+{
+    static HistoryCoordinator *coordinator =
+        new HistoryCoordinator(makeUserHistoryStore(&insightsMinimumDatasetReached), configurationManager);
+    return *coordinator;
+}
+
 // What the Settings window speaks; no screen-reader bridge for announcements exists yet.
 Announcer &settingsAnnouncer()
 {
@@ -58,7 +68,7 @@ QuillbyEnvironment QuillbyEnvironment::production()
     environment.updateFeedURL = QStringLiteral(QUILLBY_UPDATE_FEED_URL);
     environment.applicationVersion = QCoreApplication::applicationVersion();
     environment.keychainItemStores = KeychainItemStore::factory();
-    environment.historyCoordinator = &HistoryCoordinator::shared();
+    environment.historyCoordinator = &userHistoryCoordinator(*environment.configurationManager);
     environment.networkMonitor = &NetworkMonitor::shared();
     environment.notificationCenter = std::make_shared<DesktopNotifications>();
     environment.alertDelivery = std::make_shared<UserNotificationGlucoseAlertDelivery>(environment.notificationCenter);

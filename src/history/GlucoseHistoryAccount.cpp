@@ -14,8 +14,9 @@ using namespace history_detail;
 
 GlucoseHistoryAccount::GlucoseHistoryAccount(fs::path directory, std::shared_ptr<KeychainItemStoring> keychain,
                                              std::shared_ptr<GlucoseHistoryFileAccess> files,
-                                             GlucoseHistoryDayFileCache *cache)
-    : directory_(std::move(directory)), keychain_(std::move(keychain)), files_(std::move(files)), cache_(cache)
+                                             InsightsUnlockRule unlockRule, GlucoseHistoryDayFileCache *cache)
+    : directory_(std::move(directory)), keychain_(std::move(keychain)), files_(std::move(files)),
+      unlockRule_(std::move(unlockRule)), cache_(cache)
 {
 }
 
@@ -124,7 +125,7 @@ GlucoseHistorySnapshot GlucoseHistoryAccount::snapshot(Date now)
     }
     GlucoseHistoryConfiguration &configuration = loaded();
     if (!configuration.insightsUnlockedAt &&
-        insightsMinimumDatasetReached(snapshot.readings, configuration.collectionStartedAt, now)) {
+        unlockRule_(snapshot.readings, configuration.collectionStartedAt, now)) {
         GlucoseHistoryConfiguration unlocked = configuration;
         unlocked.insightsUnlockedAt = now;
         writeConfiguration(std::move(unlocked));

@@ -33,9 +33,10 @@ public:
     using StoredReadings = GlucoseHistoryStoredReadings;
     using DayFile = GlucoseHistoryDayFile;
 
-    // The cache, when given, must outlive the account.
+    // unlockRule decides when a snapshot records the Insights unlock. The cache, when given, must
+    // outlive the account.
     GlucoseHistoryAccount(std::filesystem::path directory, std::shared_ptr<KeychainItemStoring> keychain,
-                          std::shared_ptr<GlucoseHistoryFileAccess> files,
+                          std::shared_ptr<GlucoseHistoryFileAccess> files, InsightsUnlockRule unlockRule,
                           GlucoseHistoryDayFileCache *cache = nullptr);
 
     const std::filesystem::path &directory() const { return directory_; }
@@ -103,13 +104,10 @@ private:
     std::filesystem::path directory_;
     std::shared_ptr<KeychainItemStoring> keychain_;
     std::shared_ptr<GlucoseHistoryFileAccess> files_;
+    InsightsUnlockRule unlockRule_;
     GlucoseHistoryDayFileCache *cache_;
     std::optional<GlucoseHistoryConfiguration> configuration_;
     bool needsConfigurationWrite_ = false;
 };
-
-// Whether the latest three days show the minimum dataset for Insights: some cleaned reading in
-// [now - 259200 s, now), collection running for at least 259200 s, and coverage of at least 0.7.
-bool insightsMinimumDatasetReached(const GlucoseReadings &readings, std::optional<Date> collectionStartedAt, Date now);
 
 } // namespace quillby

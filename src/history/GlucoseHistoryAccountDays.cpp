@@ -7,7 +7,7 @@
 #include "history/HistoryDayFileDecoder.h"
 #include "history/HistoryDayFileEncoder.h"
 #include "history/HistorySealing.h"
-#include "insights/ReadingCleanup.h"
+#include "core/ReadingCleanup.h"
 
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentMap>

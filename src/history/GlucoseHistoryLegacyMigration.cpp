@@ -58,7 +58,7 @@ void GlucoseHistoryStoreCore::migrateLegacyLayoutIfNeeded()
 
     if (!legacy.pendingDeletion && legacy.accountScope) {
         // Every legacy day file must open with the legacy key and belong to the legacy scope.
-        GlucoseHistoryAccount legacyAccount(directory_, keychain_, files_);
+        GlucoseHistoryAccount legacyAccount(directory_, keychain_, files_, unlockRule_);
         legacyAccount.loadConfiguration();
         legacyAccount.readAllStoredReadings();
 

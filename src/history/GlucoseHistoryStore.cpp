@@ -1,8 +1,10 @@
 #include "history/GlucoseHistoryStore.h"
 
 #include "core/BackgroundTask.h"
+#include "core/KeychainItemStore.h"
 #include "history/LocalGlucoseHistoryFileAccess.h"
 
+#include <QDir>
 #include <QStandardPaths>
 
 namespace quillby {
@@ -10,10 +12,11 @@ namespace quillby {
 GlucoseHistoryStore::GlucoseHistoryStore(std::filesystem::path directory,
                                          std::shared_ptr<KeychainItemStoring> legacyKeychain,
                                          HistoryScopeKeychainFactory keychainFactory,
+                                         InsightsUnlockRule unlockRule,
                                          std::shared_ptr<GlucoseHistoryFileAccess> files)
     : directory_(directory),
       core_(std::make_unique<GlucoseHistoryStoreCore>(
-          std::move(directory), std::move(legacyKeychain), std::move(keychainFactory),
+          std::move(directory), std::move(legacyKeychain), std::move(keychainFactory), std::move(unlockRule),
           files ? std::move(files) : std::make_shared<LocalGlucoseHistoryFileAccess>()))
 {
     worker_.setMaxThreadCount(1);
@@ -81,6 +84,23 @@ std::filesystem::path defaultHistoryRootDirectory()
 {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     return std::filesystem::path(base.toStdString()) / "Quillby" / "History";
+}
+
+std::shared_ptr<GlucoseHistoryStore> makeUserHistoryStore(InsightsUnlockRule unlockRule)
+{
+    std::filesystem::path root = defaultHistoryRootDirectory();
+    if (root.is_relative()) {
+        // No data folder reported for this user: use the XDG default under the home folder.
+        root = std::filesystem::path(QDir::homePath().toStdString()) / ".local" / "share" / "Quillby" / "History";
+    }
+    const QString service = QStringLiteral("Quillby.history");
+    return std::make_shared<GlucoseHistoryStore>(
+        root, std::make_shared<KeychainItemStore>(service, QStringLiteral("encryption-key-v1")),
+        [service](const std::string &folderDigest) -> std::unique_ptr<KeychainItemStoring> {
+            return std::make_unique<KeychainItemStore>(
+                service, QStringLiteral("encryption-key-v2-") + QString::fromStdString(folderDigest));
+        },
+        std::move(unlockRule));
 }
 
 } // namespace quillby

@@ -19,10 +19,11 @@ namespace quillby {
 class GlucoseHistoryStore final : public GlucoseHistoryStoring {
 public:
     // directory: the history root; legacyKeychain: item "encryption-key-v1" of service
-    // "Quillby.history"; keychainFactory: the item of one folder digest; files: crash-safe file
+    // "Quillby.history"; keychainFactory: the item of one folder digest; unlockRule: when the
+    // Insights unlock is recorded (insightsMinimumDatasetReached); files: crash-safe file
     // operations (LocalGlucoseHistoryFileAccess when not given).
     GlucoseHistoryStore(std::filesystem::path directory, std::shared_ptr<KeychainItemStoring> legacyKeychain,
-                        HistoryScopeKeychainFactory keychainFactory,
+                        HistoryScopeKeychainFactory keychainFactory, InsightsUnlockRule unlockRule,
                         std::shared_ptr<GlucoseHistoryFileAccess> files = nullptr);
     ~GlucoseHistoryStore() override;
 
@@ -52,5 +53,9 @@ private:
 
 // The history root of this user: the XDG data folder + "/Quillby/History".
 std::filesystem::path defaultHistoryRootDirectory();
+
+// The store of this user: the history root (under ~/.local/share when no data folder is
+// reported) and its keys in the system keyring, service "Quillby.history".
+std::shared_ptr<GlucoseHistoryStore> makeUserHistoryStore(InsightsUnlockRule unlockRule);
 
 } // namespace quillby

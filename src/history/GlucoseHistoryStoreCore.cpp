@@ -16,10 +16,12 @@ using namespace history_detail;
 
 GlucoseHistoryStoreCore::GlucoseHistoryStoreCore(fs::path directory, std::shared_ptr<KeychainItemStoring> legacyKeychain,
                                                  HistoryScopeKeychainFactory keychainFactory,
+                                                 InsightsUnlockRule unlockRule,
                                                  std::shared_ptr<GlucoseHistoryFileAccess> files)
     : directory_(std::move(directory)),
       keychain_(std::move(legacyKeychain)),
       keychainFactory_(std::move(keychainFactory)),
+      unlockRule_(std::move(unlockRule)),
       files_(std::move(files))
 {
 }
@@ -114,7 +116,7 @@ std::unique_ptr<GlucoseHistoryAccount> GlucoseHistoryStoreCore::makeAccount(cons
     registerScope(digest);
     return std::make_unique<GlucoseHistoryAccount>(accountDirectory(digest),
                                                    std::shared_ptr<KeychainItemStoring>(keychainFactory_(digest)),
-                                                   files_, &cache_);
+                                                   files_, unlockRule_, &cache_);
 }
 
 GlucoseHistoryAccount &GlucoseHistoryStoreCore::requireActiveAccount(Date now)
@@ -163,7 +165,7 @@ void GlucoseHistoryStoreCore::pruneInactiveAccounts(Date now)
         }
         try {
             GlucoseHistoryAccount account(accountDirectory(digest), std::shared_ptr<KeychainItemStoring>(keychainFactory_(digest)),
-                                          files_, &cache_);
+                                          files_, unlockRule_, &cache_);
             account.prepareFolder();
             account.prune(now);
         } catch (...) {

@@ -28,7 +28,7 @@ using HistoryScopeKeychainFactory = std::function<std::unique_ptr<KeychainItemSt
 class GlucoseHistoryStoreCore {
 public:
     GlucoseHistoryStoreCore(std::filesystem::path directory, std::shared_ptr<KeychainItemStoring> legacyKeychain,
-                            HistoryScopeKeychainFactory keychainFactory,
+                            HistoryScopeKeychainFactory keychainFactory, InsightsUnlockRule unlockRule,
                             std::shared_ptr<GlucoseHistoryFileAccess> files);
 
     // The operations of the store.
@@ -73,6 +73,7 @@ private:
     std::filesystem::path directory_;
     std::shared_ptr<KeychainItemStoring> keychain_;
     HistoryScopeKeychainFactory keychainFactory_;
+    InsightsUnlockRule unlockRule_;
     std::shared_ptr<GlucoseHistoryFileAccess> files_;
     std::optional<GlucoseHistoryManifest> manifest_;
     bool needsManifestWrite_ = false;

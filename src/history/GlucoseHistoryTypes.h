@@ -4,6 +4,8 @@
 
 #include <QUuid>
 
+#include <functional>
+#include <optional>
 #include <string>
 
 namespace quillby {
@@ -15,6 +17,12 @@ struct GlucoseHistoryCollectionToken {
     QUuid epoch;
     bool operator==(const GlucoseHistoryCollectionToken &) const = default;
 };
+
+// Whether saved readings (clean, oldest first), a collection start and the current time show the
+// minimum dataset that unlocks Insights. The Insights engine owns the rule
+// (insightsMinimumDatasetReached); whoever builds the store hands it in.
+using InsightsUnlockRule =
+    std::function<bool(const GlucoseReadings &readings, std::optional<Date> collectionStartedAt, Date now)>;
 
 // Saved readings of the last 24 hours that refill the menu graph.
 struct SavedGraphHistory {

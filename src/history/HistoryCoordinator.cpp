@@ -1,11 +1,7 @@
 #include "history/HistoryCoordinator.h"
 
 #include "core/ConfigurationManager.h"
-#include "core/KeychainItemStore.h"
 #include "history/AccountScope.h"
-#include "history/GlucoseHistoryStore.h"
-
-#include <QDir>
 
 #include <utility>
 
@@ -31,27 +27,6 @@ HistoryCoordinator::HistoryCoordinator(std::shared_ptr<GlucoseHistoryStoring> st
     lastConfiguredScope_ = configuredAccountScope();
     connect(&configurationManager_, &ConfigurationManager::configurationChanged, this,
             &HistoryCoordinator::onConfigurationChanged);
-}
-
-HistoryCoordinator &HistoryCoordinator::shared()
-{
-    // Lives for the whole run, like the configuration manager it reads.
-    static HistoryCoordinator *instance = [] {
-        std::filesystem::path root = defaultHistoryRootDirectory();
-        if (root.is_relative()) {
-            // No data folder reported for this user: use the XDG default under the home folder.
-            root = std::filesystem::path(QDir::homePath().toStdString()) / ".local" / "share" / "Quillby" / "History";
-        }
-        const QString service = QStringLiteral("Quillby.history");
-        auto store = std::make_shared<GlucoseHistoryStore>(
-            root, std::make_shared<KeychainItemStore>(service, QStringLiteral("encryption-key-v1")),
-            [service](const std::string &folderDigest) -> std::unique_ptr<KeychainItemStoring> {
-                return std::make_unique<KeychainItemStore>(
-                    service, QStringLiteral("encryption-key-v2-") + QString::fromStdString(folderDigest));
-            });
-        return new HistoryCoordinator(std::move(store), ConfigurationManager::shared());
-    }();
-    return *instance;
 }
 
 HistoryCoordinator::~HistoryCoordinator()

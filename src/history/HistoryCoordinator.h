@@ -115,10 +115,6 @@ public:
                        std::shared_ptr<Sleeper> sleeper = EventLoopSleeper::shared(), QObject *parent = nullptr);
     ~HistoryCoordinator() override;
 
-    // The instance for the whole run, over the store in the user's data folder and the shared
-    // ConfigurationManager. Made on first use, on the main thread.
-    static HistoryCoordinator &shared();
-
     // --- Observed state ---
     // The stored snapshot when it belongs to the configured account (both absent count as the
     // same); otherwise none.

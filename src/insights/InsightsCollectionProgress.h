@@ -45,4 +45,9 @@ struct InsightsCollectionProgress {
 InsightsCollectionProgress insightsCollectionProgress(const GlucoseReadings &readings, Date end,
                                                       std::optional<Date> collectionStartedAt);
 
+// Whether the latest three days show the minimum dataset for Insights: some cleaned reading in
+// [now - 259200 s, now), collection running for at least 259200 s, and coverage of at least 0.7.
+// The saved-history store records the unlock with it.
+bool insightsMinimumDatasetReached(const GlucoseReadings &readings, std::optional<Date> collectionStartedAt, Date now);
+
 } // namespace quillby

@@ -29,8 +29,6 @@ struct WeightedSample {
     GlucoseProvider source;
 };
 
-// Indices of the readings that survive the clean-up, in date order.
-std::vector<std::uint32_t> normalizedReadingIndices(const GlucoseReadings &readings);
 // The reading type's bounds on the time one sample stands for: 60 s when not finite or not
 // positive, at most 900 s.
 double boundedSampleDuration(double seconds);

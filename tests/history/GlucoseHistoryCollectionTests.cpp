@@ -1,4 +1,5 @@
 #include "HistoryTestSupport.h"
+#include "insights/InsightsCollectionProgress.h"
 
 #include "history/GlucoseHistoryAccount.h"
 #include "history/HistoryDigest.h"
@@ -251,7 +252,7 @@ TEST_F(HistoryCollection, InsightsUnlockNeedsThreeDaysAndSeventyPercentCoverage)
         QTemporaryDir dir;
         const fs::path folderPath = fs::path(dir.path().toStdString()) / "account";
         auto key = std::make_shared<FakeKeychainItemStore>();
-        GlucoseHistoryAccount account(folderPath, key, files);
+        GlucoseHistoryAccount account(folderPath, key, files, &insightsMinimumDatasetReached);
         account.loadConfiguration();
         const QByteArray folderKey = account.loadOrCreateKey(true);   // before the consent is recorded
         GlucoseHistoryConfiguration configuration = *account.configuration();
@@ -271,7 +272,7 @@ TEST_F(HistoryCollection, InsightsUnlockNeedsThreeDaysAndSeventyPercentCoverage)
         EXPECT_EQ(snapshot.configuration.insightsUnlocked(), c.unlocked) << c.name;
         if (c.unlocked) {
             EXPECT_EQ(snapshot.configuration.insightsUnlockedAt, kNow);
-            GlucoseHistoryAccount reread(folderPath, key, files);
+            GlucoseHistoryAccount reread(folderPath, key, files, &insightsMinimumDatasetReached);
             reread.loadConfiguration();
             EXPECT_EQ(reread.configuration()->insightsUnlockedAt, kNow) << c.name;
         }

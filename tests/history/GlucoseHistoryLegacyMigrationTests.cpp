@@ -1,4 +1,5 @@
 #include "HistoryTestSupport.h"
+#include "insights/InsightsCollectionProgress.h"
 
 #include "history/GlucoseHistoryAccount.h"
 #include "history/HistoryDigest.h"
@@ -28,7 +29,7 @@ protected:
     void writeLegacyLayout(GlucoseHistoryConfiguration configuration, bool withDays = true)
     {
         auto key = legacyKeychain();
-        GlucoseHistoryAccount legacy(root, key, files);
+        GlucoseHistoryAccount legacy(root, key, files, &insightsMinimumDatasetReached);
         legacy.writeConfiguration(configuration);
         if (withDays) {
             key->setStoredBytes(legacyKeyBytes);

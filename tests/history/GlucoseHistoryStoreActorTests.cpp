@@ -1,4 +1,5 @@
 #include "HistoryTestSupport.h"
+#include "insights/InsightsCollectionProgress.h"
 
 #include "TaskRunner.h"
 #include "history/GlucoseHistoryStore.h"
@@ -15,7 +16,7 @@ const std::string kScopeA = "3cae8c255dd522c93883357604e5e8e498d35478b781b3b2cb5
 
 class HistoryStoreActor : public HistoryRootFixture {
 protected:
-    GlucoseHistoryStore store{root, legacyKeychain(), keychainFactory(), files};
+    GlucoseHistoryStore store{root, legacyKeychain(), keychainFactory(), &insightsMinimumDatasetReached, files};
 };
 
 TEST_F(HistoryStoreActor, RunsCallsInOrderOffTheMainThread)

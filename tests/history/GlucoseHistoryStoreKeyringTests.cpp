@@ -1,4 +1,5 @@
 #include "HistoryTestSupport.h"
+#include "insights/InsightsCollectionProgress.h"
 
 #include "TaskRunner.h"
 #include "core/KeychainItemStore.h"
@@ -28,7 +29,8 @@ TEST_F(HistoryStoreKeyring, EnablesAppendsAndDeletesWithTheSystemKeyring)
                               [keyService](const std::string &digest) -> std::unique_ptr<KeychainItemStoring> {
                                   return std::make_unique<KeychainItemStore>(
                                       keyService, QString::fromStdString("encryption-key-v2-" + digest));
-                              });
+                              },
+                              &insightsMinimumDatasetReached);
     const std::string scope(64, 'a');
     runTask(store.activateAccount(scope, kNow));
     const auto enabled = runTask(store.enableCollection(kNow));

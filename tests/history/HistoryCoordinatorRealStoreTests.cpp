@@ -1,6 +1,7 @@
 // The coordinator over the real store, on a temporary folder with an in-memory keyring.
 
 #include "HistoryCoordinatorFixture.h"
+#include "insights/InsightsCollectionProgress.h"
 
 #include "history/GlucoseHistoryStore.h"
 
@@ -33,7 +34,8 @@ protected:
             [keys](const std::string &digest) -> std::unique_ptr<KeychainItemStoring> {
                 return std::make_unique<FakeKeychainItemStore>(
                     QStringLiteral("Quillby.history"), QString::fromStdString("encryption-key-v2-" + digest), keys);
-            });
+            },
+            &insightsMinimumDatasetReached);
     }
     std::string signIn(const std::string &username)
     {

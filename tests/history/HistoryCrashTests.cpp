@@ -1,4 +1,5 @@
 #include "FileKeychainItemStore.h"
+#include "insights/InsightsCollectionProgress.h"
 #include "HistoryTestSupport.h"
 #include "WaitUntil.h"
 
@@ -129,7 +130,7 @@ struct HistoryPlace {
             [keys](const std::string &digest) -> std::unique_ptr<KeychainItemStoring> {
                 return std::make_unique<FileKeychainItemStore>(keys, QString::fromStdString("encryption-key-v2-" + digest));
             },
-            std::make_shared<LocalGlucoseHistoryFileAccess>());
+            &insightsMinimumDatasetReached, std::make_shared<LocalGlucoseHistoryFileAccess>());
     }
 
     HistoryPlace copyTo(const fs::path &folder) const

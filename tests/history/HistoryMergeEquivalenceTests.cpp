@@ -1,4 +1,5 @@
 #include "HistoryTestSupport.h"
+#include "insights/InsightsCollectionProgress.h"
 
 #include "history/GlucoseHistoryAccount.h"
 #include "history/GlucoseHistoryDayFileCache.h"
@@ -17,8 +18,8 @@ const std::string kScope = "3cae8c255dd522c93883357604e5e8e498d35478b781b3b2cb5e
 class MergeEquivalence : public HistoryRootFixture {
 protected:
     GlucoseHistoryDayFileCache cache;
-    GlucoseHistoryAccount local{root / "local", std::make_shared<FakeKeychainItemStore>(), files, &cache};
-    GlucoseHistoryAccount full{root / "full", std::make_shared<FakeKeychainItemStore>(), files};
+    GlucoseHistoryAccount local{root / "local", std::make_shared<FakeKeychainItemStore>(), files, &insightsMinimumDatasetReached, &cache};
+    GlucoseHistoryAccount full{root / "full", std::make_shared<FakeKeychainItemStore>(), files, &insightsMinimumDatasetReached};
 
     void start(Date now)
     {

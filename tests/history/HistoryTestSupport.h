@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FakeKeychainItemStore.h"
+#include "insights/InsightsCollectionProgress.h"
 #include "core/GlucoseReading.h"
 #include "history/GlucoseHistoryError.h"
 #include "history/GlucoseHistoryRecords.h"
@@ -91,7 +92,8 @@ protected:
     }
     std::unique_ptr<GlucoseHistoryStoreCore> makeCore()
     {
-        return std::make_unique<GlucoseHistoryStoreCore>(root, legacyKeychain(), keychainFactory(), files);
+        return std::make_unique<GlucoseHistoryStoreCore>(root, legacyKeychain(), keychainFactory(),
+                                                         &insightsMinimumDatasetReached, files);
     }
     std::optional<QByteArray> scopeKey(const std::string &digest) const
     {

@@ -1,5 +1,5 @@
 #include "insights/InsightsCoverage.h"
-#include "insights/ReadingCleanup.h"
+#include "core/ReadingCleanup.h"
 
 #include "InsightsTestSupport.h"
 

@@ -6,7 +6,7 @@
 
 #include "insights/InsightsCalculation.h"
 #include "insights/InsightsCoverage.h"
-#include "insights/ReadingCleanup.h"
+#include "core/ReadingCleanup.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 #include "insights/InsightsCalculation.h"
-#include "insights/ReadingCleanup.h"
+#include "core/ReadingCleanup.h"
 
 #include "InsightsTestSupport.h"
 

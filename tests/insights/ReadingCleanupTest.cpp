@@ -1,4 +1,4 @@
-#include "insights/ReadingCleanup.h"
+#include "core/ReadingCleanup.h"
 #include "insights/TimeWeighting.h"
 
 #include "InsightsTestSupport.h"

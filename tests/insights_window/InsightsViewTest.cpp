@@ -3,6 +3,7 @@
 // launcher, and the consent sheet over the real store in a temporary folder.
 
 #include "InsightsWindowTestSupport.h"
+#include "insights/InsightsCollectionProgress.h"
 
 #include "FakeKeychainItemStore.h"
 #include "history/GlucoseHistoryStore.h"
@@ -396,7 +397,8 @@ TEST(HistoryEnableDisclosureTest, EnableSavingTurnsSavingOnThroughTheRealCoordin
         [keyring](const std::string &digest) -> std::unique_ptr<KeychainItemStoring> {
             return std::make_unique<FakeKeychainItemStore>(
                 QStringLiteral("Quillby.history"), QString::fromStdString("encryption-key-v2-" + digest), keyring);
-        });
+        },
+        &insightsMinimumDatasetReached);
     HistoryCoordinator coordinator(store, configurationManager, clock, std::make_shared<FakeSleeper>(*clock));
 
     // Before the first snapshot: 90 days, and nothing can be enabled.

@@ -3,6 +3,7 @@
 // everything, and the error section.
 
 #include "SettingsWindowTestSupport.h"
+#include "insights/InsightsCollectionProgress.h"
 
 #include "history/GlucoseHistoryStore.h"
 #include "insights_window/HistoryEnableDisclosureView.h"
@@ -42,7 +43,8 @@ protected:
             [keys](const std::string &digest) -> std::unique_ptr<KeychainItemStoring> {
                 return std::make_unique<FakeKeychainItemStore>(
                     QStringLiteral("Quillby.history"), QString::fromStdString("encryption-key-v2-" + digest), keys);
-            }));
+            },
+            &insightsMinimumDatasetReached));
         h.build(SettingsTab::insights);
         ASSERT_TRUE(h.waitForLoad());
         if (signedIn) {

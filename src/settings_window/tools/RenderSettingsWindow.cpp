@@ -5,6 +5,7 @@
 // Run it under a display (for example xvfb-run) to see the desktop's own widget style.
 
 #include "core/AppNotifications.h"
+#include "insights/InsightsCollectionProgress.h"
 #include "core/ConfigurationManager.h"
 #include "core/KeychainItemStoring.h"
 #include "history/GlucoseHistoryStore.h"
@@ -194,7 +195,8 @@ int main(int argc, char **argv)
                 auto shared = std::make_unique<Shared>();
                 shared->inner = store;
                 return shared;
-            }),
+            },
+            &insightsMinimumDatasetReached),
         configuration);
 
     AppNotifications notifications;

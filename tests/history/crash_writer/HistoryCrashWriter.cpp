@@ -13,6 +13,7 @@
 // calls and a stop can fall between two of them.
 
 #include "FileKeychainItemStore.h"
+#include "insights/InsightsCollectionProgress.h"
 #include "history/GlucoseHistoryStoreCore.h"
 #include "history/LocalGlucoseHistoryFileAccess.h"
 
@@ -110,7 +111,7 @@ int main(int argc, char **argv)
                 return std::make_unique<test::FileKeychainItemStore>(keyring,
                                                                      QString::fromStdString("encryption-key-v2-" + digest));
             },
-            std::make_shared<LocalGlucoseHistoryFileAccess>(countedCalls(counter)));
+            &insightsMinimumDatasetReached, std::make_shared<LocalGlucoseHistoryFileAccess>(countedCalls(counter)));
         const auto snapshot = store.activateAccount(scope, base + first * 60.0);
         const GlucoseHistoryCollectionToken token{scope, snapshot.configuration.epoch};
 

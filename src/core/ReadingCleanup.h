@@ -2,6 +2,9 @@
 
 #include "core/GlucoseReading.h"
 
+#include <cstdint>
+#include <vector>
+
 namespace quillby {
 
 // The cleaned reading list that saved history and Insights share: only finite, positive values
@@ -9,5 +12,8 @@ namespace quillby {
 // first; a reading no more than 30 s after the last kept one with the same value and trend
 // text is dropped.
 GlucoseReadings normalizedGlucoseReadings(const GlucoseReadings &readings);
+
+// The same clean-up as indices into `readings`, in date order.
+std::vector<std::uint32_t> normalizedReadingIndices(const GlucoseReadings &readings);
 
 } // namespace quillby

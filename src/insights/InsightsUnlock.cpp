@@ -1,5 +1,3 @@
-#include "history/GlucoseHistoryAccount.h"
-
 #include "insights/InsightsCollectionProgress.h"
 
 #include <algorithm>

@@ -1,14 +1,10 @@
-#include "insights/ReadingCleanup.h"
-
-#include "insights/InsightsSample.h"
+#include "core/ReadingCleanup.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace quillby {
-
-namespace insights_detail {
 
 namespace {
 
@@ -120,37 +116,9 @@ std::vector<std::uint32_t> normalizedReadingIndices(const GlucoseReadings &readi
     return cleanAnyOrder(readings);   // not in date order
 }
 
-double boundedSampleDuration(double seconds)
-{
-    if (!std::isfinite(seconds) || seconds <= 0) {
-        return 60;
-    }
-    return std::min(seconds, 900.0);
-}
-
-std::vector<Sample> cleanedSamples(const GlucoseReadings &readings)
-{
-    std::vector<Sample> samples;
-    samples.reserve(readings.size());
-    const auto keep = [&](std::uint32_t index) {
-        const GlucoseReading &reading = readings[index];
-        samples.push_back(Sample{reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
-                                 reading.source});
-    };
-    if (!cleanSortedInOnePass(readings, keep)) {
-        samples.clear();   // not in date order
-        for (const std::uint32_t index : cleanAnyOrder(readings)) {
-            keep(index);
-        }
-    }
-    return samples;
-}
-
-} // namespace insights_detail
-
 GlucoseReadings normalizedGlucoseReadings(const GlucoseReadings &readings)
 {
-    const std::vector<std::uint32_t> indices = insights_detail::normalizedReadingIndices(readings);
+    const std::vector<std::uint32_t> indices = normalizedReadingIndices(readings);
     GlucoseReadings result;
     result.reserve(indices.size());
     for (const std::uint32_t index : indices) {
