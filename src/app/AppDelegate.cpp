@@ -11,6 +11,7 @@
 #include "platform/DesktopNotifications.h"
 #include "platform/SleepWakeMonitor.h"
 #include "polling/StatusBarPollingCoordinator.h"
+#include "providers/GlucoseAPIClientFactory.h"
 #include "services/FeedbackPromptController.h"
 #include "services/FeedbackWindowController.h"
 #include "services/UpdateChecker.h"
@@ -40,7 +41,7 @@ void AppDelegate::configure(AppDelegateDependencies dependencies, HistoryCoordin
 {
     deps_ = dependencies;
     historyCoordinator_ = historyCoordinator;
-    makeAPIClient_ = makeAPIClient ? std::move(makeAPIClient) : &StatusBarPollingCoordinator::makeDefaultAPIClient;
+    makeAPIClient_ = makeAPIClient ? std::move(makeAPIClient) : &makeGlucoseAPIClient;
 }
 
 // --- Launch ---

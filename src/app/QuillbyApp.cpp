@@ -14,6 +14,7 @@
 #include "platform/ReducedMotionMonitor.h"
 #include "polling/StatusBarPollingCoordinator.h"
 #include "polling/UserNotificationGlucoseAlertDelivery.h"
+#include "providers/GlucoseAPIClientFactory.h"
 #include "core/KeychainItemStore.h"
 #include "providers/AsyncSerialQueue.h"
 #include "services/AlivePingService.h"
@@ -72,7 +73,7 @@ QuillbyEnvironment QuillbyEnvironment::production()
     environment.networkMonitor = &NetworkMonitor::shared();
     environment.notificationCenter = std::make_shared<DesktopNotifications>();
     environment.alertDelivery = std::make_shared<UserNotificationGlucoseAlertDelivery>(environment.notificationCenter);
-    environment.makeAPIClient = &StatusBarPollingCoordinator::makeDefaultAPIClient;
+    environment.makeAPIClient = &makeGlucoseAPIClient;
     environment.defaults = environment.configurationManager->defaultsPointer();
     return environment;
 }
@@ -83,7 +84,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
 {
     auto &env = environment_;
     if (!env.makeAPIClient) {
-        env.makeAPIClient = &StatusBarPollingCoordinator::makeDefaultAPIClient;
+        env.makeAPIClient = &makeGlucoseAPIClient;
     }
     if (!env.defaults) {
         env.defaults = env.configurationManager->defaultsPointer();

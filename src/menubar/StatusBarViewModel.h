@@ -6,7 +6,7 @@
 #include "menubar/StatusBarTypes.h"
 #include "menubar/StatusItemControlling.h"
 #include "menubar/StatusText.h"
-#include "menubar/UpdateAvailabilityProviding.h"
+#include "core/UpdateAvailabilityProviding.h"
 #include "polling/StatusBarPollingPresenting.h"
 
 #include <QColor>

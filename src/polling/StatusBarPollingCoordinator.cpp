@@ -1,9 +1,7 @@
 #include "polling/StatusBarPollingCoordinator.h"
 
-#include "core/AsciiText.h"
 #include "core/ConfigurationManager.h"
-#include "providers/DexcomAPI.h"
-#include "providers/LibreLinkUpAPI.h"
+#include "providers/GlucoseAPIClientFactory.h"
 
 #include <QString>
 
@@ -20,19 +18,6 @@ const ErrorInfo kSignInRequired{
     "Sign in to your glucose account to see glucose readings.",
     "Open Settings to enter your glucose account details.",
 };
-
-bool isNoReadingsError(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const DexcomError &e) {
-        return e.kind == DexcomError::Case::noReadingsAvailable;
-    } catch (const LibreLinkUpError &e) {
-        return e.kind == LibreLinkUpError::Case::noReadingsAvailable;
-    } catch (...) {
-        return false;
-    }
-}
 
 } // namespace
 
@@ -52,7 +37,7 @@ StatusBarPollingCoordinator::StatusBarPollingCoordinator(Dependencies dependenci
 {
     Q_ASSERT(configurationManager_ && statusBar_ && networkMonitor_ && alertDelivery_);
     if (!makeAPIClient_) {
-        makeAPIClient_ = &StatusBarPollingCoordinator::makeDefaultAPIClient;
+        makeAPIClient_ = &makeGlucoseAPIClient;
     }
     if (dependencies.randomUnit) {
         pollingSchedule_.randomUnit = std::move(dependencies.randomUnit);
@@ -71,21 +56,6 @@ StatusBarPollingCoordinator::~StatusBarPollingCoordinator()
         refreshRun_.reset();
     }
     historyObservation_.reset();
-}
-
-std::shared_ptr<GlucoseAPIProtocol>
-StatusBarPollingCoordinator::makeDefaultAPIClient(const GlucoseAccountConfiguration &configuration)
-{
-    if (configuration.provider == GlucoseProvider::libreLinkUp) {
-        const std::string username = QString::fromStdString(configuration.username).trimmed().toStdString();
-        const std::string region = asciiLowercased(configuration.region);
-        std::optional<std::string> patientID = configuration.patientID;
-        if (patientID && patientID->empty()) {
-            patientID.reset();
-        }
-        return std::make_shared<LibreLinkUpAPI>(username, configuration.password, region, patientID);
-    }
-    return std::make_shared<DexcomAPI>(configuration.username, configuration.password, configuration.region);
 }
 
 // --- Lifecycle ---
@@ -270,7 +240,7 @@ QCoro::Task<void> StatusBarPollingCoordinator::performRefresh(bool isRetry, std:
         co_return;
     }
     if (error) {
-        if (isNoReadingsError(error)) {
+        if (isNoReadingsAvailableError(error)) {
             co_await handleNoData(isRetry, stop);
         } else {
             co_await handleRefreshError(error, isRetry, stop);

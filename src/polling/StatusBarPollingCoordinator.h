@@ -96,8 +96,6 @@ public:
     StatusBarPollingCoordinator(const StatusBarPollingCoordinator &) = delete;
     StatusBarPollingCoordinator &operator=(const StatusBarPollingCoordinator &) = delete;
 
-    // The production provider-client factory (Dexcom Share or LibreLinkUp by the account).
-    static std::shared_ptr<GlucoseAPIProtocol> makeDefaultAPIClient(const GlucoseAccountConfiguration &configuration);
 
     // --- Lifecycle, as the application delegate drives it ---
     // Polls `apiClient` for `provider`; saved history of `historyAccountScope` refills the graph.

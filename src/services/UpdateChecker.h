@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Clock.h"
-#include "menubar/UpdateAvailabilityProviding.h"
+#include "core/UpdateAvailabilityProviding.h"
 #include "services/AlivePingService.h"
 #include "services/SparkleUpdateControlling.h"
 

@@ -1,5 +1,6 @@
 #include "PollingCoordinatorFixture.h"
 
+#include "providers/GlucoseAPIClientFactory.h"
 #include "providers/DexcomAPI.h"
 #include "providers/LibreLinkUpAPI.h"
 
@@ -381,10 +382,10 @@ TEST(PollingDefaultClientTest, FactoryBuildsTheAccountsProviderClient)
     auto libre = libreAccount("");
     libre.username = "  ann@example.com\n";
     libre.region = "DE";
-    const auto client = std::dynamic_pointer_cast<LibreLinkUpAPI>(StatusBarPollingCoordinator::makeDefaultAPIClient(libre));
+    const auto client = std::dynamic_pointer_cast<LibreLinkUpAPI>(makeGlucoseAPIClient(libre));
     ASSERT_TRUE(client);
     EXPECT_EQ(client->region(), "de");
-    EXPECT_TRUE(std::dynamic_pointer_cast<DexcomAPI>(StatusBarPollingCoordinator::makeDefaultAPIClient(dexcomAccount())));
+    EXPECT_TRUE(std::dynamic_pointer_cast<DexcomAPI>(makeGlucoseAPIClient(dexcomAccount())));
 }
 
 } // namespace
