@@ -12,6 +12,8 @@
 
 #include <QCoroTask>
 
+#include <cstdint>
+
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -364,6 +366,7 @@ private:
     std::string lastMeasurementUnitSymbol_;
     bool isAdjustingStartAtLogin_ = false;
     bool lastKnownStartAtLogin_ = false;
+    std::uint64_t loginItemChanges_ = 0;   // launch-at-login changes started
     // The stored account last copied into the account fields: an equal one published again
     // (for example after an app-settings save) leaves the fields being typed alone.
     std::optional<GlucoseAccountConfiguration> lastAppliedAccount_;

@@ -159,20 +159,34 @@ QCoro::Task<void> SettingsViewModel::runStartAtLoginSync(QPointer<SettingsViewMo
     if (!self || !self->loginItemService_) {
         co_return;
     }
+    // A status read still queued ahead of this change would report the state it replaces.
+    if (self->loginItemSyncTask_) {
+        self->loginItemSyncTask_->request_stop();
+    }
+    const std::uint64_t change = ++self->loginItemChanges_;
     const bool previous = self->lastKnownStartAtLogin_;
     const std::shared_ptr<LoginItemSettingsService> service = self->loginItemService_;
     const LoginItemChangeResult result = co_await service->setEnabled(enabled);
     if (!self) {
         co_return;
     }
+    // Changes run in call order; while a later one is on its way, it decides what the toggle shows.
+    const bool latest = change == self->loginItemChanges_;
     if (!result.succeeded()) {
-        self->updateStartAtLogin(previous);
-        self->lastKnownStartAtLogin_ = previous;
+        if (!latest) {
+            co_return;
+        }
+        // Back to what the system keeps: the state the last change to take effect left, which
+        // may be an earlier toggle of this same burst.
+        self->updateStartAtLogin(self->lastKnownStartAtLogin_);
         self->setStatusCategory(StatusMessageCategory::loginItemError(result.failureMessage));
+        if (self->lastKnownStartAtLogin_ != previous) {
+            co_await self->commitAppSettingsChange();
+        }
         co_return;
     }
     self->lastKnownStartAtLogin_ = *result.state;
-    if (self->statusCategory_.kind == StatusMessageCategory::Kind::loginItemError) {
+    if (latest && self->statusCategory_.kind == StatusMessageCategory::Kind::loginItemError) {
         self->setStatusCategory(StatusMessageCategory::none());
     }
     co_await self->commitAppSettingsChange();

@@ -29,6 +29,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -159,32 +160,37 @@ public:
 // A login item whose state the test sets; changes take effect unless told to fail.
 class FakeLoginItems final : public LoginItemManaging {
 public:
-    void registerApplication() override
+    void registerApplication() override { change(LoginItemStatus::enabled); }
+    void unregisterApplication() override { change(LoginItemStatus::notRegistered); }
+    LoginItemStatus status() const override
     {
-        ++changes;
-        if (failure) {
-            throw LoginItemError(*failure);
-        }
-        if (!ignoresRequests) {
-            state = LoginItemStatus::enabled;
-        }
+        const std::lock_guard hold(gate);
+        return state;
     }
-    void unregisterApplication() override
-    {
-        ++changes;
-        if (failure) {
-            throw LoginItemError(*failure);
-        }
-        if (!ignoresRequests) {
-            state = LoginItemStatus::notRegistered;
-        }
-    }
-    LoginItemStatus status() const override { return state; }
 
     std::atomic<LoginItemStatus> state = LoginItemStatus::notRegistered;
     std::optional<std::string> failure;
+    std::optional<int> failingChange;   // only this change (1 = the first) fails
     bool ignoresRequests = false;
     std::atomic<int> changes = 0;
+    // Held by a test, it keeps every call waiting on the service's thread (calls run in order).
+    mutable std::mutex gate;
+
+private:
+    void change(LoginItemStatus requested)
+    {
+        const std::lock_guard hold(gate);
+        const int number = ++changes;
+        if (failure) {
+            throw LoginItemError(*failure);
+        }
+        if (failingChange == number) {
+            throw LoginItemError("Permission denied");
+        }
+        if (!ignoresRequests) {
+            state = requested;
+        }
+    }
 };
 
 // Everything a settings model and its account service stand on, over fakes: an in-memory

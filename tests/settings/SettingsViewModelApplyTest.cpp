@@ -201,6 +201,40 @@ TEST(SettingsViewModelLaunchAtLogin, FailureSpringsBackAndShowsTheMessageAlone)
     }
 }
 
+// Calls to the system run one at a time, in order; the gate holds them so the toggle can be moved
+// while earlier ones are still waiting.
+TEST(SettingsViewModelLaunchAtLogin, ToggleShowsWhatTheSystemKeepsAfterOverlappingCalls)
+{
+    {
+        SCOPED_TRACE("a status read queued before a change does not undo it");
+        SettingsFixture f;
+        auto model = f.makeLoadedModel();
+        std::unique_lock held(f.loginItems->gate);
+        model->refreshStartAtLogin();   // reads "off", but only after the change below is asked
+        model->setStartAtLogin(true);
+        held.unlock();
+        ASSERT_TRUE(waitUntil([&] { return f.stored() && f.stored()->app.startAtLogin && !model->isSaving(); }));
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(model->startAtLogin());
+        EXPECT_TRUE(model->lastKnownStartAtLogin());
+    }
+    {
+        SCOPED_TRACE("on, then off that fails: the toggle shows the on the system kept");
+        SettingsFixture f;
+        auto model = f.makeLoadedModel();
+        f.loginItems->failingChange = 2;
+        std::unique_lock held(f.loginItems->gate);
+        model->setStartAtLogin(true);
+        model->setStartAtLogin(false);
+        held.unlock();
+        ASSERT_TRUE(waitUntil([&] { return !model->statusMessage().empty() && !model->isSaving(); }));
+        EXPECT_EQ(f.loginItems->state, LoginItemStatus::enabled);
+        EXPECT_TRUE(model->startAtLogin());
+        EXPECT_TRUE(model->lastKnownStartAtLogin());
+        ASSERT_TRUE(waitUntil([&] { return f.stored() && f.stored()->app.startAtLogin; }));
+    }
+}
+
 TEST(SettingsViewModelUpdates, ToggleShowsWhatTheUpdaterKeeps)
 {
     SettingsFixture f;
