@@ -6,8 +6,9 @@
 #include "history/HistoryCoordinator.h"
 #include "menubar/StatusBarViewModel.h"
 #include "menubar/StatusItemControlling.h"
-#include "onboarding/OnboardingCoordinator.h"
 #include "onboarding/TermsAgreementCoordinator.h"
+#include "onboarding_window/OnboardingCoordinator.h"
+#include "platform/ApplicationActivationPolicy.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/SleepWakeMonitor.h"
 #include "polling/StatusBarPollingCoordinator.h"
@@ -51,7 +52,10 @@ void AppDelegate::finishLaunching()
     if (!deps_.configurationManager || !deps_.pollingCoordinator) {
         return;
     }
-    // No Dock on Linux: the application is a tray accessory from the start.
+    // A tray accessory (on Linux only recorded: there is no Dock).
+    if (ApplicationActivationPolicy *policy = deps_.onboarding.window.activationPolicy) {
+        policy->setPolicy(ActivationPolicy::accessory);
+    }
     if (historyCoordinator_) {
         historyCoordinator_->start();
     }
@@ -72,11 +76,12 @@ void AppDelegate::finishLaunching()
 void AppDelegate::makeCoordinators()
 {
     QPointer<AppDelegate> self(this);
-    onboardingCoordinator_ = std::make_unique<OnboardingCoordinator>(*deps_.configurationManager, [self] {
-        if (self) {
-            self->onboardingDidComplete();
-        }
-    });
+    onboardingCoordinator_ =
+        std::make_unique<OnboardingCoordinator>(*deps_.configurationManager, deps_.onboarding, [self] {
+            if (self) {
+                self->onboardingDidComplete();
+            }
+        });
     termsAgreementCoordinator_ = std::make_unique<TermsAgreementCoordinator>(
         *deps_.configurationManager,
         [self] {
@@ -88,7 +93,8 @@ void AppDelegate::makeCoordinators()
             if (self && self->terminateAction) {
                 self->terminateAction();
             }
-        });
+        },
+        deps_.onboarding.window);
 }
 
 void AppDelegate::registerNotificationCategories()
@@ -212,7 +218,10 @@ QCoro::Task<void> AppDelegate::runAccountStep(QPointer<AppDelegate> self, bool s
             co_return;
         }
     }
-    if (!manager->hasAcceptedCurrentTerms()) {
+    // Nothing polls, alerts or saves history before onboarding has finished: the onboarding
+    // window's sign-in stores the account (and so reruns this step) while the user is still
+    // in onboarding.
+    if (!manager->hasCompletedOnboarding() || !manager->hasAcceptedCurrentTerms()) {
         self->setFeedbackPromptAllowed(false);
         co_await poller->stop();
         co_return;

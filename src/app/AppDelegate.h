@@ -1,5 +1,6 @@
 #pragma once
 
+#include "onboarding_window/OnboardingCoordinator.h"
 #include "platform/SleepWakeMonitor.h"
 #include "providers/GlucoseAPIProtocol.h"
 
@@ -41,6 +42,9 @@ struct AppDelegateDependencies {
     // Our desktop notification service: the actions chosen on our notifications reach the
     // delegate from it (optional).
     DesktopNotifications *notificationCenter = nullptr;
+    // What the onboarding and terms windows are built with (settings models, announcements,
+    // activation policy, reduced motion, browser).
+    OnboardingServices onboarding;
 };
 
 // Runs the life of the application around the shared objects: launch, the start-up pass that

@@ -53,7 +53,7 @@ HistoryCoordinator &userHistoryCoordinator(ConfigurationManager &configurationMa
     return *coordinator;
 }
 
-// What the Settings window speaks; no screen-reader bridge for announcements exists yet.
+// What the Settings and onboarding windows speak; no screen-reader bridge for announcements exists yet.
 Announcer &settingsAnnouncer()
 {
     static LoggingAnnouncer announcer;
@@ -193,6 +193,12 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     dependencies.settingsLauncher = settings;
     dependencies.updateChecker = env.updateChecker;
     dependencies.notificationCenter = env.notificationCenter.get();
+    dependencies.onboarding.makeSettingsViewModel = [settingsEnvironment] {
+        return makeSettingsViewModel(*settingsEnvironment);
+    };
+    dependencies.onboarding.announcer = &settingsAnnouncer();
+    dependencies.onboarding.window.activationPolicy = &activationPolicy_;
+    dependencies.onboarding.window.reducedMotion = env.reducedMotionMonitor;
     appDelegate_->configure(dependencies, env.historyCoordinator, env.makeAPIClient);
     appDelegate_->setSleepWakeMonitor(env.sleepWakeMonitor);
 }

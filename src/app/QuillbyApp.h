@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "core/KeychainItemStoring.h"
 #include "menubar/StatusBarViewModel.h"
+#include "platform/ApplicationActivationPolicy.h"
 #include "providers/GlucoseAPIProtocol.h"
 #include "settings/SettingsCoordinator.h"
 #include "settings/SettingsLauncher.h"
@@ -90,12 +91,14 @@ public:
     FeedbackPromptController &feedbackPromptController() { return *feedbackPromptController_; }
     FeedbackWindowController &feedbackWindowController() { return *feedbackWindowController_; }
     UpdateChecker &updateChecker() { return *environment_.updateChecker; }
+    ApplicationActivationPolicy &activationPolicy() { return activationPolicy_; }
 
 private:
     void buildServerServices();
 
     QuillbyEnvironment environment_;
     SettingsEnvironment settingsEnvironment_;
+    ApplicationActivationPolicy activationPolicy_;
     std::unique_ptr<QNetworkAccessManager> network_;
     std::shared_ptr<AsyncSerialQueue> registrationLock_;
     std::unique_ptr<UpdateChecker> ownedUpdateChecker_;

@@ -1,24 +1,108 @@
 #include "onboarding/AmbientBackgroundView.h"
 
 #include <QDateTime>
+#include <QEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
-#include <QWindow>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 
 namespace quillby {
 
 namespace {
 
+// 2001-01-01 00:00 UTC in seconds since 1970.
 constexpr double kReferenceDateOffset = 978307200.0;
+// The glow layer is drawn and blurred at a quarter of the canvas size and scaled up: the glows
+// have no detail a full-size blur would keep, and the frame stays cheap.
+constexpr int kGlowScale = 4;
 
 QColor rgb(double r, double g, double b, double a)
 {
     return QColor::fromRgbF(static_cast<float>(r), static_cast<float>(g), static_cast<float>(b),
                             static_cast<float>(std::clamp(a, 0.0, 1.0)));
+}
+
+struct Glow {
+    double cx, cy, r, g, b, a, start, end;
+};
+
+constexpr std::array<Glow, 4> kGlows = {{{0.85, 0.80, 0.74, 0.92, 0.83, 1, 0.09, 0.55},
+                                         {0.60, 0.24, 0.64, 0.76, 1.0, 1, 0.05, 0.72},
+                                         {0.13, 0.82, 0.97, 0.30, 1.0, 0.49, 0.05, 0.52},
+                                         {0.24, 0.07, 0.45, 0.89, 0.91, 1, 0.13, 0.68}}};
+
+struct Stroke {
+    double r, g, b, a, width;
+};
+
+constexpr std::array<Stroke, 3> kStrokes = {{{0.4, 0.6, 1.0, 0.45, 10},
+                                             {0.35, 0.55, 0.98, 0.25, 18},
+                                             {0.45, 0.65, 1.0, 1, 3.5}}};
+
+// One pass of a box blur of radius `r` along rows (`horizontal`) or columns of a premultiplied
+// image; outside the image counts as transparent.
+void boxBlurPass(QImage &image, int r, bool horizontal)
+{
+    const int width = image.width();
+    const int height = image.height();
+    const int lines = horizontal ? height : width;
+    const int length = horizontal ? width : height;
+    const int window = 2 * r + 1;
+    std::vector<std::uint32_t> line(static_cast<std::size_t>(length));
+    for (int l = 0; l < lines; ++l) {
+        const auto pixel = [&](int i) -> std::uint32_t & {
+            const int x = horizontal ? i : l;
+            const int y = horizontal ? l : i;
+            return reinterpret_cast<std::uint32_t *>(image.scanLine(y))[x];
+        };
+        for (int i = 0; i < length; ++i) {
+            line[static_cast<std::size_t>(i)] = pixel(i);
+        }
+        std::array<std::uint32_t, 4> sum{};
+        const auto add = [&](int i, int sign) {
+            if (i < 0 || i >= length) {
+                return;
+            }
+            const std::uint32_t value = line[static_cast<std::size_t>(i)];
+            for (int c = 0; c < 4; ++c) {
+                sum[static_cast<std::size_t>(c)] += static_cast<std::uint32_t>(sign) * ((value >> (8 * c)) & 0xff);
+            }
+        };
+        for (int i = -r; i < r; ++i) {
+            add(i, 1);
+        }
+        for (int i = 0; i < length; ++i) {
+            add(i + r, 1);
+            std::uint32_t out = 0;
+            for (int c = 0; c < 4; ++c) {
+                out |= (sum[static_cast<std::size_t>(c)] / static_cast<std::uint32_t>(window)) << (8 * c);
+            }
+            pixel(i) = out;
+            add(i - r, -1);
+        }
+    }
+}
+
+// An approximate Gaussian blur (three box blurs) of standard deviation `sigma` pixels.
+void gaussianBlur(QImage &image, double sigma)
+{
+    int boxWidth = static_cast<int>(std::floor(std::sqrt(4 * sigma * sigma + 1)));
+    if (boxWidth % 2 == 0) {
+        --boxWidth;
+    }
+    const int r = (boxWidth - 1) / 2;
+    if (r < 1) {
+        return;
+    }
+    for (int pass = 0; pass < 3; ++pass) {
+        boxBlurPass(image, r, true);
+        boxBlurPass(image, r, false);
+    }
 }
 
 } // namespace
@@ -38,7 +122,9 @@ AmbientBackgroundView::AmbientBackgroundView(std::optional<int> width, QColor ba
     }
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAccessibleName(QString());
+    setProperty("accessibilityHidden", true);
     setFocusPolicy(Qt::NoFocus);
+    timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(kFrameIntervalMs);
     connect(&timer_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
 }
@@ -63,7 +149,8 @@ double AmbientBackgroundView::phase() const
 
 void AmbientBackgroundView::updateTimer()
 {
-    const bool minimised = window() && window()->isMinimized();
+    QWidget *top = window();
+    const bool minimised = top && top->isMinimized();
     const bool animate = showsGlucoseLine_ && !reduceMotion_ && isVisible() && !minimised;
     if (animate && !timer_.isActive()) {
         timer_.start();
@@ -75,6 +162,15 @@ void AmbientBackgroundView::updateTimer()
 void AmbientBackgroundView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
+    // Minimising is told to the window only: follow it there.
+    QWidget *top = window();
+    if (top != this && top != watchedWindow_) {
+        if (watchedWindow_) {
+            watchedWindow_->removeEventFilter(this);
+        }
+        watchedWindow_ = top;
+        top->installEventFilter(this);
+    }
     updateTimer();
 }
 
@@ -90,6 +186,14 @@ void AmbientBackgroundView::changeEvent(QEvent *event)
     if (event->type() == QEvent::WindowStateChange) {
         updateTimer();
     }
+}
+
+bool AmbientBackgroundView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == watchedWindow_ && event->type() == QEvent::WindowStateChange) {
+        updateTimer();
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 std::vector<QPointF> AmbientBackgroundView::waveLinePoints(double width, double height, double phase)
@@ -119,70 +223,96 @@ std::vector<QPointF> AmbientBackgroundView::waveLinePoints(double width, double 
     return points;
 }
 
+QImage AmbientBackgroundView::glowLayer(int width, int height)
+{
+    if (width <= 0 || height <= 0) {
+        return {};
+    }
+    const int w = (width + kGlowScale - 1) / kGlowScale;
+    const int h = (height + kGlowScale - 1) / kGlowScale;
+    QImage layer(w, h, QImage::Format_ARGB32_Premultiplied);
+    layer.fill(Qt::transparent);
+    {
+        QPainter p(&layer);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(static_cast<double>(w) / width, static_cast<double>(h) / height);
+        p.setPen(Qt::NoPen);
+        const double m = std::min(width, height);
+        for (const Glow &glow : kGlows) {
+            const QPointF centre(glow.cx * width, glow.cy * height);
+            const double end = glow.end * m;
+            QRadialGradient gradient(centre, end);
+            // From the start radius to the end radius over three evenly spaced colours.
+            const double startStop = std::clamp(glow.start / glow.end, 0.0, 1.0);
+            gradient.setColorAt(startStop, rgb(glow.r, glow.g, glow.b, glow.a));
+            gradient.setColorAt((startStop + 1) / 2, rgb(glow.r, glow.g, glow.b, glow.a / 2));
+            gradient.setColorAt(1, rgb(glow.r, glow.g, glow.b, 0));
+            p.setBrush(gradient);
+            p.drawEllipse(centre, end, end);
+        }
+    }
+    // A Gaussian blur of radius R spreads about R / 2 either way (its standard deviation).
+    gaussianBlur(layer, kGlowBlurRadius / 2 / kGlowScale);
+    return layer;
+}
+
+void AmbientBackgroundView::drawFrame(QPainter &p, double w, double h, const QColor &backgroundColor,
+                                      const QImage &glows, double gradientOpacity, bool showsGlucoseLine,
+                                      double phase)
+{
+    // Nothing to draw on; the fades below would divide by the width.
+    if (!(w > 0) || !(h > 0)) {
+        return;
+    }
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.fillRect(QRectF(0, 0, w, h), backgroundColor);
+
+    if (!glows.isNull() && gradientOpacity > 0) {
+        p.setOpacity(gradientOpacity);
+        p.drawImage(QRectF(0, 0, w, h), glows);
+        p.setOpacity(1);
+    }
+
+    const auto points = showsGlucoseLine ? waveLinePoints(w, h, phase) : std::vector<QPointF>{};
+    if (points.size() >= 2) {
+        QPainterPath path(points.front());
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            const QPointF control = (points[i - 1] + points[i]) / 2;
+            path.quadTo(control, points[i]);
+        }
+        p.setBrush(Qt::NoBrush);
+        for (const Stroke &stroke : kStrokes) {
+            QLinearGradient fade(0, 0, w, 0);
+            for (int j = 0; j <= 9; ++j) {
+                const double f = (w * (j / 9.0) - 0.7 * w) / (0.85 * w - 0.7 * w);
+                const double amount = f >= 1 ? 0 : 1 - std::max(f, 0.0);
+                fade.setColorAt(j / 9.0, rgb(stroke.r, stroke.g, stroke.b, stroke.a * amount));
+            }
+            QPen pen(QBrush(fade), stroke.width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+            pen.setMiterLimit(10);
+            p.setPen(pen);
+            p.drawPath(path);
+        }
+    }
+    p.restore();
+}
+
 void AmbientBackgroundView::paintEvent(QPaintEvent *)
 {
-    const double w = width();
-    const double h = height();
+    const int w = width();
+    const int h = height();
     if (w <= 0 || h <= 0) {
         return;
     }
+    if (glowCacheSize_ != size()) {
+        glowCache_ = glowLayer(w, h);
+        glowCacheSize_ = size();
+    }
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.fillRect(rect(), backgroundColor_);
-
-    // The glows (their soft edges stand in for the blur).
-    const double m = std::min(w, h);
-    struct Glow {
-        double cx, cy, r, g, b, a, start, end;
-    };
-    const Glow glows[] = {{0.85, 0.80, 0.74, 0.92, 0.83, 1, 0.09, 0.55},
-                          {0.60, 0.24, 0.64, 0.76, 1.0, 1, 0.05, 0.72},
-                          {0.13, 0.82, 0.97, 0.30, 1.0, 0.49, 0.05, 0.52},
-                          {0.24, 0.07, 0.45, 0.89, 0.91, 1, 0.13, 0.68}};
-    p.setOpacity(gradientOpacity_);
-    p.setPen(Qt::NoPen);
-    for (const auto &glow : glows) {
-        const QPointF centre(glow.cx * w, glow.cy * h);
-        const double end = glow.end * m;
-        QRadialGradient gradient(centre, end);
-        const double startStop = std::clamp(glow.start / glow.end, 0.0, 1.0);
-        gradient.setColorAt(startStop, rgb(glow.r, glow.g, glow.b, glow.a));
-        gradient.setColorAt((startStop + 1) / 2, rgb(glow.r, glow.g, glow.b, glow.a / 2));
-        gradient.setColorAt(1, rgb(glow.r, glow.g, glow.b, 0));
-        p.setBrush(gradient);
-        p.drawEllipse(centre, end, end);
-    }
-    p.setOpacity(1);
-
-    if (!showsGlucoseLine_) {
-        return;
-    }
-    const auto points = waveLinePoints(w, h, phase());
-    if (points.size() < 2) {
-        return;
-    }
-    QPainterPath path(points.front());
-    for (std::size_t i = 1; i < points.size(); ++i) {
-        const QPointF control = (points[i - 1] + points[i]) / 2;
-        path.quadTo(control, points[i]);
-    }
-    struct Stroke {
-        double r, g, b, a, width;
-    };
-    const Stroke strokes[] = {{0.4, 0.6, 1.0, 0.45, 10}, {0.35, 0.55, 0.98, 0.25, 18}, {0.45, 0.65, 1.0, 1, 3.5}};
-    p.setBrush(Qt::NoBrush);
-    for (const auto &stroke : strokes) {
-        QLinearGradient fade(0, 0, w, 0);
-        for (int j = 0; j <= 9; ++j) {
-            const double f = (w * (j / 9.0) - 0.7 * w) / (0.85 * w - 0.7 * w);
-            const double amount = f >= 1 ? 0 : 1 - std::max(f, 0.0);
-            fade.setColorAt(j / 9.0, rgb(stroke.r, stroke.g, stroke.b, stroke.a * amount));
-        }
-        QPen pen(QBrush(fade), stroke.width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-        pen.setMiterLimit(10);
-        p.setPen(pen);
-        p.drawPath(path);
-    }
+    drawFrame(p, w, h, backgroundColor_, glowCache_, gradientOpacity_, showsGlucoseLine_,
+              showsGlucoseLine_ ? phase() : 0);
 }
 
 } // namespace quillby

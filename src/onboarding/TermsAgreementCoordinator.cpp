@@ -1,23 +1,52 @@
 #include "onboarding/TermsAgreementCoordinator.h"
 
 #include "core/ConfigurationManager.h"
+#include "onboarding/AmbientBackgroundView.h"
+#include "onboarding/TermsAgreementView.h"
+#include "platform/ApplicationActivationPolicy.h"
+#include "platform/ReducedMotionMonitor.h"
 
+#include <QDialog>
 #include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QLabel>
-#include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 
 namespace quillby {
 
+namespace {
+
+// The terms window: titled and minimisable, without a close button, fixed at 800 x 600.
+// Escape and closing it by the window manager count as Quit; Return agrees.
+class TermsAgreementWindow final : public QDialog {
+public:
+    explicit TermsAgreementWindow(std::function<void()> onQuit)
+        : QDialog(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinimizeButtonHint)
+        , onQuit_(std::move(onQuit))
+    {
+    }
+
+    void reject() override
+    {
+        if (onQuit_) {
+            onQuit_();
+        }
+    }
+
+private:
+    std::function<void()> onQuit_;
+};
+
+} // namespace
+
 TermsAgreementCoordinator::TermsAgreementCoordinator(ConfigurationManager &configurationManager,
                                                      std::function<void()> onAccept,
-                                                     std::function<void()> quitAction, QObject *parent)
+                                                     std::function<void()> quitAction, WindowEnvironment environment,
+                                                     QObject *parent)
     : QObject(parent)
     , configurationManager_(configurationManager)
     , onAccept_(std::move(onAccept))
     , quitAction_(std::move(quitAction))
+    , environment_(std::move(environment))
 {
     connect(&configurationManager_, &ConfigurationManager::acceptedTermsVersionChanged, this,
             [this](const std::optional<std::string> &version) {
@@ -32,6 +61,13 @@ TermsAgreementCoordinator::~TermsAgreementCoordinator()
     delete window_.data();
 }
 
+void TermsAgreementCoordinator::setPolicy(bool regular)
+{
+    if (environment_.activationPolicy) {
+        environment_.activationPolicy->setPolicy(regular ? ActivationPolicy::regular : ActivationPolicy::accessory);
+    }
+}
+
 void TermsAgreementCoordinator::show()
 {
     if (configurationManager_.hasAcceptedCurrentTerms()) {
@@ -43,35 +79,42 @@ void TermsAgreementCoordinator::show()
         window_->activateWindow();
         return;
     }
+    setPolicy(true);
     const auto &accepted = configurationManager_.acceptedTermsVersion();
     const bool termsHaveChanged = accepted.has_value() && *accepted != ConfigurationManager::kCurrentTermsVersion;
 
-    auto *window = new QWidget(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                                            Qt::WindowMinimizeButtonHint);
+    QPointer<TermsAgreementCoordinator> self(this);
+    auto *window = new TermsAgreementWindow([self] {
+        if (self) {
+            self->quit();
+        }
+    });
     window->setObjectName(QStringLiteral("termsWindow"));
-    window->setWindowTitle(termsHaveChanged ? QStringLiteral("Updated terms of use") : QStringLiteral("Terms of use"));
-    window->setFixedSize(800, 600);
+    window->setWindowTitle(TermsTexts::windowHeading(termsHaveChanged));
+    window->setModal(false);
     auto *layout = new QVBoxLayout(window);
-    auto *text = new QLabel(termsHaveChanged
-                                ? QStringLiteral("The terms of use have changed. Please agree to the updated terms to "
-                                                 "continue using Quillby.")
-                                : QStringLiteral("Please agree to the terms of use to start using Quillby."),
-                            window);
-    text->setWordWrap(true);
-    text->setAlignment(Qt::AlignCenter);
-    layout->addWidget(text, 1);
-    auto *buttons = new QHBoxLayout();
-    auto *quitButton = new QPushButton(QStringLiteral("Quit"), window);
-    quitButton->setObjectName(QStringLiteral("termsQuitButton"));
-    auto *agreeButton = new QPushButton(QStringLiteral("Agree"), window);
-    agreeButton->setObjectName(QStringLiteral("termsAgreeButton"));
-    agreeButton->setDefault(true);
-    buttons->addStretch(1);
-    buttons->addWidget(quitButton);
-    buttons->addWidget(agreeButton);
-    layout->addLayout(buttons);
-    connect(agreeButton, &QPushButton::clicked, this, &TermsAgreementCoordinator::accept);
-    connect(quitButton, &QPushButton::clicked, this, &TermsAgreementCoordinator::quit);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto *view = new TermsAgreementWindowView(
+        termsHaveChanged,
+        [self] {
+            if (self) {
+                self->accept();
+            }
+        },
+        [self] {
+            if (self) {
+                self->quit();
+            }
+        },
+        environment_.openURL, window);
+    layout->addWidget(view);
+    window->setFixedSize(TermsAgreementWindowView::kWidth, TermsAgreementWindowView::kHeight);
+    if (ReducedMotionMonitor *monitor = environment_.reducedMotion) {
+        AmbientBackgroundView *background = view->ambientBackground();
+        background->setReduceMotion(monitor->reduceMotion());
+        connect(monitor, &ReducedMotionMonitor::reduceMotionChanged, background,
+                &AmbientBackgroundView::setReduceMotion);
+    }
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         // Centred on the screen (a compositor that places windows itself may ignore this).
         QRect frame = window->frameGeometry();
@@ -103,13 +146,21 @@ void TermsAgreementCoordinator::closeAfterAcceptance()
     if (!window_) {
         return;
     }
+    // Usually inside the Agree button's own click: the window is hidden now and deleted once
+    // the click is over, and the program moves on from a later turn of the event loop.
     QWidget *window = window_;
     window_ = nullptr;
-    window->close();
+    window->hide();
     window->deleteLater();
-    if (onAccept_) {
-        onAccept_();
-    }
+    setPolicy(false);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (onAccept_) {
+                onAccept_();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace quillby

@@ -1,8 +1,10 @@
 #include "onboarding/TermsAgreementView.h"
 
+#include "onboarding/AmbientBackgroundView.h"
+#include "onboarding/OnboardingStyle.h"
+
 #include <QDesktopServices>
 #include <QHBoxLayout>
-#include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -14,39 +16,12 @@ namespace quillby {
 
 namespace {
 
-struct TermsPoint {
-    const char *title;
-    const char *text;
-};
-
-constexpr TermsPoint kPoints[] = {
-    {"Not a medical device",
-     "Readings and alerts can be delayed or missing. Don't rely on Quillby alone, and confirm readings with your "
-     "sensor app, receiver, or meter before making treatment decisions."},
-    {"Provided as is", "Quillby is free and comes without warranties, to the extent the law allows."},
-    {"Original work",
-     "Please respect the app's original artwork, animations, and code. Reuse requires permission unless a licence or "
-     "the law allows it."},
-};
-
-QLabel *plainLabel(const QString &text, QWidget *parent)
+std::function<void(const QUrl &)> orDesktopBrowser(std::function<void(const QUrl &)> openURL)
 {
-    auto *label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    label->setText(text);
-    label->setWordWrap(true);
-    return label;
-}
-
-QLabel *secondaryLabel(const QString &text, QWidget *parent)
-{
-    QLabel *label = plainLabel(text, parent);
-    QPalette palette = label->palette();
-    QColor colour = palette.color(QPalette::WindowText);
-    colour.setAlphaF(0.62f);
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
-    return label;
+    if (openURL) {
+        return openURL;
+    }
+    return [](const QUrl &url) { QDesktopServices::openUrl(url); };
 }
 
 } // namespace
@@ -61,17 +36,186 @@ QUrl termsOfUseURL()
     return url;
 }
 
-QString TermsAgreementSheet::heading(bool termsHaveChanged)
+// --- Texts ---
+
+QString TermsTexts::windowHeading(bool termsHaveChanged)
 {
     return termsHaveChanged ? QStringLiteral("Updated terms of use") : QStringLiteral("Terms of use");
 }
 
-QString TermsAgreementSheet::subheading(bool termsHaveChanged)
+QString TermsTexts::windowSubheading(bool termsHaveChanged)
 {
     return termsHaveChanged ? QStringLiteral("The terms of use have changed since you last agreed. Please review and "
                                              "agree again to continue.")
+                            : QStringLiteral("Quillby now has terms of use. Please review and agree to keep using the "
+                                             "app.");
+}
+
+QString TermsTexts::sheetHeading(bool termsHaveChanged)
+{
+    return windowHeading(termsHaveChanged);
+}
+
+QString TermsTexts::sheetSubheading(bool termsHaveChanged)
+{
+    return termsHaveChanged ? windowSubheading(true)
                             : QStringLiteral("Please review and agree before signing in to your glucose account.");
 }
+
+// --- Key points ---
+
+const TermsSummaryView::Point TermsSummaryView::kPoints[3] = {
+    {"stethoscope", "Not a medical device",
+     "Readings and alerts can be delayed or missing. Don't rely on Quillby alone, and confirm readings with your "
+     "sensor app, receiver, or meter before making treatment decisions."},
+    {"hand.raised", "Provided as is", "Quillby is free and comes without warranties, to the extent the law allows."},
+    {"paintbrush.pointed", "Original work",
+     "Please respect the app's original artwork, animations, and code. Reuse requires permission unless a licence or "
+     "the law allows it."},
+};
+
+TermsPointView::TermsPointView(const QString &symbol, const QString &title, const QString &text, QWidget *parent)
+    : QWidget(parent)
+{
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(8);
+    // The symbol in a 20-pixel column, so the texts of all rows line up.
+    auto *symbolColumn = new QVBoxLayout();
+    symbolColumn->setContentsMargins(0, 1, 0, 0);
+    QLabel *image = makeSymbolImage(symbol, 17, this);
+    auto *imageBox = new QWidget(this);
+    imageBox->setFixedWidth(20);
+    auto *imageLayout = new QHBoxLayout(imageBox);
+    imageLayout->setContentsMargins(0, 0, 0, 0);
+    imageLayout->addWidget(image, 0, Qt::AlignHCenter | Qt::AlignTop);
+    symbolColumn->addWidget(imageBox);
+    symbolColumn->addStretch(1);
+    row->addLayout(symbolColumn);
+
+    auto *texts = new QVBoxLayout();
+    texts->setSpacing(2);
+    texts->addWidget(makeTextLabel(title, this, 1.0, QFont::DemiBold));
+    texts->addWidget(makeSecondaryTextLabel(text, this));
+    row->addLayout(texts, 1);
+
+    // One element for assistive technology, read as title and text.
+    setAccessibleName(title);
+    setAccessibleDescription(text);
+}
+
+TermsSummaryView::TermsSummaryView(QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("termsSummary"));
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    for (const Point &point : kPoints) {
+        layout->addWidget(new TermsPointView(QString::fromLatin1(point.symbol), QString::fromUtf8(point.title),
+                                             QString::fromUtf8(point.text), this));
+    }
+}
+
+// --- Consent line ---
+
+QString TermsConsentFootnote::plainText()
+{
+    return QStringLiteral("By selecting Agree, you agree to the full Quillby terms.");
+}
+
+TermsConsentFootnote::TermsConsentFootnote(std::function<void(const QUrl &)> openURL, QWidget *parent)
+    : QLabel(parent)
+{
+    setObjectName(QStringLiteral("termsConsentFootnote"));
+    // Our own text with one link; nothing in it comes from a server or the user.
+    setTextFormat(Qt::RichText);
+    setWordWrap(true);
+    setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    setText(QStringLiteral("By selecting Agree, you agree to the full <a style=\"color: #0a6ae0\" href=\"%1\">Quillby "
+                               "terms</a>.")
+                .arg(termsOfUseURL().toString(QUrl::FullyEncoded).toHtmlEscaped()));
+    setAccessibleName(plainText());
+    setFont(scaledFont(font(), 0.85));
+    QPalette palette = this->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, secondaryTextColour());
+    }
+    setPalette(palette);
+    auto open = orDesktopBrowser(std::move(openURL));
+    connect(this, &QLabel::linkActivated, this, [open](const QString &link) { open(QUrl(link)); });
+}
+
+// --- Window content ---
+
+TermsAgreementWindowView::TermsAgreementWindowView(bool termsHaveChanged, std::function<void()> onAgree,
+                                                   std::function<void()> onQuit,
+                                                   std::function<void(const QUrl &)> openURL, QWidget *parent)
+    : QWidget(parent)
+    , termsHaveChanged_(termsHaveChanged)
+{
+    setObjectName(QStringLiteral("termsAgreementWindowView"));
+    setFixedSize(kWidth, kHeight);
+    setPalette(lightAppearancePalette(palette()));
+    setAutoFillBackground(true);
+
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    background_ = new AmbientBackgroundView(kPanelWidth, Qt::white, 1.0, true, true, this);
+    row->addWidget(background_);
+
+    auto *panel = new QWidget(this);
+    panel->setFixedWidth(kWidth - kPanelWidth);
+    row->addWidget(panel);
+    auto *layout = new QVBoxLayout(panel);
+    layout->setContentsMargins(36, 28, 36, 24);
+    layout->setSpacing(0);
+    layout->addStretch(1);
+
+    QLabel *heading = makeLargeTitle(TermsTexts::windowHeading(termsHaveChanged), panel);
+    heading->setObjectName(QStringLiteral("termsHeading"));
+    layout->addWidget(heading);
+    layout->addSpacing(8);
+    QLabel *subheading = makeSecondaryTextLabel(TermsTexts::windowSubheading(termsHaveChanged), panel);
+    subheading->setObjectName(QStringLiteral("termsSubheading"));
+    layout->addWidget(subheading);
+    layout->addSpacing(20);
+    layout->addWidget(new TermsSummaryView(panel));
+    layout->addSpacing(16);
+    layout->addWidget(new TermsConsentFootnote(std::move(openURL), panel));
+    layout->addStretch(1);
+
+    auto *buttons = new QHBoxLayout();
+    quit_ = new QPushButton(QStringLiteral("Quit"), panel);
+    quit_->setObjectName(QStringLiteral("termsQuitButton"));
+    quit_->setAccessibleName(QStringLiteral("Quit"));
+    quit_->setAccessibleDescription(QStringLiteral("Quits Quillby without agreeing"));
+    quit_->setAutoDefault(false);
+    agree_ = new QPushButton(QStringLiteral("Agree"), panel);
+    agree_->setObjectName(QStringLiteral("termsAgreeButton"));
+    agree_->setAccessibleName(QStringLiteral("Agree"));
+    agree_->setAccessibleDescription(QStringLiteral("Agrees to the terms and continues"));
+    agree_->setDefault(true);
+    makeProminent(agree_);
+    buttons->addWidget(quit_);
+    buttons->addStretch(1);
+    buttons->addWidget(agree_);
+    layout->addLayout(buttons);
+
+    connect(quit_, &QPushButton::clicked, this, [onQuit = std::move(onQuit)] {
+        if (onQuit) {
+            onQuit();
+        }
+    });
+    connect(agree_, &QPushButton::clicked, this, [onAgree = std::move(onAgree)] {
+        if (onAgree) {
+            onAgree();
+        }
+    });
+}
+
+// --- Sheet ---
 
 TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<void()> onAgree,
                                          std::function<void()> onCancel, QWidget *parent)
@@ -83,54 +227,35 @@ TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<vo
     setObjectName(QStringLiteral("termsAgreementSheet"));
     setWindowModality(Qt::WindowModal);
     setWindowTitle(heading(termsHaveChanged));
-    setFixedWidth(440);
-    openURL = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    setFixedWidth(kWidth);
+    setPalette(lightAppearancePalette(palette()));
+    setAutoFillBackground(true);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(14);
 
-    QLabel *title = plainLabel(heading(termsHaveChanged), this);
-    QFont titleFont = title->font();
-    titleFont.setPointSizeF(titleFont.pointSizeF() * 1.35);
-    titleFont.setWeight(QFont::DemiBold);
-    title->setFont(titleFont);
-    title->setAccessibleName(heading(termsHaveChanged));
     auto *header = new QVBoxLayout();
     header->setSpacing(4);
+    QLabel *title = makeTextLabel(heading(termsHaveChanged), this, 1.35, QFont::DemiBold);
+    title->setObjectName(QStringLiteral("termsHeading"));
+    title->setAccessibleName(heading(termsHaveChanged));
+    title->setProperty("accessibilityHeading", true);
     header->addWidget(title);
-    header->addWidget(secondaryLabel(subheading(termsHaveChanged), this));
+    QLabel *subtitle = makeSecondaryTextLabel(subheading(termsHaveChanged), this);
+    subtitle->setObjectName(QStringLiteral("termsSubheading"));
+    header->addWidget(subtitle);
     layout->addLayout(header);
 
-    for (const TermsPoint &point : kPoints) {
-        auto *row = new QWidget(this);
-        auto *rowLayout = new QVBoxLayout(row);
-        rowLayout->setContentsMargins(0, 0, 0, 0);
-        rowLayout->setSpacing(2);
-        QLabel *pointTitle = plainLabel(QString::fromUtf8(point.title), row);
-        QFont bold = pointTitle->font();
-        bold.setWeight(QFont::DemiBold);
-        pointTitle->setFont(bold);
-        rowLayout->addWidget(pointTitle);
-        rowLayout->addWidget(secondaryLabel(QString::fromUtf8(point.text), row));
-        row->setAccessibleName(QString::fromUtf8(point.title) + QStringLiteral(", ") + QString::fromUtf8(point.text));
-        layout->addWidget(row);
-    }
-
-    auto *footnote = new QLabel(this);
-    footnote->setTextFormat(Qt::RichText);
-    footnote->setWordWrap(true);
-    footnote->setText(QStringLiteral("By selecting Agree, you agree to the full <a href=\"%1\">Quillby terms</a>.")
-                          .arg(termsOfUseURL().toString(QUrl::FullyEncoded).toHtmlEscaped()));
-    QFont small = footnote->font();
-    small.setPointSizeF(small.pointSizeF() * 0.88);
-    footnote->setFont(small);
-    connect(footnote, &QLabel::linkActivated, this, [this](const QString &link) {
-        if (openURL) {
-            openURL(QUrl(link));
-        }
-    });
-    layout->addWidget(footnote);
+    layout->addWidget(new TermsSummaryView(this));
+    layout->addWidget(new TermsConsentFootnote(
+        [this](const QUrl &url) {
+            if (openURL) {
+                openURL(url);
+            }
+        },
+        this));
+    openURL = [](const QUrl &url) { QDesktopServices::openUrl(url); };
 
     layout->addStretch(1);
     auto *buttons = new QHBoxLayout();
@@ -140,8 +265,10 @@ TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<vo
     cancel->setAutoDefault(false);
     auto *agree = new QPushButton(QStringLiteral("Agree"), this);
     agree->setObjectName(QStringLiteral("termsAgreeButton"));
+    agree->setAccessibleName(QStringLiteral("Agree"));
     agree->setAccessibleDescription(QStringLiteral("Agrees to the terms and signs in to your glucose account"));
     agree->setDefault(true);
+    makeProminent(agree);
     buttons->addWidget(cancel);
     buttons->addWidget(agree);
     layout->addLayout(buttons);

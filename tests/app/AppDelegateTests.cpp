@@ -8,7 +8,7 @@
 #include "insights_window/InsightsLauncher.h"
 #include "menubar/StatusBarController.h"
 #include "menubar/StatusItemControlling.h"
-#include "onboarding/OnboardingCoordinator.h"
+#include "onboarding_window/OnboardingCoordinator.h"
 #include "onboarding/TermsAgreementCoordinator.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/SleepWakeMonitor.h"
@@ -148,9 +148,13 @@ TEST(AppDelegate, AcceptingChangedTermsStartsTheTrayAndPolling)
     QWidget *terms = delegate.termsAgreementCoordinator()->window();
     ASSERT_NE(terms, nullptr);
 
+    EXPECT_EQ(harness.app->activationPolicy().policy(), ActivationPolicy::regular);
     terms->findChild<QPushButton *>(QStringLiteral("termsAgreeButton"))->click();
     EXPECT_EQ(delegate.termsAgreementCoordinator()->window(), nullptr);
-    EXPECT_TRUE(hasStatusItem(harness));
+    EXPECT_EQ(harness.app->activationPolicy().policy(), ActivationPolicy::accessory);
+    // The tray starts once the Agree click is over.
+    ASSERT_TRUE(waitUntil([&] { return hasStatusItem(harness); }));
+    ASSERT_TRUE(waitUntil([&] { return delegate.accountStepsStarted() == 1; }));
     waitForAccountTask(harness);
     EXPECT_EQ(harness.app->statusBarViewModel().statusTitle(), QStringLiteral("131 →"));
 }

@@ -5,6 +5,7 @@
 
 #include <QImage>
 #include <QPainter>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -30,38 +31,115 @@ TEST(AmbientBackgroundViewTest, LinePointsStayInTheirBandAndStopAtTheRightLimit)
     }
     const auto first = AmbientBackgroundView::waveLinePoints(400, 600, 0).front();
     EXPECT_NEAR(first.y(), 300 + 0.12 * 90 * std::sin(1.0), 1e-9);
+    EXPECT_NEAR(first.y(), 309.09, 0.005);
     for (const double phase : {0.0, 12.5, 1e6}) {
         for (const auto &point : AmbientBackgroundView::waveLinePoints(800, 600, phase)) {
             EXPECT_GE(point.y(), 0.35 * 600 - 0.1 * 0.15 * 600);
             EXPECT_LE(point.y(), 0.65 * 600 + 0.1 * 0.15 * 600);
         }
     }
+    // The shape drifts left at 8 points a second: 0.625 s later each point has the height its
+    // right-hand neighbour (5 points on) had.
+    const auto now = AmbientBackgroundView::waveLinePoints(400, 600, 10);
+    const auto later = AmbientBackgroundView::waveLinePoints(400, 600, 10.625);
+    EXPECT_NEAR(later[10].y(), now[11].y(), 1e-9);
 }
 
-TEST(AmbientBackgroundViewTest, PaintsAtAnySizeAndAnimatesOnlyWhileVisible)
+// A canvas without width or height draws nothing at all (and divides by nothing); any other
+// size draws the background everywhere.
+TEST(AmbientBackgroundViewTest, ACanvasWithoutWidthOrHeightDrawsNothing)
 {
-    AmbientBackgroundView view(std::nullopt, Qt::white, 1.0, true, false, nullptr, [] { return 0.0; });
-    for (const QSize size : {QSize(0, 0), QSize(0, 300), QSize(300, 0), QSize(1, 1), QSize(400, 600)}) {
-        SCOPED_TRACE(size.width() * 1000 + size.height());
-        view.resize(size);
-        QImage image(std::max(size.width(), 1), std::max(size.height(), 1), QImage::Format_ARGB32);
-        image.fill(Qt::transparent);
-        view.render(&image);   // must not divide by zero or crash
+    const QColor sentinel(255, 0, 255);
+    const QImage glows = AmbientBackgroundView::glowLayer(40, 40);
+    EXPECT_TRUE(AmbientBackgroundView::glowLayer(0, 40).isNull());
+    EXPECT_TRUE(AmbientBackgroundView::glowLayer(40, 0).isNull());
+    struct Case {
+        double width, height;
+        bool draws;
+    };
+    const Case cases[] = {{0, 40, false}, {40, 0, false}, {0, 0, false}, {-5, 40, false}, {NAN, 40, false},
+                          {40, 40, true}, {1, 1, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
+        QImage image(40, 40, QImage::Format_ARGB32);
+        image.fill(sentinel);
+        {
+            QPainter painter(&image);
+            AmbientBackgroundView::drawFrame(painter, c.width, c.height, Qt::white, glows, 1.0, true, 3.0);
+        }
+        EXPECT_EQ(image.pixelColor(0, 0) != sentinel, c.draws);
+        if (!c.draws) {
+            for (int y = 0; y < 40; y += 7) {
+                for (int x = 0; x < 40; x += 7) {
+                    ASSERT_EQ(image.pixelColor(x, y), sentinel);
+                }
+            }
+        }
     }
+}
+
+// Glow opacity 0 leaves only the background (and the line); 1 tints the canvas where the glows
+// are, softly (blurred: no hard edge at the glow's rim).
+TEST(AmbientBackgroundViewTest, GlowsFollowTheirOpacity)
+{
+    const QImage glows = AmbientBackgroundView::glowLayer(400, 600);
+    const auto frame = [&](double opacity) {
+        QImage image(400, 600, QImage::Format_ARGB32);
+        QPainter painter(&image);
+        AmbientBackgroundView::drawFrame(painter, 400, 600, Qt::white, glows, opacity, false, 0);
+        return image;
+    };
+    const QImage none = frame(0);
+    const QImage full = frame(1);
+    for (const QPoint point : {QPoint(340, 480), QPoint(240, 144), QPoint(96, 42)}) {
+        SCOPED_TRACE(point.x());
+        EXPECT_EQ(none.pixelColor(point), QColor(Qt::white));
+        EXPECT_NE(full.pixelColor(point), QColor(Qt::white));
+    }
+    // Across the rim of glow 1 (centre (340, 480), end radius 0.55 * 400 = 220) the colour
+    // changes gradually.
+    const QColor inside = full.pixelColor(340, 480 - 210);
+    const QColor outside = full.pixelColor(340, 480 - 230);
+    EXPECT_LT(std::abs(inside.green() - outside.green()), 12);
+}
+
+TEST(AmbientBackgroundViewTest, AnimatesOnlyWhileVisibleAndMotionIsAllowed)
+{
+    EXPECT_GE(AmbientBackgroundView::kFrameIntervalMs * 120, 1000) << "more than 120 frames a second";
+    double phase = 0;
+    AmbientBackgroundView view(std::nullopt, Qt::white, 1.0, true, false, nullptr, [&] { return phase; });
+    view.resize(400, 600);
     EXPECT_FALSE(view.isAnimating());
     view.show();
     EXPECT_TRUE(view.isAnimating());
     view.setReduceMotion(true);
     EXPECT_FALSE(view.isAnimating());
+    // Reduced motion: the line stands still at phase 0, whatever the clock says.
+    phase = 123.0;
+    const QImage still = view.grab().toImage();
+    phase = 456.0;
+    EXPECT_EQ(view.grab().toImage(), still);
     view.setReduceMotion(false);
     EXPECT_TRUE(view.isAnimating());
+    EXPECT_NE(view.grab().toImage(), still);
     view.hide();
     EXPECT_FALSE(view.isAnimating());
 
-    AmbientBackgroundView still(400, Qt::white, 1.0, false, true);
-    still.show();
-    EXPECT_FALSE(still.isAnimating());
-    EXPECT_EQ(still.width(), 400);
+    // Inside a window: minimising the window stops it, restoring starts it again.
+    QWidget window;
+    auto *panel = new AmbientBackgroundView(400, Qt::white, 1.0, true, true, &window);
+    window.resize(400, 600);
+    window.show();
+    EXPECT_TRUE(panel->isAnimating());
+    window.showMinimized();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !panel->isAnimating(); }, 5000));
+    window.showNormal();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return panel->isAnimating(); }, 5000));
+
+    AmbientBackgroundView lineless(400, Qt::white, 1.0, false, true);
+    lineless.show();
+    EXPECT_FALSE(lineless.isAnimating());
+    EXPECT_EQ(lineless.width(), 400);
 }
 
 } // namespace

@@ -1,0 +1,112 @@
+#include "onboarding/OnboardingStyle.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+
+namespace quillby {
+
+QPalette lightAppearancePalette(QPalette palette)
+{
+    const QColor window(Qt::white);
+    const QColor text(0x1d, 0x1d, 0x1f);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Window, window);
+        palette.setColor(group, QPalette::Base, Qt::white);
+        palette.setColor(group, QPalette::AlternateBase, QColor(0xf5, 0xf5, 0xf7));
+        palette.setColor(group, QPalette::WindowText, text);
+        palette.setColor(group, QPalette::Text, text);
+        palette.setColor(group, QPalette::ButtonText, text);
+        palette.setColor(group, QPalette::Button, QColor(0xef, 0xef, 0xf1));
+        palette.setColor(group, QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
+        palette.setColor(group, QPalette::Mid, QColor(0xc6, 0xc6, 0xc8));
+        palette.setColor(group, QPalette::Highlight, QColor(0x0a, 0x7a, 0xff));
+        palette.setColor(group, QPalette::HighlightedText, Qt::white);
+        palette.setColor(group, QPalette::Link, QColor(0x0a, 0x6a, 0xe0));
+    }
+    palette.setColor(QPalette::Disabled, QPalette::Window, window);
+    palette.setColor(QPalette::Disabled, QPalette::Base, QColor(0xf7, 0xf7, 0xf8));
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0xa0, 0xa0, 0xa4));
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0xa0, 0xa0, 0xa4));
+    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0xa0, 0xa0, 0xa4));
+    return palette;
+}
+
+QFont scaledFont(const QFont &base, double factor, QFont::Weight weight)
+{
+    QFont font = base;
+    if (font.pointSizeF() > 0) {
+        font.setPointSizeF(font.pointSizeF() * factor);
+    } else if (font.pixelSize() > 0) {
+        font.setPixelSize(static_cast<int>(font.pixelSize() * factor + 0.5));
+    }
+    font.setWeight(weight);
+    return font;
+}
+
+QColor secondaryTextColour()
+{
+    return QColor(0x6e, 0x6e, 0x73);
+}
+
+QLabel *makeTextLabel(const QString &text, QWidget *parent, double scale, QFont::Weight weight)
+{
+    auto *label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
+    label->setWordWrap(true);
+    if (scale != 1.0 || weight != QFont::Normal) {
+        label->setFont(scaledFont(label->font(), scale, weight));
+    }
+    return label;
+}
+
+QLabel *makeSecondaryTextLabel(const QString &text, QWidget *parent, double scale)
+{
+    QLabel *label = makeTextLabel(text, parent, scale);
+    QPalette palette = label->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, secondaryTextColour());
+    }
+    label->setPalette(palette);
+    return label;
+}
+
+QLabel *makeLargeTitle(const QString &text, QWidget *parent)
+{
+    QLabel *label = makeTextLabel(text, parent, 2.0, QFont::Bold);
+    label->setAccessibleName(text);
+    label->setAccessibleDescription(QStringLiteral("Heading"));
+    label->setProperty("accessibilityHeading", true);
+    return label;
+}
+
+void makeProminent(QPushButton *button)
+{
+    button->setStyleSheet(QStringLiteral(
+        "QPushButton { background: #0a7aff; color: white; border: none; border-radius: 6px; padding: 5px 16px; "
+        "min-height: 20px; }"
+        "QPushButton:hover { background: #2a8cff; }"
+        "QPushButton:pressed { background: #0062d1; }"
+        "QPushButton:disabled { background: #a9cdf7; color: #f4f8fd; }"
+        "QPushButton:focus { outline: none; border: 2px solid #7fb8ff; }"));
+}
+
+QIcon onboardingSymbol(const QString &name)
+{
+    const QString path = QStringLiteral(":/quillby/onboarding/icons/%1.svg").arg(name);
+    return QFile::exists(path) ? QIcon(path) : QIcon();
+}
+
+QLabel *makeSymbolImage(const QString &symbol, int size, QWidget *parent)
+{
+    auto *label = new QLabel(parent);
+    label->setPixmap(onboardingSymbol(symbol).pixmap(size, size));
+    label->setFixedSize(size, size);
+    label->setAccessibleName(QString());
+    label->setProperty("accessibilityHidden", true);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    return label;
+}
+
+} // namespace quillby

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QFont>
+#include <QIcon>
+#include <QPalette>
+#include <QString>
+
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace quillby {
+
+// The look shared by the onboarding and terms windows: a light appearance whatever the
+// desktop's colour scheme, titles scaled from the desktop's font, faded secondary text, and the
+// accent-filled style of the button that agrees or goes forward.
+
+// `palette` with the light window, text and button colours.
+QPalette lightAppearancePalette(QPalette palette);
+// `base` scaled by `factor` with `weight`.
+QFont scaledFont(const QFont &base, double factor, QFont::Weight weight = QFont::Normal);
+// The colour of secondary text on the light appearance.
+QColor secondaryTextColour();
+
+// A wrapping plain-text label: texts from servers or the user are never read as markup.
+QLabel *makeTextLabel(const QString &text, QWidget *parent, double scale = 1.0, QFont::Weight weight = QFont::Normal);
+// The same in the secondary colour.
+QLabel *makeSecondaryTextLabel(const QString &text, QWidget *parent, double scale = 1.0);
+// A large title marked as a heading for assistive technology.
+QLabel *makeLargeTitle(const QString &text, QWidget *parent);
+
+// The bordered prominent style: the accent colour filled, white text; paler while disabled.
+void makeProminent(QPushButton *button);
+
+// A decorative symbol image of `size` pixels, hidden from assistive technology.
+QLabel *makeSymbolImage(const QString &symbol, int size, QWidget *parent);
+// The symbols of the onboarding and terms windows by their design names ("stethoscope",
+// "hand.raised", "paintbrush.pointed", "checkmark.circle.fill"), bundled with the program.
+QIcon onboardingSymbol(const QString &name);
+
+} // namespace quillby

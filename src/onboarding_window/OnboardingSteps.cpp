@@ -1,0 +1,166 @@
+#include "onboarding_window/OnboardingSteps.h"
+
+#include "core/GlucoseReading.h"
+#include "onboarding/OnboardingStyle.h"
+#include "onboarding_window/OnboardingNavigationBar.h"
+#include "onboarding_window/OnboardingViewModel.h"
+#include "settings/SettingsViewModel.h"
+#include "settings_window/AccountPickers.h"
+
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QVBoxLayout>
+
+#ifndef QUILLBY_SERVER_URL
+#define QUILLBY_SERVER_URL "https://quillby.app"
+#endif
+
+namespace quillby {
+
+namespace {
+
+QVBoxLayout *stepLayout(QWidget *step)
+{
+    auto *layout = new QVBoxLayout(step);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addStretch(1);
+    return layout;
+}
+
+} // namespace
+
+QUrl libreLinkUpSetupGuideURL()
+{
+    QUrl url(QStringLiteral(QUILLBY_SERVER_URL));
+    url.setPath(QStringLiteral("/guides/librelinkup"));
+    return url;
+}
+
+// --- StepRow ---
+
+StepRow::StepRow(int number, const QString &text, QWidget *parent)
+    : QWidget(parent)
+{
+    auto *row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    QLabel *numberLabel = makeSecondaryTextLabel(QStringLiteral("%1.").arg(number), this);
+    numberLabel->setWordWrap(false);
+    row->addWidget(numberLabel, 0, Qt::AlignTop);
+    row->addWidget(makeSecondaryTextLabel(text, this), 1);
+    setAccessibleName(QStringLiteral("Step %1. %2").arg(number).arg(text));
+}
+
+// --- WelcomeStepView ---
+
+WelcomeStepView::WelcomeStepView(OnboardingViewModel &viewModel, const OnboardingViewServices &services,
+                                 QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("onboardingWelcomeStep"));
+    QVBoxLayout *layout = stepLayout(this);
+    layout->addWidget(makeLargeTitle(QStringLiteral("Quillby"), this));
+    layout->addSpacing(12);
+    layout->addWidget(makeSecondaryTextLabel(
+        QStringLiteral("Before Quillby can display your sensor data, you'll need to complete a few short steps."), this));
+    layout->addSpacing(8);
+    layout->addWidget(makeSecondaryTextLabel(QStringLiteral("Have the phone you use with your sensor ready."), this));
+    layout->addSpacing(20);
+
+    SettingsViewModel &settings = viewModel.settingsViewModel();
+    auto *pickerRow = new QHBoxLayout();
+    QLabel *title = makeTextLabel(AccountProviderPicker::title(), this);
+    title->setWordWrap(false);
+    auto *picker = new AccountProviderPicker(settings, this);
+    title->setBuddy(picker);
+    pickerRow->addWidget(title);
+    pickerRow->addSpacing(12);
+    pickerRow->addWidget(picker, 1);
+    layout->addLayout(pickerRow);
+    // The set-up step must be confirmed again for a newly chosen service.
+    connect(&settings, &SettingsViewModel::providerChanged, this,
+            [&viewModel] { viewModel.setHasConfirmedSetup(false); });
+
+    layout->addStretch(1);
+    layout->addWidget(new OnboardingNavigationBar(viewModel, services.announcer, this));
+}
+
+// --- SetupInfoStepView ---
+
+QString SetupInfoStepView::heading(bool libreLinkUp)
+{
+    return libreLinkUp ? QStringLiteral("Set up LibreLinkUp") : QStringLiteral("Set up Share");
+}
+
+QString SetupInfoStepView::introduction(bool libreLinkUp)
+{
+    return libreLinkUp ? QStringLiteral("Quillby uses your LibreLinkUp account to display shared readings.")
+                       : QStringLiteral("To use Quillby, Share must be enabled in the Dexcom app.");
+}
+
+QStringList SetupInfoStepView::steps(bool libreLinkUp)
+{
+    if (libreLinkUp) {
+        return {QStringLiteral("Open the Libre app on your phone and enable LibreLinkUp sharing."),
+                QStringLiteral("Invite the email address you use for LibreLinkUp."),
+                QStringLiteral("Sign in to LibreLinkUp, accept the invitation, and check that readings appear.")};
+    }
+    return {QStringLiteral("Open the Dexcom app."), QStringLiteral("Enable Share in the app settings."),
+            QStringLiteral("Send an invitation to yourself. You don't need to accept it.")};
+}
+
+SetupInfoStepView::SetupInfoStepView(OnboardingViewModel &viewModel, const OnboardingViewServices &services,
+                                     QWidget *parent)
+    : QWidget(parent)
+{
+    setObjectName(QStringLiteral("onboardingSetupInfoStep"));
+    const bool libre = viewModel.settingsViewModel().provider() == GlucoseProvider::libreLinkUp;
+    QVBoxLayout *layout = stepLayout(this);
+    layout->addWidget(makeLargeTitle(heading(libre), this));
+    layout->addSpacing(12);
+    layout->addWidget(makeSecondaryTextLabel(introduction(libre), this));
+    layout->addSpacing(14);
+    const QStringList rows = steps(libre);
+    for (int i = 0; i < rows.size(); ++i) {
+        layout->addWidget(new StepRow(i + 1, rows[i], this));
+        layout->addSpacing(8);
+    }
+    if (libre) {
+        // Our own link text and address.
+        auto *link = new QLabel(this);
+        link->setTextFormat(Qt::RichText);
+        link->setText(QStringLiteral("<a style=\"color: #0a6ae0\" href=\"%1\">LibreLinkUp setup guide</a>")
+                          .arg(libreLinkUpSetupGuideURL().toString(QUrl::FullyEncoded).toHtmlEscaped()));
+        link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+        link->setAccessibleName(QStringLiteral("LibreLinkUp setup guide"));
+        link->setFont(scaledFont(link->font(), 0.92));
+        std::function<void(const QUrl &)> open = services.openURL;
+        if (!open) {
+            open = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+        }
+        connect(link, &QLabel::linkActivated, this, [open](const QString &address) { open(QUrl(address)); });
+        layout->addWidget(link);
+        layout->addSpacing(8);
+    }
+    layout->addSpacing(8);
+    confirmation_ = new QCheckBox(QStringLiteral("I've completed the steps above"), this);
+    confirmation_->setObjectName(QStringLiteral("onboardingSetupConfirmedToggle"));
+    QPalette palette = confirmation_->palette();
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::WindowText, secondaryTextColour());
+    }
+    confirmation_->setPalette(palette);
+    confirmation_->setChecked(viewModel.hasConfirmedSetup());
+    connect(confirmation_, &QCheckBox::toggled, &viewModel, &OnboardingViewModel::setHasConfirmedSetup);
+    connect(&viewModel, &OnboardingViewModel::hasConfirmedSetupChanged, this,
+            [this, &viewModel] { confirmation_->setChecked(viewModel.hasConfirmedSetup()); });
+    layout->addWidget(confirmation_);
+
+    layout->addStretch(1);
+    layout->addWidget(new OnboardingNavigationBar(viewModel, services.announcer, this));
+}
+
+} // namespace quillby

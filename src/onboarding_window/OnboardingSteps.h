@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+
+class QCheckBox;
+class QLabel;
+
+namespace quillby {
+
+class Announcer;
+class OnboardingNavigationBar;
+class OnboardingViewModel;
+
+// What the onboarding views reach besides their models.
+struct OnboardingViewServices {
+    Announcer *announcer = nullptr;                   // spoken announcements (none: silent)
+    std::function<void(const QUrl &)> openURL;        // web pages (none: the desktop's browser)
+};
+
+// The address of the LibreLinkUp getting-started guide.
+QUrl libreLinkUpSetupGuideURL();
+
+// One numbered instruction: "1." and the text; read as "Step 1. <text>".
+class StepRow : public QWidget {
+    Q_OBJECT
+public:
+    StepRow(int number, const QString &text, QWidget *parent = nullptr);
+};
+
+// The first step: what onboarding is for and the choice of the glucose service. Choosing
+// another service clears the confirmation of the set-up step.
+class WelcomeStepView : public QWidget {
+    Q_OBJECT
+public:
+    WelcomeStepView(OnboardingViewModel &viewModel, const OnboardingViewServices &services, QWidget *parent = nullptr);
+};
+
+// The second step: how to turn on sharing for the chosen service, and the confirmation that it
+// was done, without which Continue stays disabled.
+class SetupInfoStepView : public QWidget {
+    Q_OBJECT
+public:
+    SetupInfoStepView(OnboardingViewModel &viewModel, const OnboardingViewServices &services,
+                      QWidget *parent = nullptr);
+
+    static QString heading(bool libreLinkUp);
+    static QString introduction(bool libreLinkUp);
+    static QStringList steps(bool libreLinkUp);
+
+private:
+    QCheckBox *confirmation_;
+};
+
+} // namespace quillby
