@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QScreen>
 
 #include <algorithm>
 #include <array>
@@ -125,7 +126,6 @@ AmbientBackgroundView::AmbientBackgroundView(std::optional<int> width, QColor ba
     setProperty("accessibilityHidden", true);
     setFocusPolicy(Qt::NoFocus);
     timer_.setTimerType(Qt::PreciseTimer);
-    timer_.setInterval(kFrameIntervalMs);
     connect(&timer_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
 }
 
@@ -153,7 +153,8 @@ void AmbientBackgroundView::updateTimer()
     const bool minimised = top && top->isMinimized();
     const bool animate = showsGlucoseLine_ && !reduceMotion_ && isVisible() && !minimised;
     if (animate && !timer_.isActive()) {
-        timer_.start();
+        const QScreen *display = screen();
+        timer_.start(frameIntervalMs(display ? display->refreshRate() : 0));
     } else if (!animate) {
         timer_.stop();
     }
@@ -196,6 +197,13 @@ bool AmbientBackgroundView::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+int AmbientBackgroundView::frameIntervalMs(double refreshRate)
+{
+    // No faster than 120 frames a second, nor than the screen shows them (60 when unknown).
+    const double rate = std::isfinite(refreshRate) && refreshRate > 0 ? std::min(refreshRate, 120.0) : 60.0;
+    return static_cast<int>(std::ceil(1000.0 / rate));
+}
+
 std::vector<QPointF> AmbientBackgroundView::waveLinePoints(double width, double height, double phase)
 {
     std::vector<QPointF> points;
@@ -223,17 +231,24 @@ std::vector<QPointF> AmbientBackgroundView::waveLinePoints(double width, double 
     return points;
 }
 
-QImage AmbientBackgroundView::glowLayer(int width, int height)
+QImage AmbientBackgroundView::backgroundLayer(int width, int height, const QColor &backgroundColor,
+                                              double gradientOpacity)
 {
     if (width <= 0 || height <= 0) {
         return {};
     }
+    QImage layer(width, height, QImage::Format_ARGB32_Premultiplied);
+    layer.fill(backgroundColor);
+    if (!(gradientOpacity > 0)) {
+        return layer;
+    }
+    // The glows are drawn and blurred at a quarter of the size, then scaled up onto the layer.
     const int w = (width + kGlowScale - 1) / kGlowScale;
     const int h = (height + kGlowScale - 1) / kGlowScale;
-    QImage layer(w, h, QImage::Format_ARGB32_Premultiplied);
-    layer.fill(Qt::transparent);
+    QImage glows(w, h, QImage::Format_ARGB32_Premultiplied);
+    glows.fill(Qt::transparent);
     {
-        QPainter p(&layer);
+        QPainter p(&glows);
         p.setRenderHint(QPainter::Antialiasing);
         p.scale(static_cast<double>(w) / width, static_cast<double>(h) / height);
         p.setPen(Qt::NoPen);
@@ -252,35 +267,40 @@ QImage AmbientBackgroundView::glowLayer(int width, int height)
         }
     }
     // A Gaussian blur of radius R spreads about R / 2 either way (its standard deviation).
-    gaussianBlur(layer, kGlowBlurRadius / 2 / kGlowScale);
+    gaussianBlur(glows, kGlowBlurRadius / 2 / kGlowScale);
+    QPainter p(&layer);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.setOpacity(std::clamp(gradientOpacity, 0.0, 1.0));
+    p.drawImage(QRect(0, 0, width, height), glows);
     return layer;
 }
 
-void AmbientBackgroundView::drawFrame(QPainter &p, double w, double h, const QColor &backgroundColor,
-                                      const QImage &glows, double gradientOpacity, bool showsGlucoseLine,
-                                      double phase)
+void AmbientBackgroundView::drawFrame(QPainter &p, double w, double h, const QImage &background,
+                                      bool showsGlucoseLine, double phase)
 {
     // Nothing to draw on; the fades below would divide by the width.
     if (!(w > 0) || !(h > 0)) {
         return;
     }
     p.save();
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.fillRect(QRectF(0, 0, w, h), backgroundColor);
-
-    if (!glows.isNull() && gradientOpacity > 0) {
-        p.setOpacity(gradientOpacity);
-        p.drawImage(QRectF(0, 0, w, h), glows);
-        p.setOpacity(1);
+    if (!background.isNull()) {
+        if (background.width() == w && background.height() == h) {
+            p.drawImage(QPointF(0, 0), background);
+        } else {
+            p.setRenderHint(QPainter::SmoothPixmapTransform);
+            p.drawImage(QRectF(0, 0, w, h), background);
+        }
     }
+    p.setRenderHint(QPainter::Antialiasing);
 
     const auto points = showsGlucoseLine ? waveLinePoints(w, h, phase) : std::vector<QPointF>{};
     if (points.size() >= 2) {
+        // Each piece is a quadratic curve whose control point is the midpoint of its two ends,
+        // which is the straight segment between them: drawn as one (the stroker's flattening
+        // of curves would cost half the frame for the same pixels).
         QPainterPath path(points.front());
         for (std::size_t i = 1; i < points.size(); ++i) {
-            const QPointF control = (points[i - 1] + points[i]) / 2;
-            path.quadTo(control, points[i]);
+            path.lineTo(points[i]);
         }
         p.setBrush(Qt::NoBrush);
         for (const Stroke &stroke : kStrokes) {
@@ -306,13 +326,11 @@ void AmbientBackgroundView::paintEvent(QPaintEvent *)
     if (w <= 0 || h <= 0) {
         return;
     }
-    if (glowCacheSize_ != size()) {
-        glowCache_ = glowLayer(w, h);
-        glowCacheSize_ = size();
+    if (backgroundCache_.size() != size()) {
+        backgroundCache_ = backgroundLayer(w, h, backgroundColor_, gradientOpacity_);
     }
     QPainter p(this);
-    drawFrame(p, w, h, backgroundColor_, glowCache_, gradientOpacity_, showsGlucoseLine_,
-              showsGlucoseLine_ ? phase() : 0);
+    drawFrame(p, w, h, backgroundCache_, showsGlucoseLine_, showsGlucoseLine_ ? phase() : 0);
 }
 
 } // namespace quillby

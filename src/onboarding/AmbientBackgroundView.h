@@ -18,7 +18,7 @@ namespace quillby {
 // The decorative panel behind the onboarding, terms and feedback windows and the Insights
 // collecting card: a flat colour, four soft, blurred colour glows and, optionally, a gently
 // undulating glucose line drifting to the left and fading out towards the right. It animates
-// (at most 120 frames a second) only while it is visible, its window is not minimised, the line
+// (at most 120 frames a second, and no faster than the screen refreshes) only while it is visible, its window is not minimised, the line
 // is shown and reduced motion is off; with reduced motion the line stands still at phase 0.
 // Hidden from accessibility; takes no input.
 class AmbientBackgroundView : public QWidget {
@@ -38,18 +38,22 @@ public:
     // The line's points for a canvas of `width` x `height` at `phase` seconds.
     static std::vector<QPointF> waveLinePoints(double width, double height, double phase);
 
-    // The glow layer of a `width` x `height` canvas, blurred, at full opacity (transparent
-    // elsewhere); null for an empty canvas.
-    static QImage glowLayer(int width, int height);
+    // The still part of a `width` x `height` canvas: the background colour and, over it, the
+    // four blurred glows at `gradientOpacity`. Null for a canvas without width or height. It
+    // changes only with the size, so the view makes it once per size.
+    static QImage backgroundLayer(int width, int height, const QColor &backgroundColor, double gradientOpacity);
 
-    // Draws one frame onto a canvas of `width` x `height` at the painter's origin: the
-    // background, `glows` (from glowLayer) at `gradientOpacity`, and the line at `phase` when
-    // `showsGlucoseLine`. A canvas without width or height draws nothing.
-    static void drawFrame(QPainter &painter, double width, double height, const QColor &backgroundColor,
-                          const QImage &glows, double gradientOpacity, bool showsGlucoseLine, double phase);
+    // Draws one frame onto a canvas of `width` x `height` at the painter's origin: `background`
+    // (from backgroundLayer) and the line at `phase` when `showsGlucoseLine`. A canvas without
+    // width or height draws nothing.
+    static void drawFrame(QPainter &painter, double width, double height, const QImage &background,
+                          bool showsGlucoseLine, double phase);
 
-    // The shortest time between two frames: 1/120 s, rounded up to whole milliseconds.
-    static constexpr int kFrameIntervalMs = 9;
+    // The time between two frames on a screen of `refreshRate` frames a second: at least
+    // 1/120 s, and no shorter than the screen's own frame (1/60 s when it is not known),
+    // rounded up to whole milliseconds.
+    static int frameIntervalMs(double refreshRate);
+    int frameInterval() const { return timer_.interval(); }
     // The glows' blur, in device-independent pixels (a Gaussian of this radius).
     static constexpr double kGlowBlurRadius = 80;
 
@@ -70,8 +74,7 @@ private:
     bool reduceMotion_ = false;
     std::function<double()> phaseSource_;
     QTimer timer_;
-    QImage glowCache_;   // the glow layer of glowCacheSize_
-    QSize glowCacheSize_;
+    QImage backgroundCache_;   // backgroundLayer() of the current size
     QPointer<QWidget> watchedWindow_;
 };
 

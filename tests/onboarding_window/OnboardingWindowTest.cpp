@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.name); });
 
 // Going back and choosing the other service shows that service's set-up with the confirmation
-// cleared; Escape goes back except on the first step.
+// cleared; Escape goes back except on the first step and while a sign-in runs.
 TEST(OnboardingWindow, ChoosingAnotherServiceAsksForTheSetUpAgain)
 {
     OnboardingHarness h;
@@ -103,6 +103,16 @@ TEST(OnboardingWindow, ChoosingAnotherServiceAsksForTheSetUpAgain)
     h.goToSignIn();
     ASSERT_EQ(h.model().currentStep(), OnboardingStep::signIn);
     EXPECT_TRUE(h.model().hasConfirmedSetup());
+
+    // While a sign-in runs nothing goes back and the credentials cannot change.
+    h.settings().setIsLoading(true);
+    QTest::keyClick(h.window(), Qt::Key_Escape);
+    processQueuedEvents();
+    EXPECT_EQ(h.model().currentStep(), OnboardingStep::signIn);
+    EXPECT_FALSE(h.window()->findChild<OnboardingNavigationBar *>()->backButton()->isEnabled());
+    EXPECT_FALSE(h.find<QLineEdit>(QStringLiteral("onboardingUsernameField"))->isEnabled());
+    EXPECT_FALSE(h.find<QLineEdit>(QStringLiteral("onboardingPasswordField"))->isEnabled());
+    h.settings().setIsLoading(false);
 
     QTest::keyClick(h.window(), Qt::Key_Escape);
     processQueuedEvents();
