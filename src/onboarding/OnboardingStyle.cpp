@@ -92,6 +92,17 @@ void makeProminent(QPushButton *button)
         "QPushButton:focus { outline: none; border: 2px solid #7fb8ff; }"));
 }
 
+void makeBordered(QPushButton *button)
+{
+    button->setStyleSheet(QStringLiteral(
+        "QPushButton { background: #f4f4f6; color: #1d1d1f; border: 1px solid #c6c6c8; border-radius: 6px; "
+        "padding: 4px 15px; min-height: 20px; }"
+        "QPushButton:hover { background: #ececef; }"
+        "QPushButton:pressed { background: #e2e2e6; }"
+        "QPushButton:disabled { color: #a0a0a4; border-color: #dcdce0; }"
+        "QPushButton:focus { outline: none; border: 2px solid #7fb8ff; padding: 3px 14px; }"));
+}
+
 QIcon onboardingSymbol(const QString &name)
 {
     const QString path = QStringLiteral(":/quillby/onboarding/icons/%1.svg").arg(name);

@@ -31,6 +31,8 @@ QLabel *makeLargeTitle(const QString &text, QWidget *parent);
 
 // The bordered prominent style: the accent colour filled, white text; paler while disabled.
 void makeProminent(QPushButton *button);
+// The bordered style of the buttons beside it (cancel, quit, back), of the same height.
+void makeBordered(QPushButton *button);
 
 // A decorative symbol image of `size` pixels, hidden from assistive technology.
 QLabel *makeSymbolImage(const QString &symbol, int size, QWidget *parent);

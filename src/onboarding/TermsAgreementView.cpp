@@ -192,6 +192,7 @@ TermsAgreementWindowView::TermsAgreementWindowView(bool termsHaveChanged, std::f
     quit_->setAccessibleName(QStringLiteral("Quit"));
     quit_->setAccessibleDescription(QStringLiteral("Quits Quillby without agreeing"));
     quit_->setAutoDefault(false);
+    makeBordered(quit_);
     agree_ = new QPushButton(QStringLiteral("Agree"), panel);
     agree_->setObjectName(QStringLiteral("termsAgreeButton"));
     agree_->setAccessibleName(QStringLiteral("Agree"));
@@ -263,6 +264,7 @@ TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<vo
     auto *cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setObjectName(QStringLiteral("termsCancelButton"));
     cancel->setAutoDefault(false);
+    makeBordered(cancel);
     auto *agree = new QPushButton(QStringLiteral("Agree"), this);
     agree->setObjectName(QStringLiteral("termsAgreeButton"));
     agree->setAccessibleName(QStringLiteral("Agree"));

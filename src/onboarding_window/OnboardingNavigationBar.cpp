@@ -60,6 +60,7 @@ OnboardingNavigationBar::OnboardingNavigationBar(OnboardingViewModel &viewModel,
     backLayout->setContentsMargins(0, 0, 0, 0);
     back_ = new QPushButton(QStringLiteral("Back"), backBox);
     back_->setAutoDefault(false);
+    makeBordered(back_);
     back_->setAccessibleName(QStringLiteral("Back"));
     back_->setAccessibleDescription(QStringLiteral("Go to previous step"));
     QSizePolicy keepsRoom = back_->sizePolicy();
