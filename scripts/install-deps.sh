@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   clang-19 libclang-rt-19-dev cmake ninja-build pkg-config make
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev qt6-svg-dev qt6-charts-dev libqt6opengl6-dev libqt6svg6
+  qt6-base-dev qt6-svg-dev libqt6svg6
   qcoro-qt6-dev
   qtkeychain-qt6-dev libsecret-1-0
   libssl-dev nlohmann-json3-dev libicu-dev libcpp-httplib-dev
