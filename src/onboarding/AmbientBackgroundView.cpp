@@ -126,7 +126,7 @@ AmbientBackgroundView::AmbientBackgroundView(std::optional<int> width, QColor ba
     setProperty("accessibilityHidden", true);
     setFocusPolicy(Qt::NoFocus);
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(&timer_, &QTimer::timeout, this, [this] { update(lineBand(QWidget::width(), QWidget::height())); });
 }
 
 void AmbientBackgroundView::setReduceMotion(bool reduceMotion)
@@ -195,6 +195,16 @@ bool AmbientBackgroundView::eventFilter(QObject *watched, QEvent *event)
         updateTimer();
     }
     return QWidget::eventFilter(watched, event);
+}
+
+QRect AmbientBackgroundView::lineBand(int width, int height)
+{
+    // The line never leaves the band from 0.35 h to 0.65 h (its four waves add up to at most
+    // 0.943 of the amplitude 0.15 h around the middle); the widest stroke adds 9 points each way.
+    const int margin = 12;
+    const int top = static_cast<int>(std::floor(0.35 * height)) - margin;
+    const int bottom = static_cast<int>(std::ceil(0.65 * height)) + margin;
+    return QRect(0, top, width, bottom - top).intersected(QRect(0, 0, width, height));
 }
 
 int AmbientBackgroundView::frameIntervalMs(double refreshRate)
@@ -328,6 +338,10 @@ void AmbientBackgroundView::paintEvent(QPaintEvent *)
     }
     if (backgroundCache_.size() != size()) {
         backgroundCache_ = backgroundLayer(w, h, backgroundColor_, gradientOpacity_);
+        if (backgroundColor_.alpha() == 255) {
+            // Opaque: kept in the window's own pixel format, so each frame copies it as it is.
+            backgroundCache_.convertTo(QImage::Format_RGB32);
+        }
     }
     QPainter p(this);
     drawFrame(p, w, h, backgroundCache_, showsGlucoseLine_, showsGlucoseLine_ ? phase() : 0);

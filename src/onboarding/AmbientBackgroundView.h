@@ -38,6 +38,10 @@ public:
     // The line's points for a canvas of `width` x `height` at `phase` seconds.
     static std::vector<QPointF> waveLinePoints(double width, double height, double phase);
 
+    // The part of a `width` x `height` canvas the line can reach: the only part an animation
+    // frame repaints.
+    static QRect lineBand(int width, int height);
+
     // The still part of a `width` x `height` canvas: the background colour and, over it, the
     // four blurred glows at `gradientOpacity`. Null for a canvas without width or height. It
     // changes only with the size, so the view makes it once per size.

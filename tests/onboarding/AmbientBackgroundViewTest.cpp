@@ -38,6 +38,18 @@ TEST(AmbientBackgroundViewTest, LinePointsStayInTheirBandAndStopAtTheRightLimit)
             EXPECT_LE(point.y(), 0.65 * 600 + 0.1 * 0.15 * 600);
         }
     }
+    // An animation frame repaints only the band the line (with its widest stroke) can reach.
+    for (const double h : {100.0, 600.0, 1000.0}) {
+        const QRect band = AmbientBackgroundView::lineBand(400, static_cast<int>(h));
+        for (const double phase : {0.0, 3.3, 77.7, 1e5}) {
+            for (const auto &point : AmbientBackgroundView::waveLinePoints(400, h, phase)) {
+                EXPECT_GE(point.y() - 9, band.top());
+                EXPECT_LE(point.y() + 9, band.bottom() + 1);
+            }
+        }
+    }
+    EXPECT_LT(AmbientBackgroundView::lineBand(400, 600).height(), 600 / 2);
+
     // The shape drifts left at 8 points a second: 0.625 s later each point has the height its
     // right-hand neighbour (5 points on) had.
     const auto now = AmbientBackgroundView::waveLinePoints(400, 600, 10);
