@@ -2,7 +2,7 @@
 
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
-#include "core/EventLoopTurn.h"
+#include "core/async/EventLoopTurn.h"
 #include "history/HistoryCoordinator.h"
 #include "menubar/StatusBarViewModel.h"
 #include "menubar/StatusItemControlling.h"

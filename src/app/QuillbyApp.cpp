@@ -16,7 +16,7 @@
 #include "polling/UserNotificationGlucoseAlertDelivery.h"
 #include "providers/GlucoseAPIClientFactory.h"
 #include "core/KeychainItemStore.h"
-#include "providers/AsyncSerialQueue.h"
+#include "core/async/AsyncSerialQueue.h"
 #include "services/AlivePingService.h"
 #include "services/AppServerAuthProvider.h"
 #include "services/AppcastUpdateController.h"

@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "core/Clock.h"
+#include "core/async/Sleeper.h"
 #include "core/KeychainItemStoring.h"
 #include "menubar/StatusBarViewModel.h"
 #include "platform/ApplicationActivationPolicy.h"

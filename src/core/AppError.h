@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -11,5 +12,18 @@ public:
     using std::runtime_error::runtime_error;
     std::string userMessage() const { return what(); }
 };
+
+// The text of a caught error: what() of a std::exception (for our errors the user message),
+// otherwise "Unknown error".
+inline std::string messageOf(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception &e) {
+        return e.what();
+    } catch (...) {
+        return "Unknown error";
+    }
+}
 
 } // namespace quillby

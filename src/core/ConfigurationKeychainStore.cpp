@@ -1,6 +1,6 @@
 #include "core/ConfigurationKeychainStore.h"
 
-#include "core/BackgroundTask.h"
+#include "core/async/BackgroundTask.h"
 #include "core/OperationCancelledError.h"
 
 #include <exception>

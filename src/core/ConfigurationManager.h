@@ -2,6 +2,7 @@
 
 #include "core/AppConfiguration.h"
 #include "core/Clock.h"
+#include "core/async/Sleeper.h"
 #include "core/ConfigurationKeychainStore.h"
 #include "core/KeychainItemStoring.h"
 #include "core/ScopedLogger.h"

@@ -1,6 +1,6 @@
 #include "history/GlucoseHistoryStore.h"
 
-#include "core/BackgroundTask.h"
+#include "core/async/BackgroundTask.h"
 #include "core/KeychainItemStore.h"
 #include "history/LocalGlucoseHistoryFileAccess.h"
 

@@ -3,6 +3,7 @@
 #include "core/AppConfiguration.h"
 #include "core/AppError.h"
 #include "core/Clock.h"
+#include "core/async/Sleeper.h"
 #include "history/GlucoseHistorySnapshot.h"
 #include "history/GlucoseHistoryStoring.h"
 #include "history/HistoryCoordinating.h"

@@ -1,6 +1,6 @@
 #include "insights/InsightsCalculationState.h"
 
-#include "core/BackgroundTask.h"
+#include "core/async/BackgroundTask.h"
 
 #include <QPointer>
 #include <QThread>

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Clock.h"
+#include "core/async/Sleeper.h"
 #include "insights/InsightsCollectionProgress.h"
 #include "insights_window/InsightsCollectionStatusState.h"
 

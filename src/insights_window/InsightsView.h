@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Clock.h"
+#include "core/async/Sleeper.h"
 #include "insights/InsightsCalculationState.h"
 #include "insights_window/HistoryEnableDisclosureView.h"
 #include "insights_window/InsightsExplanationView.h"

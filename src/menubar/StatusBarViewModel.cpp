@@ -1,6 +1,6 @@
 #include "menubar/StatusBarViewModel.h"
 
-#include "core/EventLoopTurn.h"
+#include "core/async/EventLoopTurn.h"
 #include "menubar/MainThread.h"
 #include "menubar/StatusBarController.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Clock.h"
+#include "core/async/Sleeper.h"
 #include "core/ConfigurationManager.h"
 #include "menubar/StatusBarMenuModel.h"
 #include "menubar/StatusBarTypes.h"

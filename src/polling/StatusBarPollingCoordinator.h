@@ -1,11 +1,12 @@
 #pragma once
 
 #include "core/Clock.h"
+#include "core/async/Sleeper.h"
 #include "core/GlucoseReading.h"
 #include "core/NetworkReachabilityMonitoring.h"
 #include "core/ScopedLogger.h"
 #include "history/HistoryCoordinating.h"
-#include "polling/AsyncEvent.h"
+#include "core/async/AsyncEvent.h"
 #include "polling/ErrorInfo.h"
 #include "polling/GlucoseAlertController.h"
 #include "polling/GlucoseAlertNotificationDelivering.h"

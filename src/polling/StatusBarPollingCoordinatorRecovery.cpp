@@ -3,6 +3,7 @@
 
 #include "polling/StatusBarPollingCoordinator.h"
 
+#include "core/AppError.h"
 #include "core/ConfigurationManager.h"
 
 #include <QString>
@@ -22,18 +23,6 @@ std::string sensorWord(GlucoseProvider provider)
 std::string serviceWord(GlucoseProvider provider)
 {
     return provider == GlucoseProvider::libreLinkUp ? "LibreLinkUp" : "Dexcom Share";
-}
-
-// The user text of an error (what() of our errors).
-std::string localizedDescription(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
 }
 
 bool isNotAuthenticatedError(const std::exception_ptr &error)
@@ -112,7 +101,7 @@ void StatusBarPollingCoordinator::recordFailure(StatusBarPollOutcome outcome)
 
 void StatusBarPollingCoordinator::logFailure(const std::string &prefix, std::exception_ptr error) const
 {
-    logger_.warning(prefix + localizedDescription(error));
+    logger_.warning(prefix + messageOf(error));
 }
 
 const GlucoseReading *StatusBarPollingCoordinator::heldReading() const
@@ -188,7 +177,7 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleRefreshError(std::exception
     } else {
         recordFailure(StatusBarPollOutcome::httpError(std::nullopt));
         rescheduleFromSchedule(failedAt);
-        presentUnexpectedError(localizedDescription(error));
+        presentUnexpectedError(messageOf(error));
     }
     logFailure("Error updating glucose: ", error);
 }

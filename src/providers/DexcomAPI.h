@@ -1,6 +1,6 @@
 #pragma once
 
-#include "providers/AsyncSerialQueue.h"
+#include "core/async/AsyncSerialQueue.h"
 #include "providers/GlucoseAPIProtocol.h"
 #include "providers/HttpExchange.h"
 

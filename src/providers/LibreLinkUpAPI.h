@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Clock.h"
-#include "providers/AsyncSerialQueue.h"
+#include "core/async/AsyncSerialQueue.h"
 #include "providers/GlucoseAPIProtocol.h"
 #include "providers/HttpExchange.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Clock.h"
+#include "core/async/Sleeper.h"
 #include "core/ScopedLogger.h"
 #include "services/AlivePingScheduleStoring.h"
 #include "services/AppServerAuthProvider.h"

@@ -2,7 +2,7 @@
 
 #include "core/Clock.h"
 #include "core/ScopedLogger.h"
-#include "providers/AsyncSerialQueue.h"
+#include "core/async/AsyncSerialQueue.h"
 #include "services/AliveAuthCredentialsStoring.h"
 #include "services/AppServerRequests.h"
 #include "services/InstallationIDProviding.h"

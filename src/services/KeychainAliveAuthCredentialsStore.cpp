@@ -1,6 +1,6 @@
 #include "services/KeychainAliveAuthCredentialsStore.h"
 
-#include "core/BackgroundTask.h"
+#include "core/async/BackgroundTask.h"
 
 namespace quillby {
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Clock.h"
+#include "core/async/Sleeper.h"
 #include "core/UpdateAvailabilityProviding.h"
 #include "services/AlivePingService.h"
 #include "services/SparkleUpdateControlling.h"

@@ -1,6 +1,6 @@
 #include "settings/LoginItemSettingsService.h"
 
-#include "core/BackgroundTask.h"
+#include "core/async/BackgroundTask.h"
 
 namespace quillby {
 

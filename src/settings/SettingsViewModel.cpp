@@ -3,8 +3,8 @@
 #include "settings/SettingsViewModel.h"
 
 #include "core/ConfigurationManager.h"
-#include "core/EventLoopTurn.h"
-#include "polling/AsyncEvent.h"
+#include "core/async/EventLoopTurn.h"
+#include "core/async/AsyncEvent.h"
 #include "polling/GlucoseAlertNotificationDelivering.h"
 #include "settings/LoginItemSettingsService.h"
 #include "settings/SettingsCoordinating.h"

@@ -2,6 +2,7 @@
 
 #include "core/AppConfiguration.h"
 #include "core/Clock.h"
+#include "core/async/Sleeper.h"
 #include "insights/LocalCalendar.h"
 #include "settings/StatusMessageCategory.h"
 #include "settings/ThresholdValidator.h"

@@ -5,6 +5,7 @@
 
 #include "settings/SettingsViewModel.h"
 
+#include "core/AppError.h"
 #include "core/ConfigurationManager.h"
 #include "settings/SettingsCoordinating.h"
 #include "settings/SettingsCoordinator.h"
@@ -13,19 +14,6 @@
 #include <exception>
 
 namespace quillby {
-
-namespace {
-std::string messageOf(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
-} // namespace
 
 void SettingsViewModel::startAuthTask(QCoro::Task<void> (*perform)(QPointer<SettingsViewModel>, std::stop_token))
 {

@@ -4,6 +4,7 @@
 
 #include "settings/SettingsViewModel.h"
 
+#include "core/AppError.h"
 #include "core/ConfigurationManager.h"
 #include "core/ScopedLogger.h"
 #include "settings/SettingsCoordinating.h"
@@ -31,17 +32,6 @@ struct SettingsViewModel::SaveRun {
 };
 
 namespace {
-
-std::string messageOf(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception &e) {
-        return e.what();
-    } catch (...) {
-        return "Unknown error";
-    }
-}
 
 // Written after the model is gone: nobody waits, so a failure can only be logged.
 QCoro::Task<void> writeAfterRelease(std::shared_ptr<SettingsCoordinating> coordinator, AppSettings settings)

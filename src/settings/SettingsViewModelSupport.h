@@ -2,7 +2,7 @@
 
 // Helpers shared by the settings model's source files.
 
-#include "polling/AsyncEvent.h"
+#include "core/async/AsyncEvent.h"
 
 #include <QString>
 

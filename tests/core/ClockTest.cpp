@@ -1,4 +1,5 @@
 #include "core/Clock.h"
+#include "core/async/Sleeper.h"
 
 #include "TaskRunner.h"
 #include "WaitUntil.h"

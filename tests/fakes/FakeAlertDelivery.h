@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/EventLoopTurn.h"
+#include "core/async/EventLoopTurn.h"
 #include "polling/GlucoseAlertNotificationDelivering.h"
 
 #include <string>

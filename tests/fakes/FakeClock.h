@@ -1,7 +1,8 @@
 #pragma once
 
 #include "core/Clock.h"
-#include "core/EventLoopTurn.h"
+#include "core/async/Sleeper.h"
+#include "core/async/EventLoopTurn.h"
 
 #include <vector>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/EventLoopTurn.h"
-#include "polling/AsyncEvent.h"
+#include "core/async/EventLoopTurn.h"
+#include "core/async/AsyncEvent.h"
 #include "providers/GlucoseAPIProtocol.h"
 
 #include <deque>

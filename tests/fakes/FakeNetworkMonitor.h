@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/EventLoopTurn.h"
+#include "core/async/EventLoopTurn.h"
 #include "core/NetworkReachabilityMonitoring.h"
 
 #include <deque>

@@ -2,7 +2,7 @@
 
 #include "HistoryCoordinatorFixture.h"
 
-#include "core/EventLoopTurn.h"
+#include "core/async/EventLoopTurn.h"
 
 namespace quillby::test {
 namespace {

@@ -5,6 +5,7 @@
 #include "FakeKeychainItemStore.h"
 #include "TaskRunner.h"
 #include "VirtualTimeSleeper.h"
+#include "WaitUntil.h"
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
 #include "insights_window/InsightsLauncher.h"
@@ -24,20 +25,6 @@
 #include <string>
 
 namespace quillby::test {
-
-// Runs the event loop until `done` holds; false after a generous bound.
-inline bool waitUntil(const std::function<bool()> &done, int timeoutMs = 20000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 inline GlucoseAccountConfiguration testAccount(const std::string &username = "ann")
 {

@@ -11,7 +11,7 @@
 
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
-#include "core/EventLoopTurn.h"
+#include "core/async/EventLoopTurn.h"
 #include "history/HistoryCoordinator.h"
 #include "onboarding_window/OnboardingCoordinator.h"
 #include "onboarding_window/OnboardingView.h"

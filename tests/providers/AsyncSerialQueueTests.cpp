@@ -1,4 +1,4 @@
-#include "providers/AsyncSerialQueue.h"
+#include "core/async/AsyncSerialQueue.h"
 
 #include "core/OperationCancelledError.h"
 

@@ -1,6 +1,6 @@
 #include "ServicesTestSupport.h"
 
-#include "core/EventLoopTurn.h"
+#include "core/async/EventLoopTurn.h"
 
 #include <QSignalSpy>
 

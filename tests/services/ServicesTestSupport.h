@@ -1,7 +1,8 @@
 #pragma once
 
+#include "WaitUntil.h"
 #include "core/ScopedLogger.h"
-#include "providers/AsyncSerialQueue.h"
+#include "core/async/AsyncSerialQueue.h"
 #include "services/AlivePingService.h"
 #include "services/AppServerAuthProvider.h"
 #include "services/FeedbackSubmissionService.h"
@@ -30,15 +31,11 @@
 
 namespace quillby::test {
 
-// Runs the event loop until `done` holds or `seconds` pass; the result of `done`.
+// waitUntil with its upper bound in seconds.
 template <typename Predicate>
 bool waitFor(Predicate done, double seconds = 10)
 {
-    QDeadlineTimer deadline(static_cast<qint64>(seconds * 1000));
-    while (!done() && !deadline.hasExpired()) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return done();
+    return waitUntil(std::move(done), static_cast<int>(seconds * 1000));
 }
 
 // Collects every log line written while it lives.

@@ -1,9 +1,10 @@
 #pragma once
 
+#include "WaitUntil.h"
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
-#include "polling/AsyncEvent.h"
+#include "core/async/AsyncEvent.h"
 #include "platform/LoginItemManaging.h"
 #include "providers/DexcomAPI.h"
 #include "providers/LibreLinkUpAPI.h"
@@ -118,21 +119,6 @@ private:
 
     std::shared_ptr<SettingsCoordinating> inner_;
 };
-
-// Runs the event loop until `done` holds; gives up after a generous bound (only reached when
-// the awaited event never comes). Returns whether it holds.
-template <typename Predicate>
-bool waitUntil(Predicate done, int boundMs = 20000)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done() && elapsed.elapsed() < boundMs) {
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
-}
 
 // The update checker as the model sees it, with what the updater would report.
 class FakeUpdateChecking final : public UpdateChecking {

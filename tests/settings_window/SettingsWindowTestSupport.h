@@ -10,7 +10,7 @@
 
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
-#include "core/EventLoopTurn.h"
+#include "core/async/EventLoopTurn.h"
 #include "history/HistoryCoordinator.h"
 #include "platform/LoginItemManaging.h"
 #include "providers/DexcomAPI.h"
