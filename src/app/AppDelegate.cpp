@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "core/async/RunDetached.h"
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "core/async/EventLoopTurn.h"
@@ -69,7 +70,7 @@ void AppDelegate::finishLaunching()
     }
     makeCoordinators();
     startNotificationTask();
-    runStartup(QPointer<AppDelegate>(this));
+    runDetached(runStartup(QPointer<AppDelegate>(this)));
     installWorkspaceObservers();
 }
 
@@ -185,7 +186,7 @@ void AppDelegate::restartAccountTask(bool skipInitialRefresh)
         startupTask_->request_stop();
     }
     startupTask_.emplace();
-    runAccountTask(QPointer<AppDelegate>(this), skipInitialRefresh, startupTask_->get_token());
+    runDetached(runAccountTask(QPointer<AppDelegate>(this), skipInitialRefresh, startupTask_->get_token()));
 }
 
 QCoro::Task<void> AppDelegate::runAccountTask(QPointer<AppDelegate> self, bool skipInitialRefresh, std::stop_token stop)
@@ -255,7 +256,7 @@ QCoro::Task<void> AppDelegate::startPolling(QPointer<AppDelegate> self, bool ski
     const GlucoseAccountConfiguration account = manager->configuration()->account;
     std::shared_ptr<GlucoseAPIProtocol> client = self->makeAPIClient_(account);
     const std::string scope = HistoryCoordinator::accountScope(account);
-    selectHistoryScope(self, scope);   // not awaited: polling does not wait for saved history
+    runDetached(selectHistoryScope(self, scope));   // not awaited: polling does not wait for saved history
     co_await poller->start(client, scope, account.provider, stop);
     if (!self || stop.stop_requested()) {
         co_return;

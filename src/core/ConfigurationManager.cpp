@@ -4,6 +4,7 @@
 #include "core/KeychainItemStore.h"
 #include "core/OperationCancelledError.h"
 #include "core/UserDefaults.h"
+#include "core/async/RunDetached.h"
 
 #include <QFuture>
 #include <QPointer>
@@ -133,7 +134,7 @@ QCoro::Task<void> ConfigurationManager::loadConfiguration()
     if (!load) {
         load = std::make_shared<Chain>();
         loadTask_ = load;
-        runLoad();   // runs on by itself; finishes `load`
+        runDetached(runLoad());   // finishes `load`
     }
     co_await load->future;
 }
@@ -245,7 +246,7 @@ QCoro::Task<void> ConfigurationManager::runUpdate(std::shared_ptr<Chain> predece
     self->finish();
     if (guard && storeUncertain_ && !readBackScheduled_) {
         readBackScheduled_ = true;
-        readBackLater(0, 0);   // runs on by itself as a link of the chain
+        runDetached(readBackLater(0, 0));   // a link of the chain
     }
     if (failure) {
         std::rethrow_exception(failure);
@@ -330,7 +331,7 @@ QCoro::Task<void> ConfigurationManager::readBackLater(double delay, std::size_t 
     }
     // The keyring still does not answer (a locked keyring waiting on its unlock prompt).
     constexpr std::size_t kDelays = std::size(kReadBackDelays);
-    readBackLater(kReadBackDelays[std::min(attempt, kDelays - 1)], attempt + 1);
+    runDetached(readBackLater(kReadBackDelays[std::min(attempt, kDelays - 1)], attempt + 1));
 }
 
 // MARK: Builders

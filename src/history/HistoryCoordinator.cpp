@@ -1,5 +1,6 @@
 #include "history/HistoryCoordinator.h"
 
+#include "core/async/RunDetached.h"
 #include "core/ConfigurationManager.h"
 #include "history/AccountScope.h"
 
@@ -170,7 +171,7 @@ void HistoryCoordinator::start()
         return;
     }
     maintenanceStop_.emplace();
-    runMaintenance(QPointer<HistoryCoordinator>(this), maintenanceStop_->get_token(), sleeper_);
+    runDetached(runMaintenance(QPointer<HistoryCoordinator>(this), maintenanceStop_->get_token(), sleeper_));
 }
 
 void HistoryCoordinator::cancelMaintenance()

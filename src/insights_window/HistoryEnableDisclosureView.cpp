@@ -1,5 +1,6 @@
 #include "insights_window/HistoryEnableDisclosureView.h"
 
+#include "core/async/RunDetached.h"
 #include "history/HistoryCoordinator.h"
 #include "insights_window/InsightsExplanationView.h"
 #include "insights_window/InsightsSurfaces.h"
@@ -134,7 +135,7 @@ void HistoryEnableDisclosureView::enableSaving()
     }
     accept();
     // After the dismissal, on a later turn: the sheet does not wait for the outcome.
-    QTimer::singleShot(0, history_.data(), [history = history_] { enableHistoryDetached(history); });
+    QTimer::singleShot(0, history_.data(), [history = history_] { runDetached(enableHistoryDetached(history)); });
 }
 
 } // namespace quillby

@@ -1,5 +1,6 @@
 #include "insights_window/InsightsCollectionProgressView.h"
 
+#include "core/async/RunDetached.h"
 #include "insights_window/InsightsFormat.h"
 #include "insights_window/InsightsSurfaces.h"
 
@@ -148,7 +149,7 @@ void InsightsCollectionProgressView::scheduleAcknowledgement()
     acknowledgementStop_ = std::stop_source();
     scheduledFor_ = id;
     if (id) {
-        acknowledgeLater(QPointer<InsightsCollectionProgressView>(this), *id, sleeper_, acknowledgementStop_.get_token());
+        runDetached(acknowledgeLater(QPointer<InsightsCollectionProgressView>(this), *id, sleeper_, acknowledgementStop_.get_token()));
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "settings/SettingsViewModel.h"
 
+#include "core/async/RunDetached.h"
 #include "core/AppError.h"
 #include "core/ConfigurationManager.h"
 #include "settings/SettingsCoordinating.h"
@@ -21,7 +22,7 @@ void SettingsViewModel::startAuthTask(QCoro::Task<void> (*perform)(QPointer<Sett
         currentAuthTask_->request_stop();
     }
     currentAuthTask_.emplace();
-    perform(QPointer<SettingsViewModel>(this), currentAuthTask_->get_token());
+    runDetached(perform(QPointer<SettingsViewModel>(this), currentAuthTask_->get_token()));
 }
 
 void SettingsViewModel::signIn()
