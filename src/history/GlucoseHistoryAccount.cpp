@@ -113,16 +113,41 @@ QByteArray GlucoseHistoryAccount::loadOrCreateKey(bool create)
 
 // MARK: - Operations
 
+SharedGlucoseReadings GlucoseHistoryAccount::snapshotReadings(const FolderView &view)
+{
+    // The day lists are shared with the memo of opened files and replaced, never changed, when a
+    // day changes: the same lists in the same order hold the same readings. They are remembered
+    // weakly, and a remembered list is never mistaken for a newer one at its address.
+    const auto same = [](const DayView &day, const std::weak_ptr<const StoredReadings> &source) {
+        return !source.owner_before(day.readings) && !day.readings.owner_before(source);
+    };
+    const bool unchanged = snapshotSource_.size() == view.days.size() &&
+                           std::equal(view.days.begin(), view.days.end(), snapshotSource_.begin(), same);
+    if (unchanged) {
+        return snapshotReadings_;
+    }
+    snapshotSource_.clear();
+    snapshotReadings_ = SharedGlucoseReadings();   // the old list goes before the new one is built
+    GlucoseReadings readings;
+    readings.reserve(view.count());
+    for (const auto &day : view.days) {
+        for (const auto &stored : *day.readings) {
+            readings.push_back(stored.reading);
+        }
+    }
+    snapshotReadings_ = SharedGlucoseReadings(std::move(readings));
+    snapshotSource_.reserve(view.days.size());
+    for (const auto &day : view.days) {
+        snapshotSource_.emplace_back(day.readings);
+    }
+    return snapshotReadings_;
+}
+
 GlucoseHistorySnapshot GlucoseHistoryAccount::snapshot(Date now)
 {
     const FolderView view = prunedDays(now);
     GlucoseHistorySnapshot snapshot;
-    snapshot.readings.reserve(view.count());
-    for (const auto &day : view.days) {
-        for (const auto &stored : *day.readings) {
-            snapshot.readings.push_back(stored.reading);
-        }
-    }
+    snapshot.readings = snapshotReadings(view);
     GlucoseHistoryConfiguration &configuration = loaded();
     if (!configuration.insightsUnlockedAt &&
         unlockRule_(snapshot.readings, configuration.collectionStartedAt, now)) {

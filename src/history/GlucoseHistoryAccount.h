@@ -100,6 +100,9 @@ private:
     void writeDays(const DayMap &next, const DayMap &previous, const QByteArray &key, bool canonicalAfter);
     GlucoseHistoryConfiguration &loaded();
     std::filesystem::path configurationURL() const;
+    // The readings of the view as one list; the list last built when the view holds the same
+    // day lists.
+    SharedGlucoseReadings snapshotReadings(const FolderView &view);
 
     std::filesystem::path directory_;
     std::shared_ptr<KeychainItemStoring> keychain_;
@@ -108,6 +111,8 @@ private:
     GlucoseHistoryDayFileCache *cache_;
     std::optional<GlucoseHistoryConfiguration> configuration_;
     bool needsConfigurationWrite_ = false;
+    std::vector<std::weak_ptr<const StoredReadings>> snapshotSource_;   // the day lists it was built from
+    SharedGlucoseReadings snapshotReadings_;
 };
 
 } // namespace quillby

@@ -13,13 +13,90 @@
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <iterator>
+#include <memory>
 #include <set>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace quillby {
 
 namespace fs = std::filesystem;
 using namespace history_detail;
+
+namespace {
+
+// A folder held open, so that its files are looked up by name alone. fd() is negative when it
+// could not be opened; then files are looked up by their whole path.
+class FolderHandle {
+public:
+    explicit FolderHandle(const fs::path &directory) : fd_(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
+    ~FolderHandle()
+    {
+        if (fd_ >= 0) {
+            ::close(fd_);
+        }
+    }
+    FolderHandle(const FolderHandle &) = delete;
+    FolderHandle &operator=(const FolderHandle &) = delete;
+    int fd() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// The bytes of one file at a time, in a buffer kept from file to file.
+class ReadBuffer {
+public:
+    // Reads the open file to its end; `expected` is its size when opened (one byte more is asked
+    // for, so a file that grew meanwhile is read whole). False on a read error.
+    bool readToEnd(int fd, std::size_t expected)
+    {
+        reserve(expected + 1);
+        size_ = 0;
+        for (;;) {
+            if (size_ == capacity_) {
+                reserve(capacity_ * 2);
+            }
+            const ssize_t count = ::read(fd, bytes_.get() + size_, capacity_ - size_);
+            if (count < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return false;
+            }
+            if (count == 0) {
+                return true;
+            }
+            size_ += static_cast<std::size_t>(count);
+        }
+    }
+    char *data() { return bytes_.get(); }
+    std::size_t size() const { return size_; }
+
+private:
+    void reserve(std::size_t capacity)
+    {
+        if (capacity <= capacity_) {
+            return;
+        }
+        auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
+        std::copy_n(bytes_.get(), size_, bigger.get());
+        bytes_ = std::move(bigger);
+        capacity_ = capacity;
+    }
+
+    std::unique_ptr<char[]> bytes_;
+    std::size_t capacity_ = 0;
+    std::size_t size_ = 0;
+};
+
+} // namespace
 
 std::vector<fs::path> GlucoseHistoryAccount::historyFileURLs() const
 {
@@ -61,15 +138,23 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
     const std::string &scope = *configuration_->accountScope;
 
     // First the files' identities: a file whose identity, key and scope match the memo is not
-    // opened again. The rest are each read, decrypted, decoded and checked in one go (side by
-    // side), so that a file's bytes are still in the cache when they are decrypted and parsed,
-    // and only a few files' bytes are held at any time.
+    // opened again. The rest are each read, decrypted in place, decoded and checked in one go, on
+    // a few lanes side by side, each lane reading file after file into one buffer of its own: a
+    // file's bytes are still in the cache when they are decrypted and parsed, and the memory
+    // touched is a few buffers, not the size of the folder. Files are looked at by name in the
+    // open folder.
     struct Pending {
         std::size_t index = 0;
         fs::path file;
+        std::string name;
         HistoryFileIdentity identity;
         SharedStoredReadings readings;
         bool read = false;   // false: the memo had it after all
+    };
+    const FolderHandle folder(directory_);
+    // Where a call finds a file: its name in the open folder, else its whole path.
+    const auto located = [&folder](const fs::path &file, const std::string &name) {
+        return folder.fd() >= 0 ? std::pair(folder.fd(), name.c_str()) : std::pair(AT_FDCWD, file.c_str());
     };
     FolderView view;
     view.days.reserve(files.size());
@@ -80,37 +165,51 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
         names.insert(name);
         SharedStoredReadings cached;
         struct stat info {};
-        if (cache_ && ::stat(file.c_str(), &info) == 0) {
-            cached = cache_->find(file, HistoryFileIdentity::of(info), key, scope);
+        if (cache_) {
+            const auto [base, path] = located(file, name);
+            if (::fstatat(base, path, &info, 0) == 0) {
+                cached = cache_->find(file, HistoryFileIdentity::of(info), key, scope);
+            }
         }
         if (!cached) {
-            pending.push_back(Pending{view.days.size(), file, {}, nullptr, false});
+            pending.push_back(Pending{view.days.size(), file, name, {}, nullptr, false});
         }
         view.days.push_back(DayView{name, dayNumberOfFileName(name), std::move(cached)});
     }
 
     const GlucoseHistoryDayFileCache *memo = cache_;
-    const auto open = [&key, &scope, memo](Pending &item) {
+    const auto open = [&key, &scope, &located, memo](Pending &item, ReadBuffer &buffer) {
         try {
+            const auto [base, path] = located(item.file, item.name);
+            const int fd = ::openat(base, path, O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
+                return;   // gone or not readable: unreadable
+            }
             // The identity is taken from the open file that is read.
-            SharedStoredReadings cached;
-            OpenedFile opened = openDayFile(item.file, [&](const HistoryFileIdentity &identity) {
-                cached = memo ? memo->find(item.file, identity, key, scope) : nullptr;
-                return cached == nullptr;
-            });
-            if (!opened.read) {
+            struct stat info {};
+            if (::fstat(fd, &info) != 0) {
+                ::close(fd);
+                return;
+            }
+            const HistoryFileIdentity identity = HistoryFileIdentity::of(info);
+            if (SharedStoredReadings cached = memo ? memo->find(item.file, identity, key, scope) : nullptr) {
+                ::close(fd);
                 item.readings = std::move(cached);
                 return;
             }
-            item.identity = opened.identity;
-            item.read = true;
-            std::optional<QByteArray> plaintext = openHistory(opened.bytes, key, historyAssociatedData(item.file));
-            opened.bytes = QByteArray();
-            if (!plaintext) {
+            const bool complete = buffer.readToEnd(fd, static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
+            ::close(fd);
+            if (!complete) {
                 return;
             }
-            std::optional<DayFile> day = decodeHistoryDayFile(*plaintext);
-            plaintext.reset();
+            item.identity = identity;
+            item.read = true;
+            const std::optional<std::size_t> length =
+                openHistoryInPlace(buffer.data(), buffer.size(), key, historyAssociatedData(item.file));
+            if (!length) {
+                return;
+            }
+            std::optional<DayFile> day = decodeHistoryDayFile(std::string_view(buffer.data() + kHistoryNonceSize, *length));
             if (!day || day->schemaVersion != 1 ||
                 (day->source != history_files::daySource && day->source != history_files::legacyDaySource) ||
                 day->accountScope != scope) {
@@ -121,11 +220,21 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
             item.readings = nullptr;   // missing, unreadable, out of memory: unreadable all the same
         }
     };
-    if (pending.size() > 1) {
-        QtConcurrent::blockingMap(QThreadPool::globalInstance(), pending, open);
-    } else {
-        std::for_each(pending.begin(), pending.end(), open);
+    QThreadPool *pool = QThreadPool::globalInstance();
+    const std::size_t laneCount = std::min<std::size_t>(pending.size(), static_cast<std::size_t>(std::max(1, pool->maxThreadCount())));
+    std::vector<ReadBuffer> lanes(laneCount);
+    std::atomic<std::size_t> next{0};
+    const auto runLane = [&pending, &next, &open](ReadBuffer &buffer) {
+        for (std::size_t i = next.fetch_add(1); i < pending.size(); i = next.fetch_add(1)) {
+            open(pending[i], buffer);
+        }
+    };
+    if (laneCount > 1) {
+        QtConcurrent::blockingMap(pool, lanes, runLane);
+    } else if (laneCount == 1) {
+        runLane(lanes.front());
     }
+    lanes.clear();
     bool anyRead = false;
     for (Pending &item : pending) {
         if (!item.readings) {

@@ -125,40 +125,6 @@ Record readPlainRecord(const fs::path &url, HasDependentFiles hasDependentFiles)
     return record;
 }
 
-// Opens a file, reports its identity, and reads it unless `wanted` says the cached copy will do.
-struct OpenedFile {
-    HistoryFileIdentity identity;
-    QByteArray bytes;
-    bool read = false;
-};
-
-template <typename Wanted>
-OpenedFile openDayFile(const fs::path &path, Wanted &&wanted)
-{
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        throw GlucoseHistoryError::unreadableHistory();
-    }
-    OpenedFile opened;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0) {
-        ::close(fd);
-        throw GlucoseHistoryError::unreadableHistory();
-    }
-    opened.identity = HistoryFileIdentity::of(info);
-    if (!wanted(opened.identity)) {
-        ::close(fd);
-        return opened;
-    }
-    const bool complete = readFileToEnd(fd, static_cast<qsizetype>(info.st_size) + 1, opened.bytes);
-    ::close(fd);
-    if (!complete) {
-        throw GlucoseHistoryError::unreadableHistory();
-    }
-    opened.read = true;
-    return opened;
-}
-
 inline std::optional<std::int64_t> dayNumberOfFileName(const std::string &name)
 {
     const std::string stem = name.substr(0, name.size() - std::string_view(history_files::dayFileExtension).size());

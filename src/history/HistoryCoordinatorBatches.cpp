@@ -7,6 +7,7 @@
 
 #include <QCoroSignal>
 
+#include <algorithm>
 #include <utility>
 
 namespace quillby {
@@ -99,11 +100,13 @@ SavedGraphHistory HistoryCoordinator::savedGraphHistory(const std::string &accou
         return extract;
     }
     // Whether saving is still on does not matter: kept readings still refill the graph.
+    // Saved readings are ascending by date: start at the window.
     const Date cutoff = now - kGraphWindow;
-    for (const auto &reading : storedSnapshot_->readings) {
-        if (reading.date >= cutoff && reading.date <= now) {
-            extract.readings.push_back(reading);
-        }
+    const GlucoseReadings &saved = storedSnapshot_->readings;
+    const auto first = std::lower_bound(saved.begin(), saved.end(), cutoff,
+                                        [](const GlucoseReading &reading, Date date) { return reading.date < date; });
+    for (auto reading = first; reading != saved.end() && reading->date <= now; ++reading) {
+        extract.readings.push_back(*reading);
     }
     return extract;
 }

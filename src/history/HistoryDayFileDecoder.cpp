@@ -329,6 +329,9 @@ public:
         bool first = true;
         std::string trend;
         std::string source;
+        // Trends repeat from reading to reading: the arrow of the last one is reused.
+        std::string arrowTrend;
+        std::string arrow = GlucoseReading::trendArrowFor(arrowTrend);
         while (!literal("]}")) {
             if (!(first ? literal("{\"reading\":{\"mgdL\":") : literal(",{\"reading\":{\"mgdL\":"))) {
                 return std::nullopt;
@@ -359,9 +362,18 @@ public:
                 file.readings.reserve(estimate + estimate / 8 + 1);
                 first = false;
             }
-            file.readings.push_back(GlucoseHistoryStoredReading{
-                GlucoseReading(mgdL, trend, dateFromReferenceSeconds(date), duration, *provider),
-                dateFromReferenceSeconds(fetchedAt)});
+            if (trend != arrowTrend) {
+                arrowTrend = trend;
+                arrow = GlucoseReading::trendArrowFor(trend);
+            }
+            GlucoseHistoryStoredReading &stored = file.readings.emplace_back();
+            stored.reading.mgdL = mgdL;
+            stored.reading.trendString = trend;
+            stored.reading.trendArrow = arrow;
+            stored.reading.date = dateFromReferenceSeconds(date);
+            stored.reading.sampleDuration = duration;
+            stored.reading.source = *provider;
+            stored.fetchedAt = dateFromReferenceSeconds(fetchedAt);
         }
         if (p_ != end_) {
             return std::nullopt;
@@ -475,15 +487,23 @@ private:
 
 std::optional<GlucoseHistoryDayFile> decodeHistoryDayFile(const QByteArray &plaintext)
 {
+    return decodeHistoryDayFile(std::string_view(plaintext.constData(), static_cast<std::size_t>(plaintext.size())));
+}
+
+std::optional<GlucoseHistoryDayFile> decodeHistoryDayFile(std::string_view plaintext)
+{
+    if (plaintext.empty()) {
+        plaintext = std::string_view("", 0);   // never a null pointer below
+    }
     try {
-        if (auto file = CanonicalDayFileReader(plaintext.constData(), plaintext.constData() + plaintext.size()).read()) {
+        if (auto file = CanonicalDayFileReader(plaintext.data(), plaintext.data() + plaintext.size()).read()) {
             return file;
         }
     } catch (const std::bad_alloc &) {
         return std::nullopt;
     }
     DayFileHandler handler;
-    const char *begin = plaintext.constData();
+    const char *begin = plaintext.data();
     bool parsed = false;
     try {
         parsed = Json::sax_parse(begin, begin + plaintext.size(), &handler);

@@ -5,6 +5,7 @@
 #include <QByteArray>
 
 #include <optional>
+#include <string_view>
 
 namespace quillby {
 
@@ -12,6 +13,7 @@ namespace quillby {
 // first (a full day is some 1440 readings; the store opens up to 90 of them). Accepts exactly
 // what GlucoseHistoryDayFile::fromJSON accepts: unknown keys are skipped, a required key that is
 // missing or null, or a value of the wrong type, makes the record unreadable (nothing).
+std::optional<GlucoseHistoryDayFile> decodeHistoryDayFile(std::string_view plaintext);
 std::optional<GlucoseHistoryDayFile> decodeHistoryDayFile(const QByteArray &plaintext);
 
 } // namespace quillby

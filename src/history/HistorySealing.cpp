@@ -3,6 +3,8 @@
 #include <openssl/evp.h>
 #include <openssl/rand.h>
 
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 
@@ -80,17 +82,19 @@ QByteArray sealHistory(const QByteArray &plaintext, const QByteArray &key, const
     return combined;
 }
 
-std::optional<QByteArray> openHistory(const QByteArray &combined, const QByteArray &key,
-                                      const QByteArray &associatedData)
+std::optional<std::size_t> openHistoryInPlace(char *combined, std::size_t size, const QByteArray &key,
+                                              const QByteArray &associatedData)
 {
-    if (key.size() != kHistoryKeySize || combined.size() < kHistoryNonceSize + kHistoryTagSize) {
+    constexpr std::size_t overhead = kHistoryNonceSize + kHistoryTagSize;
+    if (key.size() != kHistoryKeySize || size < overhead ||
+        size - overhead > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
         return std::nullopt;
     }
-    const qsizetype cipherLength = combined.size() - kHistoryNonceSize - kHistoryTagSize;
-    const unsigned char *nonce = bytes(combined);
-    const unsigned char *ciphertext = nonce + kHistoryNonceSize;
-    QByteArray tag = combined.right(kHistoryTagSize);
-    QByteArray plaintext(cipherLength, Qt::Uninitialized);
+    const int cipherLength = static_cast<int>(size - overhead);
+    auto *nonce = reinterpret_cast<unsigned char *>(combined);
+    unsigned char *text = nonce + kHistoryNonceSize;   // ciphertext in, plaintext out
+    unsigned char tag[kHistoryTagSize];
+    std::memcpy(tag, text + cipherLength, kHistoryTagSize);
     CipherContext context(EVP_CIPHER_CTX_new());
     int length = 0;
     if (!context || EVP_DecryptInit_ex(context.get(), EVP_aes_256_gcm(), nullptr, nullptr, nullptr) != 1 ||
@@ -101,19 +105,29 @@ std::optional<QByteArray> openHistory(const QByteArray &combined, const QByteArr
         return std::nullopt;
     }
     int written = 0;
-    if (cipherLength > 0 &&
-        EVP_DecryptUpdate(context.get(), bytes(plaintext), &written, ciphertext, static_cast<int>(cipherLength)) != 1) {
+    if (cipherLength > 0 && EVP_DecryptUpdate(context.get(), text, &written, text, cipherLength) != 1) {
         return std::nullopt;
     }
-    if (EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, kHistoryTagSize, tag.data()) != 1) {
+    if (EVP_CIPHER_CTX_ctrl(context.get(), EVP_CTRL_GCM_SET_TAG, kHistoryTagSize, tag) != 1) {
         return std::nullopt;
     }
     int finalLength = 0;
-    if (EVP_DecryptFinal_ex(context.get(), bytes(plaintext) + written, &finalLength) != 1 ||
-        written + finalLength != cipherLength) {
+    if (EVP_DecryptFinal_ex(context.get(), text + written, &finalLength) != 1 || written + finalLength != cipherLength) {
         return std::nullopt;
     }
-    return plaintext;
+    return static_cast<std::size_t>(cipherLength);
+}
+
+std::optional<QByteArray> openHistory(const QByteArray &combined, const QByteArray &key,
+                                      const QByteArray &associatedData)
+{
+    QByteArray working(combined.constData(), combined.size());
+    const std::optional<std::size_t> length =
+        openHistoryInPlace(working.data(), static_cast<std::size_t>(working.size()), key, associatedData);
+    if (!length) {
+        return std::nullopt;
+    }
+    return working.mid(kHistoryNonceSize, static_cast<qsizetype>(*length));
 }
 
 QByteArray makeHistoryKey()

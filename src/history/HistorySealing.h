@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -33,6 +34,11 @@ QByteArray sealHistory(const QByteArray &plaintext, const QByteArray &key, const
 // Opens combined bytes; nothing when they are too short or fail authentication.
 std::optional<QByteArray> openHistory(const QByteArray &combined, const QByteArray &key,
                                       const QByteArray &associatedData);
+// The same in place: the plaintext is written over the ciphertext, at combined + 12, and its
+// length returned. Nothing when the bytes are too short or fail authentication; the buffer then
+// holds nothing usable.
+std::optional<std::size_t> openHistoryInPlace(char *combined, std::size_t size, const QByteArray &key,
+                                              const QByteArray &associatedData);
 
 // 32 fresh random bytes for a new folder key. Throws std::runtime_error when the random
 // source fails.

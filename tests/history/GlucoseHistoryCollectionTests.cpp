@@ -139,6 +139,34 @@ TEST_F(HistoryCollection, SavedReadingsReadBackAsTheyWereKept)
     }
 }
 
+// A snapshot of unchanged days hands out the list it handed out before; any change, by this store,
+// by another writer of the folder or by retention, gives a new list with the change in it.
+TEST_F(HistoryCollection, UnchangedDaysShareOneListAndEveryChangeIsSeen)
+{
+    const auto token = enabled(kScopeA);
+    store->append({historyReading(kNow - kDaySeconds + 60), historyReading(kNow - 600)}, kNow, token, kNow);
+    const auto first = store->snapshot(kNow);
+    const auto again = store->snapshot(kNow);
+    EXPECT_TRUE(again.readings.sharesListWith(first.readings));
+
+    store->append({historyReading(kNow - 300)}, kNow, token, kNow);
+    const auto appended = store->snapshot(kNow);
+    EXPECT_FALSE(appended.readings.sharesListWith(first.readings));
+    EXPECT_EQ(datesOf(appended), (std::vector<Date>{kNow - kDaySeconds + 60, kNow - 600, kNow - 300}));
+    EXPECT_EQ(datesOf(first), (std::vector<Date>{kNow - kDaySeconds + 60, kNow - 600}));   // handed out: unchanged
+
+    // Another store writes into the same folder (as a second process would).
+    auto other = makeCore();
+    const auto otherSnapshot = other->activateAccount(kScopeA, kNow);
+    other->append({historyReading(kNow - 120)}, kNow, tokenOf(otherSnapshot), kNow);
+    EXPECT_EQ(datesOf(store->snapshot(kNow)),
+              (std::vector<Date>{kNow - kDaySeconds + 60, kNow - 600, kNow - 300, kNow - 120}));
+
+    // Retention drops the oldest reading a day later.
+    const Date later = kNow + 90 * kDaySeconds - 3600;
+    EXPECT_EQ(datesOf(store->snapshot(later)), (std::vector<Date>{kNow - 600, kNow - 300, kNow - 120}));
+}
+
 TEST_F(HistoryCollection, MergeOrderBreaksTiesByValueThenTrend)
 {
     using Stored = GlucoseHistoryStoredReading;
