@@ -195,11 +195,11 @@ GlucoseReadingError::GlucoseReadingError(Case c) : AppError(readingErrorMessage(
 GlucoseReading::GlucoseReading(double mgdL, std::string trendString, Date date, double sampleDuration,
                                GlucoseProvider source)
     : mgdL(mgdL),
-      trendString(std::move(trendString)),
-      trendArrow(trendArrowFor(this->trendString)),
       date(date),
       sampleDuration(sampleDuration),
-      source(source)
+      source(source),
+      trendString(std::move(trendString)),
+      trendArrow(trendArrowFor(this->trendString))
 {
 }
 

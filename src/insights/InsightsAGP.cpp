@@ -54,20 +54,66 @@ struct AGPBuilder::Bins {
 AGPBuilder::AGPBuilder(LocalCalendar::Cursor &calendar) : calendar_(calendar), bins_(std::make_unique<Bins>()) {}
 AGPBuilder::~AGPBuilder() = default;
 
+namespace {
+
+// A whole number of seconds below 2^53: the calendar's clock then works in exact integers.
+bool isWholeSecond(double seconds)
+{
+    return std::fabs(seconds) < 9007199254740992.0 && seconds == floorOf(seconds);
+}
+
+} // namespace
+
 void AGPBuilder::add(Date date, TimeInterval duration, double mgdL, GlucoseProvider source)
 {
+    // The pieces of sliceAtQuarterHours. Samples come in time order, most of them inside the
+    // quarter hour of the one before: such a piece takes the bin, day and boundary remembered
+    // from the calendar's answer for that quarter instead of asking again. That memo is kept only
+    // where the calendar's arithmetic is exact (whole seconds, one UTC offset), so the pieces are
+    // the very ones slicing would give.
+    Date cursor = date;
+    const Date end = date + duration;
+    while (cursor < end) {
+        if (!(quarter_.start <= cursor && cursor < quarter_.end && isWholeSecond(cursor))) {
+            const auto fields = calendar_.clock(cursor);
+            if (!fields) {
+                return;
+            }
+            const Date minuteStart = minuteFloor(fields->localSeconds) - fields->utcOffset;
+            const Date boundary = minuteStart + (15 - fields->minute % 15) * 60.0;
+            if (!(boundary > cursor)) {
+                return;
+            }
+            const auto bin = static_cast<std::size_t>((fields->hour * 60 + fields->minute) / 15);
+            if (isWholeSecond(cursor) && isWholeSecond(fields->localSeconds)) {
+                const Date quarterStart = minuteStart - (fields->minute % 15) * 60.0;
+                quarter_ = Quarter{std::max(quarterStart, calendar_.offsetSpanStart()),
+                                   std::min(boundary, calendar_.offsetSpanEnd()), boundary, bin, fields->dayNumber};
+            } else {
+                quarter_ = Quarter{};
+                const Date pieceEnd = std::min(boundary, end);
+                addPiece(bin, fields->dayNumber, pieceEnd - cursor, mgdL, source);
+                cursor = pieceEnd;
+                continue;
+            }
+        }
+        const Date pieceEnd = std::min(quarter_.boundary, end);
+        addPiece(quarter_.bin, quarter_.day, pieceEnd - cursor, mgdL, source);
+        cursor = pieceEnd;
+    }
+}
+
+void AGPBuilder::addPiece(std::size_t bin, std::int64_t day, TimeInterval length, double mgdL, GlucoseProvider source)
+{
     Bins &all = *bins_;
-    sliceAtQuarterHours(date, duration, calendar_,
-                        [&](Date, TimeInterval length, const LocalCalendar::Cursor::Clock &fields) {
-                            Bin &bin = all.bins[static_cast<std::size_t>((fields.hour * 60 + fields.minute) / 15)];
-                            bin.values.add(mgdL, length, source);
-                            if (bin.days.empty() || bin.days.back() != fields.dayNumber) {
-                                bin.days.push_back(fields.dayNumber);
-                            }
-                            if (all.allDays.empty() || all.allDays.back() != fields.dayNumber) {
-                                all.allDays.push_back(fields.dayNumber);
-                            }
-                        });
+    Bin &target = all.bins[bin];
+    target.values.add(mgdL, length, source);
+    if (target.days.empty() || target.days.back() != day) {
+        target.days.push_back(day);
+    }
+    if (all.allDays.empty() || all.allDays.back() != day) {
+        all.allDays.push_back(day);
+    }
 }
 
 InsightsAGP AGPBuilder::finish()

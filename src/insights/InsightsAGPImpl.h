@@ -19,9 +19,21 @@ public:
     InsightsAGP finish();
 
 private:
+    // The quarter hour of the last slice: instants in [start, end) that are whole seconds lie in
+    // its bin and local day, and their slice ends at `boundary`, exactly as the calendar says.
+    struct Quarter {
+        Date start = 0;
+        Date end = 0;   // empty until a slice fills it
+        Date boundary = 0;
+        std::size_t bin = 0;
+        std::int64_t day = 0;
+    };
+    void addPiece(std::size_t bin, std::int64_t day, TimeInterval length, double mgdL, GlucoseProvider source);
+
     struct Bins;
     LocalCalendar::Cursor &calendar_;
     std::unique_ptr<Bins> bins_;
+    Quarter quarter_;
 };
 
 InsightsAGP buildAGP(std::span<const WeightedSample> weighted, LocalCalendar::Cursor &calendar);

@@ -154,7 +154,11 @@ private:
     }
 
     static constexpr std::size_t kDirectValues = 1024;
-    static bool isDirect(double value) { return value >= 0 && value < kDirectValues && value == std::floor(value); }
+    // In [0, 1024) the conversion to an integer is defined and whole values convert exactly.
+    static bool isDirect(double value)
+    {
+        return value >= 0 && value < kDirectValues && static_cast<double>(static_cast<int>(value)) == value;
+    }
 
     std::vector<Entry> entries_;
     std::vector<std::uint32_t> direct_;  // by whole value: entry index + 1; 0 is empty

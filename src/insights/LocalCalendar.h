@@ -149,6 +149,10 @@ public:
         const int minute = std::min(59, static_cast<int>((secondOfDay - hour * 3600.0) / 60.0));
         return Clock{local, static_cast<std::int64_t>(dayNumber), hour, minute, *offset};
     }
+    // The instants [start, end) over which the offset of the last answer holds.
+    double offsetSpanStart() const { return spanStart_; }
+    double offsetSpanEnd() const { return spanEnd_; }
+
     std::optional<LocalDateTime> components(Date date);
     std::optional<Date> startOfDay(Date date);
     std::optional<DateInterval> dayInterval(Date date);
