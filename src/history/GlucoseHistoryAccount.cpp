@@ -12,14 +12,6 @@ namespace quillby {
 namespace fs = std::filesystem;
 using namespace history_detail;
 
-GlucoseHistoryAccount::GlucoseHistoryAccount(fs::path directory, std::shared_ptr<KeychainItemStoring> keychain,
-                                             std::shared_ptr<GlucoseHistoryFileAccess> files,
-                                             InsightsUnlockRule unlockRule, GlucoseHistoryDayFileCache *cache)
-    : directory_(std::move(directory)), keychain_(std::move(keychain)), files_(std::move(files)),
-      unlockRule_(std::move(unlockRule)), cache_(cache)
-{
-}
-
 fs::path GlucoseHistoryAccount::configurationURL() const
 {
     return directory_ / history_files::configuration;

@@ -39,6 +39,11 @@ public:
                           std::shared_ptr<GlucoseHistoryFileAccess> files, InsightsUnlockRule unlockRule,
                           GlucoseHistoryDayFileCache *cache = nullptr);
 
+    // Waits for files still being opened ahead.
+    ~GlucoseHistoryAccount();
+    GlucoseHistoryAccount(const GlucoseHistoryAccount &) = delete;
+    GlucoseHistoryAccount &operator=(const GlucoseHistoryAccount &) = delete;
+
     const std::filesystem::path &directory() const { return directory_; }
     // Empty until loaded; then the configuration as last loaded or set.
     const std::optional<GlucoseHistoryConfiguration> &configuration() const { return configuration_; }
@@ -81,6 +86,11 @@ public:
         StoredReadings flattened() const;
     };
     FolderView readDays();
+    // Starts opening the day files (as readDays would, for `scope`) on the thread pool and
+    // returns: the next readDays takes what was opened, and the work this thread does meanwhile
+    // (writing the configuration) overlaps the reading. Needs the memo of opened files; does
+    // nothing when the files cannot be listed or the key read (readDays then reports it).
+    void prefetchDays(const std::string &scope);
     // prune(now) as a view: retention and cutoff applied, changed days written.
     FolderView prunedDays(Date now);
 
@@ -111,6 +121,9 @@ private:
     GlucoseHistoryDayFileCache *cache_;
     std::optional<GlucoseHistoryConfiguration> configuration_;
     bool needsConfigurationWrite_ = false;
+    void joinPrefetch();
+    struct Prefetch;
+    std::unique_ptr<Prefetch> prefetch_;
     std::vector<std::weak_ptr<const StoredReadings>> snapshotSource_;   // the day lists it was built from
     SharedGlucoseReadings snapshotReadings_;
 };

@@ -9,7 +9,9 @@
 #include "history/HistorySealing.h"
 #include "core/ReadingCleanup.h"
 
+#include <QFuture>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
@@ -45,6 +47,11 @@ public:
     FolderHandle(const FolderHandle &) = delete;
     FolderHandle &operator=(const FolderHandle &) = delete;
     int fd() const { return fd_; }
+    // Where a call finds a file: its name in the open folder, else its whole path.
+    std::pair<int, const char *> locate(const fs::path &file, const std::string &name) const
+    {
+        return fd_ >= 0 ? std::pair(fd_, name.c_str()) : std::pair(static_cast<int>(AT_FDCWD), file.c_str());
+    }
 
 private:
     int fd_;
@@ -96,7 +103,179 @@ private:
     std::size_t size_ = 0;
 };
 
+
+// A day file to open, and what opening it gave.
+struct PendingDayFile {
+    std::size_t index = 0;   // in the caller's list
+    fs::path file;
+    std::string name;
+    HistoryFileIdentity identity;
+    SharedStoredReadings readings;   // null: unreadable
+    bool read = false;               // false: the memo had it after all
+};
+
+// Opens the files: each is read, decrypted in place, decoded and checked in one go, on a few
+// lanes side by side, each lane reading file after file into one buffer of its own, so that a
+// file's bytes are still in the cache when they are decrypted and parsed and the memory touched
+// is a few buffers, not the size of the folder. Files are looked up by name in the open folder.
+// A file whose identity the memo (when given) knows is taken from it. Blocks until done.
+void openDayFiles(const fs::path &directory, std::vector<PendingDayFile> &pending, const QByteArray &key,
+                  const std::string &scope, const GlucoseHistoryDayFileCache *memo)
+{
+    if (pending.empty()) {
+        return;
+    }
+    const FolderHandle folder(directory);
+    const auto open = [&](PendingDayFile &item, ReadBuffer &buffer) {
+        try {
+            const auto [base, path] = folder.locate(item.file, item.name);
+            const int fd = ::openat(base, path, O_RDONLY | O_CLOEXEC);
+            if (fd < 0) {
+                return;   // gone or not readable: unreadable
+            }
+            // The identity is taken from the open file that is read.
+            struct stat info {};
+            if (::fstat(fd, &info) != 0) {
+                ::close(fd);
+                return;
+            }
+            const HistoryFileIdentity identity = HistoryFileIdentity::of(info);
+            if (SharedStoredReadings cached = memo ? memo->find(item.file, identity, key, scope) : nullptr) {
+                ::close(fd);
+                item.readings = std::move(cached);
+                return;
+            }
+            const bool complete = buffer.readToEnd(fd, static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
+            ::close(fd);
+            if (!complete) {
+                return;
+            }
+            item.identity = identity;
+            item.read = true;
+            const std::optional<std::size_t> length =
+                openHistoryInPlace(buffer.data(), buffer.size(), key, historyAssociatedData(item.file));
+            if (!length) {
+                return;
+            }
+            std::optional<GlucoseHistoryDayFile> day =
+                decodeHistoryDayFile(std::string_view(buffer.data() + kHistoryNonceSize, *length));
+            if (!day || day->schemaVersion != 1 ||
+                (day->source != history_files::daySource && day->source != history_files::legacyDaySource) ||
+                day->accountScope != scope) {
+                return;
+            }
+            item.readings = std::make_shared<const GlucoseHistoryStoredReadings>(std::move(day->readings));
+        } catch (...) {
+            item.readings = nullptr;   // missing, unreadable, out of memory: unreadable all the same
+        }
+    };
+    QThreadPool *pool = QThreadPool::globalInstance();
+    const std::size_t laneCount =
+        std::min<std::size_t>(pending.size(), static_cast<std::size_t>(std::max(1, pool->maxThreadCount())));
+    std::vector<ReadBuffer> lanes(laneCount);
+    std::atomic<std::size_t> next{0};
+    const auto runLane = [&pending, &next, &open](ReadBuffer &buffer) {
+        for (std::size_t i = next.fetch_add(1); i < pending.size(); i = next.fetch_add(1)) {
+            open(pending[i], buffer);
+        }
+    };
+    if (laneCount > 1) {
+        QtConcurrent::blockingMap(pool, lanes, runLane);
+    } else {
+        runLane(lanes.front());
+    }
+}
+
 } // namespace
+
+// MARK: - Opening ahead
+
+struct GlucoseHistoryAccount::Prefetch {
+    QByteArray key;
+    std::string scope;
+    QFuture<std::vector<PendingDayFile>> files;
+};
+
+GlucoseHistoryAccount::GlucoseHistoryAccount(fs::path directory, std::shared_ptr<KeychainItemStoring> keychain,
+                                             std::shared_ptr<GlucoseHistoryFileAccess> files,
+                                             InsightsUnlockRule unlockRule, GlucoseHistoryDayFileCache *cache)
+    : directory_(std::move(directory)), keychain_(std::move(keychain)), files_(std::move(files)),
+      unlockRule_(std::move(unlockRule)), cache_(cache)
+{
+}
+
+GlucoseHistoryAccount::~GlucoseHistoryAccount()
+{
+    if (prefetch_) {
+        prefetch_->files.waitForFinished();   // its work refers to nothing of this account
+    }
+}
+
+void GlucoseHistoryAccount::prefetchDays(const std::string &scope)
+{
+    if (!cache_ || prefetch_) {
+        return;
+    }
+    try {
+        const std::vector<fs::path> files = historyFileURLs();
+        if (files.empty()) {
+            return;
+        }
+        QByteArray key = loadOrCreateKey(false);
+        const FolderHandle folder(directory_);
+        std::vector<PendingDayFile> pending;
+        for (const fs::path &file : files) {
+            const std::string name = file.filename().native();
+            struct stat info {};
+            const auto [base, path] = folder.locate(file, name);
+            if (::fstatat(base, path, &info, 0) == 0 && cache_->find(file, HistoryFileIdentity::of(info), key, scope)) {
+                continue;
+            }
+            pending.push_back(PendingDayFile{0, file, name, {}, nullptr, false});
+        }
+        if (pending.empty()) {
+            return;
+        }
+        auto prefetch = std::make_unique<Prefetch>();
+        prefetch->key = key;
+        prefetch->scope = scope;
+        // The memo belongs to this thread: the pool works without it.
+        prefetch->files = QtConcurrent::run(QThreadPool::globalInstance(),
+                                            [directory = directory_, pending = std::move(pending), key, scope]() mutable {
+                                                try {
+                                                    openDayFiles(directory, pending, key, scope, nullptr);
+                                                } catch (...) {
+                                                    pending.clear();   // nothing opened ahead
+                                                }
+                                                return std::move(pending);
+                                            });
+        prefetch_ = std::move(prefetch);
+    } catch (...) {
+        // Nothing is opened ahead; the read that follows reports what is wrong.
+    }
+}
+
+void GlucoseHistoryAccount::joinPrefetch()
+{
+    if (!prefetch_) {
+        return;
+    }
+    const std::unique_ptr<Prefetch> prefetch = std::move(prefetch_);
+    prefetch->files.waitForFinished();
+    std::vector<PendingDayFile> opened = prefetch->files.takeResult();
+    // Into the memo under the identity each file had when read: readDays takes a file from there
+    // only while it is still that file.
+    bool stored = false;
+    for (PendingDayFile &item : opened) {
+        if (item.read && item.readings) {
+            cache_->store(item.file, item.identity, prefetch->key, prefetch->scope, std::move(item.readings));
+            stored = true;
+        }
+    }
+    if (stored) {
+        cache_->setCanonical(directory_, false);   // as for any file read anew
+    }
+}
 
 std::vector<fs::path> GlucoseHistoryAccount::historyFileURLs() const
 {
@@ -137,106 +316,33 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
     }
     const std::string &scope = *configuration_->accountScope;
 
-    // First the files' identities: a file whose identity, key and scope match the memo is not
-    // opened again. The rest are each read, decrypted in place, decoded and checked in one go, on
-    // a few lanes side by side, each lane reading file after file into one buffer of its own: a
-    // file's bytes are still in the cache when they are decrypted and parsed, and the memory
-    // touched is a few buffers, not the size of the folder. Files are looked at by name in the
-    // open folder.
-    struct Pending {
-        std::size_t index = 0;
-        fs::path file;
-        std::string name;
-        HistoryFileIdentity identity;
-        SharedStoredReadings readings;
-        bool read = false;   // false: the memo had it after all
-    };
+    // First the files' identities: a file whose identity, key and scope match the memo (or that
+    // a prefetch opened meanwhile) is not opened again; then the rest, side by side.
+    joinPrefetch();
     const FolderHandle folder(directory_);
-    // Where a call finds a file: its name in the open folder, else its whole path.
-    const auto located = [&folder](const fs::path &file, const std::string &name) {
-        return folder.fd() >= 0 ? std::pair(folder.fd(), name.c_str()) : std::pair(AT_FDCWD, file.c_str());
-    };
     FolderView view;
     view.days.reserve(files.size());
     std::set<std::string> names;
-    std::vector<Pending> pending;
+    std::vector<PendingDayFile> pending;
     for (const fs::path &file : files) {
         const std::string name = file.filename().native();
         names.insert(name);
         SharedStoredReadings cached;
         struct stat info {};
         if (cache_) {
-            const auto [base, path] = located(file, name);
+            const auto [base, path] = folder.locate(file, name);
             if (::fstatat(base, path, &info, 0) == 0) {
                 cached = cache_->find(file, HistoryFileIdentity::of(info), key, scope);
             }
         }
         if (!cached) {
-            pending.push_back(Pending{view.days.size(), file, name, {}, nullptr, false});
+            pending.push_back(PendingDayFile{view.days.size(), file, name, {}, nullptr, false});
         }
         view.days.push_back(DayView{name, dayNumberOfFileName(name), std::move(cached)});
     }
-
-    const GlucoseHistoryDayFileCache *memo = cache_;
-    const auto open = [&key, &scope, &located, memo](Pending &item, ReadBuffer &buffer) {
-        try {
-            const auto [base, path] = located(item.file, item.name);
-            const int fd = ::openat(base, path, O_RDONLY | O_CLOEXEC);
-            if (fd < 0) {
-                return;   // gone or not readable: unreadable
-            }
-            // The identity is taken from the open file that is read.
-            struct stat info {};
-            if (::fstat(fd, &info) != 0) {
-                ::close(fd);
-                return;
-            }
-            const HistoryFileIdentity identity = HistoryFileIdentity::of(info);
-            if (SharedStoredReadings cached = memo ? memo->find(item.file, identity, key, scope) : nullptr) {
-                ::close(fd);
-                item.readings = std::move(cached);
-                return;
-            }
-            const bool complete = buffer.readToEnd(fd, static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
-            ::close(fd);
-            if (!complete) {
-                return;
-            }
-            item.identity = identity;
-            item.read = true;
-            const std::optional<std::size_t> length =
-                openHistoryInPlace(buffer.data(), buffer.size(), key, historyAssociatedData(item.file));
-            if (!length) {
-                return;
-            }
-            std::optional<DayFile> day = decodeHistoryDayFile(std::string_view(buffer.data() + kHistoryNonceSize, *length));
-            if (!day || day->schemaVersion != 1 ||
-                (day->source != history_files::daySource && day->source != history_files::legacyDaySource) ||
-                day->accountScope != scope) {
-                return;
-            }
-            item.readings = std::make_shared<const StoredReadings>(std::move(day->readings));
-        } catch (...) {
-            item.readings = nullptr;   // missing, unreadable, out of memory: unreadable all the same
-        }
-    };
-    QThreadPool *pool = QThreadPool::globalInstance();
-    const std::size_t laneCount = std::min<std::size_t>(pending.size(), static_cast<std::size_t>(std::max(1, pool->maxThreadCount())));
-    std::vector<ReadBuffer> lanes(laneCount);
-    std::atomic<std::size_t> next{0};
-    const auto runLane = [&pending, &next, &open](ReadBuffer &buffer) {
-        for (std::size_t i = next.fetch_add(1); i < pending.size(); i = next.fetch_add(1)) {
-            open(pending[i], buffer);
-        }
-    };
-    if (laneCount > 1) {
-        QtConcurrent::blockingMap(pool, lanes, runLane);
-    } else if (laneCount == 1) {
-        runLane(lanes.front());
-    }
-    lanes.clear();
+    openDayFiles(directory_, pending, key, scope, cache_);
     bool anyRead = false;
-    for (Pending &item : pending) {
+    for (PendingDayFile &item : pending) {
         if (!item.readings) {
             throw GlucoseHistoryError::unreadableHistory();
         }

@@ -217,6 +217,8 @@ GlucoseHistorySnapshot GlucoseHistoryStoreCore::activateAccount(const std::optio
     migrateLegacyLayoutIfNeeded();
     const std::string digest = sha256Digest(*scope);
     std::unique_ptr<GlucoseHistoryAccount> account = makeAccount(*scope);
+    // The day files are opened while the configuration is written and flushed.
+    account->prefetchDays(*scope);
     const bool continuesInterval = manifest_->attachedScopeID == digest;
     account->attach(*scope, manifest_->collectionCutoff, continuesInterval, now);
     account->prepareFolder();

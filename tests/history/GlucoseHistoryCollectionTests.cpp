@@ -2,6 +2,7 @@
 #include "insights/InsightsCollectionProgress.h"
 
 #include "history/GlucoseHistoryAccount.h"
+#include "history/GlucoseHistoryDayFileCache.h"
 #include "history/HistoryDigest.h"
 
 #include <cmath>
@@ -165,6 +166,39 @@ TEST_F(HistoryCollection, UnchangedDaysShareOneListAndEveryChangeIsSeen)
     // Retention drops the oldest reading a day later.
     const Date later = kNow + 90 * kDaySeconds - 3600;
     EXPECT_EQ(datesOf(store->snapshot(later)), (std::vector<Date>{kNow - 600, kNow - 300, kNow - 120}));
+}
+
+// Day files opened ahead are taken only while each is still the file that was opened: a file
+// rewritten, added or removed after the prefetch is read as it is now.
+TEST_F(HistoryCollection, FilesOpenedAheadAreNotTakenOnceChanged)
+{
+    const auto token = enabled(kScopeA);
+    store->append({historyReading(kNow - kDaySeconds + 60), historyReading(kNow - 600)}, kNow, token, kNow);
+    const fs::path folderPath = folder(sha256Digest(kScopeA));
+    GlucoseHistoryDayFileCache memo;
+    GlucoseHistoryAccount account(folderPath, std::shared_ptr<KeychainItemStoring>(keychainFactory()(sha256Digest(kScopeA))), files, &insightsMinimumDatasetReached,
+                                  &memo);
+    account.prefetchDays(kScopeA);
+
+    // Meanwhile another writer adds a reading, rewriting the file of its day.
+    auto other = makeCore();
+    const auto otherSnapshot = other->activateAccount(kScopeA, kNow);
+    other->append({historyReading(kNow - 300)}, kNow, tokenOf(otherSnapshot), kNow);
+
+    account.prepareFolder();
+    const auto snapshot = account.snapshot(kNow);
+    std::vector<Date> dates;
+    for (const auto &reading : snapshot.readings) {
+        dates.push_back(reading.date);
+    }
+    EXPECT_EQ(dates, (std::vector<Date>{kNow - kDaySeconds + 60, kNow - 600, kNow - 300}));
+
+    // An account dropped while its files are still being opened waits for them.
+    {
+        GlucoseHistoryAccount dropped(folderPath, std::shared_ptr<KeychainItemStoring>(keychainFactory()(sha256Digest(kScopeA))), files,
+                                      &insightsMinimumDatasetReached, &memo);
+        dropped.prefetchDays(kScopeA);
+    }
 }
 
 TEST_F(HistoryCollection, MergeOrderBreaksTiesByValueThenTrend)
