@@ -1,6 +1,9 @@
 #include "onboarding/OnboardingStyle.h"
 
+#include "onboarding/AmbientBackgroundView.h"
+
 #include <QFile>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 
@@ -30,6 +33,22 @@ QPalette lightAppearancePalette(QPalette palette)
     palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0xa0, 0xa0, 0xa4));
     palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0xa0, 0xa0, 0xa4));
     return palette;
+}
+
+QWidget *makeAmbientSplit(QWidget *window, QSize size, int panelWidth, AmbientBackgroundView *&background)
+{
+    window->setFixedSize(size);
+    window->setPalette(lightAppearancePalette(window->palette()));
+    window->setAutoFillBackground(true);
+    auto *row = new QHBoxLayout(window);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    background = new AmbientBackgroundView(panelWidth, Qt::white, 1.0, true, true, window);
+    row->addWidget(background);
+    auto *panel = new QWidget(window);
+    panel->setFixedWidth(size.width() - panelWidth);
+    row->addWidget(panel);
+    return panel;
 }
 
 QFont scaledFont(const QFont &base, double factor, QFont::Weight weight)

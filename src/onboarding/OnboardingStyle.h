@@ -6,10 +6,13 @@
 #include <QString>
 
 class QLabel;
+class QSize;
 class QPushButton;
 class QWidget;
 
 namespace quillby {
+
+class AmbientBackgroundView;
 
 // The look shared by the onboarding and terms windows: a light appearance whatever the
 // desktop's colour scheme, titles scaled from the desktop's font, faded secondary text, and the
@@ -17,6 +20,10 @@ namespace quillby {
 
 // `palette` with the light window, text and button colours.
 QPalette lightAppearancePalette(QPalette palette);
+// Lays out the onboarding, terms and feedback windows: `window` fixed at `size` in the light
+// appearance, the ambient background filling its left `panelWidth` pixels (stored in
+// `background`) and an empty panel filling the rest, which is returned for the caller's layout.
+QWidget *makeAmbientSplit(QWidget *window, QSize size, int panelWidth, AmbientBackgroundView *&background);
 // `base` scaled by `factor` with `weight`.
 QFont scaledFont(const QFont &base, double factor, QFont::Weight weight = QFont::Normal);
 // The colour of secondary text on the light appearance.

@@ -155,19 +155,7 @@ TermsAgreementWindowView::TermsAgreementWindowView(bool termsHaveChanged, std::f
     , termsHaveChanged_(termsHaveChanged)
 {
     setObjectName(QStringLiteral("termsAgreementWindowView"));
-    setFixedSize(kWidth, kHeight);
-    setPalette(lightAppearancePalette(palette()));
-    setAutoFillBackground(true);
-
-    auto *row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    background_ = new AmbientBackgroundView(kPanelWidth, Qt::white, 1.0, true, true, this);
-    row->addWidget(background_);
-
-    auto *panel = new QWidget(this);
-    panel->setFixedWidth(kWidth - kPanelWidth);
-    row->addWidget(panel);
+    QWidget *panel = makeAmbientSplit(this, QSize(kWidth, kHeight), kPanelWidth, background_);
     auto *layout = new QVBoxLayout(panel);
     layout->setContentsMargins(36, 28, 36, 24);
     layout->setSpacing(0);

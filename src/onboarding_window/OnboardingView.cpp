@@ -17,20 +17,9 @@ OnboardingView::OnboardingView(std::unique_ptr<OnboardingViewModel> viewModel, O
     : QWidget(parent), viewModel_(std::move(viewModel)), services_(std::move(services))
 {
     setObjectName(QStringLiteral("onboardingView"));
-    setFixedSize(kWidth, kHeight);
-    setPalette(lightAppearancePalette(palette()));
-    setAutoFillBackground(true);
-
-    auto *row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    background_ = new AmbientBackgroundView(kPanelWidth, Qt::white, 1.0, true, true, this);
-    row->addWidget(background_);
-    panel_ = new QWidget(this);
-    panel_->setFixedWidth(kWidth - kPanelWidth);
+    panel_ = makeAmbientSplit(this, QSize(kWidth, kHeight), kPanelWidth, background_);
     auto *panelLayout = new QVBoxLayout(panel_);
     panelLayout->setContentsMargins(36, 28, 36, 24);
-    row->addWidget(panel_);
     showStep();
 
     OnboardingViewModel *model = viewModel_.get();

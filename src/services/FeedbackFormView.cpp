@@ -2,6 +2,7 @@
 
 #include "services/FeedbackFormViewModel.h"
 #include "onboarding/AmbientBackgroundView.h"
+#include "onboarding/OnboardingStyle.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
@@ -14,40 +15,6 @@
 namespace quillby {
 
 namespace {
-
-// The form keeps the light look of its white panel whatever the desktop's colour scheme.
-QPalette lightPalette(QPalette palette)
-{
-    const QColor window(0xf7, 0xf7, 0xf8);
-    const QColor text(0x1d, 0x1d, 0x1f);
-    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::Window, window);
-        palette.setColor(group, QPalette::Base, Qt::white);
-        palette.setColor(group, QPalette::WindowText, text);
-        palette.setColor(group, QPalette::Text, text);
-        palette.setColor(group, QPalette::ButtonText, text);
-        palette.setColor(group, QPalette::Button, QColor(0xef, 0xef, 0xf1));
-        palette.setColor(group, QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
-        palette.setColor(group, QPalette::Mid, QColor(0xc6, 0xc6, 0xc8));
-    }
-    palette.setColor(QPalette::Disabled, QPalette::Window, window);
-    palette.setColor(QPalette::Disabled, QPalette::Base, Qt::white);
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0xa0, 0xa0, 0xa4));
-    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0xa0, 0xa0, 0xa4));
-    return palette;
-}
-
-QFont scaledFont(const QFont &base, double factor, QFont::Weight weight)
-{
-    QFont font = base;
-    if (font.pointSizeF() > 0) {
-        font.setPointSizeF(font.pointSizeF() * factor);
-    } else {
-        font.setPixelSize(static_cast<int>(font.pixelSize() * factor));
-    }
-    font.setWeight(weight);
-    return font;
-}
 
 // Starts a submission from the Send button; the model may be destroyed before it ends.
 QCoro::Task<void> startSubmission(QPointer<FeedbackFormViewModel> model)
@@ -62,20 +29,7 @@ QCoro::Task<void> startSubmission(QPointer<FeedbackFormViewModel> model)
 FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent) : QWidget(parent), model_(model)
 {
     setObjectName(QStringLiteral("feedbackFormView"));
-    setFixedSize(kWidth, kHeight);
-    setPalette(lightPalette(palette()));
-    setAutoFillBackground(true);
-
-    auto *row = new QHBoxLayout(this);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-
-    background_ = new AmbientBackgroundView(kPanelWidth, Qt::white, 1.0, true, true, this);
-    row->addWidget(background_);
-
-    auto *column = new QWidget(this);
-    column->setFixedWidth(kWidth - kPanelWidth);
-    row->addWidget(column);
+    QWidget *column = makeAmbientSplit(this, QSize(kWidth, kHeight), kPanelWidth, background_);
     auto *layout = new QVBoxLayout(column);
     layout->setContentsMargins(50, 32, 50, 28);
     layout->setSpacing(0);
