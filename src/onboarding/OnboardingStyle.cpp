@@ -2,7 +2,11 @@
 
 #include "onboarding/AmbientBackgroundView.h"
 
+#include "platform/ReducedMotionMonitor.h"
+
 #include <QFile>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -49,6 +53,23 @@ QWidget *makeAmbientSplit(QWidget *window, QSize size, int panelWidth, AmbientBa
     panel->setFixedWidth(size.width() - panelWidth);
     row->addWidget(panel);
     return panel;
+}
+
+void presentAmbientWindow(QWidget *window, AmbientBackgroundView *background, ReducedMotionMonitor *reducedMotion)
+{
+    if (reducedMotion) {
+        background->setReduceMotion(reducedMotion->reduceMotion());
+        QObject::connect(reducedMotion, &ReducedMotionMonitor::reduceMotionChanged, background,
+                         &AmbientBackgroundView::setReduceMotion);
+    }
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        QRect frame = window->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window->move(frame.topLeft());
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
 }
 
 QFont scaledFont(const QFont &base, double factor, QFont::Weight weight)

@@ -13,6 +13,7 @@ class QWidget;
 namespace quillby {
 
 class AmbientBackgroundView;
+class ReducedMotionMonitor;
 
 // The look shared by the onboarding and terms windows: a light appearance whatever the
 // desktop's colour scheme, titles scaled from the desktop's font, faded secondary text, and the
@@ -24,6 +25,10 @@ QPalette lightAppearancePalette(QPalette palette);
 // appearance, the ambient background filling its left `panelWidth` pixels (stored in
 // `background`) and an empty panel filling the rest, which is returned for the caller's layout.
 QWidget *makeAmbientSplit(QWidget *window, QSize size, int panelWidth, AmbientBackgroundView *&background);
+// Shows a window laid out by makeAmbientSplit: its background follows the desktop's reduced-motion
+// setting when a monitor is given, and the window is centred on the primary screen (a compositor
+// that places windows itself may ignore this), raised and activated.
+void presentAmbientWindow(QWidget *window, AmbientBackgroundView *background, ReducedMotionMonitor *reducedMotion);
 // `base` scaled by `factor` with `weight`.
 QFont scaledFont(const QFont &base, double factor, QFont::Weight weight = QFont::Normal);
 // The colour of secondary text on the light appearance.

@@ -4,11 +4,10 @@
 #include "onboarding/AmbientBackgroundView.h"
 #include "onboarding/TermsAgreementView.h"
 #include "platform/ApplicationActivationPolicy.h"
+#include "onboarding/OnboardingStyle.h"
 #include "platform/ReducedMotionMonitor.h"
 
 #include <QDialog>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace quillby {
@@ -109,22 +108,8 @@ void TermsAgreementCoordinator::show()
         environment_.openURL, window);
     layout->addWidget(view);
     window->setFixedSize(TermsAgreementWindowView::kWidth, TermsAgreementWindowView::kHeight);
-    if (ReducedMotionMonitor *monitor = environment_.reducedMotion) {
-        AmbientBackgroundView *background = view->ambientBackground();
-        background->setReduceMotion(monitor->reduceMotion());
-        connect(monitor, &ReducedMotionMonitor::reduceMotionChanged, background,
-                &AmbientBackgroundView::setReduceMotion);
-    }
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        // Centred on the screen (a compositor that places windows itself may ignore this).
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
     window_ = window;
-    window->show();
-    window->raise();
-    window->activateWindow();
+    presentAmbientWindow(window, view->ambientBackground(), environment_.reducedMotion);
 }
 
 void TermsAgreementCoordinator::accept()

@@ -4,13 +4,12 @@
 #include "onboarding_window/OnboardingView.h"
 #include "onboarding_window/OnboardingViewModel.h"
 #include "platform/ApplicationActivationPolicy.h"
+#include "onboarding/OnboardingStyle.h"
 #include "platform/ReducedMotionMonitor.h"
 #include "settings/SettingsViewModel.h"
 
 #include <QCloseEvent>
 #include <QDialog>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QVBoxLayout>
 
 namespace quillby {
@@ -92,22 +91,9 @@ void OnboardingCoordinator::show()
     layout->addWidget(view);
     window->view = view;
     window->setFixedSize(OnboardingView::kWidth, OnboardingView::kHeight);
-    if (ReducedMotionMonitor *monitor = services_.window.reducedMotion) {
-        AmbientBackgroundView *background = view->ambientBackground();
-        background->setReduceMotion(monitor->reduceMotion());
-        connect(monitor, &ReducedMotionMonitor::reduceMotionChanged, background,
-                &AmbientBackgroundView::setReduceMotion);
-    }
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect frame = window->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window->move(frame.topLeft());
-    }
     window_ = window;
     view_ = view;
-    window->show();
-    window->raise();
-    window->activateWindow();
+    presentAmbientWindow(window, view->ambientBackground(), services_.window.reducedMotion);
 }
 
 void OnboardingCoordinator::completed()
