@@ -13,6 +13,7 @@
 #include "FakeNetworkMonitor.h"
 #include "VirtualTimeSleeper.h"
 
+#include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "polling/StatusBarPollingCoordinator.h"
 
@@ -214,8 +215,10 @@ DayResult simulateAdaptive(GlucoseProvider provider, std::uint64_t seed)
     auto sleeper = std::make_shared<VirtualTimeSleeper>(*clock);
     QTemporaryDir directory;
     auto defaults = std::make_shared<QSettings>(directory.filePath(QStringLiteral("d.ini")), QSettings::IniFormat);
+    AppNotifications notifications;
     ConfigurationManager configuration(std::make_shared<test::FakeKeychainItemStore>(), defaults,
-                                       QLocale(QLocale::English, QLocale::UnitedStates), clock);
+                                       QLocale(QLocale::English, QLocale::UnitedStates), clock,
+                                       std::make_shared<EventLoopSleeper>(), notifications);
     RecordingPresenter presenter(*clock);
     test::FakeNetworkMonitor network(true);
     auto api = std::make_shared<ModelAPI>(model, *clock);

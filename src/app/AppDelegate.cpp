@@ -113,8 +113,11 @@ void AppDelegate::registerNotificationCategories()
 void AppDelegate::startNotificationTask()
 {
     disconnect(notificationConnection_);
-    notificationConnection_ = connect(&AppNotifications::shared(), &AppNotifications::configurationDidUpdate, this,
-                                      [this](bool skipInitialRefresh) { restartAccountTask(skipInitialRefresh); });
+    if (deps_.notifications) {
+        notificationConnection_ =
+            connect(deps_.notifications, &AppNotifications::configurationDidUpdate, this,
+                    [this](bool skipInitialRefresh) { restartAccountTask(skipInitialRefresh); });
+    }
 }
 
 QCoro::Task<void> AppDelegate::runStartup(QPointer<AppDelegate> self)

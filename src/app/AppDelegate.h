@@ -17,6 +17,7 @@
 
 namespace quillby {
 
+class AppNotifications;
 class ConfigurationManager;
 class DesktopNotifications;
 class FeedbackPromptController;
@@ -32,6 +33,8 @@ class UpdateChecker;
 
 // The shared objects the composition root hands to the application delegate.
 struct AppDelegateDependencies {
+    // The application's own notifications: a changed account restarts the account step.
+    AppNotifications *notifications = nullptr;
     ConfigurationManager *configurationManager = nullptr;
     FeedbackPromptController *feedbackPromptController = nullptr;
     FeedbackWindowController *feedbackWindowController = nullptr;

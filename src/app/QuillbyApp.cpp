@@ -45,13 +45,14 @@ namespace quillby {
 namespace {
 constexpr int kFeedbackEligibilityDays = 90;
 
-// Saved history over the user's data folder, for the whole run.
-HistoryCoordinator &userHistoryCoordinator(ConfigurationManager &configurationManager)
-{
-    static HistoryCoordinator *coordinator =
-        new HistoryCoordinator(makeUserHistoryStore(&insightsMinimumDatasetReached), configurationManager);
-    return *coordinator;
-}
+// The long-lived services of a real run. Members are destroyed in reverse order: each goes
+// before what it uses.
+struct ProductionServices {
+    AppNotifications notifications;
+    NetworkMonitor networkMonitor{NetworkMonitor::Source::system};
+    std::unique_ptr<ConfigurationManager> configurationManager;
+    std::unique_ptr<HistoryCoordinator> historyCoordinator;
+};
 
 // What the Settings and onboarding windows speak; no screen-reader bridge for announcements exists yet.
 Announcer &settingsAnnouncer()
@@ -64,13 +65,29 @@ Announcer &settingsAnnouncer()
 QuillbyEnvironment QuillbyEnvironment::production()
 {
     QuillbyEnvironment environment;
-    environment.configurationManager = &ConfigurationManager::shared();
+    environment.clock = std::make_shared<SystemClock>();
+    environment.sleeper = std::make_shared<EventLoopSleeper>();
+    auto services = std::make_shared<ProductionServices>();
+    // The real keyring item (service "Quillby", account "configuration"), the user's settings
+    // file and the system locale.
+    services->configurationManager = std::make_unique<ConfigurationManager>(
+        std::make_shared<KeychainItemStore>(QString::fromLatin1(ConfigurationKeychainStore::kService),
+                                            QString::fromLatin1(ConfigurationKeychainStore::kAccount)),
+        std::make_shared<QSettings>(QStringLiteral("Quillby"), QStringLiteral("Quillby")), QLocale::system(),
+        environment.clock, environment.sleeper, services->notifications);
+    // Saved history over the user's data folder.
+    services->historyCoordinator =
+        std::make_unique<HistoryCoordinator>(makeUserHistoryStore(&insightsMinimumDatasetReached),
+                                             *services->configurationManager, environment.clock, environment.sleeper);
+    environment.notifications = &services->notifications;
+    environment.configurationManager = services->configurationManager.get();
+    environment.historyCoordinator = services->historyCoordinator.get();
+    environment.networkMonitor = &services->networkMonitor;
+    environment.ownedServices = std::move(services);
     environment.productServerURL = QStringLiteral(QUILLBY_SERVER_URL);
     environment.updateFeedURL = QStringLiteral(QUILLBY_UPDATE_FEED_URL);
     environment.applicationVersion = QCoreApplication::applicationVersion();
     environment.keychainItemStores = KeychainItemStore::factory();
-    environment.historyCoordinator = &userHistoryCoordinator(*environment.configurationManager);
-    environment.networkMonitor = &NetworkMonitor::shared();
     environment.notificationCenter = std::make_shared<DesktopNotifications>();
     environment.alertDelivery = std::make_shared<UserNotificationGlucoseAlertDelivery>(environment.notificationCenter);
     environment.makeAPIClient = &makeGlucoseAPIClient;
@@ -83,6 +100,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     , environment_(std::move(environment))
 {
     auto &env = environment_;
+    Q_ASSERT(env.notifications && env.configurationManager && env.networkMonitor && env.clock && env.sleeper);
     if (!env.makeAPIClient) {
         env.makeAPIClient = &makeGlucoseAPIClient;
     }
@@ -120,7 +138,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
 
     settingsEnvironment_.configurationManager = env.configurationManager;
     settingsEnvironment_.historyCoordinator = env.historyCoordinator;
-    settingsEnvironment_.notifications = &AppNotifications::shared();
+    settingsEnvironment_.notifications = env.notifications;
     settingsEnvironment_.updateChecker = std::make_shared<UpdateCheckerSettingsAdapter>(*env.updateChecker);
     settingsEnvironment_.loginItemManager = env.loginItemManager;
     settingsEnvironment_.notificationCenter = env.notificationCenter;
@@ -181,10 +199,11 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
         connect(env.reducedMotionMonitor, &ReducedMotionMonitor::reduceMotionChanged, feedbackWindowController_.get(),
                 &FeedbackWindowController::setReduceMotion);
     }
-    connect(&AppNotifications::shared(), &AppNotifications::appSettingsDidUpdate, viewModel,
+    connect(env.notifications, &AppNotifications::appSettingsDidUpdate, viewModel,
             &StatusBarViewModel::appSettingsDidUpdate);
 
     AppDelegateDependencies dependencies;
+    dependencies.notifications = env.notifications;
     dependencies.configurationManager = env.configurationManager;
     dependencies.feedbackPromptController = prompt;
     dependencies.feedbackWindowController = feedbackWindow;

@@ -19,6 +19,7 @@
 
 namespace quillby {
 
+class AppNotifications;
 class ConfigurationManager;
 class AsyncSerialQueue;
 class DesktopNotifications;
@@ -35,9 +36,16 @@ class SleepWakeMonitor;
 class StatusBarPollingCoordinator;
 class UpdateChecker;
 
-// The long-lived shared objects the composition root builds on. production() gives the
-// process-wide instances; tests pass their own (fake keyring, loopback provider, ...).
+// The long-lived shared objects the composition root builds on. production() builds the real
+// ones once; tests pass their own (fake keyring, loopback provider, ...). The objects pointed at
+// must outlive the application built over them.
 struct QuillbyEnvironment {
+    // What production() built for the pointers below; the application keeps it (and so those
+    // objects) until it is destroyed. Empty when the caller owns them.
+    std::shared_ptr<void> ownedServices;
+    // Required: the application's own notifications (the configuration manager posts on them),
+    // the configuration manager, the network monitor, the clock and the sleeper.
+    AppNotifications *notifications = nullptr;
     ConfigurationManager *configurationManager = nullptr;
     // None: the composition root builds the update checker (update feed and heartbeat).
     UpdateChecker *updateChecker = nullptr;
@@ -49,8 +57,8 @@ struct QuillbyEnvironment {
     std::shared_ptr<DesktopNotifications> notificationCenter;
     GlucoseAPIFactory makeAPIClient;
     std::shared_ptr<QSettings> defaults;
-    std::shared_ptr<Clock> clock = SystemClock::shared();
-    std::shared_ptr<Sleeper> sleeper = EventLoopSleeper::shared();
+    std::shared_ptr<Clock> clock;
+    std::shared_ptr<Sleeper> sleeper;
     StatusBarViewModel::ControllerFactory makeStatusItemController;   // default: the tray
     SleepWakeMonitor *sleepWakeMonitor = nullptr;
     // The desktop's reduced-motion setting (optional).

@@ -27,10 +27,4 @@ double SystemClock::monotonicNow() const
     return bootClockSeconds();
 }
 
-std::shared_ptr<SystemClock> SystemClock::shared()
-{
-    static auto clock = std::make_shared<SystemClock>();
-    return clock;
-}
-
 } // namespace quillby

@@ -19,7 +19,6 @@ class SystemClock final : public Clock {
 public:
     Date now() const override;
     double monotonicNow() const override;
-    static std::shared_ptr<SystemClock> shared();
 };
 
 } // namespace quillby

@@ -1,36 +1,17 @@
 #include "core/ConfigurationManager.h"
 
 #include "core/AppNotifications.h"
-#include "core/KeychainItemStore.h"
 #include "core/OperationCancelledError.h"
 #include "core/UserDefaults.h"
 #include "core/async/RunDetached.h"
 
-#include <QFuture>
 #include <QPointer>
-#include <QPromise>
-
-#include <QCoroFuture>
 
 #include <algorithm>
 #include <exception>
 #include <iterator>
 
 namespace quillby {
-
-// A task others can await any number of times: the load in progress, or one link of the
-// chain of updates. It finishes exactly once, whatever the outcome of its work.
-struct ConfigurationManager::Chain {
-    QPromise<void> promise;
-    QFuture<void> future;
-
-    Chain()
-    {
-        future = promise.future();
-        promise.start();
-    }
-    void finish() { promise.finish(); }
-};
 
 namespace {
 
@@ -48,13 +29,17 @@ AppSettings firstRunSettingsFor(const QLocale &locale)
 
 ConfigurationManager::ConfigurationManager(std::shared_ptr<KeychainItemStoring> itemStore,
                                            std::shared_ptr<QSettings> defaults, const QLocale &locale,
-                                           std::shared_ptr<Clock> clock, QObject *parent)
+                                           std::shared_ptr<Clock> clock, std::shared_ptr<Sleeper> sleeper,
+                                           AppNotifications &notifications, QObject *parent)
     : QObject(parent),
       keychainStore_(std::make_unique<ConfigurationKeychainStore>(std::move(itemStore))),
       defaults_(std::move(defaults)),
       clock_(std::move(clock)),
+      sleeper_(std::move(sleeper)),
+      notifications_(notifications),
       firstRunSettings_(firstRunSettingsFor(locale))
 {
+    Q_ASSERT(clock_ && sleeper_);
     const QVariant accepted = defaults_->value(kAcceptedTermsVersionKey);
     if (accepted.isValid() && !accepted.isNull()) {
         acceptedTermsVersion_ = accepted.toString().toStdString();
@@ -64,16 +49,6 @@ ConfigurationManager::ConfigurationManager(std::shared_ptr<KeychainItemStoring> 
 ConfigurationManager::~ConfigurationManager()
 {
     lifetime_.request_stop();
-}
-
-ConfigurationManager &ConfigurationManager::shared()
-{
-    // Lives for the whole run; never destroyed after the application object is gone.
-    static ConfigurationManager *instance = new ConfigurationManager(
-        std::make_shared<KeychainItemStore>(QString::fromLatin1(ConfigurationKeychainStore::kService),
-                                            QString::fromLatin1(ConfigurationKeychainStore::kAccount)),
-        std::make_shared<QSettings>(QStringLiteral("Quillby"), QStringLiteral("Quillby")), QLocale::system());
-    return *instance;
 }
 
 void ConfigurationManager::setHasCompletedOnboarding(bool completed)
@@ -130,22 +105,22 @@ QCoro::Task<void> ConfigurationManager::loadConfiguration()
     if (configuration_ && !configurationLoadFailed_) {
         co_return;
     }
-    std::shared_ptr<Chain> load = loadTask_;
-    if (!load) {
-        load = std::make_shared<Chain>();
+    AsyncEvent load;
+    if (loadTask_) {
+        load = *loadTask_;
+    } else {
         loadTask_ = load;
-        runDetached(runLoad());   // finishes `load`
+        runDetached(runLoad(load));   // fires `load` when it ends (perhaps at once)
     }
-    co_await load->future;
+    co_await load.wait();
 }
 
-QCoro::Task<void> ConfigurationManager::runLoad()
+QCoro::Task<void> ConfigurationManager::runLoad(AsyncEvent done)
 {
     QPointer<ConfigurationManager> guard(this);
-    std::shared_ptr<Chain> load = loadTask_;
     const ConfigurationKeychainStore::LoadOutcome outcome = co_await keychainStore_->load();
     if (!guard) {
-        load->finish();
+        done.fire();
         co_return;
     }
     switch (outcome.kind) {
@@ -164,10 +139,9 @@ QCoro::Task<void> ConfigurationManager::runLoad()
         publishConfiguration(AppConfiguration{GlucoseAccountConfiguration::empty(), firstRunSettings_});
         break;
     }
-    if (loadTask_ == load) {
-        loadTask_.reset();
-    }
-    load->finish();
+    // No other load starts while this one is in progress.
+    loadTask_.reset();
+    done.fire();
 }
 
 QCoro::Task<AppConfiguration> ConfigurationManager::requireConfiguration()
@@ -187,23 +161,13 @@ QCoro::Task<AppConfiguration> ConfigurationManager::requireConfiguration()
 
 QCoro::Task<void> ConfigurationManager::updateConfiguration(Transform transform, std::stop_token stop)
 {
-    // Taking the predecessor and storing the new tail happen in this one main-thread step,
-    // before anything is awaited, so updates run in the order of the calls.
-    std::shared_ptr<Chain> predecessor = mutationTask_;
-    auto self = std::make_shared<Chain>();
-    mutationTask_ = self;
-    co_await runUpdate(std::move(predecessor), std::move(self), std::move(transform), std::move(stop));
-}
-
-QCoro::Task<void> ConfigurationManager::runUpdate(std::shared_ptr<Chain> predecessor, std::shared_ptr<Chain> self,
-                                                  Transform transform, std::stop_token stop)
-{
     QPointer<ConfigurationManager> guard(this);
     std::exception_ptr failure;
     try {
-        if (predecessor) {
-            co_await predecessor->future;   // never fails
-        }
+        // The place in line is taken in this first main-thread step, before anything is
+        // awaited, so updates run in the order of the calls. A caller who stops while waiting
+        // leaves the line at once.
+        const AsyncSerialQueue::Turn turn = co_await updates_.acquire(stop);
         if (!guard || stop.stop_requested()) {
             throw OperationCancelledError();
         }
@@ -237,16 +201,12 @@ QCoro::Task<void> ConfigurationManager::runUpdate(std::shared_ptr<Chain> predece
         storeUncertain_ = false;
         publishConfiguration(next);
     } catch (...) {
+        // The turn has passed on: a failed update does not stop the ones after it.
         failure = std::current_exception();
     }
-    // A failed update does not stop the ones after it.
-    if (guard && mutationTask_ == self) {
-        mutationTask_.reset();
-    }
-    self->finish();
     if (guard && storeUncertain_ && !readBackScheduled_) {
         readBackScheduled_ = true;
-        runDetached(readBackLater(0, 0));   // a link of the chain
+        runDetached(readBackLater(0, 0));   // takes its turn after the updates already waiting
     }
     if (failure) {
         std::rethrow_exception(failure);
@@ -276,10 +236,10 @@ QCoro::Task<bool> ConfigurationManager::readBackStoredConfiguration()
         // Tell the shell as a finished save would have: polling follows the stored account,
         // the status item the stored settings.
         if (!previous || previous->account != stored.account) {
-            AppNotifications::shared().postConfigurationDidUpdate();
+            notifications_.postConfigurationDidUpdate();
         }
         if (!previous || !(previous->app == stored.app)) {
-            AppNotifications::shared().postAppSettingsDidUpdate();
+            notifications_.postAppSettingsDidUpdate();
         }
         co_return true;
     }
@@ -307,21 +267,15 @@ QCoro::Task<void> ConfigurationManager::readBackLater(double delay, std::size_t 
         readBackScheduled_ = false;   // an update has read it back (or saved) meanwhile
         co_return;
     }
-    // A link of the update chain, so no update runs between the read and its publishing.
-    std::shared_ptr<Chain> predecessor = mutationTask_;
-    auto self = std::make_shared<Chain>();
-    mutationTask_ = self;
-    if (predecessor) {
-        co_await predecessor->future;
+    bool known = false;
+    {
+        // A turn among the updates, so no update runs between the read and its publishing.
+        const AsyncSerialQueue::Turn turn = co_await updates_.acquire();
+        known = !guard || !storeUncertain_;
+        if (!known) {
+            known = co_await readBackStoredConfiguration();
+        }
     }
-    bool known = !guard || !storeUncertain_;
-    if (!known) {
-        known = co_await readBackStoredConfiguration();
-    }
-    if (guard && mutationTask_ == self) {
-        mutationTask_.reset();
-    }
-    self->finish();
     if (!guard) {
         co_return;
     }

@@ -2,10 +2,12 @@
 
 #include "core/AppConfiguration.h"
 #include "core/Clock.h"
-#include "core/async/Sleeper.h"
 #include "core/ConfigurationKeychainStore.h"
 #include "core/KeychainItemStoring.h"
 #include "core/ScopedLogger.h"
+#include "core/async/AsyncEvent.h"
+#include "core/async/AsyncSerialQueue.h"
+#include "core/async/Sleeper.h"
 
 #include <QLocale>
 #include <QObject>
@@ -20,6 +22,8 @@
 #include <string>
 
 namespace quillby {
+
+class AppNotifications;
 
 // The one owner of the user configuration and of the terms-of-use acceptance, on the main
 // thread. It loads the configuration once from its keyring item, publishes it through signals,
@@ -37,15 +41,13 @@ public:
     static inline const QString kTermsAcceptedAtKey = QStringLiteral("QuillbyTermsAcceptedAt");
     static inline const QString kOnboardingCompletedKey = QStringLiteral("QuillbyOnboardingCompleted");
 
-    // Does not load. `locale` chooses the first-run unit (its territory).
+    // Does not load. `locale` chooses the first-run unit (its territory); `sleeper` times the
+    // read-back pauses; `notifications` (which must outlive the manager) hears of a change that
+    // a read-back finds, as it would of a finished save.
     ConfigurationManager(std::shared_ptr<KeychainItemStoring> itemStore, std::shared_ptr<QSettings> defaults,
-                         const QLocale &locale, std::shared_ptr<Clock> clock = SystemClock::shared(),
-                         QObject *parent = nullptr);
+                         const QLocale &locale, std::shared_ptr<Clock> clock, std::shared_ptr<Sleeper> sleeper,
+                         AppNotifications &notifications, QObject *parent = nullptr);
     ~ConfigurationManager() override;
-
-    // The instance for the whole run: the real keyring item (service "Quillby", account
-    // "configuration"), QSettings("Quillby", "Quillby") and the system locale. Made on first use.
-    static ConfigurationManager &shared();
 
     // --- Published state (each has a *Changed signal, emitted after the value is set) ---
     const std::optional<AppConfiguration> &configuration() const { return configuration_; }
@@ -62,8 +64,6 @@ public:
     // and then with growing pauses, and every update reads it back before it starts, so what
     // is published and what is stored agree again.
     bool isStoredConfigurationUncertain() const { return storeUncertain_; }
-    // The sleeper of the read-back pauses (tests pass a fake one).
-    void setSleeper(std::shared_ptr<Sleeper> sleeper) { sleeper_ = std::move(sleeper); }
     // Pauses between read-backs while the keyring does not answer.
     static constexpr double kReadBackDelays[] = {15, 30, 60, 120, 300};
 
@@ -121,28 +121,27 @@ signals:
     void acceptedTermsVersionChanged(const std::optional<std::string> &version);
 
 private:
-    struct Chain;
-    QCoro::Task<void> runLoad();
+    // Loads, then fires `done` (whatever the outcome).
+    QCoro::Task<void> runLoad(AsyncEvent done);
     // Reads the item back after a timed-out save: found, it is published (with notices of what
     // changed); missing, nothing was written. Returns whether the stored state is known now.
     QCoro::Task<bool> readBackStoredConfiguration();
-    // A read-back as a link of the update chain, after `delay` seconds.
+    // A read-back in its turn among the updates, after `delay` seconds.
     QCoro::Task<void> readBackLater(double delay, std::size_t attempt);
-    QCoro::Task<void> runUpdate(std::shared_ptr<Chain> predecessor, std::shared_ptr<Chain> self,
-                                Transform transform, std::stop_token stop);
     void publishConfiguration(AppConfiguration configuration);
 
     ScopedLogger logger_{"ConfigurationManager"};
     std::unique_ptr<ConfigurationKeychainStore> keychainStore_;
     std::shared_ptr<QSettings> defaults_;
     std::shared_ptr<Clock> clock_;
+    std::shared_ptr<Sleeper> sleeper_;
+    AppNotifications &notifications_;
     AppSettings firstRunSettings_;
-    std::shared_ptr<Chain> loadTask_;       // the load in progress
+    std::optional<AsyncEvent> loadTask_;    // fires when the load in progress ends
     bool configurationLoadFailed_ = false;
-    std::shared_ptr<Chain> mutationTask_;   // the tail of the chain of updates
+    AsyncSerialQueue updates_;              // updates and read-backs, one at a time in call order
     bool storeUncertain_ = false;
     bool readBackScheduled_ = false;
-    std::shared_ptr<Sleeper> sleeper_ = EventLoopSleeper::shared();
     std::stop_source lifetime_;             // stops pending read-back pauses at destruction
     std::optional<AppConfiguration> configuration_;
     bool hasCompletedOnboarding_ = false;

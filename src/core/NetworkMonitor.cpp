@@ -85,13 +85,6 @@ NetworkMonitor::~NetworkMonitor()
     }
 }
 
-NetworkMonitor &NetworkMonitor::shared()
-{
-    // Lives for the whole run.
-    static NetworkMonitor *instance = new NetworkMonitor(Source::system);
-    return *instance;
-}
-
 bool NetworkMonitor::isReachable() const
 {
     return reachable_.load();

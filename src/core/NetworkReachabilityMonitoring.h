@@ -42,9 +42,6 @@ public:
     explicit NetworkMonitor(Source source = Source::system, QObject *parent = nullptr);
     ~NetworkMonitor() override;
 
-    // The one instance for the whole run, made on first use (on the main thread).
-    static NetworkMonitor &shared();
-
     bool isReachable() const override;
     QCoro::Task<bool> waitUntilReachable(double timeoutSeconds, std::stop_token stop = {}) override;
 

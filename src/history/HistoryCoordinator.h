@@ -112,8 +112,7 @@ public:
         "Sign in to your glucose account before enabling saved history.";
 
     HistoryCoordinator(std::shared_ptr<GlucoseHistoryStoring> store, ConfigurationManager &configurationManager,
-                       std::shared_ptr<Clock> clock = SystemClock::shared(),
-                       std::shared_ptr<Sleeper> sleeper = EventLoopSleeper::shared(), QObject *parent = nullptr);
+                       std::shared_ptr<Clock> clock, std::shared_ptr<Sleeper> sleeper, QObject *parent = nullptr);
     ~HistoryCoordinator() override;
 
     // --- Observed state ---

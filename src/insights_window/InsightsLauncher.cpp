@@ -35,12 +35,6 @@ public:
 } // namespace
 
 InsightsLauncher::InsightsLauncher(HistoryCoordinator *history, ConfigurationManager *configurationManager,
-                                   std::function<void()> manageHistoryAction, QObject *parent)
-    : InsightsLauncher(history, configurationManager, std::move(manageHistoryAction), InsightsView::Services{}, parent)
-{
-}
-
-InsightsLauncher::InsightsLauncher(HistoryCoordinator *history, ConfigurationManager *configurationManager,
                                    std::function<void()> manageHistoryAction, InsightsView::Services services,
                                    QObject *parent)
     : QObject(parent)

@@ -29,8 +29,6 @@ public:
     static constexpr int kDefaultContentHeight = 620;
 
     InsightsLauncher(HistoryCoordinator *history, ConfigurationManager *configurationManager,
-                     std::function<void()> manageHistoryAction, QObject *parent = nullptr);
-    InsightsLauncher(HistoryCoordinator *history, ConfigurationManager *configurationManager,
                      std::function<void()> manageHistoryAction, InsightsView::Services services,
                      QObject *parent = nullptr);
     ~InsightsLauncher() override;

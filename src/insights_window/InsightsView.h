@@ -42,8 +42,8 @@ class InsightsView : public QWidget {
     Q_OBJECT
 public:
     struct Services {
-        std::shared_ptr<Clock> clock = SystemClock::shared();
-        std::shared_ptr<Sleeper> sleeper = EventLoopSleeper::shared();
+        std::shared_ptr<Clock> clock;       // required
+        std::shared_ptr<Sleeper> sleeper;   // required
         InsightsCalculationState::Calculate calculate = &InsightsCalculationState::defaultCalculate;
         std::function<LocalCalendar()> calendar = &LocalCalendar::current;
     };

@@ -35,8 +35,7 @@ public:
     // Sets up the status item at once when onboarding is already complete, and follows the
     // update checker. `makeController` defaults to the tray controller (StatusBarController).
     StatusBarViewModel(ConfigurationManager &configurationManager, UpdateAvailabilityProviding &updateChecker,
-                       std::shared_ptr<Clock> clock = SystemClock::shared(),
-                       std::shared_ptr<Sleeper> sleeper = EventLoopSleeper::shared(),
+                       std::shared_ptr<Clock> clock, std::shared_ptr<Sleeper> sleeper,
                        ControllerFactory makeController = {}, QObject *parent = nullptr);
     ~StatusBarViewModel() override;
 

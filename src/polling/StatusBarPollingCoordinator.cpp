@@ -29,13 +29,13 @@ StatusBarPollingCoordinator::StatusBarPollingCoordinator(Dependencies dependenci
       historyCoordinator_(dependencies.historyCoordinator),
       networkMonitor_(dependencies.networkMonitor),
       alertDelivery_(std::move(dependencies.alertDelivery)),
-      clock_(dependencies.clock ? std::move(dependencies.clock) : SystemClock::shared()),
-      sleeper_(dependencies.sleeper ? std::move(dependencies.sleeper) : EventLoopSleeper::shared()),
+      clock_(std::move(dependencies.clock)),
+      sleeper_(std::move(dependencies.sleeper)),
       defaults_(dependencies.defaults ? std::move(dependencies.defaults)
                                       : std::make_shared<QSettings>(QStringLiteral("Quillby"), QStringLiteral("Quillby"))),
       timeZone_(std::move(dependencies.timeZone))
 {
-    Q_ASSERT(configurationManager_ && statusBar_ && networkMonitor_ && alertDelivery_);
+    Q_ASSERT(configurationManager_ && statusBar_ && networkMonitor_ && alertDelivery_ && clock_ && sleeper_);
     if (!makeAPIClient_) {
         makeAPIClient_ = &makeGlucoseAPIClient;
     }

@@ -68,8 +68,8 @@ public:
         NetworkReachabilityMonitoring *networkMonitor = nullptr; // required, outlives this
         std::shared_ptr<GlucoseAlertNotificationDelivering> alertDelivery;   // required
         HistoryCoordinating *historyCoordinator = nullptr;      // optional: none means no saving
-        std::shared_ptr<Clock> clock;                           // default: the system clock
-        std::shared_ptr<Sleeper> sleeper;                       // default: the event-loop sleeper
+        std::shared_ptr<Clock> clock;                           // required
+        std::shared_ptr<Sleeper> sleeper;                       // required
         std::function<double()> randomUnit;                     // default: defaultRandomUnit
         std::shared_ptr<QSettings> defaults;                    // holds the snooze end; default QSettings("Quillby", "Quillby")
         std::function<QTimeZone()> timeZone;                    // quiet hours; default the system zone

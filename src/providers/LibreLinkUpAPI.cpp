@@ -72,7 +72,7 @@ LibreLinkUpAPI::LibreLinkUpAPI(std::string username, std::string password, std::
     : username_(trimmed(username)), password_(std::move(password)),
       patientID_(patientID && !patientID->empty() ? std::move(patientID) : std::nullopt),
       session_(options.session), region_(lowercased(std::move(region))),
-      clock_(options.clock ? std::move(options.clock) : SystemClock::shared()),
+      clock_(options.clock ? std::move(options.clock) : std::make_shared<const SystemClock>()),
       hosts_(options.hosts.empty() ? defaultHosts() : std::move(options.hosts)),
       requestTimeout_(options.requestTimeout)
 {

@@ -22,7 +22,7 @@ namespace quillby {
 struct LibreLinkUpAPIOptions {
     // Not owned; must outlive the client. Null: the client makes its own.
     QNetworkAccessManager *session = nullptr;
-    // Wall clock for ticket validity and rate limits. Null: the system clock.
+    // Wall clock for ticket validity and rate limits. Null: a system clock of its own.
     std::shared_ptr<const Clock> clock;
     // Region code to service origin ("https://api-eu.libreview.io"). Empty: the LibreLinkUp hosts.
     std::map<std::string, std::string> hosts;

@@ -13,12 +13,7 @@ namespace quillby {
 
 AlivePingService::AlivePingService(Dependencies dependencies) : deps_(std::move(dependencies))
 {
-    if (!deps_.clock) {
-        deps_.clock = SystemClock::shared();
-    }
-    if (!deps_.sleeper) {
-        deps_.sleeper = EventLoopSleeper::shared();
-    }
+    Q_ASSERT(deps_.clock && deps_.sleeper);
 }
 
 int AlivePingService::secondsSinceUTCMidnight(Date date)

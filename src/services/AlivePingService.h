@@ -36,8 +36,8 @@ public:
         QUrl aliveURL;   // the server + "/api/alive"
         std::shared_ptr<AppServerAuthProvider> authProvider;
         std::shared_ptr<AlivePingScheduleStoring> scheduleStore;
-        std::shared_ptr<Clock> clock = SystemClock::shared();
-        std::shared_ptr<Sleeper> sleeper = EventLoopSleeper::shared();
+        std::shared_ptr<Clock> clock;       // required
+        std::shared_ptr<Sleeper> sleeper;   // required
         // A uniform draw from the closed range.
         std::function<std::uint64_t(std::uint64_t, std::uint64_t)> randomUInt64;
         // The user's first preferred language, or nothing.

@@ -15,9 +15,7 @@ AppServerAuthProvider::AppServerAuthProvider(Dependencies dependencies) : deps_(
     if (!deps_.registrationLock) {
         deps_.registrationLock = std::make_shared<AsyncSerialQueue>();
     }
-    if (!deps_.clock) {
-        deps_.clock = SystemClock::shared();
-    }
+    Q_ASSERT(deps_.clock);
 }
 
 std::optional<app_server::SignatureHeaders>

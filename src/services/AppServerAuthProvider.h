@@ -32,7 +32,7 @@ public:
         std::shared_ptr<AliveAuthCredentialsStoring> credentialsStore;
         // One per process, shared by every provider: registrations run one at a time.
         std::shared_ptr<AsyncSerialQueue> registrationLock;
-        std::shared_ptr<Clock> clock = SystemClock::shared();
+        std::shared_ptr<Clock> clock;   // required
     };
 
     // What the signing procedure needs of one request.

@@ -15,12 +15,7 @@ namespace quillby {
 AppcastUpdateController::AppcastUpdateController(Dependencies dependencies, QObject *parent)
     : QObject(parent), deps_(std::move(dependencies))
 {
-    if (!deps_.clock) {
-        deps_.clock = SystemClock::shared();
-    }
-    if (!deps_.sleeper) {
-        deps_.sleeper = EventLoopSleeper::shared();
-    }
+    Q_ASSERT(deps_.clock && deps_.sleeper);
     if (!deps_.presentUserCheckResult) {
         deps_.presentUserCheckResult = [](const UpdateCheckOutcome &outcome) { showUpdateCheckResult(outcome); };
     }

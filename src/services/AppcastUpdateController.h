@@ -41,8 +41,8 @@ public:
         std::shared_ptr<QSettings> defaults;
         bool automaticallyChecksForUpdates = true;
         std::chrono::milliseconds timeout{60000};
-        std::shared_ptr<Clock> clock = SystemClock::shared();
-        std::shared_ptr<Sleeper> sleeper = EventLoopSleeper::shared();
+        std::shared_ptr<Clock> clock;       // required
+        std::shared_ptr<Sleeper> sleeper;   // required
         // Shows the result of a user-started check (default: a small dialog).
         std::function<void(const UpdateCheckOutcome &)> presentUserCheckResult;
     };

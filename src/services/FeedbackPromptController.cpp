@@ -11,12 +11,7 @@ namespace quillby {
 FeedbackPromptController::FeedbackPromptController(Dependencies dependencies, QObject *parent)
     : QObject(parent), deps_(std::move(dependencies))
 {
-    if (!deps_.clock) {
-        deps_.clock = SystemClock::shared();
-    }
-    if (!deps_.sleeper) {
-        deps_.sleeper = EventLoopSleeper::shared();
-    }
+    Q_ASSERT(deps_.clock && deps_.sleeper);
 }
 
 FeedbackPromptController::~FeedbackPromptController()

@@ -42,8 +42,8 @@ public:
         std::shared_ptr<QSettings> defaults;
         int feedbackEligibilityDays = 90;
         std::shared_ptr<DesktopNotifications> notificationCenter;   // none: never posted
-        std::shared_ptr<Clock> clock = SystemClock::shared();
-        std::shared_ptr<Sleeper> sleeper = EventLoopSleeper::shared();
+        std::shared_ptr<Clock> clock;       // required
+        std::shared_ptr<Sleeper> sleeper;   // required
         LocalCalendar calendar = LocalCalendar::current();
     };
 

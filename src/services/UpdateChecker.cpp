@@ -13,11 +13,12 @@ UpdateChecker::UpdateChecker(Dependencies dependencies, QObject *parent)
     : UpdateAvailabilityProviding(parent)
     , sparkleController_(std::move(dependencies.sparkleController))
     , alivePingService_(std::move(dependencies.alivePingService))
-    , clock_(dependencies.clock ? std::move(dependencies.clock) : SystemClock::shared())
-    , sleeper_(dependencies.sleeper ? std::move(dependencies.sleeper) : EventLoopSleeper::shared())
+    , clock_(std::move(dependencies.clock))
+    , sleeper_(std::move(dependencies.sleeper))
     , shortVersion_(std::move(dependencies.shortVersion))
     , buildVersion_(std::move(dependencies.buildVersion))
 {
+    Q_ASSERT(!alivePingService_ || (clock_ && sleeper_));
     if (!sparkleController_) {
         sparkleController_ = std::make_unique<NoOpSparkleUpdateController>();
     }

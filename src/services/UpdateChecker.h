@@ -24,8 +24,9 @@ public:
     struct Dependencies {
         std::unique_ptr<SparkleUpdateControlling> sparkleController;   // default: the inert one
         std::shared_ptr<AlivePingService> alivePingService;            // none: no heartbeat
-        std::shared_ptr<Clock> clock = SystemClock::shared();
-        std::shared_ptr<Sleeper> sleeper = EventLoopSleeper::shared();
+        // Required with a heartbeat (they time its attempts).
+        std::shared_ptr<Clock> clock;
+        std::shared_ptr<Sleeper> sleeper;
         QString shortVersion;   // the program's version; empty when unknown
         QString buildVersion;   // a build number, when there is one
     };

@@ -27,10 +27,11 @@ SettingsViewModel::SettingsViewModel(ConfigurationManager &configManager,
     , updateChecker_(std::move(updateChecker))
     , loginItemService_(std::move(loginItemService))
     , alertNotificationDelivery_(std::move(alertNotificationDelivery))
-    , sleeper_(options.sleeper ? std::move(options.sleeper) : EventLoopSleeper::shared())
-    , clock_(options.clock ? std::move(options.clock) : SystemClock::shared())
+    , sleeper_(std::move(options.sleeper))
+    , clock_(std::move(options.clock))
     , calendar_(options.calendar ? std::move(*options.calendar) : LocalCalendar::current())
 {
+    Q_ASSERT(sleeper_ && clock_);
     measurementUnit_ = configManager_.measurementUnit();
     lastMeasurementUnitSymbol_ = measurementUnit_;
     if (updateChecker_) {

@@ -31,8 +31,8 @@ class UpdateChecking;
 
 // Collaborators and timing of a settings model that tests replace.
 struct SettingsViewModelOptions {
-    std::shared_ptr<Sleeper> sleeper;        // the save debounce; default: the event loop
-    std::shared_ptr<Clock> clock;            // "now" of the quiet-hours clock times
+    std::shared_ptr<Sleeper> sleeper;        // the save debounce; required
+    std::shared_ptr<Clock> clock;            // "now" of the quiet-hours clock times; required
     std::optional<LocalCalendar> calendar;   // default: the computer's time zone
     bool flushOnQuit = true;                 // write pending edits when the application quits
 };

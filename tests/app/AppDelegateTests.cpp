@@ -228,8 +228,8 @@ TEST(AppDelegate, ConfigurationChangesRestartOnlyTheAccountStep)
     ASSERT_EQ(delegate.accountStepsStarted(), 1);
 
     // Two changes in quick succession: the first task is cancelled, the second runs to the end.
-    AppNotifications::shared().postConfigurationDidUpdate();
-    AppNotifications::shared().postConfigurationDidUpdate(true);
+    harness.notifications.postConfigurationDidUpdate();
+    harness.notifications.postConfigurationDidUpdate(true);
     waitForAccountTask(harness);
     EXPECT_EQ(delegate.accountStepsStarted(), 3);
     EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
@@ -256,7 +256,7 @@ TEST_P(ConfigurationChange, RestartsPollingWithOrWithoutTheFirstRefresh)
     const std::size_t before = harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath);
     ASSERT_EQ(before, 1u);
 
-    AppNotifications::shared().postConfigurationDidUpdate(c.skipInitialRefresh);
+    harness.notifications.postConfigurationDidUpdate(c.skipInitialRefresh);
     waitForAccountTask(harness);
     EXPECT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), before + c.extraReadingsRequests);
     EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
@@ -285,7 +285,7 @@ TEST(AppDelegate, UnreadableConfigurationIsReadAgainOnTheNextChange)
     EXPECT_EQ(error->title, "Sign in required");
 
     harness.keychain->setReadFailure(std::nullopt);
-    AppNotifications::shared().postConfigurationDidUpdate();
+    harness.notifications.postConfigurationDidUpdate();
     waitForAccountTask(harness);
     EXPECT_FALSE(harness.configurationManager->configurationLoadFailed());
     EXPECT_EQ(harness.clientsMade, 1);

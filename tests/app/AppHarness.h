@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/QuillbyApp.h"
+#include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
 #include "platform/DesktopNotifications.h"
@@ -27,6 +28,9 @@ struct AppHarness {
     QTemporaryDir directory;
     std::shared_ptr<QSettings> defaults;
     std::shared_ptr<FakeKeychainItemStore> keychain = std::make_shared<FakeKeychainItemStore>();
+    std::shared_ptr<SystemClock> clock = std::make_shared<SystemClock>();
+    std::shared_ptr<EventLoopSleeper> sleeper = std::make_shared<EventLoopSleeper>();
+    AppNotifications notifications;
     std::unique_ptr<ConfigurationManager> configurationManager;
     std::unique_ptr<HistoryCoordinator> historyCoordinator;
     std::unique_ptr<UpdateChecker> updateChecker = std::make_unique<UpdateChecker>();
@@ -76,12 +80,15 @@ struct AppHarness {
 
     void build()
     {
-        configurationManager =
-            std::make_unique<ConfigurationManager>(keychain, defaults, QLocale(QStringLiteral("en_US")));
-        historyCoordinator =
-            std::make_unique<HistoryCoordinator>(std::make_shared<FakeHistoryStore>(), *configurationManager);
+        configurationManager = std::make_unique<ConfigurationManager>(keychain, defaults, QLocale(QStringLiteral("en_US")),
+                                                                      clock, sleeper, notifications);
+        historyCoordinator = std::make_unique<HistoryCoordinator>(std::make_shared<FakeHistoryStore>(),
+                                                                  *configurationManager, clock, sleeper);
         QuillbyEnvironment environment;
+        environment.notifications = &notifications;
         environment.configurationManager = configurationManager.get();
+        environment.clock = clock;
+        environment.sleeper = sleeper;
         environment.updateChecker = updateChecker.get();
         environment.historyCoordinator = historyCoordinator.get();
         environment.networkMonitor = &networkMonitor;

@@ -1,3 +1,4 @@
+#include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "core/UserDefaults.h"
 #include "onboarding/TermsAgreementCoordinator.h"
@@ -25,6 +26,7 @@ namespace {
 struct TermsFixture {
     QTemporaryDir directory;
     std::shared_ptr<QSettings> defaults;
+    AppNotifications notifications;
     std::unique_ptr<ConfigurationManager> manager;
     ApplicationActivationPolicy policy;
     int accepted = 0;
@@ -40,7 +42,8 @@ struct TermsFixture {
             defaults->setValue(ConfigurationManager::kAcceptedTermsVersionKey, *storedVersion);
         }
         manager = std::make_unique<ConfigurationManager>(std::make_shared<FakeKeychainItemStore>(), defaults,
-                                                         QLocale(QStringLiteral("en_US")));
+                                                         QLocale(QStringLiteral("en_US")), std::make_shared<SystemClock>(),
+                                                         std::make_shared<EventLoopSleeper>(), notifications);
         WindowEnvironment environment;
         environment.activationPolicy = &policy;
         coordinator = std::make_unique<TermsAgreementCoordinator>(

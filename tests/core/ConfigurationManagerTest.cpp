@@ -60,7 +60,7 @@ protected:
         if (!defaults) {
             defaults = makeDefaults();
         }
-        return std::make_unique<ConfigurationManager>(store, defaults, locale, clock);
+        return std::make_unique<ConfigurationManager>(store, defaults, locale, clock, sleeper, notifications);
     }
 
     static AppConfiguration storedAccountConfiguration()
@@ -94,6 +94,8 @@ protected:
     std::shared_ptr<FakeKeychainItemStore> store = std::make_shared<FakeKeychainItemStore>();
     std::shared_ptr<QSettings> defaults;
     std::shared_ptr<test::FakeClock> clock = std::make_shared<test::FakeClock>(1'800'000'000.0);
+    std::shared_ptr<test::FakeSleeper> sleeper = std::make_shared<test::FakeSleeper>(*clock);
+    AppNotifications notifications;
     std::mutex logMutex;
     std::vector<std::string> logLines;
 };
@@ -334,11 +336,9 @@ TEST_F(ConfigurationManagerTest, SaveThatTimedOutButLandedIsReadBackAndPublished
 {
     store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
     auto manager = makeManager();
-    auto sleeper = std::make_shared<test::FakeSleeper>(*clock);
-    manager->setSleeper(sleeper);
     runTask(manager->loadConfiguration());
     int accountNotices = 0;
-    QObject::connect(&AppNotifications::shared(), &AppNotifications::configurationDidUpdate, manager.get(),
+    QObject::connect(&notifications, &AppNotifications::configurationDidUpdate, manager.get(),
                      [&](bool) { ++accountNotices; });
     Emissions<std::optional<AppConfiguration>> published(manager.get(), &ConfigurationManager::configurationChanged);
 
@@ -371,8 +371,6 @@ TEST_F(ConfigurationManagerTest, ReadBackIsRetriedUntilTheKeyringAnswers)
 {
     store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
     auto manager = makeManager();
-    auto sleeper = std::make_shared<test::FakeSleeper>(*clock);
-    manager->setSleeper(sleeper);
     runTask(manager->loadConfiguration());
     Emissions<std::optional<AppConfiguration>> published(manager.get(), &ConfigurationManager::configurationChanged);
 
@@ -415,6 +413,28 @@ TEST_F(ConfigurationManagerTest, CancelledBeforeTheWriteStopsWithoutSaving)
     EXPECT_EQ(store->writeCount(), 0);
     runTask(manager->updateConfiguration(settingUsername("y")));
     EXPECT_EQ(manager->configuration()->account.username, "y");
+}
+
+// An update stopped while it waits for its turn leaves the line without saving; the updates
+// behind it still get their turns, in call order.
+TEST_F(ConfigurationManagerTest, UpdateStoppedWhileWaitingLeavesTheLine)
+{
+    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    auto manager = makeManager();
+    runTask(manager->loadConfiguration());
+    std::stop_source stop;
+    auto first = manager->updateConfiguration(settingUsername("+a"));
+    auto second = manager->updateConfiguration(settingUsername("+b"), stop.get_token());
+    auto third = manager->updateConfiguration(settingUsername("+c"));
+    auto fourth = manager->updateConfiguration(settingUsername("+d"));
+    stop.request_stop();
+    EXPECT_THROW(runTask(std::move(second)), OperationCancelledError);
+    runTask(std::move(first));
+    runTask(std::move(third));
+    runTask(std::move(fourth));
+    EXPECT_EQ(manager->configuration()->account.username, "person@example.com+a+c+d");
+    EXPECT_EQ(storedConfiguration()->account.username, "person@example.com+a+c+d");
+    EXPECT_EQ(store->writeCount(), 3);
 }
 
 TEST_F(ConfigurationManagerTest, CancelledDuringTheWriteStillPublishes)

@@ -5,6 +5,7 @@
 #include "FakeKeychainItemStore.h"
 #include "TaskRunner.h"
 #include "WaitUntil.h"
+#include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
 
@@ -134,10 +135,11 @@ protected:
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>(1'800'000'000.0);
     std::shared_ptr<ManualSleeper> sleeper = std::make_shared<ManualSleeper>();
     std::shared_ptr<FakeHistoryStore> store = std::make_shared<FakeHistoryStore>();
+    AppNotifications notifications;
     std::unique_ptr<ConfigurationManager> configurationManager = std::make_unique<ConfigurationManager>(
         configurationItem,
         std::make_shared<QSettings>(settingsDir.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat),
-        QLocale(QLocale::English, QLocale::UnitedStates), clock);
+        QLocale(QLocale::English, QLocale::UnitedStates), clock, std::make_shared<EventLoopSleeper>(), notifications);
     std::unique_ptr<HistoryCoordinator> coordinator =
         std::make_unique<HistoryCoordinator>(store, *configurationManager, clock, sleeper);
 

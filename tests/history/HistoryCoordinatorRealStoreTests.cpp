@@ -3,6 +3,7 @@
 #include "HistoryCoordinatorFixture.h"
 #include "insights/InsightsCollectionProgress.h"
 
+#include "core/AppNotifications.h"
 #include "history/GlucoseHistoryStore.h"
 
 #include <filesystem>
@@ -16,10 +17,11 @@ protected:
     std::filesystem::path root = std::filesystem::path(temp.path().toStdString()) / "Quillby" / "History";
     std::shared_ptr<FakeKeyring> keyring = std::make_shared<FakeKeyring>();
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>(1'800'000'000.0);
+    AppNotifications notifications;
     std::unique_ptr<ConfigurationManager> configurationManager = std::make_unique<ConfigurationManager>(
         std::make_shared<FakeKeychainItemStore>(),
         std::make_shared<QSettings>(temp.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat),
-        QLocale(QLocale::English, QLocale::UnitedStates), clock);
+        QLocale(QLocale::English, QLocale::UnitedStates), clock, std::make_shared<EventLoopSleeper>(), notifications);
     std::shared_ptr<GlucoseHistoryStore> store = makeStore();
     std::unique_ptr<HistoryCoordinator> coordinator = std::make_unique<HistoryCoordinator>(
         store, *configurationManager, clock, std::make_shared<ManualSleeper>());

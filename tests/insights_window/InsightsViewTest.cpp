@@ -6,6 +6,7 @@
 #include "insights/InsightsCollectionProgress.h"
 
 #include "FakeKeychainItemStore.h"
+#include "core/AppNotifications.h"
 #include "history/GlucoseHistoryStore.h"
 #include "insights/InsightsCalculation.h"
 #include "insights_window/HistoryEnableDisclosureView.h"
@@ -386,10 +387,11 @@ TEST(HistoryEnableDisclosureTest, EnableSavingTurnsSavingOnThroughTheRealCoordin
     const auto root = std::filesystem::path(temp.path().toStdString()) / "Quillby" / "History";
     auto keyring = std::make_shared<FakeKeyring>();
     auto clock = std::make_shared<FakeClock>(1'800'000'000.0);
+    AppNotifications notifications;
     ConfigurationManager configurationManager(
         std::make_shared<FakeKeychainItemStore>(),
         std::make_shared<QSettings>(temp.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat),
-        QLocale(QLocale::English, QLocale::UnitedStates), clock);
+        QLocale(QLocale::English, QLocale::UnitedStates), clock, std::make_shared<EventLoopSleeper>(), notifications);
     auto store = std::make_shared<GlucoseHistoryStore>(
         root,
         std::make_shared<FakeKeychainItemStore>(QStringLiteral("Quillby.history"), QStringLiteral("encryption-key-v1"),

@@ -6,6 +6,7 @@
 #include "TaskRunner.h"
 #include "VirtualTimeSleeper.h"
 #include "WaitUntil.h"
+#include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
 #include "insights_window/InsightsLauncher.h"
@@ -61,10 +62,11 @@ struct InsightsHarness {
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>(1'800'000'000.0);
     std::shared_ptr<VirtualTimeSleeper> sleeper = std::make_shared<VirtualTimeSleeper>(*clock);
     std::shared_ptr<FakeHistoryStore> store = std::make_shared<FakeHistoryStore>();
+    AppNotifications notifications;
     std::unique_ptr<ConfigurationManager> configurationManager = std::make_unique<ConfigurationManager>(
         std::make_shared<FakeKeychainItemStore>(),
         std::make_shared<QSettings>(temp.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat),
-        QLocale(QLocale::English, QLocale::UnitedStates), clock);
+        QLocale(QLocale::English, QLocale::UnitedStates), clock, std::make_shared<EventLoopSleeper>(), notifications);
     std::unique_ptr<HistoryCoordinator> coordinator =
         std::make_unique<HistoryCoordinator>(store, *configurationManager, clock, sleeper);
     std::unique_ptr<InsightsPresentation> presentation = std::make_unique<InsightsPresentation>(clock->now());

@@ -4,6 +4,7 @@
 #include "FakeKeychainItemStore.h"
 #include "TaskRunner.h"
 #include "WaitUntil.h"
+#include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "menubar/StatusBarViewModel.h"
 
@@ -145,7 +146,7 @@ struct ConfigurationFixture {
         : settings(std::make_shared<QSettings>(folder.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat)),
           clock(std::make_shared<FakeClock>()),
           manager(std::make_shared<FakeKeychainItemStore>(), settings, QLocale(QLocale::English, QLocale::UnitedKingdom),
-                  clock)
+                  clock, std::make_shared<EventLoopSleeper>(), notifications)
     {
     }
 
@@ -161,6 +162,7 @@ struct ConfigurationFixture {
     QTemporaryDir folder;
     std::shared_ptr<QSettings> settings;
     std::shared_ptr<FakeClock> clock;
+    AppNotifications notifications;
     ConfigurationManager manager;
 };
 

@@ -64,11 +64,13 @@ struct OnboardingHarness {
     std::shared_ptr<QSettings> defaults =
         std::make_shared<QSettings>(directory.filePath(QStringLiteral("Quillby.conf")), QSettings::IniFormat);
     std::shared_ptr<FakeKeychainItemStore> keychain = std::make_shared<FakeKeychainItemStore>();
+    std::shared_ptr<SystemClock> clock = std::make_shared<SystemClock>();
+    std::shared_ptr<EventLoopSleeper> sleeper = std::make_shared<EventLoopSleeper>();
+    AppNotifications notifications;
     std::unique_ptr<ConfigurationManager> configurationManager;
     std::unique_ptr<HistoryCoordinator> history;
     FakeDexcomServer dexcom;
     FakeLibreLinkUpServer libre;
-    AppNotifications notifications;
     RecordingAnnouncer announcer;
     ApplicationActivationPolicy policy;
     std::vector<QUrl> openedURLs;
@@ -133,6 +135,7 @@ struct OnboardingHarness {
             history.get(), notifications);
         SettingsViewModel::Options options;
         options.sleeper = std::make_shared<NextTurnSleeper>();
+        options.clock = clock;
         options.flushOnQuit = false;
         return std::make_unique<SettingsViewModel>(*configurationManager, accountService,
                                                    std::make_shared<OnboardingUpdates>(),
@@ -143,9 +146,10 @@ struct OnboardingHarness {
 
     void buildServices()
     {
-        configurationManager =
-            std::make_unique<ConfigurationManager>(keychain, defaults, QLocale(QStringLiteral("en_US")));
-        history = std::make_unique<HistoryCoordinator>(std::make_shared<FakeHistoryStore>(), *configurationManager);
+        configurationManager = std::make_unique<ConfigurationManager>(keychain, defaults, QLocale(QStringLiteral("en_US")),
+                                                                      clock, sleeper, notifications);
+        history = std::make_unique<HistoryCoordinator>(std::make_shared<FakeHistoryStore>(), *configurationManager,
+                                                       clock, sleeper);
     }
 
     // The coordinator with its window shown.

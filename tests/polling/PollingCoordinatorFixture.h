@@ -10,6 +10,7 @@
 #include "TaskRunner.h"
 #include "VirtualTimeSleeper.h"
 
+#include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "core/ScopedLogger.h"
 #include "history/AccountScope.h"
@@ -65,7 +66,8 @@ public:
         ASSERT_TRUE(directory.isValid());
         defaults = std::make_shared<QSettings>(directory.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat);
         configuration = std::make_unique<ConfigurationManager>(std::make_shared<FakeKeychainItemStore>(), defaults,
-                                                               QLocale(QLocale::English, QLocale::UnitedStates), clock);
+                                                               QLocale(QLocale::English, QLocale::UnitedStates), clock,
+                                                               std::make_shared<EventLoopSleeper>(), notifications);
         ScopedLogger::setSinkForTesting([this](int, const std::string &line) { logLines.push_back(line); });
     }
 
@@ -153,6 +155,7 @@ public:
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>(kStart);
     std::shared_ptr<VirtualTimeSleeper> sleeper = std::make_shared<VirtualTimeSleeper>(*clock);
     std::shared_ptr<QSettings> defaults;
+    AppNotifications notifications;
     std::unique_ptr<ConfigurationManager> configuration;
     FakeStatusBarPresenter presenter;
     FakeNetworkMonitor network{true};

@@ -189,12 +189,12 @@ struct SettingsFixture {
     std::shared_ptr<FakeKeychainItemStore> keychain = std::make_shared<FakeKeychainItemStore>();
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<VirtualTimeSleeper> sleeper = std::make_shared<VirtualTimeSleeper>(*clock);
-    std::unique_ptr<ConfigurationManager> manager =
-        std::make_unique<ConfigurationManager>(keychain, defaults, QLocale(QStringLiteral("en_US")), clock);
+    AppNotifications notifications;
+    std::unique_ptr<ConfigurationManager> manager = std::make_unique<ConfigurationManager>(
+        keychain, defaults, QLocale(QStringLiteral("en_US")), clock, std::make_shared<EventLoopSleeper>(), notifications);
     std::shared_ptr<FakeHistoryStore> historyStore = std::make_shared<FakeHistoryStore>();
     std::unique_ptr<HistoryCoordinator> history =
         std::make_unique<HistoryCoordinator>(historyStore, *manager, clock, sleeper);
-    AppNotifications notifications;
     FakeDexcomServer dexcom;
     FakeLibreLinkUpServer libre;
     // LibreLinkUp regions served by another server (a region redirect's destination).

@@ -64,7 +64,7 @@ protected:
         const auto token = h.history->collectionToken(scope);
         ASSERT_TRUE(token);
         GlucoseReadings readings;
-        const Date now = SystemClock::shared()->now();
+        const Date now = SystemClock().now();
         for (int i = 0; i < n; ++i) {
             readings.emplace_back(100 + i % 100, "Flat", now - 60.0 * (n - i));
         }

@@ -112,11 +112,13 @@ struct SettingsWindowHarness {
     std::shared_ptr<QSettings> defaults =
         std::make_shared<QSettings>(directory.filePath(QStringLiteral("Quillby.conf")), QSettings::IniFormat);
     std::shared_ptr<FakeKeychainItemStore> keychain = std::make_shared<FakeKeychainItemStore>();
+    std::shared_ptr<SystemClock> clock = std::make_shared<SystemClock>();
+    std::shared_ptr<EventLoopSleeper> sleeper = std::make_shared<EventLoopSleeper>();
+    AppNotifications notifications;
     std::unique_ptr<ConfigurationManager> configurationManager;
     std::unique_ptr<HistoryCoordinator> history;
     FakeDexcomServer dexcom;
     FakeLibreLinkUpServer libre;
-    AppNotifications notifications;
     std::shared_ptr<FakeUpdateChecking> updates = std::make_shared<FakeUpdateChecking>();
     std::shared_ptr<FakeLoginItemManager> loginItems = std::make_shared<FakeLoginItemManager>();
     std::shared_ptr<FakeAlertDelivery> alerts = std::make_shared<FakeAlertDelivery>();
@@ -174,9 +176,10 @@ struct SettingsWindowHarness {
     // The configuration owner and the history coordinator (over `store`, or in memory).
     void buildServices(std::shared_ptr<GlucoseHistoryStoring> store = nullptr)
     {
-        configurationManager = std::make_unique<ConfigurationManager>(keychain, defaults, QLocale(QStringLiteral("en_US")));
+        configurationManager = std::make_unique<ConfigurationManager>(keychain, defaults, QLocale(QStringLiteral("en_US")),
+                                                                      clock, sleeper, notifications);
         history = std::make_unique<HistoryCoordinator>(store ? store : std::make_shared<FakeHistoryStore>(),
-                                                       *configurationManager);
+                                                       *configurationManager, clock, sleeper);
     }
 
     // The model and the window, shown on `tab`.
@@ -209,6 +212,7 @@ struct SettingsWindowHarness {
             history.get(), notifications);
         SettingsViewModel::Options options;
         options.sleeper = std::make_shared<NextTurnSleeper>();
+        options.clock = clock;
         options.flushOnQuit = false;
         model = std::make_unique<SettingsViewModel>(*configurationManager, coordinator, updates,
                                                     std::make_shared<LoginItemSettingsService>(loginItems), alerts,

@@ -51,10 +51,4 @@ QCoro::Task<void> EventLoopSleeper::sleep(double seconds, std::stop_token stop)
     }
 }
 
-std::shared_ptr<EventLoopSleeper> EventLoopSleeper::shared()
-{
-    static auto sleeper = std::make_shared<EventLoopSleeper>();
-    return sleeper;
-}
-
 } // namespace quillby

@@ -20,7 +20,6 @@ public:
 class EventLoopSleeper final : public Sleeper {
 public:
     QCoro::Task<void> sleep(double seconds, std::stop_token stop) override;
-    static std::shared_ptr<EventLoopSleeper> shared();
 };
 
 } // namespace quillby

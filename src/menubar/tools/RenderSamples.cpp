@@ -3,6 +3,7 @@
 //   quillby_render_samples <output folder>
 // It also writes contact sheets that show every icon on a light and on a dark panel.
 
+#include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "core/KeychainItemStoring.h"
 #include "menubar/GlucoseGraphView.h"
@@ -162,15 +163,17 @@ int main(int argc, char **argv)
     auto defaults = std::make_shared<QSettings>(settingsFolder.filePath(QStringLiteral("settings.ini")),
                                                 QSettings::IniFormat);
     auto clock = std::make_shared<FixedClock>(kNow);
-    ConfigurationManager configuration(std::make_shared<MemoryItemStore>(), defaults, QLocale(QLocale::English,
-                                                                                              QLocale::UnitedKingdom),
-                                       clock);
+    auto sleeper = std::make_shared<EventLoopSleeper>();
+    AppNotifications notifications;
+    ConfigurationManager configuration(std::make_shared<MemoryItemStore>(), defaults,
+                                       QLocale(QLocale::English, QLocale::UnitedKingdom), clock, sleeper,
+                                       notifications);
     configuration.setHasCompletedOnboarding(true);
     NoUpdateAvailability updates;
     StatusBarController::Options options;
     options.isTrayAvailable = [] { return true; };
     options.formatter = StatusDateFormatter(QLocale(QLocale::English, QLocale::UnitedStates), QTimeZone::utc());
-    StatusBarViewModel model(configuration, updates, clock, EventLoopSleeper::shared(),
+    StatusBarViewModel model(configuration, updates, clock, sleeper,
                              [options](StatusBarViewModel &m) -> std::unique_ptr<StatusItemControlling> {
                                  return std::make_unique<StatusBarController>(m, options);
                              });

@@ -172,9 +172,12 @@ int main(int argc, char **argv)
     QTemporaryDir temp;
     auto defaults = std::make_shared<QSettings>(temp.filePath(QStringLiteral("Quillby.conf")), QSettings::IniFormat);
     defaults->setValue(ConfigurationManager::kAcceptedTermsVersionKey, QStringLiteral("2025-01-01"));
+    auto clock = std::make_shared<SystemClock>();
+    auto sleeper = std::make_shared<EventLoopSleeper>();
+    AppNotifications notifications;
     ConfigurationManager configuration(std::make_shared<MemoryItemStore>(QStringLiteral("Quillby"),
                                                                          QStringLiteral("configuration")),
-                                       defaults, QLocale(QStringLiteral("en_GB")));
+                                       defaults, QLocale(QStringLiteral("en_GB")), clock, sleeper, notifications);
     auto keys = std::make_shared<std::map<std::string, std::shared_ptr<MemoryItemStore>>>();
     auto history = std::make_unique<HistoryCoordinator>(
         std::make_shared<GlucoseHistoryStore>(
@@ -197,13 +200,14 @@ int main(int argc, char **argv)
                 return shared;
             },
             &insightsMinimumDatasetReached),
-        configuration);
+        configuration, clock, sleeper);
 
-    AppNotifications notifications;
     auto coordinator = std::make_shared<SettingsCoordinator>(
         configuration, SettingsCoordinator::DexcomAPIFactory(&SettingsCoordinator::makeDexcomAPI),
         SettingsCoordinator::LibreAPIFactory(&SettingsCoordinator::makeLibreLinkUpAPI), history.get(), notifications);
     SettingsViewModel::Options options;
+    options.sleeper = sleeper;
+    options.clock = clock;
     options.flushOnQuit = false;
     SettingsViewModel model(configuration, coordinator, std::make_shared<SampleUpdates>(),
                             std::make_shared<LoginItemSettingsService>(std::make_shared<SampleLoginItem>()),
@@ -248,7 +252,7 @@ int main(int argc, char **argv)
     const auto token = history->collectionToken(HistoryCoordinator::accountScope(configuration.configuration()->account));
     if (token) {
         GlucoseReadings readings;
-        const Date now = SystemClock::shared()->now();
+        const Date now = clock->now();
         for (int i = 0; i < 288; ++i) {
             readings.emplace_back(120 + 40 * std::sin(i / 20.0), "Flat", now - 300.0 * (288 - i));
         }
