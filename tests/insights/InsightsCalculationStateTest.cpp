@@ -236,12 +236,22 @@ TEST(InsightsCalculationState, CollectionProgressBelongsToItsHistory)
 
 TEST(InsightsCalculationState, StateDestroyedWhileCalculating)
 {
+    // The state holds a report, so a result that arrived for it would replace that report
+    // through the wrapper.
     ControlledCalculation calculation;
     auto state = std::make_unique<InsightsCalculationState>(calculation.function());
-    auto update = state->update(input());
-    state.reset();
+    auto first = state->update(input());
     calculation.finish(0, resultWith(3));
-    runTask(std::move(update));   // resumes without touching the destroyed state
+    runTask(std::move(first));
+    ASSERT_TRUE(state->result());
+
+    int wrapped = 0;
+    auto update = state->update(input(), [&wrapped](const InsightsCalculationState::PublishAction &) { ++wrapped; });
+    ASSERT_EQ(calculation.started(), 2u);
+    state.reset();
+    calculation.finish(1, resultWith(4));
+    EXPECT_NO_THROW(runTask(std::move(update)));
+    EXPECT_EQ(wrapped, 0) << "a result for a destroyed state is published nowhere";
 }
 
 TEST(InsightsCalculationState, DefaultCalculationRunsTheEngine)
