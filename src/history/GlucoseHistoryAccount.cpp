@@ -155,28 +155,14 @@ void GlucoseHistoryAccount::attach(const std::string &scope, std::optional<Date>
                                    bool continuesInterval, Date now)
 {
     prepareFolder();
-    GlucoseHistoryConfiguration configuration = *configuration_;
+    const GlucoseHistoryConfiguration &configuration = *configuration_;
     if (configuration.accountScope && *configuration.accountScope != scope) {
         throw GlucoseHistoryError::invalidConfiguration();
     }
     if (configuration.consentVersion) {
         loadOrCreateKey(false);
     }
-    configuration.accountScope = scope;
-    if (collectionCutoff) {
-        const Date stored = configuration.collectionCutoff.value_or(-std::numeric_limits<double>::infinity());
-        configuration.collectionCutoff = std::max(*collectionCutoff, stored);
-        configuration.hasPreviouslyEnabled = true;
-    }
-    configuration.epoch = QUuid::createUuid();
-    if (configuration.isEnabled) {
-        if (!continuesInterval || !configuration.collectionIntervalStart) {
-            configuration.collectionIntervalStart = now;
-        }
-    } else {
-        configuration.collectionIntervalStart.reset();
-    }
-    writeConfiguration(std::move(configuration));
+    writeConfiguration(configuration.attachedTo(scope, collectionCutoff, continuesInterval, now));
 }
 
 GlucoseHistorySnapshot GlucoseHistoryAccount::enableCollection(Date now)
@@ -189,24 +175,13 @@ GlucoseHistorySnapshot GlucoseHistoryAccount::enableCollection(Date now)
         return snapshot(now);
     }
     loadOrCreateKey(true);
-    GlucoseHistoryConfiguration configuration = *configuration_;
-    const Date start = configuration.hasPreviouslyEnabled ? now : now - kDay;
-    configuration.collectionIntervalStart =
-        configuration.collectionCutoff ? std::max(start, *configuration.collectionCutoff) : start;
-    if (!configuration.collectionStartedAt) {
-        configuration.collectionStartedAt = now;
-    }
-    configuration.hasPreviouslyEnabled = true;
-    configuration.isEnabled = true;
-    configuration.consentVersion = 1;
-    configuration.epoch = QUuid::createUuid();
-    writeConfiguration(std::move(configuration));
+    writeConfiguration(configuration_->enabledForCollection(now));
     return snapshot(now);
 }
 
 GlucoseHistorySnapshot GlucoseHistoryAccount::setRetentionDays(int days, Date now)
 {
-    if (days != 30 && days != 90) {
+    if (!GlucoseHistoryConfiguration::isRetentionChoice(days)) {
         throw GlucoseHistoryError::invalidRetention();
     }
     prepareFolder();
@@ -230,11 +205,9 @@ void GlucoseHistoryAccount::append(const GlucoseReadings &readings, Date fetched
     if (!std::isfinite(fetchedAt)) {
         return;
     }
-    const Date lowerBound = std::max(now - configuration.retentionDays * kDay, *configuration.collectionIntervalStart);
     StoredReadings accepted;
     for (const auto &reading : readings) {
-        if (isStorableReading(reading) && reading.date >= lowerBound && reading.date <= now &&
-            (!configuration.collectionCutoff || reading.date > *configuration.collectionCutoff)) {
+        if (configuration.acceptsReading(reading, now)) {
             accepted.push_back(StoredReading{reading, fetchedAt});
             accepted.back().reading.sampleDuration = storedSampleDuration(reading.sampleDuration);
         }

@@ -538,11 +538,7 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::prunedDays(Date now)
 {
     FolderView view = readDays();
     const GlucoseHistoryConfiguration &configuration = loaded();
-    const Date oldest = now - configuration.retentionDays * kDay;
-    const std::optional<Date> cutoff = configuration.collectionCutoff;
-    const auto kept = [&](const StoredReading &stored) {
-        return stored.reading.date >= oldest && (!cutoff || stored.reading.date > *cutoff);
-    };
+    const auto kept = [&](const StoredReading &stored) { return configuration.keepsReadingAt(stored.reading.date, now); };
 
     if (view.canonical) {
         // A merged list is ascending by date, and both bounds are lower bounds on the date: what

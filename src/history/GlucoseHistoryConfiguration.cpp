@@ -1,6 +1,10 @@
 #include "history/GlucoseHistoryConfiguration.h"
 
+#include "history/GlucoseHistoryAccountSupport.h"
 #include "history/GlucoseHistoryRecords.h"
+
+#include <algorithm>
+#include <limits>
 
 #include <stdexcept>
 
@@ -60,8 +64,68 @@ GlucoseHistoryConfiguration GlucoseHistoryConfiguration::fromJSON(const nlohmann
 
 bool GlucoseHistoryConfiguration::isAcceptable() const
 {
-    return schemaVersion == 1 && (retentionDays == 30 || retentionDays == 90) &&
-           !(isEnabled && !accountScope.has_value());
+    return schemaVersion == 1 && isRetentionChoice(retentionDays) && !(isEnabled && !accountScope.has_value());
+}
+
+GlucoseHistoryConfiguration GlucoseHistoryConfiguration::enabledForCollection(Date now) const
+{
+    GlucoseHistoryConfiguration configuration = *this;
+    if (isEnabled) {
+        return configuration;
+    }
+    const Date start = hasPreviouslyEnabled ? now : now - history_detail::kDay;
+    configuration.collectionIntervalStart = collectionCutoff ? std::max(start, *collectionCutoff) : start;
+    if (!configuration.collectionStartedAt) {
+        configuration.collectionStartedAt = now;
+    }
+    configuration.hasPreviouslyEnabled = true;
+    configuration.isEnabled = true;
+    configuration.consentVersion = 1;
+    configuration.epoch = QUuid::createUuid();
+    return configuration;
+}
+
+GlucoseHistoryConfiguration GlucoseHistoryConfiguration::disabledForCollection() const
+{
+    GlucoseHistoryConfiguration configuration = detached();
+    configuration.isEnabled = false;
+    return configuration;
+}
+
+GlucoseHistoryConfiguration GlucoseHistoryConfiguration::attachedTo(const std::string &scope,
+                                                                    std::optional<Date> storeCutoff,
+                                                                    bool continuesInterval, Date now) const
+{
+    GlucoseHistoryConfiguration configuration = *this;
+    configuration.accountScope = scope;
+    if (storeCutoff) {
+        const Date stored = collectionCutoff.value_or(-std::numeric_limits<double>::infinity());
+        configuration.collectionCutoff = std::max(*storeCutoff, stored);
+        configuration.hasPreviouslyEnabled = true;
+    }
+    configuration.epoch = QUuid::createUuid();
+    if (isEnabled) {
+        if (!continuesInterval || !collectionIntervalStart) {
+            configuration.collectionIntervalStart = now;
+        }
+    } else {
+        configuration.collectionIntervalStart.reset();
+    }
+    return configuration;
+}
+
+GlucoseHistoryConfiguration GlucoseHistoryConfiguration::detached() const
+{
+    GlucoseHistoryConfiguration configuration = *this;
+    configuration.epoch = QUuid::createUuid();
+    configuration.collectionIntervalStart.reset();
+    return configuration;
+}
+
+bool GlucoseHistoryConfiguration::acceptsReading(const GlucoseReading &reading, Date now) const
+{
+    return history_detail::isStorableReading(reading) && collectionIntervalStart &&
+           reading.date >= *collectionIntervalStart && reading.date <= now && keepsReadingAt(reading.date, now);
 }
 
 } // namespace quillby

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Date.h"
+#include "core/GlucoseReading.h"
 
 #include <QUuid>
 
@@ -28,6 +29,33 @@ struct GlucoseHistoryConfiguration {
     std::optional<Date> collectionIntervalStart;     // readings before it are not accepted
 
     bool insightsUnlocked() const { return insightsUnlockedAt.has_value(); }
+
+    // The rules by which the settings change; each gives the changed copy.
+    // Saving turned on at `now`: the collection interval starts now (a day earlier the first
+    // time saving is turned on), never before the cutoff; consent is recorded, the epoch renewed.
+    // An enabled configuration is given back unchanged.
+    GlucoseHistoryConfiguration enabledForCollection(Date now) const;
+    // Saving turned off: the collection interval ends and the epoch is renewed.
+    GlucoseHistoryConfiguration disabledForCollection() const;
+    // The folder attached to account `scope` at `now`, under the store's cutoff (which only
+    // moves the folder's own cutoff later). A new epoch; an enabled folder collects from now, or
+    // from its interval start when it continues an interval it kept.
+    GlucoseHistoryConfiguration attachedTo(const std::string &scope, std::optional<Date> storeCutoff,
+                                           bool continuesInterval, Date now) const;
+    // The folder detached from its account: its collection interval ends and tokens of its epoch
+    // are no longer accepted.
+    GlucoseHistoryConfiguration detached() const;
+
+    // The retention choices: 30 or 90 days.
+    static bool isRetentionChoice(int days) { return days == 30 || days == 90; }
+    // Whether a reading dated `date` is kept at `now`: inside the retention and after the cutoff.
+    bool keepsReadingAt(Date date, Date now) const
+    {
+        return date >= now - retentionDays * 86400.0 && (!collectionCutoff || date > *collectionCutoff);
+    }
+    // Whether an append at `now` takes `reading`: a storable value, not in the future, inside the
+    // collection interval, and kept. Nothing is taken without an interval start.
+    bool acceptsReading(const GlucoseReading &reading, Date now) const;
 
     // Compact JSON with the keys in record order; empty optionals are left out.
     nlohmann::ordered_json toJSON() const;

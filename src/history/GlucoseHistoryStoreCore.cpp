@@ -203,10 +203,7 @@ GlucoseHistorySnapshot GlucoseHistoryStoreCore::activateAccount(const std::optio
     activeScope_.reset();
     if (previous) {
         previous->prepareFolder();
-        GlucoseHistoryConfiguration configuration = *previous->configuration();
-        configuration.epoch = QUuid::createUuid();
-        configuration.collectionIntervalStart.reset();
-        previous->writeConfiguration(std::move(configuration));
+        previous->writeConfiguration(previous->configuration()->detached());
     }
 
     prepareStorage();
@@ -250,11 +247,7 @@ GlucoseHistorySnapshot GlucoseHistoryStoreCore::disableCollection(Date now)
     }
     GlucoseHistoryAccount &account = requireActiveAccount(now);
     account.prepareFolder();
-    GlucoseHistoryConfiguration configuration = *account.configuration();
-    configuration.isEnabled = false;
-    configuration.collectionIntervalStart.reset();
-    configuration.epoch = QUuid::createUuid();
-    account.writeConfiguration(std::move(configuration));
+    account.writeConfiguration(account.configuration()->disabledForCollection());
     return account.snapshot(now);
 }
 

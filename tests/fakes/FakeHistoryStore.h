@@ -5,7 +5,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 #include <coroutine>
 #include <deque>
 #include <map>
@@ -17,9 +16,10 @@
 namespace quillby::test {
 
 // A scriptable in-memory history store. It keeps, per account scope, a configuration and the
-// saved readings with simplified rules of the real store (activation renews the epoch, enable
-// and disable renew it, appends need a matching token and an enabled account, retention and the
-// collection cutoff prune, delete-all clears everything), and it lets a test:
+// saved readings, changing them by the configuration's own rules (attach and detach, enable and
+// disable, retention, which readings an append takes and which are kept) over a simpler store
+// (appends need a matching token and an enabled account, delete-all clears everything), and it
+// lets a test:
 //   - see every call with its arguments (calls),
 //   - make the next call(s) of an operation fail with a GlucoseHistoryError (failNext),
 //   - hold calls of an operation until released (hold / release), to test what happens while
@@ -118,8 +118,7 @@ public:
         if (scope != activeScope) {
             if (activeScope) {
                 auto &old = accounts[*activeScope].configuration;
-                old.epoch = QUuid::createUuid();
-                old.collectionIntervalStart.reset();
+                old = old.detached();
             }
             activeScope.reset();
         }
@@ -128,19 +127,8 @@ public:
             throw GlucoseHistoryError(*error);
         }
         if (scope && scope != activeScope) {
-            Account &account = accounts[*scope];
-            auto &configuration = account.configuration;
-            configuration.accountScope = scope;
-            if (collectionCutoff) {
-                configuration.collectionCutoff = std::max(configuration.collectionCutoff.value_or(-INFINITY), *collectionCutoff);
-                configuration.hasPreviouslyEnabled = true;
-            }
-            configuration.epoch = QUuid::createUuid();
-            if (configuration.isEnabled) {
-                configuration.collectionIntervalStart = now;
-            } else {
-                configuration.collectionIntervalStart.reset();
-            }
+            auto &configuration = accounts[*scope].configuration;
+            configuration = configuration.attachedTo(*scope, collectionCutoff, false, now);
             activeScope = scope;
         }
         co_return currentSnapshot(now);
@@ -151,19 +139,8 @@ public:
         record(Op::enableCollection, now);
         co_await turn(Op::enableCollection);
         throwIfScripted(Op::enableCollection);
-        Account &account = requireActive();
-        auto &configuration = account.configuration;
-        if (!configuration.isEnabled) {
-            const Date start = configuration.hasPreviouslyEnabled ? now : now - 86400;
-            configuration.collectionIntervalStart = std::max(start, configuration.collectionCutoff.value_or(start));
-            if (!configuration.collectionStartedAt) {
-                configuration.collectionStartedAt = now;
-            }
-            configuration.hasPreviouslyEnabled = true;
-            configuration.isEnabled = true;
-            configuration.consentVersion = 1;
-            configuration.epoch = QUuid::createUuid();
-        }
+        auto &configuration = requireActive().configuration;
+        configuration = configuration.enabledForCollection(now);
         co_return currentSnapshot(now);
     }
 
@@ -174,9 +151,7 @@ public:
         throwIfScripted(Op::disableCollection);
         if (activeScope) {
             auto &configuration = accounts[*activeScope].configuration;
-            configuration.isEnabled = false;
-            configuration.collectionIntervalStart.reset();
-            configuration.epoch = QUuid::createUuid();
+            configuration = configuration.disabledForCollection();
         }
         co_return currentSnapshot(now);
     }
@@ -185,7 +160,7 @@ public:
     {
         record(Op::setRetentionDays, now).days = days;
         co_await turn(Op::setRetentionDays);
-        if (days != 30 && days != 90) {
+        if (!GlucoseHistoryConfiguration::isRetentionChoice(days)) {
             throw GlucoseHistoryError::invalidRetention();
         }
         throwIfScripted(Op::setRetentionDays);
@@ -207,16 +182,11 @@ public:
         }
         Account &account = accounts[*activeScope];
         const auto &configuration = account.configuration;
-        if (!configuration.isEnabled || configuration.pendingDeletion || configuration.epoch != token.epoch
-            || !configuration.collectionIntervalStart) {
+        if (!configuration.isEnabled || configuration.pendingDeletion || configuration.epoch != token.epoch) {
             co_return;
         }
-        const Date lowerBound = std::max(now - configuration.retentionDays * 86400.0, *configuration.collectionIntervalStart);
         for (const auto &reading : readings) {
-            const bool accepted = std::isfinite(reading.date) && std::isfinite(reading.mgdL) && reading.mgdL > 0
-                && reading.date >= lowerBound && reading.date <= now
-                && (!configuration.collectionCutoff || reading.date > *configuration.collectionCutoff);
-            if (!accepted) {
+            if (!configuration.acceptsReading(reading, now)) {
                 continue;
             }
             std::erase_if(account.readings, [&](const GlucoseReading &r) { return r.date == reading.date; });
@@ -233,10 +203,9 @@ public:
         accounts.clear();
         collectionCutoff = std::max(now, collectionCutoff.value_or(now));
         if (activeScope) {
-            auto &configuration = accounts[*activeScope].configuration;
-            configuration.accountScope = activeScope;
-            configuration.collectionCutoff = collectionCutoff;
-            configuration.hasPreviouslyEnabled = true;
+            // The active account starts over in a new folder.
+            accounts[*activeScope].configuration =
+                GlucoseHistoryConfiguration().attachedTo(*activeScope, collectionCutoff, false, now);
         }
         co_return currentSnapshot(now);
     }
@@ -258,10 +227,8 @@ public:
         }
         Account &account = accounts[*activeScope];
         const auto &configuration = account.configuration;
-        std::erase_if(account.readings, [&](const GlucoseReading &r) {
-            return r.date < now - configuration.retentionDays * 86400.0
-                || (configuration.collectionCutoff && r.date <= *configuration.collectionCutoff);
-        });
+        std::erase_if(account.readings,
+                      [&](const GlucoseReading &r) { return !configuration.keepsReadingAt(r.date, now); });
         return {configuration, account.readings};
     }
 
