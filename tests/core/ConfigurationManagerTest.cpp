@@ -7,6 +7,7 @@
 #include "fakes/FakeClock.h"
 #include "fakes/FakeKeychainItemStore.h"
 #include "fakes/TaskRunner.h"
+#include "fakes/VirtualTimeSleeper.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -94,7 +95,7 @@ protected:
     std::shared_ptr<FakeKeychainItemStore> store = std::make_shared<FakeKeychainItemStore>();
     std::shared_ptr<QSettings> defaults;
     std::shared_ptr<test::FakeClock> clock = std::make_shared<test::FakeClock>(1'800'000'000.0);
-    std::shared_ptr<test::FakeSleeper> sleeper = std::make_shared<test::FakeSleeper>(*clock);
+    std::shared_ptr<test::VirtualTimeSleeper> sleeper = std::make_shared<test::VirtualTimeSleeper>(*clock);
     AppNotifications notifications;
     std::mutex logMutex;
     std::vector<std::string> logLines;
@@ -378,7 +379,7 @@ TEST_F(ConfigurationManagerTest, ReadBackIsRetriedUntilTheKeyringAnswers)
     store->failNextRead(keychain_status::timedOut);
     store->failNextRead(keychain_status::locked);
     EXPECT_THROW(runTask(manager->updateConfiguration(settingUsername("+late"))), ConfigurationError);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return published.count > 0; }, 30000));
+    ASSERT_TRUE(sleeper->advanceUntil([&] { return published.count > 0; }, 30000));
     EXPECT_EQ(manager->configuration()->account.username, "person@example.com+late");
     EXPECT_EQ(sleeper->requests, (std::vector<double>{15, 30}));
     EXPECT_FALSE(manager->isStoredConfigurationUncertain());

@@ -1,10 +1,6 @@
 #pragma once
 
 #include "core/Clock.h"
-#include "core/async/Sleeper.h"
-#include "core/async/EventLoopTurn.h"
-
-#include <vector>
 
 namespace quillby::test {
 
@@ -20,25 +16,6 @@ public:
 private:
     Date wall_;
     double monotonic_ = 1000.0;
-};
-
-// A sleeper that advances the fake clock by the requested time and resumes on the next
-// event-loop turn, so a day of schedule runs in milliseconds. It records every request.
-class FakeSleeper final : public Sleeper {
-public:
-    explicit FakeSleeper(FakeClock &clock) : clock_(clock) {}
-    QCoro::Task<void> sleep(double seconds, std::stop_token stop) override
-    {
-        requests.push_back(seconds);
-        co_await nextEventLoopTurn();
-        if (!stop.stop_requested() && seconds > 0) {
-            clock_.advance(seconds);
-        }
-    }
-    std::vector<double> requests;
-
-private:
-    FakeClock &clock_;
 };
 
 } // namespace quillby::test

@@ -3,6 +3,7 @@
 #include "core/Clock.h"
 #include "core/async/Sleeper.h"
 #include "FakeClock.h"
+#include "WaitUntil.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -35,6 +36,7 @@ public:
     QCoro::Task<void> sleep(double seconds, std::stop_token stop) override
     {
         requests.push_back(seconds);
+        requestStops.push_back(stop);
         if (stop.stop_requested()) {
             co_return;
         }
@@ -75,6 +77,23 @@ public:
         return true;
     }
 
+    // Runs the event loop until `done` holds, moving time to the next pending sleep whenever the
+    // loop is quiet and `done` still does not hold; work on other threads is waited for up to the
+    // scaled bound of waitUntil. Returns whether `done` holds.
+    template <typename Predicate>
+    bool advanceUntil(Predicate done, int timeoutMs = kDefaultWaitMs)
+    {
+        return waitUntil(
+            [&] {
+                drain();
+                if (!done()) {
+                    runNext();
+                }
+                return done();
+            },
+            timeoutMs);
+    }
+
     // Runs the event loop until it is quiet, without moving time.
     static void drain()
     {
@@ -89,7 +108,8 @@ public:
                                                       [](const auto &e) { return !e->done; }));
     }
 
-    std::vector<double> requests;
+    std::vector<double> requests;                 // the seconds of every sleep asked for, in order
+    std::vector<std::stop_token> requestStops;    // the stop token each of them came with
 
 private:
     struct Park {

@@ -257,7 +257,7 @@ TEST_F(HistoryCoordinatorBatchesTest, CoordinatorGoneWhileTheStoreWorksIsHarmles
     coordinator.reset();
     store->release(Op::append);
     store->release(Op::enableCollection);
-    sleeper->wakeAll();
+    sleeper->runFor(3600);   // the maintenance sleep ends
     runTask(std::move(enabling));
     processPendingEvents();
     EXPECT_EQ(store->count(Op::append), 1);

@@ -4,6 +4,7 @@
 #include "FakeHistoryStore.h"
 #include "FakeKeychainItemStore.h"
 #include "TaskRunner.h"
+#include "VirtualTimeSleeper.h"
 #include "WaitUntil.h"
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
@@ -12,62 +13,15 @@
 #include <QCoreApplication>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <coroutine>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace quillby::test {
-
-// A sleeper that waits until the test wakes it (or stop is requested), recording each request.
-class ManualSleeper final : public Sleeper {
-public:
-    QCoro::Task<void> sleep(double seconds, std::stop_token stop) override
-    {
-        requests.push_back(seconds);
-        auto state = std::make_shared<Sleep>();
-        sleeps_.push_back(state);
-        std::stop_callback onStop(stop, [state] { state->wake(); });
-        co_await Await{state};
-    }
-    // Ends every sleep in progress (on the next event-loop turn).
-    void wakeAll()
-    {
-        for (auto &sleep : sleeps_) {
-            sleep->wake();
-        }
-        sleeps_.clear();
-    }
-    std::vector<double> requests;
-
-private:
-    struct Sleep {
-        std::coroutine_handle<> handle;
-        bool woken = false;
-        void wake()
-        {
-            if (woken) {
-                return;
-            }
-            woken = true;
-            if (handle) {
-                QTimer::singleShot(0, [h = handle] { h.resume(); });
-            }
-        }
-    };
-    struct Await {
-        std::shared_ptr<Sleep> state;
-        bool await_ready() const noexcept { return state->woken; }
-        void await_suspend(std::coroutine_handle<> handle) { state->handle = handle; }
-        void await_resume() const noexcept {}
-    };
-    std::vector<std::shared_ptr<Sleep>> sleeps_;
-};
 
 // Lets queued work run for a few event-loop turns.
 inline void processPendingEvents(int turns = 20)
@@ -133,7 +87,7 @@ protected:
     QTemporaryDir settingsDir;
     std::shared_ptr<FakeKeychainItemStore> configurationItem = std::make_shared<FakeKeychainItemStore>();
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>(1'800'000'000.0);
-    std::shared_ptr<ManualSleeper> sleeper = std::make_shared<ManualSleeper>();
+    std::shared_ptr<VirtualTimeSleeper> sleeper = std::make_shared<VirtualTimeSleeper>(*clock);
     std::shared_ptr<FakeHistoryStore> store = std::make_shared<FakeHistoryStore>();
     AppNotifications notifications;
     std::unique_ptr<ConfigurationManager> configurationManager = std::make_unique<ConfigurationManager>(

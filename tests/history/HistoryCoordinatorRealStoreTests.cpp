@@ -24,7 +24,7 @@ protected:
         QLocale(QLocale::English, QLocale::UnitedStates), clock, std::make_shared<EventLoopSleeper>(), notifications);
     std::shared_ptr<GlucoseHistoryStore> store = makeStore();
     std::unique_ptr<HistoryCoordinator> coordinator = std::make_unique<HistoryCoordinator>(
-        store, *configurationManager, clock, std::make_shared<ManualSleeper>());
+        store, *configurationManager, clock, std::make_shared<VirtualTimeSleeper>(*clock));
 
     std::shared_ptr<GlucoseHistoryStore> makeStore()
     {
@@ -108,7 +108,7 @@ TEST_F(HistoryCoordinatorRealStoreTest, ARestartRestoresTheSavedReadings)
     clock->advance(300);
     store = makeStore();
     coordinator = std::make_unique<HistoryCoordinator>(store, *configurationManager, clock,
-                                                       std::make_shared<ManualSleeper>());
+                                                       std::make_shared<VirtualTimeSleeper>(*clock));
     runTask(coordinator->requestSnapshotRefresh());
 
     ASSERT_TRUE(coordinator->snapshot());

@@ -220,7 +220,7 @@ TEST_F(HistoryCoordinatorTest, MaintenanceRefreshesAtOnceThenHourlyUntilCancelle
     EXPECT_EQ(store->count(Op::activateAccount), 1);   // the first pass selected before sleeping
     EXPECT_EQ(sleeper->requests, std::vector<double>{3600});
 
-    sleeper->wakeAll();
+    ASSERT_TRUE(sleeper->runNext());
     ASSERT_TRUE(waitUntil([&] { return sleeper->requests.size() == 2; }));
     EXPECT_EQ(store->count(Op::snapshot), 1);   // the hourly pass reloads
 

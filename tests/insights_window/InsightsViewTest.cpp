@@ -401,7 +401,7 @@ TEST(HistoryEnableDisclosureTest, EnableSavingTurnsSavingOnThroughTheRealCoordin
                 QStringLiteral("Quillby.history"), QString::fromStdString("encryption-key-v2-" + digest), keyring);
         },
         &insightsMinimumDatasetReached);
-    HistoryCoordinator coordinator(store, configurationManager, clock, std::make_shared<FakeSleeper>(*clock));
+    HistoryCoordinator coordinator(store, configurationManager, clock, std::make_shared<VirtualTimeSleeper>(*clock));
 
     // Before the first snapshot: 90 days, and nothing can be enabled.
     {

@@ -3,84 +3,20 @@
 #include "FakeClock.h"
 #include "FakeKeychainItemStore.h"
 #include "TaskRunner.h"
+#include "VirtualTimeSleeper.h"
 #include "WaitUntil.h"
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "menubar/StatusBarViewModel.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTimer>
 
-#include <QCoroTimer>
-
-#include <coroutine>
 #include <memory>
-#include <stop_token>
 #include <utility>
 #include <vector>
 
 namespace quillby::test {
-
-// A sleeper that suspends until the test resumes it (or stop is requested), recording each
-// request, so freshness timers can be fired one at a time. A resumed sleep returns on the next
-// event-loop turn.
-class ControlledSleeper final : public Sleeper {
-    struct State {
-        bool done = false;
-        std::coroutine_handle<> handle;
-    };
-
-public:
-    struct Request {
-        double seconds;
-        std::stop_token stop;
-        std::shared_ptr<State> state;
-    };
-    QCoro::Task<void> sleep(double seconds, std::stop_token stop) override
-    {
-        auto state = std::make_shared<State>();
-        requests.push_back({seconds, stop, state});
-        if (stop.stop_requested()) {
-            co_return;
-        }
-        struct Forget {   // a sleep destroyed while it waits is never resumed
-            std::shared_ptr<State> state;
-            ~Forget()
-            {
-                state->handle = {};
-                state->done = true;
-            }
-        } forget{state};
-        std::stop_callback onStop(stop, [state] { wakeLater(state); });
-        co_await Park{state};
-    }
-    // Lets the most recent sleep return (after the test moved the clock).
-    void resumeLast() { wakeLater(requests.back().state); }
-    std::vector<Request> requests;
-
-private:
-    struct Park {
-        std::shared_ptr<State> state;
-        bool await_ready() const noexcept { return state->done; }
-        void await_suspend(std::coroutine_handle<> handle) noexcept { state->handle = handle; }
-        void await_resume() const noexcept {}
-    };
-    static void wakeLater(const std::shared_ptr<State> &state)
-    {
-        QTimer::singleShot(0, QCoreApplication::instance(), [state] {
-            if (state->done) {
-                return;
-            }
-            state->done = true;
-            if (const auto handle = std::exchange(state->handle, {})) {
-                handle.resume();
-            }
-        });
-    }
-};
 
 // What the view model asked of its status item, for view-model tests without a tray.
 class RecordingStatusItem final : public StatusItemControlling {

@@ -54,7 +54,7 @@ protected:
 
     bool trayAvailable = false;
     ConfigurationFixture config;
-    std::shared_ptr<ControlledSleeper> sleeper = std::make_shared<ControlledSleeper>();
+    std::shared_ptr<VirtualTimeSleeper> sleeper = std::make_shared<VirtualTimeSleeper>(*config.clock);
     FakeUpdateAvailability updates;
     std::unique_ptr<StatusBarViewModel> model;
 };
@@ -225,9 +225,10 @@ TEST_F(StatusBarControllerTest, ShownGraphAgesWithTheTitle)
     EXPECT_TRUE(c.graphView()->accessibleName().contains("Current glucose: 5.5 millimoles per liter"));
 
     // The freshness check turns the title stale 900 s after the reading; the graph follows.
-    config.clock->advance(840);
     ASSERT_FALSE(sleeper->requests.empty());
-    sleeper->resumeLast();
+    const Date shown = now();
+    ASSERT_TRUE(sleeper->runNext());
+    EXPECT_DOUBLE_EQ(now(), shown + 840);
     ASSERT_TRUE(waitUntil([&] { return model->statusTitle() == "5.5 ?"; }));
     EXPECT_TRUE(c.graphView()->accessibleName().contains(
         "Stale glucose reading. Last known glucose: 5.5 millimoles per liter. Trend unavailable."))

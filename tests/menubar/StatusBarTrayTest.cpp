@@ -24,7 +24,7 @@ TEST(StatusBarTray, DocksIntoARunningTrayHostAndShowsTheReading)
     ConfigurationFixture config;
     config.manager.setHasCompletedOnboarding(true);
     FakeUpdateAvailability updates;
-    StatusBarViewModel model(config.manager, updates, config.clock, std::make_shared<ControlledSleeper>());
+    StatusBarViewModel model(config.manager, updates, config.clock, std::make_shared<VirtualTimeSleeper>(*config.clock));
     auto &controller = static_cast<StatusBarController &>(model.controller());
     ASSERT_TRUE(controller.hasStatusItem());
     EXPECT_TRUE(controller.isDocked());

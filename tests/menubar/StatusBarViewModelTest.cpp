@@ -28,7 +28,7 @@ protected:
 
     ConfigurationFixture config;
     FakeUpdateAvailability updates;
-    std::shared_ptr<ControlledSleeper> sleeper = std::make_shared<ControlledSleeper>();
+    std::shared_ptr<VirtualTimeSleeper> sleeper = std::make_shared<VirtualTimeSleeper>(*config.clock);
     std::unique_ptr<StatusBarViewModel> model;
     RecordingStatusItem *item = nullptr;
 };
@@ -92,7 +92,7 @@ TEST_F(StatusBarViewModelTest, StaleAndUnavailableReadingsWarn)
     EXPECT_TRUE(vm.hasWarning());
     EXPECT_EQ(vm.indicatorState(), StatusIndicator::warning);
     ASSERT_FALSE(sleeper->requests.empty());
-    EXPECT_DOUBLE_EQ(sleeper->requests.back().seconds, 2700);
+    EXPECT_DOUBLE_EQ(sleeper->requests.back(), 2700);
 
     const size_t timers = sleeper->requests.size();
     vm.present(reading(99, "Flat", now() - 3600), now());
@@ -108,16 +108,14 @@ TEST_F(StatusBarViewModelTest, FreshnessTimerTurnsTheTitleStaleThenUnavailable)
     // A reading from the future is fresh; its check fires 900 s after its date.
     vm.present(reading(99, "Flat", now() + 100), now());
     ASSERT_EQ(sleeper->requests.size(), 1u);
-    EXPECT_DOUBLE_EQ(sleeper->requests[0].seconds, 1000);
+    EXPECT_DOUBLE_EQ(sleeper->requests[0], 1000);
 
-    config.clock->advance(1000);
-    sleeper->resumeLast();
+    ASSERT_TRUE(sleeper->runNext());   // 1000 s later
     ASSERT_TRUE(waitUntil([&] { return sleeper->requests.size() == 2u; }));
     EXPECT_EQ(vm.statusTitle(), "5.5 ?");
-    EXPECT_DOUBLE_EQ(sleeper->requests[1].seconds, 2700);
+    EXPECT_DOUBLE_EQ(sleeper->requests[1], 2700);
 
-    config.clock->advance(2700);
-    sleeper->resumeLast();
+    ASSERT_TRUE(sleeper->runNext());   // 2700 s later
     ASSERT_TRUE(waitUntil([&] { return vm.statusTitle() == "-- ?"; }));
     EXPECT_EQ(sleeper->requests.size(), 2u);
 }
@@ -136,8 +134,8 @@ TEST_F(StatusBarViewModelTest, NewerPresentationOrEmptyGraphCancelsTheOldCheck)
     vm.present(reading(99, "Flat", now()), now());
     vm.present(reading(126, "Flat", now()), now());
     ASSERT_EQ(sleeper->requests.size(), 2u);
-    EXPECT_TRUE(sleeper->requests[0].stop.stop_requested());
-    EXPECT_FALSE(sleeper->requests[1].stop.stop_requested());
+    EXPECT_TRUE(sleeper->requestStops[0].stop_requested());
+    EXPECT_FALSE(sleeper->requestStops[1].stop_requested());
 
     // An emptied graph keeps the last title but drops the warning and the timer.
     config.clock->advance(1000);
@@ -148,10 +146,9 @@ TEST_F(StatusBarViewModelTest, NewerPresentationOrEmptyGraphCancelsTheOldCheck)
     EXPECT_FALSE(vm.freshnessWarning());
     EXPECT_FALSE(vm.hasWarning());
     EXPECT_FALSE(vm.presentedReading());
-    EXPECT_TRUE(sleeper->requests.back().stop.stop_requested());
+    EXPECT_TRUE(sleeper->requestStops.back().stop_requested());
 
     // A check that wakes after it was replaced changes nothing.
-    sleeper->resumeLast();
     drainEvents();
     EXPECT_EQ(vm.statusTitle(), "7.0 ?");
 }

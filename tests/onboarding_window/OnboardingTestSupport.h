@@ -5,13 +5,13 @@
 #include "FakeHistoryStore.h"
 #include "FakeKeychainItemStore.h"
 #include "FakeLibreLinkUpServer.h"
+#include "NextTurnSleeper.h"
 #include "RecordingAnnouncer.h"
 #include "TaskRunner.h"
 #include "WaitUntil.h"
 
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
-#include "core/async/EventLoopTurn.h"
 #include "history/HistoryCoordinator.h"
 #include "onboarding_window/OnboardingCoordinator.h"
 #include "onboarding_window/OnboardingView.h"
@@ -49,11 +49,6 @@ public:
     void registerApplication() override {}
     void unregisterApplication() override {}
     LoginItemStatus status() const override { return LoginItemStatus::notRegistered; }
-};
-
-class NextTurnSleeper final : public Sleeper {
-public:
-    QCoro::Task<void> sleep(double, std::stop_token) override { co_await nextEventLoopTurn(); }
 };
 
 // The onboarding window over a real settings model whose account service reaches the fake

@@ -5,12 +5,12 @@
 #include "FakeHistoryStore.h"
 #include "FakeKeychainItemStore.h"
 #include "FakeLibreLinkUpServer.h"
+#include "NextTurnSleeper.h"
 #include "RecordingAnnouncer.h"
 #include "TaskRunner.h"
 
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
-#include "core/async/EventLoopTurn.h"
 #include "history/HistoryCoordinator.h"
 #include "platform/LoginItemManaging.h"
 #include "providers/DexcomAPI.h"
@@ -90,12 +90,6 @@ public:
     bool registered = false;
     bool ignoreRequests = false;
     std::string failure;
-};
-
-// Ends every debounce on the next event-loop turn, so a save follows an edit at once.
-class NextTurnSleeper final : public Sleeper {
-public:
-    QCoro::Task<void> sleep(double, std::stop_token) override { co_await nextEventLoopTurn(); }
 };
 
 // Waits (at most ten seconds) for `done`, running the event loop meanwhile.
