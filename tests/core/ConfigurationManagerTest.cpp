@@ -6,6 +6,7 @@
 
 #include "fakes/FakeClock.h"
 #include "fakes/FakeKeychainItemStore.h"
+#include "fakes/ConfigurationStorage.h"
 #include "fakes/TaskRunner.h"
 #include "fakes/VirtualTimeSleeper.h"
 
@@ -76,14 +77,7 @@ protected:
         return configuration;
     }
 
-    std::optional<AppConfiguration> storedConfiguration() const
-    {
-        const auto bytes = store->storedBytes();
-        if (!bytes) {
-            return std::nullopt;
-        }
-        return AppConfiguration::decode(bytes->toStdString());
-    }
+    std::optional<AppConfiguration> storedConfiguration() const { return configurationIn(*store); }
 
     std::vector<std::string> logged()
     {
@@ -152,7 +146,7 @@ TEST_F(ConfigurationManagerTest, FirstRunPublishesEmptyAccountWithUnitByRegion)
 
 TEST_F(ConfigurationManagerTest, LoadsStoredConfigurationOnce)
 {
-    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    storeConfigurationIn(*store, storedAccountConfiguration());
     auto manager = makeManager();
     // Two loads at the same time share one keyring read.
     auto first = manager->loadConfiguration();
@@ -217,7 +211,7 @@ TEST_F(ConfigurationManagerTest, LoadFailuresPublishDefaultsAndLogTheReason)
 TEST_F(ConfigurationManagerTest, LoadAfterFailureReadsAgainAndRecovers)
 {
     store->failNextRead(keychain_status::authFailed);
-    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    storeConfigurationIn(*store, storedAccountConfiguration());
     auto manager = makeManager();
     runTask(manager->loadConfiguration());
     EXPECT_TRUE(manager->configurationLoadFailed());
@@ -290,7 +284,7 @@ TEST_F(ConfigurationManagerTest, UpdateNormalizesSavesThenPublishes)
 
 TEST_F(ConfigurationManagerTest, UpdatesRunInCallOrderAndAFailureDoesNotStopTheNext)
 {
-    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    storeConfigurationIn(*store, storedAccountConfiguration());
     store->failNextWrite(keychain_status::success);
     store->failNextWrite(keychain_status::authFailed);
     auto manager = makeManager();
@@ -319,7 +313,7 @@ TEST_F(ConfigurationManagerTest, UpdatesRunInCallOrderAndAFailureDoesNotStopTheN
 
 TEST_F(ConfigurationManagerTest, FailedSaveLeavesPublishedConfiguration)
 {
-    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    storeConfigurationIn(*store, storedAccountConfiguration());
     auto manager = makeManager();
     runTask(manager->loadConfiguration());
     store->setWriteFailure(keychain_status::notAvailable);
@@ -335,7 +329,7 @@ TEST_F(ConfigurationManagerTest, FailedSaveLeavesPublishedConfiguration)
 // start reads the new one.
 TEST_F(ConfigurationManagerTest, SaveThatTimedOutButLandedIsReadBackAndPublished)
 {
-    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    storeConfigurationIn(*store, storedAccountConfiguration());
     auto manager = makeManager();
     runTask(manager->loadConfiguration());
     int accountNotices = 0;
@@ -370,7 +364,7 @@ TEST_F(ConfigurationManagerTest, SaveThatTimedOutButLandedIsReadBackAndPublished
 // again after growing pauses until it answers; an update meanwhile also starts from the store.
 TEST_F(ConfigurationManagerTest, ReadBackIsRetriedUntilTheKeyringAnswers)
 {
-    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    storeConfigurationIn(*store, storedAccountConfiguration());
     auto manager = makeManager();
     runTask(manager->loadConfiguration());
     Emissions<std::optional<AppConfiguration>> published(manager.get(), &ConfigurationManager::configurationChanged);
@@ -420,7 +414,7 @@ TEST_F(ConfigurationManagerTest, CancelledBeforeTheWriteStopsWithoutSaving)
 // behind it still get their turns, in call order.
 TEST_F(ConfigurationManagerTest, UpdateStoppedWhileWaitingLeavesTheLine)
 {
-    store->setStoredBytes(QByteArray::fromStdString(storedAccountConfiguration().encode()));
+    storeConfigurationIn(*store, storedAccountConfiguration());
     auto manager = makeManager();
     runTask(manager->loadConfiguration());
     std::stop_source stop;

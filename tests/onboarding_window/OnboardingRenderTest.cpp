@@ -46,7 +46,7 @@ TEST(OnboardingRender, WritesEveryStepAndTheTermsToPng)
     QDir().mkpath(renderFolder());
     {
         OnboardingHarness h;
-        h.acceptCurrentTerms(QStringLiteral("2025-01-01"));
+        h.acceptTerms(QStringLiteral("2025-01-01"));
         h.libre.setConnections({FakeLibreLinkUpServer::connection("p-1", std::string("Ada"), std::string("Lovelace")),
                                 FakeLibreLinkUpServer::connection("p-2", std::string("Bo"), std::string("Kim"))});
         h.show();
@@ -78,7 +78,7 @@ TEST(OnboardingRender, WritesEveryStepAndTheTermsToPng)
     }
     {
         OnboardingHarness h;
-        h.acceptCurrentTerms();
+        h.acceptTerms();
         h.libre.setConnections({FakeLibreLinkUpServer::connection("p-1", std::string("Ada"), std::string("Lovelace")),
                                 FakeLibreLinkUpServer::connection("p-2", std::string("Bo"), std::string("Kim"))});
         h.show();
@@ -101,7 +101,7 @@ TEST(OnboardingRender, WritesEveryStepAndTheTermsToPng)
     for (const bool changed : {false, true}) {
         OnboardingHarness h;
         if (changed) {
-            h.acceptCurrentTerms(QStringLiteral("2025-01-01"));
+            h.acceptTerms(QStringLiteral("2025-01-01"));
         }
         h.buildServices();
         TermsAgreementCoordinator terms(*h.configurationManager, {}, {});

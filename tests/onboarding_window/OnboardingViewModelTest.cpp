@@ -14,7 +14,7 @@ struct ModelFixture : OnboardingHarness {
     explicit ModelFixture(bool termsAccepted)
     {
         if (termsAccepted) {
-            acceptCurrentTerms();
+            acceptTerms();
         }
         buildServices();
         runTask(configurationManager->loadConfiguration());

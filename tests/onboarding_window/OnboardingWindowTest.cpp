@@ -39,7 +39,7 @@ TEST_P(OnboardingSteps, ShowTheChosenServicesTextsAndHoldContinueUntilConfirmed)
 {
     const ProviderCase &c = GetParam();
     OnboardingHarness h;
-    h.acceptCurrentTerms();
+    h.acceptTerms();
     h.show();
     EXPECT_EQ(h.policy.policy(), ActivationPolicy::regular);
     EXPECT_EQ(h.window()->windowTitle(), QStringLiteral("Onboarding"));
@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(OnboardingWindow, ChoosingAnotherServiceAsksForTheSetUpAgain)
 {
     OnboardingHarness h;
-    h.acceptCurrentTerms();
+    h.acceptTerms();
     h.show();
     h.goToSignIn();
     ASSERT_EQ(h.model().currentStep(), OnboardingStep::signIn);
@@ -142,7 +142,7 @@ TEST(OnboardingWindow, ChoosingAnotherServiceAsksForTheSetUpAgain)
 TEST(OnboardingWindow, SignsInToDexcomAndFinishes)
 {
     OnboardingHarness h;
-    h.acceptCurrentTerms();
+    h.acceptTerms();
     h.show();
     h.goToSignIn();
     auto *username = h.find<QLineEdit>(QStringLiteral("onboardingUsernameField"));
@@ -195,7 +195,7 @@ TEST(OnboardingWindow, SignsInToDexcomAndFinishes)
 TEST(OnboardingWindow, SignsInToLibreLinkUpWithThePersonChosen)
 {
     OnboardingHarness h;
-    h.acceptCurrentTerms();
+    h.acceptTerms();
     h.libre.setConnections({FakeLibreLinkUpServer::connection("p-1", std::string("Ada"), std::string("L")),
                             FakeLibreLinkUpServer::connection("p-2", std::string("Bo"), std::string("K"))});
     h.show();
@@ -228,7 +228,7 @@ TEST(OnboardingWindow, SignsInToLibreLinkUpWithThePersonChosen)
 TEST(OnboardingWindow, ShowsTheStatusMessageAsPlainTextAndSpeaksIt)
 {
     OnboardingHarness h;
-    h.acceptCurrentTerms();
+    h.acceptTerms();
     h.show();
     h.goToSignIn();
     auto *step = qobject_cast<SignInStepView *>(h.view().stepView());
@@ -258,7 +258,7 @@ TEST(OnboardingWindow, ShowsTheStatusMessageAsPlainTextAndSpeaksIt)
 TEST(OnboardingWindow, TermsSheetComesBeforeSigningIn)
 {
     OnboardingHarness h;
-    h.acceptCurrentTerms(QStringLiteral("2025-01-01"));
+    h.acceptTerms(QStringLiteral("2025-01-01"));
     h.show();
     h.goToSignIn();
     QTest::keyClicks(h.find<QLineEdit>(QStringLiteral("onboardingUsernameField")), QStringLiteral("ada"));

@@ -116,7 +116,7 @@ TEST(SettingsCoordinator, SignOutClearsTheAccountAndKeepsTheSettings)
     AppSettings app = AppSettings::defaults();
     app.measurementUnit = "mg/dL";
     app.lowGlucoseThreshold = 80;
-    f.store(SettingsFixture::configuration(SettingsFixture::dexcomAccount(), app));
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount(), app));
     f.load();
     auto coordinator = f.makeCoordinator();
 
@@ -142,7 +142,7 @@ TEST(SettingsCoordinator, BusyHistoryRefusesAccountChangesAndNothingIsPosted)
 {
     SettingsFixture f;
     f.acceptTerms();
-    f.store(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
     f.load();
     auto coordinator = f.makeCoordinator();
 

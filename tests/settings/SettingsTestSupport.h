@@ -13,6 +13,7 @@
 #include "settings/SettingsViewModel.h"
 #include "settings/UpdateChecking.h"
 
+#include "ConfigurationStorage.h"
 #include "FakeAlertDelivery.h"
 #include "FakeClock.h"
 #include "FakeDexcomServer.h"
@@ -182,11 +183,7 @@ private:
 // Everything a settings model and its account service stand on, over fakes: an in-memory
 // keyring item, a temporary settings file, saved history in memory, virtual time for the save
 // debounce, and Dexcom Share and LibreLinkUp at loopback servers speaking their wire formats.
-struct SettingsFixture {
-    QTemporaryDir directory;
-    std::shared_ptr<QSettings> defaults =
-        std::make_shared<QSettings>(directory.filePath(QStringLiteral("Quillby.conf")), QSettings::IniFormat);
-    std::shared_ptr<FakeKeychainItemStore> keychain = std::make_shared<FakeKeychainItemStore>();
+struct SettingsFixture : ConfigurationStorage {
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<VirtualTimeSleeper> sleeper = std::make_shared<VirtualTimeSleeper>(*clock);
     AppNotifications notifications;
@@ -221,18 +218,6 @@ struct SettingsFixture {
 
     void acceptTerms() { manager->acceptCurrentTerms(); }
 
-    void store(const AppConfiguration &configuration)
-    {
-        keychain->setStoredBytes(QByteArray::fromStdString(configuration.encode()));
-    }
-    std::optional<AppConfiguration> stored() const
-    {
-        const auto bytes = keychain->storedBytes();
-        if (!bytes) {
-            return std::nullopt;
-        }
-        return AppConfiguration::decode(bytes->toStdString());
-    }
     void load() { runTask(manager->loadConfiguration()); }
 
     SettingsCoordinator::DexcomAPIFactory dexcomFactory()

@@ -364,7 +364,7 @@ TEST(SettingsViewModelReconnect, UsesTheStoredDexcomPasswordAndTheTypedLibrePass
     {
         SettingsFixture f;
         f.acceptTerms();
-        f.store(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
+        f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
         auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
         auto model = f.makeLoadedModel(gated);
         ASSERT_TRUE(model->isConfigurationValid());
@@ -378,7 +378,7 @@ TEST(SettingsViewModelReconnect, UsesTheStoredDexcomPasswordAndTheTypedLibrePass
         SettingsFixture f;
         f.acceptTerms();
         f.libre.setConnections({FakeLibreLinkUpServer::connection("p-1", "Ada", "Lovelace")});
-        f.store(SettingsFixture::configuration({GlucoseProvider::libreLinkUp, "ada@example.com", "old", "de",
+        f.storeConfiguration(SettingsFixture::configuration({GlucoseProvider::libreLinkUp, "ada@example.com", "old", "de",
                                                 std::string("p-1"), std::string("Ada")}));
         auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
         auto model = f.makeLoadedModel(gated);
@@ -396,7 +396,7 @@ TEST(SettingsViewModelReconnect, UsesTheStoredDexcomPasswordAndTheTypedLibrePass
         // Wrong password: the reconnect line.
         SettingsFixture f;
         f.acceptTerms();
-        f.store(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
+        f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
         f.dexcom.enqueueReply(FakeDexcomServer::kAuthenticatePath, ScriptedReply::json(401, {{"Code", "x"}}));
         auto model = f.makeLoadedModel();
         model->reconnect();
@@ -426,7 +426,7 @@ TEST(SettingsViewModelSignOut, ClearsCredentialsKeepsProviderAndRegion)
     SettingsFixture f;
     f.acceptTerms();
     f.libre.setConnections({FakeLibreLinkUpServer::connection("p-1", "Ada", "Lovelace")});
-    f.store(SettingsFixture::configuration({GlucoseProvider::libreLinkUp, "ada@example.com", "secret", "eu",
+    f.storeConfiguration(SettingsFixture::configuration({GlucoseProvider::libreLinkUp, "ada@example.com", "secret", "eu",
                                             std::string("p-1"), std::string("Ada Lovelace")}));
     auto model = f.makeLoadedModel();
     ASSERT_TRUE(model->isConfigurationValid());
@@ -452,7 +452,7 @@ TEST(SettingsViewModelSignOut, ClearsCredentialsKeepsProviderAndRegion)
 TEST(SettingsViewModelSignOut, FailureShowsTheFixedLine)
 {
     SettingsFixture f;
-    f.store(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
     auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
     gated->failSignOut = true;
     auto model = f.makeLoadedModel(gated);

@@ -59,7 +59,7 @@ TEST(SettingsViewModelApply, UnsavedEditsAndRunningSignInsAreSpared)
 {
     SettingsFixture f;
     f.acceptTerms();
-    f.store(SettingsFixture::configuration(SettingsFixture::dexcomAccount(), settingsWith(80, 200)));
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount(), settingsWith(80, 200)));
     auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
     auto model = f.makeLoadedModel(gated);
 
@@ -92,7 +92,7 @@ TEST(SettingsViewModelApply, UnsavedEditsAndRunningSignInsAreSpared)
 TEST(SettingsViewModelApply, RepublishedAccountDoesNotResetWhatIsBeingTyped)
 {
     SettingsFixture f;
-    f.store(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
     auto model = f.makeLoadedModel();
     ASSERT_EQ(model->password(), "secret");
 
@@ -106,7 +106,7 @@ TEST(SettingsViewModelApply, RepublishedAccountDoesNotResetWhatIsBeingTyped)
 
     // A different stored account is still copied in.
     GlucoseAccountConfiguration grace{GlucoseProvider::dexcom, "grace", "pw", "ous", std::nullopt, std::nullopt};
-    f.store(SettingsFixture::configuration(grace));
+    f.storeConfiguration(SettingsFixture::configuration(grace));
     model->apply(SettingsFixture::configuration(grace));
     EXPECT_EQ(model->username(), "grace");
     EXPECT_EQ(model->password(), "pw");
@@ -127,7 +127,7 @@ TEST(SettingsViewModelApply, FirstApplyCopiesAnIncompleteAccount)
 TEST(SettingsViewModelApply, UnitChangeMovesThresholdsOntoTheNewGrid)
 {
     SettingsFixture f;
-    f.store(SettingsFixture::configuration(SettingsFixture::dexcomAccount(), settingsWith(75, 181)));
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount(), settingsWith(75, 181)));
     auto model = f.makeLoadedModel();
     ASSERT_EQ(model->measurementUnit(), "mg/dL");
 

@@ -217,7 +217,7 @@ TEST(SettingsViewModel, ConfigurationThatFailedToLoadIsReloadedBeforeTheFirstSav
     SettingsFixture f;
     AppSettings app = AppSettings::defaults();
     app.lowGlucoseThreshold = 80;
-    f.store(SettingsFixture::configuration(SettingsFixture::dexcomAccount(), app));
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount(), app));
     f.keychain->failNextRead(-25308);
     auto model = f.makeLoadedModel();
     ASSERT_TRUE(f.manager->configurationLoadFailed());
@@ -262,7 +262,7 @@ TEST(SettingsViewModel, SettlingWithNothingPendingWritesNothing)
 TEST(SettingsViewModel, EditFollowedAtOnceByClosingTheModelIsStored)
 {
     SettingsFixture f;
-    f.store(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
     auto model = f.makeLoadedModel();
     model->setSnoozeLowAlerts(false);
     model->recordAppSettingsEdit();
@@ -300,7 +300,7 @@ TEST(SettingsViewModel, ClosingWithNothingLoadedWritesNothing)
     // Edits made against first-run values of a configuration that never loaded must not
     // overwrite what the keyring holds.
     SettingsFixture f;
-    f.store(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
     f.keychain->failNextRead(-25308);
     auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
     auto model = f.makeLoadedModel(gated);

@@ -17,7 +17,7 @@ protected:
 
     void SetUp() override
     {
-        h.acceptCurrentTerms();
+        h.acceptTerms();
         h.build(SettingsTab::account);
         ASSERT_TRUE(h.waitForLoad());
     }

@@ -26,7 +26,7 @@ protected:
         stored.app = AppSettings::defaults();
         stored.app.measurementUnit = "mg/dL";
         h.storeConfiguration(stored);
-        h.acceptCurrentTerms();
+        h.acceptTerms();
         h.build(tab);
         ASSERT_TRUE(h.waitForLoad());
     }

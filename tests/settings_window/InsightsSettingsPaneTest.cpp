@@ -28,7 +28,7 @@ protected:
 
     void open(bool signedIn)
     {
-        h.acceptCurrentTerms();
+        h.acceptTerms();
         if (signedIn) {
             AppConfiguration configuration;
             configuration.account = SettingsWindowHarness::dexcomAccount();

@@ -1,20 +1,13 @@
 #pragma once
 
 #include "FakeAlertDelivery.h"
-#include "FakeDexcomServer.h"
-#include "FakeHistoryStore.h"
-#include "FakeKeychainItemStore.h"
-#include "FakeLibreLinkUpServer.h"
+#include "LoopbackAccountServices.h"
 #include "NextTurnSleeper.h"
 #include "RecordingAnnouncer.h"
 #include "TaskRunner.h"
 
-#include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
-#include "history/HistoryCoordinator.h"
 #include "platform/LoginItemManaging.h"
-#include "providers/DexcomAPI.h"
-#include "providers/LibreLinkUpAPI.h"
 #include "settings/LoginItemSettingsService.h"
 #include "settings/SettingsCoordinator.h"
 #include "settings/SettingsViewModel.h"
@@ -26,8 +19,6 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -101,18 +92,7 @@ inline bool eventually(const std::function<bool()> &done)
 // One Settings window over a real settings model, a real account service that reaches the
 // fake Dexcom Share and LibreLinkUp servers on loopback, an in-memory keyring, a temporary
 // settings file and (unless the test gives another) saved history in memory.
-struct SettingsWindowHarness {
-    QTemporaryDir directory;
-    std::shared_ptr<QSettings> defaults =
-        std::make_shared<QSettings>(directory.filePath(QStringLiteral("Quillby.conf")), QSettings::IniFormat);
-    std::shared_ptr<FakeKeychainItemStore> keychain = std::make_shared<FakeKeychainItemStore>();
-    std::shared_ptr<SystemClock> clock = std::make_shared<SystemClock>();
-    std::shared_ptr<EventLoopSleeper> sleeper = std::make_shared<EventLoopSleeper>();
-    AppNotifications notifications;
-    std::unique_ptr<ConfigurationManager> configurationManager;
-    std::unique_ptr<HistoryCoordinator> history;
-    FakeDexcomServer dexcom;
-    FakeLibreLinkUpServer libre;
+struct SettingsWindowHarness : LoopbackAccountServices {
     std::shared_ptr<FakeUpdateChecking> updates = std::make_shared<FakeUpdateChecking>();
     std::shared_ptr<FakeLoginItemManager> loginItems = std::make_shared<FakeLoginItemManager>();
     std::shared_ptr<FakeAlertDelivery> alerts = std::make_shared<FakeAlertDelivery>();
@@ -127,12 +107,6 @@ struct SettingsWindowHarness {
     std::function<QDialog *(QWidget *, HistoryCoordinator &, bool)> makeConsentSheet;
     std::unique_ptr<SettingsView> view;
 
-    SettingsWindowHarness()
-    {
-        dexcom.setAccount("ada", "secret", "8f2a6c1e-0000-4000-8000-000000000001");
-        libre.setAccount("ada@example.com", "secret", "0f1e2d3c-4b5a-6978-8695-a4b3c2d1e0f9");
-    }
-
     ~SettingsWindowHarness()
     {
         // Account operations and saves finish before the services they use go away.
@@ -142,38 +116,6 @@ struct SettingsWindowHarness {
         view.reset();
         model.reset();
         coordinator.reset();
-        history.reset();
-        configurationManager.reset();
-    }
-
-    void acceptCurrentTerms()
-    {
-        defaults->setValue(ConfigurationManager::kAcceptedTermsVersionKey,
-                           QString::fromStdString(ConfigurationManager::kCurrentTermsVersion));
-    }
-
-    void storeConfiguration(const AppConfiguration &configuration)
-    {
-        keychain->setStoredBytes(QByteArray::fromStdString(configuration.encode()));
-    }
-
-    static GlucoseAccountConfiguration dexcomAccount()
-    {
-        GlucoseAccountConfiguration account;
-        account.provider = GlucoseProvider::dexcom;
-        account.username = "ada";
-        account.password = "secret";
-        account.region = "us";
-        return account;
-    }
-
-    // The configuration owner and the history coordinator (over `store`, or in memory).
-    void buildServices(std::shared_ptr<GlucoseHistoryStoring> store = nullptr)
-    {
-        configurationManager = std::make_unique<ConfigurationManager>(keychain, defaults, QLocale(QStringLiteral("en_US")),
-                                                                      clock, sleeper, notifications);
-        history = std::make_unique<HistoryCoordinator>(store ? store : std::make_shared<FakeHistoryStore>(),
-                                                       *configurationManager, clock, sleeper);
     }
 
     // The model and the window, shown on `tab`.
@@ -182,28 +124,7 @@ struct SettingsWindowHarness {
         if (!configurationManager) {
             buildServices();
         }
-        const std::string dexcomOrigin = dexcom.origin();
-        const std::string libreOrigin = libre.origin();
-        coordinator = std::make_shared<SettingsCoordinator>(
-            *configurationManager,
-            [dexcomOrigin](const std::string &username, const std::string &password, const std::string &region,
-                           QNetworkAccessManager *session) -> std::shared_ptr<GlucoseAPIProtocol> {
-                DexcomAPIOptions options;
-                options.session = session;
-                options.baseURLs = DexcomAPI::baseURLsAt(dexcomOrigin);
-                return std::make_shared<DexcomAPI>(username, password, region, options);
-            },
-            [libreOrigin](const std::string &username, const std::string &password, const std::string &region,
-                          const std::optional<std::string> &patientID,
-                          QNetworkAccessManager *session) -> std::shared_ptr<LibreLinkUpAPIProtocol> {
-                LibreLinkUpAPIOptions options;
-                options.session = session;
-                for (const auto &[code, host] : LibreLinkUpAPI::defaultHosts()) {
-                    options.hosts[code] = libreOrigin;
-                }
-                return std::make_shared<LibreLinkUpAPI>(username, password, region, patientID, options);
-            },
-            history.get(), notifications);
+        coordinator = makeAccountService();
         SettingsViewModel::Options options;
         options.sleeper = std::make_shared<NextTurnSleeper>();
         options.clock = clock;
