@@ -33,50 +33,13 @@
 namespace quillby::test {
 namespace {
 
-double now()
-{
-    using namespace std::chrono;
-    return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
-// Launches and waits for the start-up pass, and for the account task it started, if any.
-void launch(AppHarness &harness)
-{
-    AppDelegate &delegate = harness.app->appDelegate();
-    QSignalSpy startup(&delegate, &AppDelegate::startupFinished);
-    delegate.finishLaunching();
-    ASSERT_TRUE(startup.wait(scaledTimeoutMs(10000)));
-}
-
-void waitForAccountTask(AppHarness &harness)
-{
-    AppDelegate &delegate = harness.app->appDelegate();
-    if (!delegate.isAccountTaskRunning()) {
-        return;
-    }
-    QSignalSpy finished(&delegate, &AppDelegate::accountTaskFinished);
-    ASSERT_TRUE(finished.wait(scaledTimeoutMs(20000)));
-    while (delegate.isAccountTaskRunning()) {
-        ASSERT_TRUE(finished.wait(scaledTimeoutMs(20000)));
-    }
-}
-
 // A complete Dexcom account, onboarding done and the current terms accepted: launches and waits
 // for the first account step to end.
 void launchReady(AppHarness &harness)
 {
-    harness.storeAccount(AppHarness::dexcomAccount());
-    harness.setOnboardingCompleted(true);
-    harness.setAcceptedTerms(QStringLiteral("2026-10-07"));
-    harness.build();
-    launch(harness);
-    waitForAccountTask(harness);
-}
-
-bool hasStatusItem(AppHarness &harness)
-{
-    StatusBarViewModel &viewModel = harness.app->statusBarViewModel();
-    return viewModel.hasController() && viewModel.controller().hasStatusItem();
+    harness.buildOnboarded();
+    harness.launch();
+    harness.waitForAccountTask();
 }
 
 struct StartupCase {
@@ -95,10 +58,10 @@ TEST_P(StartupDecision, ShowsOnboardingTermsOrTheTray)
     harness.storeAccount(AppHarness::dexcomAccount());
     harness.setOnboardingCompleted(c.onboardingCompleted);
     if (c.acceptedTerms) {
-        harness.setAcceptedTerms(*c.acceptedTerms);
+        harness.acceptTerms(*c.acceptedTerms);
     }
     harness.build();
-    launch(harness);
+    harness.launch();
     AppDelegate &delegate = harness.app->appDelegate();
 
     QWidget *window = nullptr;
@@ -114,13 +77,13 @@ TEST_P(StartupDecision, ShowsOnboardingTermsOrTheTray)
             EXPECT_EQ(window->windowTitle().toStdString(), c.expectedWindowTitle);
         }
         EXPECT_EQ(delegate.accountStepsStarted(), 0);
-        EXPECT_FALSE(hasStatusItem(harness));
+        EXPECT_FALSE(harness.hasStatusItem());
         EXPECT_FALSE(harness.app->feedbackPromptController().canPresentPrompt);
     } else {
         EXPECT_EQ(window, nullptr);
         EXPECT_EQ(delegate.accountStepsStarted(), 1);
-        EXPECT_TRUE(hasStatusItem(harness));
-        waitForAccountTask(harness);
+        EXPECT_TRUE(harness.hasStatusItem());
+        harness.waitForAccountTask();
         EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
         EXPECT_TRUE(harness.app->feedbackPromptController().canPresentPrompt);
     }
@@ -139,11 +102,8 @@ TEST(AppDelegate, AcceptingChangedTermsStartsTheTrayAndPolling)
 {
     AppHarness harness;
     harness.dexcom.setReadings({FakeDexcomServer::record(131, "Flat", now() - 60)});
-    harness.storeAccount(AppHarness::dexcomAccount());
-    harness.setOnboardingCompleted(true);
-    harness.setAcceptedTerms(QStringLiteral("2025-01-01"));
-    harness.build();
-    launch(harness);
+    harness.buildOnboarded(AppHarness::dexcomAccount(), QStringLiteral("2025-01-01"));
+    harness.launch();
     AppDelegate &delegate = harness.app->appDelegate();
     QWidget *terms = delegate.termsAgreementCoordinator()->window();
     ASSERT_NE(terms, nullptr);
@@ -153,9 +113,9 @@ TEST(AppDelegate, AcceptingChangedTermsStartsTheTrayAndPolling)
     EXPECT_EQ(delegate.termsAgreementCoordinator()->window(), nullptr);
     EXPECT_EQ(harness.app->activationPolicy().policy(), ActivationPolicy::accessory);
     // The tray starts once the Agree click is over.
-    ASSERT_TRUE(waitUntil([&] { return hasStatusItem(harness); }));
+    ASSERT_TRUE(waitUntil([&] { return harness.hasStatusItem(); }));
     ASSERT_TRUE(waitUntil([&] { return delegate.accountStepsStarted() == 1; }));
-    waitForAccountTask(harness);
+    harness.waitForAccountTask();
     EXPECT_EQ(harness.app->statusBarViewModel().statusTitle(), QStringLiteral("131 →"));
 }
 
@@ -164,12 +124,9 @@ TEST(AppDelegate, IncompleteAccountStopsPollingWithTheSignInState)
     AppHarness harness;
     GlucoseAccountConfiguration account = AppHarness::dexcomAccount();
     account.password.clear();
-    harness.storeAccount(account);
-    harness.setOnboardingCompleted(true);
-    harness.setAcceptedTerms(QStringLiteral("2026-10-07"));
-    harness.build();
-    launch(harness);
-    waitForAccountTask(harness);
+    harness.buildOnboarded(account);
+    harness.launch();
+    harness.waitForAccountTask();
 
     EXPECT_EQ(harness.clientsMade, 0);
     EXPECT_FALSE(harness.app->pollingCoordinator().isUpdateLoopRunning());
@@ -230,7 +187,7 @@ TEST(AppDelegate, ConfigurationChangesRestartOnlyTheAccountStep)
     // Two changes in quick succession: the first task is cancelled, the second runs to the end.
     harness.notifications.postConfigurationDidUpdate();
     harness.notifications.postConfigurationDidUpdate(true);
-    waitForAccountTask(harness);
+    harness.waitForAccountTask();
     EXPECT_EQ(delegate.accountStepsStarted(), 3);
     EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
     EXPECT_EQ(delegate.onboardingCoordinator()->window(), nullptr);
@@ -257,7 +214,7 @@ TEST_P(ConfigurationChange, RestartsPollingWithOrWithoutTheFirstRefresh)
     ASSERT_EQ(before, 1u);
 
     harness.notifications.postConfigurationDidUpdate(c.skipInitialRefresh);
-    waitForAccountTask(harness);
+    harness.waitForAccountTask();
     EXPECT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), before + c.extraReadingsRequests);
     EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
     EXPECT_TRUE(harness.app->feedbackPromptController().canPresentPrompt);
@@ -286,7 +243,7 @@ TEST(AppDelegate, UnreadableConfigurationIsReadAgainOnTheNextChange)
 
     harness.keychain->setReadFailure(std::nullopt);
     harness.notifications.postConfigurationDidUpdate();
-    waitForAccountTask(harness);
+    harness.waitForAccountTask();
     EXPECT_FALSE(harness.configurationManager->configurationLoadFailed());
     EXPECT_EQ(harness.clientsMade, 1);
     EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
@@ -298,7 +255,7 @@ TEST(AppDelegate, ReopenShowsOnboardingOnlyWhileItIsIncomplete)
 {
     AppHarness harness;
     harness.build();
-    launch(harness);
+    harness.launch();
     AppDelegate &delegate = harness.app->appDelegate();
     delegate.onboardingCoordinator()->window()->close();
     EXPECT_TRUE(delegate.applicationShouldHandleReopen());
@@ -394,7 +351,7 @@ TEST_P(NotificationAction, ReachesTheDelegateFromTheNotificationService)
     AppHarness harness;
     harness.notificationCenter = std::make_shared<DesktopNotifications>(QDBusConnection::sessionBus(), server.service());
     harness.build();
-    launch(harness);
+    harness.launch();
 
     DesktopNotificationRequest request;
     request.identifier = QString::fromLatin1(c.identifier);

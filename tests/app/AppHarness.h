@@ -1,9 +1,6 @@
 #pragma once
 
 #include "app/QuillbyApp.h"
-#include "core/AppNotifications.h"
-#include "core/ConfigurationManager.h"
-#include "history/HistoryCoordinator.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/LoginItemManager.h"
 #include "providers/DexcomAPI.h"
@@ -11,28 +8,31 @@
 
 #include "FakeAlertDelivery.h"
 #include "FakeDexcomServer.h"
-#include "FakeHistoryStore.h"
-#include "FakeKeychainItemStore.h"
 #include "FakeNetworkMonitor.h"
+#include "ServicesOverFakes.h"
+#include "WaitUntil.h"
 
-#include <QTemporaryDir>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
 
 #include <memory>
 #include <optional>
 
 namespace quillby::test {
 
+// Seconds since 1970 on the real clock.
+inline double now()
+{
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
 // The real composition root over fakes: an in-memory keyring, a temporary settings file,
 // saved history in memory, a recording alert delivery, and Dexcom Share at a loopback server.
-struct AppHarness {
-    QTemporaryDir directory;
-    std::shared_ptr<QSettings> defaults;
-    std::shared_ptr<FakeKeychainItemStore> keychain = std::make_shared<FakeKeychainItemStore>();
-    std::shared_ptr<SystemClock> clock = std::make_shared<SystemClock>();
-    std::shared_ptr<EventLoopSleeper> sleeper = std::make_shared<EventLoopSleeper>();
-    AppNotifications notifications;
-    std::unique_ptr<ConfigurationManager> configurationManager;
-    std::unique_ptr<HistoryCoordinator> historyCoordinator;
+struct AppHarness : ServicesOverFakes {
     std::unique_ptr<UpdateChecker> updateChecker = std::make_unique<UpdateChecker>();
     FakeNetworkMonitor networkMonitor;
     std::shared_ptr<FakeAlertDelivery> alertDelivery = std::make_shared<FakeAlertDelivery>();
@@ -43,16 +43,11 @@ struct AppHarness {
     std::shared_ptr<DesktopNotifications> notificationCenter;
     std::unique_ptr<QuillbyApp> app;
 
-    AppHarness()
-    {
-        defaults = std::make_shared<QSettings>(directory.filePath(QStringLiteral("Quillby.conf")), QSettings::IniFormat);
-        dexcom.setAccount("ada", "secret", "8f2a6c1e-0000-4000-8000-000000000001");
-    }
-
+    AppHarness() { dexcom.setAccount("ada", "secret", "8f2a6c1e-0000-4000-8000-000000000001"); }
     ~AppHarness()
     {
         app.reset();
-        historyCoordinator.reset();
+        history.reset();
         configurationManager.reset();
     }
 
@@ -62,35 +57,60 @@ struct AppHarness {
         configuration.account = std::move(account);
         configuration.app = AppSettings::defaults();
         configuration.app.measurementUnit = std::move(unit);
-        keychain->setStoredBytes(QByteArray::fromStdString(configuration.encode()));
-    }
-
-    static GlucoseAccountConfiguration dexcomAccount()
-    {
-        GlucoseAccountConfiguration account;
-        account.provider = GlucoseProvider::dexcom;
-        account.username = "ada";
-        account.password = "secret";
-        account.region = "us";
-        return account;
+        storeConfiguration(configuration);
     }
 
     void setOnboardingCompleted(bool completed) { defaults->setValue(ConfigurationManager::kOnboardingCompletedKey, completed); }
-    void setAcceptedTerms(const QString &version) { defaults->setValue(ConfigurationManager::kAcceptedTermsVersionKey, version); }
+
+    // Stores `account` with onboarding finished and the terms of `acceptedTerms` accepted, then
+    // builds the program.
+    void buildOnboarded(GlucoseAccountConfiguration account = dexcomAccount(),
+                        const QString &acceptedTerms = QString::fromStdString(ConfigurationManager::kCurrentTermsVersion))
+    {
+        storeAccount(std::move(account));
+        setOnboardingCompleted(true);
+        acceptTerms(acceptedTerms);
+        build();
+    }
+
+    // Launches and waits for the start-up pass.
+    void launch()
+    {
+        QSignalSpy startup(&app->appDelegate(), &AppDelegate::startupFinished);
+        app->appDelegate().finishLaunching();
+        ASSERT_TRUE(startup.wait(scaledTimeoutMs(10000)));
+    }
+
+    // Waits for the account task the delegate started, if any, and those it started in turn.
+    void waitForAccountTask()
+    {
+        AppDelegate &delegate = app->appDelegate();
+        if (!delegate.isAccountTaskRunning()) {
+            return;
+        }
+        QSignalSpy finished(&delegate, &AppDelegate::accountTaskFinished);
+        ASSERT_TRUE(finished.wait(scaledTimeoutMs(20000)));
+        while (delegate.isAccountTaskRunning()) {
+            ASSERT_TRUE(finished.wait(scaledTimeoutMs(20000)));
+        }
+    }
+
+    bool hasStatusItem()
+    {
+        StatusBarViewModel &viewModel = app->statusBarViewModel();
+        return viewModel.hasController() && viewModel.controller().hasStatusItem();
+    }
 
     void build()
     {
-        configurationManager = std::make_unique<ConfigurationManager>(keychain, defaults, QLocale(QStringLiteral("en_US")),
-                                                                      clock, sleeper, notifications);
-        historyCoordinator = std::make_unique<HistoryCoordinator>(std::make_shared<FakeHistoryStore>(),
-                                                                  *configurationManager, clock, sleeper);
+        buildServices();
         QuillbyEnvironment environment;
         environment.notifications = &notifications;
         environment.configurationManager = configurationManager.get();
         environment.clock = clock;
         environment.sleeper = sleeper;
         environment.updateChecker = updateChecker.get();
-        environment.historyCoordinator = historyCoordinator.get();
+        environment.historyCoordinator = history.get();
         environment.networkMonitor = &networkMonitor;
         environment.alertDelivery = alertDelivery;
         environment.defaults = defaults;

@@ -30,26 +30,6 @@
 namespace quillby::test {
 namespace {
 
-double now()
-{
-    using namespace std::chrono;
-    return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
-void launch(AppHarness &harness)
-{
-    AppDelegate &delegate = harness.app->appDelegate();
-    QSignalSpy startup(&delegate, &AppDelegate::startupFinished);
-    delegate.finishLaunching();
-    ASSERT_TRUE(startup.wait(scaledTimeoutMs(10000)));
-}
-
-bool hasStatusItem(AppHarness &harness)
-{
-    StatusBarViewModel &viewModel = harness.app->statusBarViewModel();
-    return viewModel.hasController() && viewModel.controller().hasStatusItem();
-}
-
 void click(QWidget *window, const char *name)
 {
     auto *button = window->findChild<QAbstractButton *>(QString::fromLatin1(name));
@@ -65,14 +45,14 @@ TEST(OnboardingEndToEnd, FirstLaunchSignsInThroughOnboardingAndEndsInTheTray)
     harness.dexcom.setReadings({FakeDexcomServer::record(131, "Flat", now() - 60),
                                 FakeDexcomServer::record(127, "Flat", now() - 360)});
     harness.build();
-    launch(harness);
+    harness.launch();
     AppDelegate &delegate = harness.app->appDelegate();
     OnboardingCoordinator *onboarding = delegate.onboardingCoordinator();
     QWidget *window = onboarding->window();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(delegate.termsAgreementCoordinator()->window(), nullptr);
-    EXPECT_FALSE(hasStatusItem(harness));
+    EXPECT_FALSE(harness.hasStatusItem());
     EXPECT_EQ(harness.app->activationPolicy().policy(), ActivationPolicy::regular);
 
     // Welcome (Dexcom is the first service), set-up, sign-in.
@@ -103,7 +83,7 @@ TEST(OnboardingEndToEnd, FirstLaunchSignsInThroughOnboardingAndEndsInTheTray)
     EXPECT_EQ(harness.clientsMade, 0);
     EXPECT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), 0u);
     EXPECT_FALSE(harness.app->pollingCoordinator().isUpdateLoopRunning());
-    EXPECT_FALSE(hasStatusItem(harness));
+    EXPECT_FALSE(harness.hasStatusItem());
     EXPECT_EQ(harness.alertDelivery->sendAttempts, 0);
     EXPECT_FALSE(harness.app->feedbackPromptController().canPresentPrompt);
     EXPECT_FALSE(harness.app->statusBarViewModel().presentedReading().has_value());
@@ -115,17 +95,17 @@ TEST(OnboardingEndToEnd, FirstLaunchSignsInThroughOnboardingAndEndsInTheTray)
     ASSERT_TRUE(waitUntil([&] { return harness.app->statusBarViewModel().statusTitle() == QStringLiteral("131 →"); },
                           20000))
         << harness.app->statusBarViewModel().statusTitle().toStdString();
-    EXPECT_TRUE(hasStatusItem(harness));
+    EXPECT_TRUE(harness.hasStatusItem());
     EXPECT_TRUE(harness.defaults->value(ConfigurationManager::kOnboardingCompletedKey).toBool());
     ASSERT_TRUE(waitUntil([&] { return !delegate.isAccountTaskRunning(); }, 20000));
 
     // The next start goes straight to the tray.
     harness.app.reset();
     harness.build();
-    launch(harness);
+    harness.launch();
     EXPECT_EQ(harness.app->appDelegate().onboardingCoordinator()->window(), nullptr);
     EXPECT_EQ(harness.app->appDelegate().termsAgreementCoordinator()->window(), nullptr);
-    EXPECT_TRUE(hasStatusItem(harness));
+    EXPECT_TRUE(harness.hasStatusItem());
     ASSERT_TRUE(waitUntil([&] { return harness.app->statusBarViewModel().statusTitle() == QStringLiteral("131 →"); },
                           20000));
     ASSERT_TRUE(waitUntil([&] { return !harness.app->appDelegate().isAccountTaskRunning(); }, 20000));

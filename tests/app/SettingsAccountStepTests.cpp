@@ -9,50 +9,22 @@
 #include "settings/SettingsViewModelFactory.h"
 
 #include "TaskRunner.h"
-
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QSignalSpy>
-#include <QTimer>
+#include "WaitUntil.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 namespace quillby::test {
 namespace {
-
-double now()
-{
-    using namespace std::chrono;
-    return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
-template <typename Predicate>
-bool waitFor(Predicate done, int boundMs = 20000)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!done() && elapsed.elapsed() < boundMs) {
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done();
-}
 
 TEST(SettingsAccountStep, SignOutStopsPollingAndSignInRestartsItForTheNewAccount)
 {
     AppHarness harness;
     harness.dexcom.setReadings({FakeDexcomServer::record(131, "Flat", now() - 60)});
-    harness.storeAccount(AppHarness::dexcomAccount());
-    harness.setOnboardingCompleted(true);
-    harness.setAcceptedTerms(QStringLiteral("2026-10-07"));
-    harness.build();
+    harness.buildOnboarded();
     AppDelegate &delegate = harness.app->appDelegate();
     StatusBarPollingCoordinator &poller = harness.app->pollingCoordinator();
     delegate.finishLaunching();
-    ASSERT_TRUE(waitFor([&] { return delegate.accountStepsStarted() == 1 && !delegate.isAccountTaskRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return delegate.accountStepsStarted() == 1 && !delegate.isAccountTaskRunning(); }, 20000));
     ASSERT_TRUE(poller.isUpdateLoopRunning());
     ASSERT_EQ(harness.clientsMade, 1);
 
@@ -63,7 +35,7 @@ TEST(SettingsAccountStep, SignOutStopsPollingAndSignInRestartsItForTheNewAccount
 
     // Sign-out: the stored account is cleared and the account step stops polling.
     model->signOut();
-    ASSERT_TRUE(waitFor([&] { return delegate.accountStepsStarted() == 2 && !delegate.isAccountTaskRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return delegate.accountStepsStarted() == 2 && !delegate.isAccountTaskRunning(); }, 20000));
     EXPECT_FALSE(model->isConfigurationValid());
     EXPECT_FALSE(poller.isUpdateLoopRunning());
     EXPECT_EQ(harness.clientsMade, 1);
@@ -77,16 +49,16 @@ TEST(SettingsAccountStep, SignOutStopsPollingAndSignInRestartsItForTheNewAccount
     model->setRegion("us");
     ASSERT_TRUE(model->canSignIn());
     model->signIn();
-    ASSERT_TRUE(waitFor([&] { return delegate.accountStepsStarted() == 3 && !delegate.isAccountTaskRunning(); }));
+    ASSERT_TRUE(waitUntil([&] { return delegate.accountStepsStarted() == 3 && !delegate.isAccountTaskRunning(); }, 20000));
     EXPECT_TRUE(model->isConfigurationValid());
     EXPECT_EQ(harness.clientsMade, 2);
     ASSERT_TRUE(harness.lastClientAccount);
     EXPECT_EQ(harness.lastClientAccount->username, "grace");
     EXPECT_TRUE(poller.isUpdateLoopRunning());
-    EXPECT_TRUE(waitFor([&] {
-        return harness.historyCoordinator->selectedScope() ==
+    EXPECT_TRUE(waitUntil([&] {
+        return harness.history->selectedScope() ==
                HistoryCoordinator::accountScope(*harness.lastClientAccount);
-    }));
+    }, 20000));
     EXPECT_EQ(harness.app->statusBarViewModel().statusTitle(), QStringLiteral("142 \u2191"));
 }
 

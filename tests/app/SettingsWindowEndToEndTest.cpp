@@ -23,12 +23,6 @@
 namespace quillby::test {
 namespace {
 
-double now()
-{
-    using namespace std::chrono;
-    return duration<double>(system_clock::now().time_since_epoch()).count();
-}
-
 QAction *trayAction(AppHarness &harness, const QString &name)
 {
     auto &controller = static_cast<StatusBarController &>(harness.app->statusBarViewModel().controller());
@@ -49,12 +43,10 @@ TEST(SettingsWindowEndToEnd, SigningInFromTheTraysSettingsWindowShowsTheNewestRe
     harness.dexcom.setReadings({FakeDexcomServer::record(131, "Flat", now() - 60),
                                 FakeDexcomServer::record(127, "Flat", now() - 360)});
     harness.setOnboardingCompleted(true);
-    harness.setAcceptedTerms(QString::fromStdString(ConfigurationManager::kCurrentTermsVersion));
+    harness.acceptTerms();
     harness.build();
+    harness.launch();
     AppDelegate &delegate = harness.app->appDelegate();
-    QSignalSpy startup(&delegate, &AppDelegate::startupFinished);
-    delegate.finishLaunching();
-    ASSERT_TRUE(startup.wait(10000));
     ASSERT_TRUE(harness.app->statusBarViewModel().hasController());
 
     // The tray's Settings entry opens the real window on the Account pane.
