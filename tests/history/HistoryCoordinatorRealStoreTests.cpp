@@ -1,6 +1,7 @@
 // The coordinator over the real store, on a temporary folder with an in-memory keyring.
 
 #include "HistoryCoordinatorFixture.h"
+#include "HistoryKeyringItems.h"
 #include "insights/InsightsCollectionProgress.h"
 
 #include "core/AppNotifications.h"
@@ -28,16 +29,8 @@ protected:
 
     std::shared_ptr<GlucoseHistoryStore> makeStore()
     {
-        auto keys = keyring;
-        return std::make_shared<GlucoseHistoryStore>(
-            root,
-            std::make_shared<FakeKeychainItemStore>(QStringLiteral("Quillby.history"), QStringLiteral("encryption-key-v1"),
-                                                    keyring),
-            [keys](const std::string &digest) -> std::unique_ptr<KeychainItemStoring> {
-                return std::make_unique<FakeKeychainItemStore>(
-                    QStringLiteral("Quillby.history"), QString::fromStdString("encryption-key-v2-" + digest), keys);
-            },
-            &insightsMinimumDatasetReached);
+        return std::make_shared<GlucoseHistoryStore>(root, legacyHistoryKeychain(keyring), historyKeychainFactory(keyring),
+                                                     &insightsMinimumDatasetReached);
     }
     std::string signIn(const std::string &username)
     {

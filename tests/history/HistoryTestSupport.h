@@ -1,6 +1,7 @@
 #pragma once
 
 #include "FakeKeychainItemStore.h"
+#include "HistoryKeyringItems.h"
 #include "insights/InsightsCollectionProgress.h"
 #include "core/GlucoseReading.h"
 #include "history/GlucoseHistoryError.h"
@@ -78,18 +79,8 @@ protected:
     std::shared_ptr<FakeKeyring> keyring = std::make_shared<FakeKeyring>();
     std::shared_ptr<FailingFileAccess> files = std::make_shared<FailingFileAccess>();
 
-    std::shared_ptr<FakeKeychainItemStore> legacyKeychain()
-    {
-        return std::make_shared<FakeKeychainItemStore>(QStringLiteral("Quillby.history"), QStringLiteral("encryption-key-v1"),
-                                                       keyring);
-    }
-    HistoryScopeKeychainFactory keychainFactory()
-    {
-        return [keyring = keyring](const std::string &digest) -> std::unique_ptr<KeychainItemStoring> {
-            return std::make_unique<FakeKeychainItemStore>(
-                QStringLiteral("Quillby.history"), QString::fromStdString("encryption-key-v2-" + digest), keyring);
-        };
-    }
+    std::shared_ptr<FakeKeychainItemStore> legacyKeychain() { return legacyHistoryKeychain(keyring); }
+    HistoryScopeKeychainFactory keychainFactory() { return historyKeychainFactory(keyring); }
     std::unique_ptr<GlucoseHistoryStoreCore> makeCore()
     {
         return std::make_unique<GlucoseHistoryStoreCore>(root, legacyKeychain(), keychainFactory(),

@@ -6,6 +6,7 @@
 #include "insights/InsightsCollectionProgress.h"
 
 #include "FakeKeychainItemStore.h"
+#include "HistoryKeyringItems.h"
 #include "core/AppNotifications.h"
 #include "history/GlucoseHistoryStore.h"
 #include "insights/InsightsCalculation.h"
@@ -392,15 +393,8 @@ TEST(HistoryEnableDisclosureTest, EnableSavingTurnsSavingOnThroughTheRealCoordin
         std::make_shared<FakeKeychainItemStore>(),
         std::make_shared<QSettings>(temp.filePath(QStringLiteral("defaults.ini")), QSettings::IniFormat),
         QLocale(QLocale::English, QLocale::UnitedStates), clock, std::make_shared<EventLoopSleeper>(), notifications);
-    auto store = std::make_shared<GlucoseHistoryStore>(
-        root,
-        std::make_shared<FakeKeychainItemStore>(QStringLiteral("Quillby.history"), QStringLiteral("encryption-key-v1"),
-                                                keyring),
-        [keyring](const std::string &digest) -> std::unique_ptr<KeychainItemStoring> {
-            return std::make_unique<FakeKeychainItemStore>(
-                QStringLiteral("Quillby.history"), QString::fromStdString("encryption-key-v2-" + digest), keyring);
-        },
-        &insightsMinimumDatasetReached);
+    auto store = std::make_shared<GlucoseHistoryStore>(root, legacyHistoryKeychain(keyring), historyKeychainFactory(keyring),
+                                                       &insightsMinimumDatasetReached);
     HistoryCoordinator coordinator(store, configurationManager, clock, std::make_shared<VirtualTimeSleeper>(*clock));
 
     // Before the first snapshot: 90 days, and nothing can be enabled.
