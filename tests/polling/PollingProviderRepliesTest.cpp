@@ -104,6 +104,14 @@ protected:
 
     void refreshOverNetwork() { runOverNetwork(coordinator->requestRefresh()); }
 
+    // Nothing more is sent until Settings change (so a service never gets to lock the account).
+    void expectNothingSentUntilSettingsChange(RecordingHttpServer &server)
+    {
+        server.clearRequests();
+        refreshOverNetwork();
+        EXPECT_TRUE(server.requests().empty());
+    }
+
     const StatusBarPollingSchedule &schedule() const { return coordinator->pollingSchedule(); }
 
     void expectPollerState(const std::optional<std::string> &clientText, const PollerState &state)
@@ -237,10 +245,7 @@ TEST_F(PollingProviderRepliesTest, DexcomReplyShapes)
             EXPECT_EQ(presenter.presentedReading->trendArrow, "→");
         }
         if (row.state.stopsUntilSettingsChange) {
-            // Nothing more is sent until Settings change (so a service never gets to lock the account).
-            server.clearRequests();
-            refreshOverNetwork();
-            EXPECT_TRUE(server.requests().empty());
+            expectNothingSentUntilSettingsChange(server);
         }
     }
     coordinator.reset();   // its clients' connections close before the server stops
@@ -335,10 +340,7 @@ TEST_F(PollingProviderRepliesTest, LibreLinkUpReplyShapes)
             EXPECT_EQ(presenter.presentedReading->mgdL, 120);
         }
         if (row.state.stopsUntilSettingsChange) {
-            // Nothing more is sent until Settings change (so a service never gets to lock the account).
-            server.clearRequests();
-            refreshOverNetwork();
-            EXPECT_TRUE(server.requests().empty());
+            expectNothingSentUntilSettingsChange(server);
         }
     }
     coordinator.reset();   // its clients' connections close before the server stops
