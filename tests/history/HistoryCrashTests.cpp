@@ -209,6 +209,34 @@ struct CrashCase {
     long count;   // the append carries readings [saved, saved + count)
 };
 
+// How one run of the writer went: whether it started, its output (read to the end or not) and
+// its exit status.
+struct WriterRun {
+    bool started = false;
+    bool read = false;
+    bool waited = false;
+    int status = 0;
+    std::string text;
+};
+
+// Runs the writer over `place` with the append of `c`, stopped dead at call `stopAt` (0: never).
+WriterRun runAppend(const HistoryPlace &place, const CrashCase &c, size_t stopAt)
+{
+    auto arguments = place.writerArguments(c.saved, kBase);
+    arguments.push_back(std::to_string(c.count));
+    arguments.push_back(std::to_string(stopAt));
+    WriterRun run;
+    const auto [pid, output] = spawnWriter(arguments);
+    if (pid <= 0) {
+        return run;
+    }
+    run.started = true;
+    run.read = readFrom(output, run.text);
+    ::close(output);
+    run.waited = ::waitpid(pid, &run.status, 0) == pid;
+    return run;
+}
+
 class HistoryCrash : public HistoryCrashFixture, public ::testing::WithParamInterface<CrashCase> {};
 
 TEST_P(HistoryCrash, StopAtEveryCallOfAnAppendLosesNothingAcknowledged)
@@ -229,19 +257,11 @@ TEST_P(HistoryCrash, StopAtEveryCallOfAnAppendLosesNothingAcknowledged)
     std::vector<std::string> calls;
     {
         const HistoryPlace place = baseline.copyTo(scratch / "complete");
-        auto arguments = place.writerArguments(c.saved, kBase);
-        arguments.push_back(std::to_string(c.count));
-        arguments.push_back("0");
-        auto [pid, output] = spawnWriter(arguments);
-        ASSERT_GT(pid, 0);
-        std::string text;
-        const bool read = readFrom(output, text);
-        ::close(output);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(read) << "the writer did not finish";
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << text;
-        const WriterOutput parsed = parseOutput(text);
+        const WriterRun run = runAppend(place, c, 0);
+        ASSERT_TRUE(run.started && run.waited);
+        ASSERT_TRUE(run.read) << "the writer did not finish";
+        ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.text;
+        const WriterOutput parsed = parseOutput(run.text);
         EXPECT_EQ(parsed.acknowledged.size(), static_cast<size_t>(c.count));
         calls = parsed.calls;
         expectIntact(place, all, later, kBase, "after the complete append");
@@ -256,19 +276,11 @@ TEST_P(HistoryCrash, StopAtEveryCallOfAnAppendLosesNothingAcknowledged)
     for (size_t stopAt = 1; stopAt <= calls.size(); ++stopAt) {
         const std::string context = "stopped at call " + std::to_string(stopAt) + " (" + calls[stopAt - 1] + ")";
         const HistoryPlace place = baseline.copyTo(scratch / ("stop-" + std::to_string(stopAt)));
-        auto arguments = place.writerArguments(c.saved, kBase);
-        arguments.push_back(std::to_string(c.count));
-        arguments.push_back(std::to_string(stopAt));
-        auto [pid, output] = spawnWriter(arguments);
-        ASSERT_GT(pid, 0);
-        std::string text;
-        const bool read = readFrom(output, text);
-        ::close(output);
-        int status = 0;
-        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(read) << context << ": the writer did not end";
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << context << ": " << text;
-        ASSERT_TRUE(parseOutput(text).acknowledged.empty()) << context;
+        const WriterRun run = runAppend(place, c, stopAt);
+        ASSERT_TRUE(run.started && run.waited) << context;
+        ASSERT_TRUE(run.read) << context << ": the writer did not end";
+        ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 3) << context << ": " << run.text;
+        ASSERT_TRUE(parseOutput(run.text).acknowledged.empty()) << context;
 
         expectIntact(place, before, later, kBase, context);
         if (HasFatalFailure()) {
