@@ -65,7 +65,7 @@ TEST(SettingsWindowEndToEnd, SigningInFromTheTraysSettingsWindowShowsTheNewestRe
     auto *region = window->findChild<QComboBox *>(QStringLiteral("settingsRegionPicker"));
     auto *signIn = window->findChild<QPushButton *>(QStringLiteral("settingsSignInButton"));
     ASSERT_TRUE(username && password && region && signIn);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return username->isEnabled(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return username->isEnabled(); }, 10000));
     QTest::keyClicks(username, QStringLiteral("ada"));
     QTest::keyClicks(password, QStringLiteral("secret"));
     const int us = region->findText(QStringLiteral("United States"));
@@ -75,7 +75,7 @@ TEST(SettingsWindowEndToEnd, SigningInFromTheTraysSettingsWindowShowsTheNewestRe
     signIn->click();
 
     // The stored account restarts polling, and the tray shows the newest reading.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return harness.app->statusBarViewModel().statusTitle() == QStringLiteral("131 →"); },
+    ASSERT_TRUE(waitUntil([&] { return harness.app->statusBarViewModel().statusTitle() == QStringLiteral("131 →"); },
                                 20000))
         << harness.app->statusBarViewModel().statusTitle().toStdString();
     ASSERT_TRUE(harness.configurationManager->configuration().has_value());
@@ -87,7 +87,7 @@ TEST(SettingsWindowEndToEnd, SigningInFromTheTraysSettingsWindowShowsTheNewestRe
     ASSERT_NE(settings, nullptr);
     settings->trigger();
     EXPECT_EQ(harness.app->settingsLauncher().settingsWindow(), window);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !delegate.isAccountTaskRunning(); }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return !delegate.isAccountTaskRunning(); }, 20000));
 }
 
 } // namespace

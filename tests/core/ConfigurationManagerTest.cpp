@@ -9,6 +9,7 @@
 #include "fakes/ConfigurationStorage.h"
 #include "fakes/TaskRunner.h"
 #include "fakes/VirtualTimeSleeper.h"
+#include "fakes/WaitUntil.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -38,6 +39,7 @@ struct Emissions {
 
 using test::FakeKeychainItemStore;
 using test::runTask;
+using test::waitUntil;
 using nlohmann::json;
 
 class ConfigurationManagerTest : public ::testing::Test {
@@ -348,7 +350,7 @@ TEST_F(ConfigurationManagerTest, SaveThatTimedOutButLandedIsReadBackAndPublished
     EXPECT_EQ(storedConfiguration()->account.username, "person@example.com+late");
 
     // The manager reads the item back on its own and publishes what is stored.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return published.count > 0; }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return published.count > 0; }, 30000));
     EXPECT_EQ(manager->configuration()->account.username, "person@example.com+late");
     EXPECT_FALSE(manager->isStoredConfigurationUncertain());
     EXPECT_EQ(accountNotices, 1);   // polling follows the stored account

@@ -3,6 +3,8 @@
 
 #include "onboarding/AmbientBackgroundView.h"
 
+#include "WaitUntil.h"
+
 #include <QImage>
 #include <QPainter>
 #include <QTest>
@@ -152,9 +154,9 @@ TEST(AmbientBackgroundViewTest, AnimatesOnlyWhileVisibleAndMotionIsAllowed)
     window.show();
     EXPECT_TRUE(panel->isAnimating());
     window.showMinimized();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !panel->isAnimating(); }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return !panel->isAnimating(); }, 5000));
     window.showNormal();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return panel->isAnimating(); }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return panel->isAnimating(); }, 5000));
 
     AmbientBackgroundView lineless(400, Qt::white, 1.0, false, true);
     lineless.show();

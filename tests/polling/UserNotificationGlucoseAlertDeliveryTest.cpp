@@ -234,7 +234,7 @@ TEST(UserNotificationGlucoseAlertDeliveryActivation, BusStartedServerThatExitsSt
         SCOPED_TRACE(title);
         EXPECT_TRUE(test::runTask(deliverAlert(delivery, title)));
         // The server has shown it and gone away again.
-        ASSERT_TRUE(QTest::qWaitFor([&] { return !bus.serviceRunning(); }, 60000));
+        ASSERT_TRUE(test::waitUntil([&] { return !bus.serviceRunning(); }, 60000));
         EXPECT_EQ(test::runTask(delivery.authorizationState()), State::notDetermined);
     }
     EXPECT_EQ(bus.logLines(), (QStringList{"start", "shown Low glucose alert", "start", "shown Rapid glucose drop",

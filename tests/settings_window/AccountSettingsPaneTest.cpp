@@ -102,7 +102,7 @@ TEST_F(AccountSettingsPaneTest, DexcomSignInShowsProgressThenTheSummary)
         EXPECT_FALSE(control->isEnabled()) << control->objectName().toStdString();
     }
 
-    ASSERT_TRUE(eventually([&] { return h.model->isConfigurationValid(); }));
+    ASSERT_TRUE(waitUntil([&] { return h.model->isConfigurationValid(); }));
     EXPECT_EQ(h.announcer.announcements,
               (QStringList{QStringLiteral("Signing in to Dexcom"), QStringLiteral("Signed in to Dexcom")}));
     EXPECT_FALSE(username()->isVisible());
@@ -114,9 +114,9 @@ TEST_F(AccountSettingsPaneTest, DexcomSignInShowsProgressThenTheSummary)
     EXPECT_EQ(h.configurationManager->configuration()->account.region, "us");
 
     // Sign-out waits for the history operation that the sign-in started.
-    ASSERT_TRUE(eventually([&] { return signOut->isEnabled(); }));
+    ASSERT_TRUE(waitUntil([&] { return signOut->isEnabled(); }));
     signOut->click();
-    ASSERT_TRUE(eventually([&] { return !h.model->isConfigurationValid() && !h.model->isLoading(); }));
+    ASSERT_TRUE(waitUntil([&] { return !h.model->isConfigurationValid() && !h.model->isLoading(); }));
     EXPECT_TRUE(username()->isVisible());
     EXPECT_EQ(username()->text(), QString());
 }
@@ -129,7 +129,7 @@ TEST_F(AccountSettingsPaneTest, FailedSignInIsShownAndSpokenOnce)
     // Return in the password field submits the form.
     QTest::keyClick(password(), Qt::Key_Return);
     ASSERT_TRUE(h.model->isLoading());
-    ASSERT_TRUE(eventually([&] { return !h.model->isLoading(); }));
+    ASSERT_TRUE(waitUntil([&] { return !h.model->isLoading(); }));
 
     auto *status = h.find<QLabel>(QStringLiteral("settingsStatusMessage"));
     EXPECT_TRUE(status->isVisible());
@@ -147,7 +147,7 @@ TEST_F(AccountSettingsPaneTest, LibreLinkUpPersonPickerAfterListingPeople)
     SettingsWindowHarness::typeInto(username(), QStringLiteral("ada@example.com"));
     SettingsWindowHarness::typeInto(password(), QStringLiteral("secret"));
     signIn()->click();
-    ASSERT_TRUE(eventually([&] { return !h.model->libreConnections().empty() && !h.model->isLoading(); }));
+    ASSERT_TRUE(waitUntil([&] { return !h.model->libreConnections().empty() && !h.model->isLoading(); }));
 
     // Two people: the picker appears with the placeholder, and the button asks to connect.
     ASSERT_TRUE(person()->isVisible());
@@ -168,7 +168,7 @@ TEST_F(AccountSettingsPaneTest, LibreLinkUpPersonPickerAfterListingPeople)
 
     const auto listings = h.libre.requestCount(FakeLibreLinkUpServer::kConnectionsPath);
     signIn()->click();
-    ASSERT_TRUE(eventually([&] { return h.model->isConfigurationValid() && !h.model->isLoading(); }));
+    ASSERT_TRUE(waitUntil([&] { return h.model->isConfigurationValid() && !h.model->isLoading(); }));
     EXPECT_EQ(h.configurationManager->configuration()->account.patientID, "p-2");
     EXPECT_EQ(valueOf(QStringLiteral("Sensor")), QStringLiteral("FreeStyle Libre"));
     EXPECT_EQ(valueOf(QStringLiteral("Email address")), QStringLiteral("ada@example.com"));
@@ -187,7 +187,7 @@ TEST_F(AccountSettingsPaneTest, LibreLinkUpPersonPickerAfterListingPeople)
     const auto logins = h.libre.requestCount(FakeLibreLinkUpServer::kLoginPath);
     QTest::keyClick(reconnectPassword, Qt::Key_Return);
     EXPECT_EQ(reconnect->text(), QStringLiteral("Reconnecting"));
-    ASSERT_TRUE(eventually([&] { return !h.model->isLoading(); }));
+    ASSERT_TRUE(waitUntil([&] { return !h.model->isLoading(); }));
     EXPECT_EQ(reconnect->text(), QStringLiteral("Reconnect"));
     EXPECT_GT(h.libre.requestCount(FakeLibreLinkUpServer::kLoginPath), logins);
     EXPECT_TRUE(h.model->statusMessage().empty()) << h.model->statusMessage();
@@ -201,7 +201,7 @@ TEST_F(AccountSettingsPaneTest, ReturnOutsideTheQuietHoursFieldKeepsWorking)
     h.navigation->setSelection(SettingsTab::alerts);
     auto *start = h.find<QuietHoursTimeInputField>(QStringLiteral("quietHoursStartPicker"));
     start->setFocus();
-    ASSERT_TRUE(eventually([&] { return start->hasFocus(); }));
+    ASSERT_TRUE(waitUntil([&] { return start->hasFocus(); }));
     h.navigation->setSelection(SettingsTab::account);
 
     SettingsWindowHarness::typeInto(username(), QStringLiteral("ada"));
@@ -209,7 +209,7 @@ TEST_F(AccountSettingsPaneTest, ReturnOutsideTheQuietHoursFieldKeepsWorking)
     ASSERT_TRUE(SettingsWindowHarness::choose(region(), QStringLiteral("United States")));
     QTest::keyClick(username(), Qt::Key_Return);
     EXPECT_TRUE(h.model->isLoading());
-    ASSERT_TRUE(eventually([&] { return h.model->isConfigurationValid(); }));
+    ASSERT_TRUE(waitUntil([&] { return h.model->isConfigurationValid(); }));
 }
 
 } // namespace

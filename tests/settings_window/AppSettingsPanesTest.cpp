@@ -33,7 +33,7 @@ protected:
     // Waits until the stored configuration satisfies `check`.
     bool saved(const std::function<bool(const AppSettings &)> &check)
     {
-        return eventually([&] {
+        return waitUntil([&] {
             const auto &configuration = h.configurationManager->configuration();
             return configuration && check(configuration->app) && !h.model->isSaving();
         });
@@ -53,7 +53,7 @@ TEST_F(AppSettingsPanesTest, GeneralLaunchAtLoginAndUpdates)
     // The status reads the model starts when it is made and when it applies the stored
     // configuration are answered first: a read that crosses the change would put the old state
     // back into the toggle (a race of the settings model, reported separately).
-    ASSERT_TRUE(eventually([&] { return h.loginItems->statusReads >= 4; }));
+    ASSERT_TRUE(waitUntil([&] { return h.loginItems->statusReads >= 4; }));
     for (int turn = 0; turn < 10; ++turn) {
         QCoreApplication::processEvents();
     }
@@ -63,15 +63,15 @@ TEST_F(AppSettingsPanesTest, GeneralLaunchAtLoginAndUpdates)
         << h.loginItems->registered << " revision " << h.model->appSettingsRevision() << "/"
         << h.model->savedAppSettingsRevision() << " stored " << h.configurationManager->configuration()->app.startAtLogin;
     EXPECT_TRUE(h.loginItems->status() == LoginItemStatus::enabled);
-    EXPECT_TRUE(eventually([&] { return launch->isChecked(); }));
+    EXPECT_TRUE(waitUntil([&] { return launch->isChecked(); }));
 
     // A refusal puts the toggle back and shows the message under this pane.
     launch->click();
     ASSERT_TRUE(saved([](const AppSettings &s) { return !s.startAtLogin; }));
     h.loginItems->failure = "Permission denied";
     launch->click();
-    ASSERT_TRUE(eventually([&] { return !h.model->statusMessage().empty(); }));
-    ASSERT_TRUE(eventually([&] { return !launch->isChecked(); }));
+    ASSERT_TRUE(waitUntil([&] { return !h.model->statusMessage().empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return !launch->isChecked(); }));
     auto *status = h.find<QLabel>(QStringLiteral("settingsStatusMessage"));
     EXPECT_TRUE(status->isVisible());
     EXPECT_EQ(status->text(), QStringLiteral("Failed to update launch at login: Permission denied"));
@@ -211,7 +211,7 @@ TEST_F(AppSettingsPanesTest, AlertsTogglesPickerAndSectionsFollowTheModel)
     EXPECT_TRUE(types->isVisible());
     EXPECT_TRUE(test->isVisible());
     EXPECT_EQ(repeat->currentIndex(), -1);
-    ASSERT_TRUE(eventually([&] { return h.alerts->authorizationRequests == 1; })) << "switching on asks for permission";
+    ASSERT_TRUE(waitUntil([&] { return h.alerts->authorizationRequests == 1; })) << "switching on asks for permission";
 }
 
 TEST_F(AppSettingsPanesTest, QuietHoursStoreOnlyValidTimes)
@@ -232,7 +232,7 @@ TEST_F(AppSettingsPanesTest, QuietHoursStoreOnlyValidTimes)
 
     auto *pane = qobject_cast<AlertsSettingsPane *>(h.find(QStringLiteral("alertsSettingsPane")));
     start->setFocus();
-    ASSERT_TRUE(eventually([&] { return start->hasFocus(); }));
+    ASSERT_TRUE(waitUntil([&] { return start->hasFocus(); }));
     EXPECT_EQ(pane->focusedQuietHoursField(), AlertsSettingsPane::QuietHoursField::start);
 
     // A valid time goes to the model at once and is saved.
@@ -254,9 +254,9 @@ TEST_F(AppSettingsPanesTest, QuietHoursStoreOnlyValidTimes)
 
     // Focus moving from Start to End leaves End as the focused field.
     start->setFocus();
-    ASSERT_TRUE(eventually([&] { return start->hasFocus(); }));
+    ASSERT_TRUE(waitUntil([&] { return start->hasFocus(); }));
     end->setFocus();
-    ASSERT_TRUE(eventually([&] { return end->hasFocus(); }));
+    ASSERT_TRUE(waitUntil([&] { return end->hasFocus(); }));
     EXPECT_EQ(pane->focusedQuietHoursField(), AlertsSettingsPane::QuietHoursField::end);
     QTest::keyClick(end, Qt::Key_Up);   // the cursor sits at the end: the minute
     EXPECT_EQ(h.model->quietHoursEndMinutes(), 421);
@@ -274,7 +274,7 @@ TEST_F(AppSettingsPanesTest, NotificationsBannerAndTestAlert)
 {
     h.alerts->state = GlucoseAlertAuthorizationState::denied;
     open(SettingsTab::alerts);
-    ASSERT_TRUE(eventually([&] { return h.model->notificationPermissionDenied(); }));
+    ASSERT_TRUE(waitUntil([&] { return h.model->notificationPermissionDenied(); }));
     auto *openSettings = h.find<QPushButton>(QStringLiteral("openNotificationSettingsButton"));
     auto *test = h.find<QPushButton>(QStringLiteral("sendTestAlertButton"));
     EXPECT_TRUE(openSettings->isVisible());
@@ -293,14 +293,14 @@ TEST_F(AppSettingsPanesTest, NotificationsBannerAndTestAlert)
     h.alerts->state = GlucoseAlertAuthorizationState::authorized;
     h.navigation->setSelection(SettingsTab::general);
     h.navigation->setSelection(SettingsTab::alerts);
-    ASSERT_TRUE(eventually([&] { return test->isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return test->isVisible(); }));
     EXPECT_EQ(test->text(), QStringLiteral("Send test alert"));
 
     test->click();
     EXPECT_FALSE(test->isEnabled());
     EXPECT_EQ(test->accessibleName(), QStringLiteral("Sending test alert"));
     EXPECT_EQ(test->text(), QString());
-    ASSERT_TRUE(eventually([&] { return test->isEnabled(); }));
+    ASSERT_TRUE(waitUntil([&] { return test->isEnabled(); }));
     auto *status = h.find<QLabel>(QStringLiteral("testAlertStatusText"));
     EXPECT_EQ(status->text(), QStringLiteral("Test alert sent."));
     ASSERT_EQ(h.alerts->sent.size(), 1u);
@@ -308,12 +308,12 @@ TEST_F(AppSettingsPanesTest, NotificationsBannerAndTestAlert)
 
     // The same outcome twice is spoken twice.
     test->click();
-    ASSERT_TRUE(eventually([&] { return test->isEnabled(); }));
+    ASSERT_TRUE(waitUntil([&] { return test->isEnabled(); }));
     EXPECT_EQ(h.announcer.announcements.count(QStringLiteral("Test alert sent.")), 2);
 
     h.alerts->failSending = true;
     test->click();
-    ASSERT_TRUE(eventually([&] { return test->isEnabled(); }));
+    ASSERT_TRUE(waitUntil([&] { return test->isEnabled(); }));
     EXPECT_EQ(status->text(), QStringLiteral("Test alert could not be sent."));
 }
 

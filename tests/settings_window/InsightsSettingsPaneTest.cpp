@@ -48,7 +48,7 @@ protected:
         h.build(SettingsTab::insights);
         ASSERT_TRUE(h.waitForLoad());
         if (signedIn) {
-            ASSERT_TRUE(eventually([&] { return h.history->snapshot().has_value() && !h.history->isBusy(); }));
+            ASSERT_TRUE(waitUntil([&] { return h.history->snapshot().has_value() && !h.history->isBusy(); }));
         }
     }
 
@@ -69,7 +69,7 @@ protected:
             readings.emplace_back(100 + i % 100, "Flat", now - 60.0 * (n - i));
         }
         h.history->enqueue(readings, now, *token);
-        ASSERT_TRUE(eventually([&] { return !h.history->isDraining() && h.history->snapshot() &&
+        ASSERT_TRUE(waitUntil([&] { return !h.history->isDraining() && h.history->snapshot() &&
                                             h.history->snapshot()->readings.size() == static_cast<std::size_t>(n); }));
     }
 };
@@ -108,13 +108,13 @@ TEST_F(InsightsSettingsPaneTest, ConsentTurnsSavingOnAndTheToggleTurnsItOff)
     EXPECT_FALSE(saving()->isChecked());
     EXPECT_NE(qobject_cast<HistoryEnableDisclosureView *>(pane->consentSheet()), nullptr);
     pane->consentSheet()->findChild<QPushButton *>(QStringLiteral("historyEnableCancelButton"))->click();
-    ASSERT_TRUE(eventually([&] { return pane->consentSheet() == nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return pane->consentSheet() == nullptr; }));
     EXPECT_FALSE(h.history->snapshot()->configuration.isEnabled);
 
     saving()->click();
     ASSERT_NE(pane->consentSheet(), nullptr);
     pane->consentSheet()->findChild<QPushButton *>(QStringLiteral("historyEnableSavingButton"))->click();
-    ASSERT_TRUE(eventually([&] { return idle() && h.history->snapshot()->configuration.isEnabled; }));
+    ASSERT_TRUE(waitUntil([&] { return idle() && h.history->snapshot()->configuration.isEnabled; }));
     EXPECT_TRUE(saving()->isChecked());
 
     saveReadings(1234);
@@ -122,7 +122,7 @@ TEST_F(InsightsSettingsPaneTest, ConsentTurnsSavingOnAndTheToggleTurnsItOff)
 
     // Off applies at once, with no question, and keeps the readings.
     saving()->click();
-    ASSERT_TRUE(eventually([&] { return idle() && !h.history->snapshot()->configuration.isEnabled; }));
+    ASSERT_TRUE(waitUntil([&] { return idle() && !h.history->snapshot()->configuration.isEnabled; }));
     EXPECT_FALSE(saving()->isChecked());
     EXPECT_EQ(h.history->snapshot()->readings.size(), 1234u);
     EXPECT_TRUE(count()->isVisible());
@@ -149,19 +149,19 @@ TEST_F(InsightsSettingsPaneTest, ShorterRetentionIsConfirmedLongerIsNot)
     }
     ASSERT_NE(cancel, nullptr);
     cancel->click();
-    ASSERT_TRUE(eventually([&] { return pane->retentionConfirmation() == nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return pane->retentionConfirmation() == nullptr; }));
     EXPECT_EQ(retention()->currentText(), QStringLiteral("90 days"));
     EXPECT_EQ(h.history->snapshot()->configuration.retentionDays, 90);
 
     ASSERT_TRUE(SettingsWindowHarness::choose(retention(), QStringLiteral("30 days")));
     ASSERT_NE(pane->retentionConfirmation(), nullptr);
     pane->retentionConfirmation()->findChild<QPushButton *>(QStringLiteral("keepThirtyDaysButton"))->click();
-    ASSERT_TRUE(eventually([&] { return idle() && h.history->snapshot()->configuration.retentionDays == 30; }));
+    ASSERT_TRUE(waitUntil([&] { return idle() && h.history->snapshot()->configuration.retentionDays == 30; }));
     EXPECT_EQ(retention()->currentText(), QStringLiteral("30 days"));
 
     ASSERT_TRUE(SettingsWindowHarness::choose(retention(), QStringLiteral("90 days")));
     EXPECT_EQ(pane->retentionConfirmation(), nullptr);
-    ASSERT_TRUE(eventually([&] { return idle() && h.history->snapshot()->configuration.retentionDays == 90; }));
+    ASSERT_TRUE(waitUntil([&] { return idle() && h.history->snapshot()->configuration.retentionDays == 90; }));
 }
 
 TEST_F(InsightsSettingsPaneTest, DeleteAllIsConfirmedAndErrorsOfferARetry)
@@ -170,7 +170,7 @@ TEST_F(InsightsSettingsPaneTest, DeleteAllIsConfirmedAndErrorsOfferARetry)
     auto *pane = h.find<InsightsSettingsPane>(QStringLiteral("insightsSettingsPane"));
     saving()->click();
     pane->consentSheet()->findChild<QPushButton *>(QStringLiteral("historyEnableSavingButton"))->click();
-    ASSERT_TRUE(eventually([&] { return idle() && h.history->snapshot()->configuration.isEnabled; }));
+    ASSERT_TRUE(waitUntil([&] { return idle() && h.history->snapshot()->configuration.isEnabled; }));
     saveReadings(12);
 
     deleteAll()->click();
@@ -179,7 +179,7 @@ TEST_F(InsightsSettingsPaneTest, DeleteAllIsConfirmedAndErrorsOfferARetry)
     EXPECT_EQ(confirm->text(), QStringLiteral("Delete all saved history?"));
     EXPECT_EQ(confirm->informativeText(), InsightsSettingsPane::deleteConfirmationMessage());
     confirm->findChild<QPushButton *>(QStringLiteral("confirmDeleteSavedHistoryButton"))->click();
-    ASSERT_TRUE(eventually([&] { return idle() && h.history->snapshot()->readings.empty(); }));
+    ASSERT_TRUE(waitUntil([&] { return idle() && h.history->snapshot()->readings.empty(); }));
     EXPECT_FALSE(h.history->snapshot()->configuration.isEnabled);
     EXPECT_EQ(count()->text(), QStringLiteral("0"));
     EXPECT_EQ(h.history->errorMessage(), std::nullopt);
@@ -192,7 +192,7 @@ TEST_F(InsightsSettingsPaneTest, DeleteAllIsConfirmedAndErrorsOfferARetry)
     EXPECT_EQ(errorText->text(), QStringLiteral("<i>Disk</i> unavailable"));
     EXPECT_EQ(errorText->textFormat(), Qt::PlainText);
     h.find<QPushButton>(QStringLiteral("historyTryAgainButton"))->click();
-    ASSERT_TRUE(eventually([&] { return !errorText->isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return !errorText->isVisible(); }));
 }
 
 } // namespace

@@ -129,7 +129,7 @@ struct FieldHost {
         window.show();
         window.activateWindow();
         field->setFocus();
-        eventually([&] { return field->hasFocus(); });
+        waitUntil([&] { return field->hasFocus(); });
     }
 };
 
@@ -157,7 +157,7 @@ TEST(QuietHoursTimeInputFieldTest, RefusesInvalidTimesAndNeverReportsThem)
     QTest::keyClicks(host.field, QStringLiteral("7:"));
     EXPECT_TRUE(host.edits.empty());
     host.other->setFocus();
-    ASSERT_TRUE(eventually([&] { return !host.field->hasFocus(); }));
+    ASSERT_TRUE(waitUntil([&] { return !host.field->hasFocus(); }));
     EXPECT_EQ(host.field->text(), QStringLiteral("02:00"));
     EXPECT_EQ(host.field->minutes(), 120);
     EXPECT_TRUE(host.edits.empty());
@@ -171,7 +171,7 @@ TEST(QuietHoursTimeInputFieldTest, ReturnEndsEditingOnlyWhileTheFieldHasFocus)
 
     for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
         host.field->setFocus();
-        ASSERT_TRUE(eventually([&] { return host.field->hasFocus(); }));
+        ASSERT_TRUE(waitUntil([&] { return host.field->hasFocus(); }));
         host.focusReports.clear();
         host.field->selectAll();
         QTest::keyClicks(host.field, QStringLiteral("6:3"));
@@ -185,7 +185,7 @@ TEST(QuietHoursTimeInputFieldTest, ReturnEndsEditingOnlyWhileTheFieldHasFocus)
 
     // Return elsewhere reaches its own widget untouched.
     host.other->setFocus();
-    ASSERT_TRUE(eventually([&] { return host.other->hasFocus(); }));
+    ASSERT_TRUE(waitUntil([&] { return host.other->hasFocus(); }));
     QTest::keyClick(host.other, Qt::Key_Return);
     EXPECT_EQ(windowReturns, 1);
     EXPECT_EQ(host.field->minutes(), 1320);

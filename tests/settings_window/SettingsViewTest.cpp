@@ -148,7 +148,7 @@ TEST(SettingsViewTest, TermsSheetCancelKeepsTheFormAndAgreeSignsIn)
 
     // No terms ever accepted: the first-time sheet, window-modal on the Settings window.
     signIn->click();
-    ASSERT_TRUE(eventually([&] { return h.view->termsSheet() && h.view->termsSheet()->isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return h.view->termsSheet() && h.view->termsSheet()->isVisible(); }));
     TermsAgreementSheet *sheet = h.view->termsSheet();
     EXPECT_FALSE(sheet->termsHaveChanged());
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
@@ -165,17 +165,17 @@ TEST(SettingsViewTest, TermsSheetCancelKeepsTheFormAndAgreeSignsIn)
 
     // Escape on the sheet cancels too.
     signIn->click();
-    ASSERT_TRUE(eventually([&] { return h.view->termsSheet() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return h.view->termsSheet() != nullptr; }));
     QTest::keyClick(h.view->termsSheet(), Qt::Key_Escape);
     EXPECT_FALSE(h.model->isShowingTerms());
 
     // Agree records the acceptance, hides the sheet and signs in.
     signIn->click();
-    ASSERT_TRUE(eventually([&] { return h.view->termsSheet() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return h.view->termsSheet() != nullptr; }));
     h.view->termsSheet()->findChild<QPushButton *>(QStringLiteral("termsAgreeButton"))->click();
     EXPECT_TRUE(h.configurationManager->hasAcceptedCurrentTerms());
     EXPECT_EQ(h.view->termsSheet(), nullptr);
-    ASSERT_TRUE(eventually([&] { return h.model->isConfigurationValid(); }));
+    ASSERT_TRUE(waitUntil([&] { return h.model->isConfigurationValid(); }));
     EXPECT_EQ(h.configurationManager->configuration()->account.username, "ada");
 }
 
@@ -188,7 +188,7 @@ TEST(SettingsViewTest, TermsSheetSaysWhenTheTermsHaveChanged)
     SettingsWindowHarness::typeInto(h.find<QLineEdit>(QStringLiteral("settingsUsernameField")), QStringLiteral("ada"));
     SettingsWindowHarness::typeInto(h.find<QLineEdit>(QStringLiteral("settingsPasswordField")), QStringLiteral("pw"));
     h.find<QPushButton>(QStringLiteral("settingsSignInButton"))->click();
-    ASSERT_TRUE(eventually([&] { return h.view->termsSheet() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return h.view->termsSheet() != nullptr; }));
     EXPECT_TRUE(h.view->termsSheet()->termsHaveChanged());
     EXPECT_EQ(h.view->termsSheet()->windowTitle(), QStringLiteral("Updated terms of use"));
 }

@@ -3,6 +3,7 @@
 #include "FakeAlertDelivery.h"
 #include "LoopbackAccountServices.h"
 #include "NextTurnSleeper.h"
+#include "WaitUntil.h"
 #include "RecordingAnnouncer.h"
 #include "TaskRunner.h"
 
@@ -83,12 +84,6 @@ public:
     std::string failure;
 };
 
-// Waits (at most ten seconds) for `done`, running the event loop meanwhile.
-inline bool eventually(const std::function<bool()> &done)
-{
-    return QTest::qWaitFor(done, 10000);
-}
-
 // One Settings window over a real settings model, a real account service that reaches the
 // fake Dexcom Share and LibreLinkUp servers on loopback, an in-memory keyring, a temporary
 // settings file and (unless the test gives another) saved history in memory.
@@ -111,7 +106,7 @@ struct SettingsWindowHarness : LoopbackAccountServices {
     {
         // Account operations and saves finish before the services they use go away.
         if (model) {
-            eventually([&] { return !model->isLoading() && !model->isSaving() && !history->isBusy(); });
+            waitUntil([&] { return !model->isLoading() && !model->isSaving() && !history->isBusy(); });
         }
         view.reset();
         model.reset();
@@ -150,7 +145,7 @@ struct SettingsWindowHarness : LoopbackAccountServices {
     // Waits until the model has applied the stored configuration once.
     bool waitForLoad()
     {
-        return eventually([&] { return model->hasLoadedInitialConfiguration() || configurationManager->configuration(); });
+        return waitUntil([&] { return model->hasLoadedInitialConfiguration() || configurationManager->configuration(); });
     }
 
     template <typename T = QWidget>
