@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillby {
@@ -51,6 +53,7 @@ struct Profile {
     double step;          // seconds between readings
     double libreShare;    // share of LibreLinkUp readings (the rest Dexcom Share)
     bool dirty;           // non-finite, non-positive and odd-duration readings
+    bool inDateOrder;     // no unsorted stretches: usable readings handed over oldest first
 };
 
 GlucoseReadings makeReadings(const Profile &profile)
@@ -103,6 +106,26 @@ GlucoseReadings makeReadings(const Profile &profile)
             readings.emplace_back(150, "Flat", random.chance(0.5) ? kNaN : -kInfinity, 300, GlucoseProvider::dexcom);
         }
         date += profile.step;
+    }
+    if (profile.inDateOrder) {
+        // As saved history hands them over: usable dates ascending, equal dates in input order,
+        // broken dates left where they were made.
+        std::vector<std::pair<Date, std::size_t>> keys;
+        keys.reserve(readings.size());
+        Date key = kFirst;
+        for (std::size_t i = 0; i < readings.size(); ++i) {
+            if (std::isfinite(readings[i].date)) {
+                key = readings[i].date;
+            }
+            keys.emplace_back(key, i);
+        }
+        std::sort(keys.begin(), keys.end());
+        GlucoseReadings ordered;
+        ordered.reserve(readings.size());
+        for (const auto &[date, index] : keys) {
+            ordered.push_back(std::move(readings[index]));
+        }
+        return ordered;
     }
     // Unsorted stretches: a few blocks swapped, as a merge of two sources might hand them over.
     for (int k = 0; k < 6; ++k) {
@@ -258,10 +281,12 @@ const Golden kGolden[] = {
 };
 
 const Profile kProfiles[] = {
-    {"libre-berlin", "Europe/Berlin", 11, 60, 1.0, false},
-    {"dexcom-newyork", "America/New_York", 22, 300, 0.0, false},
-    {"mixed-lordhowe", "Australia/Lord_Howe", 33, 120, 0.5, true},
-    {"dirty-kathmandu", "Asia/Kathmandu", 44, 180, 0.7, true},
+    {"libre-berlin", "Europe/Berlin", 11, 60, 1.0, false, false},
+    {"dexcom-newyork", "America/New_York", 22, 300, 0.0, false, false},
+    {"mixed-lordhowe", "Australia/Lord_Howe", 33, 120, 0.5, true, false},
+    {"dirty-kathmandu", "Asia/Kathmandu", 44, 180, 0.7, true, false},
+    {"ordered-libre-berlin", "Europe/Berlin", 55, 60, 1.0, false, true},
+    {"ordered-dirty-mixed-sydney", "Australia/Sydney", 66, 60, 0.6, true, true},
 };
 
 struct Period {
