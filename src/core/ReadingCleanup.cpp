@@ -6,62 +6,8 @@
 
 namespace quillby {
 
-namespace {
+namespace reading_cleanup_detail {
 
-bool isCleanCandidate(const GlucoseReading &reading)
-{
-    return std::isfinite(reading.mgdL) && reading.mgdL > 0 && std::isfinite(reading.date);
-}
-
-// Whether `candidate` repeats `last` (the last kept reading) within 30 s: same value, same trend.
-bool repeats(const GlucoseReading &last, const GlucoseReading &candidate)
-{
-    return candidate.date - last.date <= 30.0 && candidate.mgdL == last.mgdL &&
-           candidate.trendString == last.trendString;
-}
-
-// The clean-up in one pass, for input whose usable readings are already in date order (saved
-// history always is): calls keep(index) for each surviving reading, in order. Returns false when
-// a usable reading is dated before the one before it; what was kept until then is to be thrown
-// away.
-template <class Keep>
-bool cleanSortedInOnePass(const GlucoseReadings &readings, Keep &&keep)
-{
-    // A run of equal dates yields its last reading (the pending one); each such reading is then
-    // kept unless it repeats the last kept one.
-    constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
-    std::uint32_t pending = none;
-    std::uint32_t lastKept = none;
-    const auto settle = [&](std::uint32_t index) {
-        if (lastKept != none && repeats(readings[lastKept], readings[index])) {
-            return;
-        }
-        lastKept = index;
-        keep(index);
-    };
-    for (std::size_t i = 0; i < readings.size(); ++i) {
-        const GlucoseReading &reading = readings[i];
-        if (!isCleanCandidate(reading)) {
-            continue;
-        }
-        if (pending != none) {
-            const Date previous = readings[pending].date;
-            if (reading.date < previous) {
-                return false;
-            }
-            if (previous != reading.date) {
-                settle(pending);
-            }
-        }
-        pending = static_cast<std::uint32_t>(i);
-    }
-    if (pending != none) {
-        settle(pending);
-    }
-    return true;
-}
-
-// The clean-up for any order: sort, one reading per date, drop repeats.
 std::vector<std::uint32_t> cleanAnyOrder(const GlucoseReadings &readings)
 {
     std::vector<std::uint32_t> order;
@@ -104,26 +50,24 @@ std::vector<std::uint32_t> cleanAnyOrder(const GlucoseReadings &readings)
     return order;
 }
 
-} // namespace
+} // namespace reading_cleanup_detail
 
 std::vector<std::uint32_t> normalizedReadingIndices(const GlucoseReadings &readings)
 {
     std::vector<std::uint32_t> order;
     order.reserve(readings.size());
-    if (cleanSortedInOnePass(readings, [&](std::uint32_t index) { order.push_back(index); })) {
+    if (reading_cleanup_detail::cleanSortedInOnePass(readings, [&](std::uint32_t index) { order.push_back(index); })) {
         return order;
     }
-    return cleanAnyOrder(readings);   // not in date order
+    return reading_cleanup_detail::cleanAnyOrder(readings);   // not in date order
 }
 
 GlucoseReadings normalizedGlucoseReadings(const GlucoseReadings &readings)
 {
-    const std::vector<std::uint32_t> indices = normalizedReadingIndices(readings);
     GlucoseReadings result;
-    result.reserve(indices.size());
-    for (const std::uint32_t index : indices) {
-        result.push_back(readings[index]);
-    }
+    result.reserve(readings.size());
+    forEachNormalizedReading(
+        readings, [&](std::uint32_t index) { result.push_back(readings[index]); }, [&] { result.clear(); });
     return result;
 }
 

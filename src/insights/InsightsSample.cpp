@@ -16,14 +16,16 @@ double boundedSampleDuration(double seconds)
 
 std::vector<Sample> cleanedSamples(const GlucoseReadings &readings)
 {
-    const std::vector<std::uint32_t> indices = normalizedReadingIndices(readings);
     std::vector<Sample> samples;
-    samples.reserve(indices.size());
-    for (const std::uint32_t index : indices) {
-        const GlucoseReading &reading = readings[index];
-        samples.push_back(Sample{reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
-                                 reading.source});
-    }
+    samples.reserve(readings.size());
+    forEachNormalizedReading(
+        readings,
+        [&](std::uint32_t index) {
+            const GlucoseReading &reading = readings[index];
+            samples.push_back(Sample{reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
+                                     reading.source});
+        },
+        [&] { samples.clear(); });
     return samples;
 }
 
