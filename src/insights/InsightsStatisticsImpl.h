@@ -58,7 +58,49 @@ public:
         if (source != GlucoseProvider::dexcom || !(std::fabs(weight - firstWeight_) < 0.000001)) {
             equalWeights_ = false;
         }
-        // Whole mg/dL values, nearly all of them, have a slot of their own.
+        // Whole mg/dL values, nearly all of them, have a slot of their own: the short path, kept
+        // small enough to be inlined into the loops that feed it.
+        if (isDirect(value) && !direct_.empty()) [[likely]] {
+            const std::uint32_t slot = direct_[static_cast<std::size_t>(value)];
+            if (slot != 0) [[likely]] {
+                Entry &entry = entries_[slot - 1];
+                entry.count += 1.0;
+                entry.weight += weight;
+                return;
+            }
+        }
+        addEntry(value, weight);
+    }
+
+    std::size_t pieces() const { return pieces_; }
+    bool empty() const { return pieces_ == 0; }
+    bool equalWeights() const { return equalWeights_; }
+
+    // The entries sorted ascending by value, NaN last.
+    std::vector<Entry> sorted() &&
+    {
+        if (directEntries_ == entries_.size()) {
+            // Only whole values: their slots are already in order.
+            std::vector<Entry> ordered;
+            ordered.reserve(entries_.size());
+            for (const std::uint32_t slot : direct_) {
+                if (slot != 0) {
+                    ordered.push_back(entries_[slot - 1]);
+                    if (ordered.size() == entries_.size()) {
+                        break;
+                    }
+                }
+            }
+            return ordered;
+        }
+        std::sort(entries_.begin(), entries_.end(), [](const Entry &a, const Entry &b) { return ascending(a.value, b.value); });
+        return std::move(entries_);
+    }
+
+private:
+    // A value without an entry yet, or one that is not a whole mg/dL value.
+    [[gnu::noinline]] void addEntry(double value, TimeInterval weight)
+    {
         if (isDirect(value)) {
             const auto index = static_cast<std::size_t>(value);
             if (direct_.empty()) {
@@ -98,32 +140,6 @@ public:
         }
     }
 
-    std::size_t pieces() const { return pieces_; }
-    bool empty() const { return pieces_ == 0; }
-    bool equalWeights() const { return equalWeights_; }
-
-    // The entries sorted ascending by value, NaN last.
-    std::vector<Entry> sorted() &&
-    {
-        if (directEntries_ == entries_.size()) {
-            // Only whole values: their slots are already in order.
-            std::vector<Entry> ordered;
-            ordered.reserve(entries_.size());
-            for (const std::uint32_t slot : direct_) {
-                if (slot != 0) {
-                    ordered.push_back(entries_[slot - 1]);
-                    if (ordered.size() == entries_.size()) {
-                        break;
-                    }
-                }
-            }
-            return ordered;
-        }
-        std::sort(entries_.begin(), entries_.end(), [](const Entry &a, const Entry &b) { return ascending(a.value, b.value); });
-        return std::move(entries_);
-    }
-
-private:
     std::size_t home(double value) const
     {
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(value == 0 ? 0.0 : value);
