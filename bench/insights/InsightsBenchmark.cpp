@@ -29,12 +29,14 @@ InsightsCalculationInput makeInput(int days, GlucoseProvider source)
     std::uniform_int_distribution<int> step(-3, 3);
     double value = 120;
     const int count = days * 1440;
-    input.readings.reserve(static_cast<std::size_t>(count));
+    GlucoseReadings readings;
+    readings.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         value = std::clamp(value + step(random), 45.0, 330.0);
         const double duration = source == GlucoseProvider::dexcom ? 300 : 60;
-        input.readings.emplace_back(value, "Flat", input.interval.start + i * 60.0, duration, source);
+        readings.emplace_back(value, "Flat", input.interval.start + i * 60.0, duration, source);
     }
+    input.readings = std::move(readings);
     return input;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/GlucoseReading.h"
+#include "core/SharedGlucoseReadings.h"
 #include "insights/InsightsCollectionProgress.h"
 #include "insights/InsightsSummary.h"
 #include "insights/LocalCalendar.h"
@@ -14,7 +14,7 @@ namespace quillby {
 
 // What the Insights window hands to the engine.
 struct InsightsCalculationInput {
-    GlucoseReadings readings;                  // the account's saved readings, any order, unclean
+    SharedGlucoseReadings readings;            // the account's saved readings (shared, not copied), any order, unclean
     DateInterval interval;                     // the report period [S, E]
     std::optional<Date> collectionStartedAt;   // not recorded: absent
     LocalCalendar calendar;                    // days, hours and the profile

@@ -416,8 +416,8 @@ void InsightsView::rebuildInput()
     }
     inputKey_ = key;
     const Date end = std::max(reference, tickDate_);
-    // A new key is a new input: the snapshot only signals when its content changed. The
-    // readings are copied once here and move on into the calculation.
+    // A new key is a new input: the snapshot only signals when its content changed. The input
+    // shares the snapshot's list of readings; nothing is copied on the way to the calculation.
     InsightsCalculationInput input;
     if (snapshot) {
         input.readings = snapshot->readings;
@@ -443,7 +443,7 @@ InsightsCalculationInput InsightsView::summaryLookupInput() const
         input.accountScope = request_->accountScope;
         input.historyEpoch = request_->historyEpoch;
         if (request_->hasReadings) {
-            input.readings.emplace_back();
+            input.readings = GlucoseReadings(1);
         }
     }
     return input;

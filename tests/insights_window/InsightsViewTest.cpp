@@ -174,6 +174,22 @@ TEST_F(InsightsViewTest, ReportShowsTheEnginesNumbers)
     EXPECT_GT(*heights.back(), 400);
 }
 
+// The calculation reads the snapshot's own list of readings: handing a long history to the
+// engine copies no reading.
+TEST_F(InsightsViewTest, CalculationInputSharesTheSnapshotsReadings)
+{
+    seed(20, 20, true);
+    auto view = h.makeView();
+    view->show();
+    ASSERT_TRUE(InsightsHarness::settle(*view));
+    const auto snapshot = h.coordinator->snapshot();
+    ASSERT_TRUE(snapshot);
+    ASSERT_FALSE(snapshot->readings.empty());
+    const auto &input = view->calculation().publishedInput();
+    ASSERT_TRUE(input);
+    EXPECT_TRUE(input->readings.sharesListWith(snapshot->readings));
+}
+
 TEST_F(InsightsViewTest, PeriodPickerFollowsRetention)
 {
     seed(40, 30, true, true, 30);
