@@ -22,8 +22,8 @@ std::vector<Sample> cleanedSamples(const GlucoseReadings &readings)
         readings,
         [&](std::uint32_t index) {
             const GlucoseReading &reading = readings[index];
-            samples.push_back(Sample{reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
-                                     reading.source});
+            samples.emplace_back(reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
+                                 reading.source);
         },
         [&] { samples.clear(); });
     return samples;

@@ -8,17 +8,32 @@
 #include "insights/TimeWeighting.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <vector>
 
 namespace quillby::insights_detail {
 
+// Three numbers, 24 bytes: the report walks its samples several times, so the source rides in
+// the sign of the duration, which is always positive.
 struct Sample {
+    Sample(Date date, double mgdL, double sampleDuration, GlucoseProvider source)
+        : date(date), mgdL(mgdL),
+          signedDuration_(source == GlucoseProvider::libreLinkUp ? -sampleDuration : sampleDuration)
+    {
+    }
+
     Date date;
     double mgdL;
-    double sampleDuration;   // already bounded to (0, 900]
-    GlucoseProvider source;
+    double sampleDuration() const { return std::fabs(signedDuration_); }   // bounded to (0, 900]
+    GlucoseProvider source() const
+    {
+        return std::signbit(signedDuration_) ? GlucoseProvider::libreLinkUp : GlucoseProvider::dexcom;
+    }
+
+private:
+    double signedDuration_;
 };
 
 struct WeightedSample {
@@ -37,7 +52,7 @@ std::vector<Sample> cleanedSamples(const GlucoseReadings &readings);
 
 inline Date dateOf(const Sample &s) { return s.date; }
 inline Date dateOf(const GlucoseReading &r) { return r.date; }
-inline double sampleDurationOf(const Sample &s) { return s.sampleDuration; }
+inline double sampleDurationOf(const Sample &s) { return s.sampleDuration(); }
 inline double sampleDurationOf(const GlucoseReading &r) { return boundedSampleDuration(r.sampleDuration); }
 
 inline double valueOf(const WeightedSample &s) { return s.mgdL; }

@@ -111,8 +111,8 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
         const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
         bandCounts[band] += 1;
         bandDurations[band] += duration;
-        distinct.add(s.mgdL, duration, s.source);
-        profile.add(s.date, duration, s.mgdL, s.source);
+        distinct.add(s.mgdL, duration, s.source());
+        profile.add(s.date, duration, s.mgdL, s.source());
     });
 
     if (weightedCount > 0 && total > 0) {
