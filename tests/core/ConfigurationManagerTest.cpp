@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <mutex>
 #include <vector>
 
@@ -419,12 +420,18 @@ TEST_F(ConfigurationManagerTest, UpdateStoppedWhileWaitingLeavesTheLine)
     storeConfigurationIn(*store, storedAccountConfiguration());
     auto manager = makeManager();
     runTask(manager->loadConfiguration());
+    // The first write is held until the second caller has stopped, so the second is still
+    // waiting in line then (a write that finished at once would let it through first).
+    std::promise<void> releaseWrites;
+    std::shared_future<void> writesReleased = releaseWrites.get_future().share();
+    store->keyring().setBeforeWrite([writesReleased](const QByteArray &) { writesReleased.wait(); });
     std::stop_source stop;
     auto first = manager->updateConfiguration(settingUsername("+a"));
     auto second = manager->updateConfiguration(settingUsername("+b"), stop.get_token());
     auto third = manager->updateConfiguration(settingUsername("+c"));
     auto fourth = manager->updateConfiguration(settingUsername("+d"));
     stop.request_stop();
+    releaseWrites.set_value();
     EXPECT_THROW(runTask(std::move(second)), OperationCancelledError);
     runTask(std::move(first));
     runTask(std::move(third));
