@@ -12,6 +12,19 @@ namespace insights_detail {
 
 namespace {
 
+// Where the local minute of a calendar answer starts and where its quarter hour ends (minutes
+// are added as elapsed time, as a calendar adds them).
+struct QuarterHourEdges {
+    Date minuteStart;
+    Date boundary;
+};
+
+QuarterHourEdges quarterHourEdges(const LocalCalendar::Cursor::Clock &fields)
+{
+    const Date minuteStart = minuteFloor(fields.localSeconds) - fields.utcOffset;
+    return {minuteStart, minuteStart + (15 - fields.minute % 15) * 60.0};
+}
+
 // Walks one weighted span from `date` for `duration` seconds and calls
 // onPiece(start, length, fields of start) for each quarter-hour piece.
 template <class Emit>
@@ -24,10 +37,7 @@ void sliceAtQuarterHours(Date date, TimeInterval duration, LocalCalendar::Cursor
         if (!fields) {
             return;
         }
-        // The start of the local minute, then on to the next quarter hour (minutes are added as
-        // elapsed time, as a calendar adds them).
-        const Date minuteStart = minuteFloor(fields->localSeconds) - fields->utcOffset;
-        const Date boundary = minuteStart + (15 - fields->minute % 15) * 60.0;
+        const Date boundary = quarterHourEdges(*fields).boundary;
         if (!(boundary > cursor)) {
             return;
         }
@@ -79,8 +89,7 @@ void AGPBuilder::add(Date date, TimeInterval duration, double mgdL, GlucoseProvi
             if (!fields) {
                 return;
             }
-            const Date minuteStart = minuteFloor(fields->localSeconds) - fields->utcOffset;
-            const Date boundary = minuteStart + (15 - fields->minute % 15) * 60.0;
+            const auto [minuteStart, boundary] = quarterHourEdges(*fields);
             if (!(boundary > cursor)) {
                 return;
             }
