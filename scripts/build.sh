@@ -17,4 +17,4 @@ cmake -S "$root" -B "$dir" -G Ninja \
   -DCMAKE_CXX_COMPILER=clang++-19 -DCMAKE_C_COMPILER=clang-19 "${flags[@]}" "$@" >/dev/null
 targets=()
 [ "$variant" = fuzz ] && targets=(--target quillby_fuzz_targets)
-cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
+cmake --build "$dir" -j "${QUILLBY_JOBS:-$(nproc)}" "${targets[@]}"
