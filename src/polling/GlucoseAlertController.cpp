@@ -83,7 +83,7 @@ QCoro::Task<void> GlucoseAlertController::evaluateAlerts(GlucoseReading reading,
         });
     }
 
-    const std::optional<GlucoseAlertKind> kind = evaluator_.nextAlert(candidates, settings, now);
+    const std::optional<GlucoseAlertKind> kind = evaluator_.nextAlert(candidates, settings, reading.date);
     if (!kind || !delivery_) {
         co_return;
     }
@@ -120,7 +120,7 @@ QCoro::Task<void> GlucoseAlertController::evaluateAlerts(GlucoseReading reading,
         }
         co_return;
     }
-    evaluator_.recordDelivered(*kind, now);
+    evaluator_.recordDelivered(*kind, now, reading.date);
 }
 
 void GlucoseAlertController::snoozeAlerts(TimeInterval duration, std::stop_token stop)

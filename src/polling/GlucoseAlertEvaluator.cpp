@@ -129,11 +129,14 @@ void GlucoseAlertEvaluator::rearm(const GlucoseAlertKinds &candidates)
     std::erase_if(activeOneShotAlertKinds, [&](GlucoseAlertKind kind) {
         return !oneShotKinds().contains(kind) || !candidates.contains(kind);
     });
-    std::erase_if(lastAlertSentAt, [&](const auto &entry) { return !activeOneShotAlertKinds.contains(entry.first); });
+    const auto inactive = [&](const auto &entry) { return !activeOneShotAlertKinds.contains(entry.first); };
+    std::erase_if(lastAlertSentAt, inactive);
+    std::erase_if(lastAlertReadingDate, inactive);
 }
 
 std::optional<GlucoseAlertKind> GlucoseAlertEvaluator::nextAlert(const GlucoseAlertKinds &candidates,
-                                                                const GlucoseAlertSettings &settings, Date now) const
+                                                                const GlucoseAlertSettings &settings,
+                                                                Date readingDate) const
 {
     const auto chosen = std::find_if(kDecisionOrder.begin(), kDecisionOrder.end(),
                                      [&](GlucoseAlertKind kind) { return candidates.contains(kind); });
@@ -148,8 +151,9 @@ std::optional<GlucoseAlertKind> GlucoseAlertEvaluator::nextAlert(const GlucoseAl
         return std::nullopt;
     }
     if (settings.lowAlertRepeatMinutes > 0) {
-        const auto last = lastAlertSentAt.find(GlucoseAlertKind::lowThreshold);
-        if (last != lastAlertSentAt.end() && now - last->second >= settings.lowAlertRepeatMinutes * 60.0) {
+        const auto last = lastAlertReadingDate.find(GlucoseAlertKind::lowThreshold);
+        if (last != lastAlertReadingDate.end()
+            && readingDate - last->second >= settings.lowAlertRepeatMinutes * 60.0 - kLowRepeatTolerance) {
             return GlucoseAlertKind::lowThreshold;
         }
     }
@@ -160,18 +164,20 @@ std::optional<GlucoseAlertKind> GlucoseAlertEvaluator::nextAlert(const GlucoseAl
     return std::nullopt;
 }
 
-void GlucoseAlertEvaluator::recordDelivered(GlucoseAlertKind kind, Date now)
+void GlucoseAlertEvaluator::recordDelivered(GlucoseAlertKind kind, Date now, Date readingDate)
 {
     if (oneShotKinds().contains(kind)) {
         activeOneShotAlertKinds.insert(kind);
     }
     lastAlertSentAt[kind] = now;
+    lastAlertReadingDate[kind] = readingDate;
 }
 
 void GlucoseAlertEvaluator::reset()
 {
     activeOneShotAlertKinds.clear();
     lastAlertSentAt.clear();
+    lastAlertReadingDate.clear();
 }
 
 } // namespace quillby

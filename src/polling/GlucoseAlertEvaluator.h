@@ -53,8 +53,18 @@ using GlucoseAlertKinds = std::set<GlucoseAlertKind>;
 // The alert memory of the poller: which one-shot kinds have been delivered and stay silent
 // until re-armed, and when each kind was last delivered. Never persisted.
 struct GlucoseAlertEvaluator {
+    // How far short of the low repeat interval a reading may be dated and still count as the
+    // reading due at that interval: sensor times jitter by a second or two (LibreLinkUp sends
+    // whole seconds), yet stay far from half the shortest cadence (60 s), so the reading before
+    // the due one never counts.
+    static constexpr TimeInterval kLowRepeatTolerance = 10;
+
     GlucoseAlertKinds activeOneShotAlertKinds;
     std::map<GlucoseAlertKind, Date> lastAlertSentAt;
+    // The date of the reading that raised each kind's last delivered alert. The low repeat is
+    // measured between readings' own dates, which follow the sensor's cadence; the moments the
+    // readings were fetched and evaluated jitter with the network.
+    std::map<GlucoseAlertKind, Date> lastAlertReadingDate;
 
     // low, high and rapid rise alert once until re-armed; rapid fall repeats.
     static const GlucoseAlertKinds &oneShotKinds();
@@ -79,14 +89,16 @@ struct GlucoseAlertEvaluator {
     // Forgets one-shot kinds (and their last-sent dates) that are no longer candidates.
     void rearm(const GlucoseAlertKinds &candidates);
 
-    // The alert to send now, if any: the first candidate of low, rapid fall, high, rapid rise;
-    // an active one-shot kind stays silent, except low once its repeat interval has passed;
-    // while low is active and not due only rapid fall may still alert.
+    // The alert to send now for a reading dated `readingDate`, if any: the first candidate of
+    // low, rapid fall, high, rapid rise; an active one-shot kind stays silent, except low once
+    // the reading is dated at least its repeat interval (less kLowRepeatTolerance) after the
+    // reading of the last low alert; while low is active and not due only rapid fall may alert.
     std::optional<GlucoseAlertKind> nextAlert(const GlucoseAlertKinds &candidates,
-                                              const GlucoseAlertSettings &settings, Date now) const;
+                                              const GlucoseAlertSettings &settings, Date readingDate) const;
 
-    // A delivered alert: one-shot kinds become active; every kind gets its last-sent date.
-    void recordDelivered(GlucoseAlertKind kind, Date now);
+    // A delivered alert, sent at `now` for a reading dated `readingDate`: one-shot kinds become
+    // active; every kind gets its last-sent date and its reading date.
+    void recordDelivered(GlucoseAlertKind kind, Date now, Date readingDate);
 
     void reset();
     bool operator==(const GlucoseAlertEvaluator &) const = default;

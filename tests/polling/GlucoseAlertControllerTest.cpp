@@ -8,6 +8,8 @@
 #include <QDateTime>
 #include <QTemporaryDir>
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 namespace quillby {
@@ -97,12 +99,51 @@ TEST_F(GlucoseAlertControllerTest, LowRepeatsAfterItsIntervalAndFallingTrendAler
     evaluate(reading(62, "doubleDown"));   // low active and not due: a rapid drop still alerts
     clock->advance(300);
     evaluate(reading(60));                 // 600 s after the low alert: silent
-    clock->advance(299);
-    evaluate(reading(60));                 // 899 s: silent
-    clock->advance(1);
+    clock->advance(289);
+    evaluate(reading(60));                 // 889 s: silent
+    clock->advance(11);
     evaluate(reading(60));                 // 900 s: low again
     EXPECT_EQ(sentTitles(), (std::vector<std::string>{"Low glucose alert", "Rapid glucose drop", "Low glucose alert"}));
     EXPECT_EQ(controller->evaluator().lastAlertSentAt.at(Kind::lowThreshold), clock->now());
+}
+
+// The repeat follows the sensor's cadence: the reading dated at the repeat interval after the
+// one that alerted raises the next low alert, however the moments of fetching it jitter.
+// Dexcom Share dates readings every 300 s to the millisecond; LibreLinkUp every 60 s in whole
+// seconds, so its dates may lose up to a second against the sensor's cadence.
+TEST_F(GlucoseAlertControllerTest, LowRepeatsOnTheReadingAtItsIntervalWhateverTheFetchJitter)
+{
+    struct Provider {
+        const char *name;
+        double cadence;
+        bool wholeSeconds;
+    };
+    for (const Provider provider : {Provider{"Dexcom Share", 300, false}, Provider{"LibreLinkUp", 60, true}}) {
+        for (const int repeatMinutes : {5, 15, 30, 60}) {
+            for (const double fetchJitter : {-0.004, 0.004}) {
+                SCOPED_TRACE(std::string(provider.name) + ", repeat " + std::to_string(repeatMinutes)
+                             + " min, fetch jitter " + std::to_string(fetchJitter) + " s");
+                delivery->sent.clear();
+                controller->reset();
+                settings.lowAlertRepeatMinutes = repeatMinutes;
+                const Date firstReading = kNoon + 0.6;   // the sensor's clock is not on whole seconds
+                const double latency = 2.5;              // the first fetch came this long after its reading
+                std::vector<double> alertedAfter;
+                for (int k = 0; k * provider.cadence <= repeatMinutes * 60.0; ++k) {
+                    const double sensorTime = firstReading + k * provider.cadence;
+                    const Date date = provider.wholeSeconds ? std::floor(sensorTime) : sensorTime;
+                    // Every later fetch a few milliseconds earlier (or later) after its reading.
+                    clock->setNow(sensorTime + latency + (k == 0 ? 0 : fetchJitter));
+                    const std::size_t before = delivery->sent.size();
+                    evaluate(GlucoseReading(60, "Flat", date));
+                    if (delivery->sent.size() > before) {
+                        alertedAfter.push_back(k * provider.cadence);
+                    }
+                }
+                EXPECT_EQ(alertedAfter, (std::vector<double>{0, repeatMinutes * 60.0}));
+            }
+        }
+    }
 }
 
 TEST_F(GlucoseAlertControllerTest, FallingTrendAlertsOnEveryNewReading)

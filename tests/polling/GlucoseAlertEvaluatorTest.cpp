@@ -102,30 +102,32 @@ TEST(GlucoseAlertEvaluatorTest, LowRepeatsOnceItsIntervalHasPassed)
     GlucoseAlertSettings settings;
     settings.lowAlertRepeatMinutes = 15;
     GlucoseAlertEvaluator evaluator;
-    evaluator.recordDelivered(Kind::lowThreshold, kNow);
+    // Delivered late (the fetch took a while): the repeat counts from the reading's own date.
+    evaluator.recordDelivered(Kind::lowThreshold, kNow + 7, kNow);
     const GlucoseAlertKinds low{Kind::lowThreshold};
     const GlucoseAlertKinds lowFalling{Kind::lowThreshold, Kind::rapidFall};
 
-    EXPECT_EQ(evaluator.nextAlert(low, settings, kNow + 899), std::nullopt);
-    EXPECT_EQ(evaluator.nextAlert(lowFalling, settings, kNow + 899), Kind::rapidFall);
+    EXPECT_EQ(evaluator.nextAlert(low, settings, kNow + 889), std::nullopt);
+    EXPECT_EQ(evaluator.nextAlert(lowFalling, settings, kNow + 889), Kind::rapidFall);
+    EXPECT_EQ(evaluator.nextAlert(low, settings, kNow + 890), Kind::lowThreshold);   // within the tolerance
     EXPECT_EQ(evaluator.nextAlert(low, settings, kNow + 900), Kind::lowThreshold);
     EXPECT_EQ(evaluator.nextAlert(lowFalling, settings, kNow + 900), Kind::lowThreshold);
 
     settings.lowAlertRepeatMinutes = 0;   // no repeat
     EXPECT_EQ(evaluator.nextAlert(low, settings, kNow + 86400), std::nullopt);
 
-    // Without a last-sent date an active low never repeats.
+    // Without the reading date of the last alert an active low never repeats.
     settings.lowAlertRepeatMinutes = 5;
-    evaluator.lastAlertSentAt.clear();
+    evaluator.lastAlertReadingDate.clear();
     EXPECT_EQ(evaluator.nextAlert(low, settings, kNow + 86400), std::nullopt);
 }
 
 TEST(GlucoseAlertEvaluatorTest, DeliveryAndRearming)
 {
     GlucoseAlertEvaluator evaluator;
-    evaluator.recordDelivered(Kind::lowThreshold, kNow);
-    evaluator.recordDelivered(Kind::rapidFall, kNow);
-    evaluator.recordDelivered(Kind::highThreshold, kNow);
+    evaluator.recordDelivered(Kind::lowThreshold, kNow, kNow - 10);
+    evaluator.recordDelivered(Kind::rapidFall, kNow, kNow - 10);
+    evaluator.recordDelivered(Kind::highThreshold, kNow, kNow - 10);
     EXPECT_EQ(evaluator.activeOneShotAlertKinds, (GlucoseAlertKinds{Kind::lowThreshold, Kind::highThreshold}));
     EXPECT_EQ(evaluator.lastAlertSentAt.size(), 3u);
 
@@ -134,6 +136,7 @@ TEST(GlucoseAlertEvaluatorTest, DeliveryAndRearming)
     EXPECT_EQ(evaluator.activeOneShotAlertKinds, GlucoseAlertKinds{Kind::lowThreshold});
     EXPECT_EQ(evaluator.lastAlertSentAt.size(), 1u);
     EXPECT_TRUE(evaluator.lastAlertSentAt.contains(Kind::lowThreshold));
+    EXPECT_EQ(evaluator.lastAlertReadingDate, (std::map<Kind, Date>{{Kind::lowThreshold, kNow - 10}}));
 }
 
 TEST(GlucoseAlertEvaluatorTest, QuietHoursByMinuteOfDay)
