@@ -24,6 +24,17 @@ QString preciseTimeFormat(const QLocale &locale)
     return format.trimmed();
 }
 
+// The locale's short time format, hours and minutes only. Short formats carry no seconds,
+// except the C locale's ("HH:mm:ss"), which a session without a configured locale uses: the
+// seconds field goes together with the separator before it.
+QString shortTimeFormat(const QLocale &locale)
+{
+    static const QRegularExpression secondsPart(QStringLiteral("[:.]?s{1,2}(?:[.,]z{1,3})?"));
+    QString format = locale.timeFormat(QLocale::ShortFormat);
+    format.remove(secondsPart);
+    return format.trimmed();
+}
+
 } // namespace
 
 StatusDateFormatter::StatusDateFormatter() : locale_(QLocale::system()) {}
@@ -49,7 +60,7 @@ QString StatusDateFormatter::preciseTime(Date date) const
 
 QString StatusDateFormatter::shortTime(Date date) const
 {
-    return locale_.toString(toDateTime(date, timeZone()).time(), QLocale::ShortFormat);
+    return locale_.toString(toDateTime(date, timeZone()).time(), shortTimeFormat(locale_));
 }
 
 QString StatusDateFormatter::dateAndTime(Date date) const

@@ -20,7 +20,7 @@ public:
 
     // Hours, minutes and seconds ("2:05:09 PM").
     QString preciseTime(Date date) const;
-    // Hours and minutes ("2:05 PM").
+    // Hours and minutes in the locale's short style, never seconds ("2:05 PM", "14:05").
     QString shortTime(Date date) const;
     // Date and time of day ("3/12/26 2:05 PM").
     QString dateAndTime(Date date) const;
