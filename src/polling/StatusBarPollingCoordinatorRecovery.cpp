@@ -80,6 +80,18 @@ bool isRejectedCredentials(const std::exception_ptr &error)
     }
 }
 
+// The Dexcom service locked the account after too many sign-in attempts.
+bool isAccountLocked(const std::exception_ptr &error)
+{
+    try {
+        std::rethrow_exception(error);
+    } catch (const DexcomError &e) {
+        return e.accountLocked;
+    } catch (...) {
+        return false;
+    }
+}
+
 std::optional<LibreLinkUpError> libreError(const std::exception_ptr &error)
 {
     try {
@@ -147,6 +159,23 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleRefreshError(std::exception
             presentAuthenticationFailure();
             co_return;
         }
+    }
+
+    if (isAccountLocked(error)) {
+        // Any sign-in before the lock ends, with the right password too, only extends it: wait
+        // it out, then sign in again once.
+        const Date retryAt = failedAt + DexcomError::kAccountLockoutWait;
+        retryNotBefore_ = retryAt;
+        recordFailure(StatusBarPollOutcome::sessionExpired());
+        pollingSchedule_.nextPollDate = retryAt;
+        presentError({"Dexcom account locked",
+                      "Dexcom Share has temporarily locked the account after too many sign-in attempts.",
+                      "Quillby will sign in again at the retry time shown. Signing in sooner, here or in another "
+                      "app, keeps the account locked longer."});
+        statusBar_->setNextRetryAt(retryAt);
+        statusBar_->rebuildMenuIfBuilt();
+        logFailure("Error updating glucose: ", error);
+        co_return;
     }
 
     if (isRejectedCredentials(error)) {
@@ -270,7 +299,7 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleNoData(bool isRetry, std::s
         if (!self || stop.stop_requested()) {
             co_return;
         }
-        if (error && isRejectedCredentials(error)) {
+        if (error && (isRejectedCredentials(error) || isAccountLocked(error))) {
             co_await handleRefreshError(error, true, stop);
             co_return;
         }

@@ -18,6 +18,10 @@ namespace {
 
 constexpr const char *kZeroUUID = "00000000-0000-0000-0000-000000000000";
 constexpr const char *kCheckCredentials = "Please check your credentials.";
+constexpr const char *kAccountLocked =
+    "Dexcom Share has temporarily locked this account after too many sign-in attempts. "
+    "Wait 30 minutes before signing in again: every attempt before then keeps it locked.";
+static_assert(DexcomError::kAccountLockoutWait == 30 * 60, "the lockout text names the wait");
 
 std::string jsonText(const nlohmann::json &body)
 {
@@ -46,11 +50,16 @@ std::optional<nlohmann::json> parsedJSON(const QByteArray &body)
     }
 }
 
-// Wrong password, or the account locked after too many (the service spells it "Exceeed").
+// A wrong user name or password.
 bool isCredentialsFault(const std::string &code)
 {
-    return code == "AccountPasswordInvalid" || code == "SSO_AuthenticatePasswordInvalid" ||
-           code == "SSO_AuthenticateMaxAttemptsExceeed";
+    return code == "AccountPasswordInvalid" || code == "SSO_AuthenticatePasswordInvalid";
+}
+
+// The account locked after too many sign-in attempts (the service spells it "Exceeed").
+bool isLockoutFault(const std::string &code)
+{
+    return code == "SSO_AuthenticateMaxAttemptsExceeed";
 }
 
 bool isSessionFault(const std::string &code)
@@ -168,6 +177,17 @@ void DexcomAPI::throwForFailedReply(Endpoint endpoint, const HttpReply &reply)
 
     // The fault code names the cause better than the status does.
     if (const auto code = faultCode(json)) {
+        if (isLockoutFault(*code)) {
+            dropSession();
+            if (!isSignIn) {
+                throw DexcomError::sessionExpired();
+            }
+            DexcomError error = endpoint == Endpoint::authenticatePublisherAccount
+                                    ? DexcomError::authenticationFailed(kAccountLocked)
+                                    : DexcomError::loginFailed(kAccountLocked);
+            error.accountLocked = true;
+            throw error;
+        }
         if (isCredentialsFault(*code)) {
             dropSession();
             if (!isSignIn) {

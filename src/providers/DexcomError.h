@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/AppError.h"
+#include "core/Date.h"
 
 #include <string>
 
@@ -34,9 +35,14 @@ public:
     Case kind;
     std::string detail;   // endpoint name or reason, empty for the other cases
     int status = 0;       // HTTP status of serverError
-    // The service itself refused the user name or password (or locked the account after too
-    // many tries): signing in again with the same credentials cannot help and risks a lockout.
+    // The service itself refused the user name or password: signing in again with the same
+    // credentials cannot help and risks a lockout.
     bool credentialsRejected = false;
+    // The service locked the account after too many sign-in attempts. Every further attempt,
+    // with the right password too, keeps it locked: nothing signs in again for
+    // kAccountLockoutWait.
+    bool accountLocked = false;
+    static constexpr TimeInterval kAccountLockoutWait = 1800;
 
 private:
     DexcomError(Case kind, std::string detail, int status, const std::string &message);

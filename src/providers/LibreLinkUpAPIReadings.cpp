@@ -155,6 +155,14 @@ GlucoseReading readingFrom(const nlohmann::json &measurement, double sampleDurat
     return GlucoseReading(value, trendText(measurement), *date, sampleDuration, GlucoseProvider::libreLinkUp);
 }
 
+// {"message": "RequiredHeaderMissing"}: the service's answer to a request that lacks a header
+// it requires of current clients.
+bool isRequiredHeaderMissing(const nlohmann::json &object)
+{
+    const nlohmann::json *message = field(object, "message");
+    return message && message->is_string() && *message == "RequiredHeaderMissing";
+}
+
 // Trimmed of white space and line breaks at both ends, Unicode spaces included.
 std::string trimmed(const std::string &text)
 {
@@ -196,6 +204,9 @@ QByteArray LibreLinkUpAPI::validateResponse(const HttpReply &reply, bool isSignI
         if (type && type->is_string() && (*type == "tou" || *type == "pp")) {
             throw Error(Error::Case::termsRequired);
         }
+        if (type && type->is_string() && *type == "couldNotLoadPatient") {
+            throw Error::patientNotLoaded();
+        }
         throw Error(Error::Case::accountActionRequired);
     }
     if (status == 429) {
@@ -204,6 +215,10 @@ QByteArray LibreLinkUpAPI::validateResponse(const HttpReply &reply, bool isSignI
     // The service asks for a newer client with JSON status 920 (minimumVersion in "data"),
     // with HTTP 200 or 403: never a matter of credentials or sessions.
     if (reply.status == 426 || status == kMinimumVersionStatus) {
+        throw Error(Error::Case::clientUpdateRequired);
+    }
+    // A request without a header the service now requires: only a newer client sends it.
+    if (reply.status == 400 && object && isRequiredHeaderMissing(*object)) {
         throw Error(Error::Case::clientUpdateRequired);
     }
     if ((reply.status == 401 || reply.status == 403) && !isJSON) {

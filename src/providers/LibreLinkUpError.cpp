@@ -42,11 +42,24 @@ std::string messageFor(LibreLinkUpError::Case kind, int status)
     return "LibreLinkUp returned an unexpected response. Try again later.";
 }
 
+constexpr const char *kPatientNotLoaded =
+    "LibreLinkUp could not load this account. Sign in to the LibreLinkUp app with the same email and password "
+    "and check that it shows the readings you follow, then try again.";
+
 } // namespace
 
-LibreLinkUpError::LibreLinkUpError(Case kind, double retryAfter, int status)
-    : AppError(messageFor(kind, status)), kind(kind), retryAfter(retryAfter), status(status)
+LibreLinkUpError::LibreLinkUpError(Case kind, double retryAfter, int status, bool couldNotLoadPatient)
+    : AppError(couldNotLoadPatient ? std::string(kPatientNotLoaded) : messageFor(kind, status)),
+      kind(kind),
+      retryAfter(retryAfter),
+      status(status),
+      couldNotLoadPatient(couldNotLoadPatient)
 {
+}
+
+LibreLinkUpError LibreLinkUpError::patientNotLoaded()
+{
+    return {Case::accountActionRequired, 0, 0, true};
 }
 
 LibreLinkUpError::LibreLinkUpError(Case kind) : LibreLinkUpError(kind, 0, 0) {}
@@ -63,7 +76,8 @@ LibreLinkUpError LibreLinkUpError::serverError(int status)
 
 bool LibreLinkUpError::operator==(const LibreLinkUpError &other) const
 {
-    return kind == other.kind && retryAfter == other.retryAfter && status == other.status;
+    return kind == other.kind && retryAfter == other.retryAfter && status == other.status
+        && couldNotLoadPatient == other.couldNotLoadPatient;
 }
 
 } // namespace quillby

@@ -139,6 +139,13 @@ const ErrorInfo kUnexpected{"Error", "An unexpected error occurred.",
                             "Check Settings and ensure your glucose account is active."};
 const ErrorInfo kOffline{"Offline", "No internet connection available.",
                          "Connect to the internet to retrieve glucose data."};
+const ErrorInfo kDexcomLocked{"Dexcom account locked",
+                              "Dexcom Share has temporarily locked the account after too many sign-in attempts.",
+                              "Quillby will sign in again at the retry time shown. Signing in sooner, here or in "
+                              "another app, keeps the account locked longer."};
+const std::string kDexcomLockedText =
+    "Dexcom Share has temporarily locked this account after too many sign-in attempts. "
+    "Wait 30 minutes before signing in again: every attempt before then keeps it locked.";
 ErrorInfo libreNeedsAttention(const std::string &message)
 {
     return {"LibreLinkUp needs attention", message, "Resolve the issue, then choose Reconnect in Account settings."};
@@ -174,11 +181,22 @@ TEST_F(PollingProviderRepliesTest, DexcomReplyShapes)
                FakeDexcomServer::fault("SSO_AuthenticatePasswordInvalid", "Password invalid")),
          checkCredentials,
          {kDexcomAuthenticationRequired, true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+        // Locked after too many sign-in attempts: no password fault, and no sign-in until it ends.
         {"account locked, on step 2",
          twice(FakeDexcomServer::kLoginPath,
                FakeDexcomServer::fault("SSO_AuthenticateMaxAttemptsExceeed", "Maximum authentication attempts exceeded")),
-         "Login failed: Please check your credentials.",
-         {kDexcomAuthenticationRequired, true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+         "Login failed: " + kDexcomLockedText,
+         {kDexcomLocked, false, StatusBarPollOutcome::sessionExpired(), 1800}, 1},
+        {"empty readings, then the account is locked when signing in again",
+         [](FakeDexcomServer &s) {
+             s.enqueueReply(FakeDexcomServer::kReadingsPath, ScriptedReply::json(200, nlohmann::json::array()));
+             s.enqueueReply(FakeDexcomServer::kAuthenticatePath,
+                            ScriptedReply::json(200, "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f"));
+             s.enqueueReply(FakeDexcomServer::kAuthenticatePath,
+                            FakeDexcomServer::fault("SSO_AuthenticateMaxAttemptsExceeed", "Maximum attempts exceeded"));
+         },
+         "Authentication failed: " + kDexcomLockedText,
+         {kDexcomLocked, false, StatusBarPollOutcome::sessionExpired(), 1800}, 2},
         {"empty readings, then the password is refused when signing in again",
          [](FakeDexcomServer &s) {
              s.enqueueReply(FakeDexcomServer::kAuthenticatePath,
@@ -261,6 +279,9 @@ TEST_F(PollingProviderRepliesTest, LibreLinkUpReplyShapes)
         "LibreLinkUp requires a newer connection version. Check for an update to Quillby.";
     const std::string unexpectedReply = "LibreLinkUp returned an unexpected response. Try again later.";
     const auto blockPage = ScriptedReply::text(403, "<html><body>Access denied</body></html>", "text/html");
+    const std::string patientNotLoaded =
+        "LibreLinkUp could not load this account. Sign in to the LibreLinkUp app with the same email and password "
+        "and check that it shows the readings you follow, then try again.";
 
     struct Row {
         const char *name;
@@ -288,6 +309,19 @@ TEST_F(PollingProviderRepliesTest, LibreLinkUpReplyShapes)
          {libreNeedsAttention("Unable to sign in to LibreLinkUp. Check your email and password in the LibreLinkUp app."),
           true, StatusBarPollOutcome::noNewData(), std::nullopt},
          1},
+        {"a header the service requires is missing",
+         [](FakeLibreLinkUpServer &s) {
+             s.enqueueReply(FakeLibreLinkUpServer::kConnectionsPath,
+                            ScriptedReply::json(400, {{"message", "RequiredHeaderMissing"}}));
+         },
+         updateRequired, {libreNeedsAttention(updateRequired), true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+        {"the service could not load the account at sign-in",
+         [](FakeLibreLinkUpServer &s) {
+             s.enqueueReply(FakeLibreLinkUpServer::kLoginPath,
+                            ScriptedReply::json(200, {{"status", 4}, {"data", {{"step", {{"type", "couldNotLoadPatient"}}}}}}));
+         },
+         patientNotLoaded,
+         {libreNeedsAttention(patientNotLoaded), true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
         {"a CDN's HTML block page with 403 at sign-in",
          [blockPage](FakeLibreLinkUpServer &s) { s.enqueueReply(FakeLibreLinkUpServer::kLoginPath, blockPage); },
          unexpectedReply, {kUnexpected, false, StatusBarPollOutcome::httpError(std::nullopt), 30}, 1},
@@ -344,6 +378,40 @@ TEST_F(PollingProviderRepliesTest, LibreLinkUpReplyShapes)
         }
     }
     coordinator.reset();   // its clients' connections close before the server stops
+    VirtualTimeSleeper::drain();
+}
+
+// A locked Dexcom account is left alone until the lock has passed: no refresh signs in before
+// then; afterwards one sign-in brings the readings back.
+TEST_F(PollingProviderRepliesTest, DexcomLockoutIsWaitedOut)
+{
+    FakeDexcomServer server;
+    server.enqueueReply(FakeDexcomServer::kAuthenticatePath,
+                        FakeDexcomServer::fault("SSO_AuthenticateMaxAttemptsExceeed",
+                                                "Maximum authentication attempts exceeded"));
+    const std::string origin = server.origin();
+    startWith(dexcomAccount("user@example.com"), [origin] {
+        DexcomAPIOptions options;
+        options.baseURLs = DexcomAPI::baseURLsAt(origin);
+        return std::make_shared<DexcomAPI>("user@example.com", "secret", "us", options);
+    });
+    refreshOverNetwork();
+    expectPollerState("Authentication failed: " + kDexcomLockedText,
+                      {kDexcomLocked, false, StatusBarPollOutcome::sessionExpired(), 1800});
+
+    server.clearRequests();
+    clock->advance(1799);
+    refreshOverNetwork();
+    EXPECT_TRUE(server.requests().empty());
+
+    clock->advance(1);
+    server.setReadings({FakeDexcomServer::record(120, 4, now() - 60)});
+    refreshOverNetwork();
+    EXPECT_EQ(server.requestCount(FakeDexcomServer::kAuthenticatePath), 1u);
+    EXPECT_EQ(error(), std::nullopt);
+    ASSERT_TRUE(presenter.presentedReading);
+    EXPECT_EQ(presenter.presentedReading->mgdL, 120);
+    coordinator.reset();
     VirtualTimeSleeper::drain();
 }
 

@@ -169,7 +169,12 @@ TEST_F(DexcomAPITest, SignInFailuresMapToTheirErrors)
         ScriptedReply reply;
         const char *message;
         bool credentialsRejected = false;   // the poller must not sign in again with them
+        bool accountLocked = false;         // the poller must not sign in again for a while
     };
+    const std::string locked = "Dexcom Share has temporarily locked this account after too many sign-in attempts. "
+                               "Wait 30 minutes before signing in again: every attempt before then keeps it locked.";
+    const std::string lockedOnStep1 = "Authentication failed: " + locked;
+    const std::string lockedOnStep2 = "Login failed: " + locked;
     using Fake = FakeDexcomServer;
     const std::string zeroUUID = "\"00000000-0000-0000-0000-000000000000\"";
     const std::vector<Row> rows = {
@@ -205,11 +210,11 @@ TEST_F(DexcomAPITest, SignInFailuresMapToTheirErrors)
         {"SSO password fault on step 1", Fake::kAuthenticatePath, Fake::fault("SSO_AuthenticatePasswordInvalid", "x"),
          "Authentication failed: Please check your credentials.", true},
         {"lockout on step 1", Fake::kAuthenticatePath, Fake::fault("SSO_AuthenticateMaxAttemptsExceeed", "x"),
-         "Authentication failed: Please check your credentials.", true},
+         lockedOnStep1.c_str(), false, true},
         {"password fault on step 2", Fake::kLoginPath, Fake::fault("AccountPasswordInvalid", "failed"),
          "Login failed: Please check your credentials.", true},
         {"lockout on step 2", Fake::kLoginPath, Fake::fault("SSO_AuthenticateMaxAttemptsExceeed", "x"),
-         "Login failed: Please check your credentials.", true},
+         lockedOnStep2.c_str(), false, true},
         {"invalid argument on step 1", Fake::kAuthenticatePath, Fake::fault("InvalidArgument", "accountName"),
          "Login failed: Unable to start a Dexcom session."},
         {"invalid argument on step 2", Fake::kLoginPath, Fake::fault("InvalidArgument", "UUID"),
@@ -232,6 +237,7 @@ TEST_F(DexcomAPITest, SignInFailuresMapToTheirErrors)
         ASSERT_TRUE(error);
         EXPECT_STREQ(error->what(), row.message);
         EXPECT_EQ(error->credentialsRejected, row.credentialsRejected);
+        EXPECT_EQ(error->accountLocked, row.accountLocked);
     }
 }
 

@@ -38,6 +38,8 @@ TEST_F(LibreLinkUpTest, ReplyCheckOfSignedInRequests)
         {"status 4, other step", withStep({{"step", {{"type", "verifyEmail"}}}}),
          LibreLinkUpError(Case::accountActionRequired)},
         {"status 4, no step", withStep(nlohmann::json::object()), LibreLinkUpError(Case::accountActionRequired)},
+        {"status 4, patient not loaded", withStep({{"step", {{"type", "couldNotLoadPatient"}}}}),
+         LibreLinkUpError::patientNotLoaded()},
         {"status 4, step type not text", withStep({{"step", {{"type", 3}}}}),
          LibreLinkUpError(Case::accountActionRequired)},
         {"HTTP 429 before JSON status 4", ScriptedReply::json(429, {{"status", 4}}), LibreLinkUpError::rateLimited(60)},
@@ -59,6 +61,10 @@ TEST_F(LibreLinkUpTest, ReplyCheckOfSignedInRequests)
         {"500", ScriptedReply::text(500, "oops"), LibreLinkUpError::serverError(500)},
         {"503 with status 0", ScriptedReply::json(503, {{"status", 0}}), LibreLinkUpError::serverError(503)},
         {"404", ScriptedReply::json(404, {{"message", "Not Found"}}), LibreLinkUpError::serverError(404)},
+        // A header the service now requires is missing: only a newer client sends it.
+        {"400, required header missing", ScriptedReply::json(400, {{"message", "RequiredHeaderMissing"}}),
+         LibreLinkUpError(Case::clientUpdateRequired)},
+        {"400, another message", ScriptedReply::json(400, {{"message", "BadRequest"}}), LibreLinkUpError::serverError(400)},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
@@ -371,6 +377,9 @@ TEST(LibreLinkUpErrorTexts, EveryCaseHasItsUserText)
          "Open the LibreLinkUp app and review its updated terms or privacy notice, then try again."},
         {LibreLinkUpError(Case::accountActionRequired),
          "Open the LibreLinkUp app and complete the account setup shown there, then try again."},
+        {LibreLinkUpError::patientNotLoaded(),
+         "LibreLinkUp could not load this account. Sign in to the LibreLinkUp app with the same email and password "
+         "and check that it shows the readings you follow, then try again."},
         {LibreLinkUpError(Case::clientUpdateRequired),
          "LibreLinkUp requires a newer connection version. Check for an update to Quillby."},
         {LibreLinkUpError(Case::noConnections),
@@ -391,6 +400,7 @@ TEST(LibreLinkUpErrorTexts, EveryCaseHasItsUserText)
     EXPECT_TRUE(LibreLinkUpError::rateLimited(60) == LibreLinkUpError::rateLimited(60));
     EXPECT_FALSE(LibreLinkUpError::rateLimited(60) == LibreLinkUpError::rateLimited(61));
     EXPECT_FALSE(LibreLinkUpError::serverError(500) == LibreLinkUpError::serverError(502));
+    EXPECT_FALSE(LibreLinkUpError::patientNotLoaded() == LibreLinkUpError(Case::accountActionRequired));
 }
 
 } // namespace
