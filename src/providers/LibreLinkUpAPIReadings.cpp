@@ -223,9 +223,12 @@ QByteArray LibreLinkUpAPI::validateResponse(const HttpReply &reply, bool isSignI
     }
     if ((reply.status == 401 || reply.status == 403) && !isJSON) {
         // A page that is not JSON (a proxy's or CDN's block page) says nothing about the
-        // credentials or the ticket. The ticket is dropped so the next attempt starts afresh.
-        ticket_.reset();
-        accountHash_.reset();
+        // credentials. A 401 still ends the session; a 403 block page keeps it, since signing
+        // in again on every retry makes a block worse.
+        if (reply.status == 401) {
+            ticket_.reset();
+            accountHash_.reset();
+        }
         throw Error(Error::Case::invalidResponse);
     }
     if (reply.status == 401 || reply.status == 403 || status == 2) {

@@ -415,5 +415,48 @@ TEST_F(PollingProviderRepliesTest, DexcomLockoutIsWaitedOut)
     VirtualTimeSleeper::drain();
 }
 
+// A block page on the readings request keeps the session: each back-off retry repeats the
+// request without signing in again, which would only make a block worse. A session the service
+// ends (HTTP 401) still signs in again.
+TEST_F(PollingProviderRepliesTest, LibreLinkUpBlockPageKeepsTheSession)
+{
+    FakeLibreLinkUpServer server;
+    server.setAccount("ann@example.com", "secret", "0f1e2d3c-4b5a-6978-8695-a4b3c2d1e0f9");
+    server.setConnections({FakeLibreLinkUpServer::connection("p1", "Ann", "Lee")});
+    server.setGraph("p1", {FakeLibreLinkUpServer::measurement(120, "1/15/2027 7:59:00 AM", 3)});
+    const std::string origin = server.origin();
+    const std::shared_ptr<FakeClock> wallClock = clock;
+    startWith(libreAccount("p1"), [origin, wallClock] {
+        LibreLinkUpAPIOptions options;
+        options.clock = wallClock;
+        for (const auto &[code, host] : LibreLinkUpAPI::defaultHosts()) {
+            options.hosts[code] = origin;
+        }
+        return std::make_shared<LibreLinkUpAPI>("ann@example.com", "secret", "eu", "p1", options);
+    });
+
+    const std::string graph = FakeLibreLinkUpServer::graphPath("p1");
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        SCOPED_TRACE(attempt);
+        server.enqueueReply(graph, ScriptedReply::text(403, "<html><body>Access denied</body></html>", "text/html"));
+        refreshOverNetwork();
+        EXPECT_EQ(error(), kUnexpected);
+        ASSERT_TRUE(presenter.nextRetryAt());
+        clock->advance(*presenter.nextRetryAt() - now());
+    }
+    refreshOverNetwork();
+    EXPECT_EQ(error(), std::nullopt);
+    ASSERT_TRUE(presenter.presentedReading);
+    EXPECT_EQ(server.requestCount(FakeLibreLinkUpServer::kLoginPath), 1u);
+    EXPECT_EQ(server.requestCount(graph), 4u);
+
+    server.revokeTickets();
+    clock->advance(60);
+    refreshOverNetwork();
+    EXPECT_EQ(server.requestCount(FakeLibreLinkUpServer::kLoginPath), 2u);
+    coordinator.reset();
+    VirtualTimeSleeper::drain();
+}
+
 } // namespace
 } // namespace quillby::test
