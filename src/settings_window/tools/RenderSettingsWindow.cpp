@@ -19,6 +19,8 @@
 #include "settings_window/InsightsSettingsPane.h"
 #include "settings_window/SettingsView.h"
 
+#include "RenderEnvironment.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -152,6 +154,7 @@ QCoro::Task<void> storeSampleAccount(ConfigurationManager &manager)
 
 int main(int argc, char **argv)
 {
+    prepareRenderEnvironment(argc, argv);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !qEnvironmentVariableIsSet("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
