@@ -18,6 +18,7 @@
 #include <QSignalBlocker>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QListWidget>
 #include <QShowEvent>
 #include <QSplitter>
@@ -33,6 +34,7 @@ namespace {
 constexpr int kTabRole = Qt::UserRole + 1;
 constexpr const char *kLinkHref = "quillbyLinkHref";
 constexpr const char *kLinkText = "quillbyLinkText";
+constexpr const char *kButtonSymbol = "quillbyButtonSymbol";
 
 // Gives a sidebar row its identifier and accessible name; the list draws the row beneath it
 // and receives its clicks.
@@ -50,7 +52,9 @@ public:
 
 QPushButton *supportButton(const QString &title, const QString &symbol, const char *objectName)
 {
-    auto *button = new QPushButton(settingsSymbol(symbol), title);
+    // The symbol is drawn in the button's text colour by SettingsView::refreshAppearance.
+    auto *button = new QPushButton(title);
+    button->setProperty(kButtonSymbol, symbol);
     button->setObjectName(QString::fromLatin1(objectName));
     return button;
 }
@@ -374,6 +378,13 @@ void SettingsView::refreshAppearance()
         const auto tab = static_cast<SettingsTab>(item->data(kTabRole).toInt());
         item->setIcon(settingsTintedSymbol(settingsTabSystemImage(tab), palette.color(QPalette::Active, QPalette::Text),
                                            palette.color(QPalette::Active, QPalette::HighlightedText)));
+    }
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        const QVariant symbol = button->property(kButtonSymbol);
+        if (symbol.isValid()) {
+            const QColor ink = button->palette().color(QPalette::Active, QPalette::ButtonText);
+            button->setIcon(settingsTintedSymbol(symbol.toString(), ink, ink));
+        }
     }
     for (QLabel *label : findChildren<QLabel *>()) {
         const QVariant href = label->property(kLinkHref);
