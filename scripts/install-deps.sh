@@ -12,7 +12,7 @@ PACKAGES=(
   libssl-dev nlohmann-json3-dev libicu-dev libcpp-httplib-dev
   libxcb1-dev
   xvfb xauth dbus-x11 gnome-keyring libsecret-tools notification-daemon trayer
-  fonts-dejavu-core dpkg-dev
+  fonts-dejavu-core dpkg-dev locales
 )
 
 missing=()

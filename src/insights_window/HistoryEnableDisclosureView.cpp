@@ -1,3 +1,4 @@
+#include "platform/Appearance.h"
 #include "insights_window/HistoryEnableDisclosureView.h"
 
 #include "core/async/RunDetached.h"
@@ -47,6 +48,7 @@ QString HistoryEnableDisclosureView::retentionParagraph(int days)
 HistoryEnableDisclosureView::HistoryEnableDisclosureView(HistoryCoordinator *history, bool isSignedIn, QWidget *parent)
     : QDialog(parent), history_(history), isSignedIn_(isSignedIn)
 {
+    useInsightsAppearance(this);
     setObjectName(QStringLiteral("historyEnableDisclosure"));
     setWindowTitle(QStringLiteral("Save glucose history"));
     setWindowModality(Qt::WindowModal);
@@ -80,11 +82,12 @@ HistoryEnableDisclosureView::HistoryEnableDisclosureView(HistoryCoordinator *his
     auto *caution = wrapped(QStringLiteral("Insights are supplementary summaries, not a complete medical record or a "
                                            "guaranteed backup. Do not make treatment changes based solely on Quillby."),
                             this);
-    caution->setStyleSheet(QStringLiteral("color: rgba(0,0,0,128);"));
+    useSecondaryText(caution);
     texts->addWidget(caution);
     auto *privacy = new QLabel(this);
     privacy->setTextFormat(Qt::RichText);
-    privacy->setText(QStringLiteral("<a href=\"%1\">Read privacy policy</a>").arg(insightsPrivacyPolicyURL().toHtmlEscaped()));
+    privacy->setText(
+        linkHtml(insightsPrivacyPolicyURL(), QStringLiteral("Read privacy policy"), InsightsColors::palette()));
     privacy->setOpenExternalLinks(true);
     privacy->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     texts->addWidget(privacy);

@@ -2,6 +2,7 @@
 
 #include "insights_window/InsightsFormat.h"
 #include "insights_window/InsightsSurfaces.h"
+#include "platform/Appearance.h"
 
 #include <QAccessible>
 #include <QHBoxLayout>
@@ -38,10 +39,23 @@ QColor withAlpha(QColor color, double alpha)
     return color;
 }
 
-QColor medianColor() { return InsightsColors::systemBlue(); }
-QColor outerBandColor() { return withAlpha(InsightsColors::systemBlue(), 0.11); }
-QColor innerBandColor() { return withAlpha(InsightsColors::systemBlue(), 0.24); }
-QColor primary(double alpha) { return QColor(0, 0, 0, clampedInt(alpha * 255, 0, 255, 0)); }
+// The colours that carry meaning, for the appearance of `palette`.
+QColor medianColor(const QPalette &palette)
+{
+    return isDarkPalette(palette) ? QColor::fromRgbF(0.67f, 0.82f, 1.0f) : InsightsColors::systemBlue();
+}
+QColor outerBandColor(const QPalette &palette)
+{
+    return withAlpha(InsightsColors::systemBlue(), isDarkPalette(palette) ? 0.14 : 0.11);
+}
+QColor innerBandColor(const QPalette &palette)
+{
+    return withAlpha(InsightsColors::systemBlue(), isDarkPalette(palette) ? 0.30 : 0.24);
+}
+QColor primary(const QPalette &palette, double alpha)
+{
+    return withAlpha(palette.color(QPalette::WindowText), alpha);
+}
 
 // A small painted swatch for the legend.
 class Swatch : public QWidget {
@@ -62,15 +76,15 @@ protected:
         const QRectF r = rect();
         switch (kind_) {
         case Kind::median:
-            p.setBrush(medianColor());
+            p.setBrush(medianColor(palette()));
             p.drawRoundedRect(r, 1.5, 1.5);
             break;
         case Kind::inner:
-            p.setBrush(innerBandColor());
+            p.setBrush(innerBandColor(palette()));
             p.drawRoundedRect(r, 2, 2);
             break;
         case Kind::outer:
-            p.setBrush(outerBandColor());
+            p.setBrush(outerBandColor(palette()));
             p.drawRoundedRect(r, 2, 2);
             break;
         case Kind::target:
@@ -376,17 +390,17 @@ void InsightsAGPChart::paintEvent(QPaintEvent *)
     p.drawLine(QPointF(f.left(), targetBottom), QPointF(f.right(), targetBottom));
 
     // Grid and axes.
-    p.setPen(QPen(primary(0.08), 1));
+    p.setPen(QPen(primary(palette(), 0.08), 1));
     for (const double tick : ticks_) {
         const double y = yPosition(tick);
         p.drawLine(QPointF(f.left(), y), QPointF(f.right(), y));
     }
-    p.setPen(QPen(primary(0.06), 1));
+    p.setPen(QPen(primary(palette(), 0.06), 1));
     for (int minute = 0; minute <= 1440; minute += 360) {
         const double x = xPosition(minute);
         p.drawLine(QPointF(x, f.top()), QPointF(x, f.bottom()));
     }
-    p.setPen(InsightsColors::secondaryText());
+    p.setPen(InsightsColors::secondaryText(palette()));
     for (const double tick : ticks_) {
         const QString text = unit_ == GlucoseUnits::mgdL ? InsightsFormat::decimal(tick, 0)
                                                           : InsightsFormat::shortDecimal(tick, 1);
@@ -426,11 +440,11 @@ void InsightsAGPChart::paintEvent(QPaintEvent *)
     };
     for (const auto &[segment, pts] : segments) {
         band(pts, [](const InsightsAGPPercentiles &q) { return q.p5Mgdl; },
-             [](const InsightsAGPPercentiles &q) { return q.p95Mgdl; }, outerBandColor());
+             [](const InsightsAGPPercentiles &q) { return q.p95Mgdl; }, outerBandColor(palette()));
         band(pts, [](const InsightsAGPPercentiles &q) { return q.p25Mgdl; },
-             [](const InsightsAGPPercentiles &q) { return q.p75Mgdl; }, innerBandColor());
+             [](const InsightsAGPPercentiles &q) { return q.p75Mgdl; }, innerBandColor(palette()));
     }
-    QPen medianPen(medianColor(), 2.5);
+    QPen medianPen(medianColor(palette()), 2.5);
     medianPen.setCapStyle(Qt::RoundCap);
     medianPen.setJoinStyle(Qt::RoundJoin);
     for (const auto &[segment, pts] : segments) {
@@ -450,16 +464,16 @@ void InsightsAGPChart::paintEvent(QPaintEvent *)
         return;
     }
     const double x = xPosition(bin->startMinute + 7.5);
-    p.setPen(QPen(primary(0.35), 1));
+    p.setPen(QPen(primary(palette(), 0.35), 1));
     p.drawLine(QPointF(x, f.top()), QPointF(x, f.bottom()));
     if (bin->percentiles) {
         const QPointF centre(x, yPosition(toUnit(bin->percentiles->medianMgdl)));
         p.setPen(Qt::NoPen);
-        p.setBrush(InsightsColors::windowBackground());
+        p.setBrush(InsightsColors::windowBackground(palette()));
         p.drawEllipse(centre, 6.5, 6.5);
-        p.setBrush(InsightsColors::cardBackground());
+        p.setBrush(InsightsColors::cardBackground(palette()));
         p.drawEllipse(centre, 6.5, 6.5);
-        p.setBrush(medianColor());
+        p.setBrush(medianColor(palette()));
         p.drawEllipse(centre, 4, 4);
     }
     const auto rect = calloutRect();
@@ -470,11 +484,11 @@ void InsightsAGPChart::paintEvent(QPaintEvent *)
     QPainterPath card;
     card.addRoundedRect(*rect, 10, 10);
     p.setPen(Qt::NoPen);
-    p.setBrush(QColor(0, 0, 0, 14));
+    p.setBrush(QColor::fromRgbF(0, 0, 0, 0.06f));
     p.drawPath(card.translated(0, 2));
-    p.setBrush(QColor(250, 250, 250, 245));
+    p.setBrush(withAlpha(palette().color(QPalette::Base), 0.96));
     p.drawPath(card);
-    p.setPen(QPen(InsightsColors::cardBorder(), 1));
+    p.setPen(QPen(InsightsColors::cardBorder(palette()), 1));
     p.setBrush(Qt::NoBrush);
     p.drawPath(card);
 
@@ -489,14 +503,14 @@ void InsightsAGPChart::paintEvent(QPaintEvent *)
         if (i == 0) {
             lineFont.setPointSizeF(small.pointSizeF());
             lineFont.setWeight(QFont::Medium);
-            p.setPen(InsightsColors::secondaryText());
+            p.setPen(InsightsColors::secondaryText(palette()));
         } else if (i == 1 && bin->percentiles) {
             lineFont.setPointSizeF(font().pointSizeF() * 1.6);
             lineFont.setWeight(QFont::DemiBold);
-            p.setPen(Qt::black);
+            p.setPen(palette().color(QPalette::Text));
         } else {
             lineFont.setPointSizeF(small.pointSizeF());
-            p.setPen(i == lines.size() - 1 && bin->percentiles ? InsightsColors::secondaryText() : QColor(Qt::black));
+            p.setPen(i == lines.size() - 1 && bin->percentiles ? InsightsColors::secondaryText(palette()) : palette().color(QPalette::Text));
         }
         p.setFont(lineFont);
         const QFontMetricsF lm(lineFont);
@@ -508,14 +522,14 @@ void InsightsAGPChart::paintEvent(QPaintEvent *)
             p.drawText(QPointF(left, y + lm.ascent()), value);
             const double after = left + lm.horizontalAdvance(value) + 3;
             p.setFont(small);
-            p.setPen(InsightsColors::secondaryText());
+            p.setPen(InsightsColors::secondaryText(palette()));
             p.drawText(QPointF(after, y + lm.ascent()), rest);
         } else if (line.contains(QLatin1Char('\t'))) {
             const QString label = line.section(QLatin1Char('\t'), 0, 0);
             const QString value = line.section(QLatin1Char('\t'), 1);
-            p.setPen(InsightsColors::secondaryText());
+            p.setPen(InsightsColors::secondaryText(palette()));
             p.drawText(QPointF(left, y + lm.ascent()), label);
-            p.setPen(Qt::black);
+            p.setPen(palette().color(QPalette::Text));
             p.drawText(QPointF(left + metrics.horizontalAdvance(QStringLiteral("Middle 90%")) + 8, y + lm.ascent()),
                        value);
         } else {
@@ -588,7 +602,7 @@ InsightsAGPView::InsightsAGPView(const InsightsAGP &profile, GlucoseUnits unit, 
     column->setSpacing(20);
 
     auto *unitLabel = plainLabel(InsightsFormat::unitText(unit), this);
-    unitLabel->setStyleSheet(QStringLiteral("color: rgba(0,0,0,128);"));
+    useSecondaryText(unitLabel);
     auto *header = new InsightsCardHeader(QStringLiteral("Ambulatory glucose profile"), QString(), unitLabel, this);
     header->setToolTip(profileHelpText(profile));
     column->addWidget(header);
@@ -606,7 +620,8 @@ InsightsAGPView::InsightsAGPView(const InsightsAGP &profile, GlucoseUnits unit, 
         row->setContentsMargins(0, 0, 0, 0);
         row->setSpacing(12);
         auto *icon = new QLabel(placeholder);
-        icon->setPixmap(insightsSymbol(QStringLiteral("chart.xyaxis.line"), InsightsColors::tertiaryText()).pixmap(28, 28));
+        icon->setPixmap(insightsSymbol(QStringLiteral("chart.xyaxis.line"), InsightsColors::tertiaryText(InsightsColors::palette()))
+                              .pixmap(28, 28));
         row->addWidget(icon, 0, Qt::AlignTop);
         auto *texts = new QVBoxLayout();
         texts->setSpacing(4);
@@ -618,7 +633,7 @@ InsightsAGPView::InsightsAGPView(const InsightsAGP &profile, GlucoseUnits unit, 
                                       .arg(kInsightsAGPMinimumDays),
                                   placeholder);
         detail->setWordWrap(true);
-        detail->setStyleSheet(QStringLiteral("color: rgba(0,0,0,128);"));
+        useSecondaryText(detail);
         texts->addWidget(detail);
         texts->addStretch(1);
         row->addLayout(texts, 1);
@@ -645,7 +660,7 @@ InsightsAGPView::InsightsAGPView(const InsightsAGP &profile, GlucoseUnits unit, 
     legendColumn->addLayout(items);
     auto *gapNote = plainLabel(QStringLiteral("Gaps: fewer than %1 days of readings").arg(kInsightsAGPMinimumDays), legend);
     gapNote->setObjectName(QStringLiteral("insightsAGPGapNote"));
-    gapNote->setStyleSheet(QStringLiteral("color: rgba(0,0,0,128);"));
+    useSecondaryText(gapNote);
     QSizePolicy keepSpace = gapNote->sizePolicy();
     keepSpace.setRetainSizeWhenHidden(true);
     gapNote->setSizePolicy(keepSpace);

@@ -59,14 +59,11 @@ InsightsCollectingView::InsightsCollectingView(std::function<void()> enableHisto
 {
     setObjectName(QStringLiteral("insightsCollectingView"));
     setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, InsightsColors::windowBackground());
-    setPalette(palette);
 
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    background_ = new AmbientBackgroundView(std::nullopt, InsightsColors::windowBackground(), 1.0, true, false, this);
+    background_ = new AmbientBackgroundView(std::nullopt, InsightsColors::windowBackground(InsightsColors::palette()), 1.0, true, false, this);
     background_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     row->addWidget(background_, 1);
 
@@ -94,7 +91,7 @@ InsightsCollectingView::InsightsCollectingView(std::function<void()> enableHisto
     QFont messageFont = message_->font();
     messageFont.setPixelSize(15);
     message_->setFont(messageFont);
-    message_->setStyleSheet(QStringLiteral("color: rgba(0,0,0,140);"));
+    useSecondaryText(message_);
     texts->addWidget(message_);
     column->addLayout(texts);
 
@@ -137,7 +134,7 @@ InsightsCollectingView::InsightsCollectingView(std::function<void()> enableHisto
     errorText_ = plainLabel(QString(), errorBlock_);
     errorText_->setObjectName(QStringLiteral("insightsHistoryErrorText"));
     errorText_->setWordWrap(true);
-    errorText_->setStyleSheet(QStringLiteral("color: rgba(0,0,0,140);"));
+    useSecondaryText(errorText_);
     errorRow->addWidget(errorText_, 1);
     errorColumn->addLayout(errorRow);
     retryButton_ = new QPushButton(QStringLiteral("Try again"), errorBlock_);

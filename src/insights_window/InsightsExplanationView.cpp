@@ -1,3 +1,4 @@
+#include "platform/Appearance.h"
 #include "insights_window/InsightsExplanationView.h"
 
 #include "insights/InsightsAGP.h"
@@ -184,6 +185,7 @@ InsightsExplanationView::InsightsExplanationView(GlucoseUnits unit, QWidget *par
     setWindowTitle(QStringLiteral("About Insights"));
     setWindowModality(Qt::WindowModal);
     setFixedSize(580, 620);
+    useInsightsAppearance(this);
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -201,10 +203,7 @@ InsightsExplanationView::InsightsExplanationView(GlucoseUnits unit, QWidget *par
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
     header->addWidget(done);
     column->addLayout(header);
-    auto *divider = new QFrame(this);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setStyleSheet(QStringLiteral("color: rgba(0,0,0,30);"));
-    column->addWidget(divider);
+    column->addWidget(makeSeparator(Qt::Horizontal, this));
 
     auto *scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
@@ -217,12 +216,11 @@ InsightsExplanationView::InsightsExplanationView(GlucoseUnits unit, QWidget *par
     for (const auto &section : rawSections(unit)) {
         auto *heading = plainLabel(section.title, body);
         scaleFont(heading, 1.0, QFont::DemiBold);
-        heading->setStyleSheet(QStringLiteral("color: rgba(0,0,0,150); margin-top: 8px;"));
+        heading->setContentsMargins(0, 8, 0, 0);
+        useSecondaryText(heading);
         bodyColumn->addWidget(heading);
-        auto *group = new QFrame(body);
+        auto *group = new InsightsCardFrame(body);
         group->setObjectName(QStringLiteral("insightsExplanationSection"));
-        group->setStyleSheet(QStringLiteral("#insightsExplanationSection { background: white; border: 1px solid "
-                                            "rgba(0,0,0,20); border-radius: 8px; }"));
         auto *groupColumn = new QVBoxLayout(group);
         groupColumn->setContentsMargins(12, 10, 12, 10);
         groupColumn->setSpacing(10);
@@ -242,8 +240,7 @@ InsightsExplanationView::InsightsExplanationView(GlucoseUnits unit, QWidget *par
                 {QStringLiteral("About ambulatory glucose profiles"), kAGPURL},
                 {QStringLiteral("Privacy policy"), insightsPrivacyPolicyURL()}};
             for (const auto &[label, url] : links) {
-                groupColumn->addWidget(paragraph(QStringLiteral("<a href=\"%1\">%2</a>")
-                                                     .arg(url.toHtmlEscaped(), label.toHtmlEscaped()),
+                groupColumn->addWidget(paragraph(linkHtml(url, label, InsightsColors::palette()),
                                                  group));
             }
         }

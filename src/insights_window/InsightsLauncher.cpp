@@ -6,6 +6,7 @@
 #include "insights_window/InsightsExplanationView.h"
 #include "insights_window/InsightsPresentation.h"
 #include "insights_window/InsightsFormat.h"
+#include "insights_window/InsightsSurfaces.h"
 #include "insights_window/InsightsViewState.h"
 
 #include <QApplication>
@@ -29,6 +30,7 @@ public:
         setAttribute(Qt::WA_DeleteOnClose);
         setWindowFlag(Qt::WindowMaximizeButtonHint, false);
         setWindowFlag(Qt::WindowFullscreenButtonHint, false);
+        useInsightsAppearance(this);
     }
 };
 

@@ -23,7 +23,7 @@ QWidget *highlightCard(const InsightsReportView::Highlight &highlight, QWidget *
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(6);
     auto *title = plainLabel(highlight.title, card);
-    title->setStyleSheet(QStringLiteral("color: rgba(0,0,0,128);"));
+    useSecondaryText(title);
     column->addWidget(title);
 
     auto *valueRow = new QHBoxLayout();
@@ -42,7 +42,7 @@ QWidget *highlightCard(const InsightsReportView::Highlight &highlight, QWidget *
         if (*highlight.unit == QStringLiteral("%")) {
             unit->setFont(valueFont);
         } else {
-            unit->setStyleSheet(QStringLiteral("color: rgba(0,0,0,128);"));
+            useSecondaryText(unit);
         }
         valueRow->addWidget(unit, 0, Qt::AlignBaseline);
     }
@@ -51,7 +51,7 @@ QWidget *highlightCard(const InsightsReportView::Highlight &highlight, QWidget *
     if (highlight.caption) {
         auto *caption = plainLabel(*highlight.caption, card);
         caption->setObjectName(QStringLiteral("caption"));
-        caption->setStyleSheet(QStringLiteral("color: rgba(0,0,0,128);"));
+        useSecondaryText(caption);
         scaleFont(caption, 0.85);
         column->addWidget(caption);
     }
@@ -71,9 +71,7 @@ QWidget *highlightCard(const InsightsReportView::Highlight &highlight, QWidget *
 
 QFrame *verticalDivider(QWidget *parent)
 {
-    auto *line = new QFrame(parent);
-    line->setFrameShape(QFrame::VLine);
-    line->setStyleSheet(QStringLiteral("color: rgba(0,0,0,30);"));
+    QFrame *line = makeSeparator(Qt::Vertical, parent);
     line->setFixedHeight(78);
     return line;
 }
@@ -163,11 +161,11 @@ QString InsightsReportView::bandRangeText(InsightsBand band, GlucoseUnits unit)
     return {};
 }
 
-QColor InsightsReportView::bandColor(InsightsBand band)
+QColor InsightsReportView::bandColor(InsightsBand band, const QPalette &palette)
 {
     switch (band) {
     case InsightsBand::veryLow:
-        return InsightsColors::veryLow();
+        return InsightsColors::veryLow(palette);
     case InsightsBand::low:
         return InsightsColors::red();
     case InsightsBand::inRange:
@@ -196,7 +194,7 @@ QWidget *InsightsReportView::bandRow(const InsightsBandSummary &band, GlucoseUni
     names->addWidget(name);
     const QString range = bandRangeText(band.band, unit) + QLatin1Char(' ') + InsightsFormat::unitText(unit);
     auto *caption = plainLabel(range, row);
-    caption->setStyleSheet(QStringLiteral("color: rgba(0,0,0,128);"));
+    useSecondaryText(caption);
     scaleFont(caption, 0.85);
     names->addWidget(caption);
     top->addLayout(names);
@@ -207,7 +205,7 @@ QWidget *InsightsReportView::bandRow(const InsightsBandSummary &band, GlucoseUni
     scaleFont(value, 1.0, QFont::Medium);
     top->addWidget(value, 0, Qt::AlignTop);
     column->addLayout(top);
-    column->addWidget(new InsightsRangeTrack(band.fraction, bandColor(band.band), row));
+    column->addWidget(new InsightsRangeTrack(band.fraction, bandColor(band.band, InsightsColors::palette()), row));
     row->setAccessibleName(bandName(band.band) + QLatin1Char(' ') + range + QStringLiteral(", ") + percent);
     return row;
 }

@@ -3,6 +3,7 @@
 #include "core/GlucoseReading.h"
 #include "insights/InsightsSummary.h"
 
+#include <QPalette>
 #include <QString>
 #include <QWidget>
 
@@ -35,7 +36,7 @@ public:
     static QString bandName(InsightsBand band);
     // "70–180" and the like.
     static QString bandRangeText(InsightsBand band, GlucoseUnits unit);
-    static QColor bandColor(InsightsBand band);
+    static QColor bandColor(InsightsBand band, const QPalette &palette);
 
     InsightsAGPView *profileView() const { return profile_; }
 

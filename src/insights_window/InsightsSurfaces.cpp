@@ -1,6 +1,7 @@
 #include "insights_window/InsightsSurfaces.h"
 
 #include "insights_window/InsightsFormat.h"
+#include "platform/Appearance.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -14,18 +15,66 @@
 
 namespace quillby {
 
-QColor InsightsColors::windowBackground() { return QColor(0xEC, 0xEC, 0xEC); }
-QColor InsightsColors::cardBackground() { return QColor(Qt::white); }
-QColor InsightsColors::cardBorder() { return QColor(0, 0, 0, 15); }
-QColor InsightsColors::veryLow() { return QColor::fromRgbF(0.66f, 0.09f, 0.08f); }
+QPalette InsightsColors::palette() { return lightAppearancePalette(lightWindowBackground()); }
+QColor InsightsColors::windowBackground(const QPalette &palette) { return palette.color(QPalette::Window); }
+QColor InsightsColors::cardBackground(const QPalette &palette)
+{
+    return isDarkPalette(palette) ? QColor::fromRgbF(1, 1, 1, 0.06f) : palette.color(QPalette::Base);
+}
+QColor InsightsColors::cardBorder(const QPalette &palette)
+{
+    return isDarkPalette(palette) ? QColor::fromRgbF(1, 1, 1, 0.06f) : QColor::fromRgbF(0, 0, 0, 0.06f);
+}
+QColor InsightsColors::veryLow(const QPalette &palette)
+{
+    return isDarkPalette(palette) ? QColor::fromRgbF(0.72f, 0.16f, 0.15f) : QColor::fromRgbF(0.66f, 0.09f, 0.08f);
+}
+QColor InsightsColors::secondaryText(const QPalette &palette) { return palette.color(kSecondaryTextRole); }
+QColor InsightsColors::tertiaryText(const QPalette &palette)
+{
+    QColor colour = palette.color(QPalette::WindowText);
+    colour.setAlphaF(0.3f);
+    return colour;
+}
+QColor InsightsColors::quaternaryFill(const QPalette &palette)
+{
+    QColor colour = palette.color(QPalette::WindowText);
+    colour.setAlphaF(0.1f);
+    return colour;
+}
 QColor InsightsColors::systemBlue() { return QColor(0, 122, 255); }
 QColor InsightsColors::green() { return QColor(52, 199, 89); }
 QColor InsightsColors::red() { return QColor(255, 59, 48); }
 QColor InsightsColors::yellow() { return QColor(255, 204, 0); }
 QColor InsightsColors::orange() { return QColor(255, 149, 0); }
-QColor InsightsColors::secondaryText() { return QColor(0, 0, 0, 128); }
-QColor InsightsColors::tertiaryText() { return QColor(0, 0, 0, 66); }
-QColor InsightsColors::quaternaryFill() { return QColor(0, 0, 0, 25); }
+
+void useInsightsAppearance(QWidget *window)
+{
+    window->setPalette(InsightsColors::palette());
+    window->setAutoFillBackground(true);
+}
+
+QFrame *makeSeparator(Qt::Orientation orientation, QWidget *parent)
+{
+    auto *line = new QFrame(parent);
+    line->setFrameShape(orientation == Qt::Horizontal ? QFrame::HLine : QFrame::VLine);
+    line->setFrameShadow(QFrame::Plain);
+    line->setForegroundRole(QPalette::Midlight);
+    return line;
+}
+
+InsightsCardFrame::InsightsCardFrame(QWidget *parent) : QFrame(parent)
+{
+}
+
+void InsightsCardFrame::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(InsightsColors::cardBorder(palette()), 1));
+    p.setBrush(InsightsColors::cardBackground(palette()));
+    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+}
 
 namespace {
 
@@ -124,10 +173,19 @@ QIcon insightsSymbol(const QString &designName, const QColor &color)
 {
     QIcon fallback;
     for (const int size : {16, 24, 32, 48, 64}) {
-        fallback.addPixmap(drawSymbol(designName, color, size));
+        for (const int ratio : {1, 2}) {
+            QPixmap pixmap = drawSymbol(designName, color, size * ratio);
+            pixmap.setDevicePixelRatio(ratio);
+            fallback.addPixmap(pixmap);
+        }
     }
     const QString name = themeName(designName);
     return name.isEmpty() ? fallback : QIcon::fromTheme(name, fallback);
+}
+
+QIcon insightsSecondarySymbol(const QString &designName)
+{
+    return insightsSymbol(designName, InsightsColors::secondaryText(InsightsColors::palette()));
 }
 
 QLabel *plainLabel(const QString &text, QWidget *parent)
@@ -173,7 +231,7 @@ void InsightsRangeTrack::paintEvent(QPaintEvent *)
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
-    p.setBrush(InsightsColors::quaternaryFill());
+    p.setBrush(InsightsColors::quaternaryFill(palette()));
     p.drawRoundedRect(rect(), 4, 4);
     const int filled = filledWidth(fraction_, width());
     if (filled > 0) {
@@ -197,7 +255,7 @@ InsightsCardHeader::InsightsCardHeader(const QString &title, const QString &subt
     if (!subtitle.isEmpty()) {
         auto *sub = plainLabel(subtitle, this);
         scaleFont(sub, 0.9);
-        sub->setStyleSheet(QStringLiteral("color: rgba(0,0,0,128);"));
+        useSecondaryText(sub);
         texts->addWidget(sub);
     }
     row->addLayout(texts);

@@ -1,31 +1,57 @@
 #pragma once
 
 #include <QColor>
+#include <QFrame>
+#include <QPalette>
 #include <QIcon>
 #include <QLabel>
 #include <QWidget>
 
+#include "onboarding/OnboardingStyle.h"
+
 namespace quillby {
 
-// The shared colours of the Insights surfaces. The window is always light.
+// The shared colours of the Insights surfaces. The Insights window and its sheets are always
+// light: they take `palette()`, every role of it. The colours that depend on the appearance
+// are read from the palette a widget paints with, dark or light by that palette.
 struct InsightsColors {
-    static QColor windowBackground();
-    static QColor cardBackground();
-    static QColor cardBorder();
-    static QColor veryLow();
+    // The palette of the Insights window and its sheets.
+    static QPalette palette();
+    static QColor windowBackground(const QPalette &palette);
+    static QColor cardBackground(const QPalette &palette);
+    static QColor cardBorder(const QPalette &palette);
+    static QColor veryLow(const QPalette &palette);
+    static QColor secondaryText(const QPalette &palette);
+    static QColor tertiaryText(const QPalette &palette);
+    static QColor quaternaryFill(const QPalette &palette);
     static QColor systemBlue();
     static QColor green();
     static QColor red();
     static QColor yellow();
     static QColor orange();
-    static QColor secondaryText();
-    static QColor tertiaryText();
-    static QColor quaternaryFill();
+};
+
+// Gives a window or sheet of Insights its light appearance.
+void useInsightsAppearance(QWidget *window);
+
+// A thin line between parts of a card or a sheet, in the palette's separator colour.
+QFrame *makeSeparator(Qt::Orientation orientation, QWidget *parent);
+
+// A rounded card in the card background with a fine border, for grouped text.
+class InsightsCardFrame : public QFrame {
+    Q_OBJECT
+public:
+    explicit InsightsCardFrame(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
 
 // The design's symbols: the icon theme's counterpart when the desktop has one, else a small
 // drawing of our own, so every desktop shows them.
 QIcon insightsSymbol(const QString &designName, const QColor &color = InsightsColors::systemBlue());
+// A symbol in the secondary colour of the Insights palette.
+QIcon insightsSecondarySymbol(const QString &designName);
 
 // A label for computed or server text: never interpreted as markup.
 QLabel *plainLabel(const QString &text, QWidget *parent = nullptr);

@@ -29,12 +29,6 @@
 
 namespace quillby {
 
-namespace {
-
-QString secondaryStyle() { return QStringLiteral("color: rgba(0,0,0,128);"); }
-
-} // namespace
-
 InsightsView::InsightsView(HistoryCoordinator *history, ConfigurationManager *configurationManager,
                            InsightsPresentation *presentation, std::function<void()> manageHistoryAction,
                            std::function<void(bool)> reportAvailabilityChanged,
@@ -52,10 +46,8 @@ InsightsView::InsightsView(HistoryCoordinator *history, ConfigurationManager *co
     , calculation_(std::make_unique<InsightsCalculationState>(services_.calculate))
 {
     setObjectName(QStringLiteral("insightsView"));
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, InsightsColors::windowBackground());
-    setPalette(palette);
+    // The Insights window is light whatever the desktop's scheme; so is this view wherever it is put.
+    useInsightsAppearance(this);
     buildLayout();
 
     const auto schedule = [this] { scheduleRebuild(); };
@@ -205,7 +197,7 @@ QWidget *InsightsView::buildToolbar()
         button->setText(action.label);
         button->setAccessibleName(action.label);
         button->setToolTip(action.help);
-        button->setIcon(insightsSymbol(action.symbol, QColor(60, 60, 60)));
+        button->setIcon(insightsSymbol(action.symbol, InsightsColors::palette().color(QPalette::ButtonText)));
         button->setIconSize(QSize(18, 18));
         button->setAutoRaise(true);
         connect(button, &QToolButton::clicked, this, action.run);
@@ -223,9 +215,7 @@ QWidget *InsightsView::buildErrorBanner()
     auto *rowWidget = new QWidget(banner);
     rowWidget->setObjectName(QStringLiteral("insightsHistoryError"));
     rowWidget->setAutoFillBackground(true);
-    QPalette palette = rowWidget->palette();
-    palette.setColor(QPalette::Window, QColor(246, 246, 246));
-    rowWidget->setPalette(palette);
+    rowWidget->setBackgroundRole(QPalette::AlternateBase);
     auto *row = new QHBoxLayout(rowWidget);
     row->setContentsMargins(16, 16, 16, 16);
     row->setSpacing(8);
@@ -241,10 +231,7 @@ QWidget *InsightsView::buildErrorBanner()
     connect(errorRetry_, &QPushButton::clicked, this, &InsightsView::retryHistoryLoad);
     row->addWidget(errorRetry_, 0, Qt::AlignTop);
     column->addWidget(rowWidget);
-    auto *divider = new QFrame(banner);
-    divider->setFrameShape(QFrame::HLine);
-    divider->setStyleSheet(QStringLiteral("color: rgba(0,0,0,30);"));
-    column->addWidget(divider);
+    column->addWidget(makeSeparator(Qt::Horizontal, banner));
     banner->hide();
     return banner;
 }
@@ -259,7 +246,7 @@ QWidget *InsightsView::buildCard(const QString &objectName, const QString &title
     column->setSpacing(10);
     column->addStretch(1);
     auto *icon = new QLabel(page);
-    icon->setPixmap(insightsSymbol(QStringLiteral("chart.bar.xaxis"), InsightsColors::secondaryText()).pixmap(40, 40));
+    icon->setPixmap(insightsSecondarySymbol(QStringLiteral("chart.bar.xaxis")).pixmap(40, 40));
     column->addWidget(icon, 0, Qt::AlignHCenter);
     auto *heading = plainLabel(title, page);
     scaleFont(heading, 1.4, QFont::Bold);
@@ -269,7 +256,7 @@ QWidget *InsightsView::buildCard(const QString &objectName, const QString &title
     text->setWordWrap(true);
     text->setAlignment(Qt::AlignHCenter);
     text->setMaximumWidth(460);
-    text->setStyleSheet(secondaryStyle());
+    useSecondaryText(text);
     column->addWidget(text, 0, Qt::AlignHCenter);
     if (descriptionLabel) {
         *descriptionLabel = text;
@@ -299,7 +286,7 @@ QWidget *InsightsView::buildProgressPage(const QString &objectName, const QStrin
     bar->setFixedWidth(160);
     column->addWidget(bar, 0, Qt::AlignHCenter);
     auto *label = plainLabel(text, page);
-    label->setStyleSheet(secondaryStyle());
+    useSecondaryText(label);
     column->addWidget(label, 0, Qt::AlignHCenter);
     column->addStretch(1);
     return page;
@@ -739,13 +726,13 @@ void InsightsView::renderReport(const InsightsSummary &summary, GlucoseUnits uni
         rowLayout->setContentsMargins(0, 0, 0, 0);
         rowLayout->setSpacing(6);
         auto *icon = new QLabel(row);
-        icon->setPixmap(insightsSymbol(notice->systemImage, InsightsColors::secondaryText()).pixmap(16, 16));
+        icon->setPixmap(insightsSecondarySymbol(notice->systemImage).pixmap(16, 16));
         rowLayout->addWidget(icon, 0, Qt::AlignTop);
         auto *text = plainLabel(notice->text, row);
         text->setObjectName(QStringLiteral("noticeText"));
         text->setWordWrap(true);
         text->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        text->setStyleSheet(secondaryStyle());
+        useSecondaryText(text);
         rowLayout->addWidget(text, 1);
         row->setAccessibleName(notice->text);
         notesColumn->addWidget(row);
@@ -759,10 +746,10 @@ void InsightsView::renderReport(const InsightsSummary &summary, GlucoseUnits uni
         pausedRow->setContentsMargins(0, 0, 0, 0);
         pausedRow->setSpacing(4);
         auto *icon = new QLabel(paused);
-        icon->setPixmap(insightsSymbol(QStringLiteral("pause.circle"), InsightsColors::secondaryText()).pixmap(14, 14));
+        icon->setPixmap(insightsSecondarySymbol(QStringLiteral("pause.circle")).pixmap(14, 14));
         pausedRow->addWidget(icon);
         auto *text = plainLabel(QStringLiteral("Saving is off, so new readings aren’t being added."), paused);
-        text->setStyleSheet(secondaryStyle());
+        useSecondaryText(text);
         scaleFont(text, 0.85);
         pausedRow->addWidget(text, 1);
         footer->addWidget(paused);
@@ -772,7 +759,7 @@ void InsightsView::renderReport(const InsightsSummary &summary, GlucoseUnits uni
                                   notes);
     disclaimer->setObjectName(QStringLiteral("insightsDisclaimer"));
     disclaimer->setWordWrap(true);
-    disclaimer->setStyleSheet(secondaryStyle());
+    useSecondaryText(disclaimer);
     scaleFont(disclaimer, 0.85);
     footer->addWidget(disclaimer);
     notesColumn->addLayout(footer);

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QPainterPathStroker>
 #include <QPixmap>
 
 #include <algorithm>
@@ -96,63 +97,116 @@ ArrowShape arrowShape(const QString &text)
     return {};
 }
 
+// The outline of `path` stroked `width` wide with round ends, to be filled.
+QPainterPath strokeOutline(const QPainterPath &path, double width)
+{
+    QPainterPathStroker stroker;
+    stroker.setWidth(width);
+    stroker.setCapStyle(Qt::RoundCap);
+    stroker.setJoinStyle(Qt::RoundJoin);
+    QPainterPath outline = stroker.createStroke(path);
+    outline.setFillRule(Qt::WindingFill);
+    return outline;
+}
+
+// `ink` scaled down as far as needed to fit inside `box` (never up) and centred on it, so
+// nothing of it reaches outside the box.
+QPainterPath fittedInto(const QPainterPath &ink, const QRectF &box)
+{
+    const QRectF bounds = ink.boundingRect();
+    if (bounds.isEmpty()) {
+        return ink;
+    }
+    const double scale = std::min({1.0, box.width() / bounds.width(), box.height() / bounds.height()});
+    QTransform transform;
+    transform.translate(box.center().x(), box.center().y());
+    transform.scale(scale, scale);
+    transform.translate(-bounds.center().x(), -bounds.center().y());
+    QPainterPath fitted = transform.map(ink);
+    fitted.setFillRule(ink.fillRule());
+    return fitted;
+}
+
 // The stale mark, drawn with the arrows' stroke: a font's question mark squeezed into the
 // lower row of a 22-pixel tile keeps only a pixel or two of full ink and reads as a grey smudge.
-void drawQuestionMark(QPainter &painter, QPointF centre, double u, const QColor &ink)
+QPainterPath questionMarkInk(double u)
 {
     const double radius = 1.45 * u;
-    const QRectF hook(centre.x() - radius, centre.y() - 1.6 * u - radius, 2 * radius, 2 * radius);
+    const QRectF hook(-radius, -1.6 * u - radius, 2 * radius, 2 * radius);
     QPainterPath path;
     path.arcMoveTo(hook, 160);
     path.arcTo(hook, 160, -220);   // over the top, ending below and to the right of the hook's centre
-    path.lineTo(centre.x(), centre.y() + 0.5 * u);
-    path.lineTo(centre.x(), centre.y() + 0.9 * u);
-    painter.setPen(QPen(ink, 1.5 * u, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawPath(path);
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(ink);
-    painter.drawEllipse(QPointF(centre.x(), centre.y() + 2.75 * u), 0.95 * u, 0.95 * u);
+    path.lineTo(0, 0.5 * u);
+    path.lineTo(0, 0.9 * u);
+    QPainterPath ink = strokeOutline(path, 1.5 * u);
+    QPainterPath dot;
+    dot.addEllipse(QPointF(0, 2.75 * u), 0.95 * u, 0.95 * u);
+    ink.addPath(dot);
+    return ink;
 }
 
-void drawTitle(QPainter &painter, const StatusBarIconContent &content, double u)
+// The trend arrows (one or two side by side) as ink to fill.
+QPainterPath arrowInk(const ArrowShape &arrow, double u)
 {
+    QPainterPath path;
+    const double length = 7.2 * u;
+    if (arrow.count == 1) {
+        addArrow(path, QPointF(), arrow.angle, length, 3.2 * u);
+    } else {
+        // Two narrower arrows side by side, far enough apart that their heads stay separate.
+        const double gap = 3.1 * u;
+        addArrow(path, QPointF(-gap, 0), arrow.angle, length, 2.5 * u);
+        addArrow(path, QPointF(gap, 0), arrow.angle, length, 2.5 * u);
+    }
+    return strokeOutline(path, 1.7 * u);
+}
+
+} // namespace
+
+StatusBarIconRenderer::TitleLayout StatusBarIconRenderer::titleLayout(int pixelSize, bool hasIndicator)
+{
+    // Whole pixels: the value's row ends on a pixel edge and the trend's row starts at least two
+    // clear pixels below it, so the decimal point never runs into the arrow at any size.
+    const double u = pixelSize / kGrid;
+    const int top = static_cast<int>(std::lround(1.5 * u));
+    const int bottom = pixelSize - top;
+    const int gap = std::max(2, static_cast<int>(std::lround(2 * u)));
+    const int valueHeight = static_cast<int>(std::lround((bottom - top - gap) * 0.58));
+    const int trendTop = top + valueHeight + gap;
+    TitleLayout layout;
+    layout.value = QRectF(2 * u, top, 18 * u, valueHeight);
+    layout.trend = QRectF(2 * u, trendTop, (hasIndicator ? 14.5 : 18) * u, bottom - trendTop);
+    return layout;
+}
+
+namespace {
+
+void drawTitle(QPainter &painter, const StatusBarIconContent &content, int pixelSize)
+{
+    const double u = pixelSize / kGrid;
     const QString title = content.title.trimmed();
     const qsizetype space = title.indexOf(QLatin1Char(' '));
     const QString value = space < 0 ? title : title.left(space);
     const QString suffix = space < 0 ? QString() : title.mid(space + 1).trimmed();
     const QColor ink = StatusBarIconRenderer::textColor(content.style);
+    const bool hasDot = content.indicator != StatusIndicator::none;
+    const auto layout = StatusBarIconRenderer::titleLayout(pixelSize, hasDot);
 
     painter.setPen(Qt::NoPen);
     painter.setBrush(ink);
-    painter.drawPath(fittedText(value, QRectF(2 * u, 1.8 * u, 18 * u, 9.6 * u)));
+    painter.drawPath(fittedText(value, layout.value));
 
-    const bool hasDot = content.indicator != StatusIndicator::none;
-    const QRectF row(2 * u, 13.4 * u, (hasDot ? 14.5 : 18) * u, 6.6 * u);
     const ArrowShape arrow = arrowShape(suffix);
     if (arrow.count > 0) {
-        QPainterPath path;
-        const double length = 7.2 * u;
-        if (arrow.count == 1) {
-            addArrow(path, row.center(), arrow.angle, length, 3.2 * u);
-        } else {
-            // Two narrower arrows side by side, far enough apart that their heads stay separate.
-            const double gap = 3.1 * u;
-            addArrow(path, row.center() - QPointF(gap, 0), arrow.angle, length, 2.5 * u);
-            addArrow(path, row.center() + QPointF(gap, 0), arrow.angle, length, 2.5 * u);
-        }
-        QPen pen(ink, 1.7 * u, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-        painter.setPen(pen);
-        painter.setBrush(Qt::NoBrush);
-        painter.drawPath(path);
+        painter.drawPath(fittedInto(arrowInk(arrow, u), layout.trend));
     } else if (suffix == QLatin1String("?")) {
-        drawQuestionMark(painter, row.center(), u, ink);
+        painter.drawPath(fittedInto(questionMarkInk(u), layout.trend));
     } else if (!suffix.isEmpty()) {
-        painter.drawPath(fittedText(suffix, row));
+        painter.drawPath(fittedText(suffix, layout.trend));
     }
 
     if (hasDot) {
-        const QPointF centre(18.4 * u, 16.8 * u);
+        const QPointF centre(18.4 * u, layout.trend.center().y());
         const QColor ring = content.style == StatusStyle::high ? ink : QColor(Qt::white);
         painter.setPen(Qt::NoPen);
         painter.setBrush(ring);
@@ -222,7 +276,7 @@ QImage StatusBarIconRenderer::render(const StatusBarIconContent &content, int pi
     if (content.iconState) {
         drawMark(painter, content, u);
     } else {
-        drawTitle(painter, content, u);
+        drawTitle(painter, content, size);
     }
     painter.end();
     return image;
@@ -230,9 +284,15 @@ QImage StatusBarIconRenderer::render(const StatusBarIconContent &content, int pi
 
 QIcon StatusBarIconRenderer::icon(const StatusBarIconContent &content)
 {
+    // Each size drawn for the screen's own pixels: on a 2x screen the panel gets an image of
+    // twice the pixels, drawn at that size, not a small one scaled up.
     QIcon icon;
-    for (int size : {16, 22, 24, 32, 44, 48, 64}) {
-        icon.addPixmap(QPixmap::fromImage(render(content, size)));
+    for (const int size : kIconSizes) {
+        for (const int ratio : {1, 2}) {
+            QPixmap pixmap = QPixmap::fromImage(render(content, size * ratio));
+            pixmap.setDevicePixelRatio(ratio);
+            icon.addPixmap(pixmap);
+        }
     }
     return icon;
 }

@@ -32,8 +32,16 @@ class StatusBarIconRenderer {
 public:
     // One square image of `pixelSize` pixels.
     static QImage render(const StatusBarIconContent &content, int pixelSize);
-    // An icon holding the sizes panels ask for (16 to 64 pixels).
+    // An icon holding the sizes panels ask for (16 to 64 pixels), each at 1x and 2x.
     static QIcon icon(const StatusBarIconContent &content);
+    static constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64};
+
+    // Where the value and the trend mark go in an image of `pixelSize` pixels.
+    struct TitleLayout {
+        QRectF value;
+        QRectF trend;
+    };
+    static TitleLayout titleLayout(int pixelSize, bool hasIndicator);
 
     // The product mark in `rect`: a disc with a thin rim on the left (fill with the odd-even rule).
     static QPainterPath logoPath(const QRectF &rect);

@@ -2,6 +2,7 @@
 
 #include "onboarding/AmbientBackgroundView.h"
 
+#include "platform/Appearance.h"
 #include "platform/ReducedMotionMonitor.h"
 
 #include <QFile>
@@ -13,37 +14,21 @@
 
 namespace quillby {
 
-QPalette lightAppearancePalette(QPalette palette)
+void useLightAppearance(QWidget *window, const QColor &background)
 {
-    const QColor window(Qt::white);
-    const QColor text(0x1d, 0x1d, 0x1f);
-    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::Window, window);
-        palette.setColor(group, QPalette::Base, Qt::white);
-        palette.setColor(group, QPalette::AlternateBase, QColor(0xf5, 0xf5, 0xf7));
-        palette.setColor(group, QPalette::WindowText, text);
-        palette.setColor(group, QPalette::Text, text);
-        palette.setColor(group, QPalette::ButtonText, text);
-        palette.setColor(group, QPalette::Button, QColor(0xef, 0xef, 0xf1));
-        palette.setColor(group, QPalette::PlaceholderText, QColor(0x8a, 0x8a, 0x8e));
-        palette.setColor(group, QPalette::Mid, QColor(0xc6, 0xc6, 0xc8));
-        palette.setColor(group, QPalette::Highlight, QColor(0x0a, 0x7a, 0xff));
-        palette.setColor(group, QPalette::HighlightedText, Qt::white);
-        palette.setColor(group, QPalette::Link, QColor(0x0a, 0x6a, 0xe0));
-    }
-    palette.setColor(QPalette::Disabled, QPalette::Window, window);
-    palette.setColor(QPalette::Disabled, QPalette::Base, QColor(0xf7, 0xf7, 0xf8));
-    palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0xa0, 0xa0, 0xa4));
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0xa0, 0xa0, 0xa4));
-    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(0xa0, 0xa0, 0xa4));
-    return palette;
+    window->setPalette(lightAppearancePalette(background));
+    window->setAutoFillBackground(true);
+}
+
+void useSecondaryText(QWidget *widget)
+{
+    widget->setForegroundRole(kSecondaryTextRole);
 }
 
 QWidget *makeAmbientSplit(QWidget *window, QSize size, int panelWidth, AmbientBackgroundView *&background)
 {
     window->setFixedSize(size);
-    window->setPalette(lightAppearancePalette(window->palette()));
-    window->setAutoFillBackground(true);
+    useLightAppearance(window);
     auto *row = new QHBoxLayout(window);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
@@ -84,11 +69,6 @@ QFont scaledFont(const QFont &base, double factor, QFont::Weight weight)
     return font;
 }
 
-QColor secondaryTextColour()
-{
-    return QColor(0x6e, 0x6e, 0x73);
-}
-
 QLabel *makeTextLabel(const QString &text, QWidget *parent, double scale, QFont::Weight weight)
 {
     auto *label = new QLabel(parent);
@@ -104,11 +84,7 @@ QLabel *makeTextLabel(const QString &text, QWidget *parent, double scale, QFont:
 QLabel *makeSecondaryTextLabel(const QString &text, QWidget *parent, double scale)
 {
     QLabel *label = makeTextLabel(text, parent, scale);
-    QPalette palette = label->palette();
-    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::WindowText, secondaryTextColour());
-    }
-    label->setPalette(palette);
+    useSecondaryText(label);
     return label;
 }
 

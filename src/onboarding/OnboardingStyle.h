@@ -1,5 +1,8 @@
 #pragma once
 
+#include "platform/Appearance.h"
+
+#include <QColor>
 #include <QFont>
 #include <QIcon>
 #include <QPalette>
@@ -19,8 +22,12 @@ class ReducedMotionMonitor;
 // desktop's colour scheme, titles scaled from the desktop's font, faded secondary text, and the
 // accent-filled style of the button that agrees or goes forward.
 
-// `palette` with the light window, text and button colours.
-QPalette lightAppearancePalette(QPalette palette);
+// Gives `window` the light appearance (every palette role, a window background filled in
+// `background`), whatever the desktop's colour scheme. Dialogs of a light window need it too:
+// a window does not take its parent's palette.
+void useLightAppearance(QWidget *window, const QColor &background = Qt::white);
+// Paints `widget`'s text in the secondary colour of whatever palette it shows.
+void useSecondaryText(QWidget *widget);
 // Lays out the onboarding, terms and feedback windows: `window` fixed at `size` in the light
 // appearance, the ambient background filling its left `panelWidth` pixels (stored in
 // `background`) and an empty panel filling the rest, which is returned for the caller's layout.
@@ -31,8 +38,6 @@ QWidget *makeAmbientSplit(QWidget *window, QSize size, int panelWidth, AmbientBa
 void presentAmbientWindow(QWidget *window, AmbientBackgroundView *background, ReducedMotionMonitor *reducedMotion);
 // `base` scaled by `factor` with `weight`.
 QFont scaledFont(const QFont &base, double factor, QFont::Weight weight = QFont::Normal);
-// The colour of secondary text on the light appearance.
-QColor secondaryTextColour();
 
 // A wrapping plain-text label: texts from servers or the user are never read as markup.
 QLabel *makeTextLabel(const QString &text, QWidget *parent, double scale = 1.0, QFont::Weight weight = QFont::Normal);

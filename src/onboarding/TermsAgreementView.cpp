@@ -132,16 +132,12 @@ TermsConsentFootnote::TermsConsentFootnote(std::function<void(const QUrl &)> ope
     setTextFormat(Qt::RichText);
     setWordWrap(true);
     setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-    setText(QStringLiteral("By selecting Agree, you agree to the full <a style=\"color: #0a6ae0\" href=\"%1\">Quillby "
-                               "terms</a>.")
-                .arg(termsOfUseURL().toString(QUrl::FullyEncoded).toHtmlEscaped()));
+    setText(QStringLiteral("By selecting Agree, you agree to the full %1.")
+                .arg(linkHtml(termsOfUseURL().toString(QUrl::FullyEncoded), QStringLiteral("Quillby terms"),
+                              lightAppearancePalette(Qt::white))));
     setAccessibleName(plainText());
     setFont(scaledFont(font(), 0.85));
-    QPalette palette = this->palette();
-    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::WindowText, secondaryTextColour());
-    }
-    setPalette(palette);
+    useSecondaryText(this);
     auto open = orDesktopBrowser(std::move(openURL));
     connect(this, &QLabel::linkActivated, this, [open](const QString &link) { open(QUrl(link)); });
 }
@@ -217,8 +213,7 @@ TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<vo
     setWindowModality(Qt::WindowModal);
     setWindowTitle(heading(termsHaveChanged));
     setFixedWidth(kWidth);
-    setPalette(lightAppearancePalette(palette()));
-    setAutoFillBackground(true);
+    useLightAppearance(this);
 
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(20, 20, 20, 20);

@@ -6,6 +6,10 @@
 #include "settings_window/SignInButton.h"
 
 #include <QHBoxLayout>
+#include <QIcon>
+#include <QPixmap>
+
+#include <algorithm>
 #include <QPainter>
 #include <QPushButton>
 
@@ -15,6 +19,27 @@ namespace {
 constexpr int kDot = 8;
 constexpr int kDotSpacing = 8;
 constexpr int kBackBoxWidth = 60;
+
+// The widest the forward control gets over every text it shows (the sign-in button also with
+// its turning indicator), so the box holding it never changes width.
+int widestForwardControl(const QPushButton &like)
+{
+    QPushButton probe;
+    probe.setStyleSheet(like.styleSheet());
+    probe.setFont(like.font());
+    int widest = 0;
+    for (const QString &text : {QStringLiteral("Continue"), QStringLiteral("Sign in"), QStringLiteral("Connect"),
+                                QStringLiteral("Signing in")}) {
+        probe.setText(text);
+        probe.setIcon(QIcon());
+        widest = std::max(widest, probe.sizeHint().width());
+        QPixmap indicator(16, 16);
+        indicator.fill(Qt::transparent);
+        probe.setIcon(QIcon(indicator));
+        widest = std::max(widest, probe.sizeHint().width());
+    }
+    return widest;
+}
 } // namespace
 
 OnboardingStepIndicator::OnboardingStepIndicator(int currentIndex, int count, QWidget *parent)
@@ -55,7 +80,6 @@ OnboardingNavigationBar::OnboardingNavigationBar(OnboardingViewModel &viewModel,
 
     // Back, in a box of its own width, so the bar does not shift when it is hidden.
     auto *backBox = new QWidget(this);
-    backBox->setFixedWidth(kBackBoxWidth);
     auto *backLayout = new QHBoxLayout(backBox);
     backLayout->setContentsMargins(0, 0, 0, 0);
     back_ = new QPushButton(QStringLiteral("Back"), backBox);
@@ -80,25 +104,37 @@ OnboardingNavigationBar::OnboardingNavigationBar(OnboardingViewModel &viewModel,
     row->addWidget(new OnboardingStepIndicator(index, static_cast<int>(kOnboardingSteps.size()), this));
     row->addStretch(1);
 
-    continue_ = new QPushButton(QStringLiteral("Continue"), this);
+    // The forward control, right-aligned in a box as wide as the Back box: the dots stay in the
+    // middle of the bar whichever control shows and whatever it says.
+    auto *forwardBox = new QWidget(this);
+    auto *forwardLayout = new QHBoxLayout(forwardBox);
+    forwardLayout->setContentsMargins(0, 0, 0, 0);
+    forwardLayout->setSpacing(0);
+    forwardLayout->addStretch(1);
+    row->addWidget(forwardBox);
+
+    continue_ = new QPushButton(QStringLiteral("Continue"), forwardBox);
     continue_->setObjectName(QStringLiteral("onboardingContinueButton"));
     continue_->setAccessibleName(QStringLiteral("Continue"));
     continue_->setDefault(true);
     makeProminent(continue_);
-    row->addWidget(continue_);
+    forwardLayout->addWidget(continue_);
 
     if (step == OnboardingStep::signIn) {
         continue_->setAccessibleDescription(QStringLiteral("Complete onboarding and start using Quillby"));
-        signIn_ = new SignInButton(settings, announcer, [&viewModel] { viewModel.signIn(); }, this);
+        signIn_ = new SignInButton(settings, announcer, [&viewModel] { viewModel.signIn(); }, forwardBox);
         signIn_->setObjectName(QStringLiteral("onboardingSignInButton"));
         makeProminent(signIn_);
-        row->addWidget(signIn_);
+        forwardLayout->addWidget(signIn_);
         connect(continue_, &QPushButton::clicked, &viewModel, &OnboardingViewModel::complete);
     } else {
         continue_->setAccessibleDescription(QStringLiteral("Go to next step"));
         connect(continue_, &QPushButton::clicked, &viewModel, &OnboardingViewModel::goForward);
     }
     connect(back_, &QPushButton::clicked, &viewModel, &OnboardingViewModel::goBack);
+    const int sideWidth = std::max(kBackBoxWidth, widestForwardControl(*continue_));
+    backBox->setFixedWidth(sideWidth);
+    forwardBox->setFixedWidth(sideWidth);
 
     connect(&settings, &SettingsViewModel::isLoadingChanged, this, &OnboardingNavigationBar::refresh);
     connect(&settings, &SettingsViewModel::isConfigurationValidChanged, this, &OnboardingNavigationBar::refresh);

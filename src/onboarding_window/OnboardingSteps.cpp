@@ -2,6 +2,7 @@
 
 #include "core/GlucoseReading.h"
 #include "onboarding/OnboardingStyle.h"
+#include "platform/Appearance.h"
 #include "onboarding_window/OnboardingNavigationBar.h"
 #include "onboarding_window/OnboardingViewModel.h"
 #include "settings/SettingsViewModel.h"
@@ -77,8 +78,8 @@ WelcomeStepView::WelcomeStepView(OnboardingViewModel &viewModel, const Onboardin
     auto *picker = new AccountProviderPicker(settings, this);
     title->setBuddy(picker);
     pickerRow->addWidget(title);
-    pickerRow->addSpacing(12);
-    pickerRow->addWidget(picker, 1);
+    pickerRow->addStretch(1);
+    pickerRow->addWidget(picker);
     layout->addLayout(pickerRow);
     // The set-up step must be confirmed again for a newly chosen service.
     connect(&settings, &SettingsViewModel::providerChanged, this,
@@ -132,8 +133,8 @@ SetupInfoStepView::SetupInfoStepView(OnboardingViewModel &viewModel, const Onboa
         // Our own link text and address.
         auto *link = new QLabel(this);
         link->setTextFormat(Qt::RichText);
-        link->setText(QStringLiteral("<a style=\"color: #0a6ae0\" href=\"%1\">LibreLinkUp setup guide</a>")
-                          .arg(libreLinkUpSetupGuideURL().toString(QUrl::FullyEncoded).toHtmlEscaped()));
+        link->setText(linkHtml(libreLinkUpSetupGuideURL().toString(QUrl::FullyEncoded),
+                               QStringLiteral("LibreLinkUp setup guide"), lightAppearancePalette(Qt::white)));
         link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
         link->setAccessibleName(QStringLiteral("LibreLinkUp setup guide"));
         link->setFont(scaledFont(link->font(), 0.92));
@@ -148,9 +149,10 @@ SetupInfoStepView::SetupInfoStepView(OnboardingViewModel &viewModel, const Onboa
     layout->addSpacing(8);
     confirmation_ = new QCheckBox(QStringLiteral("I've completed the steps above"), this);
     confirmation_->setObjectName(QStringLiteral("onboardingSetupConfirmedToggle"));
-    QPalette palette = confirmation_->palette();
+    // A check box paints its label in the window text colour: the secondary one here.
+    QPalette palette = lightAppearancePalette(Qt::white);
     for (const auto group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::WindowText, secondaryTextColour());
+        palette.setColor(group, QPalette::WindowText, palette.color(group, kSecondaryTextRole));
     }
     confirmation_->setPalette(palette);
     confirmation_->setChecked(viewModel.hasConfirmedSetup());

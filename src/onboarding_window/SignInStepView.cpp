@@ -74,8 +74,8 @@ SignInStepView::SignInStepView(OnboardingViewModel &viewModel, const OnboardingV
     region->setObjectName(QStringLiteral("onboardingRegionPicker"));
     regionTitle->setBuddy(region);
     regionRow->addWidget(regionTitle);
-    regionRow->addSpacing(12);
-    regionRow->addWidget(region, 1);
+    regionRow->addStretch(1);
+    regionRow->addWidget(region);
     fields->addLayout(regionRow);
     fields->addWidget(new LibreConnectionPicker(settings_, form_));
     formLayout->addLayout(fields);

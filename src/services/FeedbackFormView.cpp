@@ -48,9 +48,7 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     subtitle->setTextFormat(Qt::PlainText);
     subtitle->setWordWrap(true);
     subtitle->setFont(scaledFont(font(), 16.0 / 13.0, QFont::Normal));
-    QPalette secondary = subtitle->palette();
-    secondary.setColor(QPalette::WindowText, QColor(0x6e, 0x6e, 0x73));
-    subtitle->setPalette(secondary);
+    useSecondaryText(subtitle);
     layout->addWidget(subtitle);
     layout->addSpacing(22);
 
@@ -78,7 +76,7 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     auto *box = new QFrame(column);
     box->setObjectName(QStringLiteral("feedbackMessageBox"));
     box->setFixedHeight(220);
-    box->setStyleSheet(QStringLiteral("#feedbackMessageBox { background: white; border: 1px solid #c6c6c8; "
+    box->setStyleSheet(QStringLiteral("#feedbackMessageBox { background: palette(base); border: 1px solid palette(mid); "
                                       "border-radius: 8px; }"));
     auto *boxLayout = new QVBoxLayout(box);
     boxLayout->setContentsMargins(10, 1, 10, 1);

@@ -25,6 +25,20 @@ QString accountTitle(GlucoseProvider provider)
     return provider == GlucoseProvider::libreLinkUp ? QStringLiteral("Email address") : QStringLiteral("Username");
 }
 
+namespace {
+
+// The three account pickers (sensor, region, person) are one kind: one width, whatever their
+// rows, wide enough for the longest fixed row; a longer person's name is shortened in the box
+// and shown whole in the open list.
+void useAccountPickerWidth(QComboBox *picker)
+{
+    picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    picker->setMinimumContentsLength(16);
+    picker->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+} // namespace
+
 // --- AccountProviderPicker ---
 
 AccountProviderPicker::AccountProviderPicker(SettingsViewModel &model, QWidget *parent)
@@ -32,6 +46,7 @@ AccountProviderPicker::AccountProviderPicker(SettingsViewModel &model, QWidget *
 {
     setObjectName(QStringLiteral("glucoseProviderPicker"));
     setAccessibleName(title());
+    useAccountPickerWidth(this);
     addItem(sensorName(GlucoseProvider::dexcom), static_cast<int>(GlucoseProvider::dexcom));
     addItem(sensorName(GlucoseProvider::libreLinkUp), static_cast<int>(GlucoseProvider::libreLinkUp));
     connect(this, &QComboBox::activated, this, [this](int index) {
@@ -75,6 +90,7 @@ std::vector<std::pair<QString, QString>> AccountRegionPicker::rows(GlucoseProvid
 AccountRegionPicker::AccountRegionPicker(SettingsViewModel &model, bool allowsReconnect, QWidget *parent)
     : QComboBox(parent), model_(model), allowsReconnect_(allowsReconnect)
 {
+    useAccountPickerWidth(this);
     connect(this, &QComboBox::activated, this, [this](int index) {
         model_.setRegion(itemData(index).toString().toStdString());
         refresh();
@@ -118,7 +134,7 @@ LibreConnectionPicker::LibreConnectionPicker(SettingsViewModel &model, QWidget *
     picker_ = new QComboBox(this);
     picker_->setObjectName(QStringLiteral("libreConnectionPicker"));
     picker_->setAccessibleName(QStringLiteral("Person"));
-    picker_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    useAccountPickerWidth(picker_);
     title->setBuddy(picker_);
     row->addWidget(title);
     row->addStretch(1);

@@ -21,7 +21,10 @@ QComboBox *picker(const char *objectName, const QString &accessibleName, const Q
     combo->setObjectName(QString::fromLatin1(objectName));
     combo->setAccessibleName(accessibleName);
     combo->setAccessibleDescription(hint);
+    // The value pickers of the pane are one kind: one width, whatever their rows.
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     combo->setMinimumContentsLength(10);
+    combo->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     return combo;
 }
 

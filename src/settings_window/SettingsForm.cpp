@@ -1,5 +1,7 @@
 #include "settings_window/SettingsForm.h"
 
+#include "platform/Appearance.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -33,14 +35,25 @@ QLabel *makePlainLabel(const QString &text, QWidget *parent)
 
 void useSecondaryColour(QWidget *widget)
 {
-    // The text colour, faded: legible on light and dark themes, on the window and in a group.
-    QPalette palette = widget->palette();
-    for (const QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text}) {
-        QColor colour = palette.color(role);
-        colour.setAlphaF(0.62f);
-        palette.setColor(role, colour);
+    // The palette's secondary text colour, whatever palette the widget shows: the Settings
+    // window keeps it readable on the desktop's scheme as it changes (followDesktopAppearance),
+    // the light windows have it in their palette.
+    widget->setForegroundRole(kSecondaryTextRole);
+}
+
+void followDesktopAppearance(QWidget *root)
+{
+    const QColor wanted = secondaryTextColor(root->palette());
+    if (root->palette().color(kSecondaryTextRole) == wanted) {
+        return;
     }
-    widget->setPalette(palette);
+    // Only the secondary role is set here; every other role keeps following the desktop.
+    QPalette own;
+    own.setResolveMask(0);
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        own.setColor(group, kSecondaryTextRole, secondaryTextColor(root->palette(), group));
+    }
+    root->setPalette(own);
 }
 
 QLabel *makeSecondaryLabel(const QString &text, bool small, QWidget *parent)

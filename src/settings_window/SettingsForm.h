@@ -67,6 +67,9 @@ private:
 QLabel *makePlainLabel(const QString &text, QWidget *parent = nullptr);
 // Draws a widget's text in the faded secondary colour.
 void useSecondaryColour(QWidget *widget);
+// Keeps the secondary text colour of `root` and everything in it readable on the desktop's
+// palette; call it again whenever that palette changes.
+void followDesktopAppearance(QWidget *root);
 // A wrapping plain-text label in the secondary colour; `small` for captions and footers.
 QLabel *makeSecondaryLabel(const QString &text, bool small, QWidget *parent = nullptr);
 // A symbol image of `size` pixels, hidden from assistive technology.

@@ -1,6 +1,9 @@
 #include "settings_window/SettingsSymbols.h"
 
 #include <QFile>
+#include <QPainter>
+#include <QPixmap>
+#include <QSvgRenderer>
 
 #include <array>
 #include <utility>
@@ -44,6 +47,33 @@ QString settingsSymbolFallbackPath(const QString &name)
         }
     }
     return {};
+}
+
+QIcon settingsTintedSymbol(const QString &name, const QColor &colour, const QColor &selectedColour)
+{
+    QIcon icon;
+    QSvgRenderer renderer(settingsSymbolFallbackPath(name));
+    if (!renderer.isValid()) {
+        return icon;
+    }
+    for (const int size : {14, 16, 18, 24, 32}) {
+        for (const int ratio : {1, 2}) {
+            for (const auto &[mode, ink] : {std::pair{QIcon::Normal, colour}, std::pair{QIcon::Selected, selectedColour}}) {
+                QPixmap pixmap(size * ratio, size * ratio);
+                pixmap.fill(Qt::transparent);
+                QPainter painter(&pixmap);
+                painter.setRenderHint(QPainter::Antialiasing);
+                renderer.render(&painter, QRectF(0, 0, size * ratio, size * ratio));
+                // Every drawn pixel in the one colour, keeping its coverage.
+                painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+                painter.fillRect(pixmap.rect(), ink);
+                painter.end();
+                pixmap.setDevicePixelRatio(ratio);
+                icon.addPixmap(pixmap, mode);
+            }
+        }
+    }
+    return icon;
 }
 
 QIcon settingsSymbol(const QString &name)

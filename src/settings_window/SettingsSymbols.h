@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QIcon>
 #include <QString>
 
@@ -10,6 +11,11 @@ namespace quillby {
 // freedesktop name when the theme has it, else from the small SVG bundled with the program, so
 // a desktop without an icon theme still shows it.
 QIcon settingsSymbol(const QString &name);
+
+// A monochrome symbol from the bundled set, drawn in `colour`, and in `selectedColour` where a
+// view shows it selected (QIcon::Selected), at 1x and 2x. The sidebar and the notes of the panes
+// use these, so every row looks alike on every desktop and stays visible on the selection.
+QIcon settingsTintedSymbol(const QString &name, const QColor &colour, const QColor &selectedColour);
 
 // The freedesktop icon-theme name used for a symbol; empty when the theme is never asked.
 QString settingsSymbolThemeName(const QString &name);

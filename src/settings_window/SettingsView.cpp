@@ -5,6 +5,7 @@
 #include "insights_window/HistoryEnableDisclosureView.h"
 #include "onboarding/TermsAgreementView.h"
 #include "platform/Announcer.h"
+#include "platform/Appearance.h"
 #include "settings/SettingsViewModel.h"
 #include "settings_window/AccountSettingsPane.h"
 #include "settings_window/AppSettingsPane.h"
@@ -13,9 +14,11 @@
 #include "settings_window/SettingsSymbols.h"
 
 #include <QDesktopServices>
+#include <QEvent>
 #include <QSignalBlocker>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QListWidget>
 #include <QShowEvent>
 #include <QSplitter>
@@ -29,6 +32,9 @@ namespace quillby {
 namespace {
 
 constexpr int kTabRole = Qt::UserRole + 1;
+constexpr const char *kLinkHref = "quillbyLinkHref";
+constexpr const char *kLinkText = "quillbyLinkText";
+constexpr const char *kButtonSymbol = "quillbyButtonSymbol";
 
 // Gives a sidebar row its identifier and accessible name; the list draws the row beneath it
 // and receives its clicks.
@@ -46,7 +52,9 @@ public:
 
 QPushButton *supportButton(const QString &title, const QString &symbol, const char *objectName)
 {
-    auto *button = new QPushButton(settingsSymbol(symbol), title);
+    // The symbol is drawn in the button's text colour by SettingsView::refreshAppearance.
+    auto *button = new QPushButton(title);
+    button->setProperty(kButtonSymbol, symbol);
     button->setObjectName(QString::fromLatin1(objectName));
     return button;
 }
@@ -55,8 +63,9 @@ QLabel *linkLabel(const QString &text, const QUrl &url, std::function<void(const
 {
     auto *label = new QLabel();
     label->setTextFormat(Qt::RichText);
-    label->setText(QStringLiteral("<a href=\"%1\">%2</a>")
-                       .arg(url.toString(QUrl::FullyEncoded).toHtmlEscaped(), text.toHtmlEscaped()));
+    // The text is set, in the palette's link colour, by SettingsView::refreshAppearance.
+    label->setProperty(kLinkHref, url.toString(QUrl::FullyEncoded));
+    label->setProperty(kLinkText, text);
     label->setAccessibleName(text);
     label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     QObject::connect(label, &QLabel::linkActivated, label, [openURL](const QString &link) {
@@ -240,13 +249,14 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
     sidebar_->setSpacing(1);
     sidebar_->setSelectionMode(QAbstractItemView::SingleSelection);
     for (SettingsTab tab : kAllSettingsTabs) {
-        auto *item = new QListWidgetItem(settingsSymbol(settingsTabSystemImage(tab)), settingsTabTitle(tab), sidebar_);
+        auto *item = new QListWidgetItem(settingsTabTitle(tab), sidebar_);
         item->setData(kTabRole, static_cast<int>(tab));
         item->setData(Qt::AccessibleTextRole, settingsTabTitle(tab) + QStringLiteral(" settings"));
         item->setSizeHint(QSize(0, 30));
         sidebar_->setItemWidget(item, new SidebarRowTag(tab, sidebar_));
     }
     connect(sidebar_, &QListWidget::itemSelectionChanged, this, &SettingsView::sidebarSelectionChanged);
+    refreshAppearance();
 
     // Detail column: title, pane, status line.
     auto *detail = new QWidget(splitter);
@@ -312,6 +322,7 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
         connect(history, &HistoryCoordinator::errorMessageChanged, this, &SettingsView::refreshStatus);
     }
     showSelection();
+    refreshAppearance();
 }
 
 SettingsView::~SettingsView()
@@ -346,6 +357,41 @@ void SettingsView::showSelection()
     title_->setText(settingsTabTitle(tab));
     panes_->setCurrentWidget(paneByTab_.at(tab));
     refreshStatus();
+}
+
+void SettingsView::changeEvent(QEvent *event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange && sidebar_) {
+        refreshAppearance();
+    }
+}
+
+void SettingsView::refreshAppearance()
+{
+    // Settings follows the desktop's colour scheme, light or dark, also when it changes while
+    // the window is open.
+    followDesktopAppearance(this);
+    const QPalette &palette = sidebar_->palette();
+    for (int row = 0; row < sidebar_->count(); ++row) {
+        QListWidgetItem *item = sidebar_->item(row);
+        const auto tab = static_cast<SettingsTab>(item->data(kTabRole).toInt());
+        item->setIcon(settingsTintedSymbol(settingsTabSystemImage(tab), palette.color(QPalette::Active, QPalette::Text),
+                                           palette.color(QPalette::Active, QPalette::HighlightedText)));
+    }
+    for (QPushButton *button : findChildren<QPushButton *>()) {
+        const QVariant symbol = button->property(kButtonSymbol);
+        if (symbol.isValid()) {
+            const QColor ink = button->palette().color(QPalette::Active, QPalette::ButtonText);
+            button->setIcon(settingsTintedSymbol(symbol.toString(), ink, ink));
+        }
+    }
+    for (QLabel *label : findChildren<QLabel *>()) {
+        const QVariant href = label->property(kLinkHref);
+        if (href.isValid()) {
+            label->setText(linkHtml(href.toString(), label->property(kLinkText).toString(), label->palette()));
+        }
+    }
 }
 
 void SettingsView::sidebarSelectionChanged()

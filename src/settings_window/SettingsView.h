@@ -70,8 +70,10 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
+    void refreshAppearance();
     void showSelection();
     void sidebarSelectionChanged();
     void refreshStatus();
@@ -80,7 +82,7 @@ private:
     SettingsViewModel &model_;
     SettingsNavigation &navigation_;
     SettingsWindowServices services_;
-    QListWidget *sidebar_;
+    QListWidget *sidebar_ = nullptr;
     QLabel *title_;
     QStackedWidget *panes_;
     std::map<SettingsTab, QWidget *> paneByTab_;

@@ -314,5 +314,65 @@ TEST(StatusBarIconRenderer, TilesTakeTheStatusColours)
     waiting.iconState = StatusBarIconState::waiting;
     waiting.indicator = StatusIndicator::warning;
     EXPECT_NE(StatusBarIconRenderer::render(waiting, 22), StatusBarIconRenderer::render({}, 22));
-    EXPECT_EQ(StatusBarIconRenderer::icon(waiting).availableSizes().size(), 7);
+}
+
+TEST(StatusBarIconRenderer, DecimalPointStaysClearOfTheTrendMark)
+{
+    // Between the value and the trend mark there are at least two rows without ink at every
+    // panel size, so the decimal point never joins the arrow ("7.3" read as "73").
+    const auto clearRowsBetween = [](const StatusBarIconContent &content, int size) {
+        const QImage image = StatusBarIconRenderer::render(content, size);
+        const QColor tile = StatusBarIconRenderer::tileColor(content.style);
+        const QColor ink = StatusBarIconRenderer::textColor(content.style);
+        const auto distance = [](const QColor &a, const QColor &b) {
+            return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+        };
+        std::vector<bool> inked(size, false);
+        for (int y = 0; y < size; ++y) {
+            for (int x = 0; x < size; ++x) {
+                const QColor p = image.pixelColor(x, y);
+                inked[y] = inked[y] || (p.alpha() > 128 && distance(p, tile) * 5 > distance(ink, tile));
+            }
+        }
+        // The value's rows come first; count the clear rows up to the next inked one.
+        int y = 0;
+        while (y < size && !inked[y]) {
+            ++y;
+        }
+        while (y < size && inked[y]) {
+            ++y;
+        }
+        int clear = 0;
+        while (y < size && !inked[y]) {
+            ++clear;
+            ++y;
+        }
+        return y < size ? clear : 0;
+    };
+    const char *titles[] = {"7.3 ↑", "7.3 →", "7.3 ↗", "7.3 ↘", "7.3 ↓↓", "14.2 ↑↑", "6.8 ?", "123 ↓"};
+    for (const int size : {16, 22, 24, 32, 44}) {
+        for (const char *title : titles) {
+            StatusBarIconContent content;
+            content.title = QString::fromUtf8(title);
+            EXPECT_GE(clearRowsBetween(content, size), 2) << title << " at " << size << " px";
+        }
+    }
+}
+
+TEST(StatusBarIconRenderer, IconIsDrawnForTheScreensPixels)
+{
+    // A panel on a 2x screen asks for twice the pixels: it gets an image drawn at that size.
+    StatusBarIconContent content;
+    content.title = QStringLiteral("7.3 ↗");
+    const QIcon icon = StatusBarIconRenderer::icon(content);
+    for (const int size : {16, 22, 24}) {
+        for (const int ratio : {1, 2}) {
+            const QPixmap pixmap = icon.pixmap(QSize(size, size), ratio);
+            EXPECT_EQ(pixmap.size(), QSize(size, size) * ratio) << size << "@" << ratio;
+            EXPECT_EQ(pixmap.devicePixelRatio(), ratio) << size << "@" << ratio;
+            EXPECT_EQ(pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                      StatusBarIconRenderer::render(content, size * ratio))
+                << size << "@" << ratio;
+        }
+    }
 }

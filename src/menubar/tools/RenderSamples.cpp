@@ -1,4 +1,4 @@
-// Renders the tray icon in each state at 22 and 44 pixels, the popup panel with a six-hour
+// Renders the tray icon in each state at 16, 22 and 44 pixels, the popup panel with a six-hour
 // graph and the right-click menu, from fixed sample readings, to PNG files in a folder:
 //   quillby_render_samples <output folder>
 // It also writes contact sheets that show every icon on a light and on a dark panel.
@@ -11,6 +11,8 @@
 #include "menubar/StatusBarIconRenderer.h"
 #include "menubar/StatusBarPanel.h"
 #include "menubar/StatusBarViewModel.h"
+
+#include "RenderEnvironment.h"
 
 #include <QApplication>
 #include <QDir>
@@ -129,6 +131,7 @@ QImage contactSheet(const std::vector<IconSample> &samples, int size, const QCol
 
 int main(int argc, char **argv)
 {
+    prepareRenderEnvironment(argc, argv);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
@@ -146,12 +149,12 @@ int main(int argc, char **argv)
 
     const auto samples = iconSamples();
     for (const IconSample &sample : samples) {
-        for (int size : {22, 44}) {
+        for (int size : {16, 22, 44}) {
             ok &= save(StatusBarIconRenderer::render(sample.content, size),
                        out.filePath(QStringLiteral("icon-%1-%2.png").arg(QLatin1String(sample.name)).arg(size)));
         }
     }
-    for (int size : {22, 24, 44}) {
+    for (int size : {16, 22, 24, 44}) {
         ok &= save(contactSheet(samples, size, QColor(246, 245, 244)),
                    out.filePath(QStringLiteral("icons-light-panel-%1.png").arg(size)));
         ok &= save(contactSheet(samples, size, QColor(36, 36, 36)),

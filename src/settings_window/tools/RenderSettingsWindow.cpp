@@ -19,6 +19,8 @@
 #include "settings_window/InsightsSettingsPane.h"
 #include "settings_window/SettingsView.h"
 
+#include "RenderEnvironment.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -152,6 +154,7 @@ QCoro::Task<void> storeSampleAccount(ConfigurationManager &manager)
 
 int main(int argc, char **argv)
 {
+    const RenderEnvironment environment = prepareRenderEnvironment(argc, argv);
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !qEnvironmentVariableIsSet("DISPLAY")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
@@ -165,9 +168,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "cannot create %s\n", argv[1]);
         return 1;
     }
-    // The light theme, the same on every desktop.
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QApplication::setPalette(QApplication::style()->standardPalette());
+    // Without a chosen scheme: the light theme, the same on every desktop.
+    if (environment.scheme.isEmpty()) {
+        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        QApplication::setPalette(QApplication::style()->standardPalette());
+    }
 
     QTemporaryDir temp;
     auto defaults = std::make_shared<QSettings>(temp.filePath(QStringLiteral("Quillby.conf")), QSettings::IniFormat);

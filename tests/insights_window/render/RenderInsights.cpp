@@ -9,6 +9,8 @@
 #include "insights_window/InsightsExplanationView.h"
 #include "insights_window/InsightsReportView.h"
 
+#include "RenderEnvironment.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QPushButton>
@@ -72,6 +74,10 @@ struct Scene {
 
 int main(int argc, char **argv)
 {
+    prepareRenderEnvironment(argc, argv);
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM") && !qEnvironmentVariableIsSet("DISPLAY")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);

@@ -1,0 +1,96 @@
+// Settings follows the desktop's colour scheme: readable in light and dark, also when the scheme
+// changes while the window is open, with sidebar symbols that stay visible on the selection.
+
+#include "SettingsWindowTestSupport.h"
+#include "TextContrast.h"
+
+#include "platform/Appearance.h"
+
+#include <QListWidget>
+
+#include <gtest/gtest.h>
+
+namespace quillby::test {
+namespace {
+
+void expectReadable(QWidget *window, const QString &what)
+{
+    SCOPED_TRACE(what.toStdString());
+    QApplication::processEvents();
+    const auto texts = measureTextContrast(window);
+    EXPECT_GE(texts.size(), 2u);
+    for (const auto &text : texts) {
+        const double needed = text.large ? 3.0 : 4.5;
+        EXPECT_GE(text.ratio, needed) << qPrintable(text.name);
+        EXPECT_GE(text.ink, needed * 0.9) << qPrintable(text.name);
+    }
+}
+
+// The strongest contrast of the symbol drawn at the start of `row` against the row's background.
+double symbolContrast(QListWidget *list, int row)
+{
+    const QImage shot = list->viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const double ratio = shot.devicePixelRatio();
+    const QRect rowRect = list->visualItemRect(list->item(row));
+    const QRect symbol(QPoint(rowRect.left(), rowRect.top()) * ratio, QSize(rowRect.height(), rowRect.height()) * ratio);
+    const QColor background(shot.pixel(symbol.topLeft() + QPoint(1, 1)));
+    double best = 1;
+    for (int y = symbol.top(); y <= symbol.bottom(); ++y) {
+        for (int x = symbol.left(); x <= symbol.right(); ++x) {
+            best = std::max(best, contrastRatio(QColor(shot.pixel(x, y)), background));
+        }
+    }
+    return best;
+}
+
+TEST(SettingsAppearance, EveryPaneIsReadableUnderADarkDesktop)
+{
+    DarkDesktopPalette dark;
+    SettingsWindowHarness h;
+    h.build(SettingsTab::general);
+    auto *list = h.find<QListWidget>(QStringLiteral("settingsSidebar"));
+    for (int row = 0; row < list->count(); ++row) {
+        list->setCurrentRow(row);
+        expectReadable(h.view.get(), list->item(row)->text());
+    }
+}
+
+TEST(SettingsAppearance, TextStaysReadableWhenTheDesktopTurnsDarkWhileOpen)
+{
+    SettingsWindowHarness h;
+    h.build(SettingsTab::glucose);
+    expectReadable(h.view.get(), QStringLiteral("as opened"));
+    DarkDesktopPalette dark;
+    expectReadable(h.view.get(), QStringLiteral("after the switch"));
+}
+
+TEST(SettingsAppearance, SidebarSymbolsStayVisibleSelectedOrNot)
+{
+    for (const bool darkScheme : {false, true}) {
+        SCOPED_TRACE(darkScheme ? "dark" : "light");
+        std::optional<DarkDesktopPalette> dark;
+        if (darkScheme) {
+            dark.emplace();
+        }
+        SettingsWindowHarness h;
+        h.build(SettingsTab::general);
+        auto *list = h.find<QListWidget>(QStringLiteral("settingsSidebar"));
+        list->setFocus();
+        for (int row = 0; row < list->count(); ++row) {
+            list->setCurrentRow(row);
+            QApplication::processEvents();
+            // On the selection, as plain as the row's own text there (some schemes choose less
+            // than 3:1 for their selection).
+            const QPalette &palette = list->palette();
+            const double selectedText = contrastRatio(palette.color(QPalette::Active, QPalette::HighlightedText),
+                                                      palette.color(QPalette::Active, QPalette::Highlight));
+            EXPECT_GE(symbolContrast(list, row), std::min(3.0, selectedText) * 0.95)
+                << "selected " << qPrintable(list->item(row)->text());
+            const int other = (row + 1) % list->count();
+            EXPECT_GE(symbolContrast(list, other), 3.0) << "not selected " << qPrintable(list->item(other)->text());
+        }
+    }
+}
+
+} // namespace
+} // namespace quillby::test
