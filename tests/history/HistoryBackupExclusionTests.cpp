@@ -1,4 +1,5 @@
 #include "HistoryTestSupport.h"
+#include "WaitUntil.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
