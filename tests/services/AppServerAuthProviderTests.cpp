@@ -239,14 +239,15 @@ TEST(AppServerAuthProvider, EmptyStoredIdentifierIsReplacedAndResetOnlyMatchesTh
 TEST(AppServerAuthProvider, IdentifierThatCouldNotBeSavedIsNeverRegistered)
 {
     ServerFixture f;
-    QFile blocker(f.directory.filePath(QStringLiteral("config")));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    const QString unwritable = f.directory.filePath(QStringLiteral("config/Quillby.conf"));
     QStringList identifiers;
     for (int launch = 0; launch < 2; ++launch) {
         SCOPED_TRACE(launch);
-        f.defaults = std::make_shared<QSettings>(unwritable, QSettings::IniFormat);
+        // A file of its own for each launch: QSettings shares unsaved values within a process.
+        const QString folder = f.directory.filePath(QStringLiteral("config%1").arg(launch));
+        QFile blocker(folder);
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        f.defaults = std::make_shared<QSettings>(folder + QStringLiteral("/Quillby.conf"), QSettings::IniFormat);
         auto provider = f.makeProvider();
         const QString id = provider->installationIDProvider().installationID();
         EXPECT_EQ(provider->installationIDProvider().installationID(), id) << "one identifier for the whole run";
