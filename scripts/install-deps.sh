@@ -13,6 +13,7 @@ PACKAGES=(
   libxcb1-dev
   xvfb xauth dbus-x11 gnome-keyring libsecret-tools notification-daemon trayer
   fonts-dejavu-core dpkg-dev locales
+  tar restic
 )
 
 missing=()

@@ -3,6 +3,8 @@
 #include "core/async/RunDetached.h"
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
+#include "core/ScopedLogger.h"
+#include "core/SettingsWriteMonitor.h"
 #include "core/async/EventLoopTurn.h"
 #include "history/HistoryCoordinator.h"
 #include "menubar/StatusBarViewModel.h"
@@ -64,6 +66,7 @@ void AppDelegate::finishLaunching()
         deps_.updateChecker->start();
     }
     registerNotificationCategories();
+    watchSettingsWrites();
     if (deps_.feedbackPromptController) {
         deps_.feedbackPromptController->recordFirstLaunchIfNeeded();
         deps_.feedbackPromptController->refreshEligibility();
@@ -72,6 +75,42 @@ void AppDelegate::finishLaunching()
     startNotificationTask();
     runDetached(runStartup(QPointer<AppDelegate>(this)));
     installWorkspaceObservers();
+}
+
+void AppDelegate::watchSettingsWrites()
+{
+    SettingsWriteMonitor &writes = deps_.configurationManager->settingsWrites();
+    QPointer<AppDelegate> self(this);
+    if (writes.hasFailed()) {
+        runDetached(reportSettingsWriteFailure(self));
+        return;
+    }
+    connect(&writes, &SettingsWriteMonitor::writeFailed, this, [self] { runDetached(reportSettingsWriteFailure(self)); },
+            Qt::SingleShotConnection);
+}
+
+QCoro::Task<void> AppDelegate::reportSettingsWriteFailure(QPointer<AppDelegate> self)
+{
+    if (!self || !self->deps_.configurationManager) {
+        co_return;
+    }
+    const QString file = self->deps_.configurationManager->defaults().fileName();
+    ScopedLogger("AppDelegate").error("The settings file cannot be written");
+    if (!self->deps_.notificationCenter) {
+        co_return;
+    }
+    DesktopNotificationRequest request;
+    request.identifier = kSettingsWriteFailedIdentifier;
+    request.title = tr("Quillby cannot save its settings");
+    request.body = tr("%1 cannot be written: the disk may be full or the folder read-only. Changes made now "
+                      "are lost when Quillby quits.")
+                       .arg(file);
+    request.urgency = DesktopNotificationRequest::Urgency::normal;
+    try {
+        co_await self->deps_.notificationCenter->notify(std::move(request));
+    } catch (const DesktopNotificationError &) {
+        // No notification service: the log line above is all that can be done.
+    }
 }
 
 void AppDelegate::makeCoordinators()

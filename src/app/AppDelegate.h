@@ -62,6 +62,7 @@ public:
     static inline const QString kFeedbackProvideAction = QStringLiteral("quillby-feedback-provide");
     static inline const QString kFeedbackNeverShowAction = QStringLiteral("quillby-feedback-never-show");
     static inline const QString kDefaultAction = QStringLiteral("default");
+    static inline const QString kSettingsWriteFailedIdentifier = QStringLiteral("quillby-settings-not-saved");
 
     explicit AppDelegate(QObject *parent = nullptr);
     ~AppDelegate() override;
@@ -101,6 +102,9 @@ private:
     void registerNotificationCategories();
     void startNotificationTask();
     void installWorkspaceObservers();
+    // Tells the person, once, that the settings file cannot be written.
+    void watchSettingsWrites();
+    static QCoro::Task<void> reportSettingsWriteFailure(QPointer<AppDelegate> self);
     void removeWorkspaceObservers();
     void setUpStatusItemIfNeeded();
     void setFeedbackPromptAllowed(bool allowed);

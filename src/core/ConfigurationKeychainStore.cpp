@@ -3,9 +3,35 @@
 #include "core/async/BackgroundTask.h"
 #include "core/OperationCancelledError.h"
 
+#include <nlohmann/json.hpp>
+
 #include <exception>
+#include <stdexcept>
 
 namespace quillby {
+
+namespace {
+
+// The kind of fault only: a decoder's own message quotes the stored text, which holds the
+// password.
+const char *decodeFaultOf(const std::exception &error)
+{
+    if (dynamic_cast<const nlohmann::json::parse_error *>(&error)) {
+        return "not valid JSON";
+    }
+    if (dynamic_cast<const nlohmann::json::type_error *>(&error)) {
+        return "a value has the wrong type";
+    }
+    if (dynamic_cast<const nlohmann::json::out_of_range *>(&error)) {
+        return "a value is missing or out of range";
+    }
+    if (dynamic_cast<const std::invalid_argument *>(&error)) {
+        return "a value is not one this version knows";
+    }
+    return "unreadable record";
+}
+
+} // namespace
 
 ConfigurationKeychainStore::ConfigurationKeychainStore(std::shared_ptr<KeychainItemStoring> itemStore)
     : itemStore_(std::move(itemStore)), pool_(std::make_unique<QThreadPool>())
@@ -34,7 +60,7 @@ QCoro::Task<ConfigurationKeychainStore::LoadOutcome> ConfigurationKeychainStore:
     try {
         co_return LoadOutcome::found(AppConfiguration::decode(result.bytes.toStdString()));
     } catch (const std::exception &error) {
-        co_return LoadOutcome::failure(std::string("stored configuration could not be decoded: ") + error.what());
+        co_return LoadOutcome::failure(std::string("stored configuration could not be decoded: ") + decodeFaultOf(error));
     }
 }
 

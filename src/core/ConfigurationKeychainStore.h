@@ -37,7 +37,8 @@ public:
     ~ConfigurationKeychainStore();
 
     // found / failure ("keychain read failed (status N)" or "stored configuration could not
-    // be decoded: <decoder error>") / notFound. Never throws.
+    // be decoded: <kind of fault>", never the decoder's message, which quotes the stored text) /
+    // notFound. Never throws.
     QCoro::Task<LoadOutcome> load();
 
     // Throws OperationCancelledError when stop was requested before encoding,

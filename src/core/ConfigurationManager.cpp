@@ -34,6 +34,7 @@ ConfigurationManager::ConfigurationManager(std::shared_ptr<KeychainItemStoring> 
     : QObject(parent),
       keychainStore_(std::make_unique<ConfigurationKeychainStore>(std::move(itemStore))),
       defaults_(std::move(defaults)),
+      settingsWrites_(std::make_unique<SettingsWriteMonitor>(*defaults_)),
       clock_(std::move(clock)),
       sleeper_(std::move(sleeper)),
       notifications_(notifications),
@@ -87,7 +88,7 @@ void ConfigurationManager::acceptCurrentTerms()
     }
     defaults_->setValue(kAcceptedTermsVersionKey, QString::fromStdString(kCurrentTermsVersion));
     defaults::writeDate(*defaults_, kTermsAcceptedAtKey, clock_->now());
-    defaults_->sync();
+    settingsWrites_->flush();
     acceptedTermsVersion_ = kCurrentTermsVersion;
     emit acceptedTermsVersionChanged(acceptedTermsVersion_);
 }
@@ -131,7 +132,8 @@ QCoro::Task<void> ConfigurationManager::runLoad(AsyncEvent done)
         break;
     case ConfigurationKeychainStore::LoadOutcome::Kind::failure:
         configurationLoadFailed_ = true;
-        logger_.warning("Failed to load configuration: " + outcome.failureText);
+        logger_.warning(std::string("Failed to load configuration from keyring item ") + ConfigurationKeychainStore::kService +
+                        "/" + ConfigurationKeychainStore::kAccount + ": " + outcome.failureText);
         publishConfiguration(AppConfiguration{GlucoseAccountConfiguration::empty(), AppSettings::defaults()});
         break;
     case ConfigurationKeychainStore::LoadOutcome::Kind::notFound:

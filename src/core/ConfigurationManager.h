@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/AppConfiguration.h"
+#include "core/SettingsWriteMonitor.h"
 #include "core/Clock.h"
 #include "core/ConfigurationKeychainStore.h"
 #include "core/KeychainItemStoring.h"
@@ -70,6 +71,8 @@ public:
     // The user defaults the manager was made with (onboarding writes its flag here).
     QSettings &defaults() const { return *defaults_; }
     const std::shared_ptr<QSettings> &defaultsPointer() const { return defaults_; }
+    // Watches every write to the settings file; reports the first that fails.
+    SettingsWriteMonitor &settingsWrites() const { return *settingsWrites_; }
 
     // AppSettings::defaults() with "mg/dL" for regions that use it, else "mmol/L".
     const AppSettings &firstRunSettings() const { return firstRunSettings_; }
@@ -133,6 +136,7 @@ private:
     ScopedLogger logger_{"ConfigurationManager"};
     std::unique_ptr<ConfigurationKeychainStore> keychainStore_;
     std::shared_ptr<QSettings> defaults_;
+    std::unique_ptr<SettingsWriteMonitor> settingsWrites_;
     std::shared_ptr<Clock> clock_;
     std::shared_ptr<Sleeper> sleeper_;
     AppNotifications &notifications_;

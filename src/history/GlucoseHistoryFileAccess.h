@@ -24,6 +24,9 @@ public:
     virtual void synchronizeDirectory(const std::filesystem::path &directory) = 0;
     // Removes an item, ignoring every error.
     virtual void removeItem(const std::filesystem::path &path) noexcept = 0;
+    // Marks an existing folder (with everything below it) as excluded from backups, restoring
+    // the marks when they are missing; a failure is ignored.
+    virtual void excludeFromBackup(const std::filesystem::path &directory) noexcept { (void)directory; }
 };
 
 } // namespace quillby

@@ -97,6 +97,10 @@ std::vector<std::string> GlucoseHistoryStoreCore::scopeDirectories() const
 
 void GlucoseHistoryStoreCore::prepareStorage()
 {
+    std::error_code error;
+    if (fs::is_directory(directory_, error)) {
+        files_->excludeFromBackup(directory_);   // restores the marks when someone removed them
+    }
     loadManifest();
     if (needsManifestWrite_) {
         writeManifest(*manifest_);
@@ -316,7 +320,12 @@ void GlucoseHistoryStoreCore::purge()
             }
         }
         removeEntriesIn(directory_, *files_,
-                        [](const fs::path &entry) { return entry.filename() != history_files::manifest; });
+                        [](const fs::path &entry) {
+                            // The manifest and the backup marks stay: the folder is still ours.
+                            const fs::path name = entry.filename();
+                            return name != history_files::manifest && name != backup_exclusion::cacheDirectoryTag &&
+                                   name != backup_exclusion::dejaDupIgnore;
+                        });
         const std::int32_t legacyStatus = keychain_->remove();
         if (legacyStatus != keychain_status::success && legacyStatus != keychain_status::itemNotFound) {
             throw GlucoseHistoryError::deletionIncomplete();

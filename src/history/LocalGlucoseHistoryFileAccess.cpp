@@ -6,6 +6,7 @@
 #include <QUuid>
 
 #include <algorithm>
+#include <string>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -71,7 +72,7 @@ void LocalGlucoseHistoryFileAccess::writeAtomically(const QByteArray &bytes, con
 {
     const fs::path directory = target.parent_path();
     createDirectories(directory);
-    // Linux has no per-folder backup exclusion that every backup tool honours; nothing to mark.
+    excludeFromBackup(directory);
 
     const fs::path temporary =
         directory / ("." + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString() + ".tmp");
@@ -170,6 +171,82 @@ void LocalGlucoseHistoryFileAccess::removeItem(const fs::path &path) noexcept
 {
     std::error_code ignored;
     fs::remove_all(path, ignored);
+}
+
+namespace {
+
+// Whether `path` is a regular file (not a link) whose text starts with `prefix`.
+bool holdsMark(const fs::path &path, const std::string &prefix)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat info {};
+    bool holds = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (holds && !prefix.empty()) {
+        std::string start(prefix.size(), '\0');
+        std::size_t got = 0;
+        while (got < start.size()) {
+            const ssize_t count = ::read(fd, start.data() + got, start.size() - got);
+            if (count < 0 && errno == EINTR) {
+                continue;
+            }
+            if (count <= 0) {
+                break;
+            }
+            got += static_cast<std::size_t>(count);
+        }
+        holds = got == start.size() && start == prefix;
+    }
+    ::close(fd);
+    return holds;
+}
+
+// Writes a small file through a temporary file and a rename, so the mark is whole or absent.
+void writeMark(const fs::path &directory, const char *name, const std::string &text)
+{
+    const fs::path temporary =
+        directory / ("." + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toStdString() + ".tmp");
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return;
+    }
+    bool written = true;
+    std::size_t done = 0;
+    while (written && done < text.size()) {
+        const ssize_t count = ::write(fd, text.data() + done, text.size() - done);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        written = count > 0;
+        done += written ? static_cast<std::size_t>(count) : 0;
+    }
+    written = written && ::fsync(fd) == 0;
+    written = ::close(fd) == 0 && written;
+    if (!written || ::rename(temporary.c_str(), (directory / name).c_str()) != 0) {
+        ::unlink(temporary.c_str());
+    }
+}
+
+} // namespace
+
+void LocalGlucoseHistoryFileAccess::excludeFromBackup(const fs::path &directory) noexcept
+{
+    try {
+        const std::string signature = backup_exclusion::cacheDirectoryTagSignature;
+        if (!holdsMark(directory / backup_exclusion::cacheDirectoryTag, signature)) {
+            writeMark(directory, backup_exclusion::cacheDirectoryTag,
+                      signature +
+                          "\n# This folder holds Quillby's saved glucose history, which is kept out of backups.\n"
+                          "# For information about cache directory tags see https://bford.info/cachedir/\n");
+        }
+        if (!holdsMark(directory / backup_exclusion::dejaDupIgnore, {})) {
+            writeMark(directory, backup_exclusion::dejaDupIgnore, {});
+        }
+    } catch (...) {
+        // Out of memory for a path: the marks wait for the next write.
+    }
 }
 
 QByteArray readHistoryFile(const fs::path &path)

@@ -30,6 +30,11 @@ public:
     void removeItemIfExists(const std::filesystem::path &path) override;
     void synchronizeDirectory(const std::filesystem::path &directory) override;
     void removeItem(const std::filesystem::path &path) noexcept override;
+    // Places the marks Linux backup tools honour in the folder: a cache directory tag
+    // ("CACHEDIR.TAG" with the standard signature; tar --exclude-caches, restic and borg
+    // --exclude-caches, Deja Dup) and Deja Dup's own ".deja-dup-ignore". A mark already there is
+    // left alone; a missing or damaged one is written again.
+    void excludeFromBackup(const std::filesystem::path &directory) noexcept override;
 
     // Creates the folder and every missing parent with permissions 0700, flushing each new
     // folder's parent so the new entry survives a crash as the files written into it do.
@@ -38,6 +43,12 @@ public:
 private:
     PosixFileCalls calls_;
 };
+
+namespace backup_exclusion {
+inline constexpr const char *cacheDirectoryTag = "CACHEDIR.TAG";
+inline constexpr const char *cacheDirectoryTagSignature = "Signature: 8a477f597d28d172789f06886806bc55";
+inline constexpr const char *dejaDupIgnore = ".deja-dup-ignore";
+} // namespace backup_exclusion
 
 // Whole-file read with a loop over short reads and EINTR; throws std::system_error.
 QByteArray readHistoryFile(const std::filesystem::path &path);

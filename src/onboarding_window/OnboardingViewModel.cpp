@@ -132,7 +132,7 @@ void OnboardingViewModel::finish()
     configurationManager_.setHasCompletedOnboarding(true);
     QSettings &defaults = configurationManager_.defaults();
     defaults.setValue(ConfigurationManager::kOnboardingCompletedKey, true);
-    defaults.sync();
+    configurationManager_.settingsWrites().flush();   // a failure is reported to the person
     isCompleted_ = true;
     emit isCompletedChanged();
     if (onComplete_) {

@@ -4,6 +4,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <cstring>
@@ -103,21 +106,58 @@ struct EntryState {
     bool switchedOff = false;
 };
 
+// Reads the entry without ever waiting on it: a regular file (directly or through a link) of at
+// most kMaxEntryBytes. A pipe, device, folder or larger file exists but is not readable.
 EntryState readEntry(const QString &path)
 {
     EntryState state;
-    QFile file(path);
-    if (!QFileInfo::exists(path) && !QFileInfo(path).isSymLink()) {
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        struct stat entry {};
+        state.exists = errno != ENOENT || ::lstat(native.constData(), &entry) == 0;   // a dangling link exists
         return state;
     }
     state.exists = true;
-    if (!file.open(QIODevice::ReadOnly)) {
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > LoginItemManager::kMaxEntryBytes) {
         return state;
     }
+    QByteArray text(LoginItemManager::kMaxEntryBytes + 1, Qt::Uninitialized);
+    qsizetype length = 0;
+    while (length < text.size()) {
+        const ssize_t got = ::read(fd, text.data() + length, static_cast<std::size_t>(text.size() - length));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return state;
+        }
+        if (got == 0) {
+            break;
+        }
+        length += got;
+    }
+    if (length > LoginItemManager::kMaxEntryBytes) {
+        return state;   // grew past the limit while being read
+    }
+    text.truncate(length);
     state.readable = true;
+    const LoginItemManager::EntryFlags flags = LoginItemManager::parseEntry(text);
+    state.ours = flags.ours;
+    state.switchedOff = flags.switchedOff;
+    return state;
+}
+
+} // namespace
+
+LoginItemManager::EntryFlags LoginItemManager::parseEntry(const QByteArray &text)
+{
+    EntryFlags flags;
+    const QByteArray marker = kMarkerKey.toUtf8();
     bool inMainGroup = false;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (QByteArray line : lines) {
+    for (QByteArray line : text.split('\n')) {
         line = line.trimmed();
         if (line.startsWith('[')) {
             inMainGroup = line == "[Desktop Entry]";
@@ -132,16 +172,14 @@ EntryState readEntry(const QString &path)
         }
         const QByteArray key = line.left(equals).trimmed();
         const QByteArray value = line.mid(equals + 1).trimmed();
-        if (key == LoginItemManager::kMarkerKey.toUtf8() && value == "true") {
-            state.ours = true;
+        if (key == marker && value == "true") {
+            flags.ours = true;
         } else if ((key == "Hidden" && value == "true") || (key == "X-GNOME-Autostart-enabled" && value == "false")) {
-            state.switchedOff = true;
+            flags.switchedOff = true;
         }
     }
-    return state;
+    return flags;
 }
-
-} // namespace
 
 LoginItemManager::LoginItemManager(QString executablePath, QString configHome)
     : executablePath_(std::move(executablePath))
@@ -168,6 +206,11 @@ QString LoginItemManager::entryPath() const
 
 QByteArray LoginItemManager::entryContents(const QString &executablePath)
 {
+    const bool hasControlCharacter = std::any_of(executablePath.begin(), executablePath.end(),
+                                                 [](QChar c) { return c.category() == QChar::Other_Control; });
+    if (hasControlCharacter || !executablePath.isValidUtf16()) {
+        throw LoginItemError("The program's path cannot be written into an autostart entry.");
+    }
     QByteArray text;
     text += "[Desktop Entry]\n";
     text += "Type=Application\n";
@@ -184,9 +227,7 @@ void LoginItemManager::registerApplication()
 {
     QString program = executablePath_.isEmpty() ? QCoreApplication::applicationFilePath() : executablePath_;
     program = QFileInfo(program).absoluteFilePath();
-    if (program.contains(u'\n') || program.contains(u'\r')) {
-        throw LoginItemError("The program's path cannot be written into an autostart entry.");
-    }
+    const QByteArray contents = entryContents(program);   // refuses a path an entry cannot carry
     const QString path = entryPath();
     const QString folder = QFileInfo(path).absolutePath();
     makeFolders(folder);
@@ -206,7 +247,7 @@ void LoginItemManager::registerApplication()
         if (::fchmod(fd, 0644) != 0) {
             throwErrno(errno);
         }
-        writeAll(fd, entryContents(program));
+        writeAll(fd, contents);
         if (::fsync(fd) != 0) {
             throwErrno(errno);
         }

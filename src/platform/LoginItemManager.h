@@ -2,6 +2,7 @@
 
 #include "platform/LoginItemManaging.h"
 
+#include <QByteArray>
 #include <QString>
 
 namespace quillby {
@@ -17,6 +18,17 @@ class LoginItemManager final : public LoginItemManaging {
 public:
     static inline const QString kFileName = QStringLiteral("quillby.desktop");
     static inline const QString kMarkerKey = QStringLiteral("X-Quillby-LoginItem");
+    // An entry is read only when it is (or links to) a regular file of at most this size.
+    static constexpr qint64 kMaxEntryBytes = 64 * 1024;
+
+    // What an entry's text says about it: whether it carries our marker, and whether the user
+    // switched it off (Hidden=true or X-GNOME-Autostart-enabled=false), both in the
+    // [Desktop Entry] group.
+    struct EntryFlags {
+        bool ours = false;
+        bool switchedOff = false;
+    };
+    static EntryFlags parseEntry(const QByteArray &text);
 
     // `executablePath`: the program the entry starts; empty means the running program.
     // `configHome`: the configuration folder; empty means the XDG rule above.
@@ -28,6 +40,8 @@ public:
 
     QString entryPath() const;
     // The entry's text for `executablePath` (Exec quoted and escaped as desktop entries require).
+    // Throws LoginItemError when the path holds a control character, which an Exec line cannot
+    // carry.
     static QByteArray entryContents(const QString &executablePath);
 
 private:

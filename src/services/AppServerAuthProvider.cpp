@@ -144,6 +144,12 @@ AppServerAuthProvider::registerAndSign(SigningInput input, bool forceRegistratio
             }
         }
     }
+    if (!deps_.installationIDProvider->isInstallationIDSaved()) {
+        // The settings file cannot keep the identifier: each launch would register anew and
+        // leave another keyring item behind.
+        logger_.error("Not registering: the installation identifier could not be saved");
+        co_return std::nullopt;
+    }
     const auto credentials =
         co_await registerInstallation(input.installationID, input.appVersion, input.userAgent, stop);
     if (!credentials) {

@@ -12,6 +12,9 @@ public:
     virtual QString installationID() = 0;
     // Stores a new identifier when the stored one still equals `rejected`.
     virtual void resetInstallationID(const QString &rejected) = 0;
+    // False while the current identifier exists only in this run (it could not be saved), so
+    // the next launch would make another: nothing should be registered under it.
+    virtual bool isInstallationIDSaved() const { return true; }
 };
 
 } // namespace quillby

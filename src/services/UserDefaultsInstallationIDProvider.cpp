@@ -23,8 +23,9 @@ QString UserDefaultsInstallationIDProvider::installationID()
         return stored.toString();
     }
     const QString made = newIdentifier();
-    defaults_->setValue(key_, made);
-    defaults_->sync();
+    if (!store(made)) {
+        unsaved_ = made;
+    }
     return made;
 }
 
@@ -34,8 +35,20 @@ void UserDefaultsInstallationIDProvider::resetInstallationID(const QString &reje
     if (!stored.isValid() || stored.toString() != rejected) {
         return;
     }
-    defaults_->setValue(key_, newIdentifier());
+    const QString made = newIdentifier();
+    unsaved_ = store(made) ? QString() : made;
+}
+
+bool UserDefaultsInstallationIDProvider::isInstallationIDSaved() const
+{
+    return unsaved_.isEmpty() || defaults_->value(key_).toString() != unsaved_;
+}
+
+bool UserDefaultsInstallationIDProvider::store(const QString &identifier)
+{
+    defaults_->setValue(key_, identifier);
     defaults_->sync();
+    return defaults_->status() != QSettings::AccessError;
 }
 
 } // namespace quillby

@@ -17,10 +17,15 @@ public:
 
     QString installationID() override;
     void resetInstallationID(const QString &rejected) override;
+    bool isInstallationIDSaved() const override;
 
 private:
+    // Stores `identifier`; false when the settings file could not be written.
+    bool store(const QString &identifier);
+
     std::shared_ptr<QSettings> defaults_;
     QString key_;
+    QString unsaved_;   // made in this run and not saved: kept so this run uses one identifier
 };
 
 } // namespace quillby

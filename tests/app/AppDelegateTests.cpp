@@ -23,6 +23,8 @@
 #include <QSignalSpy>
 
 #include "FakeNotificationServer.h"
+
+#include <QFile>
 #include "TaskRunner.h"
 #include "WaitUntil.h"
 
@@ -376,6 +378,43 @@ INSTANTIATE_TEST_SUITE_P(
         NotificationActionCase{"promptNeverShow", "quillby-feedback-prompt", "quillby-feedback-never-show", 0, true},
         NotificationActionCase{"glucoseAlertClicked", "glucose-alert-1", "default", 0, false}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// A settings file that cannot be written is told to the person once, by a desktop notification;
+// the program runs on.
+TEST(AppDelegate, SettingsThatCannotBeSavedAreReportedOnce)
+{
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        GTEST_SKIP() << "needs a session bus";
+    }
+    FakeNotificationServer server;
+    ASSERT_TRUE(server.isRegistered());
+    AppHarness harness;
+    QFile blocker(harness.directory.filePath(QStringLiteral("config")));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    harness.defaults = std::make_shared<QSettings>(harness.directory.filePath(QStringLiteral("config/Quillby.conf")),
+                                                   QSettings::IniFormat);
+    harness.notificationCenter = std::make_shared<DesktopNotifications>(QDBusConnection::sessionBus(), server.service());
+    harness.buildOnboarded();
+    harness.launch();
+
+    harness.defaults->setValue(ConfigurationManager::kOnboardingCompletedKey, true);
+    const auto reports = [&] {
+        return std::count_if(server.notifications.begin(), server.notifications.end(), [](const auto &n) {
+            return n.summary == QStringLiteral("Quillby cannot save its settings");
+        });
+    };
+    ASSERT_TRUE(waitUntil([&] { return reports() == 1; }));
+    const auto report = std::find_if(server.notifications.begin(), server.notifications.end(), [](const auto &n) {
+        return n.summary == QStringLiteral("Quillby cannot save its settings");
+    });
+    EXPECT_TRUE(report->body.contains(harness.defaults->fileName())) << report->body.toStdString();
+
+    harness.defaults->setValue(QStringLiteral("another"), 1);
+    QCoreApplication::processEvents();
+    harness.waitForAccountTask();
+    EXPECT_EQ(reports(), 1);
+}
 
 // logind's PrepareForSleep(false) after launch reaches the poller as a wake: one more fetch.
 TEST(AppDelegate, WakeFromLogindRefreshesOnce)

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <future>
 #include <mutex>
 #include <vector>
@@ -168,16 +170,35 @@ TEST_F(ConfigurationManagerTest, LoadsStoredConfigurationOnce)
 
 TEST_F(ConfigurationManagerTest, LoadFailuresPublishDefaultsAndLogTheReason)
 {
+    // A damaged item quotes the password near the damage; only the kind of fault is logged.
+    const std::string stored = storedAccountConfiguration().encode();
+    const std::string password = "\"secret\"";
+    ASSERT_NE(stored.find(password), std::string::npos);
+    std::string unknownProvider = stored;
+    unknownProvider.replace(unknownProvider.find("\"dexcom\""), 8, "\"secret\"");
+    std::string wrongType = stored;
+    wrongType.replace(wrongType.find(password), password.size(), "[\"secret\"]");
     struct Case {
         const char *name;
-        void (*arrange)(FakeKeychainItemStore &);
-        std::string logPrefix;
+        std::function<void(FakeKeychainItemStore &)> arrange;
+        std::string logLine;
     };
+    const std::string prefix =
+        "[app/ConfigurationManager] Failed to load configuration from keyring item Quillby/configuration: ";
     const Case cases[] = {
         {"keyring status", [](FakeKeychainItemStore &s) { s.setReadFailure(keychain_status::timedOut); },
-         "[app/ConfigurationManager] Failed to load configuration: keychain read failed (status -25309)"},
-        {"not decodable", [](FakeKeychainItemStore &s) { s.setStoredBytes("{\"account\":{}}"); },
-         "[app/ConfigurationManager] Failed to load configuration: stored configuration could not be decoded: "},
+         prefix + "keychain read failed (status -25309)"},
+        {"missing value", [](FakeKeychainItemStore &s) { s.setStoredBytes("{\"account\":{}}"); },
+         prefix + "stored configuration could not be decoded: a value is missing or out of range"},
+        {"cut off after the password",
+         [&](FakeKeychainItemStore &s) {
+             s.setStoredBytes(QByteArray::fromStdString(stored.substr(0, stored.find(password) + password.size())));
+         },
+         prefix + "stored configuration could not be decoded: not valid JSON"},
+        {"password of the wrong type", [&](FakeKeychainItemStore &s) { s.setStoredBytes(QByteArray::fromStdString(wrongType)); },
+         prefix + "stored configuration could not be decoded: a value has the wrong type"},
+        {"unknown provider", [&](FakeKeychainItemStore &s) { s.setStoredBytes(QByteArray::fromStdString(unknownProvider)); },
+         prefix + "stored configuration could not be decoded: a value is not one this version knows"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -195,7 +216,7 @@ TEST_F(ConfigurationManagerTest, LoadFailuresPublishDefaultsAndLogTheReason)
         EXPECT_EQ(manager->configuration()->app, AppSettings::defaults()) << "mmol/L whatever the region";
         const auto lines = logged();
         ASSERT_EQ(lines.size(), 1u);
-        EXPECT_EQ(lines[0].rfind(c.logPrefix, 0), 0u) << lines[0];
+        EXPECT_EQ(lines[0], c.logLine);
 
         // While the item stays unreadable, updates fail and never overwrite it.
         try {

@@ -66,6 +66,7 @@ public:
     void removeItemIfExists(const fs::path &path) override { local_.removeItemIfExists(path); }
     void synchronizeDirectory(const fs::path &directory) override { local_.synchronizeDirectory(directory); }
     void removeItem(const fs::path &path) noexcept override { local_.removeItem(path); }
+    void excludeFromBackup(const fs::path &directory) noexcept override { local_.excludeFromBackup(directory); }
 
 private:
     LocalGlucoseHistoryFileAccess local_;
@@ -96,12 +97,16 @@ protected:
     }
     fs::path folder(const std::string &digest) const { return root / "accounts" / digest; }
 
+    // The folder's entries apart from the backup marks every history folder carries.
     static std::set<std::string> entries(const fs::path &directory)
     {
         std::set<std::string> names;
         if (fs::exists(directory)) {
             for (const auto &entry : fs::directory_iterator(directory)) {
-                names.insert(entry.path().filename().string());
+                const std::string name = entry.path().filename().string();
+                if (name != backup_exclusion::cacheDirectoryTag && name != backup_exclusion::dejaDupIgnore) {
+                    names.insert(name);
+                }
             }
         }
         return names;

@@ -2,6 +2,7 @@
 
 #include "core/async/EventLoopTurn.h"
 
+#include <QFile>
 #include <QSignalSpy>
 
 namespace quillby::test {
@@ -230,6 +231,40 @@ TEST(AppServerAuthProvider, EmptyStoredIdentifierIsReplacedAndResetOnlyMatchesTh
     EXPECT_EQ(ids.installationID(), made);
     ids.resetInstallationID(made);
     EXPECT_NE(ids.installationID(), made);
+}
+
+// A settings file that cannot be written (a full disk, a read-only folder; here its folder is a
+// file, which binds even for root) keeps no identifier: registering under one would happen
+// again on every launch, each leaving a keyring item behind.
+TEST(AppServerAuthProvider, IdentifierThatCouldNotBeSavedIsNeverRegistered)
+{
+    ServerFixture f;
+    QStringList identifiers;
+    for (int launch = 0; launch < 2; ++launch) {
+        SCOPED_TRACE(launch);
+        // A file of its own for each launch: QSettings shares unsaved values within a process.
+        const QString folder = f.directory.filePath(QStringLiteral("config%1").arg(launch));
+        QFile blocker(folder);
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        f.defaults = std::make_shared<QSettings>(folder + QStringLiteral("/Quillby.conf"), QSettings::IniFormat);
+        auto provider = f.makeProvider();
+        const QString id = provider->installationIDProvider().installationID();
+        EXPECT_EQ(provider->installationIDProvider().installationID(), id) << "one identifier for the whole run";
+        EXPECT_FALSE(provider->installationIDProvider().isInstallationIDSaved());
+        EXPECT_FALSE(runTask(provider->signRequest(input(id), false)).has_value());
+        EXPECT_FALSE(f.storedCredentials(id).has_value());
+        identifiers << id;
+    }
+    EXPECT_EQ(f.server.requestCount("/api/alive/register"), 0u);
+
+    // Once the file can be written, the identifier is kept and registered as usual.
+    f.defaults = std::make_shared<QSettings>(f.directory.filePath(QStringLiteral("Quillby.conf")), QSettings::IniFormat);
+    auto provider = f.makeProvider();
+    const QString id = provider->installationIDProvider().installationID();
+    EXPECT_TRUE(provider->installationIDProvider().isInstallationIDSaved());
+    EXPECT_TRUE(runTask(provider->signRequest(input(id), false)).has_value());
+    EXPECT_EQ(f.server.requestCount("/api/alive/register"), 1u);
 }
 
 } // namespace

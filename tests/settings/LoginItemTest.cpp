@@ -10,6 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <functional>
+#include <vector>
+
+#include <sys/stat.h>
 #include <cstring>
 #include <unistd.h>
 
@@ -111,6 +115,66 @@ TEST_F(LaunchAtLoginTest, ForeignEntryOfTheSameNameIsLeftUntouched)
 
     EXPECT_EQ(test::runTask(service->setEnabled(false)), LoginItemChangeResult::success(false));
     EXPECT_EQ(readFile(entry()), foreign);
+}
+
+// Whatever sits at the entry's place is read only when it is a regular file of a sensible size:
+// a pipe would block every read, a device never ends. Such an entry is not ours to replace.
+TEST_F(LaunchAtLoginTest, EntryThatIsNotASmallRegularFileIsNeitherReadNorReplaced)
+{
+    const QByteArray native = QFile::encodeName(entry());
+    const QByteArray ourText = LoginItemManager::entryContents(QStringLiteral("/usr/bin/quillby"));
+    struct Case {
+        const char *name;
+        std::function<void()> make;
+    };
+    const std::vector<Case> cases = {
+        {"link to /dev/zero", [&] { ASSERT_EQ(::symlink("/dev/zero", native.constData()), 0); }},
+        {"pipe", [&] { ASSERT_EQ(::mkfifo(native.constData(), 0600), 0); }},
+        {"link to a pipe",
+         [&] {
+             const QByteArray fifo = QFile::encodeName(home.filePath(QStringLiteral("fifo")));
+             ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+             ASSERT_EQ(::symlink(fifo.constData(), native.constData()), 0);
+         }},
+        {"folder", [&] { ASSERT_TRUE(QDir().mkpath(entry())); }},
+        {"dangling link", [&] { ASSERT_EQ(::symlink("/nonexistent/quillby.desktop", native.constData()), 0); }},
+        {"our entry grown past the limit",
+         [&] { writeFile(entry(), ourText + QByteArray(LoginItemManager::kMaxEntryBytes, '#')); }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(home.path()).removeRecursively();
+        ASSERT_TRUE(QDir().mkpath(home.filePath(QStringLiteral("autostart"))));
+        c.make();
+        EXPECT_EQ(manager->status(), LoginItemStatus::notFound);
+        EXPECT_THROW(manager->registerApplication(), LoginItemError);
+        EXPECT_NO_THROW(manager->unregisterApplication());
+        struct stat info {};
+        EXPECT_EQ(::lstat(native.constData(), &info), 0) << "left in place";
+    }
+
+    // A link to an entry of ours (as dotfile managers make) is still read.
+    QDir(home.path()).removeRecursively();
+    ASSERT_TRUE(QDir().mkpath(home.filePath(QStringLiteral("autostart"))));
+    writeFile(home.filePath(QStringLiteral("dotfiles/quillby.desktop")), ourText);
+    ASSERT_EQ(::symlink(QFile::encodeName(home.filePath(QStringLiteral("dotfiles/quillby.desktop"))).constData(),
+                        native.constData()),
+              0);
+    EXPECT_EQ(manager->status(), LoginItemStatus::enabled);
+}
+
+// An Exec line has no way to carry a control character: such a path is refused, nothing written.
+TEST_F(LaunchAtLoginTest, ProgramPathWithAControlCharacterIsRefused)
+{
+    for (const QString &path : {QStringLiteral("/opt/q\tbin/quillby"), QStringLiteral("/opt/q\nExec=evil"),
+                                QStringLiteral("/opt/q\rx"), QStringLiteral("/opt/q\x01x"), QStringLiteral("/opt/q\x7fx"),
+                                QStringLiteral("/opt/q") + QChar(0x85) + QStringLiteral("x"), QStringLiteral("/opt/q") + QChar(0xd800) + QStringLiteral("x")}) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_THROW(LoginItemManager::entryContents(path), LoginItemError);
+        LoginItemManager withPath(path);
+        EXPECT_THROW(withPath.registerApplication(), LoginItemError);
+        EXPECT_FALSE(QFileInfo::exists(entry()));
+    }
 }
 
 TEST_F(LaunchAtLoginTest, UnwritableFolderGivesThePrefixAndTheSystemText)
