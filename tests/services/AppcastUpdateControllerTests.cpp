@@ -110,6 +110,8 @@ TEST(AppcastUpdateController, ReportsANewerVersionAndNothingElse)
         {"older", appcast({{"1.3.9", "1.3.9"}, {"1.4.2b1", "1.4.2 beta"}}), Kind::upToDate, SparkleUpdateState::none},
         {"pre-release of this version", appcast({{"1.4.2.0b1", "1.4.2 beta"}}), Kind::upToDate, SparkleUpdateState::none},
         {"entity declarations", kEntityFeed, Kind::failed, SparkleUpdateState::none},
+        {"larger than a feed", appcast({{"1.5.0", "1.5"}}) + "<!--" + std::string(3 << 20, 'x') + "-->", Kind::failed,
+         SparkleUpdateState::none},
         {"malformed", "<rss><channel><item>", Kind::failed, SparkleUpdateState::none},
         {"not a feed", "{\"version\": \"9.9\"}", Kind::failed, SparkleUpdateState::none},
         {"unreachable", "", Kind::failed, SparkleUpdateState::none},
