@@ -54,6 +54,7 @@ public:
     std::optional<double> midnightJitterDelay(Date now) const;
     static int secondsSinceUTCMidnight(Date date);
 
+    AppServerAuthProvider &authProvider() const { return *deps_.authProvider; }
     int retryAttempt() const { return retryAttempt_; }
     std::optional<Date> nextRetryAt() const { return nextRetryAt_; }
 

@@ -51,6 +51,7 @@ public:
 
     InstallationIDProviding &installationIDProvider() const { return *deps_.installationIDProvider; }
     AliveAuthCredentialsStoring &aliveCredentialsStore() const { return *deps_.credentialsStore; }
+    AsyncSerialQueue &registrationLock() const { return *deps_.registrationLock; }
 
     // Registers `installationID`; the new credentials (not stored) or nothing on any failure.
     // 401, 403 and 409 give the identifier up: a new one is made and its credentials deleted.

@@ -10,15 +10,37 @@ namespace {
 
 const QString kSparkleNamespace = QStringLiteral("http://www.andymatuschak.org/xml-namespaces/sparkle");
 
-// A link from the feed is only followed when it is a web address.
+// Bounds on what one item may carry. A real version is a few characters and a title a line;
+// anything longer is not a release this program can offer.
+constexpr qsizetype kMaximumVersionLength = 64;
+constexpr qsizetype kMaximumTitleLength = 256;
+constexpr qsizetype kMaximumLinkLength = 2048;
+
+// A link from the feed is only offered when it is a secure web page.
 QUrl webLink(const QString &text)
 {
-    const QUrl url(text.trimmed(), QUrl::StrictMode);
-    if (!url.isValid() || (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")) ||
-        url.host().isEmpty()) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.size() > kMaximumLinkLength) {
+        return {};
+    }
+    const QUrl url(trimmed, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty()) {
         return {};
     }
     return url;
+}
+
+// A version as people read it: short, on one line, with nothing invisible in it.
+bool isPlainVersionText(const QString &text)
+{
+    if (text.size() > kMaximumVersionLength) {
+        return false;
+    }
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
+        const auto category = c.category();
+        return category == QChar::Other_Control || category == QChar::Other_Format ||
+               category == QChar::Separator_Line || category == QChar::Separator_Paragraph;
+    });
 }
 
 bool isSparkle(const QXmlStreamReader &reader)
@@ -26,7 +48,8 @@ bool isSparkle(const QXmlStreamReader &reader)
     return reader.namespaceUri() == kSparkleNamespace || reader.qualifiedName().startsWith(QLatin1String("sparkle:"));
 }
 
-AppcastItem readItem(QXmlStreamReader &reader)
+// The item, or nothing when one of its texts is not one a release would have.
+std::optional<AppcastItem> readItem(QXmlStreamReader &reader)
 {
     AppcastItem item;
     QUrl enclosure;
@@ -67,40 +90,98 @@ AppcastItem readItem(QXmlStreamReader &reader)
     if (item.downloadLink.isEmpty()) {
         item.downloadLink = enclosure;
     }
+    if (!isPlainVersionText(item.version) || !isPlainVersionText(item.shortVersion) ||
+        item.title.size() > kMaximumTitleLength) {
+        return std::nullopt;
+    }
     return item;
 }
 
-struct Token {
-    enum Kind { number, text, separator } kind;
-    QString value;
-};
-
-std::vector<Token> tokens(const QString &version)
+bool isAsciiDigit(QChar c)
 {
-    std::vector<Token> result;
-    for (const QChar c : version) {
-        const Token::Kind kind = c.isDigit() ? Token::number : c.isLetter() ? Token::text : Token::separator;
-        if (!result.empty() && result.back().kind == kind && kind != Token::separator) {
-            result.back().value.append(c);
-        } else {
-            result.push_back({kind, QString(c)});
-        }
-    }
-    return result;
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
-int compareNumbers(QString a, QString b)
+bool isAsciiLetter(QChar c)
 {
-    while (a.size() > 1 && a.startsWith(QLatin1Char('0'))) {
-        a.remove(0, 1);
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+}
+
+// ASCII punctuation, spaces and controls only separate parts.
+bool isSeparator(QChar c)
+{
+    return c.unicode() < 0x80 && !isAsciiDigit(c) && !isAsciiLetter(c);
+}
+
+char16_t folded(QChar c)
+{
+    return c >= QLatin1Char('A') && c <= QLatin1Char('Z') ? static_cast<char16_t>(c.unicode() + 0x20) : c.unicode();
+}
+
+// One part of a version: a release number (a run of ASCII digits, leading zeros dropped) or a
+// word (a run of anything else that is not a separator).
+struct Part {
+    bool isNumber = true;
+    QStringView text = u"0";
+};
+
+// Walks a version's parts from the left.
+class Parts {
+public:
+    explicit Parts(QStringView version) : version_(version) {}
+
+    // The next part, or nothing when the version has no more.
+    std::optional<Part> next()
+    {
+        while (position_ < version_.size() && isSeparator(version_[position_])) {
+            ++position_;
+        }
+        if (position_ == version_.size()) {
+            return std::nullopt;
+        }
+        const qsizetype start = position_;
+        const bool number = isAsciiDigit(version_[start]);
+        while (position_ < version_.size() && !isSeparator(version_[position_]) &&
+               isAsciiDigit(version_[position_]) == number) {
+            ++position_;
+        }
+        QStringView text = version_.sliced(start, position_ - start);
+        while (number && text.size() > 1 && text.front() == QLatin1Char('0')) {
+            text = text.sliced(1);
+        }
+        return Part{number, text};
     }
-    while (b.size() > 1 && b.startsWith(QLatin1Char('0'))) {
-        b.remove(0, 1);
+
+private:
+    QStringView version_;
+    qsizetype position_ = 0;
+};
+
+int compareUnits(QStringView a, QStringView b, bool fold)
+{
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common; ++i) {
+        const char16_t l = fold ? folded(a[i]) : a[i].unicode();
+        const char16_t r = fold ? folded(b[i]) : b[i].unicode();
+        if (l != r) {
+            return l < r ? -1 : 1;
+        }
     }
-    if (a.size() != b.size()) {
-        return a.size() < b.size() ? -1 : 1;
+    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+// Words rank below every number: "1.0b2" comes before "1.0" (a missing part counts as 0) and
+// before "1.0.1". Numbers compare by value, words by their characters with ASCII letters
+// folded to lower case.
+int compareParts(const Part &a, const Part &b)
+{
+    if (a.isNumber != b.isNumber) {
+        return a.isNumber ? 1 : -1;
     }
-    return a.compare(b);
+    if (a.isNumber && a.text.size() != b.text.size()) {
+        return a.text.size() < b.text.size() ? -1 : 1;
+    }
+    return compareUnits(a.text, b.text, !a.isNumber);
 }
 
 } // namespace
@@ -108,7 +189,14 @@ int compareNumbers(QString a, QString b)
 std::optional<std::vector<AppcastItem>> parse(const QByteArray &bytes)
 {
     QXmlStreamReader reader(bytes);
-    if (!reader.readNextStartElement() || reader.name() != QLatin1String("rss")) {
+    // An update feed has no document type declaration: refusing one refuses every entity
+    // declaration, and so every entity expansion, before any text is read.
+    while (!reader.atEnd() && !reader.isStartElement()) {
+        if (reader.readNext() == QXmlStreamReader::DTD) {
+            return std::nullopt;
+        }
+    }
+    if (!reader.isStartElement() || reader.name() != QLatin1String("rss")) {
         return std::nullopt;
     }
     std::vector<AppcastItem> items;
@@ -121,9 +209,9 @@ std::optional<std::vector<AppcastItem>> parse(const QByteArray &bytes)
         sawChannel = true;
         while (reader.readNextStartElement()) {
             if (reader.name() == QLatin1String("item")) {
-                AppcastItem item = readItem(reader);
-                if (!item.version.isEmpty()) {
-                    items.push_back(std::move(item));
+                std::optional<AppcastItem> item = readItem(reader);
+                if (item && !item->version.isEmpty()) {
+                    items.push_back(std::move(*item));
                 }
             } else {
                 reader.skipCurrentElement();
@@ -138,50 +226,18 @@ std::optional<std::vector<AppcastItem>> parse(const QByteArray &bytes)
 
 int compareVersions(const QString &a, const QString &b)
 {
-    const auto left = tokens(a);
-    const auto right = tokens(b);
-    const std::size_t common = std::min(left.size(), right.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        const Token &l = left[i];
-        const Token &r = right[i];
-        if (l.kind == r.kind) {
-            const int order = l.kind == Token::number ? compareNumbers(l.value, r.value)
-                              : l.kind == Token::text ? l.value.compare(r.value, Qt::CaseInsensitive)
-                                                      : 0;
-            if (order != 0) {
-                return order < 0 ? -1 : 1;
-            }
-            continue;
+    Parts left(a);
+    Parts right(b);
+    while (true) {
+        const std::optional<Part> l = left.next();
+        const std::optional<Part> r = right.next();
+        if (!l && !r) {
+            return 0;
         }
-        // Different kinds at the same place: a number outranks a pre-release word ("1.0.1" is
-        // after "1.0b"), and a separator followed by more release numbers outranks a word.
-        if (l.kind == Token::text) {
-            return -1;
+        if (const int order = compareParts(l.value_or(Part{}), r.value_or(Part{})); order != 0) {
+            return order;
         }
-        if (r.kind == Token::text) {
-            return 1;
-        }
-        return l.kind == Token::number ? 1 : -1;
     }
-    if (left.size() == right.size()) {
-        return 0;
-    }
-    // The longer one is newer unless what it adds starts with a pre-release word ("2.0b1").
-    const bool leftLonger = left.size() > right.size();
-    const auto &longer = leftLonger ? left : right;
-    const bool onlyZeros = std::all_of(longer.begin() + static_cast<std::ptrdiff_t>(common), longer.end(), [](const Token &t) {
-        return t.kind == Token::separator || (t.kind == Token::number && compareNumbers(t.value, QStringLiteral("0")) == 0);
-    });
-    if (onlyZeros) {
-        return 0;   // "1.0" and "1.0.0" are the same release
-    }
-    std::size_t next = common;
-    while (next < longer.size() && longer[next].kind == Token::separator) {
-        ++next;
-    }
-    const bool preRelease = next < longer.size() && longer[next].kind == Token::text;
-    const int longerIsNewer = preRelease ? -1 : 1;
-    return leftLonger ? longerIsNewer : -longerIsNewer;
 }
 
 std::optional<AppcastItem> newest(const std::vector<AppcastItem> &items)

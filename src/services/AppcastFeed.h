@@ -16,19 +16,26 @@ struct AppcastItem {
     QString title;
     QString version;
     QString shortVersion;
-    QUrl releaseNotesLink;
-    QUrl downloadLink;   // the item's <link> page, else its enclosure
+    QUrl releaseNotesLink;   // https only
+    QUrl downloadLink;       // the item's <link> page, else its enclosure; https only
 
     QString displayVersion() const { return shortVersion.isEmpty() ? version : shortVersion; }
 };
 
 namespace appcast {
 
-// The items of a feed that carry a version; nothing when the bytes are not an RSS feed.
+// The items of a feed that carry a version; nothing when the bytes are not an RSS feed or
+// carry a document type declaration (and with it entity declarations). Items whose version
+// texts are long, span lines or hold control or format characters are left out. Every text is
+// plain text; links that are not https web pages are dropped.
 std::optional<std::vector<AppcastItem>> parse(const QByteArray &bytes);
 
-// Compares versions as release numbers ("1.10" after "1.9", "2.0b1" before "2.0"): negative,
-// zero or positive like strcmp.
+// Compares versions as release numbers: negative, zero or positive like strcmp, and a total
+// order. A version is a list of parts: runs of ASCII digits are numbers, runs of other
+// characters except ASCII punctuation and spaces are words (ASCII letters compared without
+// case). Missing parts count as 0, so "1" equals "1.0"; a word ranks below every number, so a
+// pre-release comes before its release ("2.0b1" before "2.0", "1.0.0.0b1" before "1.0.0") and
+// before the next release number ("1.0b" before "1.0.1"); "1.10" comes after "1.9".
 int compareVersions(const QString &a, const QString &b);
 
 // The newest item, or nothing for an empty list.

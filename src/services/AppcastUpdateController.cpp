@@ -2,6 +2,7 @@
 
 #include "core/OperationCancelledError.h"
 #include "core/UserDefaults.h"
+#include "core/async/BackgroundTask.h"
 #include "providers/HttpExchange.h"
 #include "services/UpdateCheckResultDialog.h"
 
@@ -16,6 +17,9 @@ AppcastUpdateController::AppcastUpdateController(Dependencies dependencies, QObj
     : QObject(parent), deps_(std::move(dependencies))
 {
     Q_ASSERT(deps_.clock && deps_.sleeper);
+    if (!deps_.parsePool) {
+        deps_.parsePool = QThreadPool::globalInstance();
+    }
     if (!deps_.presentUserCheckResult) {
         deps_.presentUserCheckResult = [](const UpdateCheckOutcome &outcome) { showUpdateCheckResult(outcome); };
     }
@@ -114,7 +118,7 @@ QCoro::Task<UpdateCheckOutcome> AppcastUpdateController::fetch(std::stop_token s
     request.setRawHeader("User-Agent", ("Quillby/" + deps_.currentVersion).toLatin1());
     HttpReply reply;
     try {
-        reply = co_await sendHttpRequest(deps_.network, request, "GET", {}, deps_.timeout, stop);
+        reply = co_await sendHttpRequest(deps_.network, request, "GET", {}, deps_.timeout, stop, kMaximumFeedBytes);
     } catch (const OperationCancelledError &) {
         co_return outcome;
     } catch (const std::exception &error) {
@@ -125,13 +129,26 @@ QCoro::Task<UpdateCheckOutcome> AppcastUpdateController::fetch(std::stop_token s
         logger_.error("Update check failed: status " + std::to_string(reply.status));
         co_return outcome;
     }
-    const auto items = appcast::parse(reply.body);
-    if (!items) {
+    // Reading the feed is work on text from the network: it runs on the pool, so the main loop
+    // (polling, alerts) goes on meanwhile.
+    struct Read {
+        bool readable = false;
+        std::optional<AppcastItem> newest;
+    };
+    const QString currentVersion = deps_.currentVersion;
+    const Read read = co_await runInThreadPool(*deps_.parsePool, [body = reply.body] {
+        const auto items = appcast::parse(body);
+        return items ? Read{true, appcast::newest(*items)} : Read{};
+    });
+    if (stop.stop_requested()) {
+        co_return outcome;
+    }
+    if (!read.readable) {
         logger_.error("Update check failed: the update feed could not be read");
         co_return outcome;
     }
-    outcome.item = appcast::newest(*items);
-    outcome.kind = outcome.item && appcast::compareVersions(outcome.item->version, deps_.currentVersion) > 0
+    outcome.item = read.newest;
+    outcome.kind = outcome.item && appcast::compareVersions(outcome.item->version, currentVersion) > 0
                        ? UpdateCheckOutcome::Kind::newerVersion
                        : UpdateCheckOutcome::Kind::upToDate;
     co_return outcome;

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSettings>
+#include <QThreadPool>
 #include <QUrl>
 
 #include <QCoroTask>
@@ -33,6 +34,8 @@ public:
     static inline const QString kAutomaticallyDownloadsKey = QStringLiteral("QuillbyAutomaticallyDownloadsUpdates");
     static inline const QString kLastCheckKey = QStringLiteral("QuillbyLastUpdateCheckAt");
     static constexpr double kCheckInterval = 86400;
+    // A feed is a few kilobytes per release; a larger reply is not read.
+    static constexpr qint64 kMaximumFeedBytes = 2 * 1024 * 1024;
 
     struct Dependencies {
         QNetworkAccessManager *network = nullptr;
@@ -43,6 +46,8 @@ public:
         std::chrono::milliseconds timeout{60000};
         std::shared_ptr<Clock> clock;       // required
         std::shared_ptr<Sleeper> sleeper;   // required
+        // Where the feed is read, off the main thread (default: the global pool).
+        QThreadPool *parsePool = nullptr;
         // Shows the result of a user-started check (default: a small dialog).
         std::function<void(const UpdateCheckOutcome &)> presentUserCheckResult;
     };

@@ -8,7 +8,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPlainTextEdit>
+#include <QTextCursor>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -22,6 +24,14 @@ QCoro::Task<void> startSubmission(QPointer<FeedbackFormViewModel> model)
     if (model) {
         co_await model->submit();
     }
+}
+
+QString limitText(qsizetype length)
+{
+    const QLocale locale;
+    return QStringLiteral("%1 of %2 characters")
+        .arg(locale.toString(static_cast<qlonglong>(length)),
+             locale.toString(static_cast<qlonglong>(FeedbackFormViewModel::kMaximumMessageLength)));
 }
 
 } // namespace
@@ -56,6 +66,8 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     name_->setObjectName(QStringLiteral("feedbackNameField"));
     name_->setPlaceholderText(QStringLiteral("Name (optional)"));
     name_->setAccessibleName(QStringLiteral("Name (optional)"));
+    name_->setMaxLength(static_cast<int>(FeedbackFormViewModel::kMaximumNameLength));
+    name_->setToolTip(QStringLiteral("Up to %1 characters").arg(static_cast<qlonglong>(FeedbackFormViewModel::kMaximumNameLength)));
     layout->addWidget(name_);
     layout->addSpacing(10);
 
@@ -63,6 +75,8 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     email_->setObjectName(QStringLiteral("feedbackEmailField"));
     email_->setPlaceholderText(QStringLiteral("Email (optional)"));
     email_->setAccessibleName(QStringLiteral("Email (optional)"));
+    email_->setMaxLength(static_cast<int>(FeedbackFormViewModel::kMaximumEmailLength));
+    email_->setToolTip(QStringLiteral("Up to %1 characters").arg(static_cast<qlonglong>(FeedbackFormViewModel::kMaximumEmailLength)));
     layout->addWidget(email_);
     layout->addSpacing(14);
 
@@ -93,6 +107,16 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     message_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; }"));
     boxLayout->addWidget(message_);
     layout->addWidget(box);
+
+    // How much of the message's room is used, under the box on the right.
+    limit_ = new QLabel(column);
+    limit_->setObjectName(QStringLiteral("feedbackMessageLimitText"));
+    limit_->setTextFormat(Qt::PlainText);
+    limit_->setAlignment(Qt::AlignRight);
+    limit_->setFont(scaledFont(font(), 0.85, QFont::Normal));
+    limit_->setPalette(secondary);
+    layout->addSpacing(4);
+    layout->addWidget(limit_);
 
     error_ = new QLabel(column);
     error_->setObjectName(QStringLiteral("feedbackErrorText"));
@@ -138,6 +162,9 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
         }
     });
     connect(message_, &QPlainTextEdit::textChanged, this, [this] {
+        if (trimMessageToLimit()) {
+            return;   // the edit changes the text again
+        }
         if (model_) {
             model_->setMessage(message_->toPlainText());
         }
@@ -165,6 +192,31 @@ void FeedbackFormView::send()
     }
 }
 
+bool FeedbackFormView::trimMessageToLimit()
+{
+    const QString text = message_->toPlainText();
+    const qsizetype excess = text.size() - FeedbackFormViewModel::kMaximumMessageLength;
+    if (excess <= 0) {
+        return false;
+    }
+    // What was just typed or pasted ends at the cursor: its end is dropped, as a line field
+    // with a maximum length does. Text that does not end there is cut at the end instead.
+    QTextCursor cursor = message_->textCursor();
+    qsizetype end = cursor.position();
+    if (end < excess) {
+        end = text.size();
+    }
+    qsizetype start = end - excess;
+    if (start > 0 && text.at(start).isLowSurrogate()) {
+        --start;
+    }
+    cursor.setPosition(static_cast<int>(start));
+    cursor.setPosition(static_cast<int>(end), QTextCursor::KeepAnchor);
+    cursor.removeSelectedText();
+    message_->setTextCursor(cursor);
+    return true;
+}
+
 void FeedbackFormView::syncFromModel()
 {
     if (!model_) {
@@ -179,6 +231,7 @@ void FeedbackFormView::syncFromModel()
     if (message_->toPlainText() != model_->message()) {
         message_->setPlainText(model_->message());
     }
+    limit_->setText(limitText(model_->message().size()));
     error_->setText(model_->errorMessage());
     error_->setVisible(!model_->errorMessage().isEmpty());
     cancel_->setEnabled(!model_->isSubmitting());

@@ -14,8 +14,9 @@ class AmbientBackgroundView;
 class FeedbackFormViewModel;
 
 // The feedback window's content, 800 x 600: the ambient panel on the left, the form on the
-// right (title, subtitle, name, e-mail, message, error line, Cancel and Send feedback). Bound
-// to its model both ways; user and server texts are plain text. Main thread only.
+// right (title, subtitle, name, e-mail, message with the room it has left, error line, Cancel
+// and Send feedback). Bound to its model both ways; user and server texts are plain text. The
+// fields take no more than the model keeps. Main thread only.
 class FeedbackFormView : public QWidget {
     Q_OBJECT
 public:
@@ -32,12 +33,15 @@ public:
 
 private:
     void syncFromModel();
+    // Cuts what the message editor holds beyond the limit; true when it changed the text.
+    bool trimMessageToLimit();
 
     QPointer<FeedbackFormViewModel> model_;
     AmbientBackgroundView *background_ = nullptr;
     QLineEdit *name_ = nullptr;
     QLineEdit *email_ = nullptr;
     QPlainTextEdit *message_ = nullptr;
+    QLabel *limit_ = nullptr;
     QLabel *error_ = nullptr;
     QPushButton *cancel_ = nullptr;
     QPushButton *send_ = nullptr;

@@ -14,29 +14,44 @@ FeedbackFormViewModel::FeedbackFormViewModel(std::shared_ptr<FeedbackSubmitting>
 {
 }
 
+QString FeedbackFormViewModel::limited(const QString &text, qsizetype limit)
+{
+    if (text.size() <= limit) {
+        return text;
+    }
+    qsizetype end = limit;
+    if (end > 0 && text.at(end - 1).isHighSurrogate()) {
+        --end;
+    }
+    return text.left(end);
+}
+
 bool FeedbackFormViewModel::canSubmit() const
 {
     return !message_.trimmed().isEmpty() && !isSubmitting_;
 }
 
-void FeedbackFormViewModel::setName(const QString &value)
+void FeedbackFormViewModel::setName(const QString &text)
 {
+    const QString value = limited(text, kMaximumNameLength);
     if (name_ != value) {
         name_ = value;
         emit nameChanged();
     }
 }
 
-void FeedbackFormViewModel::setEmail(const QString &value)
+void FeedbackFormViewModel::setEmail(const QString &text)
 {
+    const QString value = limited(text, kMaximumEmailLength);
     if (email_ != value) {
         email_ = value;
         emit emailChanged();
     }
 }
 
-void FeedbackFormViewModel::setMessage(const QString &value)
+void FeedbackFormViewModel::setMessage(const QString &text)
 {
+    const QString value = limited(text, kMaximumMessageLength);
     if (message_ != value) {
         const bool could = canSubmit();
         message_ = value;

@@ -20,6 +20,15 @@ public:
     static inline const QString kEmptyMessage = QStringLiteral("Please enter a message.");
     static inline const QString kGenericFailure =
         QStringLiteral("Feedback could not be submitted right now. Please try again later.");
+    // What one piece of feedback may hold, in UTF-16 code units: a name, an address as long as
+    // mail allows, and a message of a few pages. Longer texts are cut at the limit (never inside
+    // a character) as they are set.
+    static constexpr qsizetype kMaximumNameLength = 100;
+    static constexpr qsizetype kMaximumEmailLength = 254;
+    static constexpr qsizetype kMaximumMessageLength = 5000;
+
+    // `text` cut to at most `limit` code units without splitting a surrogate pair.
+    static QString limited(const QString &text, qsizetype limit);
 
     FeedbackFormViewModel(std::shared_ptr<FeedbackSubmitting> submissionService, std::function<void()> onClose,
                           std::function<void()> onSubmitted, QObject *parent = nullptr);

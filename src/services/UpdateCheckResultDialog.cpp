@@ -1,9 +1,29 @@
 #include "services/UpdateCheckResultDialog.h"
 
 #include <QDesktopServices>
+#include <QLabel>
 #include <QPushButton>
 
 namespace quillby {
+
+namespace {
+
+// QMessageBox shows its informative text as rich text with live links when the text looks like
+// markup. Ours carry the feed's version text: every text is shown as typed, and nothing in it
+// opens.
+void setPlainInformativeText(QMessageBox *box, const QString &text)
+{
+    box->setInformativeText(text);
+    for (QLabel *label : box->findChildren<QLabel *>()) {
+        if (!label->text().isEmpty()) {
+            label->setTextFormat(Qt::PlainText);
+            label->setOpenExternalLinks(false);
+            label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        }
+    }
+}
+
+} // namespace
 
 QMessageBox *makeUpdateCheckResultDialog(const UpdateCheckOutcome &outcome, std::function<void(const QUrl &)> openURL,
                                          QWidget *parent)
@@ -21,11 +41,11 @@ QMessageBox *makeUpdateCheckResultDialog(const UpdateCheckOutcome &outcome, std:
     case UpdateCheckOutcome::Kind::newerVersion: {
         const QString version = outcome.item ? outcome.item->displayVersion() : QString();
         box->setText(QStringLiteral("A new version of Quillby is available!"));
-        box->setInformativeText(QStringLiteral("Quillby %1 is now available \u2014 you have %2. Install it with your "
-                                               "package manager, or get it from the download page.")
-                                    .arg(version, outcome.currentVersion));
+        setPlainInformativeText(box, QStringLiteral("Quillby %1 is now available \u2014 you have %2. Install it with "
+                                                    "your package manager, or get it from the download page.")
+                                         .arg(version, outcome.currentVersion));
         const QUrl link = outcome.item ? outcome.item->downloadLink : QUrl();
-        if (link.isValid() && !link.isEmpty()) {
+        if (link.isValid() && link.scheme() == QLatin1String("https")) {
             QPushButton *download = box->addButton(QStringLiteral("Open Download Page"), QMessageBox::AcceptRole);
             download->setObjectName(QStringLiteral("updateDownloadButton"));
             QObject::connect(download, &QPushButton::clicked, box, [openURL, link] { openURL(link); });
@@ -37,15 +57,14 @@ QMessageBox *makeUpdateCheckResultDialog(const UpdateCheckOutcome &outcome, std:
     }
     case UpdateCheckOutcome::Kind::upToDate:
         box->setText(QStringLiteral("You\u2019re up to date!"));
-        box->setInformativeText(
-            QStringLiteral("Quillby %1 is currently the newest version available.").arg(outcome.currentVersion));
+        setPlainInformativeText(
+            box, QStringLiteral("Quillby %1 is currently the newest version available.").arg(outcome.currentVersion));
         box->addButton(QMessageBox::Ok)->setObjectName(QStringLiteral("updateCloseButton"));
         break;
     case UpdateCheckOutcome::Kind::failed:
         box->setIcon(QMessageBox::Warning);
         box->setText(QStringLiteral("Update error"));
-        box->setInformativeText(
-            QStringLiteral("Quillby could not check for updates. Please try again later."));
+        setPlainInformativeText(box, QStringLiteral("Quillby could not check for updates. Please try again later."));
         box->addButton(QMessageBox::Ok)->setObjectName(QStringLiteral("updateCloseButton"));
         break;
     }

@@ -32,8 +32,12 @@ inline double now()
 
 // The real composition root over fakes: an in-memory keyring, a temporary settings file,
 // saved history in memory, a recording alert delivery, and Dexcom Share at a loopback server.
+// With `updateChecker` reset, the composition root builds its own (heartbeat and feedback at
+// `productServerURL`, their credentials in `keychainItemStores`).
 struct AppHarness : ServicesOverFakes {
     std::unique_ptr<UpdateChecker> updateChecker = std::make_unique<UpdateChecker>();
+    QString productServerURL;
+    KeychainItemStoreFactory keychainItemStores;
     FakeNetworkMonitor networkMonitor;
     std::shared_ptr<FakeAlertDelivery> alertDelivery = std::make_shared<FakeAlertDelivery>();
     FakeDexcomServer dexcom;
@@ -116,6 +120,9 @@ struct AppHarness : ServicesOverFakes {
         environment.defaults = defaults;
         environment.sleepWakeMonitor = sleepWakeMonitor;
         environment.notificationCenter = notificationCenter;
+        environment.productServerURL = productServerURL;
+        environment.applicationVersion = QStringLiteral("1.4.2");
+        environment.keychainItemStores = keychainItemStores;
         const std::string origin = dexcom.origin();
         environment.makeAPIClient = [this, origin](const GlucoseAccountConfiguration &account) {
             ++clientsMade;

@@ -7,7 +7,15 @@
 #include "TaskRunner.h"
 #include "VirtualTimeSleeper.h"
 
+#include "WaitUntil.h"
+#include "core/async/RunDetached.h"
+
 #include <QAbstractButton>
+#include <QDir>
+#include <QLabel>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QThreadPool>
 #include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -48,6 +56,18 @@ std::string appcast(const std::vector<std::pair<std::string, std::string>> &vers
            items + "</channel></rss>";
 }
 
+// One flat internal entity referenced many times: a few kilobytes that would expand to tens of
+// megabytes of version text.
+const std::string kEntityFeed = [] {
+    std::string feed = R"(<?xml version="1.0"?><!DOCTYPE rss [<!ENTITY v ")" + std::string(1000, '9') +
+                       R"(">]><rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)"
+                       "<item><sparkle:version>";
+    for (int i = 0; i < 2000; ++i) {
+        feed += "&v;";
+    }
+    return feed + "</sparkle:version></item></channel></rss>";
+}();
+
 struct UpdateFixture {
     FeedServer server;
     QNetworkAccessManager network;
@@ -57,6 +77,7 @@ struct UpdateFixture {
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>();
     std::shared_ptr<VirtualTimeSleeper> sleeper = std::make_shared<VirtualTimeSleeper>(*clock);
     std::vector<UpdateCheckOutcome> presented;
+    QThreadPool *parsePool = nullptr;
 
     std::unique_ptr<AppcastUpdateController> make(QString feedURL = {})
     {
@@ -68,6 +89,7 @@ struct UpdateFixture {
         d.timeout = std::chrono::milliseconds(5000);
         d.clock = clock;
         d.sleeper = sleeper;
+        d.parsePool = parsePool;
         d.presentUserCheckResult = [this](const UpdateCheckOutcome &outcome) { presented.push_back(outcome); };
         return std::make_unique<AppcastUpdateController>(std::move(d));
     }
@@ -86,6 +108,10 @@ TEST(AppcastUpdateController, ReportsANewerVersionAndNothingElse)
         {"newer", appcast({{"1.4.1", "1.4.1"}, {"1.5.0", "1.5"}}), Kind::newerVersion, SparkleUpdateState::updateReady},
         {"same", appcast({{"1.4.2", "1.4.2"}}), Kind::upToDate, SparkleUpdateState::none},
         {"older", appcast({{"1.3.9", "1.3.9"}, {"1.4.2b1", "1.4.2 beta"}}), Kind::upToDate, SparkleUpdateState::none},
+        {"pre-release of this version", appcast({{"1.4.2.0b1", "1.4.2 beta"}}), Kind::upToDate, SparkleUpdateState::none},
+        {"entity declarations", kEntityFeed, Kind::failed, SparkleUpdateState::none},
+        {"larger than a feed", appcast({{"1.5.0", "1.5"}}) + "<!--" + std::string(3 << 20, 'x') + "-->", Kind::failed,
+         SparkleUpdateState::none},
         {"malformed", "<rss><channel><item>", Kind::failed, SparkleUpdateState::none},
         {"not a feed", "{\"version\": \"9.9\"}", Kind::failed, SparkleUpdateState::none},
         {"unreachable", "", Kind::failed, SparkleUpdateState::none},
@@ -146,6 +172,32 @@ TEST(AppcastUpdateController, ChecksOnStartThenDailyAndShowsUserChecks)
     checker.stop();
 }
 
+TEST(AppcastUpdateController, ReadsTheFeedOffTheMainThread)
+{
+    UpdateFixture f;
+    f.server.feed = appcast({{"1.5.0", "1.5"}});
+    // The pool's one thread is busy until the test lets it go, so the feed waits to be read.
+    QSemaphore busy;
+    QThreadPool pool;
+    const auto letGo = qScopeGuard([&] {
+        busy.release();
+        pool.waitForDone();
+    });
+    pool.setMaxThreadCount(1);
+    f.parsePool = &pool;
+    pool.start([&busy] { busy.acquire(); });
+    auto controller = f.make();
+    QSignalSpy checks(controller.get(), &AppcastUpdateController::checkFinished);
+    runDetached(controller->check());
+    ASSERT_TRUE(waitUntil([&] { return f.server.requestCount("/appcast.xml") == 1; }));
+    // The main loop keeps turning while the feed waits for the pool.
+    EXPECT_FALSE(checks.wait(300));
+    busy.release();
+    ASSERT_TRUE(checks.wait(scaledTimeoutMs(10000)));
+    ASSERT_TRUE(controller->lastOutcome());
+    EXPECT_EQ(controller->lastOutcome()->kind, UpdateCheckOutcome::Kind::newerVersion);
+}
+
 TEST(AppcastFeed, VersionsCompareAsReleaseNumbers)
 {
     struct Case {
@@ -156,21 +208,80 @@ TEST(AppcastFeed, VersionsCompareAsReleaseNumbers)
     const Case cases[] = {
         {"1.10", "1.9", 1},     {"1.4.2", "1.4.2", 0}, {"1.4", "1.4.0", 0},   {"2.0b1", "2.0", -1},
         {"2.0", "2.0rc1", 1},   {"1.0.1", "1.0b", 1},  {"10", "9", 1},        {"1.4.3", "1.4.20", -1},
-        {"2.0b2", "2.0b10", -1}, {"27", "1.4", 1},
+        {"2.0b2", "2.0b10", -1}, {"27", "1.4", 1},      {"1", "1.0", 0},       {"1.0a", "1", -1},
+        {"1.0a", "1.0", -1},    {"1.0.0.0b1", "1.0.0", -1}, {"1.0.0.0.1", "1.0.0", 1}, {"1.007", "1.7", 0},
+        {"1.0B1", "1.0b1", 0},  {"2.0 beta", "2.0-beta", 0}, {"2.0alpha", "2.0beta", -1},
+        // Only ASCII digits are release numbers: an Arabic-Indic three is a word, below any number.
+        {"1.\u0663", "1.2", -1}, {"1.\u0663", "1", -1}, {"\u0661\u0660", "9", -1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.a) + " vs " + c.b);
-        EXPECT_EQ(appcast::compareVersions(QString::fromLatin1(c.a), QString::fromLatin1(c.b)), c.expected);
-        EXPECT_EQ(appcast::compareVersions(QString::fromLatin1(c.b), QString::fromLatin1(c.a)), -c.expected);
+        EXPECT_EQ(appcast::compareVersions(QString::fromUtf8(c.a), QString::fromUtf8(c.b)), c.expected);
+        EXPECT_EQ(appcast::compareVersions(QString::fromUtf8(c.b), QString::fromUtf8(c.a)), -c.expected);
     }
-    // Items without a version are left out; links that are not web addresses are dropped.
-    const auto items = appcast::parse(R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>
-        <item><title>no version</title></item>
-        <item><sparkle:version>3.1</sparkle:version><link>javascript:alert(1)</link></item></channel></rss>)");
+}
+
+TEST(AppcastFeed, VersionOrderIsATotalOrder)
+{
+    const QStringList versions = {
+        QStringLiteral("1"),       QStringLiteral("1.0"),     QStringLiteral("1.0.0"),   QStringLiteral("1.0a"),
+        QStringLiteral("1a"),      QStringLiteral("1.0.0.0b1"), QStringLiteral("1.0b"),  QStringLiteral("1.0.1"),
+        QStringLiteral("1..0"),    QStringLiteral(".1"),      QStringLiteral("a"),       QStringLiteral(""),
+        QStringLiteral("0"),       QStringLiteral("1.0-0"),   QStringLiteral("1-a"),     QStringLiteral("1.a.0"),
+        QStringLiteral("1.\u0663"), QStringLiteral("1.\u00e9"), QStringLiteral("1.0A"),  QStringLiteral("00.1"),
+    };
+    for (const QString &a : versions) {
+        SCOPED_TRACE(a.toStdString());
+        EXPECT_EQ(appcast::compareVersions(a, a), 0);
+        for (const QString &b : versions) {
+            SCOPED_TRACE(b.toStdString());
+            const int ab = appcast::compareVersions(a, b);
+            EXPECT_EQ(ab, -appcast::compareVersions(b, a));
+            for (const QString &c : versions) {
+                const int bc = appcast::compareVersions(b, c);
+                const int ac = appcast::compareVersions(a, c);
+                if (ab <= 0 && bc <= 0) {
+                    EXPECT_LE(ac, 0) << c.toStdString();
+                }
+                if (ab == 0 && bc == 0) {
+                    EXPECT_EQ(ac, 0) << c.toStdString();
+                }
+            }
+        }
+    }
+}
+
+TEST(AppcastFeed, ReadsOnlyPlainBoundedTextsAndHttpsPages)
+{
+    const char *head = R"(<rss xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle"><channel>)";
+    const auto parse = [head](const std::string &body) {
+        return appcast::parse(QByteArray::fromStdString(head + body + "</channel></rss>"));
+    };
+    // Items without a version, or with one no release has, are left out.
+    const auto items = parse("<item><title>no version</title></item>"
+                             "<item><sparkle:version>" + std::string(65, '1') + "</sparkle:version></item>"
+                             "<item><sparkle:version>4.0</sparkle:version>"
+                             "<sparkle:shortVersionString>4.0&#10;Click here</sparkle:shortVersionString></item>"
+                             "<item><sparkle:version>5.0&#x202E;</sparkle:version></item>"
+                             "<item><sparkle:version>3.1</sparkle:version><link>javascript:alert(1)</link>"
+                             "<sparkle:releaseNotesLink>file:///etc/passwd</sparkle:releaseNotesLink></item>"
+                             "<item><sparkle:version>3.2</sparkle:version><link>http://quillby.app/download</link>"
+                             "<enclosure url=\"https://quillby.app/quillby_3.2.deb\"/></item>");
     ASSERT_TRUE(items);
-    ASSERT_EQ(items->size(), 1u);
-    EXPECT_EQ(items->front().version, QStringLiteral("3.1"));
-    EXPECT_TRUE(items->front().downloadLink.isEmpty());
+    ASSERT_EQ(items->size(), 2u);
+    EXPECT_EQ(items->at(0).version, QStringLiteral("3.1"));
+    EXPECT_TRUE(items->at(0).downloadLink.isEmpty());
+    EXPECT_TRUE(items->at(0).releaseNotesLink.isEmpty());
+    EXPECT_EQ(items->at(1).downloadLink, QUrl(QStringLiteral("https://quillby.app/quillby_3.2.deb")));
+
+    // A document type declaration is refused whatever it declares.
+    for (const char *doctype : {R"(<!DOCTYPE rss [<!ENTITY v "1.0">]>)", R"(<!DOCTYPE rss SYSTEM "https://x/rss.dtd">)",
+                                "<!DOCTYPE rss>"}) {
+        SCOPED_TRACE(doctype);
+        EXPECT_FALSE(appcast::parse(QByteArray(doctype) + head + "<item><sparkle:version>1.0</sparkle:version></item>"
+                                    "</channel></rss>"));
+    }
+    EXPECT_FALSE(appcast::parse(QByteArray::fromStdString(kEntityFeed)));
 }
 
 TEST(UpdateCheckResultDialog, OffersTheDownloadPageOnlyForANewerVersion)
@@ -191,9 +302,69 @@ TEST(UpdateCheckResultDialog, OffersTheDownloadPageOnlyForANewerVersion)
     EXPECT_EQ(opened.front(), item.downloadLink);
     delete newer;
 
+    // A page that is not https is never offered, however the item was made.
+    item.downloadLink = QUrl(QStringLiteral("http://quillby.app/download/1.5"));
+    QMessageBox *plain = makeUpdateCheckResultDialog({UpdateCheckOutcome::Kind::newerVersion, item, QStringLiteral("1.4.2")},
+                                                     [](const QUrl &) {});
+    EXPECT_EQ(plain->findChild<QAbstractButton *>(QStringLiteral("updateDownloadButton")), nullptr);
+    delete plain;
+
     for (const auto kind : {UpdateCheckOutcome::Kind::upToDate, UpdateCheckOutcome::Kind::failed}) {
         QMessageBox *box = makeUpdateCheckResultDialog({kind, item, QStringLiteral("1.4.2")}, [](const QUrl &) {});
         EXPECT_EQ(box->findChild<QAbstractButton *>(QStringLiteral("updateDownloadButton")), nullptr);
+        delete box;
+    }
+}
+
+TEST(UpdateCheckResultDialog, ShowsFeedTextAsTypedWithNothingToOpen)
+{
+    AppcastItem item;
+    item.version = QStringLiteral("1.5.0");
+    item.shortVersion = QStringLiteral("<a href=\"file:///etc/passwd\">1.5</a>");
+    item.downloadLink = QUrl(QStringLiteral("https://quillby.app/download/1.5"));
+    for (const auto kind : {UpdateCheckOutcome::Kind::newerVersion, UpdateCheckOutcome::Kind::upToDate,
+                            UpdateCheckOutcome::Kind::failed}) {
+        QMessageBox *box = makeUpdateCheckResultDialog({kind, item, QStringLiteral("<b>1.4.2</b>")}, [](const QUrl &) {});
+        int texts = 0;
+        for (const QLabel *label : box->findChildren<QLabel *>()) {
+            if (label->text().isEmpty()) {
+                continue;
+            }
+            SCOPED_TRACE(label->text().toStdString());
+            ++texts;
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+            EXPECT_FALSE(label->openExternalLinks());
+            EXPECT_FALSE(label->textInteractionFlags() & Qt::LinksAccessibleByMouse);
+        }
+        EXPECT_EQ(texts, 2);
+        if (kind == UpdateCheckOutcome::Kind::newerVersion) {
+            EXPECT_TRUE(box->informativeText().contains(item.shortVersion));
+        }
+        delete box;
+    }
+}
+
+TEST(UpdateCheckResultDialog, RendersToPng)
+{
+    const QString folder = qEnvironmentVariable("QUILLBY_RENDER_DIR");
+    AppcastItem item;
+    item.version = QStringLiteral("1.5.0");
+    item.shortVersion = QStringLiteral("<a href=\"file:///etc/passwd\">1.5</a>");
+    item.downloadLink = QUrl(QStringLiteral("https://quillby.app/download/1.5"));
+    const std::pair<UpdateCheckOutcome::Kind, const char *> kinds[] = {
+        {UpdateCheckOutcome::Kind::newerVersion, "update-newer.png"},
+        {UpdateCheckOutcome::Kind::upToDate, "update-up-to-date.png"},
+        {UpdateCheckOutcome::Kind::failed, "update-failed.png"},
+    };
+    for (const auto &[kind, file] : kinds) {
+        QMessageBox *box = makeUpdateCheckResultDialog({kind, item, QStringLiteral("1.4.2")}, [](const QUrl &) {});
+        box->show();
+        const QImage image = box->grab().toImage();
+        EXPECT_FALSE(image.isNull());
+        if (!folder.isEmpty()) {
+            QDir().mkpath(folder);
+            EXPECT_TRUE(image.save(QDir(folder).filePath(QString::fromLatin1(file))));
+        }
         delete box;
     }
 }

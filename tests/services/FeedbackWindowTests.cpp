@@ -9,10 +9,12 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextCursor>
 
 #include <coroutine>
 #include <deque>
@@ -144,6 +146,57 @@ TEST(FeedbackWindow, SendNeedsAMessageAndSendsItTrimmed)
     EXPECT_EQ(f.submittedCount, 1);
     EXPECT_EQ(f.controller.feedbackWindow(), nullptr);
     EXPECT_TRUE(!window || !window->isVisible());
+}
+
+TEST(FeedbackWindow, TextsStopAtTheirLimitsAndTheFormSaysSo)
+{
+    WindowFixture f;
+    f.controller.show();
+    auto *name = f.find<QLineEdit>("feedbackNameField");
+    auto *email = f.find<QLineEdit>("feedbackEmailField");
+    auto *limit = f.find<QLabel>("feedbackMessageLimitText");
+    ASSERT_NE(limit, nullptr);
+    const QString fiveThousand = QLocale().toString(5000);
+    EXPECT_EQ(limit->text(), QStringLiteral("0 of %1 characters").arg(fiveThousand));
+    EXPECT_TRUE(limit->isVisibleTo(f.window()));
+
+    name->setFocus();
+    QTest::keyClicks(name, QString(150, QLatin1Char('n')));
+    EXPECT_EQ(name->text().size(), 100);
+    email->insert(QString(32767, QLatin1Char('e')));
+    EXPECT_EQ(email->text().size(), 254);
+
+    // Typing past the end stops there; a paste keeps what fits before the cursor's text.
+    f.message()->setPlainText(QString(4998, QLatin1Char('m')));
+    f.message()->moveCursor(QTextCursor::End);
+    QTest::keyClicks(f.message(), QStringLiteral("abcd"));
+    EXPECT_EQ(f.message()->toPlainText(), QString(4998, QLatin1Char('m')) + QStringLiteral("ab"));
+    EXPECT_EQ(limit->text(), QStringLiteral("%1 of %1 characters").arg(fiveThousand));
+    f.message()->setPlainText(QStringLiteral("tail"));
+    f.message()->moveCursor(QTextCursor::Start);
+    f.message()->insertPlainText(QString(4997, QLatin1Char('p')) + QStringLiteral("\U0001F600xyz"));
+    EXPECT_EQ(f.message()->toPlainText(), QString(4996, QLatin1Char('p')) + QStringLiteral("tail"));
+
+    f.send()->click();
+    ASSERT_EQ(f.service->calls.size(), 1u);
+    EXPECT_EQ(f.service->calls[0]->name.size(), 100);
+    EXPECT_EQ(f.service->calls[0]->email.size(), 254);
+    EXPECT_EQ(f.service->calls[0]->message.size(), 5000);
+    f.service->answer();
+}
+
+TEST(FeedbackForm, ModelKeepsNoMoreThanTheLimitsAndNeverHalfACharacter)
+{
+    FeedbackFormViewModel model(nullptr, {}, {});
+    model.setName(QString(32767, QLatin1Char('n')));
+    EXPECT_EQ(model.name().size(), FeedbackFormViewModel::kMaximumNameLength);
+    model.setEmail(QString(32767, QLatin1Char('e')));
+    EXPECT_EQ(model.email().size(), FeedbackFormViewModel::kMaximumEmailLength);
+    const QString emoji = QStringLiteral("\U0001F600");
+    model.setMessage(QString(4999, QLatin1Char('m')) + emoji);
+    EXPECT_EQ(model.message(), QString(4999, QLatin1Char('m')));
+    model.setMessage(QString(4998, QLatin1Char('m')) + emoji + QStringLiteral("!"));
+    EXPECT_EQ(model.message(), QString(4998, QLatin1Char('m')) + emoji);
 }
 
 TEST(FeedbackWindow, SuccessClosesTheWindowThatSentItNeverANewerOne)

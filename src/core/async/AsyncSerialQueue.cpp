@@ -67,6 +67,11 @@ void AsyncSerialQueue::Turn::release()
     resumeLater(&state->context, next->handle);
 }
 
+std::size_t AsyncSerialQueue::waitingCount() const
+{
+    return state_->waiters.size();
+}
+
 QCoro::Task<AsyncSerialQueue::Turn> AsyncSerialQueue::acquire(std::stop_token stop)
 {
     if (stop.stop_requested()) {

@@ -3,6 +3,7 @@
 #include <QCoroTask>
 
 #include <coroutine>
+#include <cstddef>
 #include <deque>
 #include <memory>
 #include <stop_token>
@@ -38,6 +39,9 @@ public:
     // Waits for this caller's turn. Throws OperationCancelledError when stop is (or becomes)
     // requested before the turn comes.
     QCoro::Task<Turn> acquire(std::stop_token stop = {});
+
+    // How many callers wait in line behind the one holding the turn.
+    std::size_t waitingCount() const;
 
 private:
     std::shared_ptr<State> state_;
