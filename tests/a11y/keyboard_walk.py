@@ -7,6 +7,7 @@ announcement heard on the bus is recorded; with --orca, each must also be in Orc
 """
 
 import os
+import re
 import subprocess
 import sys
 
@@ -23,6 +24,7 @@ class Walk:
         self.bus = bus
         self.app = app
         self.steps = []  # (step, announcements heard during it)
+        self.faults = []  # controls named otherwise than their label
 
     def step(self, title, action, expect=()):
         """Runs one user step; `expect` are the announcements it must produce, in order."""
@@ -53,6 +55,13 @@ class Walk:
             except CheckFailed:
                 pass  # focus did not move (one control only): try again up to the limit
         raise CheckFailed("the keyboard never reached %s (focus on %s)" % (what, describe(self.bus.focus)))
+
+    def note_name(self, accessible, expected):
+        """Records a control that a screen reader names otherwise than its label says."""
+        name = _safe(accessible.get_name)
+        if name != expected:
+            self.faults.append("%s labelled %r is named %r" % (_safe(accessible.get_role_name), expected, name))
+            print("  NAMING FAULT: " + self.faults[-1], flush=True)
 
     def window(self, name, seconds=30):
         """The application's top-level window named `name` once it shows."""
@@ -102,6 +111,41 @@ class Walk:
         key(*keys)
 
 
+def labels_of(accessible):
+    names = []
+    relations = _safe(accessible.get_relation_set, []) or []
+    for relation in relations:
+        if relation.get_relation_type() == Atspi.RelationType.LABELLED_BY:
+            for i in range(relation.get_n_targets()):
+                names.append(_safe(relation.get_target(i).get_name, ""))
+    return names
+
+
+def picker(label, value_pattern=None):
+    """A combo box named `label`, or labelled by a label with that text; while pickers are
+    named by their value, the first one whose name matches value_pattern (the caller records
+    the naming fault)."""
+    def predicate(accessible):
+        if _safe(accessible.get_role) != Atspi.Role.COMBO_BOX:
+            return False
+        name = _safe(accessible.get_name) or ""
+        return (name == label or label in labels_of(accessible)
+                or (value_pattern is not None and re.fullmatch(value_pattern, name) is not None))
+    return predicate
+
+
+def selected_row(combo):
+    menu = _safe(lambda: combo.get_child_at_index(0))
+    if menu is None:
+        return None
+    for i in range(_safe(menu.get_child_count, 0)):
+        item = _safe(lambda: menu.get_child_at_index(i))
+        states = _safe(item.get_state_set) if item is not None else None
+        if states is not None and states.contains(Atspi.StateType.SELECTED):
+            return _safe(item.get_name)
+    return None
+
+
 def checked(accessible):
     states = _safe(accessible.get_state_set)
     return states is not None and states.contains(Atspi.StateType.CHECKED)
@@ -130,9 +174,12 @@ def main():
             for text in heard:
                 lines.append("%s\t%s" % (title, text))
         print("\n".join(["announcements heard:"] + ["  " + line for line in lines]))
+        notes = ["naming fault: " + fault for fault in walk.faults]
+        if notes:
+            print("\n".join(notes))
         if report:
             with open(report, "w") as out:
-                out.write("\n".join(lines) + "\n")
+                out.write("\n".join(lines + notes) + "\n")
     finally:
         child.terminate()
         try:
@@ -200,11 +247,15 @@ def run(walk):
         key("space")
         walk.bus.wait(lambda: checked(box) != was, 10, "the check box %r to change" % name)
 
-    def change(name):
-        combo = walk.tab_to(named(R.COMBO_BOX, name), "the picker %r" % name)
-        before = _safe(lambda: combo.get_text(0, -1)) if False else None
+    def change(name, value_pattern=None):
+        combo = walk.tab_to(picker(name, value_pattern), "the picker %r" % name)
+        walk.note_name(combo, name)
+        before = _safe(combo.get_name)
         key("Down")
-        return before
+        # A picker named by its value says the change in its name; one named by its label in
+        # its selected row.
+        walk.bus.wait(lambda: selected_row(combo) not in (None, before) or _safe(combo.get_name) != before,
+                      10, "the picker %r to change" % name)
 
     def general():
         open_tab("General")
@@ -214,8 +265,8 @@ def run(walk):
 
     def glucose():
         open_tab("Glucose")
-        change("Measurement unit")
-        change("Low glucose threshold")
+        change("Measurement unit", r"mg/dL|mmol/L")
+        change("Low glucose threshold", r"[0-9.,]+ (mg/dL|mmol/L)")
     walk.step("Settings, Glucose: unit and low threshold", glucose)
 
     def alerts():
