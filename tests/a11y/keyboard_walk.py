@@ -23,7 +23,7 @@ class Walk:
     def __init__(self, bus, app):
         self.bus = bus
         self.app = app
-        self.steps = []  # (step, announcements heard during it)
+        self.steps = []  # [step, index of its first announcement, announcements expected]
         self.faults = []  # controls named otherwise than their label
 
     def step(self, title, action, expect=()):
@@ -31,14 +31,22 @@ class Walk:
         print("step: " + title, flush=True)
         start = len(self.bus.announcements)
         action()
-        if expect:
-            self.bus.wait(lambda: len(self.bus.announcements) >= start + len(expect), 30,
-                          "announcements %r after %s (heard %r)"
-                          % (list(expect), title, self.bus.announcements[start:]))
-        heard = self.bus.announcements[start:]
-        if list(expect) and heard[: len(expect)] != list(expect):
-            raise CheckFailed("%s: heard %r, expected %r" % (title, heard, list(expect)))
-        self.steps.append((title, heard))
+        self.bus.wait(lambda: len(self.bus.announcements) >= start + len(expect), 30,
+                      "announcements %r after %s (heard %r)"
+                      % (list(expect), title, self.bus.announcements[start:]))
+        self.steps.append([title, start, list(expect)])
+
+    def heard(self):
+        """(step, announcements heard from its start to the next step's start) for each step;
+        each must be exactly what the step expects, so nothing is announced twice or late."""
+        result = []
+        for i, (title, start, expect) in enumerate(self.steps):
+            end = self.steps[i + 1][1] if i + 1 < len(self.steps) else len(self.bus.announcements)
+            heard = self.bus.announcements[start:end]
+            if len(heard) != len(expect) or any(not match(h, e) for h, e in zip(heard, expect)):
+                raise CheckFailed("%s: heard %r, expected %r" % (title, heard, expect))
+            result.append((title, heard))
+        return result
 
     def tab_to(self, predicate, what, keys=("Tab",), limit=40):
         """Moves the keyboard focus with `keys` until it is on what predicate accepts."""
@@ -111,6 +119,11 @@ class Walk:
         key(*keys)
 
 
+def match(heard, expected):
+    """An expected text ending in "..." stands for any text that starts with the rest."""
+    return heard.startswith(expected[:-3]) if expected.endswith("...") else heard == expected
+
+
 def labels_of(accessible):
     names = []
     relations = _safe(accessible.get_relation_set, []) or []
@@ -166,12 +179,13 @@ def main():
         app = bus.application(APP)
         walk = Walk(bus, app)
         run(walk)
+        heard = walk.heard()
         if orca:
-            orca.wait_spoken(bus, [text for _, heard in walk.steps for text in heard])
+            orca.wait_spoken(bus, [text for _, texts in heard for text in texts])
             print("orca spoke every announcement")
         lines = []
-        for title, heard in walk.steps:
-            for text in heard:
+        for title, texts in heard:
+            for text in texts:
                 lines.append("%s\t%s" % (title, text))
         print("\n".join(["announcements heard:"] + ["  " + line for line in lines]))
         notes = ["naming fault: " + fault for fault in walk.faults]
@@ -203,16 +217,27 @@ def run(walk):
         walk.press(R.PUSH_BUTTON, "Continue")
     walk.step("set-up: confirm and Continue", confirm_setup)
 
-    def sign_in():
+    def credentials(password):
         walk.tab_to(named(R.TEXT, "Dexcom username"), "the user-name field")
+        key("ctrl+a")
         type_text("ada")
         walk.tab_to(named(R.PASSWORD_TEXT, "Dexcom password"), "the password field")
-        type_text("secret")
+        key("ctrl+a")
+        type_text(password)
+
+    def wrong_password():
+        credentials("wrong")
         walk.press(R.PUSH_BUTTON, "Sign in to Dexcom")
         terms = walk.dialog("Terms of use")
         walk.focus_in(terms)
         walk.press(R.PUSH_BUTTON, "Agree")
-    walk.step("sign-in: credentials, Sign in, agree to the terms", sign_in,
+    walk.step("sign-in: wrong password, Sign in, agree to the terms", wrong_password,
+              expect=["Signing in to Dexcom", "Sign in failed: ..."])
+
+    def sign_in():
+        credentials("secret")
+        walk.press(R.PUSH_BUTTON, "Sign in to Dexcom")
+    walk.step("sign-in: right password, Sign in", sign_in,
               expect=["Signing in to Dexcom", "Signed in to Dexcom. Continue to finish setup."])
 
     walk.step("sign-in: Continue", lambda: walk.press(R.PUSH_BUTTON, "Continue"))
@@ -292,10 +317,13 @@ def run(walk):
         open_tab("Account")
         walk.press(R.PUSH_BUTTON, "Sign out of Dexcom")
         walk.tab_to(named(R.TEXT, "Dexcom username"), "the sign-in form after signing out")
-    walk.step("Settings, Account: sign out", account)
-    signed_out = walk.steps[-1][1]
-    if "Signing in to Dexcom" in signed_out:
-        raise CheckFailed("signing out announced %r" % signed_out)
+    walk.step("Settings, Account: sign out (announces nothing)", account)
+
+    def sign_in_again():
+        credentials("secret")
+        key("Return")
+    walk.step("Settings, Account: sign in again, Return in the password field", sign_in_again,
+              expect=["Signing in to Dexcom", "Signed in to Dexcom"])
 
 
 if __name__ == "__main__":
