@@ -14,6 +14,7 @@ PACKAGES=(
   xvfb xauth dbus-x11 gnome-keyring libsecret-tools notification-daemon trayer
   fonts-dejavu-core dpkg-dev locales
   tar restic
+  at-spi2-core gir1.2-atspi-2.0 python3-gi orca speech-dispatcher openbox xdotool
 )
 
 missing=()

@@ -9,7 +9,7 @@
 #include "history/HistoryCoordinator.h"
 #include "insights/InsightsCollectionProgress.h"
 #include "insights_window/InsightsLauncher.h"
-#include "platform/Announcer.h"
+#include "platform/AccessibleNotificationAnnouncer.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/ReducedMotionMonitor.h"
 #include "polling/StatusBarPollingCoordinator.h"
@@ -53,13 +53,6 @@ struct ProductionServices {
     std::unique_ptr<ConfigurationManager> configurationManager;
     std::unique_ptr<HistoryCoordinator> historyCoordinator;
 };
-
-// What the Settings and onboarding windows speak; no screen-reader bridge for announcements exists yet.
-Announcer &settingsAnnouncer()
-{
-    static LoggingAnnouncer announcer;
-    return announcer;
-}
 } // namespace
 
 QuillbyEnvironment QuillbyEnvironment::production()
@@ -107,6 +100,10 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     if (!env.defaults) {
         env.defaults = env.configurationManager->defaultsPointer();
     }
+    if (!env.announcer) {
+        ownedAnnouncer_ = std::make_unique<AccessibleNotificationAnnouncer>();
+        env.announcer = ownedAnnouncer_.get();
+    }
     buildServerServices();
 
     appDelegate_ = std::make_unique<AppDelegate>();
@@ -150,7 +147,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
         SettingsWindowServices services;
         services.configurationManager = env.configurationManager;
         services.historyCoordinator = env.historyCoordinator;
-        services.announcer = &settingsAnnouncer();
+        services.announcer = env.announcer;
         UpdateChecker *updateChecker = env.updateChecker;
         services.checkForUpdates = [updateChecker] { updateChecker->checkForUpdates(); };
         env.makeSettingsView = [services](SettingsViewModel &model, SettingsNavigation &navigation,
@@ -215,7 +212,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     dependencies.onboarding.makeSettingsViewModel = [settingsEnvironment] {
         return makeSettingsViewModel(*settingsEnvironment);
     };
-    dependencies.onboarding.announcer = &settingsAnnouncer();
+    dependencies.onboarding.announcer = env.announcer;
     dependencies.onboarding.window.activationPolicy = &activationPolicy_;
     dependencies.onboarding.window.reducedMotion = env.reducedMotionMonitor;
     appDelegate_->configure(dependencies, env.historyCoordinator, env.makeAPIClient);

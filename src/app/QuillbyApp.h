@@ -19,6 +19,8 @@
 
 namespace quillby {
 
+class AccessibleNotificationAnnouncer;
+class Announcer;
 class AppNotifications;
 class ConfigurationManager;
 class AsyncSerialQueue;
@@ -70,6 +72,9 @@ struct QuillbyEnvironment {
     SettingsCoordinator::LibreAPIFactory settingsLibreAPIFactory;
     std::shared_ptr<LoginItemManaging> loginItemManager;
     SettingsLauncher::ViewFactory makeSettingsView;
+    // What the Settings and onboarding windows speak to screen readers (default: the
+    // accessibility bus).
+    Announcer *announcer = nullptr;
 
     // The product's server and update feed, fixed at build time; empty: no server exchanges,
     // no update checks.
@@ -108,6 +113,8 @@ private:
     QuillbyEnvironment environment_;
     SettingsEnvironment settingsEnvironment_;
     ApplicationActivationPolicy activationPolicy_;
+    // Outlives every window that speaks through it.
+    std::unique_ptr<AccessibleNotificationAnnouncer> ownedAnnouncer_;
     std::unique_ptr<QNetworkAccessManager> network_;
     std::shared_ptr<AsyncSerialQueue> registrationLock_;
     std::unique_ptr<UpdateChecker> ownedUpdateChecker_;

@@ -21,7 +21,9 @@ SignInButton::SignInButton(SettingsViewModel &model, Announcer *announcer, std::
     const auto update = [this] { refresh(); };
     connect(&model_, &SettingsViewModel::isLoadingChanged, this, [this] {
         refresh();
-        if (model_.isLoading() && announcer_) {
+        // Only a button on screen speaks: the Account pane keeps its button while signed in,
+        // hidden, and sign-out and reconnect load too.
+        if (model_.isLoading() && announcer_ && isVisible()) {
             announcer_->announce(QStringLiteral("Signing in to ") + serviceName(model_.provider()));
         }
     });

@@ -13,7 +13,7 @@ class SettingsViewModel;
 // "Sign in"; "Connect" while LibreLinkUp people are listed; "Signing in" with a progress
 // indicator while an account operation runs. Enabled exactly when the model's canSignIn holds.
 // Pressing it runs `action` when one is given, else the model's signIn(). When an operation
-// starts, "Signing in to " and the service name is announced.
+// starts while the button is on screen, "Signing in to " and the service name is announced.
 class SignInButton : public ProgressButton {
     Q_OBJECT
 public:

@@ -116,9 +116,13 @@ TEST_F(AccountSettingsPaneTest, DexcomSignInShowsProgressThenTheSummary)
     // Sign-out waits for the history operation that the sign-in started.
     ASSERT_TRUE(waitUntil([&] { return signOut->isEnabled(); }));
     signOut->click();
+    ASSERT_TRUE(h.model->isLoading());
     ASSERT_TRUE(waitUntil([&] { return !h.model->isConfigurationValid() && !h.model->isLoading(); }));
     EXPECT_TRUE(username()->isVisible());
     EXPECT_EQ(username()->text(), QString());
+    EXPECT_EQ(h.announcer.announcements,
+              (QStringList{QStringLiteral("Signing in to Dexcom"), QStringLiteral("Signed in to Dexcom")}))
+        << "signing out speaks no sign-in";
 }
 
 TEST_F(AccountSettingsPaneTest, FailedSignInIsShownAndSpokenOnce)
@@ -185,12 +189,14 @@ TEST_F(AccountSettingsPaneTest, LibreLinkUpPersonPickerAfterListingPeople)
     SettingsWindowHarness::typeInto(reconnectPassword, QStringLiteral("secret"));
     EXPECT_TRUE(reconnect->isEnabled());
     const auto logins = h.libre.requestCount(FakeLibreLinkUpServer::kLoginPath);
+    const QStringList spokenBeforeReconnect = h.announcer.announcements;
     QTest::keyClick(reconnectPassword, Qt::Key_Return);
     EXPECT_EQ(reconnect->text(), QStringLiteral("Reconnecting"));
     ASSERT_TRUE(waitUntil([&] { return !h.model->isLoading(); }));
     EXPECT_EQ(reconnect->text(), QStringLiteral("Reconnect"));
     EXPECT_GT(h.libre.requestCount(FakeLibreLinkUpServer::kLoginPath), logins);
     EXPECT_TRUE(h.model->statusMessage().empty()) << h.model->statusMessage();
+    EXPECT_EQ(h.announcer.announcements, spokenBeforeReconnect) << "reconnecting speaks no sign-in";
 }
 
 TEST_F(AccountSettingsPaneTest, ReturnOutsideTheQuietHoursFieldKeepsWorking)

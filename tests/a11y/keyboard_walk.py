@@ -1,0 +1,334 @@
+"""Drives the program over the accessibility bus by keyboard only, from an empty home: the
+onboarding (Dexcom at a loopback service, the terms sheet), Settings (every tab: the unit, a
+threshold, quiet hours, a test alert, launch at login) and the Insights consent sheet. Every
+announcement heard on the bus is recorded; with --orca, each must also be in Orca's speech.
+
+    keyboard_walk.py PROGRAM [--orca LOG] [--report FILE]  (inside scripts/a11y-check.sh's session)
+"""
+
+import os
+import re
+import subprocess
+import sys
+
+from a11ybus import Bus, CheckFailed, Orca, describe, find, key, named, type_text, _safe
+from gi.repository import Atspi
+
+APP = "Quillby"
+AUTOSTART = os.path.join(os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.environ["HOME"], ".config"),
+                         "autostart", "quillby.desktop")
+
+
+class Walk:
+    def __init__(self, bus, app):
+        self.bus = bus
+        self.app = app
+        self.steps = []  # [step, index of its first announcement, announcements expected]
+        self.faults = []  # controls named otherwise than their label
+
+    def step(self, title, action, expect=()):
+        """Runs one user step; `expect` are the announcements it must produce, in order."""
+        print("step: " + title, flush=True)
+        start = len(self.bus.announcements)
+        action()
+        self.bus.wait(lambda: len(self.bus.announcements) >= start + len(expect), 30,
+                      "announcements %r after %s (heard %r)"
+                      % (list(expect), title, self.bus.announcements[start:]))
+        self.steps.append([title, start, list(expect)])
+
+    def heard(self):
+        """(step, announcements heard from its start to the next step's start) for each step;
+        each must be exactly what the step expects, so nothing is announced twice or late."""
+        result = []
+        for i, (title, start, expect) in enumerate(self.steps):
+            end = self.steps[i + 1][1] if i + 1 < len(self.steps) else len(self.bus.announcements)
+            heard = self.bus.announcements[start:end]
+            if len(heard) != len(expect) or any(not match(h, e) for h, e in zip(heard, expect)):
+                raise CheckFailed("%s: heard %r, expected %r" % (title, heard, expect))
+            result.append((title, heard))
+        return result
+
+    def tab_to(self, predicate, what, keys=("Tab",), limit=40):
+        """Moves the keyboard focus with `keys` until it is on what predicate accepts."""
+        for _ in range(limit):
+            self.bus.pump()
+            if self.bus.focus is not None and predicate(self.bus.focus):
+                return self.bus.focus
+            before = self.bus.focus_events
+            if os.environ.get("QUILLBY_WALK_TRACE"):
+                print("    focus: " + describe(self.bus.focus), flush=True)
+            key(*keys)
+            try:
+                self.bus.wait(lambda: self.bus.focus_events > before, 5, "the focus to move")
+            except CheckFailed:
+                pass  # focus did not move (one control only): try again up to the limit
+        raise CheckFailed("the keyboard never reached %s (focus on %s)" % (what, describe(self.bus.focus)))
+
+    def note_name(self, accessible, expected):
+        """Records a control that a screen reader names otherwise than its label says."""
+        name = _safe(accessible.get_name)
+        if name != expected:
+            self.faults.append("%s labelled %r is named %r" % (_safe(accessible.get_role_name), expected, name))
+            print("  NAMING FAULT: " + self.faults[-1], flush=True)
+
+    def window(self, name, seconds=30):
+        """The application's top-level window named `name` once it shows."""
+        found = []
+
+        def look():
+            for i in range(_safe(self.app.get_child_count, 0)):
+                child = _safe(lambda: self.app.get_child_at_index(i))
+                states = _safe(child.get_state_set) if child is not None else None
+                if (child is not None and _safe(child.get_name) == name and states is not None
+                        and states.contains(Atspi.StateType.SHOWING)):
+                    found.append(child)
+                    return True
+            return False
+
+        self.bus.wait(look, seconds, "the window %r" % name)
+        return found[0]
+
+    def dialog(self, name, seconds=30):
+        """The showing dialog named `name` (a sheet on one of the windows)."""
+        found = []
+
+        def look():
+            hit = find(self.app, named(Atspi.Role.DIALOG, name))
+            if hit is not None:
+                found.append(hit)
+            return bool(found)
+
+        self.bus.wait(look, seconds, "the dialog %r" % name)
+        return found[0]
+
+    def focus_in(self, root, seconds=15):
+        """Waits until the keyboard focus is inside root."""
+        def inside():
+            node = self.bus.focus
+            for _ in range(60):
+                if node is None:
+                    return False
+                if node == root:
+                    return True
+                node = _safe(node.get_parent)
+            return False
+        self.bus.wait(inside, seconds, "the focus inside %s" % describe(root))
+
+    def press(self, role, name, keys=("space",)):
+        self.tab_to(named(role, name), "%s %r" % (role.value_nick, name))
+        key(*keys)
+
+
+def match(heard, expected):
+    """An expected text ending in "..." stands for any text that starts with the rest."""
+    return heard.startswith(expected[:-3]) if expected.endswith("...") else heard == expected
+
+
+def labels_of(accessible):
+    names = []
+    relations = _safe(accessible.get_relation_set, []) or []
+    for relation in relations:
+        if relation.get_relation_type() == Atspi.RelationType.LABELLED_BY:
+            for i in range(relation.get_n_targets()):
+                names.append(_safe(relation.get_target(i).get_name, ""))
+    return names
+
+
+def picker(label, value_pattern=None):
+    """A combo box named `label`, or labelled by a label with that text; while pickers are
+    named by their value, the first one whose name matches value_pattern (the caller records
+    the naming fault)."""
+    def predicate(accessible):
+        if _safe(accessible.get_role) != Atspi.Role.COMBO_BOX:
+            return False
+        name = _safe(accessible.get_name) or ""
+        return (name == label or label in labels_of(accessible)
+                or (value_pattern is not None and re.fullmatch(value_pattern, name) is not None))
+    return predicate
+
+
+def selected_row(combo):
+    menu = _safe(lambda: combo.get_child_at_index(0))
+    if menu is None:
+        return None
+    for i in range(_safe(menu.get_child_count, 0)):
+        item = _safe(lambda: menu.get_child_at_index(i))
+        states = _safe(item.get_state_set) if item is not None else None
+        if states is not None and states.contains(Atspi.StateType.SELECTED):
+            return _safe(item.get_name)
+    return None
+
+
+def checked(accessible):
+    states = _safe(accessible.get_state_set)
+    return states is not None and states.contains(Atspi.StateType.CHECKED)
+
+
+def main():
+    program = sys.argv[1]
+    orca_log = sys.argv[sys.argv.index("--orca") + 1] if "--orca" in sys.argv else None
+    report = sys.argv[sys.argv.index("--report") + 1] if "--report" in sys.argv else None
+    bus = Bus()
+    orca = Orca(orca_log) if orca_log else None
+    if orca:
+        orca.wait_ready(bus)
+    env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb")
+    child = subprocess.Popen([program], stdout=subprocess.PIPE, env=env, text=True)
+    try:
+        child.stdout.readline()
+        app = bus.application(APP)
+        walk = Walk(bus, app)
+        run(walk)
+        heard = walk.heard()
+        if orca:
+            orca.wait_spoken(bus, [text for _, texts in heard for text in texts])
+            print("orca spoke every announcement")
+        lines = []
+        for title, texts in heard:
+            for text in texts:
+                lines.append("%s\t%s" % (title, text))
+        print("\n".join(["announcements heard:"] + ["  " + line for line in lines]))
+        notes = ["naming fault: " + fault for fault in walk.faults]
+        if notes:
+            print("\n".join(notes))
+        if report:
+            with open(report, "w") as out:
+                out.write("\n".join(lines + notes) + "\n")
+    finally:
+        child.terminate()
+        try:
+            child.wait(20)
+        except subprocess.TimeoutExpired:
+            child.kill()
+        if orca:
+            orca.stop()
+
+
+def run(walk):
+    R = Atspi.Role
+    onboarding = walk.window("Onboarding")
+    walk.focus_in(onboarding)
+    walk.step("welcome: Continue", lambda: walk.press(R.PUSH_BUTTON, "Continue"))
+
+    def confirm_setup():
+        box = walk.tab_to(named(R.CHECK_BOX, "I've completed the steps above"), "the set-up check box")
+        key("space")
+        walk.bus.wait(lambda: checked(box), 10, "the set-up check box to be checked")
+        walk.press(R.PUSH_BUTTON, "Continue")
+    walk.step("set-up: confirm and Continue", confirm_setup)
+
+    def credentials(password):
+        walk.tab_to(named(R.TEXT, "Dexcom username"), "the user-name field")
+        key("ctrl+a")
+        type_text("ada")
+        walk.tab_to(named(R.PASSWORD_TEXT, "Dexcom password"), "the password field")
+        key("ctrl+a")
+        type_text(password)
+
+    def wrong_password():
+        credentials("wrong")
+        walk.press(R.PUSH_BUTTON, "Sign in to Dexcom")
+        terms = walk.dialog("Terms of use")
+        walk.focus_in(terms)
+        walk.press(R.PUSH_BUTTON, "Agree")
+    walk.step("sign-in: wrong password, Sign in, agree to the terms", wrong_password,
+              expect=["Signing in to Dexcom", "Sign in failed: ..."])
+
+    def sign_in():
+        credentials("secret")
+        walk.press(R.PUSH_BUTTON, "Sign in to Dexcom")
+    walk.step("sign-in: right password, Sign in", sign_in,
+              expect=["Signing in to Dexcom", "Signed in to Dexcom. Continue to finish setup."])
+
+    walk.step("sign-in: Continue", lambda: walk.press(R.PUSH_BUTTON, "Continue"))
+
+    # No tray host in this session: the status window carries the reading and the entries.
+    status = walk.window(APP)
+    walk.focus_in(status)
+    walk.step("status window: Settings", lambda: walk.press(R.PUSH_BUTTON, "Settings"))
+    settings = walk.window("Settings")
+    walk.focus_in(settings)
+
+    def open_tab(title):
+        walk.tab_to(lambda node: _safe(node.get_role) == R.LIST_ITEM
+                    or (_safe(node.get_role) == R.LIST and _safe(node.get_name) == "Settings navigation"),
+                    "the Settings sidebar")
+        row = named(R.LIST_ITEM, title + " settings")
+        if row(walk.bus.focus):
+            return
+        # Home selects the first row (General), or keeps it when it is the current one.
+        before = walk.bus.focus_events
+        key("Home")
+        try:
+            walk.bus.wait(lambda: walk.bus.focus_events > before, 3, "the first sidebar row")
+        except CheckFailed:
+            pass
+        if title != "General":
+            walk.tab_to(row, "the %s row" % title, keys=("Down",), limit=8)
+
+    def toggle(name):
+        box = walk.tab_to(named(R.CHECK_BOX, name), "the check box %r" % name)
+        was = checked(box)
+        key("space")
+        walk.bus.wait(lambda: checked(box) != was, 10, "the check box %r to change" % name)
+
+    def change(name, value_pattern=None):
+        combo = walk.tab_to(picker(name, value_pattern), "the picker %r" % name)
+        walk.note_name(combo, name)
+        before = _safe(combo.get_name)
+        key("Down")
+        # A picker named by its value says the change in its name; one named by its label in
+        # its selected row.
+        walk.bus.wait(lambda: selected_row(combo) not in (None, before) or _safe(combo.get_name) != before,
+                      10, "the picker %r to change" % name)
+
+    def general():
+        open_tab("General")
+        toggle("Launch at login")
+        walk.bus.wait(lambda: os.path.exists(AUTOSTART), 15, "the autostart entry")
+    walk.step("Settings, General: launch at login on", general)
+
+    def glucose():
+        open_tab("Glucose")
+        change("Measurement unit", r"mg/dL|mmol/L")
+        change("Low glucose threshold", r"[0-9.,]+ (mg/dL|mmol/L)")
+    walk.step("Settings, Glucose: unit and low threshold", glucose)
+
+    def alerts():
+        open_tab("Alerts")
+        toggle("Quiet hours")
+        walk.press(R.PUSH_BUTTON, "Send test alert")
+    walk.step("Settings, Alerts: quiet hours on, send a test alert", alerts, expect=["Test alert sent."])
+
+    def insights():
+        open_tab("Insights")
+        walk.tab_to(named(R.CHECK_BOX, "Save glucose history on this computer"), "the history check box")
+        key("space")
+        sheet = walk.dialog("Save glucose history")
+        walk.focus_in(sheet)
+        walk.press(R.PUSH_BUTTON, "Enable saving")
+        box = find(settings, named(R.CHECK_BOX, "Save glucose history on this computer"))
+        walk.bus.wait(lambda: box is not None and checked(box), 30, "history saving to be on")
+    walk.step("Settings, Insights: consent sheet, enable saving", insights)
+
+    walk.step("Settings, About & support", lambda: open_tab("About & support"))
+
+    def account():
+        open_tab("Account")
+        walk.press(R.PUSH_BUTTON, "Sign out of Dexcom")
+        walk.tab_to(named(R.TEXT, "Dexcom username"), "the sign-in form after signing out")
+    walk.step("Settings, Account: sign out (announces nothing)", account)
+
+    def sign_in_again():
+        credentials("secret")
+        key("Return")
+    walk.step("Settings, Account: sign in again, Return in the password field", sign_in_again,
+              expect=["Signing in to Dexcom", "Signed in to Dexcom"])
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except CheckFailed as failure:
+        print("FAILED: %s" % failure, file=sys.stderr)
+        sys.exit(1)
