@@ -114,7 +114,7 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     limit_->setTextFormat(Qt::PlainText);
     limit_->setAlignment(Qt::AlignRight);
     limit_->setFont(scaledFont(font(), 0.85, QFont::Normal));
-    limit_->setPalette(secondary);
+    useSecondaryText(limit_);
     layout->addSpacing(4);
     layout->addWidget(limit_);
 
