@@ -1,4 +1,5 @@
 #include "app/QuillbyApp.h"
+#include "onboarding/AccessibilityMarks.h"
 #include "platform/SingleInstanceGuard.h"
 #include "platform/ReducedMotionMonitor.h"
 #include "platform/SleepWakeMonitor.h"
@@ -125,6 +126,8 @@ int main(int argc, char **argv)
     // The desktop entry names the program for the panel, the autostart entry and notifications.
     QGuiApplication::setDesktopFileName(QStringLiteral("quillby"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quillby"), QIcon(QStringLiteral(":/quillby.svg"))));
+    // Before any window: headings, hidden images and combo box names reach assistive technologies.
+    quillby::installAccessibilityInterfaces();
 
     quillby::SingleInstanceGuard instanceGuard;
     if (!instanceGuard.acquire()) {

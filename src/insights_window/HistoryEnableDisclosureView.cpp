@@ -6,6 +6,7 @@
 #include "insights_window/InsightsExplanationView.h"
 #include "insights_window/InsightsSurfaces.h"
 #include "insights_window/InsightsViewState.h"
+#include "onboarding/AccessibilityMarks.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -60,6 +61,7 @@ HistoryEnableDisclosureView::HistoryEnableDisclosureView(HistoryCoordinator *his
     auto *title = plainLabel(QStringLiteral("Save glucose history on this computer?"), this);
     title->setWordWrap(true);
     scaleFont(title, 1.4, QFont::Bold);
+    markAccessibleHeading(title);
     column->addWidget(title);
 
     auto *texts = new QVBoxLayout();
@@ -128,7 +130,9 @@ bool HistoryEnableDisclosureView::canEnable() const
 void HistoryEnableDisclosureView::refresh()
 {
     retention_->setText(retentionParagraph(retentionDays()));
-    enable_->setEnabled(canEnable());
+    // A refresh of the history while the sheet is open disables the button for a moment; the
+    // keyboard focus waits on it rather than moving on to the link.
+    setEnabledKeepingFocus(enable_, canEnable());
 }
 
 void HistoryEnableDisclosureView::enableSaving()

@@ -2,6 +2,7 @@
 
 #include "menubar/GlucoseGraphView.h"
 #include "menubar/MainThread.h"
+#include "menubar/StatusBarAccessibility.h"
 #include "menubar/StatusBarPanel.h"
 #include "menubar/StatusBarSymbols.h"
 #include "menubar/StatusBarViewModel.h"
@@ -91,6 +92,7 @@ void StatusBarController::setUp()
                                    : Qt::Popup | Qt::FramelessWindowHint,
                            QStringLiteral("statusBarPopup"));
     popup_->setAccessibleName(kProductName);
+    listAsAccessibleWindow(popup_.get());
     if (wayland) {
         popup_->installEventFilter(this);
     }

@@ -1,5 +1,7 @@
 #include "onboarding/AmbientBackgroundView.h"
 
+#include "onboarding/AccessibilityMarks.h"
+
 #include <QDateTime>
 #include <QEvent>
 #include <QPainter>
@@ -122,9 +124,7 @@ AmbientBackgroundView::AmbientBackgroundView(std::optional<int> width, QColor ba
         setFixedWidth(std::max(0, *width));
     }
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setAccessibleName(QString());
-    setProperty("accessibilityHidden", true);
-    setFocusPolicy(Qt::NoFocus);
+    hideFromAccessibility(this);
     timer_.setTimerType(Qt::PreciseTimer);
     connect(&timer_, &QTimer::timeout, this, [this] { update(lineBand(QWidget::width(), QWidget::height())); });
 }

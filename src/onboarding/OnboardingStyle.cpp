@@ -1,5 +1,6 @@
 #include "onboarding/OnboardingStyle.h"
 
+#include "onboarding/AccessibilityMarks.h"
 #include "onboarding/AmbientBackgroundView.h"
 
 #include "platform/Appearance.h"
@@ -91,9 +92,7 @@ QLabel *makeSecondaryTextLabel(const QString &text, QWidget *parent, double scal
 QLabel *makeLargeTitle(const QString &text, QWidget *parent)
 {
     QLabel *label = makeTextLabel(text, parent, 2.0, QFont::Bold);
-    label->setAccessibleName(text);
-    // Qt 6.4 has no heading role for a label: the mark is kept for a bridge that can tell it.
-    label->setProperty("accessibilityHeading", true);
+    markAccessibleHeading(label);
     return label;
 }
 
@@ -105,7 +104,8 @@ void makeProminent(QPushButton *button)
         "QPushButton:hover { background: #2a8cff; }"
         "QPushButton:pressed { background: #0062d1; }"
         "QPushButton:disabled { background: #a9cdf7; color: #f4f8fd; }"
-        "QPushButton:focus { outline: none; border: 2px solid #7fb8ff; }"));
+        // The focus ring takes its width from the padding, so the label keeps its room.
+        "QPushButton:focus { outline: none; border: 2px solid #7fb8ff; padding: 3px 14px; }"));
 }
 
 void makeBordered(QPushButton *button)
@@ -130,8 +130,7 @@ QLabel *makeSymbolImage(const QString &symbol, int size, QWidget *parent)
     auto *label = new QLabel(parent);
     label->setPixmap(onboardingSymbol(symbol).pixmap(size, size));
     label->setFixedSize(size, size);
-    label->setAccessibleName(QString());
-    label->setProperty("accessibilityHidden", true);
+    hideFromAccessibility(label);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
     return label;
 }

@@ -1,5 +1,6 @@
 #include "onboarding/TermsAgreementView.h"
 
+#include "onboarding/AccessibilityMarks.h"
 #include "onboarding/AmbientBackgroundView.h"
 #include "onboarding/OnboardingStyle.h"
 
@@ -102,6 +103,7 @@ TermsPointView::TermsPointView(const QString &symbol, const QString &title, cons
     // One element for assistive technology, read as title and text.
     setAccessibleName(title);
     setAccessibleDescription(text);
+    combineAccessibleChildren(this);
 }
 
 TermsSummaryView::TermsSummaryView(QWidget *parent)
@@ -223,8 +225,7 @@ TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<vo
     header->setSpacing(4);
     QLabel *title = makeTextLabel(heading(termsHaveChanged), this, 1.35, QFont::DemiBold);
     title->setObjectName(QStringLiteral("termsHeading"));
-    title->setAccessibleName(heading(termsHaveChanged));
-    title->setProperty("accessibilityHeading", true);
+    markAccessibleHeading(title);
     header->addWidget(title);
     QLabel *subtitle = makeSecondaryTextLabel(subheading(termsHaveChanged), this);
     subtitle->setObjectName(QStringLiteral("termsSubheading"));

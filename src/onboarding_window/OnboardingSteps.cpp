@@ -1,6 +1,7 @@
 #include "onboarding_window/OnboardingSteps.h"
 
 #include "core/GlucoseReading.h"
+#include "onboarding/AccessibilityMarks.h"
 #include "onboarding/OnboardingStyle.h"
 #include "platform/Appearance.h"
 #include "onboarding_window/OnboardingNavigationBar.h"
@@ -53,6 +54,7 @@ StepRow::StepRow(int number, const QString &text, QWidget *parent)
     row->addWidget(numberLabel, 0, Qt::AlignTop);
     row->addWidget(makeSecondaryTextLabel(text, this), 1);
     setAccessibleName(QStringLiteral("Step %1. %2").arg(number).arg(text));
+    combineAccessibleChildren(this);
 }
 
 // --- WelcomeStepView ---

@@ -1,5 +1,6 @@
 #include "onboarding_window/OnboardingView.h"
 
+#include "onboarding/AccessibilityMarks.h"
 #include "onboarding/AmbientBackgroundView.h"
 #include "onboarding/OnboardingStyle.h"
 #include "onboarding/TermsAgreementView.h"
@@ -7,7 +8,9 @@
 #include "onboarding_window/SignInStepView.h"
 #include "settings/SettingsViewModel.h"
 
+#include <QCheckBox>
 #include <QHBoxLayout>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace quillby {
@@ -17,6 +20,7 @@ OnboardingView::OnboardingView(std::unique_ptr<OnboardingViewModel> viewModel, O
     : QWidget(parent), viewModel_(std::move(viewModel)), services_(std::move(services))
 {
     setObjectName(QStringLiteral("onboardingView"));
+    installAccessibilityInterfaces();
     panel_ = makeAmbientSplit(this, QSize(kWidth, kHeight), kPanelWidth, background_);
     auto *panelLayout = new QVBoxLayout(panel_);
     panelLayout->setContentsMargins(36, 28, 36, 24);
@@ -64,6 +68,24 @@ void OnboardingView::showStep()
     panel_->layout()->addWidget(step);
     step_ = step;
     step->show();
+
+    // Each step starts with the keyboard focus in it: on Continue on the welcome step (so Return
+    // goes on instead of opening the sensor list), on the confirmation on the set-up step; the
+    // sign-in step puts it in its user-name field itself.
+    QWidget *first = nullptr;
+    switch (viewModel_->currentStep()) {
+    case OnboardingStep::welcome:
+        first = step->findChild<QPushButton *>(QStringLiteral("onboardingContinueButton"));
+        break;
+    case OnboardingStep::setupInfo:
+        first = step->findChild<QCheckBox *>(QStringLiteral("onboardingSetupConfirmedToggle"));
+        break;
+    case OnboardingStep::signIn:
+        break;
+    }
+    if (first) {
+        first->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void OnboardingView::goBackFromKeyboard()

@@ -224,7 +224,7 @@ void AccountSettingsPane::refreshSignedIn()
     reconnectPasswordField_->setEnabled(!loading);
     reconnectButton_->setBusy(loading);
     reconnectButton_->setText(loading ? QStringLiteral("Reconnecting") : QStringLiteral("Reconnect"));
-    reconnectButton_->setEnabled(!loading && !model_.password().empty());
+    setEnabledKeepingFocus(reconnectButton_, !loading && !model_.password().empty());
 
     signOutButton_->setAccessibleName(QStringLiteral("Sign out of ") + serviceName(provider));
     signOutButton_->setEnabled(!loading && !(history_ && history_->isBusy()));

@@ -26,6 +26,8 @@ QWidget *trailingButtonRow(QPushButton *button, QWidget *parent = nullptr)
     return row;
 }
 
+// Shows the model's value; only a person's change (mouse, keyboard or an assistive technology's
+// toggle action, all reported as `toggled`) is written back.
 void setChecked(QCheckBox *box, bool checked)
 {
     const QSignalBlocker blocker(box);
@@ -54,7 +56,7 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsViewModel &model, std::function
     launchAtLogin_->setAccessibleName(QStringLiteral("Launch at login"));
     launchAtLogin_->setAccessibleDescription(QStringLiteral("Automatically start Quillby when you log in to your computer"));
     startup->addRow(launchAtLogin_);
-    connect(launchAtLogin_, &QCheckBox::clicked, this, [this](bool checked) { model_.setStartAtLogin(checked); });
+    connect(launchAtLogin_, &QCheckBox::toggled, this, [this](bool checked) { model_.setStartAtLogin(checked); });
 
     SettingsSection *updates = addSection(QStringLiteral("Updates"));
     automaticUpdates_ = new QCheckBox(QStringLiteral("Automatically download and install updates"));
@@ -115,7 +117,7 @@ QCheckBox *AlertsSettingsPane::addToggle(SettingsSection *section, const QString
         box->setObjectName(QString::fromLatin1(objectName));
     }
     section->addRow(box);
-    connect(box, &QCheckBox::clicked, this, [this, setter](bool checked) {
+    connect(box, &QCheckBox::toggled, this, [this, setter](bool checked) {
         (model_.*setter)(checked);
         model_.recordAppSettingsEdit();
     });
@@ -140,7 +142,7 @@ AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *anno
     alertsEnabled_ = new QCheckBox(QStringLiteral("Enable glucose alerts"));
     alertsEnabled_->setObjectName(QStringLiteral("alertsEnabledToggle"));
     master->addRow(alertsEnabled_);
-    connect(alertsEnabled_, &QCheckBox::clicked, this, [this](bool checked) {
+    connect(alertsEnabled_, &QCheckBox::toggled, this, [this](bool checked) {
         model_.setAlertsEnabled(checked);
         model_.alertsEnabledDidChange();
     });
@@ -287,7 +289,8 @@ void AlertsSettingsPane::refresh()
     testAlertButton_->setBusy(sending);
     testAlertButton_->setText(sending ? QString() : QStringLiteral("Send test alert"));
     testAlertButton_->setAccessibleName(sending ? QStringLiteral("Sending test alert") : QStringLiteral("Send test alert"));
-    testAlertButton_->setEnabled(!sending);
+    // Focus stays with the button while it waits, instead of moving on to the next control.
+    setEnabledKeepingFocus(testAlertButton_, !sending);
     const QString status = QString::fromStdString(model_.testAlertStatusMessage());
     testAlertStatus_->setText(status);
     testAlertStatus_->setVisible(!status.isEmpty());

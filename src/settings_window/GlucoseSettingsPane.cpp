@@ -1,5 +1,6 @@
 #include "settings_window/GlucoseSettingsPane.h"
 
+#include "onboarding/AccessibilityMarks.h"
 #include "settings/GlucoseThresholdOption.h"
 #include "settings/SettingsViewModel.h"
 #include "settings_window/SettingsSymbols.h"
@@ -25,6 +26,10 @@ QComboBox *picker(const char *objectName, const QString &accessibleName, const Q
     combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     combo->setMinimumContentsLength(10);
     combo->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    // A list of a dozen rows that scrolls, around the chosen one, instead of a menu of every row
+    // (253 for the high threshold in mg/dL) taller than the screen.
+    combo->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    combo->setMaxVisibleItems(12);
     return combo;
 }
 
@@ -132,6 +137,7 @@ GlucoseSettingsPane::GlucoseSettingsPane(SettingsViewModel &model, QWidget *pare
     });
 
     providerNote_ = new QWidget();
+    combineAccessibleChildren(providerNote_);   // read as its text
     auto *note = new QHBoxLayout(providerNote_);
     note->setContentsMargins(2, 0, 2, 0);
     note->setSpacing(6);

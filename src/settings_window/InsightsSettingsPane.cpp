@@ -67,7 +67,9 @@ InsightsSettingsPane::InsightsSettingsPane(SettingsViewModel &model, HistoryCoor
     savingToggle_->setObjectName(QStringLiteral("saveGlucoseHistoryToggle"));
     saved->addRow(savingToggle_);
     signInNotice_ = saved->addFooterLine(QStringLiteral("Sign in to your glucose account to enable history saving."));
-    connect(savingToggle_, &QCheckBox::clicked, this, &InsightsSettingsPane::savingToggled);
+    // `toggled`, not `clicked`: an assistive technology's toggle action reports only that; the
+    // snapshot is shown with signals blocked, so it is never taken for a person's change.
+    connect(savingToggle_, &QCheckBox::toggled, this, &InsightsSettingsPane::savingToggled);
 
     SettingsSection *storage = addSection(
         QStringLiteral("Storage"),
@@ -147,7 +149,8 @@ void InsightsSettingsPane::refresh()
         const QSignalBlocker blocker(savingToggle_);
         savingToggle_->setChecked(snapshot && snapshot->configuration.isEnabled);
     }
-    savingToggle_->setEnabled(!locked);
+    // While a history operation runs the controls wait disabled; focus waits with them.
+    setEnabledKeepingFocus(savingToggle_, !locked);
     signInNotice_->setVisible(!signedIn);
 
     {
@@ -155,11 +158,11 @@ void InsightsSettingsPane::refresh()
         const int retention = snapshot ? snapshot->configuration.retentionDays : 90;
         retentionPicker_->setCurrentIndex(retentionPicker_->findData(retention));
     }
-    retentionPicker_->setEnabled(!locked);
+    setEnabledKeepingFocus(retentionPicker_, !locked);
 
     countRow_->setVisible(signedIn && snapshot.has_value());
     countValue_->setText(snapshot ? QLocale().toString(static_cast<qlonglong>(snapshot->readings.size())) : QString());
-    deleteButton_->setEnabled(!busy);
+    setEnabledKeepingFocus(deleteButton_, !busy);
     if (deleteConfirmation_) {
         if (auto *confirm = deleteConfirmation_->findChild<QPushButton *>(QStringLiteral("confirmDeleteSavedHistoryButton"))) {
             confirm->setEnabled(!busy);
@@ -175,7 +178,7 @@ void InsightsSettingsPane::refresh()
     const QString message = history_ ? history_->errorText() : QString();
     errorSection_->setVisible(!message.isEmpty());
     errorText_->setText(message);
-    tryAgainButton_->setEnabled(!busy);
+    setEnabledKeepingFocus(tryAgainButton_, !busy);
 }
 
 void InsightsSettingsPane::savingToggled(bool on)

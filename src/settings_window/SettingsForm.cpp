@@ -1,6 +1,7 @@
 #include "settings_window/SettingsForm.h"
 
 #include "platform/Appearance.h"
+#include "onboarding/AccessibilityMarks.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -72,11 +73,9 @@ QLabel *makeSymbolLabel(const QIcon &icon, int size, QWidget *parent)
     auto *label = new QLabel(parent);
     label->setPixmap(icon.pixmap(size, size));
     label->setFixedSize(size, size);
-    label->setAccessibleName(QString());
-    label->setFocusPolicy(Qt::NoFocus);
     // Decorative: a screen reader reads the text beside it.
+    hideFromAccessibility(label);
     label->setAttribute(Qt::WA_TransparentForMouseEvents);
-    label->setProperty("accessibilityHidden", true);
     return label;
 }
 
@@ -85,6 +84,9 @@ SettingsForm::SettingsForm(QWidget *parent)
 {
     setWidgetResizable(true);
     setFrameShape(QFrame::NoFrame);
+    // The form's controls take the focus, and the form scrolls to the one that has it: the
+    // scroll area itself is no Tab stop.
+    setFocusPolicy(Qt::NoFocus);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto *content = new QWidget(this);
     content->setObjectName(QStringLiteral("settingsFormContent"));
@@ -132,7 +134,7 @@ SettingsSection::SettingsSection(const QString &header, const QString &footer, Q
         QFont font = header_->font();
         font.setBold(true);
         header_->setFont(font);
-        header_->setAccessibleName(header);
+        markAccessibleHeading(header_);
         layout->addWidget(header_);
     }
     group_ = new QFrame(this);
@@ -185,7 +187,8 @@ QLabel *SettingsSection::addValueRow(const QString &title, const QString &value,
     valueLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     valueLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     useSecondaryColour(valueLabel);
-    valueLabel->setAccessibleName(title);
+    // Read as its value; the title is the label it is the buddy of, and its description.
+    valueLabel->setAccessibleDescription(title);
     QWidget *row = addLabeledRow(title, valueLabel);
     if (rowOut) {
         *rowOut = row;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "onboarding/AccessibilityMarks.h"
+
 #include <QFrame>
 #include <QIcon>
 #include <QPushButton>

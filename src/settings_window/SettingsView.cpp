@@ -3,6 +3,7 @@
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
 #include "insights_window/HistoryEnableDisclosureView.h"
+#include "onboarding/AccessibilityMarks.h"
 #include "onboarding/TermsAgreementView.h"
 #include "platform/Announcer.h"
 #include "platform/Appearance.h"
@@ -15,6 +16,8 @@
 
 #include <QDesktopServices>
 #include <QEvent>
+#include <QKeySequence>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -219,6 +222,13 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
 {
     setObjectName(QStringLiteral("settingsView"));
     setMinimumSize(kMinimumWidth, kMinimumHeight);
+    installAccessibilityInterfaces();
+    // Escape and Ctrl+W close the window, as in the desktop's other settings windows. Sheets and
+    // open lists are windows of their own and take these keys first.
+    for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [this] { window()->close(); });
+    }
     if (!services_.announcer) {
         services_.announcer = &nullAnnouncer();
     }
@@ -270,6 +280,7 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.25);
     title_->setFont(titleFont);
     title_->setContentsMargins(20, 0, 20, 2);
+    markAccessibleHeading(title_);
     detailLayout->addWidget(title_);
     panes_ = new QStackedWidget(detail);
     panes_->setObjectName(QStringLiteral("settingsDetail"));

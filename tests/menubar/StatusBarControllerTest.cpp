@@ -3,7 +3,10 @@
 #include "menubar/StatusBarIconRenderer.h"
 #include "menubar/StatusBarPanel.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QApplication>
+#include <functional>
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QTimeZone>
@@ -176,6 +179,57 @@ TEST_F(StatusBarControllerTest, ClosedMenuFollowsEveryPollWithoutBeingOpened)
     model->setNextRetryAt(now() + 30);
     model->rebuildMenuIfBuilt();
     EXPECT_TRUE(menuTexts().contains("Next retry at " + c.menuModel().formatter().preciseTime(now() + 30)));
+}
+
+// The popup panel is among the application's windows while it is shown, as a client walking
+// the tree from the application finds it: the graph as one image named by its spoken label,
+// the entries as buttons named by their text.
+TEST_F(StatusBarControllerTest, PopupPanelIsInTheAccessibilityTreeWhileShown)
+{
+    StatusBarController &c = controller();
+    trayAvailable = true;
+    c.checkTrayHost();
+    ASSERT_TRUE(c.isDocked());
+    const auto listed = [&] {
+        QAccessibleInterface *application = QAccessible::queryAccessibleInterface(qApp);
+        for (int i = 0; i < application->childCount(); ++i) {
+            if (application->child(i)->object() == c.popup()) {
+                EXPECT_EQ(application->indexOfChild(application->child(i)), i);
+                return application->child(i);
+            }
+        }
+        return static_cast<QAccessibleInterface *>(nullptr);
+    };
+    EXPECT_EQ(listed(), nullptr);
+
+    c.showPopup(QPoint(100, 10));
+    ASSERT_TRUE(c.popup()->isVisible());
+    QAccessibleInterface *popup = listed();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->text(QAccessible::Name), QStringLiteral("Quillby"));
+    QAccessibleInterface *graph = nullptr;
+    QStringList buttons;
+    std::function<void(QAccessibleInterface *)> walk = [&](QAccessibleInterface *node) {
+        if (node->object() == c.graphView()) {
+            graph = node;
+        }
+        if (node->role() == QAccessible::Button) {
+            buttons.append(node->text(QAccessible::Name));
+        }
+        for (int i = 0; i < node->childCount(); ++i) {
+            walk(node->child(i));
+        }
+    };
+    walk(popup);
+    ASSERT_NE(graph, nullptr);
+    EXPECT_EQ(graph->role(), QAccessible::Graphic);
+    EXPECT_EQ(graph->text(QAccessible::Name), c.graphView()->accessibleName());
+    EXPECT_FALSE(graph->text(QAccessible::Name).isEmpty());
+    EXPECT_TRUE(buttons.contains(QStringLiteral("Settings"))) << buttons.join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(buttons.contains(QStringLiteral("Quit"))) << buttons.join(QLatin1Char('|')).toStdString();
+
+    c.popup()->hide();
+    EXPECT_EQ(listed(), nullptr);
 }
 
 TEST_F(StatusBarControllerTest, PanelEntriesRunTheSameActions)

@@ -9,7 +9,10 @@
 #include "onboarding_window/OnboardingSteps.h"
 #include "onboarding_window/SignInStepView.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -134,6 +137,48 @@ TEST(OnboardingWindow, ChoosingAnotherServiceAsksForTheSetUpAgain)
     EXPECT_TRUE(h.showsText(QStringLiteral("Set up LibreLinkUp")));
     EXPECT_FALSE(h.find<QCheckBox>(QStringLiteral("onboardingSetupConfirmedToggle"))->isChecked());
     EXPECT_FALSE(h.find<QPushButton>(QStringLiteral("onboardingContinueButton"))->isEnabled());
+}
+
+// By keyboard alone: the welcome step starts on Continue, so Return goes on (instead of opening
+// the sensor list); each next step starts with the focus in it; the step headings are headings
+// and the numbered rows are read as one text each.
+TEST(OnboardingWindow, KeyboardFocusStartsInEachStep)
+{
+    OnboardingHarness h;
+    h.acceptTerms();
+    h.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(h.window()));
+    auto *next = h.find<QPushButton>(QStringLiteral("onboardingContinueButton"));
+    EXPECT_EQ(QApplication::focusWidget(), next);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    processQueuedEvents();
+    ASSERT_EQ(h.model().currentStep(), OnboardingStep::setupInfo);
+    auto *confirmation = h.find<QCheckBox>(QStringLiteral("onboardingSetupConfirmedToggle"));
+    EXPECT_EQ(QApplication::focusWidget(), confirmation);
+
+    QTest::keyClick(confirmation, Qt::Key_Space);
+    EXPECT_TRUE(h.model().hasConfirmedSetup());
+    QTest::keyClick(confirmation, Qt::Key_Return);
+    processQueuedEvents();
+    ASSERT_EQ(h.model().currentStep(), OnboardingStep::signIn);
+    ASSERT_TRUE(waitUntil([&] {
+        return QApplication::focusWidget() == h.find<QLineEdit>(QStringLiteral("onboardingUsernameField"));
+    }));
+
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    processQueuedEvents();
+    ASSERT_EQ(h.model().currentStep(), OnboardingStep::setupInfo);
+    EXPECT_NE(QApplication::focusWidget(), nullptr);
+    for (StepRow *row : h.window()->findChildren<StepRow *>()) {
+        QAccessibleInterface *element = QAccessible::queryAccessibleInterface(row);
+        EXPECT_EQ(element->childCount(), 0);
+        EXPECT_TRUE(element->text(QAccessible::Name).startsWith(QStringLiteral("Step ")));
+    }
+    for (QLabel *label : h.window()->findChildren<QLabel *>()) {
+        if (label->isVisible() && label->text() == QStringLiteral("Set up Share")) {
+            EXPECT_EQ(QAccessible::queryAccessibleInterface(label)->role(), QAccessible::Heading);
+        }
+    }
 }
 
 // Signing in to the fake Dexcom service from the sign-in step: Return with empty fields does

@@ -9,6 +9,7 @@
 #include "insights_window/HistoryEnableDisclosureView.h"
 #include "settings_window/InsightsSettingsPane.h"
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
@@ -127,6 +128,28 @@ TEST_F(InsightsSettingsPaneTest, ConsentTurnsSavingOnAndTheToggleTurnsItOff)
     EXPECT_EQ(h.history->snapshot()->readings.size(), 1234u);
     EXPECT_TRUE(count()->isVisible());
     EXPECT_EQ(pane->consentSheet(), nullptr);
+}
+
+// Driven from the keyboard or by an assistive technology's toggle action: once saving is on
+// the focus is back on the toggle, not on the sidebar it fell to while the toggle waited
+// disabled.
+TEST_F(InsightsSettingsPaneTest, EnablingFromTheKeyboardKeepsTheFocusOnTheToggle)
+{
+    open(true);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(h.view.get()));
+    auto *pane = h.find<InsightsSettingsPane>(QStringLiteral("insightsSettingsPane"));
+    saving()->setFocus();
+    QAccessible::queryAccessibleInterface(saving())->actionInterface()->doAction(
+        QAccessibleActionInterface::toggleAction());
+    ASSERT_NE(pane->consentSheet(), nullptr);
+    EXPECT_FALSE(saving()->isChecked());
+    QDialog *sheet = pane->consentSheet();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    auto *enable = sheet->findChild<QPushButton *>(QStringLiteral("historyEnableSavingButton"));
+    QTest::keyClick(enable, Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return idle() && h.history->snapshot()->configuration.isEnabled; }));
+    EXPECT_TRUE(saving()->isChecked());
+    EXPECT_EQ(h.view->focusWidget(), saving());
 }
 
 TEST_F(InsightsSettingsPaneTest, ShorterRetentionIsConfirmedLongerIsNot)

@@ -1,0 +1,227 @@
+#include "onboarding/AccessibilityMarks.h"
+
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVariant>
+#include <QWidget>
+
+namespace quillby {
+
+namespace {
+
+constexpr char kHeading[] = "quillbyAccessibleHeading";
+constexpr char kHidden[] = "quillbyAccessibleHidden";
+constexpr char kCombined[] = "quillbyAccessibleCombined";
+
+bool isHidden(const QObject *object)
+{
+    return object && object->property(kHidden).toBool();
+}
+
+// A plain container: Qt's own interface for it, less the children hidden from accessibility.
+class ContainerAccessible final : public QAccessibleWidget {
+public:
+    explicit ContainerAccessible(QWidget *widget) : QAccessibleWidget(widget) {}
+
+    int childCount() const override { return static_cast<int>(shownChildren().size()); }
+    QAccessibleInterface *child(int index) const override { return shownChildren().value(index); }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return shownChildren().indexOf(const_cast<QAccessibleInterface *>(child));
+    }
+
+private:
+    QList<QAccessibleInterface *> shownChildren() const
+    {
+        QList<QAccessibleInterface *> result;
+        const int count = QAccessibleWidget::childCount();
+        for (int i = 0; i < count; ++i) {
+            QAccessibleInterface *child = QAccessibleWidget::child(i);
+            if (child && !isHidden(child->object())) {
+                result.append(child);
+            }
+        }
+        return result;
+    }
+};
+
+// A widget read as one element: a heading, or a row of text and symbols read as one text.
+class SingleElementAccessible final : public QAccessibleWidget {
+public:
+    SingleElementAccessible(QWidget *widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        QString text = QAccessibleWidget::text(kind);
+        if (kind == QAccessible::Name && text.isEmpty()) {
+            if (const auto *label = qobject_cast<const QLabel *>(widget())) {
+                text = label->text();
+            }
+        }
+        return text;
+    }
+    int childCount() const override { return 0; }
+    QAccessibleInterface *child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface *) const override { return -1; }
+};
+
+// A combo box named by its label (its accessible name, else the label it is the buddy of) whose
+// value is the shown text; its child is the list it opens, as in Qt's own combo box interface.
+class LabelledComboBoxAccessible final : public QAccessibleWidget {
+public:
+    explicit LabelledComboBoxAccessible(QWidget *widget) : QAccessibleWidget(widget, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Value) {
+            return shownText();
+        }
+        QString text = QAccessibleWidget::text(kind);
+        if (kind == QAccessible::Name && text.isEmpty()) {
+            text = shownText();   // nothing names it: its text is the best there is
+        }
+        return text;
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface *child(int index) const override
+    {
+        return index == 0 ? QAccessible::queryAccessibleInterface(combo()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && child->object() == combo()->view() ? 0 : -1;
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.expandable = true;
+        state.expanded = combo()->view()->isVisible();
+        state.editable = combo()->isEditable();
+        return state;
+    }
+    QStringList actionNames() const override
+    {
+        return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString &action) override
+    {
+        if (action != showMenuAction() && action != pressAction()) {
+            QAccessibleWidget::doAction(action);
+            return;
+        }
+        if (!combo()->isEnabled()) {
+            return;
+        }
+        if (combo()->view()->isVisible()) {
+            combo()->hidePopup();
+        } else {
+            combo()->showPopup();
+        }
+    }
+    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+
+private:
+    QComboBox *combo() const { return static_cast<QComboBox *>(widget()); }
+    QString shownText() const
+    {
+        if (combo()->isEditable() && combo()->lineEdit()) {
+            return combo()->lineEdit()->text();
+        }
+        return combo()->currentText();
+    }
+};
+
+QAccessibleInterface *accessibilityFactory(const QString &className, QObject *object)
+{
+    if (!object || !object->isWidgetType()) {
+        return nullptr;
+    }
+    auto *widget = static_cast<QWidget *>(object);
+    // The marks win over the class; the first class asked is the widget's own.
+    if (widget->property(kHeading).toBool()) {
+        return new SingleElementAccessible(widget, QAccessible::Heading);
+    }
+    if (widget->property(kCombined).toBool()) {
+        return new SingleElementAccessible(widget, QAccessible::StaticText);
+    }
+    if (className == QLatin1String("QComboBox")) {
+        return new LabelledComboBoxAccessible(widget);
+    }
+    // Qt gives a widget of no more specific class this same interface, with every child.
+    if (className == QLatin1String("QWidget")) {
+        return new ContainerAccessible(widget);
+    }
+    return nullptr;
+}
+
+void mark(QWidget *widget, const char *name)
+{
+    installAccessibilityInterfaces();
+    widget->setProperty(name, true);
+    // An interface Qt made before the mark (setting a label's text can ask for one) is made
+    // again, now with the mark.
+    if (QAccessibleInterface *made = QAccessible::queryAccessibleInterface(widget)) {
+        if (!dynamic_cast<SingleElementAccessible *>(made) && name != kHidden) {
+            QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+        }
+    }
+}
+
+} // namespace
+
+void installAccessibilityInterfaces()
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(accessibilityFactory);
+        return true;
+    }();
+    (void)installed;
+}
+
+void setEnabledKeepingFocus(QWidget *widget, bool enabled)
+{
+    constexpr char kWaitingForFocus[] = "quillbyWaitingForFocus";
+    if (enabled == !widget->testAttribute(Qt::WA_ForceDisabled)) {
+        return;   // already as asked
+    }
+    QWidget *window = widget->window();
+    if (!enabled) {
+        const bool focused = window->focusWidget() == widget;
+        if (focused) {
+            // Without a focus widget while it waits; Tab starts over from the window.
+            widget->clearFocus();
+        }
+        widget->setProperty(kWaitingForFocus, focused);
+        widget->setEnabled(false);
+        return;
+    }
+    widget->setEnabled(true);
+    if (widget->property(kWaitingForFocus).toBool()) {
+        widget->setProperty(kWaitingForFocus, false);
+        if (!window->focusWidget() && widget->isVisible()) {
+            widget->setFocus(Qt::OtherFocusReason);
+        }
+    }
+}
+
+void markAccessibleHeading(QWidget *widget)
+{
+    mark(widget, kHeading);
+}
+
+void hideFromAccessibility(QWidget *widget)
+{
+    mark(widget, kHidden);
+    widget->setFocusPolicy(Qt::NoFocus);
+}
+
+void combineAccessibleChildren(QWidget *widget)
+{
+    mark(widget, kCombined);
+}
+
+} // namespace quillby

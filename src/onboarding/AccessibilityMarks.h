@@ -1,0 +1,32 @@
+#pragma once
+
+class QWidget;
+
+namespace quillby {
+
+// What assistive technologies get of our windows beyond the names and roles Qt gives widgets
+// by itself. The marks must be set before the window is first shown (they are read when the
+// accessibility tree is built); each mark installs the interfaces it needs.
+
+// `widget` is read as a heading.
+void markAccessibleHeading(QWidget *widget);
+// `widget`, and everything in it, is left out of the accessibility tree: decorative images,
+// progress indicators whose meaning the text beside them already carries, the animated
+// background.
+void hideFromAccessibility(QWidget *widget);
+// `widget` is read as one text element, its accessible name (and description); the widgets in
+// it are left out of the tree, so their texts are not read a second time one by one.
+void combineAccessibleChildren(QWidget *widget);
+
+// Enables or disables `widget`. Qt moves the keyboard focus on from a control that is disabled;
+// here a control disabled while it has the focus of its window (a button waiting for its
+// operation) takes it back when it is enabled again, unless the focus went elsewhere meanwhile.
+void setEnabledKeepingFocus(QWidget *widget, bool enabled);
+
+// Installs the accessibility interfaces of the marks above and of the program's combo boxes,
+// which are named by their label and keep their shown text as their value (Qt names a combo box
+// on Linux by its current text). Windows call it before they build their widgets; repeated calls
+// do nothing.
+void installAccessibilityInterfaces();
+
+} // namespace quillby
