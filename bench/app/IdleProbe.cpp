@@ -1,9 +1,13 @@
 // Measures the real program at rest: the production composition root with one signed-in
 // Dexcom account (served by quillby_fake_dexcom on loopback), terms accepted and onboarding
 // complete. After a warm-up it samples memory, threads and CPU time, waits a window and samples
-// again, then prints the figures and exits.
+// again, then prints the figures and exits. With --open it keeps one of the windows with the
+// animated background open the whole time: the onboarding window (onboarding not completed),
+// the terms window (terms not accepted) or the Insights window (no saved history yet, so it
+// shows its collecting view).
 //
 //   quillby_idle_probe --origin http://127.0.0.1:PORT [--warmup 60] [--window 60]
+//                      [--open onboarding|terms|insights]
 //
 // Run it inside scripts/with-session.sh (a throwaway keyring, bus and display).
 #include "app/QuillbyApp.h"
@@ -11,6 +15,7 @@
 #include "platform/ReducedMotionMonitor.h"
 #include "platform/SleepWakeMonitor.h"
 #include "providers/DexcomAPI.h"
+#include "insights_window/InsightsLauncher.h"
 #include "menubar/StatusBarViewModel.h"
 
 #include <QApplication>
@@ -110,10 +115,12 @@ long busConnectionsSoFar()
     return unique.section(QLatin1Char('.'), -1).toLong();
 }
 
-QCoro::Task<void> signIn(ConfigurationManager &manager)
+QCoro::Task<void> signIn(ConfigurationManager &manager, QString open)
 {
-    manager.acceptCurrentTerms();
-    manager.defaults().setValue(ConfigurationManager::kOnboardingCompletedKey, true);
+    if (open != QStringLiteral("terms") && open != QStringLiteral("onboarding")) {
+        manager.acceptCurrentTerms();
+    }
+    manager.defaults().setValue(ConfigurationManager::kOnboardingCompletedKey, open != QStringLiteral("onboarding"));
     GlucoseAccountConfiguration account;
     account.provider = GlucoseProvider::dexcom;
     account.username = "idle@example.com";
@@ -141,12 +148,17 @@ int main(int argc, char **argv)
     parser.addOption({QStringLiteral("window"), QStringLiteral("Seconds measured."), QStringLiteral("s"),
                       QStringLiteral("60")});
     parser.addOption({QStringLiteral("maps"), QStringLiteral("Also list the largest resident mappings.")});
+    parser.addOption({QStringLiteral("open"), QStringLiteral("A window to keep open: onboarding, terms or insights."),
+                      QStringLiteral("window")});
     parser.process(app);
     const bool listMaps = parser.isSet(QStringLiteral("maps"));
     const std::string origin = parser.value(QStringLiteral("origin")).toStdString();
     const int warmup = parser.value(QStringLiteral("warmup")).toInt();
     const int window = parser.value(QStringLiteral("window")).toInt();
-    if (origin.empty() || warmup < 0 || window <= 0) {
+    const QString open = parser.value(QStringLiteral("open"));
+    const bool knownWindow = open.isEmpty() || open == QStringLiteral("onboarding") || open == QStringLiteral("terms") ||
+                             open == QStringLiteral("insights");
+    if (origin.empty() || warmup < 0 || window <= 0 || !knownWindow) {
         std::fputs("usage: quillby_idle_probe --origin URL [--warmup S] [--window S]\n", stderr);
         return 2;
     }
@@ -163,12 +175,15 @@ int main(int argc, char **argv)
     };
     ConfigurationManager &manager = *environment.configurationManager;
     QCoro::waitFor(manager.loadConfiguration());
-    QCoro::waitFor(signIn(manager));
+    QCoro::waitFor(signIn(manager, open));
 
     QuillbyApp quillby(std::move(environment));
     AppDelegate &delegate = quillby.appDelegate();
     QObject::connect(&app, &QApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
     QMetaObject::invokeMethod(&delegate, [&delegate] { delegate.finishLaunching(); }, Qt::QueuedConnection);
+    if (open == QStringLiteral("insights")) {
+        QTimer::singleShot(1000, &app, [&quillby] { quillby.insightsLauncher().show(); });
+    }
 
     struct Sample {
         std::map<QString, long> status;
@@ -181,6 +196,22 @@ int main(int argc, char **argv)
             const Sample end{processStatus(), cpuSeconds(), busConnectionsSoFar()};
             auto mb = [&](const char *key) { return static_cast<double>(end.status.at(QString::fromLatin1(key))) / 1024.0; };
             std::printf("tray title: %s\n", quillby.statusBarViewModel().statusTitle().toUtf8().constData());
+            if (!open.isEmpty()) {
+                // Which animated backgrounds were on screen, so a figure is never of the wrong window.
+                int shown = 0;
+                for (QWidget *top : QApplication::topLevelWidgets()) {
+                    for (const QWidget *panel : top->findChildren<QWidget *>()) {
+                        if (panel->inherits("quillby::AmbientBackgroundView") && panel->isVisible()) {
+                            std::printf("open: %s, animated background %dx%d in \"%s\"\n", open.toUtf8().constData(),
+                                        panel->width(), panel->height(), top->windowTitle().toUtf8().constData());
+                            ++shown;
+                        }
+                    }
+                }
+                if (shown == 0) {
+                    std::printf("open: %s, but no animated background is visible\n", open.toUtf8().constData());
+                }
+            }
             std::printf("resident: %.1f MB (anonymous %.1f, file-backed %.1f, shared memory %.1f); peak %.1f MB\n",
                         mb("VmRSS"), mb("RssAnon"), mb("RssFile"), mb("RssShmem"), mb("VmHWM"));
             std::printf("proportional (shared pages split among their users): %.1f MB; private: %.1f MB\n",

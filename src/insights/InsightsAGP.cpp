@@ -4,6 +4,7 @@
 #include "insights/InsightsStatisticsImpl.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 
 namespace quillby {
@@ -47,18 +48,27 @@ void sliceAtQuarterHours(Date date, TimeInterval duration, LocalCalendar::Cursor
     }
 }
 
-// One quarter hour: its pieces folded into their distinct values as they come, and the local
-// days they came from.
+// One piece of a quarter hour: the number of its value among all the profile's values.
+struct Piece {
+    std::uint32_t id;
+    TimeInterval length;
+};
+
+// One quarter hour: its pieces in the order they came, and the local days they came from.
 struct Bin {
-    DistinctValues values;
+    std::vector<Piece> pieces;
+    WeightCheck check;
     std::vector<std::int64_t> days;
 };
 
 } // namespace
 
+// The values are numbered once for the whole profile, so that they are sorted once rather than
+// in every quarter hour.
 struct AGPBuilder::Bins {
     std::array<Bin, kInsightsAGPBinCount> bins;
     std::vector<std::int64_t> allDays;
+    ValueIds ids;
 };
 
 AGPBuilder::AGPBuilder(LocalCalendar::Cursor &calendar) : calendar_(calendar), bins_(std::make_unique<Bins>()) {}
@@ -116,7 +126,9 @@ void AGPBuilder::addPiece(std::size_t bin, std::int64_t day, TimeInterval length
 {
     Bins &all = *bins_;
     Bin &target = all.bins[bin];
-    target.values.add(mgdL, length, source);
+    target.check.add(length, source);
+    bool added = false;
+    target.pieces.push_back(Piece{all.ids.idOf(mgdL, added), length});
     if (target.days.empty() || target.days.back() != day) {
         target.days.push_back(day);
     }
@@ -124,6 +136,84 @@ void AGPBuilder::addPiece(std::size_t bin, std::int64_t day, TimeInterval length
         all.allDays.push_back(day);
     }
 }
+
+namespace {
+
+// The distinct values of each quarter hour, sorted ascending, each with its count and summed
+// weight (both summed in the order the pieces came), exactly as DistinctValues gives them.
+class BinValues {
+public:
+    explicit BinValues(const ValueIds &ids) : ids_(ids)
+    {
+        // A NaN or a zero (equal to a negative zero) keeps the quarter hour's own rules.
+        perBin_ = ids.hasNaNOrZero();
+        if (perBin_) {
+            return;
+        }
+        const std::vector<double> &values = ids.values();
+        order_.resize(values.size());
+        for (std::uint32_t id = 0; id < order_.size(); ++id) {
+            order_[id] = id;
+        }
+        if (!ids.forEachInOrder([&, next = std::size_t{0}](std::uint32_t id) mutable { order_[next++] = id; })) {
+            std::sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) { return values[a] < values[b]; });
+        }
+        rank_.resize(values.size());
+        for (std::uint32_t r = 0; r < order_.size(); ++r) {
+            rank_[order_[r]] = r;
+        }
+        counts_.assign(values.size(), 0.0);
+        weights_.assign(values.size(), 0.0);
+        touched_.assign((values.size() + 63) / 64, 0);
+    }
+
+    std::vector<DistinctValues::Entry> sorted(const std::vector<Piece> &pieces)
+    {
+        const std::vector<double> &values = ids_.values();
+        if (perBin_) {
+            DistinctValues distinct;
+            for (const Piece &piece : pieces) {
+                distinct.count(values[piece.id], piece.length);
+            }
+            return std::move(distinct).sorted();
+        }
+        for (const Piece &piece : pieces) {
+            const std::uint32_t r = rank_[piece.id];
+            if (counts_[r] == 0) {
+                touched_[r / 64] |= std::uint64_t{1} << (r % 64);
+                counts_[r] = 1.0;
+                weights_[r] = piece.length;
+            } else {
+                counts_[r] += 1.0;
+                weights_[r] += piece.length;
+            }
+        }
+        std::vector<DistinctValues::Entry> entries;
+        for (std::size_t word = 0; word < touched_.size(); ++word) {
+            std::uint64_t bits = touched_[word];
+            touched_[word] = 0;
+            while (bits != 0) {
+                const auto r = static_cast<std::uint32_t>(word * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
+                bits &= bits - 1;
+                entries.push_back(DistinctValues::Entry{values[order_[r]], counts_[r], weights_[r]});
+                counts_[r] = 0;
+                weights_[r] = 0;
+            }
+        }
+        return entries;
+    }
+
+private:
+    const ValueIds &ids_;
+    bool perBin_ = false;
+    std::vector<std::uint32_t> order_;   // ids ascending by value
+    std::vector<std::uint32_t> rank_;    // by id: place in order_
+    std::vector<double> counts_;         // by rank, for the quarter hour at hand
+    std::vector<double> weights_;
+    std::vector<std::uint64_t> touched_; // ranks with a count
+};
+
+} // namespace
 
 InsightsAGP AGPBuilder::finish()
 {
@@ -133,17 +223,19 @@ InsightsAGP AGPBuilder::finish()
     };
 
     static constexpr std::array<double, 5> kFractions{0.05, 0.25, 0.5, 0.75, 0.95};
+    BinValues binValues(bins_->ids);
     InsightsAGP profile;
     profile.bins.reserve(kInsightsAGPBinCount);
     for (int i = 0; i < kInsightsAGPBinCount; ++i) {
         Bin &bin = bins_->bins[static_cast<std::size_t>(i)];
         InsightsAGPBin result;
         result.startMinute = 15 * i;
-        result.readingCount = static_cast<int>(bin.values.pieces());
+        result.readingCount = static_cast<int>(bin.check.pieces());
         result.dayCount = distinct(bin.days);
         if (result.dayCount >= kInsightsAGPMinimumDays) {
             std::array<std::optional<double>, 5> q;
-            quantilesOfDistinct(std::move(bin.values), kFractions, std::span(q));
+            const std::vector<DistinctValues::Entry> entries = binValues.sorted(bin.pieces);
+            quantilesOfEntries(entries, bin.check.equalWeights(), kFractions, std::span(q));
             result.percentiles = InsightsAGPPercentiles{*q[0], *q[1], *q[2], *q[3], *q[4]};
         }
         profile.bins.push_back(std::move(result));

@@ -2,6 +2,8 @@
 
 #include "insights/InsightsCalculationImpl.h"
 
+#include <algorithm>
+
 namespace quillby {
 
 bool InsightsCalculationInput::hasSameHistoryIdentity(const InsightsCalculationInput &other) const
@@ -11,7 +13,12 @@ bool InsightsCalculationInput::hasSameHistoryIdentity(const InsightsCalculationI
 
 InsightsCalculationResult InsightsCalculationResult::calculate(const InsightsCalculationInput &input)
 {
-    const std::vector<insights_detail::Sample> samples = insights_detail::cleanedSamples(input.readings);
+    // The report reads the period and the collection window that ends with it.
+    const Date end = input.interval.end;
+    const Date from = std::min(input.interval.start, end - kInsightsCollectionWindow);
+    const std::vector<insights_detail::Sample> samples =
+        input.interval.start <= end ? insights_detail::cleanedSamples(input.readings, from, end)
+                                    : insights_detail::cleanedSamples(input.readings);
     LocalCalendar::Cursor cursor(input.calendar);
     return InsightsCalculationResult{
         insights_detail::summaryOfSamples(samples, input.interval, input.collectionStartedAt, cursor),

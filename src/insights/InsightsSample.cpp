@@ -3,6 +3,7 @@
 #include "core/ReadingCleanup.h"
 
 #include <cmath>
+#include <limits>
 
 namespace quillby::insights_detail {
 
@@ -26,6 +27,53 @@ std::vector<Sample> cleanedSamples(const GlucoseReadings &readings)
                                  reading.source);
         },
         [&] { samples.clear(); });
+    return samples;
+}
+
+std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, Date from, Date to)
+{
+    if (!(std::isfinite(from) && std::isfinite(to) && from <= to)) {
+        return cleanedSamples(readings);
+    }
+    // Readings before `from` are cleaned (which of them survive decides what comes after) but
+    // only the last survivor is kept; after `to` only the first.
+    constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
+    std::vector<Sample> samples;
+    std::uint32_t before = none;
+    bool after = false;
+    const auto emit = [&](std::uint32_t index) {
+        const GlucoseReading &reading = readings[index];
+        samples.emplace_back(reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration), reading.source);
+    };
+    forEachNormalizedReading(
+        readings,
+        [&](std::uint32_t index) {
+            const Date date = readings[index].date;
+            if (date < from) {
+                before = index;
+                return;
+            }
+            if (before != none) {
+                emit(before);
+                before = none;
+            }
+            if (date >= to) {
+                if (!after) {
+                    emit(index);
+                    after = true;
+                }
+                return;
+            }
+            emit(index);
+        },
+        [&] {
+            samples.clear();
+            before = none;
+            after = false;
+        });
+    if (before != none) {
+        emit(before);
+    }
     return samples;
 }
 

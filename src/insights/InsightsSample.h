@@ -49,6 +49,11 @@ struct WeightedSample {
 double boundedSampleDuration(double seconds);
 // The clean-up, as samples.
 std::vector<Sample> cleanedSamples(const GlucoseReadings &readings);
+// The part of cleanedSamples(readings) that a calculation over [from, to) reads, in the same
+// order: the samples dated in it, the last one before it (it may reach into it) and the first
+// one at or after its end (it bounds the one before it). Everything when the bounds are not
+// finite or not in order.
+std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, Date from, Date to);
 
 inline Date dateOf(const Sample &s) { return s.date; }
 inline Date dateOf(const GlucoseReading &r) { return r.date; }

@@ -35,21 +35,11 @@ inline bool ascending(double a, double b)
 
 double percentileOfSorted(std::span<const double> sorted, double fraction);
 
-// The distinct values of a list, each with its count and its summed weight, both sums taken in
-// input order. Values equal by == share one entry; NaN never equals anything, so every NaN keeps
-// an entry of its own. Glucose values repeat a lot, so this replaces sorting the whole list by
-// sorting only its distinct values. It also remembers whether the list has equal weights
-// (every reading from Dexcom Share, all weighing the same within 1 µs), so a list can be fed
-// piece by piece without being kept.
-class DistinctValues {
+// Whether a list fed piece by piece has equal weights: every reading from Dexcom Share, all
+// weighing the same within 1 µs.
+class WeightCheck {
 public:
-    struct Entry {
-        double value;
-        double count;
-        double weight;
-    };
-
-    void add(double value, TimeInterval weight, GlucoseProvider source)
+    void add(TimeInterval weight, GlucoseProvider source)
     {
         if (pieces_ == 0) {
             firstWeight_ = weight;
@@ -58,92 +48,128 @@ public:
         if (source != GlucoseProvider::dexcom || !(std::fabs(weight - firstWeight_) < 0.000001)) {
             equalWeights_ = false;
         }
-        // Whole mg/dL values, nearly all of them, have a slot of their own: the short path, kept
-        // small enough to be inlined into the loops that feed it.
-        if (isDirect(value) && !direct_.empty()) [[likely]] {
-            const std::uint32_t slot = direct_[static_cast<std::size_t>(value)];
-            if (slot != 0) [[likely]] {
-                Entry &entry = entries_[slot - 1];
-                entry.count += 1.0;
-                entry.weight += weight;
-                return;
-            }
-        }
-        addEntry(value, weight);
     }
-
     std::size_t pieces() const { return pieces_; }
-    bool empty() const { return pieces_ == 0; }
     bool equalWeights() const { return equalWeights_; }
 
-    // The entries sorted ascending by value, NaN last.
-    std::vector<Entry> sorted() &&
+private:
+    std::size_t pieces_ = 0;
+    TimeInterval firstWeight_ = 0;
+    bool equalWeights_ = true;
+};
+
+// Numbers 0, 1, 2, ... for the distinct values of a list, in the order they first appear.
+// Values equal by == share one number (the value kept is the first one seen); NaN never equals
+// anything, so every NaN gets a number of its own. Glucose values repeat a lot and are nearly
+// always whole or on a tenth of a mg/dL, so values from 0 to 1024 have a slot of their own by
+// the nearest tenth; a value that shares a tenth with an earlier one, and any other, is hashed.
+class ValueIds {
+public:
+    // The number of `value`; `added` says whether the value is new.
+    std::uint32_t idOf(double value, bool &added)
     {
-        if (directEntries_ == entries_.size()) {
-            // Only whole values: their slots are already in order.
-            std::vector<Entry> ordered;
-            ordered.reserve(entries_.size());
-            for (const std::uint32_t slot : direct_) {
-                if (slot != 0) {
-                    ordered.push_back(entries_[slot - 1]);
-                    if (ordered.size() == entries_.size()) {
-                        break;
-                    }
-                }
+        // The short path, kept small enough to be inlined into the loops that feed it.
+        if (inDirectRange(value) && !direct_.empty()) [[likely]] {
+            const std::uint32_t slot = direct_[directIndex(value)];
+            if (slot != 0 && values_[slot - 1] == value) [[likely]] {
+                added = false;
+                return slot - 1;
             }
-            return ordered;
         }
-        std::sort(entries_.begin(), entries_.end(), [](const Entry &a, const Entry &b) { return ascending(a.value, b.value); });
-        return std::move(entries_);
+        return addSlow(value, added);
+    }
+
+    const std::vector<double> &values() const { return values_; }
+    std::size_t size() const { return values_.size(); }
+    bool empty() const { return values_.empty(); }
+    // A NaN or a zero (which equals a negative zero) was seen.
+    bool hasNaNOrZero() const { return hasNaNOrZero_; }
+
+    // When every value has a slot of its own, calls onId(id) for each in ascending order of value
+    // (slots are in the order of their values) and returns true; otherwise false.
+    template <class OnId>
+    bool forEachInOrder(OnId &&onId) const
+    {
+        if (directCount_ != values_.size()) {
+            return false;
+        }
+        std::size_t seen = 0;
+        for (const std::uint32_t slot : direct_) {
+            if (seen == values_.size()) {
+                break;
+            }
+            if (slot != 0) {
+                onId(slot - 1);
+                ++seen;
+            }
+        }
+        return true;
     }
 
 private:
-    // A value without an entry yet, or one that is not a whole mg/dL value.
-    [[gnu::noinline]] void addEntry(double value, TimeInterval weight)
+    static constexpr double kDirectLimit = 1024;
+    static constexpr std::size_t kDirectSlots = 10241;   // tenths of [0, 1024), rounded
+
+    static bool inDirectRange(double value) { return value >= 0 && value < kDirectLimit; }
+    // Non-decreasing in the value, so slots taken by one value each are in order.
+    static std::size_t directIndex(double value) { return static_cast<std::size_t>(value * 10 + 0.5); }
+
+    [[gnu::noinline]] std::uint32_t addSlow(double value, bool &added)
     {
-        if (isDirect(value)) {
-            const auto index = static_cast<std::size_t>(value);
+        if (std::isnan(value) || value == 0) {
+            hasNaNOrZero_ = true;
+        }
+        if (inDirectRange(value)) {
             if (direct_.empty()) {
-                direct_.assign(kDirectValues, 0);
+                direct_.assign(kDirectSlots, 0);
             }
-            std::uint32_t &slot = direct_[index];
+            std::uint32_t &slot = direct_[directIndex(value)];
             if (slot == 0) {
-                entries_.push_back(Entry{value, 1.0, weight});
-                slot = static_cast<std::uint32_t>(entries_.size());
-                ++directEntries_;
-            } else {
-                Entry &entry = entries_[slot - 1];
-                entry.count += 1.0;
-                entry.weight += weight;
+                slot = push(value, added);
+                ++directCount_;
+                return slot - 1;
             }
-            return;
+            if (values_[slot - 1] == value) {
+                added = false;
+                return slot - 1;
+            }
+            // The slot is another value's: hashed below.
         }
         if (std::isnan(value)) {
-            entries_.push_back(Entry{value, 1.0, weight});
-            return;
+            return push(value, added) - 1;
         }
-        if ((entries_.size() - directEntries_ + 1) * 2 > slots_.size()) {
+        if ((values_.size() - directCount_ + 1) * 2 > slots_.size()) {
             grow();
         }
         for (std::size_t slot = home(value);; slot = (slot + 1) & mask_) {
             if (slots_[slot] == 0) {
-                entries_.push_back(Entry{value, 1.0, weight});
-                slots_[slot] = static_cast<std::uint32_t>(entries_.size());
-                return;
+                slots_[slot] = push(value, added);
+                return slots_[slot] - 1;
             }
-            Entry &entry = entries_[slots_[slot] - 1];
-            if (entry.value == value) {
-                entry.count += 1.0;
-                entry.weight += weight;
-                return;
+            if (values_[slots_[slot] - 1] == value) {
+                added = false;
+                return slots_[slot] - 1;
             }
         }
+    }
+
+    std::uint32_t push(double value, bool &added)
+    {
+        values_.push_back(value);
+        added = true;
+        return static_cast<std::uint32_t>(values_.size());
+    }
+
+    bool isInDirectSlot(std::size_t id) const
+    {
+        const double value = values_[id];
+        return inDirectRange(value) && !direct_.empty() && direct_[directIndex(value)] == id + 1;
     }
 
     std::size_t home(double value) const
     {
         const std::uint64_t bits = std::bit_cast<std::uint64_t>(value == 0 ? 0.0 : value);
-        // splitmix64's finaliser: whole mg/dL values differ only in their high bits.
+        // splitmix64's finaliser: nearby values differ only in their high bits.
         std::uint64_t h = bits;
         h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
         h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
@@ -156,12 +182,11 @@ private:
         const std::size_t size = std::max<std::size_t>(64, slots_.size() * 2);
         slots_.assign(size, 0);
         mask_ = size - 1;
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
-            const double value = entries_[i].value;
-            if (std::isnan(value) || isDirect(value)) {
+        for (std::size_t i = 0; i < values_.size(); ++i) {
+            if (std::isnan(values_[i]) || isInDirectSlot(i)) {
                 continue;
             }
-            std::size_t slot = home(value);
+            std::size_t slot = home(values_[i]);
             while (slots_[slot] != 0) {
                 slot = (slot + 1) & mask_;
             }
@@ -169,35 +194,73 @@ private:
         }
     }
 
-    static constexpr std::size_t kDirectValues = 1024;
-    // In [0, 1024) the conversion to an integer is defined and whole values convert exactly.
-    static bool isDirect(double value)
-    {
-        return value >= 0 && value < kDirectValues && static_cast<double>(static_cast<int>(value)) == value;
-    }
-
-    std::vector<Entry> entries_;
-    std::vector<std::uint32_t> direct_;  // by whole value: entry index + 1; 0 is empty
-    std::size_t directEntries_ = 0;
-    std::vector<std::uint32_t> slots_;   // the other values, hashed: entry index + 1; 0 is empty
+    std::vector<double> values_;
+    std::vector<std::uint32_t> direct_;   // by tenth: id + 1; 0 is empty
+    std::size_t directCount_ = 0;
+    std::vector<std::uint32_t> slots_;    // the other values, hashed: id + 1; 0 is empty
     std::size_t mask_ = 0;
-    std::size_t pieces_ = 0;
-    TimeInterval firstWeight_ = 0;
-    bool equalWeights_ = true;
+    bool hasNaNOrZero_ = false;
 };
 
-// Writes the quantile of each fraction of the values fed to `distinct` into `out` (same length
-// as `fractions`); nothing for each when none were fed.
-inline void quantilesOfDistinct(DistinctValues &&distinct, std::span<const double> fractions,
-                                std::span<std::optional<double>> out)
-{
-    if (distinct.empty()) {
-        std::fill(out.begin(), out.end(), std::nullopt);
-        return;
-    }
-    const bool equalWeights = distinct.equalWeights();
-    const std::vector<DistinctValues::Entry> entries = std::move(distinct).sorted();
+// The distinct values of a list, each with its count and its summed weight, both sums taken in
+// input order (see ValueIds for which values are distinct). This replaces sorting the whole
+// list by sorting only its distinct values. It also keeps the list's WeightCheck, so a list can
+// be fed piece by piece without being kept.
+class DistinctValues {
+public:
+    struct Entry {
+        double value;
+        double count;
+        double weight;
+    };
 
+    void add(double value, TimeInterval weight, GlucoseProvider source)
+    {
+        check_.add(weight, source);
+        count(value, weight);
+    }
+
+    // Counts a value without the equal-weights check.
+    void count(double value, TimeInterval weight)
+    {
+        bool added = false;
+        const std::uint32_t id = ids_.idOf(value, added);
+        if (added) {
+            entries_.push_back(Entry{value, 1.0, weight});
+        } else {
+            Entry &entry = entries_[id];
+            entry.count += 1.0;
+            entry.weight += weight;
+        }
+    }
+
+    std::size_t pieces() const { return check_.pieces(); }
+    bool empty() const { return check_.pieces() == 0; }
+    bool equalWeights() const { return check_.equalWeights(); }
+
+    // The entries sorted ascending by value, NaN last.
+    std::vector<Entry> sorted() &&
+    {
+        std::vector<Entry> ordered;
+        ordered.reserve(entries_.size());
+        if (ids_.forEachInOrder([&](std::uint32_t id) { ordered.push_back(entries_[id]); })) {
+            return ordered;
+        }
+        std::sort(entries_.begin(), entries_.end(), [](const Entry &a, const Entry &b) { return ascending(a.value, b.value); });
+        return std::move(entries_);
+    }
+
+private:
+    WeightCheck check_;
+    ValueIds ids_;
+    std::vector<Entry> entries_;   // by id
+};
+
+// Writes the quantile of each fraction of a list into `out` (same length as `fractions`) from
+// its distinct values sorted ascending (not empty) and whether its weights are equal.
+inline void quantilesOfEntries(std::span<const DistinctValues::Entry> entries, bool equalWeights,
+                               std::span<const double> fractions, std::span<std::optional<double>> out)
+{
     if (equalWeights) {
         // The plain percentile of the sorted values, reading each rank off the running counts
         // of the distinct values.
@@ -250,6 +313,20 @@ inline void quantilesOfDistinct(DistinctValues &&distinct, std::span<const doubl
         const double x1 = entries[i].value;
         out[k] = x0 + (target - positions[i - 1]) * (x1 - x0) / (positions[i] - positions[i - 1]);
     }
+}
+
+// Writes the quantile of each fraction of the values fed to `distinct` into `out` (same length
+// as `fractions`); nothing for each when none were fed.
+inline void quantilesOfDistinct(DistinctValues &&distinct, std::span<const double> fractions,
+                                std::span<std::optional<double>> out)
+{
+    if (distinct.empty()) {
+        std::fill(out.begin(), out.end(), std::nullopt);
+        return;
+    }
+    const bool equalWeights = distinct.equalWeights();
+    const std::vector<DistinctValues::Entry> entries = std::move(distinct).sorted();
+    quantilesOfEntries(entries, equalWeights, fractions, out);
 }
 
 // Writes the quantile of each fraction into `out` (same length as `fractions`).

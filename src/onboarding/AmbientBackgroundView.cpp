@@ -7,7 +7,10 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <QPaintEngine>
+#include <QPaintEvent>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 #include <array>
@@ -118,6 +121,7 @@ AmbientBackgroundView::AmbientBackgroundView(std::optional<int> width, QColor ba
     , gradientOpacity_(std::isfinite(gradientOpacity) ? std::clamp(gradientOpacity, 0.0, 1.0) : 1.0)
     , showsGlucoseLine_(showsGlucoseLine)
     , phaseSource_(std::move(phaseSource))
+    , frames_(backgroundColor_, gradientOpacity_)
 {
     Q_UNUSED(ignoresSafeArea);   // a widget has no safe area to respect
     if (width) {
@@ -126,7 +130,7 @@ AmbientBackgroundView::AmbientBackgroundView(std::optional<int> width, QColor ba
     setAttribute(Qt::WA_OpaquePaintEvent);
     hideFromAccessibility(this);
     timer_.setTimerType(Qt::PreciseTimer);
-    connect(&timer_, &QTimer::timeout, this, [this] { update(lineBand(QWidget::width(), QWidget::height())); });
+    connect(&timer_, &QTimer::timeout, this, &AmbientBackgroundView::tick);
 }
 
 void AmbientBackgroundView::setReduceMotion(bool reduceMotion)
@@ -153,11 +157,40 @@ void AmbientBackgroundView::updateTimer()
     const bool minimised = top && top->isMinimized();
     const bool animate = showsGlucoseLine_ && !reduceMotion_ && isVisible() && !minimised;
     if (animate && !timer_.isActive()) {
-        const QScreen *display = screen();
-        timer_.start(frameIntervalMs(display ? display->refreshRate() : 0));
+        timer_.start(msToNextStep());
     } else if (!animate) {
         timer_.stop();
     }
+}
+
+int AmbientBackgroundView::msToNextStep() const
+{
+    // Until the line has moved on to its next half point, and at least one screen frame.
+    const QScreen *display = screen();
+    const int screenFrame = frameIntervalMs(display ? display->refreshRate() : 0);
+    const double step = AmbientFrameCache::kPhaseStep;
+    const double now = phase();
+    double untilNext = (std::floor(now / step) + 1) * step - now;
+    if (!std::isfinite(untilNext) || untilNext <= 0 || untilNext > step) {
+        untilNext = step;
+    }
+    return std::max(screenFrame, static_cast<int>(std::ceil(untilNext * 1000)));
+}
+
+void AmbientBackgroundView::tick()
+{
+    timer_.start(msToNextStep());
+    // A window the platform says cannot be seen (covered, on another workspace, unmapped) gets
+    // no frames; the first one after it shows again is drawn as usual.
+    const QWindow *handle = window()->windowHandle();
+    if (handle && !handle->isExposed()) {
+        return;
+    }
+    const double now = std::floor(phase() / AmbientFrameCache::kPhaseStep);
+    if (now == lastPaintedPhase_) {
+        return;
+    }
+    update(lineBand(QWidget::width(), QWidget::height()));
 }
 
 void AmbientBackgroundView::showEvent(QShowEvent *event)
@@ -214,74 +247,97 @@ int AmbientBackgroundView::frameIntervalMs(double refreshRate)
     return static_cast<int>(std::ceil(1000.0 / rate));
 }
 
+double AmbientBackgroundView::waveHeight(double height, double phase, double index)
+{
+    const double amplitude = 0.65 * height - 0.5 * height;
+    const double lower = 0.35 * height;
+    const double upper = 0.65 * height;
+    const double s = (8 * phase) / 5 + index;
+    double y = 0.5 * height + 0.5 * amplitude * std::sin(0.03 * s) +
+               0.3 * amplitude * std::sin(0.09 * s + 1.75 * std::sin(0.02 * s)) +
+               0.12 * amplitude * std::sin(0.18 * s + std::cos(0.06 * s)) + 0.023 * amplitude * std::sin(0.575 * s);
+    if (y < lower) {
+        y = lower + 0.1 * (y - lower);
+    } else if (y > upper) {
+        y = upper + 0.1 * (y - upper);
+    }
+    return y;
+}
+
 std::vector<QPointF> AmbientBackgroundView::waveLinePoints(double width, double height, double phase)
 {
     std::vector<QPointF> points;
     points.reserve(140);
-    const double amplitude = 0.65 * height - 0.5 * height;
-    const double lower = 0.35 * height;
-    const double upper = 0.65 * height;
     const double right = 0.85 * width + 50;
     for (int i = 0; i < 140; ++i) {
         const double x = 5.0 * i - 20;
         if (x > right) {
             break;
         }
-        const double s = (8 * phase) / 5 + i;
-        double y = 0.5 * height + 0.5 * amplitude * std::sin(0.03 * s) +
-                   0.3 * amplitude * std::sin(0.09 * s + 1.75 * std::sin(0.02 * s)) +
-                   0.12 * amplitude * std::sin(0.18 * s + std::cos(0.06 * s)) + 0.023 * amplitude * std::sin(0.575 * s);
-        if (y < lower) {
-            y = lower + 0.1 * (y - lower);
-        } else if (y > upper) {
-            y = upper + 0.1 * (y - upper);
-        }
-        points.emplace_back(x, y);
+        points.emplace_back(x, waveHeight(height, phase, i));
     }
     return points;
 }
 
-QImage AmbientBackgroundView::backgroundLayer(int width, int height, const QColor &backgroundColor,
-                                              double gradientOpacity)
+QPen AmbientBackgroundView::linePen(int stroke, double width)
 {
+    const Stroke &base = kStrokes[static_cast<std::size_t>(std::clamp(stroke, 0, kLineStrokes - 1))];
+    QLinearGradient fade(0, 0, width, 0);
+    for (int j = 0; j <= 9; ++j) {
+        const double f = (width * (j / 9.0) - 0.7 * width) / (0.85 * width - 0.7 * width);
+        const double amount = f >= 1 ? 0 : 1 - std::max(f, 0.0);
+        fade.setColorAt(j / 9.0, rgb(base.r, base.g, base.b, base.a * amount));
+    }
+    QPen pen(QBrush(fade), base.width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
+    pen.setMiterLimit(10);
+    return pen;
+}
+
+QImage AmbientBackgroundView::backgroundLayer(int width, int height, const QColor &backgroundColor,
+                                              double gradientOpacity, double devicePixelRatio)
+{
+    const double scale = std::isfinite(devicePixelRatio) && devicePixelRatio > 0 ? devicePixelRatio : 1.0;
     if (width <= 0 || height <= 0) {
         return {};
     }
-    QImage layer(width, height, QImage::Format_ARGB32_Premultiplied);
+    // Device pixels: at a scale of 2 the layer is four times the pixels, not a blown-up copy.
+    const int deviceWidth = std::max(1, static_cast<int>(std::lround(width * scale)));
+    const int deviceHeight = std::max(1, static_cast<int>(std::lround(height * scale)));
+    QImage layer(deviceWidth, deviceHeight, QImage::Format_ARGB32_Premultiplied);
     layer.fill(backgroundColor);
-    if (!(gradientOpacity > 0)) {
-        return layer;
-    }
-    // The glows are drawn and blurred at a quarter of the size, then scaled up onto the layer.
-    const int w = (width + kGlowScale - 1) / kGlowScale;
-    const int h = (height + kGlowScale - 1) / kGlowScale;
-    QImage glows(w, h, QImage::Format_ARGB32_Premultiplied);
-    glows.fill(Qt::transparent);
-    {
-        QPainter p(&glows);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.scale(static_cast<double>(w) / width, static_cast<double>(h) / height);
-        p.setPen(Qt::NoPen);
-        const double m = std::min(width, height);
-        for (const Glow &glow : kGlows) {
-            const QPointF centre(glow.cx * width, glow.cy * height);
-            const double end = glow.end * m;
-            QRadialGradient gradient(centre, end);
-            // From the start radius to the end radius over three evenly spaced colours.
-            const double startStop = std::clamp(glow.start / glow.end, 0.0, 1.0);
-            gradient.setColorAt(startStop, rgb(glow.r, glow.g, glow.b, glow.a));
-            gradient.setColorAt((startStop + 1) / 2, rgb(glow.r, glow.g, glow.b, glow.a / 2));
-            gradient.setColorAt(1, rgb(glow.r, glow.g, glow.b, 0));
-            p.setBrush(gradient);
-            p.drawEllipse(centre, end, end);
+    if (gradientOpacity > 0) {
+        // The glows are drawn and blurred at a quarter of the size, then scaled up onto the layer.
+        const int w = (deviceWidth + kGlowScale - 1) / kGlowScale;
+        const int h = (deviceHeight + kGlowScale - 1) / kGlowScale;
+        QImage glows(w, h, QImage::Format_ARGB32_Premultiplied);
+        glows.fill(Qt::transparent);
+        {
+            QPainter p(&glows);
+            p.setRenderHint(QPainter::Antialiasing);
+            p.scale(static_cast<double>(w) / width, static_cast<double>(h) / height);
+            p.setPen(Qt::NoPen);
+            const double m = std::min(width, height);
+            for (const Glow &glow : kGlows) {
+                const QPointF centre(glow.cx * width, glow.cy * height);
+                const double end = glow.end * m;
+                QRadialGradient gradient(centre, end);
+                // From the start radius to the end radius over three evenly spaced colours.
+                const double startStop = std::clamp(glow.start / glow.end, 0.0, 1.0);
+                gradient.setColorAt(startStop, rgb(glow.r, glow.g, glow.b, glow.a));
+                gradient.setColorAt((startStop + 1) / 2, rgb(glow.r, glow.g, glow.b, glow.a / 2));
+                gradient.setColorAt(1, rgb(glow.r, glow.g, glow.b, 0));
+                p.setBrush(gradient);
+                p.drawEllipse(centre, end, end);
+            }
         }
+        // A Gaussian blur of radius R spreads about R / 2 either way (its standard deviation).
+        gaussianBlur(glows, kGlowBlurRadius / 2 * scale / kGlowScale);
+        QPainter p(&layer);
+        p.setRenderHint(QPainter::SmoothPixmapTransform);
+        p.setOpacity(std::clamp(gradientOpacity, 0.0, 1.0));
+        p.drawImage(QRect(0, 0, deviceWidth, deviceHeight), glows);
     }
-    // A Gaussian blur of radius R spreads about R / 2 either way (its standard deviation).
-    gaussianBlur(glows, kGlowBlurRadius / 2 / kGlowScale);
-    QPainter p(&layer);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.setOpacity(std::clamp(gradientOpacity, 0.0, 1.0));
-    p.drawImage(QRect(0, 0, width, height), glows);
+    layer.setDevicePixelRatio(scale);
     return layer;
 }
 
@@ -294,7 +350,7 @@ void AmbientBackgroundView::drawFrame(QPainter &p, double w, double h, const QIm
     }
     p.save();
     if (!background.isNull()) {
-        if (background.width() == w && background.height() == h) {
+        if (background.deviceIndependentSize() == QSizeF(w, h)) {
             p.drawImage(QPointF(0, 0), background);
         } else {
             p.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -313,38 +369,29 @@ void AmbientBackgroundView::drawFrame(QPainter &p, double w, double h, const QIm
             path.lineTo(points[i]);
         }
         p.setBrush(Qt::NoBrush);
-        for (const Stroke &stroke : kStrokes) {
-            QLinearGradient fade(0, 0, w, 0);
-            for (int j = 0; j <= 9; ++j) {
-                const double f = (w * (j / 9.0) - 0.7 * w) / (0.85 * w - 0.7 * w);
-                const double amount = f >= 1 ? 0 : 1 - std::max(f, 0.0);
-                fade.setColorAt(j / 9.0, rgb(stroke.r, stroke.g, stroke.b, stroke.a * amount));
-            }
-            QPen pen(QBrush(fade), stroke.width, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin);
-            pen.setMiterLimit(10);
-            p.setPen(pen);
+        for (int stroke = 0; stroke < kLineStrokes; ++stroke) {
+            p.setPen(linePen(stroke, w));
             p.drawPath(path);
         }
     }
     p.restore();
 }
 
-void AmbientBackgroundView::paintEvent(QPaintEvent *)
+void AmbientBackgroundView::paintEvent(QPaintEvent *event)
 {
     const int w = width();
     const int h = height();
     if (w <= 0 || h <= 0) {
         return;
     }
-    if (backgroundCache_.size() != size()) {
-        backgroundCache_ = backgroundLayer(w, h, backgroundColor_, gradientOpacity_);
-        if (backgroundColor_.alpha() == 255) {
-            // Opaque: kept in the window's own pixel format, so each frame copies it as it is.
-            backgroundCache_.convertTo(QImage::Format_RGB32);
-        }
-    }
+    const double now = showsGlucoseLine_ ? phase() : 0;
+    lastPaintedPhase_ = std::floor(now / AmbientFrameCache::kPhaseStep);
     QPainter p(this);
-    drawFrame(p, w, h, backgroundCache_, showsGlucoseLine_, showsGlucoseLine_ ? phase() : 0);
+    // The pixels of what is painted on (the window's backing store, or an image the widget is
+    // rendered into): at a scale of 2, twice as many each way.
+    const QPaintDevice *target = p.paintEngine() ? p.paintEngine()->paintDevice() : nullptr;
+    const double dpr = target ? target->devicePixelRatioF() : devicePixelRatioF();
+    frames_.draw(p, size(), dpr, showsGlucoseLine_, now, event->rect());
 }
 
 } // namespace quillby

@@ -54,6 +54,7 @@ struct Profile {
     double libreShare;    // share of LibreLinkUp readings (the rest Dexcom Share)
     bool dirty;           // non-finite, non-positive and odd-duration readings
     bool inDateOrder;     // no unsorted stretches: usable readings handed over oldest first
+    bool decimals = false;   // tenths of mg/dL and values converted from mmol/L
 };
 
 GlucoseReadings makeReadings(const Profile &profile)
@@ -73,6 +74,11 @@ GlucoseReadings makeReadings(const Profile &profile)
         value = std::clamp(value + static_cast<double>(random.below(9)) - 4.0, 40.0, 400.0);
         const bool libre = random.unit() < profile.libreShare;
         double mgdL = value;
+        if (profile.decimals) {
+            // A tenth of a mg/dL either way, or a one-decimal mmol/L value converted back.
+            mgdL = random.chance(0.2) ? std::round(value / 18.0182 * 10) / 10 * 18.0182
+                                      : value + (static_cast<double>(random.below(21)) - 10.0) / 10.0;
+        }
         if (random.chance(0.05)) {
             mgdL += 0.5;   // values that are not whole mg/dL
         }
@@ -287,6 +293,9 @@ const Profile kProfiles[] = {
     {"dirty-kathmandu", "Asia/Kathmandu", 44, 180, 0.7, true, false},
     {"ordered-libre-berlin", "Europe/Berlin", 55, 60, 1.0, false, true},
     {"ordered-dirty-mixed-sydney", "Australia/Sydney", 66, 60, 0.6, true, true},
+    {"decimal-ordered-libre-berlin", "Europe/Berlin", 77, 60, 1.0, false, true, true},
+    {"decimal-dexcom-newyork", "America/New_York", 88, 300, 0.0, false, true, true},
+    {"decimal-dirty-mixed-sydney", "Australia/Sydney", 99, 60, 0.5, true, false, true},
 };
 
 struct Period {

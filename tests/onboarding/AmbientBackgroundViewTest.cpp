@@ -2,6 +2,7 @@
 // it can be seen.
 
 #include "onboarding/AmbientBackgroundView.h"
+#include "onboarding/AmbientFrameCache.h"
 
 #include "WaitUntil.h"
 
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace quillby::test {
@@ -115,6 +117,91 @@ TEST(AmbientBackgroundViewTest, GlowsFollowTheirOpacity)
     const QColor inside = full.pixelColor(340, 480 - 210);
     const QColor outside = full.pixelColor(340, 480 - 230);
     EXPECT_LT(std::abs(inside.green() - outside.green()), 12);
+}
+
+// The largest difference of any colour channel of any pixel.
+int largestDifference(const QImage &a, const QImage &b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_ARGB32);
+    const QImage y = b.convertToFormat(QImage::Format_ARGB32);
+    if (x.size() != y.size()) {
+        return 256;
+    }
+    int largest = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto *p = reinterpret_cast<const QRgb *>(x.constScanLine(row));
+        const auto *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
+        for (int column = 0; column < x.width(); ++column) {
+            largest = std::max({largest, std::abs(qRed(p[column]) - qRed(q[column])),
+                                std::abs(qGreen(p[column]) - qGreen(q[column])),
+                                std::abs(qBlue(p[column]) - qBlue(q[column])),
+                                std::abs(qAlpha(p[column]) - qAlpha(q[column]))});
+        }
+    }
+    return largest;
+}
+
+QImage canvas(QSize size, double dpr)
+{
+    QImage image(QSize(static_cast<int>(size.width() * dpr), static_cast<int>(size.height() * dpr)),
+                 QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(dpr);
+    image.fill(Qt::black);
+    return image;
+}
+
+// Frames made from the kept layers look like the line stroked afresh at the same phase, at 1x and
+// at 2x (where every layer has device pixels), over several strips' worth of drift, whatever the
+// background colour; where the kept strips cannot stand in (a canvas so wide that the line's end
+// shows) the line is stroked.
+TEST(AmbientBackgroundViewTest, KeptFramesMatchTheStrokedLine)
+{
+    struct Case {
+        QSize size;
+        double dpr;
+        QColor colour;
+    };
+    const Case cases[] = {{{400, 600}, 1, Qt::white},
+                          {{400, 600}, 2, Qt::white},
+                          {{310, 420}, 1, QColor(245, 246, 248)},
+                          {{1400, 500}, 1, Qt::white}};
+    const double step = AmbientFrameCache::kPhaseStep;
+    const double strip = AmbientFrameCache::kStepsPerPoint * AmbientFrameCache::kStripBlocks * step;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.size.width() << "x" << c.size.height() << " @" << c.dpr);
+        AmbientFrameCache cache(c.colour, 1.0);
+        const QRect whole(QPoint(0, 0), c.size);
+        for (const double phase : {0.0, 3 * step, 0.625 + 7 * step, strip - step, strip + 0.3, 2.5 * strip,
+                                   8.0e8 + 11 * step, 8.0e8 + 0.625 * 33}) {
+            SCOPED_TRACE(phase);
+            QImage kept = canvas(c.size, c.dpr);
+            {
+                QPainter painter(&kept);
+                cache.draw(painter, c.size, c.dpr, true, phase, whole);
+            }
+            ASSERT_EQ(cache.background().size(), kept.size());
+            QImage stroked = canvas(c.size, c.dpr);
+            {
+                QPainter painter(&stroked);
+                AmbientBackgroundView::drawFrame(painter, c.size.width(), c.size.height(), cache.background(), true,
+                                                 std::floor(phase / step) * step);
+            }
+            EXPECT_LE(largestDifference(kept, stroked), 4);
+        }
+    }
+
+    // The view draws for what it paints on: into a 2x image, with 2x layers.
+    AmbientBackgroundView view(400, Qt::white, 1.0, true, true, nullptr, [] { return 5.0; });
+    view.resize(400, 600);
+    QImage painted = canvas(view.size(), 2);
+    view.render(&painted);
+    AmbientFrameCache reference(Qt::white, 1.0);
+    QImage expected = canvas(view.size(), 2);
+    {
+        QPainter painter(&expected);
+        reference.draw(painter, view.size(), 2, true, 5.0, view.rect());
+    }
+    EXPECT_EQ(largestDifference(painted, expected), 0);
 }
 
 TEST(AmbientBackgroundViewTest, AnimatesOnlyWhileVisibleAndMotionIsAllowed)

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QRect>
+#include <QSize>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class QPainter;
+
+namespace quillby {
+
+// What the ambient background's frames are made of, kept from one frame to the next so that a
+// frame is two copies and a few thousand pixel blends:
+// - the still layer (background colour and blurred glows) at device resolution, made once per size;
+// - each stroke's faded colour for every device column (the fades are fixed to the canvas);
+// - the line's three strokes, drawn ahead of time into strips as coverage. The line's shape drifts
+//   left 5 points every 0.625 s, exactly one point of its list, so a strip drawn for one phase is
+//   the line of every phase 0.625 s further on, moved left 5 points. One strip for each of the ten
+//   phase steps within those 0.625 s, each wide enough for kStripBlocks such moves.
+// Where the strips cannot stand in for the line (a device pixel ratio that moves it by part of a
+// pixel, or a canvas so wide that the line's right end shows), the line is stroked as it always was.
+class AmbientFrameCache {
+public:
+    // Frames are drawn for phases on this grid (half a point of drift).
+    static constexpr double kPhaseStep = 1.0 / 16;
+    static constexpr int kStepsPerPoint = 10;   // phase steps in 0.625 s, one point of the line
+    static constexpr int kStripBlocks = 32;      // moves of 5 points one strip serves
+
+    AmbientFrameCache(QColor backgroundColor, double gradientOpacity);
+
+    // Draws the part of the frame of a `size` canvas inside `region` (canvas coordinates) at the
+    // painter's origin, for a device of `devicePixelRatio`, the line at `phase` (rounded down to
+    // the phase grid) when `showsGlucoseLine`.
+    void draw(QPainter &painter, QSize size, double devicePixelRatio, bool showsGlucoseLine, double phase,
+              const QRect &region);
+
+    // The still layer of the last size drawn (device resolution).
+    const QImage &background() const { return background_; }
+
+private:
+    struct Column {
+        std::uint32_t offset;   // into Strip::coverage, three bytes a row
+        std::uint16_t top;      // device rows of the band with any coverage: [top, bottom)
+        std::uint16_t bottom;
+    };
+    struct Strip {
+        bool valid = false;
+        std::int64_t firstBlock = 0;   // the 0.625 s block whose line sits at shift 0
+        std::vector<Column> columns;
+        std::vector<std::uint8_t> coverage;   // strokes 1, 2, 3 per pixel
+    };
+
+    void prepare(QSize size, double devicePixelRatio);
+    void renderStrip(Strip &strip, std::int64_t firstBlock, int step);
+    void composeBand(std::int64_t phaseIndex);
+
+    QColor backgroundColor_;
+    double gradientOpacity_;
+
+    QSize size_;
+    double devicePixelRatio_ = 0;
+    QImage background_;                  // the still layer, device pixels
+    QRect band_;                         // device rows the line can reach (full width)
+    bool stripsUsable_ = false;
+    int blockShift_ = 0;                 // device pixels of one 5-point move
+    int visibleColumns_ = 0;             // device columns left of where every fade is 0
+    std::array<std::vector<std::uint32_t>, 3> strokeColours_;   // premultiplied, per device column
+    std::array<Strip, kStepsPerPoint> strips_;
+    QImage stripCanvas_;                 // where a strip is stroked before its coverage is kept
+    QImage bandFrame_;                   // the band of the current frame
+    std::int64_t bandPhaseIndex_ = -1;
+    bool bandValid_ = false;
+};
+
+} // namespace quillby
