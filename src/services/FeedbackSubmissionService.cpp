@@ -88,13 +88,20 @@ QCoro::Task<void> FeedbackSubmissionService::send(SubmissionRequest request, boo
         co_await send(std::move(request), true, signedHeaders->keyId);
         co_return;
     }
-    throw error(reply.status);
+    throw error(reply.status, reply.body);
 }
 
-FeedbackSubmissionError FeedbackSubmissionService::error(int status) const
+FeedbackSubmissionError FeedbackSubmissionService::error(int status, const QByteArray &body) const
 {
-    // The server's own words stay out of the log: they may echo what the person wrote.
-    logger_.error("Feedback submission rejected (status=" + std::to_string(status) + ")");
+    const nlohmann::json parsed = nlohmann::json::parse(body.constBegin(), body.constEnd(), nullptr, false);
+    if (!parsed.is_discarded() && parsed.is_object()) {
+        const auto found = parsed.find("error");
+        if (found != parsed.end() && found->is_string()) {
+            // The server's text, made one printable line.
+            const QString text = app_server::printableASCII(QString::fromStdString(found->get<std::string>()).left(200));
+            logger_.error("Feedback submission rejected: " + text.toStdString());
+        }
+    }
     using Case = FeedbackSubmissionError::Case;
     switch (status) {
     case 400:

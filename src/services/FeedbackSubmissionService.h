@@ -31,7 +31,7 @@ public:
     QString appVersion() const;
     // The error for a status that is neither success nor a first 401/403; logs the server's
     // "error" text when the body carries one.
-    FeedbackSubmissionError error(int status) const;
+    FeedbackSubmissionError error(int status, const QByteArray &body) const;
 
     // The JSON body: installationId, appVersion, platform, osVersion, name and email when not
     // empty after trimming, message unchanged.
