@@ -5,6 +5,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
+echo "== layering"
+"$root/scripts/check-layering.sh"
 echo "== fuzz targets"
 "$root/scripts/fuzz.sh" --check
 for variant in release asan; do
