@@ -4,7 +4,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  clang-19 libclang-rt-19-dev cmake ninja-build pkg-config make
+  clang-19 libclang-rt-19-dev clang-tidy-19 cmake ninja-build pkg-config make
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-svg-dev libqt6svg6
   qcoro-qt6-dev

@@ -17,6 +17,8 @@ for variant in release asan; do
   ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
     "$root/scripts/with-session.sh" ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 600
   if [ "$variant" = release ]; then
+    echo "== coroutine tasks (none started and dropped)"
+    "$root/scripts/check-async.sh" "$dir"
     echo "== accessibility bus (announcements heard, keyboard walk)"
     timeout 300 "$root/scripts/a11y-check.sh" "$dir"
   fi

@@ -367,7 +367,7 @@ void AppDelegate::installWorkspaceObservers()
     QPointer<AppDelegate> self(this);
     workspaceObservers_.append(connect(sleepWakeMonitor_, &SleepWakeMonitor::didWake, this, [self] {
         if (self) {
-            self->handleWake();
+            runDetached(self->handleWake());
         }
     }));
     workspaceObservers_.append(connect(sleepWakeMonitor_, &SleepWakeMonitor::willSleep, this, [self] {

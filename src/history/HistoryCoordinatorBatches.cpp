@@ -2,6 +2,7 @@
 // drain, the graph-update streams and the saved-graph extracts.
 
 #include "history/HistoryCoordinator.h"
+#include "core/async/RunDetached.h"
 
 #include <QMetaObject>
 
@@ -51,7 +52,7 @@ void HistoryCoordinator::startDrain()
     // Starts on a later event-loop turn, like a task started from the main thread: batches
     // queued in the same turn wait in the queue (and count against its capacity) meanwhile.
     QMetaObject::invokeMethod(
-        this, [this] { drainPendingBatches(); }, Qt::QueuedConnection);
+        this, [this] { runDetached(drainPendingBatches()); }, Qt::QueuedConnection);
 }
 
 QCoro::Task<void> HistoryCoordinator::drainPendingBatches()

@@ -1,4 +1,5 @@
 #include "insights_window/InsightsLauncher.h"
+#include "core/async/RunDetached.h"
 
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
@@ -66,7 +67,7 @@ void InsightsLauncher::show()
     presentation_->setReferenceDate(services_.clock->now());
     if (window_) {
         // Visible or minimised: the same window comes back, never a second one.
-        refreshSnapshot(history_);
+        runDetached(refreshSnapshot(history_));
         if (window_->isMinimized()) {
             window_->setWindowState((window_->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
         }

@@ -1,4 +1,5 @@
 #include "insights_window/InsightsView.h"
+#include "core/async/RunDetached.h"
 
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
@@ -71,8 +72,8 @@ InsightsView::InsightsView(HistoryCoordinator *history, ConfigurationManager *co
     connect(calculation_.get(), &InsightsCalculationState::publishedInputChanged, this, schedule);
 
     rebuildNow();
-    runTimeline(QPointer<InsightsView>(this), services_.sleeper, lifetimeStop_.get_token());
-    runSnapshotRefresh(QPointer<InsightsView>(this), history_, services_.sleeper, lifetimeStop_.get_token());
+    runDetached(runTimeline(QPointer<InsightsView>(this), services_.sleeper, lifetimeStop_.get_token()));
+    runDetached(runSnapshotRefresh(QPointer<InsightsView>(this), history_, services_.sleeper, lifetimeStop_.get_token()));
 }
 
 InsightsView::~InsightsView()
@@ -357,7 +358,7 @@ void InsightsView::rebuildNow()
     if (needsRefresh != lastNeedsUnlockRefresh_) {
         lastNeedsUnlockRefresh_ = needsRefresh;
         if (needsRefresh) {
-            runUnlockRefresh(history_);
+            runDetached(runUnlockRefresh(history_));
         }
     }
     render();
@@ -440,8 +441,8 @@ void InsightsView::startCalculation(InsightsCalculationInput input)
 {
     calculationStop_.request_stop();
     calculationStop_ = std::stop_source();
-    runCalculation(QPointer<InsightsView>(this), QPointer<InsightsCalculationState>(calculation_.get()),
-                   std::move(input), calculationStop_.get_token());
+    runDetached(runCalculation(QPointer<InsightsView>(this), QPointer<InsightsCalculationState>(calculation_.get()),
+                   std::move(input), calculationStop_.get_token()));
 }
 
 QCoro::Task<void> InsightsView::runCalculation(QPointer<InsightsView> self, QPointer<InsightsCalculationState> state,
@@ -521,7 +522,7 @@ void InsightsView::retryHistoryLoad()
     }
     isRefreshing_ = true;
     render();
-    runRetry(QPointer<InsightsView>(this), history_);
+    runDetached(runRetry(QPointer<InsightsView>(this), history_));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,4 +1,5 @@
 #include "menubar/StatusBarViewModel.h"
+#include "core/async/RunDetached.h"
 
 #include "core/async/EventLoopTurn.h"
 #include "menubar/MainThread.h"
@@ -270,7 +271,7 @@ void StatusBarViewModel::scheduleFreshnessCheck(const GlucoseReading &reading, F
     const double delay = std::max(0.0, deadline - now);
     std::stop_source stop;
     freshnessStop_ = stop;
-    runFreshnessCheck(QPointer<StatusBarViewModel>(this), generation, delay, reading, sleeper_, stop.get_token());
+    runDetached(runFreshnessCheck(QPointer<StatusBarViewModel>(this), generation, delay, reading, sleeper_, stop.get_token()));
 }
 
 void StatusBarViewModel::cancelFreshnessCheck()
@@ -299,7 +300,7 @@ QCoro::Task<void> StatusBarViewModel::runFreshnessCheck(QPointer<StatusBarViewMo
 void StatusBarViewModel::appSettingsDidUpdate()
 {
     requireMainThread("StatusBarViewModel::appSettingsDidUpdate");
-    runSettingsUpdate(QPointer<StatusBarViewModel>(this));
+    runDetached(runSettingsUpdate(QPointer<StatusBarViewModel>(this)));
 }
 
 QCoro::Task<void> StatusBarViewModel::runSettingsUpdate(QPointer<StatusBarViewModel> self)

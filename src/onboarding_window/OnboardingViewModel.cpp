@@ -1,4 +1,5 @@
 #include "onboarding_window/OnboardingViewModel.h"
+#include "core/async/RunDetached.h"
 
 #include "core/ConfigurationManager.h"
 #include "settings/SettingsViewModel.h"
@@ -13,7 +14,7 @@ OnboardingViewModel::OnboardingViewModel(ConfigurationManager &configurationMana
     , settingsViewModel_(std::move(settingsViewModel))
     , onComplete_(std::move(onComplete))
 {
-    loadConfiguration(QPointer<OnboardingViewModel>(this));
+    runDetached(loadConfiguration(QPointer<OnboardingViewModel>(this)));
 }
 
 OnboardingViewModel::~OnboardingViewModel() = default;

@@ -1,4 +1,5 @@
 #include "polling/StatusBarPollingCoordinator.h"
+#include "core/async/RunDetached.h"
 
 #include "core/ConfigurationManager.h"
 #include "providers/GlucoseAPIClientFactory.h"
@@ -149,7 +150,7 @@ void StatusBarPollingCoordinator::startUpdateLoopIfNeeded()
         return;
     }
     updateLoop_ = std::make_shared<UpdateLoop>();
-    runUpdateLoop(updateLoop_);
+    runDetached(runUpdateLoop(updateLoop_));
 }
 
 QCoro::Task<void> StatusBarPollingCoordinator::runUpdateLoop(std::shared_ptr<UpdateLoop> loop)
@@ -188,7 +189,7 @@ QCoro::Task<void> StatusBarPollingCoordinator::requestRefresh(bool isRetry, std:
     }
     auto run = std::make_shared<RefreshRun>();
     refreshRun_ = run;
-    runRefresh(run, isRetry);
+    runDetached(runRefresh(run, isRetry));
     co_await run->finished.wait(stop);
 }
 

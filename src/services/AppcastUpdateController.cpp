@@ -1,4 +1,5 @@
 #include "services/AppcastUpdateController.h"
+#include "core/async/RunDetached.h"
 
 #include "core/OperationCancelledError.h"
 #include "core/UserDefaults.h"
@@ -54,13 +55,13 @@ void AppcastUpdateController::start()
     }
     didStart_ = true;
     if (deps_.automaticallyChecksForUpdates) {
-        runSchedule(QPointer<AppcastUpdateController>(this), stop_.get_token());
+        runDetached(runSchedule(QPointer<AppcastUpdateController>(this), stop_.get_token()));
     }
 }
 
 void AppcastUpdateController::checkForUpdates()
 {
-    runUserCheck(QPointer<AppcastUpdateController>(this), stop_.get_token());
+    runDetached(runUserCheck(QPointer<AppcastUpdateController>(this), stop_.get_token()));
 }
 
 QCoro::Task<void> AppcastUpdateController::runSchedule(QPointer<AppcastUpdateController> self, std::stop_token stop)

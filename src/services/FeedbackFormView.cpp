@@ -1,4 +1,5 @@
 #include "services/FeedbackFormView.h"
+#include "core/async/RunDetached.h"
 
 #include "services/FeedbackFormViewModel.h"
 #include "onboarding/AmbientBackgroundView.h"
@@ -188,7 +189,7 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
 void FeedbackFormView::send()
 {
     if (model_ && model_->canSubmit()) {
-        startSubmission(model_);
+        runDetached(startSubmission(model_));
     }
 }
 

@@ -1,4 +1,5 @@
 #include "services/FeedbackPromptController.h"
+#include "core/async/RunDetached.h"
 
 #include "core/UserDefaults.h"
 #include "platform/DesktopNotifications.h"
@@ -79,7 +80,7 @@ void FeedbackPromptController::refreshEligibility()
         }
     }
     if (eligible) {
-        runPost(QPointer<FeedbackPromptController>(this));
+        runDetached(runPost(QPointer<FeedbackPromptController>(this)));
     } else {
         scheduleEligibilityTask();
     }
@@ -147,7 +148,7 @@ void FeedbackPromptController::scheduleEligibilityTask()
     const double delay = std::max(std::ceil(*eligible - deps_.clock->now()), 1.0);
     cancelEligibilityTask();
     eligibilityTask_.emplace();
-    waitForEligibility(QPointer<FeedbackPromptController>(this), deps_.sleeper, delay, eligibilityTask_->get_token());
+    runDetached(waitForEligibility(QPointer<FeedbackPromptController>(this), deps_.sleeper, delay, eligibilityTask_->get_token()));
 }
 
 QCoro::Task<void> FeedbackPromptController::waitForEligibility(QPointer<FeedbackPromptController> self,
@@ -163,7 +164,7 @@ QCoro::Task<void> FeedbackPromptController::waitForEligibility(QPointer<Feedback
 void FeedbackPromptController::removePrompt()
 {
     if (deps_.notificationCenter) {
-        deps_.notificationCenter->close(kPromptIdentifier);
+        runDetached(deps_.notificationCenter->close(kPromptIdentifier));
     }
 }
 

@@ -1,4 +1,5 @@
 #include "services/UpdateChecker.h"
+#include "core/async/RunDetached.h"
 
 #include <QLocale>
 #include <QRandomGenerator>
@@ -63,7 +64,7 @@ void UpdateChecker::start()
     sparkleController_->start();
     heartbeat_.emplace();
     if (alivePingService_) {
-        runHeartbeat(QPointer<UpdateChecker>(this), heartbeat_->get_token());
+        runDetached(runHeartbeat(QPointer<UpdateChecker>(this), heartbeat_->get_token()));
     }
 }
 

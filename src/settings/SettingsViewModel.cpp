@@ -1,6 +1,7 @@
 // State, construction, teardown and the account-editing side effects of the settings model.
 
 #include "settings/SettingsViewModel.h"
+#include "core/async/RunDetached.h"
 
 #include "core/ConfigurationManager.h"
 #include "core/async/EventLoopTurn.h"
@@ -41,11 +42,11 @@ SettingsViewModel::SettingsViewModel(ConfigurationManager &configManager,
 
     // The three start-up tasks hold the model weakly.
     refreshStartAtLogin();
-    runPermissionRefresh(QPointer<SettingsViewModel>(this));
+    runDetached(runPermissionRefresh(QPointer<SettingsViewModel>(this)));
     configurationObservation_ =
         connect(&configManager_, &ConfigurationManager::configurationChanged, this,
                 [this](const std::optional<AppConfiguration> &configuration) { apply(configuration); });
-    observeFirstConfiguration(QPointer<SettingsViewModel>(this));
+    runDetached(observeFirstConfiguration(QPointer<SettingsViewModel>(this)));
 
     isConfigurationValid_ = storedAccountIsComplete();
 

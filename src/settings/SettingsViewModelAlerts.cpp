@@ -2,6 +2,7 @@
 // permission, the test alert, and quiet hours as clock times.
 
 #include "settings/SettingsViewModel.h"
+#include "core/async/RunDetached.h"
 
 #include "polling/GlucoseAlertNotificationDelivering.h"
 
@@ -15,7 +16,7 @@ void SettingsViewModel::alertsEnabledDidChange()
         assign(notificationPermissionDenied_, false, &SettingsViewModel::notificationPermissionDeniedChanged);
         assign(testAlertStatusMessage_, std::string(), &SettingsViewModel::testAlertStatusMessageChanged);
     } else {
-        runPermissionRequest(QPointer<SettingsViewModel>(this));
+        runDetached(runPermissionRequest(QPointer<SettingsViewModel>(this)));
     }
     recordAppSettingsEdit();
 }

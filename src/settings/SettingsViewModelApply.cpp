@@ -1,6 +1,7 @@
 // Applying the stored configuration, the unit change, launch at login and the update texts.
 
 #include "settings/SettingsViewModel.h"
+#include "core/async/RunDetached.h"
 
 #include "core/ConfigurationManager.h"
 #include "settings/LoginItemSettingsService.h"
@@ -65,7 +66,7 @@ void SettingsViewModel::apply(const std::optional<AppConfiguration> &configurati
     applyAppSettings(configuration->app);
     setIsConfigurationValid(storedAccountIsComplete());
     refreshStartAtLogin();
-    runPermissionRefresh(QPointer<SettingsViewModel>(this));
+    runDetached(runPermissionRefresh(QPointer<SettingsViewModel>(this)));
 }
 
 void SettingsViewModel::applyAccount(const GlucoseAccountConfiguration &account)
@@ -145,7 +146,7 @@ void SettingsViewModel::setStartAtLogin(bool enabled)
     const bool adjusting = isAdjustingStartAtLogin_;
     updateStartAtLogin(enabled);
     if (!adjusting) {
-        runStartAtLoginSync(QPointer<SettingsViewModel>(this), enabled);
+        runDetached(runStartAtLoginSync(QPointer<SettingsViewModel>(this), enabled));
     }
 }
 
@@ -199,7 +200,7 @@ void SettingsViewModel::refreshStartAtLogin()
     }
     loginItemSyncTask_.emplace();
     if (loginItemService_) {
-        runStartAtLoginRead(QPointer<SettingsViewModel>(this), loginItemService_, loginItemSyncTask_->get_token());
+        runDetached(runStartAtLoginRead(QPointer<SettingsViewModel>(this), loginItemService_, loginItemSyncTask_->get_token()));
     }
 }
 

@@ -3,6 +3,7 @@
 // pending edits when the model goes or the application quits.
 
 #include "settings/SettingsViewModel.h"
+#include "core/async/RunDetached.h"
 
 #include "core/AppError.h"
 #include "core/ConfigurationManager.h"
@@ -67,7 +68,7 @@ void SettingsViewModel::scheduleAppSettingsSave()
         saveDebounceTask_->request_stop();
     }
     saveDebounceTask_.emplace();
-    runDebouncedSave(QPointer<SettingsViewModel>(this), sleeper_, saveDebounceTask_->get_token());
+    runDetached(runDebouncedSave(QPointer<SettingsViewModel>(this), sleeper_, saveDebounceTask_->get_token()));
 }
 
 QCoro::Task<void> SettingsViewModel::runDebouncedSave(QPointer<SettingsViewModel> self, std::shared_ptr<Sleeper> sleeper,
@@ -105,7 +106,7 @@ QCoro::Task<bool> SettingsViewModel::saveAppSettings()
         if (!run) {
             run = std::make_shared<SaveRun>();
             self->appSettingsSaveTask_ = run;
-            performAppSettingsSave(self, run);   // ends by finishing the run (maybe at once)
+            runDetached(performAppSettingsSave(self, run));   // ends by finishing the run (maybe at once)
         }
         co_await run->done.wait();
         if (!run->result) {
@@ -281,7 +282,7 @@ void SettingsViewModel::startPendingWriteOnRelease()
         return;
     }
     setSavedAppSettingsRevision(appSettingsRevision_);
-    writeAfterRelease(coordinator_, makeAppSettings());
+    runDetached(writeAfterRelease(coordinator_, makeAppSettings()));
 }
 
 namespace {
@@ -312,7 +313,7 @@ void SettingsViewModel::flushPendingAppSettings(int timeoutMs)
     // The event loop is ending: run it here until the write is done, so the last edit is not
     // lost with the process. Bounded, so a keyring that never answers cannot hold the quit.
     auto wait = std::make_shared<FlushWait>();
-    saveAndSignal(QPointer<SettingsViewModel>(this), wait);
+    runDetached(saveAndSignal(QPointer<SettingsViewModel>(this), wait));
     if (!wait->done) {
         QTimer::singleShot(timeoutMs, &wait->loop, &QEventLoop::quit);
         wait->loop.exec();

@@ -1,4 +1,5 @@
 #include "settings_window/AccountSettingsPane.h"
+#include "core/async/RunDetached.h"
 
 #include "history/HistoryCoordinator.h"
 #include "platform/Announcer.h"
@@ -247,7 +248,7 @@ void AccountSettingsPane::appeared()
         usernameField_->setFocus(Qt::OtherFocusReason);
     }
     if (history_) {
-        history_->requestSnapshotRefresh();
+        runDetached(history_->requestSnapshotRefresh());
     }
 }
 

@@ -1,4 +1,5 @@
 #include "settings_window/AppSettingsPane.h"
+#include "core/async/RunDetached.h"
 
 #include "platform/Announcer.h"
 #include "polling/GlucoseAlertNotificationDelivering.h"
@@ -240,7 +241,7 @@ AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *anno
     testAlertStatus_->setObjectName(QStringLiteral("testAlertStatusText"));
     test->addWidget(testAlertStatus_);
     notifications->addRow(testAlertGroup_);
-    connect(testAlertButton_, &QPushButton::clicked, this, [this] { model_.sendTestAlert(); });
+    connect(testAlertButton_, &QPushButton::clicked, this, [this] { runDetached(model_.sendTestAlert()); });
 
     alertSections_ = {types, quiet, snooze, notifications};
 
@@ -307,7 +308,7 @@ void AlertsSettingsPane::quietHoursFocusChanged(QuietHoursField field, bool hasF
 
 void AlertsSettingsPane::appeared()
 {
-    model_.refreshNotificationPermission();
+    runDetached(model_.refreshNotificationPermission());
 }
 
 } // namespace quillby

@@ -1,4 +1,5 @@
 #include "settings_window/InsightsSettingsPane.h"
+#include "core/async/RunDetached.h"
 
 #include "history/HistoryCoordinator.h"
 #include "settings/SettingsViewModel.h"
@@ -119,7 +120,7 @@ InsightsSettingsPane::InsightsSettingsPane(SettingsViewModel &model, HistoryCoor
     error->addRow(leadingButtonRow(tryAgainButton_));
     connect(tryAgainButton_, &QPushButton::clicked, this, [this] {
         if (history_) {
-            history_->requestSnapshotRefresh();
+            runDetached(history_->requestSnapshotRefresh());
         }
     });
 
@@ -187,7 +188,7 @@ void InsightsSettingsPane::savingToggled(bool on)
         return;
     }
     if (!on) {
-        history_->setSavingEnabled(false);
+        runDetached(history_->setSavingEnabled(false));
         refresh();
         return;
     }
@@ -215,7 +216,7 @@ void InsightsSettingsPane::retentionChosen(int days)
     if (days == 30 && (!snapshot || snapshot->configuration.retentionDays > 30)) {
         confirmShorterRetention();
     } else {
-        history_->setRetentionDays(days);
+        runDetached(history_->setRetentionDays(days));
     }
     // The picker shows the stored retention until the coordinator publishes another.
     refresh();
@@ -241,7 +242,7 @@ void InsightsSettingsPane::confirmShorterRetention()
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(keep, &QPushButton::clicked, this, [this] {
         if (history_) {
-            history_->setRetentionDays(30);
+            runDetached(history_->setRetentionDays(30));
         }
     });
     retentionConfirmation_ = box;
@@ -268,7 +269,7 @@ void InsightsSettingsPane::confirmDeleteAll()
     box->setAttribute(Qt::WA_DeleteOnClose);
     connect(remove, &QPushButton::clicked, this, [this] {
         if (history_) {
-            deleteAllSavedHistory(history_);
+            runDetached(deleteAllSavedHistory(history_));
         }
     });
     deleteConfirmation_ = box;
@@ -279,7 +280,7 @@ void InsightsSettingsPane::confirmDeleteAll()
 void InsightsSettingsPane::appeared()
 {
     if (history_) {
-        history_->requestSnapshotRefresh();
+        runDetached(history_->requestSnapshotRefresh());
     }
 }
 

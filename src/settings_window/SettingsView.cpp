@@ -1,4 +1,5 @@
 #include "settings_window/SettingsView.h"
+#include "core/async/RunDetached.h"
 
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
@@ -461,7 +462,7 @@ void SettingsView::showEvent(QShowEvent *event)
     if (event->spontaneous()) {
         return;
     }
-    model_.loadConfiguration();
+    runDetached(model_.loadConfiguration());
     refreshTermsSheet();
 }
 
