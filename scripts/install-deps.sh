@@ -13,6 +13,7 @@ PACKAGES=(
   libxcb1-dev
   xvfb xauth dbus-x11 gnome-keyring libsecret-tools notification-daemon trayer
   fonts-dejavu-core dpkg-dev
+  weston qt6-wayland openbox xdotool python3-gi gir1.2-glib-2.0
 )
 
 missing=()
