@@ -4,7 +4,7 @@
 #   scripts/fuzz.sh [--runs N | --seconds S] [--jobs J] [target...]
 #
 # Targets: dexcom_replies librelinkup_replies history_day_file history_manifest
-# stored_configuration autostart_entry update_feed version_order (all when none is named). Each run starts from the seed corpus in
+# stored_configuration autostart_entry update_feed version_order quiet_hours_time (all when none is named). Each run starts from the seed corpus in
 # tests/fuzz/<target>/corpus and grows a working corpus in build-fuzz/corpus/<target>; crashes go
 # to build-fuzz/artifacts/<target>/. The default is 10 million inputs per target. --check runs
 # each target over a short, fixed number of inputs without keeping a working corpus (what
@@ -12,7 +12,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 all=(dexcom_replies librelinkup_replies history_day_file history_manifest stored_configuration autostart_entry
-     update_feed version_order)
+     update_feed version_order quiet_hours_time)
 limit=(-runs=10000000)
 jobs=1
 check=0

@@ -15,6 +15,7 @@ PACKAGES=(
   fonts-dejavu-core dpkg-dev locales
   tar restic
   at-spi2-core gir1.2-atspi-2.0 python3-gi orca speech-dispatcher openbox xdotool
+  weston qt6-wayland gir1.2-glib-2.0
 )
 
 missing=()

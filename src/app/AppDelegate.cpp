@@ -116,8 +116,14 @@ QCoro::Task<void> AppDelegate::reportSettingsWriteFailure(QPointer<AppDelegate> 
 void AppDelegate::makeCoordinators()
 {
     QPointer<AppDelegate> self(this);
+    OnboardingServices onboarding = deps_.onboarding;
+    onboarding.quitAction = [self] {
+        if (self && self->terminateAction) {
+            self->terminateAction();
+        }
+    };
     onboardingCoordinator_ =
-        std::make_unique<OnboardingCoordinator>(*deps_.configurationManager, deps_.onboarding, [self] {
+        std::make_unique<OnboardingCoordinator>(*deps_.configurationManager, std::move(onboarding), [self] {
             if (self) {
                 self->onboardingDidComplete();
             }

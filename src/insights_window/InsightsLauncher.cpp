@@ -9,11 +9,13 @@
 #include "insights_window/InsightsFormat.h"
 #include "insights_window/InsightsSurfaces.h"
 #include "insights_window/InsightsViewState.h"
+#include "platform/WindowPlacement.h"
 
 #include <QApplication>
 #include <QCloseEvent>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <cmath>
 
@@ -78,11 +80,16 @@ void InsightsLauncher::show()
     }
     buildWindow();
     fitWindowToContent();
-    if (QScreen *screen = window_->screen() ? window_->screen() : QGuiApplication::primaryScreen()) {
+    QScreen *screen = window_->screen() ? window_->screen() : QGuiApplication::primaryScreen();
+    if (screen && canPlaceWindows()) {
         const QRect available = screen->availableGeometry();
         window_->move(available.center() - QPoint(window_->width() / 2, window_->height() / 2));
     }
     window_->show();
+    // Moved to a screen of another size, the window fits itself to that screen.
+    if (QWindow *handle = window_->windowHandle()) {
+        connect(handle, &QWindow::screenChanged, window_, [this] { fitWindowToContent(); });
+    }
     window_->raise();
     window_->activateWindow();
 }
@@ -116,8 +123,8 @@ void InsightsLauncher::buildWindow()
         services_, window);
     view_->setReduceMotion(reduceMotion_);
     layout->addWidget(view_);
-    window->resize(kWindowWidth, kDefaultContentHeight);
-    window->setFixedWidth(kWindowWidth);
+    // The size is the launcher's alone: fixed, so the window cannot be dragged to another.
+    window->setFixedSize(kWindowWidth, kDefaultContentHeight);
     connect(window, &QObject::destroyed, this, [this] { reportContentHeight_.reset(); });
     window_ = window;
 }
@@ -154,7 +161,7 @@ void InsightsLauncher::fitWindowToContent()
     const std::optional<int> available = screen ? std::optional<int>(screen->availableGeometry().height()) : std::nullopt;
     const int height = fittedContentHeight(reportContentHeight_, available, chrome);
     if (std::abs(height - window_->height()) > 0) {
-        window_->resize(window_->width(), height);
+        window_->setFixedHeight(height);
     }
 }
 

@@ -1,5 +1,7 @@
 #include "menubar/StatusBarController.h"
 
+#include "platform/WindowPlacement.h"
+
 #include "menubar/GlucoseGraphView.h"
 #include "menubar/MainThread.h"
 #include "menubar/StatusBarAccessibility.h"
@@ -394,7 +396,9 @@ void StatusBarController::showPopup(QPoint anchor)
     int x = anchor.x() - size.width() / 2;
     x = std::clamp(x, available.left(), std::max(available.left(), available.right() - size.width() + 1));
     y = std::clamp(y, available.top(), std::max(available.top(), available.bottom() - size.height() + 1));
-    popup_->move(x, y);
+    if (canPlaceWindows()) {   // on Wayland the compositor places it
+        popup_->move(x, y);
+    }
     popup_->show();
     popup_->activateWindow();
     panel_->setFocus(Qt::PopupFocusReason);

@@ -1,5 +1,7 @@
 #include "menubar/StatusDateFormatter.h"
 
+#include "core/DateText.h"
+
 #include <QDateTime>
 #include <QRegularExpression>
 
@@ -65,7 +67,7 @@ QString StatusDateFormatter::shortTime(Date date) const
 
 QString StatusDateFormatter::dateAndTime(Date date) const
 {
-    return locale_.toString(toDateTime(date, timeZone()), QLocale::ShortFormat);
+    return mediumDateShortTime(toDateTime(date, timeZone()), locale_);
 }
 
 } // namespace quillby

@@ -22,7 +22,7 @@ public:
     QString preciseTime(Date date) const;
     // Hours and minutes in the locale's short style, never seconds ("2:05 PM", "14:05").
     QString shortTime(Date date) const;
-    // Date and time of day ("3/12/26 2:05 PM").
+    // Date and time of day in the program's one form for them ("Mar 12, 2026 2:05 PM").
     QString dateAndTime(Date date) const;
 
     const QLocale &locale() const { return locale_; }

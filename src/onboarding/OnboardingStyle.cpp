@@ -1,6 +1,8 @@
 #include "onboarding/OnboardingStyle.h"
 
 #include "onboarding/AccessibilityMarks.h"
+#include "platform/WindowPlacement.h"
+
 #include "onboarding/AmbientBackgroundView.h"
 
 #include "platform/Appearance.h"
@@ -48,7 +50,7 @@ void presentAmbientWindow(QWidget *window, AmbientBackgroundView *background, Re
         QObject::connect(reducedMotion, &ReducedMotionMonitor::reduceMotionChanged, background,
                          &AmbientBackgroundView::setReduceMotion);
     }
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+    if (const QScreen *screen = QGuiApplication::primaryScreen(); screen && canPlaceWindows()) {
         QRect frame = window->frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
         window->move(frame.topLeft());

@@ -33,8 +33,8 @@ void useSecondaryText(QWidget *widget);
 // `background`) and an empty panel filling the rest, which is returned for the caller's layout.
 QWidget *makeAmbientSplit(QWidget *window, QSize size, int panelWidth, AmbientBackgroundView *&background);
 // Shows a window laid out by makeAmbientSplit: its background follows the desktop's reduced-motion
-// setting when a monitor is given, and the window is centred on the primary screen (a compositor
-// that places windows itself may ignore this), raised and activated.
+// setting when a monitor is given, and the window is centred on the primary screen (not on
+// Wayland, where the compositor places windows), raised and activated.
 void presentAmbientWindow(QWidget *window, AmbientBackgroundView *background, ReducedMotionMonitor *reducedMotion);
 // `base` scaled by `factor` with `weight`.
 QFont scaledFont(const QFont &base, double factor, QFont::Weight weight = QFont::Normal);

@@ -17,8 +17,8 @@ namespace quillby {
 namespace {
 
 // The onboarding window: titled with a close button, neither minimisable nor resizable.
-// Escape goes one step back; Return presses the step's forward button; the close button just
-// closes.
+// Escape goes one step back; Return presses the step's forward button; closing it (the close
+// button, the window manager's close) reports to `onClosed`.
 class OnboardingWindow final : public QDialog {
 public:
     OnboardingWindow()
@@ -26,6 +26,7 @@ public:
     {
     }
     QPointer<OnboardingView> view;
+    std::function<void()> onClosed;
 
     void reject() override
     {
@@ -36,7 +37,13 @@ public:
 
 protected:
     // QDialog would treat the close button as Escape.
-    void closeEvent(QCloseEvent *event) override { QWidget::closeEvent(event); }
+    void closeEvent(QCloseEvent *event) override
+    {
+        QWidget::closeEvent(event);
+        if (event->isAccepted() && onClosed) {
+            onClosed();
+        }
+    }
 };
 
 } // namespace
@@ -90,6 +97,14 @@ void OnboardingCoordinator::show()
     auto *view = new OnboardingView(std::move(viewModel), viewServices, window);
     layout->addWidget(view);
     window->view = view;
+    // Before onboarding is complete there is no tray icon and no other window: a closed window
+    // would leave the program running unseen, so closing it ends the program, as the terms
+    // window does.
+    window->onClosed = [self] {
+        if (self && self->services_.quitAction) {
+            self->services_.quitAction();
+        }
+    };
     window->setFixedSize(OnboardingView::kWidth, OnboardingView::kHeight);
     window_ = window;
     view_ = view;

@@ -23,11 +23,13 @@ struct OnboardingServices {
     std::function<std::unique_ptr<SettingsViewModel>()> makeSettingsViewModel;
     Announcer *announcer = nullptr;   // spoken announcements (none: silent)
     WindowEnvironment window;         // activation policy, reduced motion, browser
+    std::function<void()> quitAction; // ends the program (none: closing only hides the window)
 };
 
 // Owner of the first-run onboarding window. show() builds it (or brings the one it holds to the
-// front); while it is open the program is an ordinary windowed application. Closing it with its
-// close button completes nothing: the next show() brings the same window back. Once onboarding
+// front); while it is open the program is an ordinary windowed application. Closing it (close
+// button, window manager) completes nothing and ends the program through the services' quit
+// action; without one the next show() brings the same window back. Once onboarding
 // is recorded as completed, the window is closed (and deleted once the finishing click is
 // over), the program returns to the tray accessory policy and `onComplete` runs on a later turn
 // of the event loop. Main thread only.

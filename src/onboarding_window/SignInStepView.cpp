@@ -32,7 +32,7 @@ QStringList SignInStepView::summaryParagraphs(GlucoseProvider provider)
     const QString name = providerName(provider);
     const QString app = appName(provider);
     return {QStringLiteral("You\u2019re signed in to %1, and Quillby is ready to connect to your data.").arg(name),
-            QStringLiteral("Your readings will appear in the menu bar once you continue."),
+            QStringLiteral("Your readings will appear in the panel once you continue."),
             QStringLiteral("Quillby is not a replacement for your %1.").arg(app),
             QStringLiteral("Always confirm readings with your %1 or blood glucose meter before making treatment "
                            "decisions.")

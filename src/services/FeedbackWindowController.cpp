@@ -3,6 +3,7 @@
 #include "services/FeedbackFormView.h"
 #include "services/FeedbackFormViewModel.h"
 #include "onboarding/AmbientBackgroundView.h"
+#include "onboarding/OnboardingStyle.h"
 
 #include <QCloseEvent>
 #include <QDialog>
@@ -79,9 +80,8 @@ void FeedbackWindowController::show()
     window->setFixedSize(FeedbackFormView::kWidth, FeedbackFormView::kHeight);
     window->installEventFilter(this);
     feedbackWindow_ = window;
-    window->show();
-    window->raise();
-    window->activateWindow();
+    // Centred like the onboarding and terms windows; the controller sets reduced motion itself.
+    presentAmbientWindow(window, form->ambientBackground(), nullptr);
 }
 
 void FeedbackWindowController::setReduceMotion(bool reduce)

@@ -1,6 +1,7 @@
 #include "settings/SettingsLauncher.h"
 
 #include "settings/SettingsViewModel.h"
+#include "platform/WindowPlacement.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -76,7 +77,7 @@ void SettingsLauncher::show(std::optional<SettingsTab> tab)
     window->setWindowTitle(QStringLiteral("Settings"));
     window->setAttribute(Qt::WA_DeleteOnClose, false);
     window->resize(kContentWidth, kContentHeight);
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+    if (QScreen *screen = QGuiApplication::primaryScreen(); screen && canPlaceWindows()) {
         QRect frame(QPoint(0, 0), window->size());
         frame.moveCenter(screen->availableGeometry().center());
         window->move(frame.topLeft());
@@ -94,7 +95,12 @@ void SettingsLauncher::bringForward()
         return;
     }
     // No floating window level on the Linux desktop: raising and activating is what the
-    // window manager allows an application to ask for.
+    // window manager allows an application to ask for. A minimised window counts as visible,
+    // and show() alone would leave it minimised: it is restored first, keeping it maximised
+    // when it was.
+    if (window_->isMinimized()) {
+        window_->setWindowState((window_->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    }
     window_->show();
     window_->raise();
     window_->activateWindow();

@@ -7,8 +7,9 @@
 #include "settings/LoginItemSettingsService.h"
 #include "settings/UpdateChecking.h"
 
-#include <unicode/datefmt.h>
-#include <unicode/unistr.h>
+#include "core/DateText.h"
+
+#include <QTimeZone>
 
 #include <cmath>
 #include <memory>
@@ -17,20 +18,13 @@ namespace quillby {
 
 namespace {
 
-// One formatter of medium date and short time in the current locale, made on first use and
-// shared by every model (main thread only).
+// The updater's last check in the program's one date-and-time form (medium date, short time),
+// in the computer's locale and current time zone, as the tray writes its dates.
 std::string formatCheckDate(Date date)
 {
-    static std::unique_ptr<icu::DateFormat> formatter(
-        icu::DateFormat::createDateTimeInstance(icu::DateFormat::kMedium, icu::DateFormat::kShort));
-    if (!formatter) {
-        return {};
-    }
-    icu::UnicodeString text;
-    formatter->format(static_cast<UDate>(date * 1000.0), text);
-    std::string utf8;
-    text.toUTF8String(utf8);
-    return utf8;
+    const QDateTime when = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::llround(date * 1000.0)),
+                                                          QTimeZone::systemTimeZone());
+    return mediumDateShortTime(when, QLocale::system()).toStdString();
 }
 
 } // namespace

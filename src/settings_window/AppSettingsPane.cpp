@@ -5,6 +5,7 @@
 #include "polling/GlucoseAlertNotificationDelivering.h"
 #include "settings/SettingsViewModel.h"
 #include "settings_window/QuietHoursTimeInputField.h"
+#include "settings_window/SettingsSymbols.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +25,24 @@ QWidget *trailingButtonRow(QPushButton *button, QWidget *parent = nullptr)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(button);
     layout->addStretch(1);
+    return row;
+}
+
+// A warning line saying why a quiet-hours time was not saved; it follows the field's problem and
+// is hidden while there is none.
+QWidget *quietHoursProblemRow(QuietHoursTimeInputField *field, const char *objectName)
+{
+    auto *row = new QWidget();
+    auto *layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(8);
+    layout->addWidget(makeSymbolLabel(settingsSymbol(QStringLiteral("exclamationmark.triangle")), 16, row), 0,
+                      Qt::AlignTop);
+    QLabel *text = makePlainLabel(QString(), row);
+    text->setObjectName(QString::fromLatin1(objectName));
+    text->setWordWrap(true);
+    layout->addWidget(text, 1);
+    QObject::connect(field, &QuietHoursTimeInputField::problemChanged, text, &QLabel::setText);
     return row;
 }
 
@@ -177,9 +196,11 @@ AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *anno
     startField_ = new QuietHoursTimeInputField(QStringLiteral("Quiet hours start"));
     startField_->setObjectName(QStringLiteral("quietHoursStartPicker"));
     startRow_ = quiet->addLabeledRow(QStringLiteral("Start"), startField_);
+    startProblemRow_ = quiet->addRow(quietHoursProblemRow(startField_, "quietHoursStartProblemText"));
     endField_ = new QuietHoursTimeInputField(QStringLiteral("Quiet hours end"));
     endField_->setObjectName(QStringLiteral("quietHoursEndPicker"));
     endRow_ = quiet->addLabeledRow(QStringLiteral("End"), endField_);
+    endProblemRow_ = quiet->addRow(quietHoursProblemRow(endField_, "quietHoursEndProblemText"));
     allowLowRow_ = addToggle(quiet, QStringLiteral("Allow low alerts during quiet hours"),
                              "allowLowAlertsDuringQuietHoursToggle", &VM::allowLowAlertsDuringQuietHours,
                              &VM::setAllowLowAlertsDuringQuietHours, &VM::allowLowAlertsDuringQuietHoursChanged);
@@ -192,6 +213,15 @@ AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *anno
         model_.setQuietHoursEndMinutes(minutes);
         model_.recordAppSettingsEdit();
     });
+    // A time that was not taken is said at once: the focus has usually moved on by then.
+    for (QuietHoursTimeInputField *field : {startField_, endField_}) {
+        connect(field, &QuietHoursTimeInputField::problemChanged, this, [this](const QString &problem) {
+            showQuietHoursProblems();
+            if (announcer_ && !problem.isEmpty()) {
+                announcer_->announce(problem);
+            }
+        });
+    }
     connect(startField_, &QuietHoursTimeInputField::focusChanged, this,
             [this](bool focus) { quietHoursFocusChanged(QuietHoursField::start, focus); });
     connect(endField_, &QuietHoursTimeInputField::focusChanged, this,
@@ -199,8 +229,8 @@ AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *anno
 
     // 4. Snooze behaviour.
     SettingsSection *snooze = addSection(QStringLiteral("Snooze behavior"),
-                                         QStringLiteral("Status bar snooze actions only silence the alert categories "
-                                                        "selected above."));
+                                         QStringLiteral("Snooze actions in the Quillby menu only silence the alert "
+                                                        "categories selected above."));
     addToggle(snooze, QStringLiteral("Snooze low alerts"), nullptr, &VM::snoozeLowAlerts, &VM::setSnoozeLowAlerts,
               &VM::snoozeLowAlertsChanged);
     addToggle(snooze, QStringLiteral("Snooze high alerts"), nullptr, &VM::snoozeHighAlerts, &VM::setSnoozeHighAlerts,
@@ -279,6 +309,7 @@ void AlertsSettingsPane::refresh()
     const bool quiet = model_.quietHoursEnabled();
     startRow_->setVisible(quiet);
     endRow_->setVisible(quiet);
+    showQuietHoursProblems();
     allowLowRow_->setVisible(quiet);
     startField_->setMinutes(model_.minutesOfDay(model_.quietHoursStartDate()));
     endField_->setMinutes(model_.minutesOfDay(model_.quietHoursEndDate()));
@@ -295,6 +326,13 @@ void AlertsSettingsPane::refresh()
     const QString status = QString::fromStdString(model_.testAlertStatusMessage());
     testAlertStatus_->setText(status);
     testAlertStatus_->setVisible(!status.isEmpty());
+}
+
+void AlertsSettingsPane::showQuietHoursProblems()
+{
+    const bool quiet = model_.quietHoursEnabled();
+    startProblemRow_->setVisible(quiet && !startField_->problem().isEmpty());
+    endProblemRow_->setVisible(quiet && !endField_->problem().isEmpty());
 }
 
 void AlertsSettingsPane::quietHoursFocusChanged(QuietHoursField field, bool hasFocus)

@@ -61,6 +61,8 @@ protected:
 private:
     void refresh();
     void quietHoursFocusChanged(QuietHoursField field, bool hasFocus);
+    // The line under each time field saying why its last text was not saved, while there is one.
+    void showQuietHoursProblems();
     QCheckBox *addToggle(SettingsSection *section, const QString &title, const char *objectName,
                          bool (SettingsViewModel::*getter)() const, void (SettingsViewModel::*setter)(bool),
                          void (SettingsViewModel::*changed)());
@@ -78,6 +80,9 @@ private:
     QWidget *endRow_;
     QuietHoursTimeInputField *startField_;
     QuietHoursTimeInputField *endField_;
+    // Under each time field: why the text last typed into it was not saved.
+    QWidget *startProblemRow_;
+    QWidget *endProblemRow_;
     QWidget *allowLowRow_;
     QWidget *deniedBanner_;
     QWidget *testAlertGroup_;

@@ -10,18 +10,8 @@ namespace quillby {
 
 namespace {
 
-// Accepts exactly the texts that are, or may still become, a time of day.
-class TimeOfDayValidator final : public QValidator {
-public:
-    TimeOfDayValidator(const QuietHoursTimeInputField *field)
-        : QValidator(const_cast<QuietHoursTimeInputField *>(field)), field_(field)
-    {
-    }
-    State validate(QString &input, int &) const override { return parseTimeOfDay(input, field_->timeStyle()).state; }
-
-private:
-    const QuietHoursTimeInputField *field_;
-};
+// Longer than any time of day with its day period; a pasted paragraph is cut short.
+constexpr int kMaxTypedLength = 24;
 
 } // namespace
 
@@ -30,7 +20,7 @@ QuietHoursTimeInputField::QuietHoursTimeInputField(const QString &accessibilityL
 {
     setAccessibleName(accessibilityLabel);
     setAlignment(Qt::AlignCenter);
-    setValidator(new TimeOfDayValidator(this));
+    setMaxLength(kMaxTypedLength);
     setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     connect(this, &QLineEdit::textEdited, this, &QuietHoursTimeInputField::onTextEdited);
     showMinutes();
@@ -53,17 +43,17 @@ void QuietHoursTimeInputField::setMinutes(int minutes)
 void QuietHoursTimeInputField::setTimeStyle(const TimeOfDayStyle &style)
 {
     style_ = style;
+    setProblem({});
     showMinutes();
     updateGeometry();
 }
 
 void QuietHoursTimeInputField::endEditing()
 {
-    if (!hasAcceptableInput()) {
-        showMinutes();
-    }
     if (hasFocus()) {
-        clearFocus();
+        clearFocus();   // settles the text on the way out
+    } else {
+        settleTypedText();
     }
 }
 
@@ -109,9 +99,7 @@ void QuietHoursTimeInputField::focusInEvent(QFocusEvent *event)
 void QuietHoursTimeInputField::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
-    if (!hasAcceptableInput()) {
-        showMinutes();
-    }
+    settleTypedText();
     emit focusChanged(false);
 }
 
@@ -123,6 +111,7 @@ void QuietHoursTimeInputField::onTextEdited(const QString &text)
     }
     minutes_ = *typed.minutes;
     emit timeEdited(minutes_);
+    setProblem({});
 }
 
 void QuietHoursTimeInputField::stepBy(int steps)
@@ -130,7 +119,7 @@ void QuietHoursTimeInputField::stepBy(int steps)
     // An incomplete text steps from the last valid time.
     const TimeOfDayParse typed = parseTimeOfDay(text(), style_);
     const int current = typed.minutes.value_or(minutes_);
-    const qsizetype separator = std::max(text().indexOf(QLatin1Char(':')), text().indexOf(QLatin1Char('.')));
+    const qsizetype separator = hourMinuteSeparator(text());
     const bool onHour = separator >= 0 && cursorPosition() <= separator;
     const int hour = current / 60;
     const int minute = current % 60;
@@ -139,15 +128,47 @@ void QuietHoursTimeInputField::stepBy(int steps)
     const int cursor = cursorPosition();
     minutes_ = next;
     showMinutes();
-    const qsizetype newSeparator = text().indexOf(QLatin1Char(':'));
+    const qsizetype newSeparator = hourMinuteSeparator(text());
     setCursorPosition(onHour ? std::min<int>(cursor, static_cast<int>(newSeparator))
                              : std::max<int>(cursor, static_cast<int>(newSeparator) + 1));
     emit timeEdited(minutes_);
+    setProblem({});
 }
 
 void QuietHoursTimeInputField::showMinutes()
 {
     setText(formatTimeOfDay(minutes_, style_));
+}
+
+void QuietHoursTimeInputField::settleTypedText()
+{
+    const QString typed = text().trimmed();
+    const TimeOfDayParse parse = parseTimeOfDay(typed, style_);
+    const QString shown = formatTimeOfDay(minutes_, style_);
+    if (parse.state == QValidator::Acceptable || typed.isEmpty() || typed == shown) {
+        // Taken already (or nothing typed): show it the usual way.
+        if (text() != shown) {
+            showMinutes();
+        }
+        return;
+    }
+    showMinutes();
+    if (parse.needsDayPeriod) {
+        setProblem(QStringLiteral("\u201C%1\u201D was not saved: add %2 or %3.").arg(typed, style_.amText, style_.pmText));
+    } else {
+        setProblem(QStringLiteral("\u201C%1\u201D was not saved: type a time such as %2.")
+                       .arg(typed, formatTimeOfDay(22 * 60, style_)));
+    }
+}
+
+void QuietHoursTimeInputField::setProblem(const QString &problem)
+{
+    if (problem == problem_) {
+        return;
+    }
+    problem_ = problem;
+    setAccessibleDescription(problem);
+    emit problemChanged(problem);
 }
 
 } // namespace quillby

@@ -12,14 +12,44 @@ bool isAsciiDigit(QChar c)
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
+bool isSeparator(QChar c)
+{
+    return c == QLatin1Char(':') || c == QLatin1Char('.');
+}
+
+int digitValue(QStringView digits)
+{
+    int value = 0;
+    for (QChar c : digits) {
+        value = value * 10 + (c.unicode() - '0');
+    }
+    return value;
+}
+
+// A day period as compared: without its dots and spaces, so "a. m.", "a.m." and "am" are one.
+QString dayPeriodKey(QStringView text)
+{
+    QString key;
+    for (QChar c : text) {
+        if (!c.isSpace() && c != QLatin1Char('.')) {
+            key.append(c);
+        }
+    }
+    return key;
+}
+
 enum class DayPeriodMatch { none, prefix, am, pm };
 
 // Compares the typed day period with the style's texts and the English ones, ignoring case.
 DayPeriodMatch matchDayPeriod(QStringView typed, const TimeOfDayStyle &style)
 {
+    const QString key = dayPeriodKey(typed);
+    if (key.isEmpty()) {
+        return DayPeriodMatch::prefix;   // only dots or spaces so far
+    }
     const std::array<std::pair<QString, DayPeriodMatch>, 4> candidates = {{
-        {style.amText, DayPeriodMatch::am},
-        {style.pmText, DayPeriodMatch::pm},
+        {dayPeriodKey(style.amText), DayPeriodMatch::am},
+        {dayPeriodKey(style.pmText), DayPeriodMatch::pm},
         {QStringLiteral("AM"), DayPeriodMatch::am},
         {QStringLiteral("PM"), DayPeriodMatch::pm},
     }};
@@ -28,10 +58,10 @@ DayPeriodMatch matchDayPeriod(QStringView typed, const TimeOfDayStyle &style)
         if (candidate.isEmpty()) {
             continue;
         }
-        if (typed.compare(candidate, Qt::CaseInsensitive) == 0) {
+        if (key.compare(candidate, Qt::CaseInsensitive) == 0) {
             return period;
         }
-        if (QStringView(candidate).startsWith(typed, Qt::CaseInsensitive)) {
+        if (candidate.startsWith(key, Qt::CaseInsensitive)) {
             isPrefix = true;
         }
     }
@@ -40,12 +70,12 @@ DayPeriodMatch matchDayPeriod(QStringView typed, const TimeOfDayStyle &style)
 
 TimeOfDayParse intermediate()
 {
-    return {QValidator::Intermediate, std::nullopt};
+    return {QValidator::Intermediate, std::nullopt, false};
 }
 
 TimeOfDayParse invalid()
 {
-    return {QValidator::Invalid, std::nullopt};
+    return {QValidator::Invalid, std::nullopt, false};
 }
 
 } // namespace
@@ -66,66 +96,112 @@ TimeOfDayStyle TimeOfDayStyle::of(const QLocale &locale)
     }
     TimeOfDayStyle style;
     style.twelveHour = twelveHour;
-    if (!locale.amText().isEmpty()) {
+    if (!dayPeriodKey(locale.amText()).isEmpty()) {
         style.amText = locale.amText();
     }
-    if (!locale.pmText().isEmpty()) {
+    if (!dayPeriodKey(locale.pmText()).isEmpty()) {
         style.pmText = locale.pmText();
     }
     return style;
+}
+
+qsizetype hourMinuteSeparator(QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace()) {
+        ++i;
+    }
+    const qsizetype digitsStart = i;
+    while (i < text.size() && isAsciiDigit(text[i])) {
+        ++i;
+    }
+    return i > digitsStart && i < text.size() && isSeparator(text[i]) ? i : -1;
 }
 
 TimeOfDayParse parseTimeOfDay(QStringView text, const TimeOfDayStyle &style)
 {
     const QStringView t = text.trimmed();
     const qsizetype n = t.size();
+    if (n == 0) {
+        return intermediate();
+    }
     qsizetype i = 0;
-
-    int hour = 0;
-    int hourDigits = 0;
     while (i < n && isAsciiDigit(t[i])) {
-        hour = hour * 10 + (t[i].unicode() - '0');
-        ++hourDigits;
         ++i;
-        if (hourDigits > 2 || hour > 23) {
-            return invalid();
-        }
     }
-    if (hourDigits == 0) {
-        return n == 0 ? intermediate() : invalid();
-    }
-    if (i == n) {
-        return intermediate();   // "7", "19": the minutes are still to come
-    }
-    if (t[i] != QLatin1Char(':') && t[i] != QLatin1Char('.')) {
+    const QStringView digits = t.first(i);
+    if (digits.isEmpty() || digits.size() > 4) {
         return invalid();
     }
-    ++i;
 
+    int hour = 0;
     int minute = 0;
-    int minuteDigits = 0;
-    while (i < n && isAsciiDigit(t[i])) {
-        const int digit = t[i].unicode() - '0';
-        if (minuteDigits == 0 && digit > 5) {
+    QStringView hourText;
+    QStringView dayPeriod;
+    if (i < n && isSeparator(t[i])) {
+        // "7:05", "19.30"
+        if (digits.size() > 2) {
             return invalid();
         }
-        minute = minute * 10 + digit;
-        ++minuteDigits;
-        ++i;
-        if (minuteDigits > 2) {
+        hourText = digits;
+        hour = digitValue(digits);
+        if (hour > 23) {
             return invalid();
         }
-    }
-    const QStringView dayPeriod = t.mid(i).trimmed();
-    if (minuteDigits < 2) {
-        return dayPeriod.isEmpty() ? intermediate() : invalid();
+        const qsizetype minuteStart = ++i;
+        while (i < n && isAsciiDigit(t[i])) {
+            if (i == minuteStart && t[i] > QLatin1Char('5')) {
+                return invalid();
+            }
+            if (i - minuteStart == 2) {
+                return invalid();
+            }
+            ++i;
+        }
+        dayPeriod = t.mid(i).trimmed();
+        if (i - minuteStart < 2) {
+            return dayPeriod.isEmpty() ? intermediate() : invalid();
+        }
+        minute = digitValue(t.sliced(minuteStart, 2));
+    } else {
+        // Digits alone: "7", "730", "0730", "1930"; before a day period also "7 pm".
+        dayPeriod = t.mid(i).trimmed();
+        switch (digits.size()) {
+        case 1:
+        case 2:
+            if (dayPeriod.isEmpty()) {
+                // More digits may follow: "19" can become "1930", "25" can become "255".
+                const bool canGrow = digits.size() == 1 || digits[1] <= QLatin1Char('5') || digitValue(digits) <= 23;
+                return canGrow ? intermediate() : invalid();
+            }
+            hourText = digits;
+            break;
+        case 3:
+            hourText = digits.first(1);
+            minute = digitValue(digits.sliced(1));
+            if (minute > 59 && dayPeriod.isEmpty()) {
+                // "193" is on its way to "1930".
+                const bool canGrow = digitValue(digits.first(2)) <= 23 && digits[2] <= QLatin1Char('5');
+                return canGrow ? intermediate() : invalid();
+            }
+            break;
+        default:
+            hourText = digits.first(2);
+            minute = digitValue(digits.sliced(2));
+            break;
+        }
+        hour = digitValue(hourText);
+        if (hour > 23 || minute > 59) {
+            return invalid();
+        }
     }
 
     if (dayPeriod.isEmpty()) {
-        if (style.twelveHour && hour >= 1 && hour <= 12) {
-            return intermediate();   // morning or evening is still to be said
+        const bool writtenTwentyFourHour = hourText.size() == 2 && hourText[0] == QLatin1Char('0');
+        if (style.twelveHour && hour >= 1 && hour <= 12 && !writtenTwentyFourHour) {
+            return {QValidator::Intermediate, std::nullopt, true};   // morning or evening is still to be said
         }
-        return {QValidator::Acceptable, hour * 60 + minute};
+        return {QValidator::Acceptable, hour * 60 + minute, false};
     }
     if (hour < 1 || hour > 12) {
         return invalid();
@@ -133,8 +209,8 @@ TimeOfDayParse parseTimeOfDay(QStringView text, const TimeOfDayStyle &style)
     switch (matchDayPeriod(dayPeriod, style)) {
     case DayPeriodMatch::none: return invalid();
     case DayPeriodMatch::prefix: return intermediate();
-    case DayPeriodMatch::am: return {QValidator::Acceptable, (hour % 12) * 60 + minute};
-    case DayPeriodMatch::pm: return {QValidator::Acceptable, (hour % 12 + 12) * 60 + minute};
+    case DayPeriodMatch::am: return {QValidator::Acceptable, (hour % 12) * 60 + minute, false};
+    case DayPeriodMatch::pm: return {QValidator::Acceptable, (hour % 12 + 12) * 60 + minute, false};
     }
     return invalid();
 }

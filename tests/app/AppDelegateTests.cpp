@@ -259,7 +259,12 @@ TEST(AppDelegate, ReopenShowsOnboardingOnlyWhileItIsIncomplete)
     harness.build();
     harness.launch();
     AppDelegate &delegate = harness.app->appDelegate();
+    // Closing the window before onboarding is complete ends the program: nothing else of it
+    // would be on screen.
+    int terminations = 0;
+    delegate.terminateAction = [&] { ++terminations; };
     delegate.onboardingCoordinator()->window()->close();
+    EXPECT_EQ(terminations, 1);
     EXPECT_TRUE(delegate.applicationShouldHandleReopen());
     EXPECT_TRUE(delegate.onboardingCoordinator()->window()->isVisible());
 

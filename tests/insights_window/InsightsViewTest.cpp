@@ -22,9 +22,12 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QWindow>
 #include <QStackedWidget>
 #include <QToolButton>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace quillby::test {
@@ -347,6 +350,13 @@ TEST(InsightsLauncherTest, ShowingAMinimisedWindowRestoresTheSameWindow)
     EXPECT_EQ(first->windowTitle(), QStringLiteral("Insights"));
     EXPECT_EQ(first->width(), 980);
     EXPECT_EQ(first->height(), 620);
+    // The size is fixed: the window cannot be dragged taller or narrower, and a new content
+    // height moves both bounds.
+    EXPECT_EQ(first->minimumSize(), first->maximumSize());
+    launcher.reportContentHeightChanged(500);
+    EXPECT_EQ(first->minimumSize(), QSize(980, 500));
+    EXPECT_EQ(first->maximumSize(), QSize(980, 500));
+    launcher.reportContentHeightChanged(std::nullopt);
 
     first->setWindowState(Qt::WindowMinimized);
     ASSERT_TRUE(first->isMinimized());
@@ -378,6 +388,38 @@ TEST(InsightsLauncherTest, ShowingAMinimisedWindowRestoresTheSameWindow)
     EXPECT_EQ(InsightsLauncher::fittedContentHeight(640.2, 2000, 0), 641);
     EXPECT_EQ(InsightsLauncher::fittedContentHeight(std::nullopt, 500, 30), 470);
     EXPECT_EQ(InsightsLauncher::fittedContentHeight(std::nan(""), std::nullopt, 0), 620);
+}
+
+// Run with two screens by its own ctest entry; on one screen there is nothing to move to.
+TEST(InsightsLauncherScreensTest, FitsItselfToTheScreenItMovesTo)
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    if (screens.size() < 2) {
+        GTEST_SKIP() << "needs two screens";
+    }
+    const auto byHeight = [](QScreen *a, QScreen *b) {
+        return a->availableGeometry().height() < b->availableGeometry().height();
+    };
+    QScreen *shorter = *std::min_element(screens.begin(), screens.end(), byHeight);
+    QScreen *tall = *std::max_element(screens.begin(), screens.end(), byHeight);
+    ASSERT_LT(shorter->availableGeometry().height(), 620);
+    ASSERT_GT(tall->availableGeometry().height(), 620);
+    InsightsHarness h;
+    h.signIn();
+    InsightsLauncher launcher(h.coordinator.get(), h.configurationManager.get(), [] {}, h.services());
+    launcher.show();
+    QWidget *window = launcher.window();
+    window->windowHandle()->setScreen(tall);
+    ASSERT_EQ(window->screen(), tall);
+    EXPECT_EQ(window->height(), 620);
+
+    window->windowHandle()->setScreen(shorter);
+    ASSERT_EQ(window->screen(), shorter);
+    EXPECT_LE(window->frameGeometry().height(), shorter->availableGeometry().height());
+    EXPECT_EQ(window->minimumHeight(), window->maximumHeight());
+
+    window->windowHandle()->setScreen(tall);
+    EXPECT_EQ(window->height(), 620);
 }
 
 TEST_F(InsightsViewTest, SheetsOpenWindowModalWithoutANestedLoop)

@@ -110,13 +110,13 @@ TEST(GlucoseGraph, AccessibilityLabel)
     model.timeWindow = GraphTimeWindow::hours1;
     EXPECT_EQ(GlucoseGraphRenderer::accessibilityLabel(model, kNow, englishUtc()),
               "Glucose graph, last 1 hour. Current glucose: 70 milligrams per deciliter, at or below the low "
-              "threshold, falling. 1 reading in this time window. Last reading: 3/12/26 2:00 PM.");
+              "threshold, falling. 1 reading in this time window. Last reading: Mar 12, 2026 2:00 PM.");
 
     model.timeWindow = GraphTimeWindow::hours3;
     model.measurementUnit = QStringLiteral("mmol/L");
     EXPECT_EQ(GlucoseGraphRenderer::accessibilityLabel(model, kNow + 600, englishUtc()),
               "Glucose graph, last 3 hours. Stale glucose reading. Last known glucose: 3.9 millimoles per liter. "
-              "Trend unavailable. 2 readings in this time window. Last reading: 3/12/26 2:00 PM.");
+              "Trend unavailable. 2 readings in this time window. Last reading: Mar 12, 2026 2:00 PM.");
 }
 
 TEST(GlucoseGraph, ViewKeepsItsLabelCurrentAndDraws)

@@ -127,9 +127,9 @@ TEST(StatusBarMenuModel, ReadingSummaryStandsInForTheGraph)
     EXPECT_EQ(model.readingSummary({}, GlucoseUnits::mmolL, kNow), "No glucose readings available.");
     const GlucoseReadings readings = {GlucoseReading(99, "Flat", kNow - 3600), GlucoseReading(121, "SingleUp", kNow - 60)};
     EXPECT_EQ(model.readingSummary(readings, GlucoseUnits::mgdL, kNow),
-              "121 ↑ mg/dL · Last reading: 3/12/26 2:04 PM");
+              "121 ↑ mg/dL · Last reading: Mar 12, 2026 2:04 PM");
     EXPECT_EQ(model.readingSummary(readings, GlucoseUnits::mmolL, kNow + 900),
-              "6.7 ? mmol/L · Last reading: 3/12/26 2:04 PM");
+              "6.7 ? mmol/L · Last reading: Mar 12, 2026 2:04 PM");
 }
 
 // The snooze end is a short time: hours and minutes in the locale's style, never seconds,

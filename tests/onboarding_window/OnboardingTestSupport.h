@@ -49,6 +49,7 @@ struct OnboardingHarness : LoopbackAccountServices {
     ApplicationActivationPolicy policy;
     std::vector<QUrl> openedURLs;
     int completions = 0;
+    int quitRequests = 0;
     std::unique_ptr<OnboardingCoordinator> coordinator;
 
     ~OnboardingHarness()
@@ -84,6 +85,7 @@ struct OnboardingHarness : LoopbackAccountServices {
         services.announcer = &announcer;
         services.window.activationPolicy = &policy;
         services.window.openURL = [this](const QUrl &url) { openedURLs.push_back(url); };
+        services.quitAction = [this] { ++quitRequests; };
         coordinator = std::make_unique<OnboardingCoordinator>(*configurationManager, services, [this] { ++completions; });
         runTask(configurationManager->loadConfiguration());
         coordinator->show();

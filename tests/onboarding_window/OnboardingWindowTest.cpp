@@ -14,6 +14,8 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QComboBox>
+#include <QLabel>
+#include <QRegularExpression>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -217,6 +219,14 @@ TEST(OnboardingWindow, SignsInToDexcomAndFinishes)
     EXPECT_TRUE(h.showsText(QStringLiteral("You\u2019re signed in to Dexcom, and Quillby is ready to connect to your "
                                            "data.")));
     EXPECT_TRUE(h.announcer.announcements.contains(QStringLiteral("Signed in to Dexcom. Continue to finish setup.")));
+    EXPECT_TRUE(h.showsText(QStringLiteral("Your readings will appear in the panel once you continue.")));
+    // No text names a place only a Mac has.
+    for (const QLabel *label : h.window()->findChildren<QLabel *>()) {
+        for (const char *word : {"menu bar", "status bar", "Keychain", "System Settings"}) {
+            EXPECT_FALSE(label->text().contains(QLatin1String(word), Qt::CaseInsensitive)) << label->text().toStdString();
+        }
+        EXPECT_FALSE(label->text().contains(QRegularExpression(QStringLiteral("\\bMac\\b")))) << label->text().toStdString();
+    }
     ASSERT_TRUE(h.stored());
     EXPECT_EQ(h.stored()->account.username, "ada");
     EXPECT_EQ(h.stored()->account.region, "us");
@@ -328,7 +338,7 @@ TEST(OnboardingWindow, TermsSheetComesBeforeSigningIn)
 }
 
 // A second show() while the window is open brings the same window forward; closing it with the
-// close button completes nothing, and show() brings the same window back.
+// close button completes nothing and asks the program to end; show() brings the same window back.
 TEST(OnboardingWindow, ShowReusesTheWindowAndClosingCompletesNothing)
 {
     OnboardingHarness h;
@@ -338,9 +348,11 @@ TEST(OnboardingWindow, ShowReusesTheWindowAndClosingCompletesNothing)
     h.coordinator->show();
     EXPECT_EQ(h.window(), window);
     EXPECT_EQ(h.policy.changes(), changes);
+    EXPECT_EQ(h.quitRequests, 0);
     window->close();
     processQueuedEvents();
     EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(h.quitRequests, 1);
     EXPECT_EQ(h.completions, 0);
     EXPECT_FALSE(h.defaults->contains(ConfigurationManager::kOnboardingCompletedKey));
     h.coordinator->show();

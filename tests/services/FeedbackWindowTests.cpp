@@ -1,6 +1,9 @@
 #include "services/FeedbackFormView.h"
 #include "services/FeedbackFormViewModel.h"
 #include "services/FeedbackWindowController.h"
+
+#include <QGuiApplication>
+#include <QScreen>
 #include "onboarding/AmbientBackgroundView.h"
 
 #include "ServicesTestSupport.h"
@@ -102,6 +105,24 @@ TEST(FeedbackWindow, ShowReusesTheOpenWindowAndStartsEmptyAfterClosing)
     EXPECT_TRUE(f.message()->toPlainText().isEmpty());
     EXPECT_TRUE(f.find<QLineEdit>("feedbackNameField")->text().isEmpty());
     EXPECT_FALSE(f.error()->isVisibleTo(f.window()));
+}
+
+// Run by its own ctest entry on a screen larger than the window (the offscreen platform's own
+// screen is the window's size, where any place is the centre).
+TEST(FeedbackWindowPlacement, OpensCentredOnThePrimaryScreen)
+{
+    const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    if (screen.width() <= FeedbackFormView::kWidth || screen.height() <= FeedbackFormView::kHeight) {
+        GTEST_SKIP() << "needs a primary screen larger than the window";
+    }
+    WindowFixture f;
+    f.controller.show();
+    ASSERT_NE(f.window(), nullptr);
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    // Within the platform's frame margins of the centre (an uncentred window sits hundreds of
+    // pixels away, at the screen's corner).
+    const QPoint offset = f.window()->frameGeometry().center() - available.center();
+    EXPECT_LE(offset.manhattanLength(), 64) << "window centre off by " << offset.x() << "," << offset.y();
 }
 
 TEST(FeedbackWindow, SendNeedsAMessageAndSendsItTrimmed)

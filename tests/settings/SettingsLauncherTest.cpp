@@ -53,6 +53,19 @@ TEST(SettingsLauncher, OneWindowWhileOpenANewOneWithANewModelAfterClosing)
     EXPECT_EQ(window->findChild<QListWidget *>(QStringLiteral("settingsSidebarPicker"))->currentRow(), 2);
     EXPECT_EQ(modelsMade, 1);
 
+    // A minimised window comes back restored (Qt counts it as visible), maximised if it was.
+    for (const Qt::WindowStates before : {Qt::WindowStates(Qt::WindowMinimized), Qt::WindowMinimized | Qt::WindowMaximized}) {
+        window->setWindowState(before);
+        ASSERT_TRUE(window->isMinimized());
+        launcher.show(SettingsTab::alerts);
+        EXPECT_EQ(launcher.settingsWindow(), window);
+        EXPECT_FALSE(window->isMinimized());
+        EXPECT_EQ(window->isMaximized(), bool(before & Qt::WindowMaximized));
+        EXPECT_EQ(launcher.navigation()->selection(), SettingsTab::alerts);
+        window->setWindowState(Qt::WindowNoState);
+    }
+    EXPECT_EQ(modelsMade, 1);
+
     // Closed, it stays referenced; the next show builds a new window and model on Account.
     window->close();
     EXPECT_EQ(launcher.settingsWindow(), window);

@@ -78,13 +78,13 @@ TEST(SettingsViewModelSignIn, DexcomFailuresShowTheServiceTextAfterThePrefix)
     };
     const Case cases[] = {
         {"rejected at step one", FakeDexcomServer::kAuthenticatePath, ScriptedReply::json(401, {{"Code", "x"}}), "us",
-         "Sign in failed: Authentication failed: Please check your credentials."},
+         "Sign in failed: Please check your credentials."},
         {"zero account at step one", FakeDexcomServer::kAuthenticatePath, ScriptedReply::text(200, zero), "us",
-         "Sign in failed: Authentication failed: Please check your credentials."},
+         "Sign in failed: Please check your credentials."},
         {"rejected at step two", FakeDexcomServer::kLoginPath, ScriptedReply::json(403, {{"Code", "x"}}), "us",
-         "Sign in failed: Login failed: Please check your credentials."},
+         "Sign in failed: Please check your credentials."},
         {"zero session at step two", FakeDexcomServer::kLoginPath, ScriptedReply::text(200, zero), "us",
-         "Sign in failed: Login failed: Unable to start a Dexcom session."},
+         "Sign in failed: Unable to start a Dexcom session."},
         {"service unavailable", FakeDexcomServer::kAuthenticatePath, ScriptedReply::text(503, "busy"), "us",
          "Sign in failed: Dexcom server error (503)"},
         {"throttled", FakeDexcomServer::kAuthenticatePath, ScriptedReply::text(429, "slow down"), "us",
@@ -401,7 +401,7 @@ TEST(SettingsViewModelReconnect, UsesTheStoredDexcomPasswordAndTheTypedLibrePass
         auto model = f.makeLoadedModel();
         model->reconnect();
         ASSERT_TRUE(waitUntil([&] { return !model->isLoading() && !model->statusMessage().empty(); }));
-        EXPECT_EQ(model->statusMessage(), "Could not reconnect: Authentication failed: Please check your credentials.");
+        EXPECT_EQ(model->statusMessage(), "Could not reconnect: Please check your credentials.");
         EXPECT_TRUE(model->isConfigurationValid());
     }
 }

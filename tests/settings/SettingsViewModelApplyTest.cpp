@@ -3,10 +3,13 @@
 
 #include "SettingsTestSupport.h"
 
+#include "core/DateText.h"
 #include "platform/DesktopNotifications.h"
 #include "polling/UserNotificationGlucoseAlertDelivery.h"
 
 #include "FakeNotificationServer.h"
+
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -256,6 +259,11 @@ TEST(SettingsViewModelUpdates, ToggleShowsWhatTheUpdaterKeeps)
     model->refreshUpdateStatus();
     EXPECT_NE(model->lastCheckedForUpdates(), "Never");
     EXPECT_NE(model->lastCheckedForUpdates().find("2025"), std::string::npos) << model->lastCheckedForUpdates();
+    // In the form the tray writes its dates in: the computer's locale and time zone.
+    EXPECT_EQ(model->lastCheckedForUpdates(),
+              mediumDateShortTime(QDateTime::fromSecsSinceEpoch(1'765'000'000, QTimeZone::systemTimeZone()),
+                                  QLocale::system())
+                  .toStdString());
     EXPECT_EQ(model->installedVersion(), "1.2.0 (7)");
 }
 

@@ -53,6 +53,17 @@ TEST(SettingsViewModel, StatusLineFollowsTheCategory)
         {StatusMessageCategory::signInError("Password is required"), "Sign in failed: Password is required"},
         {StatusMessageCategory::reconnectError("Invalid region"), "Could not reconnect: Invalid region"},
         {StatusMessageCategory::saveError("Keyring error: 5"), "Failed to save settings: Keyring error: 5"},
+        // A cause that already says what failed does not say it a second time.
+        {StatusMessageCategory::signInError("Authentication failed: Password is required"),
+         "Sign in failed: Password is required"},
+        {StatusMessageCategory::signInError("Login failed: Unable to start a Dexcom session."),
+         "Sign in failed: Unable to start a Dexcom session."},
+        {StatusMessageCategory::reconnectError("Authentication failed: Please check your credentials."),
+         "Could not reconnect: Please check your credentials."},
+        {StatusMessageCategory::signInError("Sign in failed: twice"), "Sign in failed: twice"},
+        // A sentence that merely contains the words keeps them.
+        {StatusMessageCategory::signInError("The server said: upload failed: 3"),
+         "Sign in failed: The server said: upload failed: 3"},
         {StatusMessageCategory::signOutError("Could not sign out. Please try again."),
          "Could not sign out. Please try again."},
         {StatusMessageCategory::loginItemError("<b>denied</b>"), "<b>denied</b>"},   // handed on unchanged

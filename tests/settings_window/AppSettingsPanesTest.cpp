@@ -231,6 +231,14 @@ TEST_F(AppSettingsPanesTest, QuietHoursStoreOnlyValidTimes)
     EXPECT_EQ(end->text(), QStringLiteral("07:00"));
 
     auto *pane = qobject_cast<AlertsSettingsPane *>(h.find(QStringLiteral("alertsSettingsPane")));
+    EXPECT_EQ(h.find<QLabel>(QStringLiteral("quietHoursStartProblemText"))->text(), QString());
+    bool snoozeFooter = false;
+    for (const QLabel *label : pane->findChildren<QLabel *>()) {
+        snoozeFooter |= label->text() == QStringLiteral("Snooze actions in the Quillby menu only silence the alert "
+                                                          "categories selected above.");
+        EXPECT_FALSE(label->text().contains(QLatin1String("status bar"), Qt::CaseInsensitive)) << label->text().toStdString();
+    }
+    EXPECT_TRUE(snoozeFooter);
     start->setFocus();
     ASSERT_TRUE(waitUntil([&] { return start->hasFocus(); }));
     EXPECT_EQ(pane->focusedQuietHoursField(), AlertsSettingsPane::QuietHoursField::start);
@@ -241,8 +249,11 @@ TEST_F(AppSettingsPanesTest, QuietHoursStoreOnlyValidTimes)
     EXPECT_EQ(h.model->quietHoursStartMinutes(), 1350);
     ASSERT_TRUE(saved([](const AppSettings &s) { return s.quietHoursEnabled && s.quietHoursStartMinutes == 1350; }));
 
-    // An invalid time is refused and nothing reaches the model; Return ends the editing.
+    // An invalid time reaches no model; Return ends the editing, the field shows the stored
+    // time again and a line under it says, and speaks, what was not saved.
     const int revision = h.model->appSettingsRevision();
+    auto *problem = h.find<QLabel>(QStringLiteral("quietHoursStartProblemText"));
+    EXPECT_FALSE(problem->isVisible());
     start->selectAll();
     QTest::keyClicks(start, QStringLiteral("29:75"));
     QTest::keyClick(start, Qt::Key_Return);
@@ -251,6 +262,19 @@ TEST_F(AppSettingsPanesTest, QuietHoursStoreOnlyValidTimes)
     EXPECT_EQ(start->text(), QStringLiteral("22:30"));
     EXPECT_EQ(h.model->quietHoursStartMinutes(), 1350);
     EXPECT_EQ(h.model->appSettingsRevision(), revision);
+    EXPECT_TRUE(problem->isVisible());
+    EXPECT_EQ(problem->text(), QStringLiteral("\u201C29:75\u201D was not saved: type a time such as 22:00."));
+    EXPECT_EQ(start->accessibleDescription(), problem->text());
+    EXPECT_EQ(h.announcer.announcements.value(h.announcer.announcements.size() - 1), problem->text());
+    EXPECT_FALSE(h.find<QLabel>(QStringLiteral("quietHoursEndProblemText"))->isVisible());
+    // The next time taken clears it.
+    start->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return start->hasFocus(); }));
+    start->selectAll();
+    QTest::keyClicks(start, QStringLiteral("2230"));
+    EXPECT_EQ(h.model->quietHoursStartMinutes(), 1350);
+    EXPECT_FALSE(problem->isVisible());
+    EXPECT_TRUE(start->accessibleDescription().isEmpty());
 
     // Focus moving from Start to End leaves End as the focused field.
     start->setFocus();

@@ -1,0 +1,12 @@
+#include "platform/WindowPlacement.h"
+
+#include <QGuiApplication>
+
+namespace quillby {
+
+bool canPlaceWindows()
+{
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+} // namespace quillby
