@@ -4,6 +4,8 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QComboBox>
+#include <QEvent>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVariant>
@@ -68,6 +70,25 @@ public:
     QAccessibleInterface *child(int) const override { return nullptr; }
     int indexOfChild(const QAccessibleInterface *) const override { return -1; }
 };
+
+// The row of the list a combo box opens that holds its current item is the selected one, also
+// while the list is closed: a screen reader reads a combo box's value from that row when the box
+// announces its value changed. Qt selects the row only when the list opens.
+void selectCurrentRow(QComboBox *combo)
+{
+    QItemSelectionModel *selection = combo->view() ? combo->view()->selectionModel() : nullptr;
+    if (!selection || !combo->model()) {
+        return;
+    }
+    const QModelIndex current =
+        combo->model()->index(combo->currentIndex(), combo->modelColumn(), combo->rootModelIndex());
+    if (!current.isValid()) {
+        selection->clear();
+    } else if (!selection->isSelected(current) || selection->selectedIndexes().size() != 1) {
+        // Selected, not made current: the current row of a list reads as focused.
+        selection->select(current, QItemSelectionModel::ClearAndSelect);
+    }
+}
 
 // A combo box named by its label (its accessible name, else the label it is the buddy of) whose
 // value is the shown text; its child is the list it opens, as in Qt's own combo box interface.
@@ -135,6 +156,41 @@ private:
     }
 };
 
+class CurrentRowFollower final : public QObject {
+public:
+    explicit CurrentRowFollower(QComboBox *combo) : QObject(combo), combo_(combo) {}
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == combo_ && event->type() == QEvent::Paint && !combo_->view()->isVisible()) {
+            selectCurrentRow(combo_);
+        }
+        return false;
+    }
+
+private:
+    QComboBox *combo_;
+};
+
+// Qt tells assistive technologies nothing when a combo box's current item changes (it renames
+// the box on Linux, where a box is named by its text, and leaves it at that); a box named by its
+// label announces its new value itself.
+void announceValueChanges(QComboBox *combo)
+{
+    constexpr char kAnnouncing[] = "quillbyAccessibleAnnouncesValue";
+    if (combo->property(kAnnouncing).toBool()) {
+        return;
+    }
+    combo->setProperty(kAnnouncing, true);
+    QObject::connect(combo, &QComboBox::currentIndexChanged, combo, [combo] {
+        selectCurrentRow(combo);
+        QAccessibleValueChangeEvent event(combo, combo->currentText());
+        QAccessible::updateAccessibility(&event);
+    });
+    selectCurrentRow(combo);
+    // A box changed with its signals blocked shows its new item when it is painted next.
+    combo->installEventFilter(new CurrentRowFollower(combo));
+}
+
 QAccessibleInterface *accessibilityFactory(const QString &className, QObject *object)
 {
     if (!object || !object->isWidgetType()) {
@@ -149,6 +205,7 @@ QAccessibleInterface *accessibilityFactory(const QString &className, QObject *ob
         return new SingleElementAccessible(widget, QAccessible::StaticText);
     }
     if (className == QLatin1String("QComboBox")) {
+        announceValueChanges(static_cast<QComboBox *>(widget));
         return new LabelledComboBoxAccessible(widget);
     }
     // Qt gives a widget of no more specific class this same interface, with every child.

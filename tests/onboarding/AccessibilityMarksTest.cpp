@@ -150,6 +150,37 @@ TEST(AccessibilityMarks, ComboBoxesAreNamedByTheirLabel)
     EXPECT_EQ(accessible(named)->text(QAccessible::Name), QStringLiteral("Low glucose threshold"));
 }
 
+// The row of a combo box's list holding its current item is the selected one while the list is
+// closed, which is where a screen reader reads the value of a box named by its label. (That the
+// change is announced on the bus is checked by the keyboard walk.)
+TEST(AccessibilityMarks, ComboBoxValueIsReadableFromItsClosedList)
+{
+    installAccessibilityInterfaces();
+    QWidget window;
+    auto *combo = new QComboBox(&window);
+    combo->addItems({QStringLiteral("mg/dL"), QStringLiteral("mmol/L")});
+    combo->setAccessibleName(QStringLiteral("Measurement unit"));
+    QAccessibleInterface *box = accessible(combo);
+    ASSERT_NE(box, nullptr);
+    const auto selectedRows = [box] {
+        QStringList rows;
+        QAccessibleInterface *list = box->child(0);
+        for (int i = 0; list && i < list->childCount(); ++i) {
+            QAccessibleInterface *row = list->child(i);
+            if (row && row->state().selected) {
+                rows.append(row->text(QAccessible::Name));
+            }
+        }
+        return rows;
+    };
+    EXPECT_EQ(selectedRows(), QStringList{QStringLiteral("mg/dL")});
+
+    combo->setCurrentIndex(1);
+    EXPECT_EQ(selectedRows(), QStringList{QStringLiteral("mmol/L")});
+    EXPECT_EQ(box->text(QAccessible::Name), QStringLiteral("Measurement unit"));
+    EXPECT_FALSE(combo->view()->isVisible());
+}
+
 // The focus ring of the prominent button does not take room from its label.
 TEST(AccessibilityMarks, FocusedProminentButtonKeepsRoomForItsLabel)
 {
