@@ -105,6 +105,7 @@ HistoryEnableDisclosureView::HistoryEnableDisclosureView(HistoryCoordinator *his
     enable_ = new QPushButton(QStringLiteral("Enable saving"), this);
     enable_->setObjectName(QStringLiteral("historyEnableSavingButton"));
     enable_->setDefault(true);
+    startFocusOn(this, enable_);
     connect(enable_, &QPushButton::clicked, this, &HistoryEnableDisclosureView::enableSaving);
     buttons->addWidget(enable_);
     column->addLayout(buttons);

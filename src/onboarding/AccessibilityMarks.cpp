@@ -8,6 +8,8 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
+#include <QTimer>
 #include <QVariant>
 #include <QWidget>
 
@@ -279,6 +281,35 @@ void hideFromAccessibility(QWidget *widget)
 void combineAccessibleChildren(QWidget *widget)
 {
     mark(widget, kCombined);
+}
+
+namespace {
+class StartFocus final : public QObject {
+public:
+    StartFocus(QWidget *dialog, QWidget *button) : QObject(dialog), button_(button) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            // After the dialog's own choice, which it makes while it is being shown.
+            QTimer::singleShot(0, this, [button = button_] {
+                if (button && button->isEnabled() && button->isVisible()) {
+                    button->setFocus(Qt::OtherFocusReason);
+                }
+            });
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPointer<QWidget> button_;
+};
+} // namespace
+
+void startFocusOn(QWidget *dialog, QWidget *button)
+{
+    dialog->installEventFilter(new StartFocus(dialog, button));
 }
 
 } // namespace quillby

@@ -23,6 +23,10 @@ void combineAccessibleChildren(QWidget *widget);
 // operation) takes it back when it is enabled again, unless the focus went elsewhere meanwhile.
 void setEnabledKeepingFocus(QWidget *widget, bool enabled);
 
+// Each time `dialog` is shown, the keyboard focus starts on `button` (when it can take it): a
+// dialog otherwise gives it to its first focusable child, which may be a link in its text.
+void startFocusOn(QWidget *dialog, QWidget *button);
+
 // Installs the accessibility interfaces of the marks above and of the program's combo boxes,
 // which are named by their label and keep their shown text as their value (Qt names a combo box
 // on Linux by its current text). Windows call it before they build their widgets; repeated calls

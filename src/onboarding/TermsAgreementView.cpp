@@ -255,6 +255,7 @@ TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<vo
     agree->setAccessibleDescription(QStringLiteral("Agrees to the terms and signs in to your glucose account"));
     agree->setDefault(true);
     makeProminent(agree);
+    startFocusOn(this, agree);
     buttons->addWidget(cancel);
     buttons->addWidget(agree);
     layout->addLayout(buttons);

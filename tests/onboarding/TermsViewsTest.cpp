@@ -3,6 +3,8 @@
 
 #include "onboarding/TermsAgreementView.h"
 
+#include "WaitUntil.h"
+
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -102,6 +104,23 @@ TEST(Terms, ConsentLinkOpensTheFullTerms)
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened.front().path(), QStringLiteral("/terms"));
     EXPECT_EQ(opened.front(), termsOfUseURL());
+}
+
+// The sheet opens with the keyboard on Agree, not on the link in its text, each time it is shown.
+TEST(Terms, SheetStartsWithTheFocusOnAgree)
+{
+    QWidget parent;
+    parent.resize(800, 600);
+    parent.show();
+    auto *sheet = new TermsAgreementSheet(false, [] {}, [] {}, &parent);
+    auto *agree = sheet->findChild<QPushButton *>(QStringLiteral("termsAgreeButton"));
+    for (int shown = 0; shown < 2; ++shown) {
+        SCOPED_TRACE(shown);
+        sheet->open();
+        ASSERT_TRUE(waitUntil([&] { return sheet->focusWidget() == agree; }));
+        sheet->findChild<TermsConsentFootnote *>()->setFocus();
+        sheet->hide();
+    }
 }
 
 // In the sheet: Return agrees, Escape and Cancel cancel, each once; the sheet stays open for

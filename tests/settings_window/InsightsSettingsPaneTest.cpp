@@ -93,6 +93,17 @@ TEST_F(InsightsSettingsPaneTest, SignedOutLocksSavingButNotDeletion)
     EXPECT_EQ(saving()->text(), QStringLiteral("Save glucose history on this computer"));
 }
 
+// The consent sheet opens with the keyboard on "Enable saving", not on the link in its text.
+TEST_F(InsightsSettingsPaneTest, ConsentSheetStartsWithTheFocusOnEnable)
+{
+    open(true);
+    saving()->click();
+    auto *pane = h.find<InsightsSettingsPane>(QStringLiteral("insightsSettingsPane"));
+    ASSERT_NE(pane->consentSheet(), nullptr);
+    auto *enable = pane->consentSheet()->findChild<QPushButton *>(QStringLiteral("historyEnableSavingButton"));
+    ASSERT_TRUE(waitUntil([&] { return pane->consentSheet()->focusWidget() == enable; }));
+}
+
 TEST_F(InsightsSettingsPaneTest, ConsentTurnsSavingOnAndTheToggleTurnsItOff)
 {
     open(true);
