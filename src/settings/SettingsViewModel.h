@@ -2,6 +2,7 @@
 
 #include "core/AppConfiguration.h"
 #include "core/Clock.h"
+#include "core/GlucoseThresholdSetting.h"
 #include "core/async/Sleeper.h"
 #include "insights/LocalCalendar.h"
 #include "settings/StatusMessageCategory.h"
@@ -317,8 +318,8 @@ private:
     bool isShowingTerms_ = false;
     std::string statusMessage_;
     StatusMessageCategory statusCategory_;
-    double lowGlucoseThreshold_ = 72;
-    double highGlucoseThreshold_ = 270;
+    double lowGlucoseThreshold_ = GlucoseThresholds::low.defaultValue;
+    double highGlucoseThreshold_ = GlucoseThresholds::high.defaultValue;
     int graphTimeWindowHours_ = 6;
     bool startAtLogin_ = false;
     bool automaticallyInstallUpdates_ = false;
@@ -372,8 +373,8 @@ private:
     // (for example after an app-settings save) leaves the fields being typed alone.
     std::optional<GlucoseAccountConfiguration> lastAppliedAccount_;
     // What a threshold that is not finite falls back to when normalized.
-    double lastValidLowThreshold_ = 72;
-    double lastValidHighThreshold_ = 270;
+    double lastValidLowThreshold_ = GlucoseThresholds::low.defaultValue;
+    double lastValidHighThreshold_ = GlucoseThresholds::high.defaultValue;
 };
 
 } // namespace quillby
