@@ -47,8 +47,8 @@ struct SettingsViewModelOptions {
 // the current one without a signal. Setters of provider, username, password and region have the
 // side effects of editing the account (invalidateAuthentication(), and for the provider the
 // cleared fields); the other setters are plain. A view that edits an app setting on the user's
-// behalf sets it and then calls recordAppSettingsEdit() (one more revision and the debounced
-// save), as the design's bindings do; the alerts switch calls alertsEnabledDidChange() and the
+// behalf goes through editAppSetting(), which sets it and records the edit (one more revision
+// and the debounced save), as the design's bindings do; the alerts switch calls alertsEnabledDidChange() and the
 // unit picker measurementUnitDidChange() instead.
 //
 // Texts that come from servers or the user (person names, error messages) are handed on as
@@ -187,6 +187,13 @@ public:
     void invalidateAuthentication();
 
     // Saving.
+    // The user's edit of an app setting: stores `value` through `setter` and records the edit.
+    template <typename Arg, typename Value>
+    void editAppSetting(void (SettingsViewModel::*setter)(Arg), Value value)
+    {
+        (this->*setter)(value);
+        recordAppSettingsEdit();
+    }
     void recordAppSettingsEdit();   // one more revision, then scheduleAppSettingsSave()
     void scheduleAppSettingsSave();
     void resumePendingAppSettingsSave();
