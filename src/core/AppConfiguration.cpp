@@ -88,12 +88,6 @@ void requireObject(const json &value)
     }
 }
 
-double normalizedThreshold(double value, double fallback, double lowest, double highest)
-{
-    const double rounded = std::isfinite(value) ? std::round(value) : fallback;
-    return std::clamp(rounded, lowest, highest);
-}
-
 template <typename Container, typename Value>
 bool contains(const Container &container, const Value &value)
 {
@@ -245,12 +239,10 @@ AppConfiguration AppConfiguration::withNormalizedThresholds() const
     AppConfiguration result = *this;
     AppSettings &s = result.app;
     // Both thresholds in the mmol/L range: the user typed mmol/L values.
-    if (s.lowGlucoseThreshold <= 40 && s.highGlucoseThreshold <= 40) {
-        s.lowGlucoseThreshold *= 18;
-        s.highGlucoseThreshold *= 18;
-    }
-    s.lowGlucoseThreshold = normalizedThreshold(s.lowGlucoseThreshold, 72, 65, 90);
-    s.highGlucoseThreshold = normalizedThreshold(s.highGlucoseThreshold, 270, 108, 360);
+    GlucoseThresholds::migrateUnits(s.lowGlucoseThreshold, s.highGlucoseThreshold);
+    s.lowGlucoseThreshold = GlucoseThresholds::low.snapped(s.lowGlucoseThreshold, GlucoseThresholds::low.defaultValue);
+    s.highGlucoseThreshold =
+        GlucoseThresholds::high.snapped(s.highGlucoseThreshold, GlucoseThresholds::high.defaultValue);
     return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include "core/AppError.h"
 #include "core/GlucoseReading.h"
+#include "core/GlucoseThresholdSetting.h"
 
 #include <nlohmann/json.hpp>
 
@@ -15,8 +16,8 @@ namespace quillby {
 // The 18 user settings. Thresholds are in mg/dL.
 struct AppSettings {
     std::string measurementUnit = "mmol/L";   // a unit symbol
-    double lowGlucoseThreshold = 72;
-    double highGlucoseThreshold = 270;
+    double lowGlucoseThreshold = GlucoseThresholds::low.defaultValue;
+    double highGlucoseThreshold = GlucoseThresholds::high.defaultValue;
     std::optional<int> graphTimeWindowHours = 6;
     bool startAtLogin = false;
     bool alertsEnabled = true;

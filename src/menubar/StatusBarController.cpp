@@ -1,5 +1,6 @@
 #include "menubar/StatusBarController.h"
 
+#include "core/GlucoseThresholdSetting.h"
 #include "platform/WindowPlacement.h"
 
 #include "menubar/GlucoseGraphView.h"
@@ -225,8 +226,8 @@ void StatusBarController::applySettings(GlucoseGraphView &graph) const
 {
     const ConfigurationManager &manager = viewModel_.configurationManager();
     const auto &configuration = manager.configuration();
-    graph.setLowThreshold(configuration ? configuration->app.lowGlucoseThreshold : 72.0);
-    graph.setHighThreshold(configuration ? configuration->app.highGlucoseThreshold : 270.0);
+    graph.setLowThreshold(configuration ? configuration->app.lowGlucoseThreshold : GlucoseThresholds::low.defaultValue);
+    graph.setHighThreshold(configuration ? configuration->app.highGlucoseThreshold : GlucoseThresholds::high.defaultValue);
     graph.setMeasurementUnit(QString::fromStdString(manager.appSettings().measurementUnit));
     graph.setTimeWindow(graph_window::fromHours(manager.graphTimeWindowHours()));
     graph.refreshAccessibilityText();

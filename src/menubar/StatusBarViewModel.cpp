@@ -1,6 +1,7 @@
 #include "menubar/StatusBarViewModel.h"
 #include "core/async/RunDetached.h"
 
+#include "core/GlucoseThresholdSetting.h"
 #include "core/async/EventLoopTurn.h"
 #include "menubar/MainThread.h"
 #include "menubar/StatusBarController.h"
@@ -90,7 +91,7 @@ std::pair<double, double> StatusBarViewModel::thresholds() const
 {
     const auto &configuration = configurationManager_.configuration();
     if (!configuration) {
-        return {72.0, 270.0};
+        return {GlucoseThresholds::low.defaultValue, GlucoseThresholds::high.defaultValue};
     }
     return {configuration->app.lowGlucoseThreshold, configuration->app.highGlucoseThreshold};
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/GlucoseReading.h"
+#include "core/GlucoseThresholdSetting.h"
 #include "menubar/StatusBarTypes.h"
 #include "polling/ErrorInfo.h"
 #include "polling/StatusBarPollingPresenting.h"
@@ -50,8 +51,8 @@ struct StatusSpeechInput {
     std::optional<ErrorInfo> currentError;
     bool isUpdateAvailable = false;
     GlucoseUnits unit = GlucoseUnits::mmolL;
-    double lowThreshold = 72;
-    double highThreshold = 270;
+    double lowThreshold = GlucoseThresholds::low.defaultValue;
+    double highThreshold = GlucoseThresholds::high.defaultValue;
 };
 
 // The spoken status text of the status item (its tooltip and accessible description).

@@ -4,6 +4,7 @@
 #include "onboarding_window/OnboardingNavigationBar.h"
 #include "onboarding_window/OnboardingViewModel.h"
 #include "platform/Announcer.h"
+#include "providers/GlucoseProviderDescription.h"
 #include "settings/SettingsViewModel.h"
 #include "settings_window/AccountPickers.h"
 #include "settings_window/SettingsForm.h"
@@ -19,12 +20,12 @@ namespace quillby {
 
 QString SignInStepView::providerName(GlucoseProvider provider)
 {
-    return provider == GlucoseProvider::libreLinkUp ? QStringLiteral("LibreLinkUp") : QStringLiteral("Dexcom");
+    return QString::fromStdString(describeProvider(provider).shortServiceName);
 }
 
 QString SignInStepView::appName(GlucoseProvider provider)
 {
-    return provider == GlucoseProvider::libreLinkUp ? QStringLiteral("Libre app") : QStringLiteral("Dexcom app");
+    return QString::fromStdString(describeProvider(provider).appName);
 }
 
 QStringList SignInStepView::summaryParagraphs(GlucoseProvider provider)

@@ -3,6 +3,7 @@
 #include "core/AppConfiguration.h"
 #include "core/Date.h"
 #include "core/GlucoseReading.h"
+#include "core/GlucoseThresholdSetting.h"
 
 #include <QTimeZone>
 
@@ -34,8 +35,8 @@ struct GlucoseAlertSettings {
     bool quietHoursEnabled = false;
     int quietHoursStartMinutes = 1320;
     int quietHoursEndMinutes = 420;
-    double lowGlucoseThreshold = 72;
-    double highGlucoseThreshold = 270;
+    double lowGlucoseThreshold = GlucoseThresholds::low.defaultValue;
+    double highGlucoseThreshold = GlucoseThresholds::high.defaultValue;
     bool alertOnLowThreshold = true;
     bool alertOnHighThreshold = true;
     bool alertOnRapidFall = true;

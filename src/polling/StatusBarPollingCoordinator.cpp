@@ -3,6 +3,8 @@
 
 #include "core/ConfigurationManager.h"
 #include "providers/GlucoseAPIClientFactory.h"
+#include "providers/GlucoseProviderDescription.h"
+#include "providers/ProviderFailure.h"
 
 #include <QString>
 
@@ -98,7 +100,7 @@ QCoro::Task<void> StatusBarPollingCoordinator::start(std::shared_ptr<GlucoseAPIP
     historyAccountScope_ = std::move(historyAccountScope);
     provider_ = provider;
     resetPollingState();
-    pollingSchedule_.readingInterval = provider == GlucoseProvider::libreLinkUp ? 60 : 300;
+    pollingSchedule_.readingInterval = describeProvider(provider).readingInterval;
 
     resetGraphHistory();
     restoreGraphHistory();
@@ -241,7 +243,7 @@ QCoro::Task<void> StatusBarPollingCoordinator::performRefresh(bool isRetry, std:
         co_return;
     }
     if (error) {
-        if (isNoReadingsAvailableError(error)) {
+        if (describeProviderFailure(error).kind == ProviderFailure::Kind::noReadings) {
             co_await handleNoData(isRetry, stop);
         } else {
             co_await handleRefreshError(error, isRetry, stop);

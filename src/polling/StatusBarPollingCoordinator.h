@@ -137,7 +137,7 @@ public:
     const std::optional<SavedGraphHistory> &restoredGraphHistory() const { return restoredGraphHistory_; }
     const GlucoseAlertEvaluator &alertEvaluator() const { return alertController_->evaluator(); }
 
-    // The LibreLinkUp merge of one fetch into the observed readings (Dexcom: the fetch itself).
+    // One fetch joined with the observed readings (the fetch itself where it reports the whole window).
     static GlucoseReadings mergeObservedReadings(const GlucoseReadings &observed, const GlucoseReadings &fetched,
                                                  GlucoseProvider provider, Date now);
 

@@ -6,6 +6,7 @@
 
 #include "core/ConfigurationManager.h"
 #include "history/AccountScope.h"
+#include "providers/GlucoseProviderDescription.h"
 
 #include <QTimer>
 
@@ -31,7 +32,7 @@ GlucoseReadings StatusBarPollingCoordinator::mergeObservedReadings(const Glucose
                                                                    const GlucoseReadings &fetched,
                                                                    GlucoseProvider provider, Date now)
 {
-    if (provider == GlucoseProvider::dexcom) {
+    if (describeProvider(provider).fetchReportsWholeWindow) {
         return fetched;
     }
     // Keyed by exact date: a fetched reading replaces an observed one of the same time.

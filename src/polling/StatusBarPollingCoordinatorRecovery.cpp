@@ -5,105 +5,12 @@
 
 #include "core/AppError.h"
 #include "core/ConfigurationManager.h"
-
-#include <QString>
+#include "providers/GlucoseProviderDescription.h"
+#include "providers/ProviderFailure.h"
 
 #include <algorithm>
-#include <cmath>
 
 namespace quillby {
-
-namespace {
-
-std::string sensorWord(GlucoseProvider provider)
-{
-    return provider == GlucoseProvider::libreLinkUp ? "FreeStyle Libre" : "Dexcom";
-}
-
-std::string serviceWord(GlucoseProvider provider)
-{
-    return provider == GlucoseProvider::libreLinkUp ? "LibreLinkUp" : "Dexcom Share";
-}
-
-bool isNotAuthenticatedError(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const DexcomError &e) {
-        return e.kind == DexcomError::Case::authenticationFailed || e.kind == DexcomError::Case::loginFailed
-            || e.kind == DexcomError::Case::sessionExpired;
-    } catch (const std::exception &e) {
-        return QString::fromUtf8(e.what()).contains(QStringLiteral("Not authenticated"), Qt::CaseInsensitive);
-    } catch (...) {
-        return false;
-    }
-}
-
-bool isTransportError(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const NetworkError &) {
-        return true;
-    } catch (...) {
-        return false;
-    }
-}
-
-bool isLibreAccountCase(LibreLinkUpError::Case kind)
-{
-    using Case = LibreLinkUpError::Case;
-    switch (kind) {
-    case Case::invalidRegion:
-    case Case::authenticationFailed:
-    case Case::termsRequired:
-    case Case::accountActionRequired:
-    case Case::clientUpdateRequired:
-    case Case::noConnections:
-    case Case::connectionSelectionRequired:
-    case Case::connectionUnavailable:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// The Dexcom service refused the user name or password, or locked the account.
-bool isRejectedCredentials(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const DexcomError &e) {
-        return e.credentialsRejected;
-    } catch (...) {
-        return false;
-    }
-}
-
-// The Dexcom service locked the account after too many sign-in attempts.
-bool isAccountLocked(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const DexcomError &e) {
-        return e.accountLocked;
-    } catch (...) {
-        return false;
-    }
-}
-
-std::optional<LibreLinkUpError> libreError(const std::exception_ptr &error)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const LibreLinkUpError &e) {
-        return e;
-    } catch (...) {
-        return std::nullopt;
-    }
-}
-
-} // namespace
 
 void StatusBarPollingCoordinator::recordFailure(StatusBarPollOutcome outcome)
 {
@@ -130,55 +37,46 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleRefreshError(std::exception
     }
     const Date failedAt = now();
 
-    if (const auto libre = libreError(error)) {
-        if (libre->kind == LibreLinkUpError::Case::rateLimited) {
-            // A retry time that is not a finite number counts as the minimum.
-            const double retryAfter = std::isfinite(libre->retryAfter) ? libre->retryAfter : kMinimumThrottleDelay;
-            const Date retryAt = failedAt + std::max(retryAfter, kMinimumThrottleDelay);
-            retryNotBefore_ = retryAt;
-            recordFailure(StatusBarPollOutcome::httpError(429));
-            pollingSchedule_.nextPollDate = retryAt;
-            presentError({"LibreLinkUp busy", libre->what(), "Quillby will wait before trying again."});
-            statusBar_->setNextRetryAt(retryAt);
-            statusBar_->rebuildMenuIfBuilt();
-            co_return;
-        }
-        if (isLibreAccountCase(libre->kind)) {
-            // Nothing the poller does can fix this: wait until the user acts in Settings.
-            requiresAccountAction_ = true;
-            pollingSchedule_.nextPollDate = failedAt + kAccountActionPause;
-            presentError({"LibreLinkUp needs attention", libre->what(),
-                          "Resolve the issue, then choose Reconnect in Account settings."});
-            statusBar_->setNextRetryAt(std::nullopt);
-            statusBar_->rebuildMenuIfBuilt();
-            co_return;
-        }
-        if (libre->kind == LibreLinkUpError::Case::sessionExpired) {
-            recordFailure(StatusBarPollOutcome::sessionExpired());
-            rescheduleFromSchedule(failedAt);
-            presentAuthenticationFailure();
-            co_return;
-        }
+    using Kind = ProviderFailure::Kind;
+    const ProviderFailure failure = describeProviderFailure(error);
+    switch (failure.kind) {
+    case Kind::rateLimited: {
+        const Date retryAt = failedAt + std::max(failure.retryAfter.value_or(kMinimumThrottleDelay), kMinimumThrottleDelay);
+        retryNotBefore_ = retryAt;
+        recordFailure(StatusBarPollOutcome::httpError(429));
+        pollingSchedule_.nextPollDate = retryAt;
+        presentError({failure.title, failure.message, failure.recoveryHint});
+        statusBar_->setNextRetryAt(retryAt);
+        statusBar_->rebuildMenuIfBuilt();
+        co_return;
     }
-
-    if (isAccountLocked(error)) {
+    case Kind::accountActionRequired:
+        // Nothing the poller does can fix this: wait until the user acts in Settings.
+        requiresAccountAction_ = true;
+        pollingSchedule_.nextPollDate = failedAt + kAccountActionPause;
+        presentError({failure.title, failure.message, failure.recoveryHint});
+        statusBar_->setNextRetryAt(std::nullopt);
+        statusBar_->rebuildMenuIfBuilt();
+        co_return;
+    case Kind::sessionExpired:
+        recordFailure(StatusBarPollOutcome::sessionExpired());
+        rescheduleFromSchedule(failedAt);
+        presentAuthenticationFailure();
+        co_return;
+    case Kind::accountLocked: {
         // Any sign-in before the lock ends, with the right password too, only extends it: wait
         // it out, then sign in again once.
-        const Date retryAt = failedAt + DexcomError::kAccountLockoutWait;
+        const Date retryAt = failedAt + failure.retryAfter.value_or(kAccountActionPause);
         retryNotBefore_ = retryAt;
         recordFailure(StatusBarPollOutcome::sessionExpired());
         pollingSchedule_.nextPollDate = retryAt;
-        presentError({"Dexcom account locked",
-                      "Dexcom Share has temporarily locked the account after too many sign-in attempts.",
-                      "Quillby will sign in again at the retry time shown. Signing in sooner, here or in another "
-                      "app, keeps the account locked longer."});
+        presentError({failure.title, failure.message, failure.recoveryHint});
         statusBar_->setNextRetryAt(retryAt);
         statusBar_->rebuildMenuIfBuilt();
         logFailure("Error updating glucose: ", error);
         co_return;
     }
-
-    if (isRejectedCredentials(error)) {
+    case Kind::credentialsRejected:
         // Signing in again with the same password only brings the service's lockout closer:
         // wait until the account is changed in Settings (which starts polling anew).
         requiresAccountAction_ = true;
@@ -188,14 +86,16 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleRefreshError(std::exception
         statusBar_->rebuildMenuIfBuilt();
         logFailure("Error updating glucose: ", error);
         co_return;
+    default:
+        break;
     }
 
-    const bool notAuthenticated = isNotAuthenticatedError(error);
+    const bool notAuthenticated = failure.kind == Kind::notAuthenticated;
     if (notAuthenticated && !isRetry) {
         co_await reauthenticate(stop);
         co_return;
     }
-    if (isTransportError(error)) {
+    if (failure.kind == Kind::transport) {
         recordFailure(StatusBarPollOutcome::networkError());
         rescheduleFromSchedule(failedAt);
         presentOfflineError();
@@ -270,12 +170,12 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleNoData(bool isRetry, std::s
         co_return;
     }
     pollingSchedule_.recordNoData(now(), kNoDataEscalationWindow);
-    if (isRetry || provider_ == GlucoseProvider::libreLinkUp) {
+    if (isRetry || describeProvider(provider_).emptyReplyHandling != EmptyReplyHandling::signInAgainThenEscalate) {
         presentNoDataState();
         co_return;
     }
 
-    // Dexcom Share on a first try: an empty list often means a stale session. Sign in again
+    // A provider whose empty list often means a stale session, on a first try: sign in again
     // once, when the network allows it, and retry.
     if (!networkMonitor_->isReachable()) {
         const bool reachable = co_await networkMonitor_->waitUntilReachable(kNoDataReachabilityTimeout, stop);
@@ -299,7 +199,8 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleNoData(bool isRetry, std::s
         if (!self || stop.stop_requested()) {
             co_return;
         }
-        if (error && (isRejectedCredentials(error) || isAccountLocked(error))) {
+        const ProviderFailure::Kind kind = error ? describeProviderFailure(error).kind : ProviderFailure::Kind::other;
+        if (error && (kind == ProviderFailure::Kind::credentialsRejected || kind == ProviderFailure::Kind::accountLocked)) {
             co_await handleRefreshError(error, true, stop);
             co_return;
         }
@@ -321,23 +222,24 @@ void StatusBarPollingCoordinator::presentNoDataState()
         statusBar_->present(*held, now());
         statusBar_->setError(ErrorInfo{
             "No new data",
-            "Unable to retrieve new glucose readings from " + sensorWord(provider_) + ".",
-            "Check your internet connection and " + serviceWord(provider_) + " settings.",
+            "Unable to retrieve new glucose readings from " + describeProvider(provider_).sensorName + ".",
+            "Check your internet connection and " + describeProvider(provider_).serviceName + " settings.",
         });
     } else {
         statusBar_->setError(ErrorInfo{
             "No data available",
-            "No glucose readings available from " + sensorWord(provider_) + ".",
-            "Ensure your sensor is active and readings appear in " + serviceWord(provider_) + ".",
+            "No glucose readings available from " + describeProvider(provider_).sensorName + ".",
+            "Ensure your sensor is active and readings appear in " + describeProvider(provider_).serviceName + ".",
         });
     }
     restoreGraphHistory();
 
-    // The next poll, without jitter: LibreLinkUp backs off by its cadence up to 5 minutes;
-    // Dexcom Share waits one cadence, or 45 minutes once empty polls keep coming.
+    // The next poll, without jitter: a provider whose sensor has nothing new yet backs off by
+    // its cadence up to 5 minutes; one whose empty list means a stale session waits one
+    // cadence, or 45 minutes once empty polls keep coming.
     const int emptyPolls = pollingSchedule_.consecutiveNoData;
     TimeInterval interval = 0;
-    if (provider_ == GlucoseProvider::libreLinkUp) {
+    if (describeProvider(provider_).emptyReplyHandling == EmptyReplyHandling::backOffByCadence) {
         pollingSchedule_.lastOutcome = StatusBarPollOutcome::noNewData();
         interval = std::min(pollingSchedule_.readingInterval * std::clamp(emptyPolls, 1, 5), 300.0);
     } else if (emptyPolls < kNoDataEscalationThreshold) {
@@ -364,7 +266,7 @@ void StatusBarPollingCoordinator::presentError(const ErrorInfo &error)
 
 void StatusBarPollingCoordinator::presentAuthenticationFailure()
 {
-    const std::string sensor = sensorWord(provider_);
+    const std::string sensor = describeProvider(provider_).sensorName;
     if (heldReading()) {
         presentError({"Authentication failed", "Unable to authenticate with " + sensor + ".",
                       "Check your username and password in Settings."});
@@ -377,7 +279,7 @@ void StatusBarPollingCoordinator::presentAuthenticationFailure()
 void StatusBarPollingCoordinator::presentOfflineError()
 {
     if (heldReading()) {
-        presentError({"Network error", "Unable to connect to " + sensorWord(provider_) + " servers.",
+        presentError({"Network error", "Unable to connect to " + describeProvider(provider_).sensorName + " servers.",
                       "Check your internet connection and try again."});
     } else {
         presentError({"Offline", "No internet connection available.",

@@ -31,7 +31,7 @@ double defaultRandomUnit();
 // to 20 % either way (one random draw per computation) and is never shorter than 1 s.
 struct StatusBarPollingSchedule {
     std::function<double()> randomUnit = defaultRandomUnit;
-    TimeInterval readingInterval = 300;   // the provider's reading cadence (60 for LibreLinkUp)
+    TimeInterval readingInterval = 300;   // the provider's reading cadence
     int consecutiveFailures = 0;          // written by failure recovery
     StatusBarPollOutcome lastOutcome = StatusBarPollOutcome::noNewData();
     std::optional<Date> lastReadingDate;

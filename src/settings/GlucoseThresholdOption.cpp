@@ -1,5 +1,7 @@
 #include "settings/GlucoseThresholdOption.h"
 
+#include "core/GlucoseThresholdSetting.h"
+
 #include <cmath>
 
 namespace quillby {
@@ -12,7 +14,9 @@ struct Grid {
 
 Grid mgdlGrid(GlucoseThresholdKind kind)
 {
-    return kind == GlucoseThresholdKind::low ? Grid{65, 90} : Grid{108, 360};
+    const GlucoseThresholdSetting &setting =
+        kind == GlucoseThresholdKind::low ? GlucoseThresholds::low : GlucoseThresholds::high;
+    return Grid{static_cast<int>(setting.minimum), static_cast<int>(setting.maximum)};
 }
 
 // In tenths of a mmol/L.
@@ -54,7 +58,7 @@ std::vector<GlucoseThresholdOption> GlucoseThresholdOption::options(GlucoseThres
             const double value = static_cast<double>(tenths) / 10.0;
             const std::string label =
                 std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " mmol/L";
-            rows.push_back({std::round(value * 18.0), label});
+            rows.push_back({std::round(value * GlucoseThresholds::kMgdlPerMmol), label});
         }
     } else {
         for (double value : mgdlValues(kind)) {

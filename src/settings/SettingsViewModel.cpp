@@ -7,6 +7,7 @@
 #include "core/async/EventLoopTurn.h"
 #include "core/async/AsyncEvent.h"
 #include "polling/GlucoseAlertNotificationDelivering.h"
+#include "providers/GlucoseProviderDescription.h"
 #include "settings/LoginItemSettingsService.h"
 #include "settings/SettingsCoordinating.h"
 #include "settings/SettingsViewModelSupport.h"
@@ -99,7 +100,7 @@ void SettingsViewModel::setProvider(GlucoseProvider provider)
     invalidateAuthentication();
     assign(username_, std::string(), &SettingsViewModel::usernameChanged);
     assign(password_, std::string(), &SettingsViewModel::passwordChanged);
-    assign(region_, std::string(provider == GlucoseProvider::libreLinkUp ? "auto" : "ous"),
+    assign(region_, describeProvider(provider).defaultRegion,
            &SettingsViewModel::regionChanged);
     setPatientName(std::nullopt);
     setStatusCategory(StatusMessageCategory::none());

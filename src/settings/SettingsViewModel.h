@@ -2,6 +2,7 @@
 
 #include "core/AppConfiguration.h"
 #include "core/Clock.h"
+#include "core/GlucoseThresholdSetting.h"
 #include "core/async/Sleeper.h"
 #include "insights/LocalCalendar.h"
 #include "settings/StatusMessageCategory.h"
@@ -46,8 +47,8 @@ struct SettingsViewModelOptions {
 // the current one without a signal. Setters of provider, username, password and region have the
 // side effects of editing the account (invalidateAuthentication(), and for the provider the
 // cleared fields); the other setters are plain. A view that edits an app setting on the user's
-// behalf sets it and then calls recordAppSettingsEdit() (one more revision and the debounced
-// save), as the design's bindings do; the alerts switch calls alertsEnabledDidChange() and the
+// behalf goes through editAppSetting(), which sets it and records the edit (one more revision
+// and the debounced save), as the design's bindings do; the alerts switch calls alertsEnabledDidChange() and the
 // unit picker measurementUnitDidChange() instead.
 //
 // Texts that come from servers or the user (person names, error messages) are handed on as
@@ -186,6 +187,13 @@ public:
     void invalidateAuthentication();
 
     // Saving.
+    // The user's edit of an app setting: stores `value` through `setter` and records the edit.
+    template <typename Arg, typename Value>
+    void editAppSetting(void (SettingsViewModel::*setter)(Arg), Value value)
+    {
+        (this->*setter)(value);
+        recordAppSettingsEdit();
+    }
     void recordAppSettingsEdit();   // one more revision, then scheduleAppSettingsSave()
     void scheduleAppSettingsSave();
     void resumePendingAppSettingsSave();
@@ -317,8 +325,8 @@ private:
     bool isShowingTerms_ = false;
     std::string statusMessage_;
     StatusMessageCategory statusCategory_;
-    double lowGlucoseThreshold_ = 72;
-    double highGlucoseThreshold_ = 270;
+    double lowGlucoseThreshold_ = GlucoseThresholds::low.defaultValue;
+    double highGlucoseThreshold_ = GlucoseThresholds::high.defaultValue;
     int graphTimeWindowHours_ = 6;
     bool startAtLogin_ = false;
     bool automaticallyInstallUpdates_ = false;
@@ -372,8 +380,8 @@ private:
     // (for example after an app-settings save) leaves the fields being typed alone.
     std::optional<GlucoseAccountConfiguration> lastAppliedAccount_;
     // What a threshold that is not finite falls back to when normalized.
-    double lastValidLowThreshold_ = 72;
-    double lastValidHighThreshold_ = 270;
+    double lastValidLowThreshold_ = GlucoseThresholds::low.defaultValue;
+    double lastValidHighThreshold_ = GlucoseThresholds::high.defaultValue;
 };
 
 } // namespace quillby

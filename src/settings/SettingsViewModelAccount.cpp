@@ -8,6 +8,7 @@
 #include "core/async/RunDetached.h"
 #include "core/AppError.h"
 #include "core/ConfigurationManager.h"
+#include "providers/GlucoseProviderDescription.h"
 #include "settings/SettingsCoordinating.h"
 #include "settings/SettingsCoordinator.h"
 #include "settings/SettingsViewModelSupport.h"
@@ -107,7 +108,7 @@ QCoro::Task<void> SettingsViewModel::performSignIn(QPointer<SettingsViewModel> s
     const std::string username = trimmedWhitespace(self->username_);
     if (username.empty()) {
         self->setStatusCategory(StatusMessageCategory::signInError(
-            self->provider_ == GlucoseProvider::libreLinkUp ? "Email address is required" : "Username is required"));
+            describeProvider(self->provider_).accountFieldTitle + " is required"));
         co_return;
     }
     if (self->password_.empty()) {
@@ -177,7 +178,7 @@ QCoro::Task<void> SettingsViewModel::performSignIn(QPointer<SettingsViewModel> s
 QCoro::Task<std::optional<GlucoseAccountConfiguration>> SettingsViewModel::resolveSignInAccount(
     QPointer<SettingsViewModel> self, GlucoseAccountConfiguration account, QUuid attempt, std::stop_token stop)
 {
-    if (account.provider == GlucoseProvider::dexcom) {
+    if (!describeProvider(account.provider).choosesConnectionAfterSignIn) {
         co_return account;
     }
     if (self->libreConnections_.empty()) {
@@ -231,7 +232,7 @@ QCoro::Task<void> SettingsViewModel::performReconnect(QPointer<SettingsViewModel
     self->setStatusCategory(StatusMessageCategory::none());
 
     GlucoseAccountConfiguration account = stored->account;
-    if (account.provider == GlucoseProvider::libreLinkUp) {
+    if (describeProvider(account.provider).choosesConnectionAfterSignIn) {
         account.password = self->password_;
         account.region = self->region_;
     }

@@ -4,6 +4,7 @@
 #include "core/async/RunDetached.h"
 
 #include "core/ConfigurationManager.h"
+#include "core/GlucoseThresholdSetting.h"
 #include "settings/LoginItemSettingsService.h"
 #include "settings/UpdateChecking.h"
 
@@ -80,11 +81,7 @@ void SettingsViewModel::applyAppSettings(const AppSettings &settings)
 
     double low = settings.lowGlucoseThreshold;
     double high = settings.highGlucoseThreshold;
-    if (low <= 40 && high <= 40) {
-        // Both stored in mmol/L by an older version.
-        low *= 18;
-        high *= 18;
-    }
+    GlucoseThresholds::migrateUnits(low, high);
     setLowGlucoseThreshold(low);
     setHighGlucoseThreshold(high);
     setGraphTimeWindowHours(settings.graphTimeWindowHours.value_or(6));

@@ -7,6 +7,7 @@
 
 #include "core/AppError.h"
 #include "core/ConfigurationManager.h"
+#include "core/GlucoseThresholdSetting.h"
 #include "core/ScopedLogger.h"
 #include "settings/SettingsCoordinating.h"
 #include "settings/SettingsViewModelSupport.h"
@@ -253,16 +254,9 @@ AppSettings SettingsViewModel::makeAppSettings()
 
 void SettingsViewModel::normalizeThresholds()
 {
-    // Finiteness first: a NaN passes std::clamp unchanged and +inf would become the maximum.
     // A value that is not finite keeps the last valid one (at first the first-run value).
-    const auto normalized = [](double value, double lastValid, double low, double high) {
-        if (!std::isfinite(value)) {
-            return lastValid;
-        }
-        return std::clamp(std::round(value), low, high);
-    };
-    lastValidLowThreshold_ = normalized(lowGlucoseThreshold_, lastValidLowThreshold_, 65, 90);
-    lastValidHighThreshold_ = normalized(highGlucoseThreshold_, lastValidHighThreshold_, 108, 360);
+    lastValidLowThreshold_ = GlucoseThresholds::low.snapped(lowGlucoseThreshold_, lastValidLowThreshold_);
+    lastValidHighThreshold_ = GlucoseThresholds::high.snapped(highGlucoseThreshold_, lastValidHighThreshold_);
     setLowGlucoseThreshold(lastValidLowThreshold_);
     setHighGlucoseThreshold(lastValidHighThreshold_);
 }

@@ -1,5 +1,6 @@
 #include "settings_window/AccountPickers.h"
 
+#include "providers/GlucoseProviderDescription.h"
 #include "settings/SettingsViewModel.h"
 #include "settings_window/SettingsForm.h"
 
@@ -12,17 +13,17 @@ namespace quillby {
 
 QString sensorName(GlucoseProvider provider)
 {
-    return provider == GlucoseProvider::libreLinkUp ? QStringLiteral("FreeStyle Libre") : QStringLiteral("Dexcom");
+    return QString::fromStdString(describeProvider(provider).sensorName);
 }
 
 QString serviceName(GlucoseProvider provider)
 {
-    return provider == GlucoseProvider::libreLinkUp ? QStringLiteral("LibreLinkUp") : QStringLiteral("Dexcom");
+    return QString::fromStdString(describeProvider(provider).shortServiceName);
 }
 
 QString accountTitle(GlucoseProvider provider)
 {
-    return provider == GlucoseProvider::libreLinkUp ? QStringLiteral("Email address") : QStringLiteral("Username");
+    return QString::fromStdString(describeProvider(provider).accountFieldTitle);
 }
 
 namespace {
@@ -47,8 +48,9 @@ AccountProviderPicker::AccountProviderPicker(SettingsViewModel &model, QWidget *
     setObjectName(QStringLiteral("glucoseProviderPicker"));
     setAccessibleName(title());
     useAccountPickerWidth(this);
-    addItem(sensorName(GlucoseProvider::dexcom), static_cast<int>(GlucoseProvider::dexcom));
-    addItem(sensorName(GlucoseProvider::libreLinkUp), static_cast<int>(GlucoseProvider::libreLinkUp));
+    for (const GlucoseProviderDescription &description : allProviderDescriptions()) {
+        addItem(QString::fromStdString(description.sensorName), static_cast<int>(description.provider));
+    }
     connect(this, &QComboBox::activated, this, [this](int index) {
         model_.setProvider(static_cast<GlucoseProvider>(itemData(index).toInt()));
         refresh();
@@ -70,21 +72,11 @@ void AccountProviderPicker::refresh()
 
 std::vector<std::pair<QString, QString>> AccountRegionPicker::rows(GlucoseProvider provider)
 {
-    if (provider == GlucoseProvider::dexcom) {
-        return {{QStringLiteral("Japan"), QStringLiteral("jp")},
-                {QStringLiteral("Outside US"), QStringLiteral("ous")},
-                {QStringLiteral("United States"), QStringLiteral("us")}};
+    std::vector<std::pair<QString, QString>> result;
+    for (const ProviderRegion &region : describeProvider(provider).regions) {
+        result.emplace_back(QString::fromStdString(region.title), QString::fromStdString(region.code));
     }
-    return {{QStringLiteral("Automatic"), QStringLiteral("auto")},
-            {QStringLiteral("Asia-Pacific"), QStringLiteral("ap")},
-            {QStringLiteral("Australia"), QStringLiteral("au")},
-            {QStringLiteral("Canada"), QStringLiteral("ca")},
-            {QStringLiteral("Europe"), QStringLiteral("eu")},
-            {QStringLiteral("France"), QStringLiteral("fr")},
-            {QStringLiteral("Germany"), QStringLiteral("de")},
-            {QStringLiteral("Japan"), QStringLiteral("jp")},
-            {QStringLiteral("United Kingdom"), QStringLiteral("eu2")},
-            {QStringLiteral("United States"), QStringLiteral("us")}};
+    return result;
 }
 
 AccountRegionPicker::AccountRegionPicker(SettingsViewModel &model, bool allowsReconnect, QWidget *parent)
@@ -115,7 +107,7 @@ void AccountRegionPicker::refresh()
     }
     setAccessibleName(serviceName(provider) + QStringLiteral(" region"));
     setCurrentIndex(findData(QString::fromStdString(model_.region())));
-    const bool signedInLocks = provider == GlucoseProvider::dexcom || !allowsReconnect_;
+    const bool signedInLocks = !describeProvider(provider).choosesConnectionAfterSignIn || !allowsReconnect_;
     setEnabled(!model_.isLoading() && !(model_.isConfigurationValid() && signedInLocks));
 }
 
@@ -154,7 +146,7 @@ LibreConnectionPicker::LibreConnectionPicker(SettingsViewModel &model, QWidget *
 void LibreConnectionPicker::refresh()
 {
     const auto &connections = model_.libreConnections();
-    setVisible(model_.provider() == GlucoseProvider::libreLinkUp && !connections.empty());
+    setVisible(describeProvider(model_.provider()).choosesConnectionAfterSignIn && !connections.empty());
     const QSignalBlocker blocker(picker_);
     // Rows are rebuilt only when the list changed, so an open popup is not disturbed.
     bool same = picker_->count() == static_cast<int>(connections.size()) + 1;

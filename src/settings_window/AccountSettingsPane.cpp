@@ -3,6 +3,7 @@
 
 #include "history/HistoryCoordinator.h"
 #include "platform/Announcer.h"
+#include "providers/GlucoseProviderDescription.h"
 #include "settings/SettingsViewModel.h"
 #include "settings_window/AccountPickers.h"
 #include "settings_window/SignInButton.h"
@@ -211,7 +212,7 @@ void AccountSettingsPane::refreshSignedOut()
 void AccountSettingsPane::refreshSignedIn()
 {
     const GlucoseProvider provider = model_.provider();
-    const bool libre = provider == GlucoseProvider::libreLinkUp;
+    const bool libre = describeProvider(provider).choosesConnectionAfterSignIn;
     const bool loading = model_.isLoading();
     sensorValue_->setText(sensorName(provider));
     accountValueTitle_->setText(accountTitle(provider));
@@ -234,7 +235,7 @@ void AccountSettingsPane::refreshSignedIn()
 void AccountSettingsPane::submit()
 {
     if (model_.isConfigurationValid()) {
-        if (model_.provider() == GlucoseProvider::libreLinkUp) {
+        if (describeProvider(model_.provider()).choosesConnectionAfterSignIn) {
             model_.reconnect();
         }
         return;

@@ -138,8 +138,7 @@ QCheckBox *AlertsSettingsPane::addToggle(SettingsSection *section, const QString
     }
     section->addRow(box);
     connect(box, &QCheckBox::toggled, this, [this, setter](bool checked) {
-        (model_.*setter)(checked);
-        model_.recordAppSettingsEdit();
+        model_.editAppSetting(setter, checked);
     });
     const auto refresh = [this, box, getter] { setChecked(box, (model_.*getter)()); };
     connect(&model_, changed, box, refresh);
@@ -179,8 +178,8 @@ AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *anno
     }
     types->addLabeledRow(QStringLiteral("Repeat low alerts"), repeatPicker_);
     connect(repeatPicker_, &QComboBox::activated, this, [this](int index) {
-        model_.setLowAlertRepeatMinutes(repeatPicker_->itemData(index).toInt());
-        model_.recordAppSettingsEdit();
+        const int minutes = repeatPicker_->itemData(index).toInt();
+        model_.editAppSetting(&SettingsViewModel::setLowAlertRepeatMinutes, minutes);
     });
     addToggle(types, QStringLiteral("High threshold alerts"), "alertOnHighThresholdToggle", &VM::alertOnHighThreshold,
               &VM::setAlertOnHighThreshold, &VM::alertOnHighThresholdChanged);
@@ -206,12 +205,10 @@ AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *anno
                              &VM::setAllowLowAlertsDuringQuietHours, &VM::allowLowAlertsDuringQuietHoursChanged);
     // A typed time is stored as the minutes the user typed; the model counts the edit and saves.
     connect(startField_, &QuietHoursTimeInputField::timeEdited, this, [this](int minutes) {
-        model_.setQuietHoursStartMinutes(minutes);
-        model_.recordAppSettingsEdit();
+        model_.editAppSetting(&SettingsViewModel::setQuietHoursStartMinutes, minutes);
     });
     connect(endField_, &QuietHoursTimeInputField::timeEdited, this, [this](int minutes) {
-        model_.setQuietHoursEndMinutes(minutes);
-        model_.recordAppSettingsEdit();
+        model_.editAppSetting(&SettingsViewModel::setQuietHoursEndMinutes, minutes);
     });
     // A time that was not taken is said at once: the focus has usually moved on by then.
     for (QuietHoursTimeInputField *field : {startField_, endField_}) {

@@ -109,15 +109,13 @@ GlucoseSettingsPane::GlucoseSettingsPane(SettingsViewModel &model, QWidget *pare
     connect(lowPicker_, &QComboBox::activated, this, [this](int index) {
         const double value = lowPicker_->itemData(index).toDouble();
         if (value != model_.lowGlucoseThreshold()) {
-            model_.setLowGlucoseThreshold(value);
-            model_.recordAppSettingsEdit();
+            model_.editAppSetting(&SettingsViewModel::setLowGlucoseThreshold, value);
         }
     });
     connect(highPicker_, &QComboBox::activated, this, [this](int index) {
         const double value = highPicker_->itemData(index).toDouble();
         if (value != model_.highGlucoseThreshold()) {
-            model_.setHighGlucoseThreshold(value);
-            model_.recordAppSettingsEdit();
+            model_.editAppSetting(&SettingsViewModel::setHighGlucoseThreshold, value);
         }
     });
 
@@ -131,8 +129,7 @@ GlucoseSettingsPane::GlucoseSettingsPane(SettingsViewModel &model, QWidget *pare
     connect(graphPicker_, &QComboBox::activated, this, [this](int index) {
         const int hours = graphPicker_->itemData(index).toInt();
         if (hours != model_.graphTimeWindowHours()) {
-            model_.setGraphTimeWindowHours(hours);
-            model_.recordAppSettingsEdit();
+            model_.editAppSetting(&SettingsViewModel::setGraphTimeWindowHours, hours);
         }
     });
 
