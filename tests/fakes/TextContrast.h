@@ -67,6 +67,20 @@ inline std::vector<LabelContrast> measureTextContrast(QWidget *window)
     return result;
 }
 
+// Every visible text of `window` (at least `atLeast` of them) is readable on what it is drawn on:
+// 4.5:1 for body text, 3:1 for large text, by its colour and by the pixels actually drawn
+// (antialiased edges never reach the full colour, stems do).
+inline void expectReadableTexts(QWidget *window, std::size_t atLeast)
+{
+    const auto texts = measureTextContrast(window);
+    EXPECT_GE(texts.size(), atLeast);
+    for (const auto &text : texts) {
+        const double needed = text.large ? 3.0 : 4.5;
+        EXPECT_GE(text.ratio, needed) << qPrintable(text.name);
+        EXPECT_GE(text.ink, needed * 0.9) << qPrintable(text.name);
+    }
+}
+
 // While it lives, the application has a dark palette like the one a desktop in a dark scheme
 // hands out (KDE's Breeze Dark), for tests that run without a desktop; under a dark desktop
 // scheme (QUILLBY_RENDER_SCHEME=dark) the desktop's own palette stays.

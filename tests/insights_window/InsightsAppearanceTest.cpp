@@ -49,14 +49,7 @@ struct Scene {
 void expectReadable(QWidget *window, const char *what)
 {
     SCOPED_TRACE(what);
-    const auto texts = measureTextContrast(window);
-    EXPECT_GE(texts.size(), 2u);
-    for (const auto &text : texts) {
-        const double needed = text.large ? 3.0 : 4.5;
-        EXPECT_GE(text.ratio, needed) << qPrintable(text.name);
-        // What is drawn: antialiased edges never reach the full colour, stems do.
-        EXPECT_GE(text.ink, needed * 0.9) << qPrintable(text.name);
-    }
+    expectReadableTexts(window, 2);
 }
 
 void expectWholeLightPalette(QWidget *window, const char *what)

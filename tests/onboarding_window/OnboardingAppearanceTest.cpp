@@ -21,13 +21,7 @@ void expectReadable(QWidget *window, const QString &what)
 {
     SCOPED_TRACE(what.toStdString());
     processQueuedEvents();
-    const auto texts = measureTextContrast(window);
-    EXPECT_GE(texts.size(), 3u);
-    for (const auto &text : texts) {
-        const double needed = text.large ? 3.0 : 4.5;
-        EXPECT_GE(text.ratio, needed) << qPrintable(text.name);
-        EXPECT_GE(text.ink, needed * 0.9) << qPrintable(text.name);
-    }
+    expectReadableTexts(window, 3);
 }
 
 void choose(QComboBox *picker, const QVariant &data)
