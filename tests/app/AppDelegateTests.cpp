@@ -427,17 +427,11 @@ TEST(AppDelegate, WakeFromLogindRefreshesOnce)
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
         GTEST_SKIP() << "needs a session bus";
     }
-    // The session bus stands in for the system bus; logind is a connection of its own that owns
-    // a name unique to this test (only logind's signals are taken).
-    const QString logindName = QStringLiteral("org.quillby.test.login1.u") + QUuid::createUuid().toString(QUuid::Id128);
-    const QString peerName = QStringLiteral("quillby-test-logind-") + QUuid::createUuid().toString(QUuid::Id128);
-    QDBusConnection logind = QDBusConnection::connectToBus(QDBusConnection::SessionBus, peerName);
-    const auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(peerName); });
-    ASSERT_TRUE(logind.registerService(logindName));
-    SleepWakeMonitor monitor(QDBusConnection::sessionBus(), QDBusConnection::sessionBus(), nullptr, logindName);
+    StandInLogind logind;
+    ASSERT_TRUE(logind.registered);
     AppHarness harness;
     harness.dexcom.setReadings({FakeDexcomServer::record(100, "Flat", now() - 30)});
-    harness.sleepWakeMonitor = &monitor;
+    harness.sleepWakeMonitor = &logind.monitor;
     launchReady(harness);
     ASSERT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), 1u);
 
@@ -445,7 +439,7 @@ TEST(AppDelegate, WakeFromLogindRefreshesOnce)
                                                    QStringLiteral("org.freedesktop.login1.Manager"),
                                                    QStringLiteral("PrepareForSleep"));
     wake << false;
-    logind.send(wake);
+    logind.connection.send(wake);
     EXPECT_TRUE(waitUntil([&] { return harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath) >= 2; }));
     processQueuedEvents();
     EXPECT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), 2u);

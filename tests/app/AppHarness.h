@@ -3,6 +3,7 @@
 #include "app/QuillbyApp.h"
 #include "platform/DesktopNotifications.h"
 #include "platform/LoginItemManager.h"
+#include "platform/SleepWakeMonitor.h"
 #include "providers/DexcomAPI.h"
 #include "services/UpdateChecker.h"
 
@@ -12,7 +13,9 @@
 #include "ServicesOverFakes.h"
 #include "WaitUntil.h"
 
+#include <QDBusConnection>
 #include <QSignalSpy>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -142,6 +145,31 @@ struct AppHarness : ServicesOverFakes {
             std::make_shared<LoginItemManager>(QStringLiteral("/usr/bin/quillby"), directory.path());
         app = std::make_unique<QuillbyApp>(std::move(environment));
     }
+};
+
+// logind on the session bus, which stands in for the system bus: a connection of its own that
+// owns a name unique to the test, and a sleep/wake monitor that takes only that name's signals.
+class StandInLogind {
+public:
+    StandInLogind()
+        : name(QStringLiteral("org.quillby.test.login1.u") + QUuid::createUuid().toString(QUuid::Id128))
+        , peer_(QStringLiteral("quillby-test-logind-") + QUuid::createUuid().toString(QUuid::Id128))
+        , connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, peer_))
+        , registered(connection.registerService(name))
+        , monitor(QDBusConnection::sessionBus(), QDBusConnection::sessionBus(), nullptr, name)
+    {
+    }
+    ~StandInLogind() { QDBusConnection::disconnectFromBus(peer_); }
+
+    const QString name;
+
+private:
+    const QString peer_;
+
+public:
+    QDBusConnection connection;
+    const bool registered;
+    SleepWakeMonitor monitor;
 };
 
 } // namespace quillby::test

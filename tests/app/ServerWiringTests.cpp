@@ -141,14 +141,8 @@ TEST(ServerWiring, SystemAndScreenSleepInstallAWaitingUpdate)
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
         GTEST_SKIP() << "needs a session bus";
     }
-    // The session bus stands in for the system bus; logind is a connection of its own that owns
-    // a name unique to this test.
-    const QString logindName = QStringLiteral("org.quillby.test.login1.u") + QUuid::createUuid().toString(QUuid::Id128);
-    const QString peerName = QStringLiteral("quillby-test-logind-") + QUuid::createUuid().toString(QUuid::Id128);
-    QDBusConnection logind = QDBusConnection::connectToBus(QDBusConnection::SessionBus, peerName);
-    const auto disconnect = qScopeGuard([&] { QDBusConnection::disconnectFromBus(peerName); });
-    ASSERT_TRUE(logind.registerService(logindName));
-    SleepWakeMonitor monitor(QDBusConnection::sessionBus(), QDBusConnection::sessionBus(), nullptr, logindName);
+    StandInLogind logind;
+    ASSERT_TRUE(logind.registered);
 
     AppHarness harness;
     harness.dexcom.setReadings({FakeDexcomServer::record(100, "Flat", now() - 30)});
@@ -157,7 +151,7 @@ TEST(ServerWiring, SystemAndScreenSleepInstallAWaitingUpdate)
     WaitingUpdateController *waiting = controller.get();
     checker.sparkleController = std::move(controller);
     harness.updateChecker = std::make_unique<UpdateChecker>(std::move(checker));
-    harness.sleepWakeMonitor = &monitor;
+    harness.sleepWakeMonitor = &logind.monitor;
     harness.buildOnboarded();
     harness.launch();
     harness.waitForAccountTask();
@@ -167,9 +161,9 @@ TEST(ServerWiring, SystemAndScreenSleepInstallAWaitingUpdate)
                                                     QStringLiteral("org.freedesktop.login1.Manager"),
                                                     QStringLiteral("PrepareForSleep"));
     sleep << true;
-    logind.send(sleep);
+    logind.connection.send(sleep);
     EXPECT_TRUE(waitUntil([&] { return waiting->installs == 1; }));
-    emit monitor.screensDidSleep();
+    emit logind.monitor.screensDidSleep();
     EXPECT_EQ(waiting->installs, 2);
 }
 

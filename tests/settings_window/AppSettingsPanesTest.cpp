@@ -20,15 +20,7 @@ protected:
 
     void open(SettingsTab tab)
     {
-        // Signed out, with the settings stored as a finished onboarding leaves them.
-        AppConfiguration stored;
-        stored.account = GlucoseAccountConfiguration::empty();
-        stored.app = AppSettings::defaults();
-        stored.app.measurementUnit = "mg/dL";
-        h.storeConfiguration(stored);
-        h.acceptTerms();
-        h.build(tab);
-        ASSERT_TRUE(h.waitForLoad());
+        ASSERT_TRUE(h.openSignedOut(tab));
     }
     // Waits until the stored configuration satisfies `check`.
     bool saved(const std::function<bool(const AppSettings &)> &check)

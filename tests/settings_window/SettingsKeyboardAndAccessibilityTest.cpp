@@ -33,14 +33,7 @@ protected:
 
     void open(SettingsTab tab)
     {
-        AppConfiguration stored;
-        stored.account = GlucoseAccountConfiguration::empty();
-        stored.app = AppSettings::defaults();
-        stored.app.measurementUnit = "mg/dL";
-        h.storeConfiguration(stored);
-        h.acceptTerms();
-        h.build(tab);
-        ASSERT_TRUE(h.waitForLoad());
+        ASSERT_TRUE(h.openSignedOut(tab));
         ASSERT_TRUE(QTest::qWaitForWindowActive(h.view.get()));
     }
     bool saved(const std::function<bool(const AppSettings &)> &check)

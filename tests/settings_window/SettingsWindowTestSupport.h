@@ -142,6 +142,20 @@ struct SettingsWindowHarness : LoopbackAccountServices {
         view->activateWindow();
     }
 
+    // Builds the window on `tab`, signed out with the settings stored as a finished onboarding
+    // leaves them, and waits until the model has applied them.
+    bool openSignedOut(SettingsTab tab)
+    {
+        AppConfiguration stored;
+        stored.account = GlucoseAccountConfiguration::empty();
+        stored.app = AppSettings::defaults();
+        stored.app.measurementUnit = "mg/dL";
+        storeConfiguration(stored);
+        acceptTerms();
+        build(tab);
+        return waitForLoad();
+    }
+
     // Waits until the model has applied the stored configuration once.
     bool waitForLoad()
     {
