@@ -4,7 +4,6 @@
 
 #include <QString>
 
-#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -88,12 +87,6 @@ void requireObject(const json &value)
     }
 }
 
-template <typename Container, typename Value>
-bool contains(const Container &container, const Value &value)
-{
-    return std::find(container.begin(), container.end(), value) != container.end();
-}
-
 std::string keychainErrorMessage(std::int32_t status)
 {
     return "Keyring error: " + keychain_status::description(status);
@@ -137,7 +130,7 @@ nlohmann::ordered_json AppSettings::toJSON() const
 AppSettings AppSettings::fromJSON(const nlohmann::json &in)
 {
     requireObject(in);
-    AppSettings settings;
+    AppSettings settings;   // an optional key that is absent keeps its first-run value
     settings.measurementUnit = in.at("measurementUnit").get<std::string>();
     settings.lowGlucoseThreshold = in.at("lowGlucoseThreshold").get<double>();
     settings.highGlucoseThreshold = in.at("highGlucoseThreshold").get<double>();
@@ -146,20 +139,21 @@ AppSettings AppSettings::fromJSON(const nlohmann::json &in)
     } else {
         settings.graphTimeWindowHours = std::nullopt;
     }
-    settings.startAtLogin = boolOr(in, "startAtLogin", false);
-    settings.alertsEnabled = boolOr(in, "alertsEnabled", true);
-    settings.alertOnLowThreshold = boolOr(in, "alertOnLowThreshold", true);
-    settings.alertOnHighThreshold = boolOr(in, "alertOnHighThreshold", true);
-    settings.alertOnRapidFall = boolOr(in, "alertOnRapidFall", true);
-    settings.alertOnRapidRise = boolOr(in, "alertOnRapidRise", true);
-    settings.quietHoursEnabled = boolOr(in, "quietHoursEnabled", false);
-    settings.quietHoursStartMinutes = intOr(in, "quietHoursStartMinutes", 1320);
-    settings.quietHoursEndMinutes = intOr(in, "quietHoursEndMinutes", 420);
-    settings.allowLowAlertsDuringQuietHours = boolOr(in, "allowLowAlertsDuringQuietHours", false);
-    settings.lowAlertRepeatMinutes = intOr(in, "lowAlertRepeatMinutes", 0);
-    settings.snoozeLowAlerts = boolOr(in, "snoozeLowAlerts", true);
-    settings.snoozeHighAlerts = boolOr(in, "snoozeHighAlerts", true);
-    settings.snoozeRapidChangeAlerts = boolOr(in, "snoozeRapidChangeAlerts", true);
+    settings.startAtLogin = boolOr(in, "startAtLogin", settings.startAtLogin);
+    settings.alertsEnabled = boolOr(in, "alertsEnabled", settings.alertsEnabled);
+    settings.alertOnLowThreshold = boolOr(in, "alertOnLowThreshold", settings.alertOnLowThreshold);
+    settings.alertOnHighThreshold = boolOr(in, "alertOnHighThreshold", settings.alertOnHighThreshold);
+    settings.alertOnRapidFall = boolOr(in, "alertOnRapidFall", settings.alertOnRapidFall);
+    settings.alertOnRapidRise = boolOr(in, "alertOnRapidRise", settings.alertOnRapidRise);
+    settings.quietHoursEnabled = boolOr(in, "quietHoursEnabled", settings.quietHoursEnabled);
+    settings.quietHoursStartMinutes = intOr(in, "quietHoursStartMinutes", settings.quietHoursStartMinutes);
+    settings.quietHoursEndMinutes = intOr(in, "quietHoursEndMinutes", settings.quietHoursEndMinutes);
+    settings.allowLowAlertsDuringQuietHours =
+        boolOr(in, "allowLowAlertsDuringQuietHours", settings.allowLowAlertsDuringQuietHours);
+    settings.lowAlertRepeatMinutes = intOr(in, "lowAlertRepeatMinutes", settings.lowAlertRepeatMinutes);
+    settings.snoozeLowAlerts = boolOr(in, "snoozeLowAlerts", settings.snoozeLowAlerts);
+    settings.snoozeHighAlerts = boolOr(in, "snoozeHighAlerts", settings.snoozeHighAlerts);
+    settings.snoozeRapidChangeAlerts = boolOr(in, "snoozeRapidChangeAlerts", settings.snoozeRapidChangeAlerts);
     return settings;
 }
 
@@ -251,19 +245,11 @@ AppConfiguration AppConfiguration::normalized() const
     AppConfiguration result = withNormalizedThresholds();
     AppSettings &s = result.app;
 
-    if (!contains(AppSettings::allowedMeasurementUnits, s.measurementUnit)) {
-        s.measurementUnit = AppSettings::allowedMeasurementUnits[0];
-    }
-
-    const int window = s.graphTimeWindowHours.value_or(6);
-    s.graphTimeWindowHours = contains(AppSettings::allowedGraphTimeWindowHours, window) ? window : 6;
-
-    s.quietHoursStartMinutes = std::clamp(s.quietHoursStartMinutes, 0, 1439);
-    s.quietHoursEndMinutes = std::clamp(s.quietHoursEndMinutes, 0, 1439);
-
-    if (!contains(AppSettings::allowedLowAlertRepeatMinutes, s.lowAlertRepeatMinutes)) {
-        s.lowAlertRepeatMinutes = 0;
-    }
+    s.measurementUnit = MeasurementUnitSetting::snapped(s.measurementUnit);
+    s.graphTimeWindowHours = GraphTimeWindowSetting::snapped(s.graphTimeWindowHours);
+    s.quietHoursStartMinutes = QuietHoursSetting::clamped(s.quietHoursStartMinutes);
+    s.quietHoursEndMinutes = QuietHoursSetting::clamped(s.quietHoursEndMinutes);
+    s.lowAlertRepeatMinutes = LowAlertRepeatSetting::snapped(s.lowAlertRepeatMinutes);
     return result;
 }
 

@@ -2,7 +2,12 @@
 
 #include "core/AppError.h"
 #include "core/GlucoseReading.h"
+#include "core/AlertSwitchSettings.h"
 #include "core/GlucoseThresholdSetting.h"
+#include "core/GraphTimeWindowSetting.h"
+#include "core/LowAlertRepeatSetting.h"
+#include "core/MeasurementUnitSetting.h"
+#include "core/QuietHoursSetting.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,37 +18,34 @@
 
 namespace quillby {
 
-// The 18 user settings. Thresholds are in mg/dL.
+// The 18 user settings. Thresholds are in mg/dL. Each first-run value, range and older stored
+// form belongs to the setting's owner in core (GlucoseThresholds, GraphTimeWindowSetting,
+// QuietHoursSetting, ...); this record, the Settings model and the alert settings read it there.
 struct AppSettings {
-    std::string measurementUnit = "mmol/L";   // a unit symbol
+    std::string measurementUnit = std::string(MeasurementUnitSetting::defaultUnit);   // a unit symbol
     double lowGlucoseThreshold = GlucoseThresholds::low.defaultValue;
     double highGlucoseThreshold = GlucoseThresholds::high.defaultValue;
-    std::optional<int> graphTimeWindowHours = 6;
+    std::optional<int> graphTimeWindowHours = GraphTimeWindowSetting::defaultHours;
     bool startAtLogin = false;
-    bool alertsEnabled = true;
-    bool alertOnLowThreshold = true;
-    bool alertOnHighThreshold = true;
-    bool alertOnRapidFall = true;
-    bool alertOnRapidRise = true;
-    bool quietHoursEnabled = false;
-    int quietHoursStartMinutes = 1320;
-    int quietHoursEndMinutes = 420;
-    bool allowLowAlertsDuringQuietHours = false;
-    int lowAlertRepeatMinutes = 0;
-    bool snoozeLowAlerts = true;
-    bool snoozeHighAlerts = true;
-    bool snoozeRapidChangeAlerts = true;
+    bool alertsEnabled = AlertSwitchSettings::defaultAlertsEnabled;
+    bool alertOnLowThreshold = AlertSwitchSettings::defaultAlertOnLowThreshold;
+    bool alertOnHighThreshold = AlertSwitchSettings::defaultAlertOnHighThreshold;
+    bool alertOnRapidFall = AlertSwitchSettings::defaultAlertOnRapidFall;
+    bool alertOnRapidRise = AlertSwitchSettings::defaultAlertOnRapidRise;
+    bool quietHoursEnabled = QuietHoursSetting::defaultEnabled;
+    int quietHoursStartMinutes = QuietHoursSetting::defaultStartMinutes;
+    int quietHoursEndMinutes = QuietHoursSetting::defaultEndMinutes;
+    bool allowLowAlertsDuringQuietHours = QuietHoursSetting::defaultAllowsLowAlerts;
+    int lowAlertRepeatMinutes = LowAlertRepeatSetting::defaultMinutes;
+    bool snoozeLowAlerts = AlertSwitchSettings::defaultSnoozeLowAlerts;
+    bool snoozeHighAlerts = AlertSwitchSettings::defaultSnoozeHighAlerts;
+    bool snoozeRapidChangeAlerts = AlertSwitchSettings::defaultSnoozeRapidChangeAlerts;
 
     static AppSettings defaults();   // the fixed first-run record, unit "mmol/L"
     bool operator==(const AppSettings &) const = default;
 
-    // Values the normalization keeps; anything else is repaired on save.
-    static constexpr std::array<const char *, 2> allowedMeasurementUnits = {"mmol/L", "mg/dL"};
-    static constexpr std::array<int, 5> allowedGraphTimeWindowHours = {1, 3, 6, 12, 24};
-    static constexpr std::array<int, 5> allowedLowAlertRepeatMinutes = {0, 5, 15, 30, 60};
-
     // JSON form: all keys in declaration order; "graphTimeWindowHours" only when present.
-    // Decoding fills absent optional keys with the defaults above and does not normalize.
+    // Decoding fills absent optional keys with the first-run values above and does not normalize.
     // fromJSON throws nlohmann::json::exception.
     nlohmann::ordered_json toJSON() const;
     static AppSettings fromJSON(const nlohmann::json &json);

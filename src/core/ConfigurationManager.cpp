@@ -21,7 +21,7 @@ AppSettings firstRunSettingsFor(const QLocale &locale)
     const std::string region = locale.territory() == QLocale::AnyTerritory
                                    ? std::string()
                                    : QLocale::territoryToCode(locale.territory()).toStdString();
-    settings.measurementUnit = units::symbol(units::localeDefault(region) ? GlucoseUnits::mgdL : GlucoseUnits::mmolL);
+    settings.measurementUnit = MeasurementUnitSetting::firstRunUnit(region);
     return settings;
 }
 
@@ -71,9 +71,9 @@ std::string ConfigurationManager::measurementUnit() const
 int ConfigurationManager::graphTimeWindowHours() const
 {
     if (!configuration_) {
-        return 6;
+        return GraphTimeWindowSetting::defaultHours;
     }
-    return configuration_->app.graphTimeWindowHours.value_or(6);
+    return configuration_->app.graphTimeWindowHours.value_or(GraphTimeWindowSetting::defaultHours);
 }
 
 bool ConfigurationManager::hasAcceptedCurrentTerms() const

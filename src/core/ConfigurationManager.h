@@ -74,13 +74,14 @@ public:
     // Watches every write to the settings file; reports the first that fails.
     SettingsWriteMonitor &settingsWrites() const { return *settingsWrites_; }
 
-    // AppSettings::defaults() with "mg/dL" for regions that use it, else "mmol/L".
+    // AppSettings::defaults() with MeasurementUnitSetting::firstRunUnit() of the locale's region.
     const AppSettings &firstRunSettings() const { return firstRunSettings_; }
     // The loaded settings, or the first-run settings while none is loaded.
     AppSettings appSettings() const;
     // The unit symbol of appSettings().
     std::string measurementUnit() const;
-    // The loaded graph window in hours; 6 when absent or nothing is loaded.
+    // The loaded graph window in hours, as stored; the owner's default when absent or nothing
+    // is loaded.
     int graphTimeWindowHours() const;
 
     // --- Terms of use ---

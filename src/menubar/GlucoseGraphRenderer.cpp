@@ -1,5 +1,7 @@
 #include "menubar/GlucoseGraphRenderer.h"
 
+#include "core/GraphTimeWindowSetting.h"
+
 #include "menubar/StatusBarTypes.h"
 #include "menubar/StatusText.h"
 
@@ -44,7 +46,7 @@ QString axisLabel(GraphTimeWindow window)
 
 GraphTimeWindow fromHours(std::optional<int> value)
 {
-    switch (value.value_or(6)) {
+    switch (GraphTimeWindowSetting::snapped(value)) {
     case 1:
         return GraphTimeWindow::hours1;
     case 3:

@@ -2,6 +2,8 @@
 
 #include "core/Date.h"
 #include "core/GlucoseReading.h"
+#include "core/GlucoseThresholdSetting.h"
+#include "core/MeasurementUnitSetting.h"
 #include "menubar/StatusDateFormatter.h"
 
 #include <QColor>
@@ -23,17 +25,18 @@ namespace graph_window {
 int hours(GraphTimeWindow window);
 double span(GraphTimeWindow window);            // seconds
 QString axisLabel(GraphTimeWindow window);      // "24hr", "12hr", "6hr", "3hr", "1hr"
-// The window for the settings' graph hours: 1, 3, 12 and 24 give theirs; anything else 6.
+// The window for the settings' graph hours, as GraphTimeWindowSetting snaps them: an allowed
+// value gives its window; absent or any other value the setting's default (6 hours).
 GraphTimeWindow fromHours(std::optional<int> hours);
 } // namespace graph_window
 
 // What one drawing of the graph depends on, besides the current time.
 struct GlucoseGraphModel {
     GlucoseReadings glucoseHistory;             // oldest first; the last is the current one
-    double lowThreshold = 72;                   // mg/dL
-    double highThreshold = 270;                 // mg/dL
-    QString measurementUnit = QStringLiteral("mmol/L");
-    GraphTimeWindow timeWindow = GraphTimeWindow::hours6;
+    double lowThreshold = GlucoseThresholds::low.defaultValue;     // mg/dL
+    double highThreshold = GlucoseThresholds::high.defaultValue;   // mg/dL
+    QString measurementUnit = QLatin1String(MeasurementUnitSetting::defaultUnit);
+    GraphTimeWindow timeWindow = graph_window::fromHours(std::nullopt);
 
     GlucoseUnits unit() const { return units::fromMeasurementUnit(measurementUnit.toStdString()); }
 };

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "core/AlertSwitchSettings.h"
 #include "core/AppConfiguration.h"
 #include "core/Date.h"
 #include "core/GlucoseReading.h"
 #include "core/GlucoseThresholdSetting.h"
+#include "core/LowAlertRepeatSetting.h"
+#include "core/QuietHoursSetting.h"
 
 #include <QTimeZone>
 
@@ -29,23 +32,24 @@ GlucoseAlertMessage alertMessage(GlucoseAlertKind kind, const GlucoseReading &re
                                  GlucoseUnits unit, double lowThresholdMgdL, double highThresholdMgdL);
 
 // The alert-relevant copy of the app settings taken for one evaluation. Thresholds in mg/dL.
-// The defaults are the values used while no configuration is loaded.
+// The defaults, the values used while no configuration is loaded, are the settings' owners'
+// first-run values.
 struct GlucoseAlertSettings {
-    bool alertsEnabled = true;
-    bool quietHoursEnabled = false;
-    int quietHoursStartMinutes = 1320;
-    int quietHoursEndMinutes = 420;
+    bool alertsEnabled = AlertSwitchSettings::defaultAlertsEnabled;
+    bool quietHoursEnabled = QuietHoursSetting::defaultEnabled;
+    int quietHoursStartMinutes = QuietHoursSetting::defaultStartMinutes;
+    int quietHoursEndMinutes = QuietHoursSetting::defaultEndMinutes;
     double lowGlucoseThreshold = GlucoseThresholds::low.defaultValue;
     double highGlucoseThreshold = GlucoseThresholds::high.defaultValue;
-    bool alertOnLowThreshold = true;
-    bool alertOnHighThreshold = true;
-    bool alertOnRapidFall = true;
-    bool alertOnRapidRise = true;
-    bool allowLowAlertsDuringQuietHours = false;
-    int lowAlertRepeatMinutes = 0;
-    bool snoozeLowAlerts = true;
-    bool snoozeHighAlerts = true;
-    bool snoozeRapidChangeAlerts = true;
+    bool alertOnLowThreshold = AlertSwitchSettings::defaultAlertOnLowThreshold;
+    bool alertOnHighThreshold = AlertSwitchSettings::defaultAlertOnHighThreshold;
+    bool alertOnRapidFall = AlertSwitchSettings::defaultAlertOnRapidFall;
+    bool alertOnRapidRise = AlertSwitchSettings::defaultAlertOnRapidRise;
+    bool allowLowAlertsDuringQuietHours = QuietHoursSetting::defaultAllowsLowAlerts;
+    int lowAlertRepeatMinutes = LowAlertRepeatSetting::defaultMinutes;
+    bool snoozeLowAlerts = AlertSwitchSettings::defaultSnoozeLowAlerts;
+    bool snoozeHighAlerts = AlertSwitchSettings::defaultSnoozeHighAlerts;
+    bool snoozeRapidChangeAlerts = AlertSwitchSettings::defaultSnoozeRapidChangeAlerts;
     bool operator==(const GlucoseAlertSettings &) const = default;
 };
 

@@ -6,7 +6,6 @@
 
 #include "polling/GlucoseAlertNotificationDelivering.h"
 
-#include <algorithm>
 
 namespace quillby {
 
@@ -97,7 +96,7 @@ QCoro::Task<void> SettingsViewModel::sendTestAlert()
 
 Date SettingsViewModel::date(int fromMinutesOfDay) const
 {
-    const int minutes = std::clamp(fromMinutesOfDay, 0, 1439);
+    const int minutes = QuietHoursSetting::clamped(fromMinutesOfDay);
     const Date now = clock_->now();
     return calendar_.dateBySettingTime(minutes / 60, minutes % 60, 0, now).value_or(now);
 }
@@ -106,7 +105,7 @@ int SettingsViewModel::minutesOfDay(Date from) const
 {
     const auto components = calendar_.components(from);
     const int minutes = components ? components->hour * 60 + components->minute : 0;
-    return std::clamp(minutes, 0, 1439);
+    return QuietHoursSetting::clamped(minutes);
 }
 
 Date SettingsViewModel::quietHoursStartDate() const
@@ -116,8 +115,7 @@ Date SettingsViewModel::quietHoursStartDate() const
 
 void SettingsViewModel::setQuietHoursStartDate(Date value)
 {
-    setQuietHoursStartMinutes(minutesOfDay(value));
-    recordAppSettingsEdit();
+    editAppSetting(&SettingsViewModel::setQuietHoursStartMinutes, minutesOfDay(value));
 }
 
 Date SettingsViewModel::quietHoursEndDate() const
@@ -127,8 +125,7 @@ Date SettingsViewModel::quietHoursEndDate() const
 
 void SettingsViewModel::setQuietHoursEndDate(Date value)
 {
-    setQuietHoursEndMinutes(minutesOfDay(value));
-    recordAppSettingsEdit();
+    editAppSetting(&SettingsViewModel::setQuietHoursEndMinutes, minutesOfDay(value));
 }
 
 } // namespace quillby

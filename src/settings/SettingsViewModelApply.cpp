@@ -1,4 +1,6 @@
-// Applying the stored configuration, the unit change, launch at login and the update texts.
+// Applying the stored configuration, the app settings record in and out of the model's fields
+// (applyAppSettings, makeAppSettings: a setting is copied both ways here), the unit change,
+// launch at login and the update texts.
 
 #include "settings/SettingsViewModel.h"
 #include "core/async/RunDetached.h"
@@ -84,7 +86,7 @@ void SettingsViewModel::applyAppSettings(const AppSettings &settings)
     GlucoseThresholds::migrateUnits(low, high);
     setLowGlucoseThreshold(low);
     setHighGlucoseThreshold(high);
-    setGraphTimeWindowHours(settings.graphTimeWindowHours.value_or(6));
+    setGraphTimeWindowHours(settings.graphTimeWindowHours.value_or(GraphTimeWindowSetting::defaultHours));
     updateStartAtLogin(settings.startAtLogin);
     setAlertsEnabled(settings.alertsEnabled);
     setAlertOnLowThreshold(settings.alertOnLowThreshold);
@@ -101,6 +103,45 @@ void SettingsViewModel::applyAppSettings(const AppSettings &settings)
     setSnoozeRapidChangeAlerts(settings.snoozeRapidChangeAlerts);
     lastKnownStartAtLogin_ = settings.startAtLogin;
     normalizeThresholds();
+}
+
+AppSettings SettingsViewModel::makeAppSettings()
+{
+    // The fields are held to what their owners allow, as the stored record is on every save.
+    setMeasurementUnit(MeasurementUnitSetting::snapped(measurementUnit_));
+    setGraphTimeWindowHours(GraphTimeWindowSetting::snapped(graphTimeWindowHours_));
+    setLowAlertRepeatMinutes(LowAlertRepeatSetting::snapped(lowAlertRepeatMinutes_));
+    normalizeThresholds();
+
+    AppSettings settings;
+    settings.measurementUnit = measurementUnit_;
+    settings.lowGlucoseThreshold = lowGlucoseThreshold_;
+    settings.highGlucoseThreshold = highGlucoseThreshold_;
+    settings.graphTimeWindowHours = graphTimeWindowHours_;
+    settings.startAtLogin = startAtLogin_;
+    settings.alertsEnabled = alertsEnabled_;
+    settings.alertOnLowThreshold = alertOnLowThreshold_;
+    settings.alertOnHighThreshold = alertOnHighThreshold_;
+    settings.alertOnRapidFall = alertOnRapidFall_;
+    settings.alertOnRapidRise = alertOnRapidRise_;
+    settings.quietHoursEnabled = quietHoursEnabled_;
+    settings.quietHoursStartMinutes = quietHoursStartMinutes_;
+    settings.quietHoursEndMinutes = quietHoursEndMinutes_;
+    settings.allowLowAlertsDuringQuietHours = allowLowAlertsDuringQuietHours_;
+    settings.lowAlertRepeatMinutes = lowAlertRepeatMinutes_;
+    settings.snoozeLowAlerts = snoozeLowAlerts_;
+    settings.snoozeHighAlerts = snoozeHighAlerts_;
+    settings.snoozeRapidChangeAlerts = snoozeRapidChangeAlerts_;
+    return settings;
+}
+
+void SettingsViewModel::normalizeThresholds()
+{
+    // A value that is not finite keeps the last valid one (at first the first-run value).
+    lastValidLowThreshold_ = GlucoseThresholds::low.snapped(lowGlucoseThreshold_, lastValidLowThreshold_);
+    lastValidHighThreshold_ = GlucoseThresholds::high.snapped(highGlucoseThreshold_, lastValidHighThreshold_);
+    setLowGlucoseThreshold(lastValidLowThreshold_);
+    setHighGlucoseThreshold(lastValidHighThreshold_);
 }
 
 // --- Unit ---

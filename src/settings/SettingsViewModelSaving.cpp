@@ -1,13 +1,12 @@
-// Saving the app settings: revisions, the debounce, one save at a time, the record written
-// with its corrections, the reload of a configuration that never loaded, and the write of
-// pending edits when the model goes or the application quits.
+// Saving the app settings: revisions, the debounce, one save at a time, the reload of a
+// configuration that never loaded, and the write of pending edits when the model goes or the
+// application quits. The record written is makeAppSettings() (SettingsViewModelApply.cpp).
 
 #include "settings/SettingsViewModel.h"
 #include "core/async/RunDetached.h"
 
 #include "core/AppError.h"
 #include "core/ConfigurationManager.h"
-#include "core/GlucoseThresholdSetting.h"
 #include "core/ScopedLogger.h"
 #include "settings/SettingsCoordinating.h"
 #include "settings/SettingsViewModelSupport.h"
@@ -43,11 +42,6 @@ QCoro::Task<void> writeAfterRelease(std::shared_ptr<SettingsCoordinating> coordi
     } catch (const std::exception &error) {
         ScopedLogger("SettingsViewModel").error(std::string("Failed to save settings: ") + error.what());
     }
-}
-
-bool isOneOf(int value, const auto &allowed)
-{
-    return std::find(allowed.begin(), allowed.end(), value) != allowed.end();
 }
 
 } // namespace
@@ -215,50 +209,6 @@ QCoro::Task<bool> SettingsViewModel::reloadAfterExternalChange()
     self->apply(configuration);
     self->setStatusCategory(StatusMessageCategory::saveError(kSaveReloadedMessage));
     co_return false;
-}
-
-AppSettings SettingsViewModel::makeAppSettings()
-{
-    if (measurementUnit_ != "mmol/L" && measurementUnit_ != "mg/dL") {
-        setMeasurementUnit("mmol/L");
-    }
-    if (!isOneOf(graphTimeWindowHours_, AppSettings::allowedGraphTimeWindowHours)) {
-        setGraphTimeWindowHours(6);
-    }
-    if (!isOneOf(lowAlertRepeatMinutes_, AppSettings::allowedLowAlertRepeatMinutes)) {
-        setLowAlertRepeatMinutes(0);
-    }
-    normalizeThresholds();
-
-    AppSettings settings;
-    settings.measurementUnit = measurementUnit_;
-    settings.lowGlucoseThreshold = lowGlucoseThreshold_;
-    settings.highGlucoseThreshold = highGlucoseThreshold_;
-    settings.graphTimeWindowHours = graphTimeWindowHours_;
-    settings.startAtLogin = startAtLogin_;
-    settings.alertsEnabled = alertsEnabled_;
-    settings.alertOnLowThreshold = alertOnLowThreshold_;
-    settings.alertOnHighThreshold = alertOnHighThreshold_;
-    settings.alertOnRapidFall = alertOnRapidFall_;
-    settings.alertOnRapidRise = alertOnRapidRise_;
-    settings.quietHoursEnabled = quietHoursEnabled_;
-    settings.quietHoursStartMinutes = quietHoursStartMinutes_;
-    settings.quietHoursEndMinutes = quietHoursEndMinutes_;
-    settings.allowLowAlertsDuringQuietHours = allowLowAlertsDuringQuietHours_;
-    settings.lowAlertRepeatMinutes = lowAlertRepeatMinutes_;
-    settings.snoozeLowAlerts = snoozeLowAlerts_;
-    settings.snoozeHighAlerts = snoozeHighAlerts_;
-    settings.snoozeRapidChangeAlerts = snoozeRapidChangeAlerts_;
-    return settings;
-}
-
-void SettingsViewModel::normalizeThresholds()
-{
-    // A value that is not finite keeps the last valid one (at first the first-run value).
-    lastValidLowThreshold_ = GlucoseThresholds::low.snapped(lowGlucoseThreshold_, lastValidLowThreshold_);
-    lastValidHighThreshold_ = GlucoseThresholds::high.snapped(highGlucoseThreshold_, lastValidHighThreshold_);
-    setLowGlucoseThreshold(lastValidLowThreshold_);
-    setHighGlucoseThreshold(lastValidHighThreshold_);
 }
 
 // --- Pending edits at release and at quit ---

@@ -1,6 +1,7 @@
 #include "settings_window/AppSettingsPane.h"
 #include "core/async/RunDetached.h"
 
+#include "core/LowAlertRepeatSetting.h"
 #include "platform/Announcer.h"
 #include "polling/GlucoseAlertNotificationDelivering.h"
 #include "settings/SettingsViewModel.h"
@@ -121,11 +122,14 @@ void GeneralSettingsPane::appeared()
 
 std::vector<std::pair<QString, int>> AlertsSettingsPane::repeatRows()
 {
-    return {{QStringLiteral("Never"), 0},
-            {QStringLiteral("Every 5 minutes"), 5},
-            {QStringLiteral("Every 15 minutes"), 15},
-            {QStringLiteral("Every 30 minutes"), 30},
-            {QStringLiteral("Every hour"), 60}};
+    std::vector<std::pair<QString, int>> rows;
+    for (const int minutes : LowAlertRepeatSetting::allowedMinutes) {
+        const QString text = minutes == 0    ? QStringLiteral("Never")
+                             : minutes == 60 ? QStringLiteral("Every hour")
+                                             : QStringLiteral("Every %1 minutes").arg(minutes);
+        rows.emplace_back(text, minutes);
+    }
+    return rows;
 }
 
 QCheckBox *AlertsSettingsPane::addToggle(SettingsSection *section, const QString &title, const char *objectName,

@@ -1,5 +1,7 @@
 #include "settings_window/GlucoseSettingsPane.h"
 
+#include "core/GraphTimeWindowSetting.h"
+#include "core/MeasurementUnitSetting.h"
 #include "onboarding/AccessibilityMarks.h"
 #include "settings/GlucoseThresholdOption.h"
 #include "settings/SettingsViewModel.h"
@@ -60,11 +62,11 @@ void selectThreshold(QComboBox *combo, double mgdL)
 
 std::vector<std::pair<QString, int>> GlucoseSettingsPane::graphWindowRows()
 {
-    return {{QStringLiteral("1 hour"), 1},
-            {QStringLiteral("3 hours"), 3},
-            {QStringLiteral("6 hours"), 6},
-            {QStringLiteral("12 hours"), 12},
-            {QStringLiteral("24 hours"), 24}};
+    std::vector<std::pair<QString, int>> rows;
+    for (const int hours : GraphTimeWindowSetting::allowedHours) {
+        rows.emplace_back(hours == 1 ? QStringLiteral("1 hour") : QStringLiteral("%1 hours").arg(hours), hours);
+    }
+    return rows;
 }
 
 QString GlucoseSettingsPane::directToWatchNotice()
@@ -88,8 +90,10 @@ GlucoseSettingsPane::GlucoseSettingsPane(SettingsViewModel &model, QWidget *pare
     SettingsSection *units = addSection(QStringLiteral("Units"));
     unitPicker_ = picker("measurementUnitPicker", QStringLiteral("Measurement unit"),
                          QStringLiteral("Choose between mmol/L and mg/dL"));
-    unitPicker_->addItem(QStringLiteral("mmol/L"), QStringLiteral("mmol/L"));
-    unitPicker_->addItem(QStringLiteral("mg/dL"), QStringLiteral("mg/dL"));
+    for (const std::string_view unit : MeasurementUnitSetting::allowedUnits) {
+        const QString symbol = QString::fromUtf8(unit.data(), static_cast<qsizetype>(unit.size()));
+        unitPicker_->addItem(symbol, symbol);
+    }
     units->addLabeledRow(QStringLiteral("Measurement unit"), unitPicker_);
     connect(unitPicker_, &QComboBox::activated, this, [this](int index) {
         const std::string unit = unitPicker_->itemData(index).toString().toStdString();

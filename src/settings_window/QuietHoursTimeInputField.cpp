@@ -1,5 +1,7 @@
 #include "settings_window/QuietHoursTimeInputField.h"
 
+#include "core/QuietHoursSetting.h"
+
 #include <QKeyEvent>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -28,7 +30,7 @@ QuietHoursTimeInputField::QuietHoursTimeInputField(const QString &accessibilityL
 
 void QuietHoursTimeInputField::setMinutes(int minutes)
 {
-    const int clamped = std::clamp(minutes, 0, 1439);
+    const int clamped = QuietHoursSetting::clamped(minutes);
     if (clamped == minutes_ && hasFocus()) {
         return;   // the user is typing; an incomplete text settles when editing ends
     }

@@ -1,5 +1,7 @@
 #include "settings_window/QuietHoursTimeText.h"
 
+#include "core/QuietHoursSetting.h"
+
 #include <algorithm>
 #include <array>
 
@@ -217,7 +219,7 @@ TimeOfDayParse parseTimeOfDay(QStringView text, const TimeOfDayStyle &style)
 
 QString formatTimeOfDay(int minutes, const TimeOfDayStyle &style)
 {
-    const int clamped = std::clamp(minutes, 0, 1439);
+    const int clamped = QuietHoursSetting::clamped(minutes);
     const int hour = clamped / 60;
     const int minute = clamped % 60;
     if (!style.twelveHour) {
