@@ -52,7 +52,7 @@ public:
     // in a field ends its editing (the field gives up focus); elsewhere Return goes on as usual.
     std::optional<QuietHoursField> focusedQuietHoursField() const { return focusedQuietHoursField_; }
 
-    // (shown text, minutes) of the repeat picker, in order.
+    // (shown text, minutes) of the repeat picker: one row per interval LowAlertRepeatSetting allows.
     static std::vector<std::pair<QString, int>> repeatRows();
 
 protected:

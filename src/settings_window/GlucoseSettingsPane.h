@@ -23,7 +23,7 @@ class GlucoseSettingsPane : public SettingsForm {
 public:
     explicit GlucoseSettingsPane(SettingsViewModel &model, QWidget *parent = nullptr);
 
-    // (shown text, hours) of the graph-window picker, in order.
+    // (shown text, hours) of the graph-window picker: one row per window GraphTimeWindowSetting allows.
     static std::vector<std::pair<QString, int>> graphWindowRows();
     static QString directToWatchNotice();
     static QString libreLinkUpHistoryNotice();

@@ -370,5 +370,19 @@ TEST_F(AppSettingsPanesTest, AboutShowsTheVersionAndOpensTheSupportPages)
     EXPECT_EQ(h.find<QLabel>(QStringLiteral("currentVersionValue"))->text(), QStringLiteral("1.5.0 (150)"));
 }
 
+// The rows of the pickers of settings whose allowed values have an owner: each row's text and
+// value, in order, as people read them.
+TEST(SettingsPickerRows, NameEachAllowedValue)
+{
+    using Rows = std::vector<std::pair<QString, int>>;
+    EXPECT_EQ(GlucoseSettingsPane::graphWindowRows(),
+              (Rows{{"1 hour", 1}, {"3 hours", 3}, {"6 hours", 6}, {"12 hours", 12}, {"24 hours", 24}}));
+    EXPECT_EQ(AlertsSettingsPane::repeatRows(), (Rows{{"Never", 0},
+                                                      {"Every 5 minutes", 5},
+                                                      {"Every 15 minutes", 15},
+                                                      {"Every 30 minutes", 30},
+                                                      {"Every hour", 60}}));
+}
+
 } // namespace
 } // namespace quillby::test
