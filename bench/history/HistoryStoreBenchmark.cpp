@@ -98,6 +98,16 @@ public:
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     void removeItem(const std::filesystem::path &path) noexcept override { local_.removeItem(path); }
+    QByteArray readFile(const std::filesystem::path &path) override { return local_.readFile(path); }
+    std::optional<HistoryFileIdentity> fileIdentity(const std::filesystem::path &path) override
+    {
+        return local_.fileIdentity(path);
+    }
+    std::optional<HistoryFileRead> readFileUnlessKnown(const std::filesystem::path &path, HistoryReadBuffer &buffer,
+                                                       const std::function<bool(const HistoryFileIdentity &)> &known) override
+    {
+        return local_.readFileUnlessKnown(path, buffer, known);
+    }
 
     bool recording = false;
     std::vector<Write> writes;
