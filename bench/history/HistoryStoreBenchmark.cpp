@@ -1,8 +1,9 @@
 // Saved history at full size: 90 days of one-minute LibreLinkUp readings (129,600 readings in 90
-// sealed day files). Measures restoring a snapshot (cold: a new store opens every file; warm: the
+// sealed day files, fetch times with the sub-second part of a system clock). Measures restoring a snapshot (cold: a new store opens every file; warm: the
 // store's next snapshot) and appending one poll's batch, beside what the disk alone costs: the
 // crash-safe writes of the very bytes an append writes. Counters: the append as a multiple of its
-// own file-layer time, and the peak resident growth of a cold snapshot.
+// own file-layer time, and the peak resident growth of a cold snapshot. Also the decoding of one
+// full day file's plaintext (1440 readings) on its own.
 
 #include "../ResidentMemory.h"
 #include "insights/InsightsCollectionProgress.h"
@@ -10,6 +11,8 @@
 #include "history/AccountScope.h"
 #include "history/GlucoseHistoryAccount.h"
 #include "history/GlucoseHistoryStore.h"
+#include "history/HistoryDayFileDecoder.h"
+#include "history/HistoryDayFileEncoder.h"
 #include "history/HistoryDigest.h"
 #include "history/LocalGlucoseHistoryFileAccess.h"
 
@@ -98,6 +101,16 @@ public:
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     void removeItem(const std::filesystem::path &path) noexcept override { local_.removeItem(path); }
+    QByteArray readFile(const std::filesystem::path &path) override { return local_.readFile(path); }
+    std::optional<HistoryFileIdentity> fileIdentity(const std::filesystem::path &path) override
+    {
+        return local_.fileIdentity(path);
+    }
+    std::optional<HistoryFileRead> readFileUnlessKnown(const std::filesystem::path &path, HistoryReadBuffer &buffer,
+                                                       const std::function<bool(const HistoryFileIdentity &)> &known) override
+    {
+        return local_.readFileUnlessKnown(path, buffer, known);
+    }
 
     bool recording = false;
     std::vector<Write> writes;
@@ -124,6 +137,13 @@ GlucoseReading minuteReading(long index)
                           GlucoseProvider::libreLinkUp);
 }
 
+// When the poll that delivered a reading finished: some seconds after it, with the sub-second
+// part a system clock gives (written as 16 or 17 significant digits, as in real day files).
+Date fetchTime(const GlucoseReading &reading, long index)
+{
+    return reading.date + 20 + static_cast<double>((index * 7919) % 1'000'003) / 1'000'003.0;
+}
+
 // A history root holding the full 90 days, and a store over it.
 struct FullHistory {
     QTemporaryDir temp;
@@ -146,7 +166,7 @@ struct FullHistory {
         readings.reserve(kReadings);
         for (long i = 0; i < kReadings; ++i) {
             const GlucoseReading reading = minuteReading(i);
-            readings.push_back({reading, reading.date + 20});
+            readings.push_back({reading, fetchTime(reading, i)});
         }
         account.writeDayFiles(readings, {}, account.loadOrCreateKey(false));
         dayFiles = account.historyFileURLs().size();
@@ -287,9 +307,31 @@ void BM_AppendPollWritesOnly(benchmark::State &state)
     state.counters["bytes"] = static_cast<double>(bytes);
 }
 
+// Decoding one full day file's plaintext (1440 one-minute readings), as the store does for
+// every day file it opens: with fetch times as a system clock gives them (range(0) = 0), and
+// with fetch times in whole seconds (range(0) = 1).
+void BM_DecodeDayFile(benchmark::State &state)
+{
+    GlucoseHistoryStoredReadings day;
+    for (long index = 0; index < 1440; ++index) {
+        const GlucoseReading reading = minuteReading(index);
+        day.push_back({reading, state.range(0) == 1 ? reading.date + 20 : fetchTime(reading, index)});
+    }
+    const QByteArray plaintext = encodeHistoryDayFile(1, history_files::daySource, std::string(64, 'a'), day);
+    for (auto _ : state) {
+        const std::optional<GlucoseHistoryDayFile> decoded = decodeHistoryDayFile(plaintext);
+        if (!decoded || decoded->readings.size() != day.size()) {
+            state.SkipWithError("the day file did not decode");
+        }
+        benchmark::DoNotOptimize(decoded->readings.data());
+    }
+    state.counters["bytes"] = static_cast<double>(plaintext.size());
+}
+
 BENCHMARK(BM_SnapshotCold)->Unit(benchmark::kMillisecond)->Iterations(10)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK(BM_SnapshotWarm)->Unit(benchmark::kMillisecond)->Iterations(20)->MeasureProcessCPUTime()->UseRealTime();
 BENCHMARK(BM_AppendPollWritesOnly)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(100)->MeasureProcessCPUTime()->UseRealTime();
+BENCHMARK(BM_DecodeDayFile)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AppendPoll)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(100)->MeasureProcessCPUTime()->UseRealTime();
 
 } // namespace

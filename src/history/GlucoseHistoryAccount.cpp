@@ -47,7 +47,7 @@ void GlucoseHistoryAccount::loadConfiguration()
         return;
     }
     // Day files without their settings make the folder unreadable.
-    configuration_ = readPlainRecord<GlucoseHistoryConfiguration>(configurationURL(),
+    configuration_ = readPlainRecord<GlucoseHistoryConfiguration>(*files_, configurationURL(),
                                                                   [this] { return !historyFileURLs().empty(); });
 }
 

@@ -16,14 +16,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <fcntl.h>
 #include <iterator>
 #include <memory>
 #include <set>
 #include <string_view>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace quillby {
@@ -32,77 +28,6 @@ namespace fs = std::filesystem;
 using namespace history_detail;
 
 namespace {
-
-// A folder held open, so that its files are looked up by name alone. fd() is negative when it
-// could not be opened; then files are looked up by their whole path.
-class FolderHandle {
-public:
-    explicit FolderHandle(const fs::path &directory) : fd_(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {}
-    ~FolderHandle()
-    {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    FolderHandle(const FolderHandle &) = delete;
-    FolderHandle &operator=(const FolderHandle &) = delete;
-    int fd() const { return fd_; }
-    // Where a call finds a file: its name in the open folder, else its whole path.
-    std::pair<int, const char *> locate(const fs::path &file, const std::string &name) const
-    {
-        return fd_ >= 0 ? std::pair(fd_, name.c_str()) : std::pair(static_cast<int>(AT_FDCWD), file.c_str());
-    }
-
-private:
-    int fd_;
-};
-
-// The bytes of one file at a time, in a buffer kept from file to file.
-class ReadBuffer {
-public:
-    // Reads the open file to its end; `expected` is its size when opened (one byte more is asked
-    // for, so a file that grew meanwhile is read whole). False on a read error.
-    bool readToEnd(int fd, std::size_t expected)
-    {
-        reserve(expected + 1);
-        size_ = 0;
-        for (;;) {
-            if (size_ == capacity_) {
-                reserve(capacity_ * 2);
-            }
-            const ssize_t count = ::read(fd, bytes_.get() + size_, capacity_ - size_);
-            if (count < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                return false;
-            }
-            if (count == 0) {
-                return true;
-            }
-            size_ += static_cast<std::size_t>(count);
-        }
-    }
-    char *data() { return bytes_.get(); }
-    std::size_t size() const { return size_; }
-
-private:
-    void reserve(std::size_t capacity)
-    {
-        if (capacity <= capacity_) {
-            return;
-        }
-        auto bigger = std::make_unique_for_overwrite<char[]>(capacity);
-        std::copy_n(bytes_.get(), size_, bigger.get());
-        bytes_ = std::move(bigger);
-        capacity_ = capacity;
-    }
-
-    std::unique_ptr<char[]> bytes_;
-    std::size_t capacity_ = 0;
-    std::size_t size_ = 0;
-};
-
 
 // A day file to open, and what opening it gave.
 struct PendingDayFile {
@@ -117,40 +42,30 @@ struct PendingDayFile {
 // Opens the files: each is read, decrypted in place, decoded and checked in one go, on a few
 // lanes side by side, each lane reading file after file into one buffer of its own, so that a
 // file's bytes are still in the cache when they are decrypted and parsed and the memory touched
-// is a few buffers, not the size of the folder. Files are looked up by name in the open folder.
-// A file whose identity the memo (when given) knows is taken from it. Blocks until done.
-void openDayFiles(const fs::path &directory, std::vector<PendingDayFile> &pending, const QByteArray &key,
+// is a few buffers, not the size of the folder. A file whose identity the memo (when given)
+// knows is taken from it. Blocks until done.
+void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &pending, const QByteArray &key,
                   const std::string &scope, const GlucoseHistoryDayFileCache *memo)
 {
     if (pending.empty()) {
         return;
     }
-    const FolderHandle folder(directory);
-    const auto open = [&](PendingDayFile &item, ReadBuffer &buffer) {
+    const auto open = [&](PendingDayFile &item, HistoryReadBuffer &buffer) {
         try {
-            const auto [base, path] = folder.locate(item.file, item.name);
-            const int fd = ::openat(base, path, O_RDONLY | O_CLOEXEC);
-            if (fd < 0) {
+            SharedStoredReadings cached;
+            const std::optional<HistoryFileRead> read =
+                files.readFileUnlessKnown(item.file, buffer, [&](const HistoryFileIdentity &identity) {
+                    cached = memo ? memo->find(item.file, identity, key, scope) : nullptr;
+                    return cached != nullptr;
+                });
+            if (!read) {
                 return;   // gone or not readable: unreadable
             }
-            // The identity is taken from the open file that is read.
-            struct stat info {};
-            if (::fstat(fd, &info) != 0) {
-                ::close(fd);
-                return;
-            }
-            const HistoryFileIdentity identity = HistoryFileIdentity::of(info);
-            if (SharedStoredReadings cached = memo ? memo->find(item.file, identity, key, scope) : nullptr) {
-                ::close(fd);
+            if (!read->bytesRead) {
                 item.readings = std::move(cached);
                 return;
             }
-            const bool complete = buffer.readToEnd(fd, static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)));
-            ::close(fd);
-            if (!complete) {
-                return;
-            }
-            item.identity = identity;
+            item.identity = read->identity;
             item.read = true;
             const std::optional<std::size_t> length =
                 openHistoryInPlace(buffer.data(), buffer.size(), key, historyAssociatedData(item.file));
@@ -172,9 +87,9 @@ void openDayFiles(const fs::path &directory, std::vector<PendingDayFile> &pendin
     QThreadPool *pool = QThreadPool::globalInstance();
     const std::size_t laneCount =
         std::min<std::size_t>(pending.size(), static_cast<std::size_t>(std::max(1, pool->maxThreadCount())));
-    std::vector<ReadBuffer> lanes(laneCount);
+    std::vector<HistoryReadBuffer> lanes(laneCount);
     std::atomic<std::size_t> next{0};
-    const auto runLane = [&pending, &next, &open](ReadBuffer &buffer) {
+    const auto runLane = [&pending, &next, &open](HistoryReadBuffer &buffer) {
         for (std::size_t i = next.fetch_add(1); i < pending.size(); i = next.fetch_add(1)) {
             open(pending[i], buffer);
         }
@@ -222,13 +137,11 @@ void GlucoseHistoryAccount::prefetchDays(const std::string &scope)
             return;
         }
         QByteArray key = loadOrCreateKey(false);
-        const FolderHandle folder(directory_);
         std::vector<PendingDayFile> pending;
         for (const fs::path &file : files) {
             const std::string name = file.filename().native();
-            struct stat info {};
-            const auto [base, path] = folder.locate(file, name);
-            if (::fstatat(base, path, &info, 0) == 0 && cache_->find(file, HistoryFileIdentity::of(info), key, scope)) {
+            const std::optional<HistoryFileIdentity> identity = files_->fileIdentity(file);
+            if (identity && cache_->find(file, *identity, key, scope)) {
                 continue;
             }
             pending.push_back(PendingDayFile{0, file, name, {}, nullptr, false});
@@ -241,9 +154,9 @@ void GlucoseHistoryAccount::prefetchDays(const std::string &scope)
         prefetch->scope = scope;
         // The memo belongs to this thread: the pool works without it.
         prefetch->files = QtConcurrent::run(QThreadPool::globalInstance(),
-                                            [directory = directory_, pending = std::move(pending), key, scope]() mutable {
+                                            [files = files_, pending = std::move(pending), key, scope]() mutable {
                                                 try {
-                                                    openDayFiles(directory, pending, key, scope, nullptr);
+                                                    openDayFiles(*files, pending, key, scope, nullptr);
                                                 } catch (...) {
                                                     pending.clear();   // nothing opened ahead
                                                 }
@@ -319,7 +232,6 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
     // First the files' identities: a file whose identity, key and scope match the memo (or that
     // a prefetch opened meanwhile) is not opened again; then the rest, side by side.
     joinPrefetch();
-    const FolderHandle folder(directory_);
     FolderView view;
     view.days.reserve(files.size());
     std::set<std::string> names;
@@ -328,11 +240,9 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
         const std::string name = file.filename().native();
         names.insert(name);
         SharedStoredReadings cached;
-        struct stat info {};
         if (cache_) {
-            const auto [base, path] = folder.locate(file, name);
-            if (::fstatat(base, path, &info, 0) == 0) {
-                cached = cache_->find(file, HistoryFileIdentity::of(info), key, scope);
+            if (const std::optional<HistoryFileIdentity> identity = files_->fileIdentity(file)) {
+                cached = cache_->find(file, *identity, key, scope);
             }
         }
         if (!cached) {
@@ -340,7 +250,7 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::readDays()
         }
         view.days.push_back(DayView{name, dayNumberOfFileName(name), std::move(cached)});
     }
-    openDayFiles(directory_, pending, key, scope, cache_);
+    openDayFiles(*files_, pending, key, scope, cache_);
     bool anyRead = false;
     for (PendingDayFile &item : pending) {
         if (!item.readings) {
@@ -508,9 +418,10 @@ void GlucoseHistoryAccount::writeDays(const DayMap &next, const DayMap &previous
                 cache_->forget(target);
             }
             files_->writeAtomically(sealed, target);
-            struct stat info {};
-            if (cache_ && ::stat(target.c_str(), &info) == 0) {
-                cache_->store(target, HistoryFileIdentity::of(info), key, scope, readings);
+            if (cache_) {
+                if (const std::optional<HistoryFileIdentity> identity = files_->fileIdentity(target)) {
+                    cache_->store(target, *identity, key, scope, readings);
+                }
             }
         }
         for (const fs::path &file : historyFileURLs()) {

@@ -99,7 +99,7 @@ void removeEntriesIn(const fs::path &directory, GlucoseHistoryFileAccess &files,
 // the default record, unless `hasDependentFiles` says data exists that needs it, which makes it
 // unreadable like a broken or unacceptable one.
 template <typename Record, typename HasDependentFiles>
-Record readPlainRecord(const fs::path &url, HasDependentFiles hasDependentFiles)
+Record readPlainRecord(GlucoseHistoryFileAccess &files, const fs::path &url, HasDependentFiles hasDependentFiles)
 {
     bool exists = false;
     try {
@@ -115,7 +115,7 @@ Record readPlainRecord(const fs::path &url, HasDependentFiles hasDependentFiles)
     }
     Record record;
     try {
-        record = Record::fromJSON(history_json::decode(readHistoryFile(url)));
+        record = Record::fromJSON(history_json::decode(files.readFile(url)));
     } catch (...) {
         throw GlucoseHistoryError::invalidConfiguration();
     }

@@ -1,16 +1,40 @@
 #pragma once
 
+#include "history/HistoryFileIdentity.h"
+#include "history/HistoryReadBuffer.h"
+
 #include <QByteArray>
 
 #include <filesystem>
+#include <functional>
+#include <optional>
 
 namespace quillby {
 
-// The crash-safe file operations of saved history. Synchronous; called from the history
-// store's worker thread only.
+// What opening a file for reading gave: the identity of the file opened, and whether its
+// bytes were read (not when the caller already knew that identity).
+struct HistoryFileRead {
+    HistoryFileIdentity identity;
+    bool bytesRead = false;
+};
+
+// The file operations of saved history: its crash-safe writes and the reads of what they wrote.
+// Synchronous; the writes are called from the history store's worker thread only, the reads
+// also from the threads it opens day files on, side by side.
 class GlucoseHistoryFileAccess {
 public:
     virtual ~GlucoseHistoryFileAccess() = default;
+
+    // The whole file. Throws std::system_error (errno ENOENT when nothing is there).
+    virtual QByteArray readFile(const std::filesystem::path &path) = 0;
+    // The identity of what is at `path` now (links followed); nothing when it cannot be looked at.
+    virtual std::optional<HistoryFileIdentity> fileIdentity(const std::filesystem::path &path) = 0;
+    // Opens the file and takes its identity from the open file; then, unless `known` says the
+    // caller already has the bytes of that identity, reads the file to its end into `buffer`.
+    // Nothing when the file cannot be opened or read.
+    virtual std::optional<HistoryFileRead>
+    readFileUnlessKnown(const std::filesystem::path &path, HistoryReadBuffer &buffer,
+                        const std::function<bool(const HistoryFileIdentity &)> &known) = 0;
 
     // Writes the bytes to a new hidden temporary file beside the target, flushes it, renames it
     // over the target and flushes the folder. The target holds either its old bytes or all of

@@ -54,7 +54,7 @@ void GlucoseHistoryStoreCore::migrateLegacyLayoutIfNeeded()
     // From here a missing configuration is unreadable: day files without their settings, or
     // settings removed since they were seen.
     const GlucoseHistoryConfiguration legacy =
-        readPlainRecord<GlucoseHistoryConfiguration>(legacyConfigurationURL, [] { return true; });
+        readPlainRecord<GlucoseHistoryConfiguration>(*files_, legacyConfigurationURL, [] { return true; });
 
     if (!legacy.pendingDeletion && legacy.accountScope) {
         // Every legacy day file must open with the legacy key and belong to the legacy scope.
@@ -147,11 +147,11 @@ void GlucoseHistoryStoreCore::copyLegacyDayFiles(const std::vector<fs::path> &le
         std::vector<fs::path> sources{legacyConfiguration};
         sources.insert(sources.end(), legacyDayFiles.begin(), legacyDayFiles.end());
         for (const auto &source : sources) {
-            const QByteArray bytes = readHistoryFile(source);
+            const QByteArray bytes = files_->readFile(source);
             const fs::path destination = folder / source.filename();
             if (!pathExists(destination)) {
                 files_->writeAtomically(bytes, destination);
-            } else if (readHistoryFile(destination) != bytes) {
+            } else if (files_->readFile(destination) != bytes) {
                 throw GlucoseHistoryError::unreadableHistory();
             }
         }

@@ -278,27 +278,6 @@ nlohmann::ordered_json GlucoseHistoryStoredReading::toJSON() const
     return json;
 }
 
-GlucoseHistoryStoredReading GlucoseHistoryStoredReading::fromJSON(const nlohmann::json &json)
-{
-    GlucoseHistoryStoredReading stored;
-    const nlohmann::json &reading = requiredValue(json, "reading");
-    if (!reading.is_object()) {
-        shapeError("reading");
-    }
-    // The reading codec converts booleans to numbers; a saved reading holds real numbers only.
-    for (const char *key : {"mgdL", "date"}) {
-        if (!requiredValue(reading, key).is_number()) {
-            shapeError(key);
-        }
-    }
-    if (const nlohmann::json *duration = findValue(reading, "sampleDuration"); duration && !duration->is_number()) {
-        shapeError("sampleDuration");
-    }
-    stored.reading = GlucoseReading::fromJSON(reading, JSONDateForm::secondsSinceReferenceDate);
-    stored.fetchedAt = history_json::requiredDate(json, "fetchedAt");
-    return stored;
-}
-
 nlohmann::ordered_json GlucoseHistoryDayFile::toJSON() const
 {
     return toJSON(schemaVersion, source, accountScope, readings);
@@ -319,23 +298,6 @@ nlohmann::ordered_json GlucoseHistoryDayFile::toJSON(int schemaVersion, const st
     }
     json["readings"] = std::move(list);
     return json;
-}
-
-GlucoseHistoryDayFile GlucoseHistoryDayFile::fromJSON(const nlohmann::json &json)
-{
-    GlucoseHistoryDayFile file;
-    file.schemaVersion = history_json::requiredInt(json, "schemaVersion");
-    file.source = history_json::requiredString(json, "source");
-    file.accountScope = history_json::requiredString(json, "accountScope");
-    const nlohmann::json &readings = requiredValue(json, "readings");
-    if (!readings.is_array()) {
-        shapeError("readings");
-    }
-    file.readings.reserve(readings.size());
-    for (const auto &stored : readings) {
-        file.readings.push_back(GlucoseHistoryStoredReading::fromJSON(stored));
-    }
-    return file;
 }
 
 } // namespace quillby

@@ -52,13 +52,12 @@ struct GlucoseHistoryStoredReading {
     Date fetchedAt = 0;
 
     nlohmann::ordered_json toJSON() const;
-    static GlucoseHistoryStoredReading fromJSON(const nlohmann::json &json);
     bool operator==(const GlucoseHistoryStoredReading &) const = default;
 };
 
 using GlucoseHistoryStoredReadings = std::vector<GlucoseHistoryStoredReading>;
 
-// The plaintext of one sealed day file.
+// The plaintext of one sealed day file (read by decodeHistoryDayFile).
 struct GlucoseHistoryDayFile {
     int schemaVersion = 1;
     std::string source = history_files::daySource;
@@ -69,7 +68,6 @@ struct GlucoseHistoryDayFile {
     // The same JSON built from the parts, for a writer that keeps its readings elsewhere.
     static nlohmann::ordered_json toJSON(int schemaVersion, const std::string &source,
                                          const std::string &accountScope, const GlucoseHistoryStoredReadings &readings);
-    static GlucoseHistoryDayFile fromJSON(const nlohmann::json &json);
     bool operator==(const GlucoseHistoryDayFile &) const = default;
 };
 

@@ -39,7 +39,7 @@ void GlucoseHistoryStoreCore::loadManifest()
         return;
     }
     // Account folders without their manifest make the store unreadable.
-    manifest_ = readPlainRecord<GlucoseHistoryManifest>(directory_ / history_files::manifest,
+    manifest_ = readPlainRecord<GlucoseHistoryManifest>(*files_, directory_ / history_files::manifest,
                                                         [this] { return !scopeDirectories().empty(); });
 }
 

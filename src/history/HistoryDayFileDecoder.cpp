@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -304,185 +303,6 @@ public:
     int schemaVersion() const { return schemaVersion_.value_or(0); }
 };
 
-// The layout every day file is written in (compact, keys in record order, plain strings), read
-// without the general parser. Anything else (whitespace, other key orders, unknown or null keys,
-// escapes, numbers it is not sure of) makes it give up, and the general parser decides; so it
-// answers only where the answer is the general parser's.
-class CanonicalDayFileReader {
-public:
-    CanonicalDayFileReader(const char *begin, const char *end) : p_(begin), end_(end) {}
-
-    std::optional<GlucoseHistoryDayFile> read()
-    {
-        GlucoseHistoryDayFile file;
-        double schemaVersion = 0;
-        if (!literal("{\"schemaVersion\":") || !integerNumber(schemaVersion) || !literal(",\"source\":\"") ||
-            !plainString(file.source) || !literal(",\"accountScope\":\"") || !plainString(file.accountScope) ||
-            !literal(",\"readings\":[")) {
-            return std::nullopt;
-        }
-        if (!(schemaVersion >= std::numeric_limits<int>::min() && schemaVersion <= std::numeric_limits<int>::max())) {
-            return std::nullopt;
-        }
-        file.schemaVersion = static_cast<int>(schemaVersion);
-        const char *firstReading = p_;   // the room for the list is judged from the first reading
-        bool first = true;
-        std::string trend;
-        std::string source;
-        // Trends repeat from reading to reading: the arrow of the last one is reused.
-        std::string arrowTrend;
-        std::string arrow = GlucoseReading::trendArrowFor(arrowTrend);
-        while (!literal("]}")) {
-            if (!(first ? literal("{\"reading\":{\"mgdL\":") : literal(",{\"reading\":{\"mgdL\":"))) {
-                return std::nullopt;
-            }
-            double mgdL = 0;
-            double date = 0;
-            double duration = 0;
-            double fetchedAt = 0;
-            if (!number(mgdL) || !literal(",\"trendString\":\"") || !plainString(trend) || !literal(",\"date\":") ||
-                !number(date) || !literal(",\"sampleDuration\":") || !number(duration) ||
-                !literal(",\"source\":\"") || !plainString(source) || !literal("},\"fetchedAt\":") ||
-                !number(fetchedAt) || !literal("}")) {
-                return std::nullopt;
-            }
-            const std::optional<GlucoseProvider> provider = glucoseProviderFromRaw(source);
-            if (!provider) {
-                return std::nullopt;
-            }
-            if (!std::isfinite(duration) || !(duration > 0)) {
-                duration = 60;
-            }
-            duration = std::min(duration, 900.0);
-            if (first) {
-                // Trend texts differ in length: an eighth more keeps the list from growing (and
-                // from holding twice its room) when later readings are shorter than the first.
-                const auto length = static_cast<std::size_t>(p_ - firstReading);
-                const std::size_t estimate = static_cast<std::size_t>(end_ - firstReading) / std::max<std::size_t>(length, 1);
-                file.readings.reserve(estimate + estimate / 8 + 1);
-                first = false;
-            }
-            if (trend != arrowTrend) {
-                arrowTrend = trend;
-                arrow = GlucoseReading::trendArrowFor(trend);
-            }
-            GlucoseHistoryStoredReading &stored = file.readings.emplace_back();
-            stored.reading.mgdL = mgdL;
-            stored.reading.trendString = trend;
-            stored.reading.trendArrow = arrow;
-            stored.reading.date = dateFromReferenceSeconds(date);
-            stored.reading.sampleDuration = duration;
-            stored.reading.source = *provider;
-            stored.fetchedAt = dateFromReferenceSeconds(fetchedAt);
-        }
-        if (p_ != end_) {
-            return std::nullopt;
-        }
-        return file;
-    }
-
-private:
-    template <std::size_t N>
-    bool literal(const char (&text)[N])
-    {
-        constexpr std::size_t length = N - 1;
-        if (static_cast<std::size_t>(end_ - p_) < length || std::memcmp(p_, text, length) != 0) {
-            return false;
-        }
-        p_ += length;
-        return true;
-    }
-
-    // The characters up to the closing quote (consumed), when all are printable ASCII.
-    bool plainString(std::string &out)
-    {
-        const char *start = p_;
-        while (p_ < end_) {
-            const auto c = static_cast<unsigned char>(*p_);
-            if (c == '"') {
-                out.assign(start, p_);
-                ++p_;
-                return true;
-            }
-            if (c < 0x20 || c >= 0x7f || c == '\\') {
-                return false;
-            }
-            ++p_;
-        }
-        return false;
-    }
-
-    // A JSON number whose value is certain: -?(0|[1-9][0-9]*)(.[0-9]+)?, at most 15 significant
-    // digits before and after the point together. Its value is then exactly what the general
-    // parser gives: a whole number of up to 15 digits is exact, and so is the quotient of two such
-    // numbers correctly rounded by one division (an integer token "-0" reads as +0, as the
-    // parser's integers do).
-    bool number(double &out) { return parseNumber(out, true); }
-    bool integerNumber(double &out) { return parseNumber(out, false); }
-
-    bool parseNumber(double &out, bool allowFraction)
-    {
-        const char *q = p_;
-        const bool negative = q < end_ && *q == '-';
-        if (negative) {
-            ++q;
-        }
-        if (q == end_ || *q < '0' || *q > '9') {
-            return false;
-        }
-        std::uint64_t mantissa = 0;
-        int digits = 0;
-        if (*q == '0') {
-            ++q;
-        } else {
-            while (q < end_ && *q >= '0' && *q <= '9') {
-                mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-                if (++digits > 15) {
-                    return false;
-                }
-                ++q;
-            }
-        }
-        int fraction = 0;
-        if (q < end_ && *q == '.') {
-            if (!allowFraction) {
-                return false;
-            }
-            ++q;
-            if (q == end_ || *q < '0' || *q > '9') {
-                return false;
-            }
-            while (q < end_ && *q >= '0' && *q <= '9') {
-                mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-                if (mantissa != 0 && ++digits > 15) {
-                    return false;
-                }
-                if (++fraction > 15) {
-                    return false;
-                }
-                ++q;
-            }
-        }
-        if (q < end_ && (*q == 'e' || *q == 'E')) {
-            return false;
-        }
-        static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
-                                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-        double value = static_cast<double>(mantissa);
-        if (fraction > 0) {
-            value = value / kPowers[fraction];
-            out = negative ? -value : value;
-        } else {
-            out = negative && mantissa != 0 ? -value : value;
-        }
-        p_ = q;
-        return true;
-    }
-
-    const char *p_;
-    const char *end_;
-};
-
 } // namespace
 
 std::optional<GlucoseHistoryDayFile> decodeHistoryDayFile(const QByteArray &plaintext)
@@ -494,13 +314,6 @@ std::optional<GlucoseHistoryDayFile> decodeHistoryDayFile(std::string_view plain
 {
     if (plaintext.empty()) {
         plaintext = std::string_view("", 0);   // never a null pointer below
-    }
-    try {
-        if (auto file = CanonicalDayFileReader(plaintext.data(), plaintext.data() + plaintext.size()).read()) {
-            return file;
-        }
-    } catch (const std::bad_alloc &) {
-        return std::nullopt;
     }
     DayFileHandler handler;
     const char *begin = plaintext.data();

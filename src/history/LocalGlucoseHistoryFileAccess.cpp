@@ -27,6 +27,9 @@ PosixFileCalls PosixFileCalls::system()
     calls.close = [](int fd) { return ::close(fd); };
     calls.rename = [](const char *from, const char *to) { return ::rename(from, to); };
     calls.fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); };
+    calls.read = [](int fd, void *data, size_t size) { return ::read(fd, data, size); };
+    calls.fstat = [](int fd, struct stat *info) { return ::fstat(fd, info); };
+    calls.stat = [](const char *path, struct stat *info) { return ::stat(path, info); };
     return calls;
 }
 
@@ -249,36 +252,71 @@ void LocalGlucoseHistoryFileAccess::excludeFromBackup(const fs::path &directory)
     }
 }
 
-QByteArray readHistoryFile(const fs::path &path)
+QByteArray LocalGlucoseHistoryFileAccess::readFile(const fs::path &path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = calls_.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) {
         throw std::system_error(errno, std::generic_category(), path.string());
     }
     struct stat info {};
-    qsizetype capacity = 65536;
-    if (::fstat(fd, &info) == 0 && info.st_size >= 0) {
-        capacity = static_cast<qsizetype>(info.st_size) + 1;   // one more byte notices growth
+    std::size_t capacity = 65536;
+    if (calls_.fstat(fd, &info) == 0 && info.st_size >= 0) {
+        capacity = static_cast<std::size_t>(info.st_size) + 1;   // one more byte notices growth
     }
-    QByteArray data;
-    if (!readFileToEnd(fd, capacity, data)) {
+    HistoryReadBuffer buffer;
+    if (!readToEnd(fd, capacity, buffer)) {
         const int error = errno;
-        ::close(fd);
+        calls_.close(fd);
         throw std::system_error(error, std::generic_category(), path.string());
     }
-    ::close(fd);
-    return data;
+    calls_.close(fd);
+    return QByteArray(buffer.data(), static_cast<qsizetype>(buffer.size()));
 }
 
-bool readFileToEnd(int fd, qsizetype capacity, QByteArray &data)
+std::optional<HistoryFileIdentity> LocalGlucoseHistoryFileAccess::fileIdentity(const fs::path &path)
 {
-    data = QByteArray(std::max<qsizetype>(capacity, 1), Qt::Uninitialized);
-    qsizetype size = 0;
+    struct stat info {};
+    if (calls_.stat(path.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return HistoryFileIdentity::of(info);
+}
+
+std::optional<HistoryFileRead>
+LocalGlucoseHistoryFileAccess::readFileUnlessKnown(const fs::path &path, HistoryReadBuffer &buffer,
+                                                   const std::function<bool(const HistoryFileIdentity &)> &known)
+{
+    const int fd = calls_.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    // The identity is taken from the open file that is read.
+    struct stat info {};
+    if (calls_.fstat(fd, &info) != 0) {
+        calls_.close(fd);
+        return std::nullopt;
+    }
+    HistoryFileRead read{HistoryFileIdentity::of(info), false};
+    if (known && known(read.identity)) {
+        calls_.close(fd);
+        return read;
+    }
+    // One byte more than its size is asked for, so a file that grew meanwhile is read whole.
+    const bool complete = readToEnd(fd, static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 1, buffer);
+    calls_.close(fd);
+    if (!complete) {
+        return std::nullopt;
+    }
+    read.bytesRead = true;
+    return read;
+}
+
+bool LocalGlucoseHistoryFileAccess::readToEnd(int fd, std::size_t capacity, HistoryReadBuffer &buffer) const
+{
+    buffer.clear(std::max<std::size_t>(capacity, 1));
     for (;;) {
-        if (size == data.size()) {
-            data.resize(data.size() * 2);
-        }
-        const ssize_t count = ::read(fd, data.data() + size, static_cast<size_t>(data.size() - size));
+        char *space = buffer.freeSpace();
+        const ssize_t count = calls_.read(fd, space, buffer.freeSize());
         if (count < 0) {
             if (errno == EINTR) {
                 continue;
@@ -286,12 +324,15 @@ bool readFileToEnd(int fd, qsizetype capacity, QByteArray &data)
             return false;
         }
         if (count == 0) {
-            break;
+            return true;
         }
-        size += count;
+        buffer.grew(static_cast<std::size_t>(count));
     }
-    data.truncate(size);
-    return true;
+}
+
+QByteArray readHistoryFile(const fs::path &path)
+{
+    return LocalGlucoseHistoryFileAccess().readFile(path);
 }
 
 } // namespace quillby

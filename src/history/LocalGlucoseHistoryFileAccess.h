@@ -2,14 +2,15 @@
 
 #include "history/GlucoseHistoryFileAccess.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <functional>
 
 namespace quillby {
 
-// The POSIX calls the file access makes, replaceable so tests can inject short writes, EINTR
-// and failures. Each has the signature and errno behaviour of the system call.
+// The POSIX calls the file access makes, replaceable so tests can inject short writes and reads,
+// EINTR and failures. Each has the signature and errno behaviour of the system call.
 struct PosixFileCalls {
     std::function<int(const char *path, int flags, mode_t mode)> open;
     std::function<ssize_t(int fd, const void *data, size_t size)> write;
@@ -17,6 +18,9 @@ struct PosixFileCalls {
     std::function<int(int fd)> close;
     std::function<int(const char *from, const char *to)> rename;
     std::function<int(int fd, mode_t mode)> fchmod;
+    std::function<ssize_t(int fd, void *data, size_t size)> read;
+    std::function<int(int fd, struct stat *info)> fstat;
+    std::function<int(const char *path, struct stat *info)> stat;
 
     static PosixFileCalls system();
 };
@@ -26,6 +30,10 @@ class LocalGlucoseHistoryFileAccess final : public GlucoseHistoryFileAccess {
 public:
     explicit LocalGlucoseHistoryFileAccess(PosixFileCalls calls = PosixFileCalls::system());
 
+    QByteArray readFile(const std::filesystem::path &path) override;
+    std::optional<HistoryFileIdentity> fileIdentity(const std::filesystem::path &path) override;
+    std::optional<HistoryFileRead> readFileUnlessKnown(const std::filesystem::path &path, HistoryReadBuffer &buffer,
+                                                       const std::function<bool(const HistoryFileIdentity &)> &known) override;
     void writeAtomically(const QByteArray &bytes, const std::filesystem::path &target) override;
     void removeItemIfExists(const std::filesystem::path &path) override;
     void synchronizeDirectory(const std::filesystem::path &directory) override;
@@ -41,6 +49,10 @@ public:
     void createDirectories(const std::filesystem::path &directory);
 
 private:
+    // Reads the open file to its end into `buffer`, starting with room for `capacity` bytes and
+    // looping over short reads and EINTR. False, with errno set, when a read fails.
+    bool readToEnd(int fd, std::size_t capacity, HistoryReadBuffer &buffer) const;
+
     PosixFileCalls calls_;
 };
 
@@ -50,12 +62,7 @@ inline constexpr const char *cacheDirectoryTagSignature = "Signature: 8a477f597d
 inline constexpr const char *dejaDupIgnore = ".deja-dup-ignore";
 } // namespace backup_exclusion
 
-// Whole-file read with a loop over short reads and EINTR; throws std::system_error.
+// The whole file, read through the local file access; throws std::system_error.
 QByteArray readHistoryFile(const std::filesystem::path &path);
-
-// Reads the open file `fd` to its end into `data`, starting with room for `capacity` bytes and
-// looping over short reads and EINTR. Returns false, with errno set, when a read fails. Leaves
-// `fd` open either way.
-bool readFileToEnd(int fd, qsizetype capacity, QByteArray &data);
 
 } // namespace quillby

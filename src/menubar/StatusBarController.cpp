@@ -1,4 +1,5 @@
 #include "menubar/StatusBarController.h"
+#include "menubar/TimerAnimationTicker.h"
 
 #include "core/GlucoseThresholdSetting.h"
 #include "platform/WindowPlacement.h"
@@ -18,7 +19,6 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
-#include <QTimer>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -60,6 +60,9 @@ StatusBarController::StatusBarController(StatusBarViewModel &viewModel, Options 
 
 StatusBarController::~StatusBarController()
 {
+    if (animationTicker_) {
+        animationTicker_->stop();   // a ticker shared with a test must not call back into this
+    }
     // The panel lives in one of the two containers and goes with it.
     popup_.reset();
     statusWindow_.reset();
@@ -114,12 +117,8 @@ void StatusBarController::setUp()
     applySettings(*panel_->graphView());
     panel_->graphView()->setGlucoseHistory(viewModel_.glucoseHistory());
 
-    animationTimer_ = new QTimer(this);
-    animationTimer_->setInterval(250);
-    connect(animationTimer_, &QTimer::timeout, this, [this] {
-        waitingTurn_ = waitingTurn_ >= 0.75 ? 0 : waitingTurn_ + 0.25;
-        renderIcon();
-    });
+    animationTicker_ = options_.animationTicker ? options_.animationTicker
+                                                : std::make_shared<TimerAnimationTicker>(std::chrono::milliseconds(250));
 
     updateTitle(viewModel_.statusTitle());
     setAccessibilityValue(spokenStatus());
@@ -203,10 +202,13 @@ void StatusBarController::updateAnimation()
 {
     const bool visible = docked_ || (statusWindow_ && statusWindow_->isVisible());
     const bool turning = visible && !reduceMotion_ && viewModel_.iconState() == StatusBarIconState::waiting;
-    if (turning && !animationTimer_->isActive()) {
-        animationTimer_->start();
-    } else if (!turning && animationTimer_->isActive()) {
-        animationTimer_->stop();
+    if (turning && !animationTicker_->isActive()) {
+        animationTicker_->start([this] {
+            waitingTurn_ = waitingTurn_ >= 0.75 ? 0 : waitingTurn_ + 0.25;
+            renderIcon();
+        });
+    } else if (!turning && animationTicker_->isActive()) {
+        animationTicker_->stop();
         waitingTurn_ = 0;
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "menubar/AnimationTicker.h"
 #include "menubar/StatusBarIconRenderer.h"
 #include "menubar/StatusBarMenuModel.h"
 #include "menubar/StatusBarPanel.h"
@@ -16,7 +17,6 @@
 
 class QAction;
 class QMenu;
-class QTimer;
 class QWidget;
 
 namespace quillby {
@@ -39,6 +39,8 @@ public:
         // controller when a host comes or goes; tests give their own and call checkTrayHost().
         std::function<bool()> isTrayAvailable;
         StatusDateFormatter formatter;
+        // Steps the waiting icon's turning. By default a 250 ms timer; tests step their own.
+        std::shared_ptr<AnimationTicker> animationTicker;
     };
 
     explicit StatusBarController(StatusBarViewModel &viewModel);
@@ -110,7 +112,7 @@ private:
     std::unique_ptr<QWidget> statusWindow_;
     QPointer<StatusBarPanel> panel_;             // inside the popup or the status window
     TrayHostMonitor *trayHostMonitor_ = nullptr;   // child; only without an injected check
-    QTimer *animationTimer_ = nullptr;
+    std::shared_ptr<AnimationTicker> animationTicker_;
     bool docked_ = false;
     bool menuOpen_ = false;
     bool reduceMotion_ = false;

@@ -1,7 +1,8 @@
-// Fuzzes the day files of saved history: the fast decoder of a day file's plaintext and the
-// records it builds, against the reference JSON reader they must agree with, and the sealed
-// container around it.
-//   - decodeHistoryDayFile accepts exactly what GlucoseHistoryDayFile::fromJSON accepts, with
+// Fuzzes the day files of saved history: the decoder of a day file's plaintext and the records it
+// builds, against the reference JSON reader they must agree with, and the sealed container
+// around it.
+//   - decodeHistoryDayFile accepts exactly what the reference reading of the JSON tree
+//     (test::dayFileFromTree) accepts, with
 //     the same result (for JSON without repeated keys in an object: there the JSON reader keeps
 //     the last value and the decoder may refuse a first one of the wrong type; no writer of ours
 //     repeats a key, and a day file that was not written by us does not open);
@@ -10,6 +11,7 @@
 //   - opening arbitrary sealed bytes never crashes, and sealing the input opens to it again.
 
 #include "FuzzSupport.h"
+#include "HistoryDayFileReference.h"
 
 #include "history/GlucoseHistoryRecords.h"
 #include "history/HistoryDayFileDecoder.h"
@@ -79,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::optional<GlucoseHistoryDayFile> decoded = decodeHistoryDayFile(bytes);
     std::optional<GlucoseHistoryDayFile> reference;
     try {
-        reference = GlucoseHistoryDayFile::fromJSON(history_json::decode(bytes));
+        reference = test::dayFileFromTree(history_json::decode(bytes));
     } catch (const std::exception &) {
     }
     if (!hasRepeatedKeys(bytes)) {

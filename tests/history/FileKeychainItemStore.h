@@ -27,7 +27,7 @@ public:
         try {
             return KeychainItemReadResult::found(readHistoryFile(file_));
         } catch (...) {
-            return KeychainItemReadResult::failed(-1);
+            return KeychainItemReadResult::failed(keychain_status::internalError);
         }
     }
     std::int32_t write(const QByteArray &bytes) override
@@ -36,14 +36,14 @@ public:
             LocalGlucoseHistoryFileAccess().writeAtomically(bytes, file_);
             return keychain_status::success;
         } catch (...) {
-            return -1;
+            return keychain_status::internalError;
         }
     }
     std::int32_t remove() override
     {
         std::error_code error;
         std::filesystem::remove(file_, error);
-        return error ? -1 : keychain_status::success;
+        return error ? keychain_status::internalError : keychain_status::success;
     }
 
 private:

@@ -344,11 +344,11 @@ TEST_F(HistoryCollection, InsightsUnlockNeedsThreeDaysAndSeventyPercentCoverage)
 TEST_F(HistoryCollection, ANewEnabledAccountNeedsNoKeyToReadItsEmptyFolder)
 {
     store->activateAccount(kScopeA, kNow);
-    keyring->setReadFailure(-25293);   // the keyring is locked
+    keyring->setReadFailure(keychain_status::authFailed);   // the keyring refuses access
     EXPECT_TRUE(store->snapshot(kNow).readings.empty());
     EXPECT_HISTORY_ERROR(store->enableCollection(kNow), keychainFailure);
     keyring->setReadFailure(std::nullopt);
-    keyring->failNextWrite(-25293);
+    keyring->failNextWrite(keychain_status::authFailed);
     EXPECT_HISTORY_ERROR(store->enableCollection(kNow), keychainFailure);
     EXPECT_FALSE(store->snapshot(kNow).configuration.isEnabled);
     EXPECT_TRUE(store->enableCollection(kNow).configuration.isEnabled);

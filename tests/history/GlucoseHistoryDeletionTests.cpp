@@ -7,7 +7,6 @@ namespace {
 
 const std::string kScopeA = "3cae8c255dd522c93883357604e5e8e498d35478b781b3b2cb5e5ecc29b2db0a";
 const std::string kScopeB = "de667099198313cd0415c5c57bea5558413d620cb6efb209b565be64d37b5cf4";
-constexpr std::int32_t kKeyringLocked = -25308;
 
 class HistoryDeletion : public HistoryRootFixture {
 protected:
@@ -62,7 +61,7 @@ TEST_F(HistoryDeletion, AFailingKeyringLeavesTheDeletionPendingUntilARetrySuccee
 {
     fillAccount(kScopeA, kNow - 300);
     const std::string digest = sha256Digest(kScopeA);
-    keyring->setRemoveFailure(kKeyringLocked);
+    keyring->setRemoveFailure(keychain_status::locked);
 
     EXPECT_HISTORY_ERROR(store->deleteAllHistory(kNow), deletionIncomplete);
     EXPECT_TRUE(readJSON(root / "manifest.json")["pendingDeletion"].get<bool>());

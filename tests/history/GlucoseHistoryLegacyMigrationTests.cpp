@@ -194,7 +194,7 @@ TEST_F(LegacyMigration, NeverWritesOverADifferentScopeKeyOrUnknownDays)
     EXPECT_EQ(rootDayFiles().size(), 2u);
     EXPECT_TRUE(legacyKey());
 
-    keyring->setReadFailure(-25308);
+    keyring->setReadFailure(keychain_status::locked);
     EXPECT_HISTORY_ERROR(makeCore()->activateAccount(kScope, kNow), keychainFailure);
 }
 

@@ -242,7 +242,7 @@ TEST_F(HistoryStoreLayout, KeyProblemsAreReportedNotPapered)
     EXPECT_HISTORY_ERROR(makeCore()->activateAccount(kScopeA, kNow), unavailableKey);   // consented before
     EXPECT_FALSE(scopeKey(digest));                                                      // no new key made
 
-    keyring->setReadFailure(-25293);
+    keyring->setReadFailure(keychain_status::authFailed);
     try {
         makeCore()->activateAccount(kScopeA, kNow);
         ADD_FAILURE() << "expected a keyring failure";

@@ -1,4 +1,5 @@
 #include "FileKeychainItemStore.h"
+#include "HistoryDayFileReference.h"
 #include "insights/InsightsCollectionProgress.h"
 #include "HistoryTestSupport.h"
 #include "WaitUntil.h"
@@ -185,7 +186,7 @@ protected:
         ASSERT_TRUE(configuration.isAcceptable());
         for (const auto &name : entries(account)) {
             if (name.ends_with(".history")) {
-                const auto day = GlucoseHistoryDayFile::fromJSON(openDayFile(account / name, key));
+                const auto day = test::dayFileFromTree(openDayFile(account / name, key));
                 ASSERT_EQ(day.accountScope, kScope) << name;
             }
         }

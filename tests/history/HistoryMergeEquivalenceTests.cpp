@@ -1,4 +1,5 @@
 #include "HistoryTestSupport.h"
+#include "HistoryDayFileReference.h"
 #include "insights/InsightsCollectionProgress.h"
 
 #include "history/GlucoseHistoryAccount.h"
@@ -139,7 +140,7 @@ TEST(HistoryDayFileDecoder, AcceptsWhatTheRecordCodecAccepts)
     for (const auto &document : documents) {
         std::optional<GlucoseHistoryDayFile> fromTree;
         try {
-            fromTree = GlucoseHistoryDayFile::fromJSON(nlohmann::json::parse(document));
+            fromTree = test::dayFileFromTree(nlohmann::json::parse(document));
         } catch (const std::exception &) {
         }
         const auto streamed = decodeHistoryDayFile(QByteArray::fromStdString(document));

@@ -1,4 +1,5 @@
 #include "HistoryTestSupport.h"
+#include "HistoryDayFileReference.h"
 
 #include "history/GlucoseHistoryConfiguration.h"
 #include "history/GlucoseHistoryRecords.h"
@@ -146,7 +147,7 @@ TEST(GlucoseHistoryDayFileRecord, UsesTheStoredReadingKeys)
     EXPECT_EQ(stored["fetchedAt"].get<double>(), 12.0);
     EXPECT_EQ(stored["reading"], (json{{"mgdL", 101.5}, {"trendString", "SingleUp"}, {"date", 10.0},
                                         {"sampleDuration", 60.0}, {"source", "libreLinkUp"}}));
-    EXPECT_EQ(GlucoseHistoryDayFile::fromJSON(written), day);
+    EXPECT_EQ(test::dayFileFromTree(written), day);
 }
 
 TEST(GlucoseHistoryDayNumbers, NameFilesByUtcDay)

@@ -63,6 +63,13 @@ public:
         }
         local_.writeAtomically(bytes, target);
     }
+    QByteArray readFile(const fs::path &path) override { return local_.readFile(path); }
+    std::optional<HistoryFileIdentity> fileIdentity(const fs::path &path) override { return local_.fileIdentity(path); }
+    std::optional<HistoryFileRead> readFileUnlessKnown(const fs::path &path, HistoryReadBuffer &buffer,
+                                                       const std::function<bool(const HistoryFileIdentity &)> &known) override
+    {
+        return local_.readFileUnlessKnown(path, buffer, known);
+    }
     void removeItemIfExists(const fs::path &path) override { local_.removeItemIfExists(path); }
     void synchronizeDirectory(const fs::path &directory) override { local_.synchronizeDirectory(directory); }
     void removeItem(const fs::path &path) noexcept override { local_.removeItem(path); }

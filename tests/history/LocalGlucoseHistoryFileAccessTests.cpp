@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <algorithm>
 #include <map>
+#include <set>
+#include <system_error>
 #include <unistd.h>
 
 namespace quillby::test {
@@ -215,6 +218,115 @@ TEST_F(LocalFileAccessTest, EmptyBytesAndRemovals)
     EXPECT_EQ(recorder.fsyncs.size(), 1u);
     EXPECT_NO_THROW(access.removeItem(root / "missing"));
     EXPECT_HISTORY_ERROR(access.synchronizeDirectory(root / "missing"), storageFailure);
+}
+
+TEST_F(LocalFileAccessTest, ReadsGoThroughTheCallsAndLoopOverShortReadsAndInterruptions)
+{
+    const fs::path target = root / "day.history";
+    QByteArray bytes(70'000, Qt::Uninitialized);
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7);
+    }
+    LocalGlucoseHistoryFileAccess().writeAtomically(bytes, target);
+
+    RecordingCalls recorder;
+    PosixFileCalls calls = recorder.calls();
+    int reads = 0;
+    int readFault = 0;   // errno to fail every read with; 0: short reads and EINTR only
+    calls.read = [&](int fd, void *data, size_t size) -> ssize_t {
+        if (readFault != 0) {
+            errno = readFault;
+            return -1;
+        }
+        if (++reads % 2 == 0) {
+            errno = EINTR;
+            return -1;
+        }
+        return ::read(fd, data, std::min<size_t>(size, 1000));
+    };
+    LocalGlucoseHistoryFileAccess access(calls);
+
+    EXPECT_EQ(access.readFile(target), bytes);
+    EXPECT_GT(reads, 140);   // every piece came through the calls
+    HistoryReadBuffer buffer;
+    const auto read = access.readFileUnlessKnown(target, buffer, [](const HistoryFileIdentity &) { return false; });
+    ASSERT_TRUE(read);
+    EXPECT_TRUE(read->bytesRead);
+    EXPECT_EQ(QByteArray(buffer.data(), static_cast<qsizetype>(buffer.size())), bytes);
+    EXPECT_EQ(read->identity, access.fileIdentity(target));
+
+    // A file whose identity the caller knows is opened, looked at and closed, not read.
+    reads = 0;
+    const auto known = access.readFileUnlessKnown(target, buffer, [&](const HistoryFileIdentity &identity) {
+        return identity == read->identity;
+    });
+    ASSERT_TRUE(known);
+    EXPECT_FALSE(known->bytesRead);
+    EXPECT_EQ(reads, 0);
+
+    readFault = EIO;
+    try {
+        access.readFile(target);
+        ADD_FAILURE() << "a failed read must not give bytes";
+    } catch (const std::system_error &error) {
+        EXPECT_EQ(error.code().value(), EIO);
+    }
+    EXPECT_FALSE(access.readFileUnlessKnown(target, buffer, nullptr));
+    EXPECT_FALSE(access.readFileUnlessKnown(root / "missing.history", buffer, nullptr));
+    EXPECT_FALSE(access.fileIdentity(root / "missing.history"));
+    EXPECT_TRUE(recorder.everyDescriptorClosedOnce());
+}
+
+// The store reads its manifest, settings and day files through the file access it was given,
+// so a fault there reaches it as it would from the disk.
+TEST_F(LocalFileAccessTest, StoreReadsThroughItsFileAccess)
+{
+    const std::string scope = "3cae8c255dd522c93883357604e5e8e498d35478b781b3b2cb5e5ecc29b2db0a";
+    {
+        auto store = makeCore();
+        store->activateAccount(scope, kNow);
+        const auto snapshot = store->enableCollection(kNow);
+        store->append({historyReading(kNow - 120, 110), historyReading(kNow - 60, 115)}, kNow - 5,
+                      {scope, snapshot.configuration.epoch}, kNow);
+    }
+    struct Case {
+        const char *name;
+        const char *failingExtension;
+        GlucoseHistoryError::Case expected;
+    };
+    const Case cases[] = {
+        {"day file", ".history", GlucoseHistoryError::Case::unreadableHistory},
+        {"manifest and settings", ".json", GlucoseHistoryError::Case::invalidConfiguration},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingCalls recorder;
+        PosixFileCalls calls = recorder.calls();
+        std::set<std::string> readPaths;
+        calls.read = [&](int fd, void *data, size_t size) -> ssize_t {
+            const std::string &path = recorder.pathOf[fd];
+            readPaths.insert(fs::path(path).filename().string());
+            if (hasExtension(path, c.failingExtension)) {
+                errno = EIO;
+                return -1;
+            }
+            return ::read(fd, data, size);
+        };
+        auto store = std::make_unique<GlucoseHistoryStoreCore>(root, legacyKeychain(), keychainFactory(),
+                                                               &insightsMinimumDatasetReached,
+                                                               std::make_shared<LocalGlucoseHistoryFileAccess>(calls));
+        EXPECT_EQ(historyErrorOf([&] { store->activateAccount(scope, kNow); }), c.expected);
+        EXPECT_FALSE(readPaths.empty());
+        EXPECT_TRUE(recorder.everyDescriptorClosedOnce());
+    }
+    // The same files read well through the same calls.
+    RecordingCalls recorder;
+    auto store = std::make_unique<GlucoseHistoryStoreCore>(root, legacyKeychain(), keychainFactory(),
+                                                           &insightsMinimumDatasetReached,
+                                                           std::make_shared<LocalGlucoseHistoryFileAccess>(recorder.calls()));
+    EXPECT_EQ(store->activateAccount(scope, kNow).readings.size(), 2u);
+    EXPECT_TRUE(std::any_of(recorder.openPaths.begin(), recorder.openPaths.end(),
+                            [](const std::string &path) { return hasExtension(path, ".history"); }));
 }
 
 } // namespace

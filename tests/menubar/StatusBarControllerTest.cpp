@@ -7,10 +7,8 @@
 #include <QAction>
 #include <QApplication>
 #include <functional>
-#include <QElapsedTimer>
 #include <QMenu>
 #include <QTimeZone>
-#include <QThread>
 #include <set>
 #include <gtest/gtest.h>
 
@@ -18,6 +16,29 @@ using namespace quillby;
 using namespace quillby::test;
 
 namespace {
+
+// The waiting icon's turning, one step at a time when the test says so.
+class SteppedAnimationTicker final : public AnimationTicker {
+public:
+    void start(std::function<void()> onTick) override
+    {
+        onTick_ = std::move(onTick);
+        active_ = true;
+    }
+    void stop() override { active_ = false; }
+    bool isActive() const override { return active_; }
+    // One animation step (250 ms in production), when the ticker runs.
+    void step()
+    {
+        if (active_ && onTick_) {
+            onTick_();
+        }
+    }
+
+private:
+    std::function<void()> onTick_;
+    bool active_ = false;
+};
 
 class StatusBarControllerTest : public ::testing::Test {
 protected:
@@ -30,6 +51,7 @@ protected:
                 StatusBarController::Options options;
                 options.isTrayAvailable = [this] { return trayAvailable; };
                 options.formatter = StatusDateFormatter(QLocale(QLocale::English, QLocale::UnitedStates), QTimeZone::utc());
+                options.animationTicker = ticker;
                 return std::make_unique<StatusBarController>(vm, options);
             });
         drainEvents();
@@ -59,6 +81,7 @@ protected:
     ConfigurationFixture config;
     std::shared_ptr<VirtualTimeSleeper> sleeper = std::make_shared<VirtualTimeSleeper>(*config.clock);
     FakeUpdateAvailability updates;
+    std::shared_ptr<SteppedAnimationTicker> ticker = std::make_shared<SteppedAnimationTicker>();
     std::unique_ptr<StatusBarViewModel> model;
 };
 
@@ -292,21 +315,21 @@ TEST_F(StatusBarControllerTest, ShownGraphAgesWithTheTitle)
 TEST_F(StatusBarControllerTest, WaitingArcTurnsUnlessMotionIsReduced)
 {
     StatusBarController &c = controller();
-    // Still means no turn across a few animation steps (of 250 ms each); a loaded machine only
-    // makes this window hold fewer steps, never a turn that is not there.
-    auto turnsSeen = [&c] {
+    // Still means no turn across a full round of animation steps.
+    auto turnsSeen = [&c, this] {
         std::set<double> turns;
-        QElapsedTimer window;
-        window.start();
-        while (window.elapsed() < 600) {
+        for (int step = 0; step < 4; ++step) {
             turns.insert(c.iconContent().waitingTurn);
-            QCoreApplication::processEvents(QEventLoop::AllEvents);
-            QThread::msleep(5);
+            ticker->step();
+            drainEvents();
         }
+        turns.insert(c.iconContent().waitingTurn);
         return turns.size();
     };
     const double first = c.iconContent().waitingTurn;
-    EXPECT_TRUE(waitUntil([&] { return c.iconContent().waitingTurn != first; })) << "the waiting arc never turned";
+    ticker->step();
+    drainEvents();
+    EXPECT_NE(c.iconContent().waitingTurn, first) << "the waiting arc never turned";
     c.setReduceMotion(true);
     EXPECT_EQ(turnsSeen(), 1u);
     EXPECT_EQ(c.iconContent().waitingTurn, 0);

@@ -130,6 +130,52 @@ protected:
         }
     }
 
+    // One row of a reply table: how the fake service is scripted, and what the client and the
+    // poller show after one refresh.
+    template <typename Server>
+    struct ReplyRow {
+        const char *name;
+        std::function<void(Server &)> script;
+        std::optional<std::string> clientText;   // the client's error text; "" none; unset: not checked
+        PollerState state;
+        std::size_t signIns;                     // sign-in requests (`signInPath`) during the refresh
+    };
+
+    // Runs each row with a new poller over `server`: `reset` puts the service back to its
+    // account, the row scripts it, `build` makes the client for `account`. Then the poller state,
+    // the sign-ins, the reading shown when the row expects no error (`checkReading`), and that
+    // nothing is sent where the poller waits for new Settings.
+    template <typename Server>
+    void runReplyRows(Server &server, const std::vector<ReplyRow<Server>> &rows, const char *signInPath,
+                      const std::function<void(Server &)> &reset, const GlucoseAccountConfiguration &account,
+                      const std::function<std::shared_ptr<GlucoseAPIProtocol>()> &build,
+                      const std::function<void(const GlucoseReading &)> &checkReading)
+    {
+        for (const ReplyRow<Server> &row : rows) {
+            SCOPED_TRACE(row.name);
+            coordinator.reset();
+            server.clearScriptedReplies();
+            reset(server);
+            row.script(server);
+            server.clearRequests();
+            presenter.presentedReading.reset();
+            startWith(account, build);
+            refreshOverNetwork();
+
+            expectPollerState(row.clientText, row.state);
+            EXPECT_EQ(server.requestCount(signInPath), row.signIns);
+            if (!row.state.error) {
+                ASSERT_TRUE(presenter.presentedReading);
+                checkReading(*presenter.presentedReading);
+            }
+            if (row.state.stopsUntilSettingsChange) {
+                expectNothingSentUntilSettingsChange(server);
+            }
+        }
+        coordinator.reset();   // its clients' connections close before the server stops
+        VirtualTimeSleeper::drain();
+    }
+
     std::shared_ptr<std::string> lastError;
 };
 
@@ -158,13 +204,7 @@ TEST_F(PollingProviderRepliesTest, DexcomReplyShapes)
     server.setReadings({FakeDexcomServer::record(120, 4, readingAt)});
     const std::string checkCredentials = "Authentication failed: Please check your credentials.";
 
-    struct Row {
-        const char *name;
-        std::function<void(FakeDexcomServer &)> script;
-        std::optional<std::string> clientText;   // the client's error text; "" none; unset: not checked
-        PollerState state;
-        std::size_t signIns;           // step 1 requests during the refresh
-    };
+    using Row = ReplyRow<FakeDexcomServer>;   // sign-ins: step 1 requests
     const auto twice = [](const char *path, ScriptedReply reply) {
         return [path, reply](FakeDexcomServer &s) {
             s.enqueueReply(path, reply);
@@ -239,35 +279,20 @@ TEST_F(PollingProviderRepliesTest, DexcomReplyShapes)
          },
          std::nullopt, {kOffline, false, StatusBarPollOutcome::networkError(), 30}, 1},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        coordinator.reset();
-        server.clearScriptedReplies();
-        server.setAccount("user@example.com", "secret", "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f");
-        row.script(server);
-        server.clearRequests();
-        presenter.presentedReading.reset();
-        const std::string origin = server.origin();
-        startWith(dexcomAccount("user@example.com"), [origin] {
+    const std::string origin = server.origin();
+    runReplyRows<FakeDexcomServer>(
+        server, rows, FakeDexcomServer::kAuthenticatePath,
+        [](FakeDexcomServer &s) { s.setAccount("user@example.com", "secret", "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f"); },
+        dexcomAccount("user@example.com"),
+        [origin] {
             DexcomAPIOptions options;
             options.baseURLs = DexcomAPI::baseURLsAt(origin);
             return std::make_shared<DexcomAPI>("user@example.com", "secret", "us", options);
+        },
+        [](const GlucoseReading &shown) {
+            EXPECT_EQ(shown.trendString, "Flat");
+            EXPECT_EQ(shown.trendArrow, "→");
         });
-        refreshOverNetwork();
-
-        expectPollerState(row.clientText, row.state);
-        EXPECT_EQ(server.requestCount(FakeDexcomServer::kAuthenticatePath), row.signIns);
-        if (!row.state.error) {
-            ASSERT_TRUE(presenter.presentedReading);
-            EXPECT_EQ(presenter.presentedReading->trendString, "Flat");
-            EXPECT_EQ(presenter.presentedReading->trendArrow, "→");
-        }
-        if (row.state.stopsUntilSettingsChange) {
-            expectNothingSentUntilSettingsChange(server);
-        }
-    }
-    coordinator.reset();   // its clients' connections close before the server stops
-    VirtualTimeSleeper::drain();
 }
 
 TEST_F(PollingProviderRepliesTest, LibreLinkUpReplyShapes)
@@ -283,13 +308,7 @@ TEST_F(PollingProviderRepliesTest, LibreLinkUpReplyShapes)
         "LibreLinkUp could not load this account. Sign in to the LibreLinkUp app with the same email and password "
         "and check that it shows the readings you follow, then try again.";
 
-    struct Row {
-        const char *name;
-        std::function<void(FakeLibreLinkUpServer &)> script;
-        std::optional<std::string> clientText;   // "" none; unset: not checked
-        PollerState state;
-        std::size_t signIns;
-    };
+    using Row = ReplyRow<FakeLibreLinkUpServer>;
     const std::vector<Row> rows = {
         {"minimum version raised, HTTP 200",
          [](FakeLibreLinkUpServer &s) { s.setMinimumVersion("4.17.0", 200); }, updateRequired,
@@ -346,39 +365,24 @@ TEST_F(PollingProviderRepliesTest, LibreLinkUpReplyShapes)
          },
          std::nullopt, {kOffline, false, StatusBarPollOutcome::networkError(), 30}, 1},
     };
-    for (const Row &row : rows) {
-        SCOPED_TRACE(row.name);
-        coordinator.reset();
-        server.clearScriptedReplies();
-        server.setMinimumVersion(std::nullopt);
-        server.setAccount("ann@example.com", "secret", "0f1e2d3c-4b5a-6978-8695-a4b3c2d1e0f9");
-        row.script(server);
-        server.clearRequests();
-        presenter.presentedReading.reset();
-        const std::string origin = server.origin();
-        const std::shared_ptr<FakeClock> wallClock = clock;
-        startWith(libreAccount("p1"), [origin, wallClock] {
+    const std::string origin = server.origin();
+    const std::shared_ptr<FakeClock> wallClock = clock;
+    runReplyRows<FakeLibreLinkUpServer>(
+        server, rows, FakeLibreLinkUpServer::kLoginPath,
+        [](FakeLibreLinkUpServer &s) {
+            s.setMinimumVersion(std::nullopt);
+            s.setAccount("ann@example.com", "secret", "0f1e2d3c-4b5a-6978-8695-a4b3c2d1e0f9");
+        },
+        libreAccount("p1"),
+        [origin, wallClock] {
             LibreLinkUpAPIOptions options;
             options.clock = wallClock;
             for (const auto &[code, host] : LibreLinkUpAPI::defaultHosts()) {
                 options.hosts[code] = origin;
             }
             return std::make_shared<LibreLinkUpAPI>("ann@example.com", "secret", "eu", "p1", options);
-        });
-        refreshOverNetwork();
-
-        expectPollerState(row.clientText, row.state);
-        EXPECT_EQ(server.requestCount(FakeLibreLinkUpServer::kLoginPath), row.signIns);
-        if (!row.state.error) {
-            ASSERT_TRUE(presenter.presentedReading);
-            EXPECT_EQ(presenter.presentedReading->mgdL, 120);
-        }
-        if (row.state.stopsUntilSettingsChange) {
-            expectNothingSentUntilSettingsChange(server);
-        }
-    }
-    coordinator.reset();   // its clients' connections close before the server stops
-    VirtualTimeSleeper::drain();
+        },
+        [](const GlucoseReading &shown) { EXPECT_EQ(shown.mgdL, 120); });
 }
 
 // A locked Dexcom account is left alone until the lock has passed: no refresh signs in before

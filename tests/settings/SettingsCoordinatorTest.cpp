@@ -171,12 +171,12 @@ TEST(SettingsCoordinator, KeyringFailureReachesTheCallerAndNothingIsPosted)
     f.acceptTerms();
     f.load();
     auto coordinator = f.makeCoordinator(false);
-    f.keychain->failNextWrite(-25293);
+    f.keychain->failNextWrite(keychain_status::authFailed);
     EXPECT_EQ(failureOf<ConfigurationError>(coordinator->signIn(SettingsFixture::dexcomAccount(), "mg/dL")),
-              ConfigurationError::keychainError(-25293).what());
-    f.keychain->failNextWrite(-25293);
+              ConfigurationError::keychainError(keychain_status::authFailed).what());
+    f.keychain->failNextWrite(keychain_status::authFailed);
     EXPECT_EQ(failureOf<ConfigurationError>(coordinator->saveAppSettings(AppSettings::defaults())),
-              ConfigurationError::keychainError(-25293).what());
+              ConfigurationError::keychainError(keychain_status::authFailed).what());
     test::SettingsFixture::settle();
     EXPECT_EQ(f.configurationPosts, 0);
     EXPECT_EQ(f.appSettingsPosts, 0);

@@ -201,12 +201,12 @@ TEST(SettingsViewModel, SaveErrorStaysUntilALaterSaveSucceeds)
 {
     SettingsFixture f;
     auto model = f.makeLoadedModel();
-    f.keychain->failNextWrite(-25293);
+    f.keychain->failNextWrite(keychain_status::authFailed);
     model->setAlertOnHighThreshold(false);
     model->recordAppSettingsEdit();
     f.elapseDebounce(*model);
     EXPECT_EQ(model->statusMessage(),
-              std::string("Failed to save settings: ") + ConfigurationError::keychainError(-25293).what());
+              std::string("Failed to save settings: ") + ConfigurationError::keychainError(keychain_status::authFailed).what());
     EXPECT_NE(model->appSettingsRevision(), model->savedAppSettingsRevision());
 
     // Not retried by itself (an account operation ending resumes nothing while it shows).
@@ -229,7 +229,7 @@ TEST(SettingsViewModel, ConfigurationThatFailedToLoadIsReloadedBeforeTheFirstSav
     AppSettings app = AppSettings::defaults();
     app.lowGlucoseThreshold = 80;
     f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount(), app));
-    f.keychain->failNextRead(-25308);
+    f.keychain->failNextRead(keychain_status::locked);
     auto model = f.makeLoadedModel();
     ASSERT_TRUE(f.manager->configurationLoadFailed());
     EXPECT_TRUE(model->appSettingsNeedReload());
@@ -237,7 +237,7 @@ TEST(SettingsViewModel, ConfigurationThatFailedToLoadIsReloadedBeforeTheFirstSav
     // The reload fails too: nothing is written.
     model->setAlertOnRapidFall(false);
     model->recordAppSettingsEdit();
-    f.keychain->failNextRead(-25308);
+    f.keychain->failNextRead(keychain_status::locked);
     f.elapseDebounce(*model);
     EXPECT_EQ(model->statusMessage(),
               "Failed to save settings: Your saved settings could not be loaded. Reopen Settings and try again.");
@@ -312,7 +312,7 @@ TEST(SettingsViewModel, ClosingWithNothingLoadedWritesNothing)
     // overwrite what the keyring holds.
     SettingsFixture f;
     f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
-    f.keychain->failNextRead(-25308);
+    f.keychain->failNextRead(keychain_status::locked);
     auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
     auto model = f.makeLoadedModel(gated);
     model->setSnoozeLowAlerts(false);
