@@ -5,6 +5,7 @@
 #include "../ResidentMemory.h"
 #include "insights/InsightsCalculation.h"
 #include "core/ReadingCleanup.h"
+#include "providers/GlucoseProviderDescription.h"
 
 #include <benchmark/benchmark.h>
 
@@ -29,6 +30,7 @@ InsightsCalculationInput makeInput(int days, GlucoseProvider source, bool decima
     input.collectionStartedAt = kEnd - days * 86400.0 - 3600;
     input.calendar = LocalCalendar("Europe/Berlin");
     input.accountScope = "bench";
+    input.fixedCadence = &readingIsOnFixedCadence;
     std::mt19937 random(42);
     std::uniform_int_distribution<int> step(-3, 3);
     std::uniform_int_distribution<int> tenthStep(-30, 30);

@@ -15,6 +15,7 @@
 #include "polling/StatusBarPollingCoordinator.h"
 #include "polling/UserNotificationGlucoseAlertDelivery.h"
 #include "providers/GlucoseAPIClientFactory.h"
+#include "providers/GlucoseProviderDescription.h"
 #include "core/KeychainItemStore.h"
 #include "core/async/AsyncSerialQueue.h"
 #include "services/AlivePingService.h"
@@ -164,6 +165,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     InsightsView::Services insightsServices;
     insightsServices.clock = env.clock;
     insightsServices.sleeper = env.sleeper;
+    insightsServices.fixedCadence = &readingIsOnFixedCadence;
     insightsLauncher_ = std::make_unique<InsightsLauncher>(env.historyCoordinator, env.configurationManager,
                                                            [settings] { settings->show(SettingsTab::insights); },
                                                            std::move(insightsServices));

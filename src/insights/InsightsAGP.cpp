@@ -48,30 +48,56 @@ void sliceAtQuarterHours(Date date, TimeInterval duration, LocalCalendar::Cursor
     }
 }
 
-// One piece of a quarter hour: the number of its value among all the profile's values.
+// One piece of a quarter hour: the number of its value among all the report's values.
 struct Piece {
     std::uint32_t id;
     TimeInterval length;
 };
 
 // One quarter hour: its pieces in the order they came, and the local days they came from.
-struct Bin {
-    std::vector<Piece> pieces;
-    WeightCheck check;
-    std::vector<std::int64_t> days;
+class Bin {
+public:
+    void reserve(std::size_t pieces) { pieces_.reserve(pieces); }
+
+    void add(std::uint32_t id, TimeInterval length, bool fixedCadence, std::int64_t day)
+    {
+        check_.add(length, fixedCadence);
+        pieces_.push_back(Piece{id, length});
+        if (days_.empty() || days_.back() != day) {
+            days_.push_back(day);
+        }
+    }
+
+    const WeightCheck &check() const { return check_; }
+    const std::vector<Piece> &pieces() const { return pieces_; }
+    std::vector<std::int64_t> &days() { return days_; }
+
+private:
+    WeightCheck check_;
+    std::vector<Piece> pieces_;
+    std::vector<std::int64_t> days_;
 };
 
 } // namespace
 
-// The values are numbered once for the whole profile, so that they are sorted once rather than
-// in every quarter hour.
+// The values are numbered once for the whole report (by the caller's ValueIds), so that they are
+// sorted once rather than in every quarter hour.
 struct AGPBuilder::Bins {
     std::array<Bin, kInsightsAGPBinCount> bins;
     std::vector<std::int64_t> allDays;
-    ValueIds ids;
 };
 
-AGPBuilder::AGPBuilder(LocalCalendar::Cursor &calendar) : calendar_(calendar), bins_(std::make_unique<Bins>()) {}
+AGPBuilder::AGPBuilder(LocalCalendar::Cursor &calendar, std::size_t expectedSamples)
+    : calendar_(calendar), bins_(std::make_unique<Bins>())
+{
+    // Samples spread over the quarter hours; one in a few is cut in two at a quarter's end.
+    const std::size_t perBin = expectedSamples / kInsightsAGPBinCount;
+    if (perBin > 0) {
+        for (Bin &bin : bins_->bins) {
+            bin.reserve(perBin + perBin / 8 + 4);
+        }
+    }
+}
 AGPBuilder::~AGPBuilder() = default;
 
 namespace {
@@ -84,7 +110,7 @@ bool isWholeSecond(double seconds)
 
 } // namespace
 
-void AGPBuilder::add(Date date, TimeInterval duration, double mgdL, GlucoseProvider source)
+void AGPBuilder::add(Date date, TimeInterval duration, std::uint32_t valueId, bool fixedCadence)
 {
     // The pieces of sliceAtQuarterHours. Samples come in time order, most of them inside the
     // quarter hour of the one before: such a piece takes the bin, day and boundary remembered
@@ -111,27 +137,22 @@ void AGPBuilder::add(Date date, TimeInterval duration, double mgdL, GlucoseProvi
             } else {
                 quarter_ = Quarter{};
                 const Date pieceEnd = std::min(boundary, end);
-                addPiece(bin, fields->dayNumber, pieceEnd - cursor, mgdL, source);
+                addPiece(bin, fields->dayNumber, pieceEnd - cursor, valueId, fixedCadence);
                 cursor = pieceEnd;
                 continue;
             }
         }
         const Date pieceEnd = std::min(quarter_.boundary, end);
-        addPiece(quarter_.bin, quarter_.day, pieceEnd - cursor, mgdL, source);
+        addPiece(quarter_.bin, quarter_.day, pieceEnd - cursor, valueId, fixedCadence);
         cursor = pieceEnd;
     }
 }
 
-void AGPBuilder::addPiece(std::size_t bin, std::int64_t day, TimeInterval length, double mgdL, GlucoseProvider source)
+void AGPBuilder::addPiece(std::size_t bin, std::int64_t day, TimeInterval length, std::uint32_t valueId,
+                          bool fixedCadence)
 {
     Bins &all = *bins_;
-    Bin &target = all.bins[bin];
-    target.check.add(length, source);
-    bool added = false;
-    target.pieces.push_back(Piece{all.ids.idOf(mgdL, added), length});
-    if (target.days.empty() || target.days.back() != day) {
-        target.days.push_back(day);
-    }
+    all.bins[bin].add(valueId, length, fixedCadence, day);
     if (all.allDays.empty() || all.allDays.back() != day) {
         all.allDays.push_back(day);
     }
@@ -162,8 +183,7 @@ public:
         for (std::uint32_t r = 0; r < order_.size(); ++r) {
             rank_[order_[r]] = r;
         }
-        counts_.assign(values.size(), 0.0);
-        weights_.assign(values.size(), 0.0);
+        sums_.assign(values.size(), Sums{});
         touched_.assign((values.size() + 63) / 64, 0);
     }
 
@@ -177,27 +197,24 @@ public:
             }
             return std::move(distinct).sorted();
         }
+        // Sums start at zero, and 0 + x is x: no branch on whether a value is new, which values
+        // with tenths would make unpredictable.
         for (const Piece &piece : pieces) {
             const std::uint32_t r = rank_[piece.id];
-            if (counts_[r] == 0) {
-                touched_[r / 64] |= std::uint64_t{1} << (r % 64);
-                counts_[r] = 1.0;
-                weights_[r] = piece.length;
-            } else {
-                counts_[r] += 1.0;
-                weights_[r] += piece.length;
-            }
+            touched_[r / 64] |= std::uint64_t{1} << (r % 64);
+            sums_[r].count += 1.0;
+            sums_[r].weight += piece.length;
         }
         std::vector<DistinctValues::Entry> entries;
+        entries.reserve(std::min(pieces.size(), sums_.size()));
         for (std::size_t word = 0; word < touched_.size(); ++word) {
             std::uint64_t bits = touched_[word];
             touched_[word] = 0;
             while (bits != 0) {
                 const auto r = static_cast<std::uint32_t>(word * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
                 bits &= bits - 1;
-                entries.push_back(DistinctValues::Entry{values[order_[r]], counts_[r], weights_[r]});
-                counts_[r] = 0;
-                weights_[r] = 0;
+                entries.push_back(DistinctValues::Entry{values[order_[r]], sums_[r].count, sums_[r].weight});
+                sums_[r] = Sums{};
             }
         }
         return entries;
@@ -208,14 +225,17 @@ private:
     bool perBin_ = false;
     std::vector<std::uint32_t> order_;   // ids ascending by value
     std::vector<std::uint32_t> rank_;    // by id: place in order_
-    std::vector<double> counts_;         // by rank, for the quarter hour at hand
-    std::vector<double> weights_;
+    struct Sums {
+        double count = 0;
+        double weight = 0;
+    };
+    std::vector<Sums> sums_;             // by rank, for the quarter hour at hand
     std::vector<std::uint64_t> touched_; // ranks with a count
 };
 
 } // namespace
 
-InsightsAGP AGPBuilder::finish()
+InsightsAGP AGPBuilder::finish(const ValueIds &ids)
 {
     const auto distinct = [](std::vector<std::int64_t> &days) {
         std::sort(days.begin(), days.end());
@@ -223,19 +243,19 @@ InsightsAGP AGPBuilder::finish()
     };
 
     static constexpr std::array<double, 5> kFractions{0.05, 0.25, 0.5, 0.75, 0.95};
-    BinValues binValues(bins_->ids);
+    BinValues binValues(ids);
     InsightsAGP profile;
     profile.bins.reserve(kInsightsAGPBinCount);
     for (int i = 0; i < kInsightsAGPBinCount; ++i) {
         Bin &bin = bins_->bins[static_cast<std::size_t>(i)];
         InsightsAGPBin result;
         result.startMinute = 15 * i;
-        result.readingCount = static_cast<int>(bin.check.pieces());
-        result.dayCount = distinct(bin.days);
+        result.readingCount = static_cast<int>(bin.check().pieces());
+        result.dayCount = distinct(bin.days());
         if (result.dayCount >= kInsightsAGPMinimumDays) {
             std::array<std::optional<double>, 5> q;
-            const std::vector<DistinctValues::Entry> entries = binValues.sorted(bin.pieces);
-            quantilesOfEntries(entries, bin.check.equalWeights(), kFractions, std::span(q));
+            const std::vector<DistinctValues::Entry> entries = binValues.sorted(bin.pieces());
+            quantilesOfEntries(entries, bin.check().equalWeights(), kFractions, std::span(q));
             result.percentiles = InsightsAGPPercentiles{*q[0], *q[1], *q[2], *q[3], *q[4]};
         }
         profile.bins.push_back(std::move(result));
@@ -247,21 +267,25 @@ InsightsAGP AGPBuilder::finish()
 
 InsightsAGP buildAGP(std::span<const WeightedSample> weighted, LocalCalendar::Cursor &calendar)
 {
-    AGPBuilder builder(calendar);
+    AGPBuilder builder(calendar, weighted.size());
+    ValueIds ids;
     for (const WeightedSample &sample : weighted) {
-        builder.add(sample.date, sample.duration, sample.mgdL, sample.source);
+        bool added = false;
+        builder.add(sample.date, sample.duration, ids.idOf(sample.mgdL, added), sample.fixedCadence);
     }
-    return builder.finish();
+    return builder.finish(ids);
 }
 
 } // namespace insights_detail
 
-InsightsAGP InsightsAGP::build(std::span<const InsightsWeightedReading> weightedReadings, const LocalCalendar &calendar)
+InsightsAGP InsightsAGP::build(std::span<const InsightsWeightedReading> weightedReadings, const LocalCalendar &calendar,
+                               FixedCadenceRule fixedCadence)
 {
     std::vector<insights_detail::WeightedSample> samples;
     samples.reserve(weightedReadings.size());
     for (const InsightsWeightedReading &r : weightedReadings) {
-        samples.push_back({r.reading.date, r.reading.date, r.reading.mgdL, r.duration, r.reading.source});
+        samples.push_back({r.reading.date, r.reading.date, r.reading.mgdL, r.duration,
+                           isOnFixedCadence(fixedCadence, r.reading)});
     }
     LocalCalendar::Cursor cursor(calendar);
     return insights_detail::buildAGP(samples, cursor);

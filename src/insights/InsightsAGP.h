@@ -1,6 +1,7 @@
 #pragma once
 
 #include "insights/LocalCalendar.h"
+#include "insights/ReadingCadence.h"
 #include "insights/TimeWeighting.h"
 
 #include <optional>
@@ -48,8 +49,10 @@ struct InsightsAGP {
     int contributingDayCount = 0;       // distinct local days with at least one piece
     std::string timeZoneIdentifier;     // the zone the clock times refer to
 
-    // The profile of the report's weighted readings in the report's calendar.
-    static InsightsAGP build(std::span<const InsightsWeightedReading> weightedReadings, const LocalCalendar &calendar);
+    // The profile of the report's weighted readings in the report's calendar; `fixedCadence`
+    // tells which readings are on a fixed cadence.
+    static InsightsAGP build(std::span<const InsightsWeightedReading> weightedReadings, const LocalCalendar &calendar,
+                             FixedCadenceRule fixedCadence);
 
     bool operator==(const InsightsAGP &) const = default;
 };

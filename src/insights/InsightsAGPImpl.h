@@ -7,16 +7,20 @@
 
 namespace quillby::insights_detail {
 
-// The profile built piece by piece: add() each weighted sample in time order, then finish().
+class ValueIds;
+
+// The profile built piece by piece: add() each weighted sample in time order, with the number
+// that `ids` gives its value, then finish() with the same ids.
 class AGPBuilder {
 public:
-    explicit AGPBuilder(LocalCalendar::Cursor &calendar);
+    // `expectedSamples`: about how many samples will be added (room is made for them at once).
+    explicit AGPBuilder(LocalCalendar::Cursor &calendar, std::size_t expectedSamples = 0);
     ~AGPBuilder();
     AGPBuilder(const AGPBuilder &) = delete;
     AGPBuilder &operator=(const AGPBuilder &) = delete;
 
-    void add(Date date, TimeInterval duration, double mgdL, GlucoseProvider source);
-    InsightsAGP finish();
+    void add(Date date, TimeInterval duration, std::uint32_t valueId, bool fixedCadence);
+    InsightsAGP finish(const ValueIds &ids);
 
 private:
     // The quarter hour of the last slice: instants in [start, end) that are whole seconds lie in
@@ -28,7 +32,7 @@ private:
         std::size_t bin = 0;
         std::int64_t day = 0;
     };
-    void addPiece(std::size_t bin, std::int64_t day, TimeInterval length, double mgdL, GlucoseProvider source);
+    void addPiece(std::size_t bin, std::int64_t day, TimeInterval length, std::uint32_t valueId, bool fixedCadence);
 
     struct Bins;
     LocalCalendar::Cursor &calendar_;

@@ -17,8 +17,8 @@ InsightsCalculationResult InsightsCalculationResult::calculate(const InsightsCal
     const Date end = input.interval.end;
     const Date from = std::min(input.interval.start, end - kInsightsCollectionWindow);
     const std::vector<insights_detail::Sample> samples =
-        input.interval.start <= end ? insights_detail::cleanedSamples(input.readings, from, end)
-                                    : insights_detail::cleanedSamples(input.readings);
+        input.interval.start <= end ? insights_detail::cleanedSamples(input.readings, input.fixedCadence, from, end)
+                                    : insights_detail::cleanedSamples(input.readings, input.fixedCadence);
     LocalCalendar::Cursor cursor(input.calendar);
     return InsightsCalculationResult{
         insights_detail::summaryOfSamples(samples, input.interval, input.collectionStartedAt, cursor),

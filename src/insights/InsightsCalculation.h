@@ -4,6 +4,7 @@
 #include "insights/InsightsCollectionProgress.h"
 #include "insights/InsightsSummary.h"
 #include "insights/LocalCalendar.h"
+#include "insights/ReadingCadence.h"
 
 #include <QUuid>
 
@@ -20,6 +21,7 @@ struct InsightsCalculationInput {
     LocalCalendar calendar;                    // days, hours and the profile
     std::optional<std::string> accountScope;   // the saved history the readings belong to
     std::optional<QUuid> historyEpoch;
+    FixedCadenceRule fixedCadence = nullptr;   // which readings are on a fixed cadence
 
     // Same account scope and same epoch (absent equals absent).
     bool hasSameHistoryIdentity(const InsightsCalculationInput &other) const;

@@ -72,7 +72,7 @@ InsightsCollectionProgress progressOfSamples(std::span<const Sample> sorted, Dat
 InsightsCollectionProgress insightsCollectionProgress(const GlucoseReadings &readings, Date end,
                                                       std::optional<Date> collectionStartedAt)
 {
-    const std::vector<insights_detail::Sample> samples = insights_detail::cleanedSamples(readings);
+    const std::vector<insights_detail::Sample> samples = insights_detail::cleanedSamples(readings, nullptr);   // no quantiles here
     return insights_detail::progressOfSamples(samples, end, collectionStartedAt);
 }
 

@@ -9,28 +9,6 @@ namespace quillby {
 
 namespace insights_detail {
 
-namespace {
-
-// Joins spans given in time order into sorted, disjoint, non-touching intervals.
-class IntervalMerger {
-public:
-    void add(Date start, TimeInterval duration)
-    {
-        const Date end = start + duration;
-        if (!intervals_.empty() && start <= intervals_.back().end) {
-            intervals_.back().end = std::max(intervals_.back().end, end);
-        } else {
-            intervals_.emplace_back(start, end);
-        }
-    }
-    std::vector<DateInterval> take() { return std::move(intervals_); }
-
-private:
-    std::vector<DateInterval> intervals_;
-};
-
-} // namespace
-
 std::vector<DateInterval> coveredIntervalsOfSamples(std::span<const Sample> sorted, const DateInterval &interval)
 {
     IntervalMerger merger;
@@ -119,8 +97,13 @@ bool hasMissingNightCoverage(std::span<const DateInterval> days, const DateInter
 InsightsCoverage coverageOfSamples(std::span<const Sample> sorted, const DateInterval &interval,
                                    LocalCalendar::Cursor &calendar)
 {
+    return coverageOfCovered(coveredIntervalsOfSamples(sorted, interval), interval, calendar);
+}
+
+InsightsCoverage coverageOfCovered(const std::vector<DateInterval> &covered, const DateInterval &interval,
+                                   LocalCalendar::Cursor &calendar)
+{
     InsightsCoverage coverage;
-    const std::vector<DateInterval> covered = coveredIntervalsOfSamples(sorted, interval);
     const std::vector<DateInterval> days = dayIntervals(interval, calendar);
     for (const DateInterval &span : covered) {
         coverage.coveredDuration += span.duration();
@@ -145,7 +128,7 @@ double InsightsCoverage::fraction() const
 InsightsCoverage insightsCoverage(const GlucoseReadings &readings, const DateInterval &interval,
                                   const LocalCalendar &calendar)
 {
-    const std::vector<insights_detail::Sample> samples = insights_detail::cleanedSamples(readings);
+    const std::vector<insights_detail::Sample> samples = insights_detail::cleanedSamples(readings, nullptr);   // no quantiles here
     LocalCalendar::Cursor cursor(calendar);
     return insights_detail::coverageOfSamples(samples, interval, cursor);
 }

@@ -15,7 +15,7 @@ double boundedSampleDuration(double seconds)
     return std::min(seconds, 900.0);
 }
 
-std::vector<Sample> cleanedSamples(const GlucoseReadings &readings)
+std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadenceRule fixedCadence)
 {
     std::vector<Sample> samples;
     samples.reserve(readings.size());
@@ -24,26 +24,29 @@ std::vector<Sample> cleanedSamples(const GlucoseReadings &readings)
         [&](std::uint32_t index) {
             const GlucoseReading &reading = readings[index];
             samples.emplace_back(reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
-                                 reading.source);
+                                 isOnFixedCadence(fixedCadence, reading));
         },
         [&] { samples.clear(); });
     return samples;
 }
 
-std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, Date from, Date to)
+std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadenceRule fixedCadence, Date from,
+                                   Date to)
 {
     if (!(std::isfinite(from) && std::isfinite(to) && from <= to)) {
-        return cleanedSamples(readings);
+        return cleanedSamples(readings, fixedCadence);
     }
     // Readings before `from` are cleaned (which of them survive decides what comes after) but
     // only the last survivor is kept; after `to` only the first.
     constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
     std::vector<Sample> samples;
+    samples.reserve(readings.size());   // never more; growing would copy the list several times
     std::uint32_t before = none;
     bool after = false;
     const auto emit = [&](std::uint32_t index) {
         const GlucoseReading &reading = readings[index];
-        samples.emplace_back(reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration), reading.source);
+        samples.emplace_back(reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
+                             isOnFixedCadence(fixedCadence, reading));
     };
     forEachNormalizedReading(
         readings,

@@ -5,6 +5,7 @@
 
 #include "core/GlucoseReading.h"
 #include "insights/DateInterval.h"
+#include "insights/ReadingCadence.h"
 #include "insights/TimeWeighting.h"
 
 #include <algorithm>
@@ -15,22 +16,19 @@
 
 namespace quillby::insights_detail {
 
-// Three numbers, 24 bytes: the report walks its samples several times, so the source rides in
-// the sign of the duration, which is always positive.
+// Three numbers, 24 bytes: the report walks its samples several times, so whether the reading
+// is on a fixed cadence (see FixedCadenceRule) rides in the sign of the duration, which is
+// always positive.
 struct Sample {
-    Sample(Date date, double mgdL, double sampleDuration, GlucoseProvider source)
-        : date(date), mgdL(mgdL),
-          signedDuration_(source == GlucoseProvider::libreLinkUp ? -sampleDuration : sampleDuration)
+    Sample(Date date, double mgdL, double sampleDuration, bool fixedCadence)
+        : date(date), mgdL(mgdL), signedDuration_(fixedCadence ? sampleDuration : -sampleDuration)
     {
     }
 
     Date date;
     double mgdL;
     double sampleDuration() const { return std::fabs(signedDuration_); }   // bounded to (0, 900]
-    GlucoseProvider source() const
-    {
-        return std::signbit(signedDuration_) ? GlucoseProvider::libreLinkUp : GlucoseProvider::dexcom;
-    }
+    bool fixedCadence() const { return !std::signbit(signedDuration_); }
 
 private:
     double signedDuration_;
@@ -41,19 +39,20 @@ struct WeightedSample {
     Date start;              // the later of the sample time and the interval's start
     double mgdL;
     TimeInterval duration;
-    GlucoseProvider source;
+    bool fixedCadence;
 };
 
 // The reading type's bounds on the time one sample stands for: 60 s when not finite or not
 // positive, at most 900 s.
 double boundedSampleDuration(double seconds);
-// The clean-up, as samples.
-std::vector<Sample> cleanedSamples(const GlucoseReadings &readings);
+// The clean-up, as samples; `fixedCadence` tells which readings are on a fixed cadence.
+std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadenceRule fixedCadence);
 // The part of cleanedSamples(readings) that a calculation over [from, to) reads, in the same
 // order: the samples dated in it, the last one before it (it may reach into it) and the first
 // one at or after its end (it bounds the one before it). Everything when the bounds are not
 // finite or not in order.
-std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, Date from, Date to);
+std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadenceRule fixedCadence, Date from,
+                                   Date to);
 
 inline Date dateOf(const Sample &s) { return s.date; }
 inline Date dateOf(const GlucoseReading &r) { return r.date; }
@@ -64,8 +63,6 @@ inline double valueOf(const WeightedSample &s) { return s.mgdL; }
 inline double valueOf(const InsightsWeightedReading &r) { return r.reading.mgdL; }
 inline TimeInterval weightOf(const WeightedSample &s) { return s.duration; }
 inline TimeInterval weightOf(const InsightsWeightedReading &r) { return r.duration; }
-inline GlucoseProvider sourceOf(const WeightedSample &s) { return s.source; }
-inline GlucoseProvider sourceOf(const InsightsWeightedReading &r) { return r.reading.source; }
 
 // Calls onPiece(index, start, duration) for every reading among `sorted[first...]` that covers part
 // of `interval`. Starting past readings that lie wholly before the interval, and stopping at the

@@ -35,17 +35,17 @@ inline bool ascending(double a, double b)
 
 double percentileOfSorted(std::span<const double> sorted, double fraction);
 
-// Whether a list fed piece by piece has equal weights: every reading from Dexcom Share, all
-// weighing the same within 1 µs.
+// Whether a list fed piece by piece has equal weights: every reading on a fixed cadence (see
+// FixedCadenceRule), all weighing the same within 1 µs.
 class WeightCheck {
 public:
-    void add(TimeInterval weight, GlucoseProvider source)
+    void add(TimeInterval weight, bool fixedCadence)
     {
         if (pieces_ == 0) {
             firstWeight_ = weight;
         }
         ++pieces_;
-        if (source != GlucoseProvider::dexcom || !(std::fabs(weight - firstWeight_) < 0.000001)) {
+        if (!fixedCadence || !(std::fabs(weight - firstWeight_) < 0.000001)) {
             equalWeights_ = false;
         }
     }
@@ -70,10 +70,10 @@ public:
     {
         // The short path, kept small enough to be inlined into the loops that feed it.
         if (inDirectRange(value) && !direct_.empty()) [[likely]] {
-            const std::uint32_t slot = direct_[directIndex(value)];
-            if (slot != 0 && values_[slot - 1] == value) [[likely]] {
+            const DirectSlot &slot = direct_[directIndex(value)];
+            if (slot.id != 0 && slot.value == value) [[likely]] {
                 added = false;
-                return slot - 1;
+                return slot.id - 1;
             }
         }
         return addSlow(value, added);
@@ -94,12 +94,12 @@ public:
             return false;
         }
         std::size_t seen = 0;
-        for (const std::uint32_t slot : direct_) {
+        for (const DirectSlot &slot : direct_) {
             if (seen == values_.size()) {
                 break;
             }
-            if (slot != 0) {
-                onId(slot - 1);
+            if (slot.id != 0) {
+                onId(slot.id - 1);
                 ++seen;
             }
         }
@@ -121,17 +121,18 @@ private:
         }
         if (inDirectRange(value)) {
             if (direct_.empty()) {
-                direct_.assign(kDirectSlots, 0);
+                direct_.assign(kDirectSlots, DirectSlot{});
             }
-            std::uint32_t &slot = direct_[directIndex(value)];
-            if (slot == 0) {
-                slot = push(value, added);
+            DirectSlot &slot = direct_[directIndex(value)];
+            if (slot.id == 0) {
+                slot.id = push(value, added);
+                slot.value = value;
                 ++directCount_;
-                return slot - 1;
+                return slot.id - 1;
             }
-            if (values_[slot - 1] == value) {
+            if (values_[slot.id - 1] == value) {
                 added = false;
-                return slot - 1;
+                return slot.id - 1;
             }
             // The slot is another value's: hashed below.
         }
@@ -163,7 +164,7 @@ private:
     bool isInDirectSlot(std::size_t id) const
     {
         const double value = values_[id];
-        return inDirectRange(value) && !direct_.empty() && direct_[directIndex(value)] == id + 1;
+        return inDirectRange(value) && !direct_.empty() && direct_[directIndex(value)].id == id + 1;
     }
 
     std::size_t home(double value) const
@@ -194,8 +195,14 @@ private:
         }
     }
 
+    // A slot of the direct table keeps its value too, so that a lookup reads one place.
+    struct DirectSlot {
+        double value = 0;
+        std::uint32_t id = 0;   // id + 1; 0 is empty
+    };
+
     std::vector<double> values_;
-    std::vector<std::uint32_t> direct_;   // by tenth: id + 1; 0 is empty
+    std::vector<DirectSlot> direct_;   // by tenth
     std::size_t directCount_ = 0;
     std::vector<std::uint32_t> slots_;    // the other values, hashed: id + 1; 0 is empty
     std::size_t mask_ = 0;
@@ -214,14 +221,15 @@ public:
         double weight;
     };
 
-    void add(double value, TimeInterval weight, GlucoseProvider source)
+    // Returns the number of the value (see ValueIds).
+    std::uint32_t add(double value, TimeInterval weight, bool fixedCadence)
     {
-        check_.add(weight, source);
-        count(value, weight);
+        check_.add(weight, fixedCadence);
+        return count(value, weight);
     }
 
-    // Counts a value without the equal-weights check.
-    void count(double value, TimeInterval weight)
+    // Counts a value without the equal-weights check; returns its number.
+    std::uint32_t count(double value, TimeInterval weight)
     {
         bool added = false;
         const std::uint32_t id = ids_.idOf(value, added);
@@ -232,7 +240,11 @@ public:
             entry.count += 1.0;
             entry.weight += weight;
         }
+        return id;
     }
+
+    // The numbers of the values fed so far.
+    const ValueIds &ids() const { return ids_; }
 
     std::size_t pieces() const { return check_.pieces(); }
     bool empty() const { return check_.pieces() == 0; }
@@ -329,14 +341,15 @@ inline void quantilesOfDistinct(DistinctValues &&distinct, std::span<const doubl
     quantilesOfEntries(entries, equalWeights, fractions, out);
 }
 
-// Writes the quantile of each fraction into `out` (same length as `fractions`).
-template <class R>
+// Writes the quantile of each fraction into `out` (same length as `fractions`); isOnFixedCadence(r)
+// tells whether a reading is on a fixed cadence.
+template <class R, class FixedCadence>
 void weightedQuantilesInto(std::span<const R> readings, std::span<const double> fractions,
-                           std::span<std::optional<double>> out)
+                           std::span<std::optional<double>> out, FixedCadence &&isOnFixedCadence)
 {
     DistinctValues distinct;
     for (const R &r : readings) {
-        distinct.add(valueOf(r), weightOf(r), sourceOf(r));
+        distinct.add(valueOf(r), weightOf(r), isOnFixedCadence(r));
     }
     quantilesOfDistinct(std::move(distinct), fractions, out);
 }

@@ -89,21 +89,24 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
     // One reading past the end still bounds the one before it.
     const std::span<const Sample> relevant =
         sorted.subspan(0, std::min(sorted.size(), lowerBound(sorted, interval.end) + 1));
-    const auto forEachInPeriod = [&](auto &&onSample) {
-        forEachWeight(relevant, interval, firstWeighted, [&](std::size_t i, Date, TimeInterval duration) {
+    const auto forEachInPeriod = [&](auto &&onSample, auto &&onPiece) {
+        forEachWeight(relevant, interval, firstWeighted, [&](std::size_t i, Date start, TimeInterval duration) {
+            onPiece(start, duration);
             const Sample &s = relevant[i];
             if (s.date >= interval.start) {
                 onSample(s, duration);
             }
         });
     };
+    // The same walk gives the period's covered time, which counts the reading from before it.
+    IntervalMerger covered;
     double total = 0;
     double weightedSum = 0;
     std::size_t weightedCount = 0;
     std::array<int, kInsightsBandCount> bandCounts{};
     std::array<double, kInsightsBandCount> bandDurations{};
     DistinctValues distinct;
-    AGPBuilder profile(calendar);
+    AGPBuilder profile(calendar, relevant.size() - std::min(relevant.size(), firstWeighted));
     forEachInPeriod([&](const Sample &s, TimeInterval duration) {
         ++weightedCount;
         total += duration;
@@ -111,9 +114,9 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
         const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
         bandCounts[band] += 1;
         bandDurations[band] += duration;
-        distinct.add(s.mgdL, duration, s.source());
-        profile.add(s.date, duration, s.mgdL, s.source());
-    });
+        const bool fixedCadence = s.fixedCadence();
+        profile.add(s.date, duration, distinct.add(s.mgdL, duration, fixedCadence), fixedCadence);
+    }, [&](Date start, TimeInterval duration) { covered.add(start, duration); });
 
     if (weightedCount > 0 && total > 0) {
         summary.meanMgdl = weightedSum / total;
@@ -124,11 +127,12 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
             const double deviation = s.mgdL - mean;
             squaresTotal += duration;
             squares += duration * (deviation * deviation);
-        });
+        }, [](Date, TimeInterval) {});
         if (squaresTotal > 0) {
             summary.standardDeviationMgdl = std::sqrt(squares / squaresTotal);
         }
     }
+    summary.agp = profile.finish(distinct.ids());
     static constexpr std::array<double, 3> kFractions{0.5, 0.25, 0.75};
     std::array<std::optional<double>, 3> quantiles;
     quantilesOfDistinct(std::move(distinct), kFractions, std::span(quantiles));
@@ -144,7 +148,7 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
         summary.bands.push_back(InsightsBandSummary{band, bandCounts[b], total > 0 ? bandDurations[b] / total : 0.0});
     }
 
-    summary.coverage = coverageOfSamples(sorted, interval, calendar);
+    summary.coverage = coverageOfCovered(covered.take(), interval, calendar);
     const Date collectionFrom =
         std::min(std::max(collectionStart.value_or(interval.start), interval.start), interval.end);
     const DateInterval collectionInterval(collectionFrom, interval.end);
@@ -152,7 +156,6 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
                                      ? summary.coverage
                                      : coverageOfSamples(sorted, collectionInterval, calendar);
 
-    summary.agp = profile.finish();
     summary.gmi = estimateGMI(summary, collectionStart);
     return summary;
 }
@@ -160,9 +163,10 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
 } // namespace insights_detail
 
 InsightsSummary InsightsSummary::calculate(const GlucoseReadings &readings, const DateInterval &interval,
-                                           std::optional<Date> collectionStartedAt, const LocalCalendar &calendar)
+                                           std::optional<Date> collectionStartedAt, const LocalCalendar &calendar,
+                                           FixedCadenceRule fixedCadence)
 {
-    const std::vector<insights_detail::Sample> samples = insights_detail::cleanedSamples(readings);
+    const std::vector<insights_detail::Sample> samples = insights_detail::cleanedSamples(readings, fixedCadence);
     LocalCalendar::Cursor cursor(calendar);
     return insights_detail::summaryOfSamples(samples, interval, collectionStartedAt, cursor);
 }

@@ -6,6 +6,7 @@
 #include "insights/InsightsBand.h"
 #include "insights/InsightsCoverage.h"
 #include "insights/LocalCalendar.h"
+#include "insights/ReadingCadence.h"
 
 #include <optional>
 #include <variant>
@@ -57,10 +58,12 @@ struct InsightsSummary {
     InsightsAGP agp;
     InsightsGMI gmi = InsightsGMI::unavailable(InsightsGMIUnavailableReason::noReadings);
 
-    // The report of `readings` (any order, unclean) over `interval`. A collection start that is
-    // absent or not finite counts as not recorded. Never fails.
+    // The report of `readings` (any order, unclean) over `interval`; `fixedCadence` tells which
+    // readings are on a fixed cadence. A collection start that is absent or not finite counts as
+    // not recorded. Never fails.
     static InsightsSummary calculate(const GlucoseReadings &readings, const DateInterval &interval,
-                                     std::optional<Date> collectionStartedAt, const LocalCalendar &calendar);
+                                     std::optional<Date> collectionStartedAt, const LocalCalendar &calendar,
+                                     FixedCadenceRule fixedCadence);
 
     bool operator==(const InsightsSummary &) const = default;
 };

@@ -29,7 +29,7 @@ std::vector<WeightedSample> weightSamples(std::span<const Sample> sorted, const 
     result.reserve(relevant.size() - std::min(relevant.size(), first));
     forEachWeight(relevant, interval, first, [&](std::size_t i, Date start, TimeInterval duration) {
         const Sample &s = relevant[i];
-        result.push_back(WeightedSample{s.date, start, s.mgdL, duration, s.source()});
+        result.push_back(WeightedSample{s.date, start, s.mgdL, duration, s.fixedCadence()});
     });
     return result;
 }

@@ -28,19 +28,30 @@ std::optional<double> percentile(std::span<const double> sortedValues, double fr
     return insights_detail::percentileOfSorted(sortedValues, fraction);
 }
 
-std::optional<double> weightedQuantile(std::span<const InsightsWeightedReading> readings, double fraction)
+namespace {
+
+auto fixedCadenceOf(FixedCadenceRule rule)
+{
+    return [rule](const InsightsWeightedReading &r) { return isOnFixedCadence(rule, r.reading); };
+}
+
+} // namespace
+
+std::optional<double> weightedQuantile(std::span<const InsightsWeightedReading> readings, double fraction,
+                                       FixedCadenceRule fixedCadence)
 {
     std::optional<double> result;
     insights_detail::weightedQuantilesInto(readings, std::span<const double>(&fraction, 1),
-                                           std::span<std::optional<double>>(&result, 1));
+                                           std::span<std::optional<double>>(&result, 1), fixedCadenceOf(fixedCadence));
     return result;
 }
 
 std::vector<std::optional<double>> weightedQuantiles(std::span<const InsightsWeightedReading> readings,
-                                                     std::span<const double> fractions)
+                                                     std::span<const double> fractions, FixedCadenceRule fixedCadence)
 {
     std::vector<std::optional<double>> results(fractions.size());
-    insights_detail::weightedQuantilesInto(readings, fractions, std::span<std::optional<double>>(results));
+    insights_detail::weightedQuantilesInto(readings, fractions, std::span<std::optional<double>>(results),
+                                           fixedCadenceOf(fixedCadence));
     return results;
 }
 

@@ -415,6 +415,7 @@ void InsightsView::rebuildInput()
     }
     input.interval = DateInterval(end - selectedDays_ * 86400.0, end);
     input.calendar = calendar;
+    input.fixedCadence = services_.fixedCadence;
     request_ = Request{input.interval, input.collectionStartedAt, input.accountScope, input.historyEpoch,
                        !input.readings.empty()};
     startCalculation(std::move(input));

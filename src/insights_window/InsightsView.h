@@ -46,6 +46,8 @@ public:
         std::shared_ptr<Sleeper> sleeper;   // required
         InsightsCalculationState::Calculate calculate = &InsightsCalculationState::defaultCalculate;
         std::function<LocalCalendar()> calendar = &LocalCalendar::current;
+        // Which saved readings are on a fixed cadence; the caller knows where readings come from.
+        FixedCadenceRule fixedCadence = nullptr;
     };
 
     static constexpr double kTimelineInterval = 60;

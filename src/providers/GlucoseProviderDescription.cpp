@@ -11,7 +11,7 @@ const std::array<GlucoseProviderDescription, 2> &descriptions()
     static const std::array<GlucoseProviderDescription, 2> all{{
         {GlucoseProvider::dexcom, "Dexcom", "Dexcom Share", "Dexcom", "Dexcom app", "Username", "ous",
          {{"Japan", "jp"}, {"Outside US", "ous"}, {"United States", "us"}}, 300, true,
-         EmptyReplyHandling::signInAgainThenEscalate, false},
+         EmptyReplyHandling::signInAgainThenEscalate, false, true},
         {GlucoseProvider::libreLinkUp, "FreeStyle Libre", "LibreLinkUp", "LibreLinkUp", "Libre app", "Email address",
          "auto",
          {{"Automatic", "auto"},
@@ -24,7 +24,7 @@ const std::array<GlucoseProviderDescription, 2> &descriptions()
           {"Japan", "jp"},
           {"United Kingdom", "eu2"},
           {"United States", "us"}},
-         60, false, EmptyReplyHandling::backOffByCadence, true},
+         60, false, EmptyReplyHandling::backOffByCadence, true, false},
     }};
     return all;
 }
@@ -39,6 +39,20 @@ const GlucoseProviderDescription &describeProvider(GlucoseProvider provider)
         }
     }
     return descriptions().front();
+}
+
+bool readingIsOnFixedCadence(const GlucoseReading &reading)
+{
+    // Asked once for every reading of a report: a table by provider, made once.
+    static const std::array<bool, 2> byProvider = [] {
+        std::array<bool, 2> table{};
+        for (const GlucoseProviderDescription &description : descriptions()) {
+            table.at(static_cast<std::size_t>(description.provider)) = description.readingsOnFixedCadence;
+        }
+        return table;
+    }();
+    const auto index = static_cast<std::size_t>(reading.source);
+    return index < byProvider.size() && byProvider[index];
 }
 
 std::span<const GlucoseProviderDescription> allProviderDescriptions()

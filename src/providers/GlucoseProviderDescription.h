@@ -41,9 +41,17 @@ struct GlucoseProviderDescription {
     EmptyReplyHandling emptyReplyHandling;
     // Signing in checks only the password; the person to follow is chosen afterwards.
     bool choosesConnectionAfterSignIn;
+    // Every reading is a sample of one series at the sensor's cadence, so readings that weigh the
+    // same are evenly spaced and Insights reads their quantiles as plain percentiles (rather than
+    // readings of mixed kinds, such as current readings among graph readings).
+    bool readingsOnFixedCadence;
 };
 
 const GlucoseProviderDescription &describeProvider(GlucoseProvider provider);
+
+// Whether the reading's provider reports its readings on a fixed cadence (the rule that Insights
+// takes with the readings).
+bool readingIsOnFixedCadence(const GlucoseReading &reading);
 
 // Every provider, in the order they are offered.
 std::span<const GlucoseProviderDescription> allProviderDescriptions();

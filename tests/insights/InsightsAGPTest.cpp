@@ -1,5 +1,6 @@
 #include "insights/InsightsAGP.h"
 #include "insights/InsightsSummary.h"
+#include "providers/GlucoseProviderDescription.h"
 
 #include "InsightsTestSupport.h"
 
@@ -25,7 +26,7 @@ InsightsWeightedReading at(Date date, TimeInterval duration, double mgdL = 120)
 
 TEST(InsightsAGP, EmptyProfile)
 {
-    const InsightsAGP agp = InsightsAGP::build({}, LocalCalendar("Europe/Berlin"));
+    const InsightsAGP agp = InsightsAGP::build({}, LocalCalendar("Europe/Berlin"), &readingIsOnFixedCadence);
     ASSERT_EQ(agp.bins.size(), 96u);
     for (int i = 0; i < 96; ++i) {
         EXPECT_EQ(agp.bins[i], (InsightsAGPBin{15 * i, 0, 0, std::nullopt}));
@@ -70,7 +71,7 @@ TEST(InsightsAGP, PiecesFallIntoTheirBinsAndDays)
     const InsightsAGP agp = InsightsAGP::build(
         std::vector{at(kMonday + 10 * kHour + 7 * kMinute, 300), at(kMonday + kDay + 10 * kHour + 13 * kMinute, 300),
                     at(kMonday + 2 * kDay - 2 * kMinute, 300)},
-        kUTC);
+        kUTC, &readingIsOnFixedCadence);
     EXPECT_EQ(agp.bins[40].readingCount, 2);   // 10:00: the 10:07 reading and the first piece of 10:13
     EXPECT_EQ(agp.bins[40].dayCount, 2);
     EXPECT_EQ(agp.bins[41].readingCount, 1);   // 10:15
@@ -85,12 +86,12 @@ TEST(InsightsAGP, PercentilesNeedThreeDays)
     for (int day = 0; day < 3; ++day) {
         readings.push_back(at(kMonday + day * kDay + 6 * kHour, 300, 100 + 10 * day));
     }
-    const InsightsAGP twoDays = InsightsAGP::build(std::span(readings).first(2), kUTC);
+    const InsightsAGP twoDays = InsightsAGP::build(std::span(readings).first(2), kUTC, &readingIsOnFixedCadence);
     EXPECT_EQ(twoDays.bins[24].readingCount, 2);
     EXPECT_EQ(twoDays.bins[24].dayCount, 2);
     EXPECT_FALSE(twoDays.bins[24].percentiles);
 
-    const InsightsAGP threeDays = InsightsAGP::build(readings, kUTC);
+    const InsightsAGP threeDays = InsightsAGP::build(readings, kUTC, &readingIsOnFixedCadence);
     ASSERT_TRUE(threeDays.bins[24].percentiles);
     // Equal Dexcom pieces: the plain percentiles of 100, 110, 120.
     const auto &p = *threeDays.bins[24].percentiles;
@@ -110,7 +111,7 @@ TEST(InsightsAGP, FourteenDayPeriodOfFiveMinuteReadings)
     for (Date t = period.start; t < period.end; t += 300) {
         readings.push_back(test::reading(80 + std::fmod(t / 300, 97), t));
     }
-    const InsightsSummary summary = InsightsSummary::calculate(readings, period, std::nullopt, kUTC);
+    const InsightsSummary summary = InsightsSummary::calculate(readings, period, std::nullopt, kUTC, &readingIsOnFixedCadence);
     EXPECT_EQ(summary.agp.contributingDayCount, 15);
     for (const auto &bin : summary.agp.bins) {
         EXPECT_EQ(bin.dayCount, 14) << bin.startMinute;
@@ -132,7 +133,7 @@ TEST(InsightsAGP, RepeatedHourFoldsIntoOneDayOfItsBins)
     for (Date t = day.start; t < day.end; t += 300) {
         readings.push_back(at(t, 300));
     }
-    const InsightsAGP agp = InsightsAGP::build(readings, newYork);
+    const InsightsAGP agp = InsightsAGP::build(readings, newYork, &readingIsOnFixedCadence);
     EXPECT_EQ(agp.timeZoneIdentifier, "America/New_York");
     for (const auto &bin : agp.bins) {
         const bool repeated = bin.startMinute >= 60 && bin.startMinute < 120;
@@ -151,7 +152,7 @@ TEST(InsightsAGP, UnevenPiecesUseTheWeightedRule)
         readings.push_back(at(kMonday + day * kDay + 6 * kHour, 300, 100));
         readings.push_back(at(kMonday + day * kDay + 6 * kHour + 13 * kMinute, 300, 200));
     }
-    const InsightsAGP agp = InsightsAGP::build(readings, kUTC);
+    const InsightsAGP agp = InsightsAGP::build(readings, kUTC, &readingIsOnFixedCadence);
     // Weighted: 100 for 900 s (midpoint 450), 200 for 360 s (midpoint 1080) of 1260 s.
     const double target = 0.5 * 1260;
     EXPECT_DOUBLE_EQ(agp.bins[24].percentiles->medianMgdl, 100 + (target - 450) * 100 / (1080 - 450));

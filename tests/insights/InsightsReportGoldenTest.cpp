@@ -7,6 +7,7 @@
 #include "insights/InsightsCalculation.h"
 #include "insights/InsightsCoverage.h"
 #include "core/ReadingCleanup.h"
+#include "providers/GlucoseProviderDescription.h"
 
 #include <gtest/gtest.h>
 
@@ -337,6 +338,7 @@ TEST(InsightsReportGoldenTest, WholeReportIsBitForBitTheRecordedOne)
                                                 : period.end + *period.collectionStartedAt * kDay;
             }
             input.calendar = LocalCalendar(profile.zone);
+            input.fixedCadence = &readingIsOnFixedCadence;
             const InsightsCalculationResult result = InsightsCalculationResult::calculate(input);
             const std::string name = std::string(profile.name) + "/" + period.name;
             for (const auto &[section, content] : sectionsOf(result).parts) {

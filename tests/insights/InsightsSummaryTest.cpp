@@ -1,5 +1,6 @@
 #include "insights/InsightsCalculation.h"
 #include "core/ReadingCleanup.h"
+#include "providers/GlucoseProviderDescription.h"
 
 #include "InsightsTestSupport.h"
 
@@ -26,7 +27,7 @@ DateInterval lastDays(double days) { return DateInterval(kEnd - days * kDay, kEn
 TEST(InsightsSummary, NoReadings)
 {
     const InsightsCalculationResult result =
-        InsightsCalculationResult::calculate({{}, lastDays(14), kEnd - 20 * kDay, kUTC, "scope", QUuid::createUuid()});
+        InsightsCalculationResult::calculate({{}, lastDays(14), kEnd - 20 * kDay, kUTC, "scope", QUuid::createUuid(), &readingIsOnFixedCadence});
     const InsightsSummary &s = result.summary;
     EXPECT_EQ(s.readingCount, 0);
     EXPECT_FALSE(s.availableInterval);
@@ -46,7 +47,7 @@ TEST(InsightsSummary, StatisticsOfThePeriodOnly)
     const GlucoseReadings readings{reading(300, period.start - 60), reading(100, period.start + 240),
                                    reading(200, period.start + 540), reading(140, period.start + 840, 60),
                                    reading(400, period.end)};
-    const InsightsSummary s = InsightsSummary::calculate(readings, period, std::nullopt, kUTC);
+    const InsightsSummary s = InsightsSummary::calculate(readings, period, std::nullopt, kUTC, &readingIsOnFixedCadence);
     EXPECT_EQ(s.readingCount, 3);
     EXPECT_EQ(s.availableInterval, DateInterval(period.start + 240, period.start + 840));
     EXPECT_EQ(s.coverage.coveredDuration, 240 + 300 + 300 + 60);
@@ -60,7 +61,7 @@ TEST(InsightsSummary, StatisticsOfThePeriodOnly)
     // Unclean and unsorted input gives the same report.
     GlucoseReadings messy(readings.rbegin(), readings.rend());
     messy.push_back(reading(kNaN, period.start));
-    EXPECT_EQ(InsightsSummary::calculate(messy, period, std::nullopt, kUTC), s);
+    EXPECT_EQ(InsightsSummary::calculate(messy, period, std::nullopt, kUTC, &readingIsOnFixedCadence), s);
 }
 
 TEST(InsightsSummary, GMIReasonsAndGates)
@@ -94,7 +95,7 @@ TEST(InsightsSummary, GMIReasonsAndGates)
          kEnd - 40 * kDay, InsightsGMI::unavailable(Reason::noReadings)},
     };
     for (const Case &c : cases) {
-        const InsightsSummary s = InsightsSummary::calculate(c.readings, c.period, c.collectionStart, kUTC);
+        const InsightsSummary s = InsightsSummary::calculate(c.readings, c.period, c.collectionStart, kUTC, &readingIsOnFixedCadence);
         EXPECT_EQ(s.gmi, c.expected) << c.name;
     }
     EXPECT_DOUBLE_EQ(*gmi154.percent(), 6.99368);
@@ -118,7 +119,7 @@ TEST(InsightsSummary, CollectionCoverageMeasuresOnlySinceCollectionStarted)
         {"after the end", kEnd + kDay, DateInterval(kEnd, kEnd)},
     };
     for (const Case &c : cases) {
-        const InsightsSummary s = InsightsSummary::calculate(readings, lastDays(30), c.start, kUTC);
+        const InsightsSummary s = InsightsSummary::calculate(readings, lastDays(30), c.start, kUTC, &readingIsOnFixedCadence);
         EXPECT_EQ(s.collectionCoverage.totalDuration, c.collectionInterval.duration()) << c.name;
         EXPECT_EQ(s.collectionCoverage.coveredDuration, std::min(25 * kDay, c.collectionInterval.duration())) << c.name;
         if (c.collectionInterval == lastDays(30)) {
@@ -149,7 +150,7 @@ TEST(InsightsCollectionProgress, MeasuresTheLatestThreeDays)
     for (const Case &c : cases) {
         EXPECT_EQ(insightsCollectionProgress(c.readings, kEnd, c.start), c.expected) << c.name;
         // The calculation reports the same progress whatever its period.
-        const auto result = InsightsCalculationResult::calculate({c.readings, lastDays(1), c.start, kUTC, {}, {}});
+        const auto result = InsightsCalculationResult::calculate({c.readings, lastDays(1), c.start, kUTC, {}, {}, &readingIsOnFixedCadence});
         EXPECT_EQ(result.collectionProgress, c.expected) << c.name;
     }
 }

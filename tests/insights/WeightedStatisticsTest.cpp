@@ -1,5 +1,6 @@
 #include "insights/InsightsBand.h"
 #include "insights/WeightedStatistics.h"
+#include "providers/GlucoseProviderDescription.h"
 
 #include "InsightsTestSupport.h"
 
@@ -25,7 +26,7 @@ InsightsWeightedReadings fourReadings(GlucoseProvider source, TimeInterval lastD
 
 TEST(WeightedStatistics, EmptyListGivesNothing)
 {
-    EXPECT_FALSE(weightedQuantile({}, 0.5));
+    EXPECT_FALSE(weightedQuantile({}, 0.5, &readingIsOnFixedCadence));
     EXPECT_FALSE(weightedMean({}));
     EXPECT_FALSE(weightedStandardDeviation({}, 120.0));
     EXPECT_FALSE(percentile({}, 0.5));
@@ -40,7 +41,7 @@ TEST(WeightedStatistics, SingleReading)
 {
     const InsightsWeightedReadings one{weighted(120, 300, kLibre)};
     for (const double f : {0.0, 0.05, 0.5, 0.95, 1.0}) {
-        EXPECT_EQ(weightedQuantile(one, f), 120.0) << f;
+        EXPECT_EQ(weightedQuantile(one, f, &readingIsOnFixedCadence), 120.0) << f;
     }
     EXPECT_EQ(weightedMean(one), 120.0);
     EXPECT_EQ(weightedStandardDeviation(one, weightedMean(one)), 0.0);
@@ -75,7 +76,30 @@ TEST(WeightedStatistics, QuantilesOfEqualAndUnequalWeights)
                             weighted(110, 300, kLibre)}, 0.25, 105},
     };
     for (const Case &c : cases) {
-        EXPECT_DOUBLE_EQ(*weightedQuantile(c.readings, c.fraction), c.expected) << c.name;
+        EXPECT_DOUBLE_EQ(*weightedQuantile(c.readings, c.fraction, &readingIsOnFixedCadence), c.expected) << c.name;
+    }
+}
+
+// The engine reads the cadence from the rule it is handed, not from the reading's source.
+TEST(WeightedStatistics, TheCadenceRuleAloneChoosesThePlainPercentile)
+{
+    struct Case {
+        const char *name;
+        GlucoseProvider source;
+        FixedCadenceRule rule;
+        double q25;
+    };
+    const FixedCadenceRule everyReading = [](const GlucoseReading &) { return true; };
+    const Case cases[] = {
+        {"providers' rule, Dexcom Share", kDexcom, &readingIsOnFixedCadence, 107.5},
+        {"providers' rule, LibreLinkUp", kLibre, &readingIsOnFixedCadence, 105},
+        {"no rule", kDexcom, nullptr, 105},
+        {"every reading on a fixed cadence", kLibre, everyReading, 107.5},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(weightedQuantile(fourReadings(c.source), 0.25, c.rule), c.q25);
+        EXPECT_EQ(weightedQuantiles(fourReadings(c.source), std::vector<double>{0.25}, c.rule)[0], c.q25);
     }
 }
 
@@ -88,7 +112,7 @@ TEST(WeightedStatistics, FractionsOutsideZeroToOneAreClampedOnBothPaths)
     const Case cases[] = {{-0.5, 100}, {kNaN, 100}, {-kInf, 100}, {1.5, 130}, {kInf, 130}, {1.0, 130}, {0.0, 100}};
     for (const GlucoseProvider source : {kDexcom, kLibre}) {
         for (const Case &c : cases) {
-            EXPECT_EQ(weightedQuantile(fourReadings(source), c.fraction), c.expected)
+            EXPECT_EQ(weightedQuantile(fourReadings(source), c.fraction, &readingIsOnFixedCadence), c.expected)
                 << "fraction " << c.fraction << ", source " << rawValue(source);
         }
     }
@@ -108,9 +132,9 @@ TEST(WeightedStatistics, SeveralFractionsAtOnceMatchOneAtATime)
     }
     const std::vector<double> fractions{0.05, 0.25, 0.5, 0.75, 0.95, 0.0, 1.0, 0.333};
     for (const auto *readings : {&equal, &uneven}) {
-        const auto all = weightedQuantiles(*readings, fractions);
+        const auto all = weightedQuantiles(*readings, fractions, &readingIsOnFixedCadence);
         for (std::size_t k = 0; k < fractions.size(); ++k) {
-            EXPECT_EQ(all[k], weightedQuantile(*readings, fractions[k])) << fractions[k];
+            EXPECT_EQ(all[k], weightedQuantile(*readings, fractions[k], &readingIsOnFixedCadence)) << fractions[k];
         }
     }
     // The equal-weight path is the plain percentile of the sorted values.
@@ -118,7 +142,7 @@ TEST(WeightedStatistics, SeveralFractionsAtOnceMatchOneAtATime)
     for (const auto &r : equal) values.push_back(r.reading.mgdL);
     std::sort(values.begin(), values.end());
     for (const double f : fractions) {
-        EXPECT_EQ(weightedQuantile(equal, f), percentile(values, f)) << f;
+        EXPECT_EQ(weightedQuantile(equal, f, &readingIsOnFixedCadence), percentile(values, f)) << f;
     }
 }
 

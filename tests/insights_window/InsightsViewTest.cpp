@@ -138,6 +138,8 @@ TEST_F(InsightsViewTest, ReportShowsTheEnginesNumbers)
     ASSERT_TRUE(InsightsHarness::settle(*view));
     ASSERT_EQ(view->state(), InsightsViewState::report);
 
+    // The input tells the engine which readings come on a fixed cadence, as the providers say.
+    EXPECT_EQ(view->calculation().publishedInput()->fixedCadence, &readingIsOnFixedCadence);
     // The engine's own report of the same input, formatted independently here.
     const auto expected = InsightsCalculationResult::calculate(*view->calculation().publishedInput()).summary;
     ASSERT_TRUE(expected.meanMgdl && expected.standardDeviationMgdl && expected.gmi.percent());

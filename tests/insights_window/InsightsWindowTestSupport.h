@@ -12,6 +12,7 @@
 #include "insights_window/InsightsLauncher.h"
 #include "insights_window/InsightsPresentation.h"
 #include "insights_window/InsightsView.h"
+#include "providers/GlucoseProviderDescription.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -88,6 +89,7 @@ struct InsightsHarness {
         services.clock = clock;
         services.sleeper = sleeper;
         services.calendar = [] { return LocalCalendar(); };
+        services.fixedCadence = &readingIsOnFixedCadence;
         return services;
     }
 

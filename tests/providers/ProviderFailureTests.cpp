@@ -99,5 +99,18 @@ TEST(GlucoseProviderDescription, EveryProviderIsDescribedUnderItsOwnKindWithAReg
     }
 }
 
+TEST(GlucoseProviderDescription, OnlyDexcomShareReadingsComeOnAFixedCadence)
+{
+    // Dexcom Share sends one series every five minutes; LibreLinkUp mixes current readings with
+    // graph readings, so its readings are weighed by the time each stands for.
+    EXPECT_TRUE(describeProvider(GlucoseProvider::dexcom).readingsOnFixedCadence);
+    EXPECT_FALSE(describeProvider(GlucoseProvider::libreLinkUp).readingsOnFixedCadence);
+    for (const GlucoseProviderDescription &description : allProviderDescriptions()) {
+        SCOPED_TRACE(description.serviceName);
+        const GlucoseReading reading(120, "Flat", 0, 300, description.provider);
+        EXPECT_EQ(readingIsOnFixedCadence(reading), description.readingsOnFixedCadence);
+    }
+}
+
 } // namespace
 } // namespace quillby
