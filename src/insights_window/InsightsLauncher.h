@@ -43,6 +43,7 @@ public:
     InsightsPresentation &presentation() { return *presentation_; }
     std::optional<int> reportContentHeight() const { return reportContentHeight_; }
     const std::function<void()> &manageHistoryAction() const { return manageHistoryAction_; }
+    const InsightsView::Services &services() const { return services_; }
 
     void reportAvailabilityChanged(bool available);
     void reportContentHeightChanged(std::optional<int> height);

@@ -13,6 +13,7 @@
 #include "platform/DesktopNotifications.h"
 #include "platform/SleepWakeMonitor.h"
 #include "polling/StatusBarPollingCoordinator.h"
+#include "providers/GlucoseProviderDescription.h"
 #include "services/FeedbackPromptController.h"
 #include "services/FeedbackWindowController.h"
 #include "settings/SettingsLauncher.h"
@@ -304,6 +305,13 @@ TEST(AppDelegate, FeedbackPromptResponses)
 
     delegate.didReceiveNotificationResponse(AppDelegate::kFeedbackPromptIdentifier, AppDelegate::kFeedbackNeverShowAction);
     EXPECT_TRUE(defaults::readDate(*harness.defaults, FeedbackPromptController::kDismissedKey).has_value());
+}
+
+TEST(QuillbyApp, InsightsIsToldWhichReadingsComeOnAFixedCadence)
+{
+    AppHarness harness;
+    harness.build();
+    EXPECT_EQ(harness.app->insightsLauncher().services().fixedCadence, &readingIsOnFixedCadence);
 }
 
 TEST(QuillbyApp, MenuHooksOpenSettingsAndSnoozeAlerts)
