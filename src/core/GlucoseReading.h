@@ -1,6 +1,5 @@
 #pragma once
 
-#include "core/AppError.h"
 #include "core/Date.h"
 
 #include <nlohmann/json.hpp>
@@ -26,13 +25,6 @@ std::string format(GlucoseUnits unit, double mgdL);                   // display
 bool localeDefault(const std::string &regionIdentifier);              // true: region uses mg/dL
 } // namespace units
 
-class GlucoseReadingError : public AppError {
-public:
-    enum class Case { invalidFormat, missingValue, missingTrend, invalidTimestamp };
-    explicit GlucoseReadingError(Case c);
-    Case kind;
-};
-
 // How dates are written inside an enclosing JSON document.
 enum class JSONDateForm { secondsSinceReferenceDate, secondsSince1970 };
 
@@ -50,8 +42,6 @@ struct GlucoseReading {
     GlucoseReading(double mgdL, std::string trendString, Date date, double sampleDuration = 300,
                    GlucoseProvider source = GlucoseProvider::dexcom);
 
-    // Builds a reading from one Dexcom Share reading record; throws GlucoseReadingError.
-    static GlucoseReading fromDexcomJSON(const nlohmann::json &record);
     // Trend text to arrow ("Flat" -> "→", unknown -> "?").
     static std::string trendArrowFor(const std::string &trend);
 

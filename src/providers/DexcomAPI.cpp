@@ -1,5 +1,6 @@
 #include "providers/DexcomAPI.h"
 
+#include "providers/DexcomReadingRecord.h"
 #include "providers/HttpExchange.h"
 
 #include <QNetworkRequest>
@@ -347,7 +348,7 @@ QCoro::Task<GlucoseReadings> DexcomAPI::fetchLatestReadings(std::stop_token stop
     GlucoseReadings readings;
     readings.reserve(parsed.size());
     for (const auto &record : parsed) {
-        GlucoseReading reading = GlucoseReading::fromDexcomJSON(record);
+        GlucoseReading reading = glucoseReadingFromDexcomJSON(record);
         // A value of zero, below zero or not finite is no glucose reading.
         if (!std::isfinite(reading.mgdL) || !(reading.mgdL > 0)) {
             throw GlucoseReadingError(GlucoseReadingError::Case::invalidFormat);

@@ -4,6 +4,7 @@
 #include "core/GlucoseReading.h"
 #include "core/OperationCancelledError.h"
 #include "providers/DexcomError.h"
+#include "providers/GlucoseReadingError.h"
 #include "providers/LibreLinkUpError.h"
 #include "providers/NetworkError.h"
 
