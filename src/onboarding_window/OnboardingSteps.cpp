@@ -1,9 +1,9 @@
 #include "onboarding_window/OnboardingSteps.h"
 
-#include "core/GlucoseReading.h"
 #include "onboarding/AccessibilityMarks.h"
 #include "onboarding/OnboardingStyle.h"
 #include "platform/Appearance.h"
+#include "providers/GlucoseProviderDescription.h"
 #include "onboarding_window/OnboardingNavigationBar.h"
 #include "onboarding_window/OnboardingViewModel.h"
 #include "settings/SettingsViewModel.h"
@@ -34,10 +34,13 @@ QVBoxLayout *stepLayout(QWidget *step)
 
 } // namespace
 
-QUrl libreLinkUpSetupGuideURL()
+QUrl setupGuideURL(const GlucoseProviderDescription &description)
 {
+    if (description.setupGuidePath.empty()) {
+        return {};
+    }
     QUrl url(QStringLiteral(QUILLBY_SERVER_URL));
-    url.setPath(QStringLiteral("/guides/librelinkup"));
+    url.setPath(QString::fromStdString(description.setupGuidePath));
     return url;
 }
 
@@ -93,52 +96,30 @@ WelcomeStepView::WelcomeStepView(OnboardingViewModel &viewModel, const Onboardin
 
 // --- SetupInfoStepView ---
 
-QString SetupInfoStepView::heading(bool libreLinkUp)
-{
-    return libreLinkUp ? QStringLiteral("Set up LibreLinkUp") : QStringLiteral("Set up Share");
-}
-
-QString SetupInfoStepView::introduction(bool libreLinkUp)
-{
-    return libreLinkUp ? QStringLiteral("Quillby uses your LibreLinkUp account to display shared readings.")
-                       : QStringLiteral("To use Quillby, Share must be enabled in the Dexcom app.");
-}
-
-QStringList SetupInfoStepView::steps(bool libreLinkUp)
-{
-    if (libreLinkUp) {
-        return {QStringLiteral("Open the Libre app on your phone and enable LibreLinkUp sharing."),
-                QStringLiteral("Invite the email address you use for LibreLinkUp."),
-                QStringLiteral("Sign in to LibreLinkUp, accept the invitation, and check that readings appear.")};
-    }
-    return {QStringLiteral("Open the Dexcom app."), QStringLiteral("Enable Share in the app settings."),
-            QStringLiteral("Send an invitation to yourself. You don't need to accept it.")};
-}
-
 SetupInfoStepView::SetupInfoStepView(OnboardingViewModel &viewModel, const OnboardingViewServices &services,
                                      QWidget *parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("onboardingSetupInfoStep"));
-    const bool libre = viewModel.settingsViewModel().provider() == GlucoseProvider::libreLinkUp;
+    const GlucoseProviderDescription &description = describeProvider(viewModel.settingsViewModel().provider());
     QVBoxLayout *layout = stepLayout(this);
-    layout->addWidget(makeLargeTitle(heading(libre), this));
+    layout->addWidget(makeLargeTitle(QString::fromStdString(description.setupHeading), this));
     layout->addSpacing(12);
-    layout->addWidget(makeSecondaryTextLabel(introduction(libre), this));
+    layout->addWidget(makeSecondaryTextLabel(QString::fromStdString(description.setupIntroduction), this));
     layout->addSpacing(14);
-    const QStringList rows = steps(libre);
-    for (int i = 0; i < rows.size(); ++i) {
-        layout->addWidget(new StepRow(i + 1, rows[i], this));
+    for (std::size_t i = 0; i < description.setupSteps.size(); ++i) {
+        layout->addWidget(new StepRow(static_cast<int>(i) + 1, QString::fromStdString(description.setupSteps[i]), this));
         layout->addSpacing(8);
     }
-    if (libre) {
+    const QUrl guide = setupGuideURL(description);
+    if (!guide.isEmpty()) {
         // Our own link text and address.
+        const QString linkText = QString::fromStdString(description.setupGuideLinkText);
         auto *link = new QLabel(this);
         link->setTextFormat(Qt::RichText);
-        link->setText(linkHtml(libreLinkUpSetupGuideURL().toString(QUrl::FullyEncoded),
-                               QStringLiteral("LibreLinkUp setup guide"), lightAppearancePalette(Qt::white)));
+        link->setText(linkHtml(guide.toString(QUrl::FullyEncoded), linkText, lightAppearancePalette(Qt::white)));
         link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
-        link->setAccessibleName(QStringLiteral("LibreLinkUp setup guide"));
+        link->setAccessibleName(linkText);
         link->setFont(scaledFont(link->font(), 0.92));
         std::function<void(const QUrl &)> open = services.openURL;
         if (!open) {

@@ -20,8 +20,11 @@ struct OnboardingViewServices {
     std::function<void(const QUrl &)> openURL;        // web pages (none: the desktop's browser)
 };
 
-// The address of the LibreLinkUp getting-started guide.
-QUrl libreLinkUpSetupGuideURL();
+struct GlucoseProviderDescription;
+
+// The address of a provider's getting-started guide on the product's web site; empty when the
+// provider has none.
+QUrl setupGuideURL(const GlucoseProviderDescription &description);
 
 // One numbered instruction: "1." and the text; read as "Step 1. <text>".
 class StepRow : public QWidget {
@@ -38,17 +41,13 @@ public:
     WelcomeStepView(OnboardingViewModel &viewModel, const OnboardingViewServices &services, QWidget *parent = nullptr);
 };
 
-// The second step: how to turn on sharing for the chosen service, and the confirmation that it
-// was done, without which Continue stays disabled.
+// The second step: how to turn on sharing for the chosen service (its description's set-up
+// texts and guide), and the confirmation that it was done, without which Continue stays disabled.
 class SetupInfoStepView : public QWidget {
     Q_OBJECT
 public:
     SetupInfoStepView(OnboardingViewModel &viewModel, const OnboardingViewServices &services,
                       QWidget *parent = nullptr);
-
-    static QString heading(bool libreLinkUp);
-    static QString introduction(bool libreLinkUp);
-    static QStringList steps(bool libreLinkUp);
 
 private:
     QCheckBox *confirmation_;

@@ -39,12 +39,27 @@ struct GlucoseProviderDescription {
     // only the newest readings (so the graph joins them with the ones seen before).
     bool fetchReportsWholeWindow;
     EmptyReplyHandling emptyReplyHandling;
-    // Signing in checks only the password; the person to follow is chosen afterwards.
+    // Signing in checks only the password; the person to follow is chosen afterwards, from the
+    // client's fetchConnections().
     bool choosesConnectionAfterSignIn;
     // Every reading is a sample of one series at the sensor's cadence, so readings that weigh the
     // same are evenly spaced and Insights reads their quantiles as plain percentiles (rather than
     // readings of mixed kinds, such as current readings among graph readings).
     bool readingsOnFixedCadence;
+
+    // Onboarding's set-up step: how to turn sharing on in the provider's app.
+    std::string setupHeading;
+    std::string setupIntroduction;
+    std::vector<std::string> setupSteps;
+    // The provider's getting-started guide on the product's web site: the path below its
+    // address and the link text; empty when there is none.
+    std::string setupGuidePath;
+    std::string setupGuideLinkText;
+
+    // The Glucose pane's note under the graph window: what limits the provider's graph history,
+    // and the note's identifier (empty: none).
+    std::string graphHistoryNote;
+    std::string graphHistoryNoteIdentifier;
 };
 
 const GlucoseProviderDescription &describeProvider(GlucoseProvider provider);

@@ -3,6 +3,7 @@
 #include "core/GraphTimeWindowSetting.h"
 #include "core/MeasurementUnitSetting.h"
 #include "onboarding/AccessibilityMarks.h"
+#include "providers/GlucoseProviderDescription.h"
 #include "settings/GlucoseThresholdOption.h"
 #include "settings/SettingsViewModel.h"
 #include "settings_window/SettingsSymbols.h"
@@ -67,19 +68,6 @@ std::vector<std::pair<QString, int>> GlucoseSettingsPane::graphWindowRows()
         rows.emplace_back(hours == 1 ? QStringLiteral("1 hour") : QStringLiteral("%1 hours").arg(hours), hours);
     }
     return rows;
-}
-
-QString GlucoseSettingsPane::directToWatchNotice()
-{
-    return QStringLiteral("Dexcom G7 Direct to Watch can cause Dexcom Share to return duplicate readings, reducing "
-                          "the history available for longer graph windows. The 24-hour view may show less than 24 "
-                          "hours.");
-}
-
-QString GlucoseSettingsPane::libreLinkUpHistoryNotice()
-{
-    return QStringLiteral("LibreLinkUp provides up to 12 hours of recent history. Readings saved on this computer can "
-                          "extend the graph to 24 hours.");
 }
 
 GlucoseSettingsPane::GlucoseSettingsPane(SettingsViewModel &model, QWidget *parent)
@@ -178,9 +166,9 @@ void GlucoseSettingsPane::refresh()
         const QSignalBlocker blocker(graphPicker_);
         graphPicker_->setCurrentIndex(graphPicker_->findData(model_.graphTimeWindowHours()));
     }
-    const bool dexcom = model_.provider() == GlucoseProvider::dexcom;
-    providerNoteText_->setText(dexcom ? directToWatchNotice() : libreLinkUpHistoryNotice());
-    providerNote_->setObjectName(dexcom ? QStringLiteral("directToWatchGraphHistoryNotice") : QString());
+    const GlucoseProviderDescription &description = describeProvider(model_.provider());
+    providerNoteText_->setText(QString::fromStdString(description.graphHistoryNote));
+    providerNote_->setObjectName(QString::fromStdString(description.graphHistoryNoteIdentifier));
     providerNote_->setAccessibleName(providerNoteText_->text());
 }
 

@@ -15,7 +15,7 @@ namespace quillby {
 class SettingsViewModel;
 
 // The Glucose tab: the measurement unit, the low and high thresholds on the unit's grid, the
-// graph window, and a note on how much graph history the provider delivers. A choice that
+// graph window, and the provider description's note on how much graph history the provider delivers. A choice that
 // differs from the stored value is written, counted as an edit and saved; a unit change moves
 // both thresholds onto the new unit's grid (the model's work).
 class GlucoseSettingsPane : public SettingsForm {
@@ -25,8 +25,6 @@ public:
 
     // (shown text, hours) of the graph-window picker: one row per window GraphTimeWindowSetting allows.
     static std::vector<std::pair<QString, int>> graphWindowRows();
-    static QString directToWatchNotice();
-    static QString libreLinkUpHistoryNotice();
 
 private:
     void refresh();

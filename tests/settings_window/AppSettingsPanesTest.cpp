@@ -3,6 +3,7 @@
 
 #include "SettingsWindowTestSupport.h"
 
+#include "providers/GlucoseProviderDescription.h"
 #include "settings_window/AppSettingsPane.h"
 #include "settings_window/GlucoseSettingsPane.h"
 #include "settings_window/QuietHoursTimeInputField.h"
@@ -134,10 +135,13 @@ TEST_F(AppSettingsPanesTest, GlucoseUnitThresholdsAndGraphWindow)
     QWidget *notice = h.find(QStringLiteral("directToWatchGraphHistoryNotice"));
     ASSERT_NE(notice, nullptr);
     EXPECT_TRUE(notice->isVisible());
-    EXPECT_EQ(notice->accessibleName(), GlucoseSettingsPane::directToWatchNotice());
+    EXPECT_EQ(notice->accessibleName(),
+              QString::fromStdString(describeProvider(GlucoseProvider::dexcom).graphHistoryNote));
     h.model->setProvider(GlucoseProvider::libreLinkUp);
     EXPECT_EQ(h.find(QStringLiteral("directToWatchGraphHistoryNotice")), nullptr);
-    EXPECT_NE(h.findByAccessibleName(GlucoseSettingsPane::libreLinkUpHistoryNotice()), nullptr);
+    EXPECT_NE(h.findByAccessibleName(
+                  QString::fromStdString(describeProvider(GlucoseProvider::libreLinkUp).graphHistoryNote)),
+              nullptr);
 }
 
 TEST_F(AppSettingsPanesTest, AlertsTogglesPickerAndSectionsFollowTheModel)

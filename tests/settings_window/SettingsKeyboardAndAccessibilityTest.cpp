@@ -6,6 +6,7 @@
 #include "SettingsWindowTestSupport.h"
 #include "AccessibilityBusTree.h"
 
+#include "providers/GlucoseProviderDescription.h"
 #include "onboarding/TermsAgreementView.h"
 
 #include "settings_window/GlucoseSettingsPane.h"
@@ -213,7 +214,8 @@ TEST_F(SettingsKeyboardTest, ControlsAreNamedByTheirLabelsAndValuesByTheirValues
     QWidget *note = h.find(QStringLiteral("directToWatchGraphHistoryNotice"));
     ASSERT_NE(note, nullptr);
     EXPECT_EQ(accessible(note)->childCount(), 0);
-    EXPECT_EQ(accessible(note)->text(QAccessible::Name), GlucoseSettingsPane::directToWatchNotice());
+    EXPECT_EQ(accessible(note)->text(QAccessible::Name),
+              QString::fromStdString(describeProvider(GlucoseProvider::dexcom).graphHistoryNote));
 }
 
 } // namespace
