@@ -140,8 +140,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     settingsEnvironment_.updateChecker = std::make_shared<UpdateCheckerSettingsAdapter>(*env.updateChecker);
     settingsEnvironment_.loginItemManager = env.loginItemManager;
     settingsEnvironment_.notificationCenter = env.notificationCenter;
-    settingsEnvironment_.dexcomAPIFactory = env.settingsDexcomAPIFactory;
-    settingsEnvironment_.libreAPIFactory = env.settingsLibreAPIFactory;
+    settingsEnvironment_.makeAPIClient = env.makeSettingsAPIClient;
     settingsEnvironment_.options.sleeper = env.sleeper;
     settingsEnvironment_.options.clock = env.clock;
     if (!env.makeSettingsView) {

@@ -68,8 +68,7 @@ struct QuillbyEnvironment {
     // Settings: the provider clients that sign-in proves credentials with (default: the real
     // services), the login item (default: the XDG autostart entry of the running program) and
     // the Settings view (default: the stand-in sidebar).
-    SettingsCoordinator::DexcomAPIFactory settingsDexcomAPIFactory;
-    SettingsCoordinator::LibreAPIFactory settingsLibreAPIFactory;
+    GlucoseAPIFactory makeSettingsAPIClient;
     std::shared_ptr<LoginItemManaging> loginItemManager;
     SettingsLauncher::ViewFactory makeSettingsView;
     // What the Settings and onboarding windows speak to screen readers (default: the

@@ -1,38 +1,44 @@
 #include "providers/GlucoseAPIClientFactory.h"
 
 #include "core/AsciiText.h"
-#include "providers/DexcomAPI.h"
-#include "providers/LibreLinkUpAPI.h"
 
 #include <QString>
 
 namespace quillby {
 
-std::shared_ptr<GlucoseAPIProtocol> makeGlucoseAPIClient(const GlucoseAccountConfiguration &configuration)
+namespace {
+
+std::shared_ptr<GlucoseAPIProtocol> makeClient(const GlucoseAccountConfiguration &account,
+                                               const GlucoseAPIClientOptions &options)
 {
-    if (configuration.provider == GlucoseProvider::libreLinkUp) {
-        const std::string username = QString::fromStdString(configuration.username).trimmed().toStdString();
-        const std::string region = asciiLowercased(configuration.region);
-        std::optional<std::string> patientID = configuration.patientID;
+    switch (account.provider) {
+    case GlucoseProvider::dexcom:
+        return std::make_shared<DexcomAPI>(account.username, account.password, account.region, options.dexcom);
+    case GlucoseProvider::libreLinkUp: {
+        const std::string username = QString::fromStdString(account.username).trimmed().toStdString();
+        std::optional<std::string> patientID = account.patientID;
         if (patientID && patientID->empty()) {
             patientID.reset();
         }
-        return std::make_shared<LibreLinkUpAPI>(username, configuration.password, region, patientID);
+        return std::make_shared<LibreLinkUpAPI>(username, account.password, asciiLowercased(account.region),
+                                                patientID, options.libreLinkUp);
     }
-    return std::make_shared<DexcomAPI>(configuration.username, configuration.password, configuration.region);
+    }
+    return std::make_shared<DexcomAPI>(account.username, account.password, account.region, options.dexcom);
 }
 
-bool isNoReadingsAvailableError(const std::exception_ptr &error)
+} // namespace
+
+std::shared_ptr<GlucoseAPIProtocol> makeGlucoseAPIClient(const GlucoseAccountConfiguration &account)
 {
-    try {
-        std::rethrow_exception(error);
-    } catch (const DexcomError &e) {
-        return e.kind == DexcomError::Case::noReadingsAvailable;
-    } catch (const LibreLinkUpError &e) {
-        return e.kind == LibreLinkUpError::Case::noReadingsAvailable;
-    } catch (...) {
-        return false;
-    }
+    return makeClient(account, GlucoseAPIClientOptions{});
+}
+
+GlucoseAPIFactory glucoseAPIFactory(GlucoseAPIClientOptions options)
+{
+    return [options = std::move(options)](const GlucoseAccountConfiguration &account) {
+        return makeClient(account, options);
+    };
 }
 
 } // namespace quillby

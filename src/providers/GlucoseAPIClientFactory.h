@@ -1,17 +1,26 @@
 #pragma once
 
+#include "providers/DexcomAPI.h"
 #include "providers/GlucoseAPIProtocol.h"
+#include "providers/LibreLinkUpAPI.h"
 
-#include <exception>
 #include <memory>
 
 namespace quillby {
 
-// The real provider client for an account: LibreLinkUp with the trimmed username, the lowercased
-// region and the chosen patient (none when empty), or Dexcom Share.
-std::shared_ptr<GlucoseAPIProtocol> makeGlucoseAPIClient(const GlucoseAccountConfiguration &configuration);
+// How the clients reach their services; the defaults reach the real ones. Tests and tools set
+// the service tables to point the clients at loopback servers.
+struct GlucoseAPIClientOptions {
+    DexcomAPIOptions dexcom;
+    LibreLinkUpAPIOptions libreLinkUp;
+};
 
-// Whether `error` is a client's "no readings available" (Dexcom or LibreLinkUp).
-bool isNoReadingsAvailableError(const std::exception_ptr &error);
+// The real provider client for an account, the one place that builds a client: Dexcom Share
+// with the user name, password and region as stored, or LibreLinkUp with the user name trimmed
+// of white space and line breaks, the region lower-cased and the chosen person (none when empty).
+std::shared_ptr<GlucoseAPIProtocol> makeGlucoseAPIClient(const GlucoseAccountConfiguration &account);
+
+// The same factory, building every client with `options`.
+GlucoseAPIFactory glucoseAPIFactory(GlucoseAPIClientOptions options);
 
 } // namespace quillby

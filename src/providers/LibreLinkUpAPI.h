@@ -32,7 +32,7 @@ struct LibreLinkUpAPIOptions {
 
 // Client of the LibreLinkUp web service: sign-in with region redirects, a reusable ticket,
 // the account's connections and the chosen person's readings. Redirections are never followed.
-class LibreLinkUpAPI final : public LibreLinkUpAPIProtocol,
+class LibreLinkUpAPI final : public GlucoseAPIProtocol,
                              public std::enable_shared_from_this<LibreLinkUpAPI> {
 public:
     LibreLinkUpAPI(std::string username, std::string password, std::string region,

@@ -17,14 +17,15 @@ public:
     virtual ~SettingsCoordinating() = default;
 
     // Proves the credentials with a throw-away client and stores the account with the unit
-    // text ("mg/dL" or "mmol/L"); for LibreLinkUp the account's patient identifier chooses the
-    // person. Posts "ConfigurationDidUpdate" on a later turn.
+    // text ("mg/dL" or "mmol/L"); where the provider chooses a person after sign-in (LibreLinkUp),
+    // the account's patient identifier chooses the person. Posts "ConfigurationDidUpdate" on a
+    // later turn.
     virtual QCoro::Task<void> signIn(GlucoseAccountConfiguration account, std::string measurementUnit,
                                      std::stop_token stop = {}) = 0;
-    // The people shared with a LibreLinkUp account, in the service's order; never empty.
-    virtual QCoro::Task<std::vector<LibreConnection>> fetchLibreConnections(std::string username, std::string password,
-                                                                            std::string region,
-                                                                            std::stop_token stop = {}) = 0;
+    // The people shared with the account (its provider, user name, password and region), in the
+    // service's order; never empty. For a provider that chooses a person after sign-in.
+    virtual QCoro::Task<std::vector<LibreConnection>> fetchConnections(GlucoseAccountConfiguration account,
+                                                                       std::stop_token stop = {}) = 0;
     // Clears the stored credentials. Posts "ConfigurationDidUpdate" on a later turn.
     virtual QCoro::Task<void> signOut(std::stop_token stop = {}) = 0;
     // Stores the app settings and posts "AppSettingsDidUpdate" before returning.

@@ -4,11 +4,10 @@
 #include "core/ConfigurationManager.h"
 #include "core/OperationCancelledError.h"
 #include "history/HistoryCoordinator.h"
-#include "providers/DexcomAPI.h"
-#include "providers/LibreLinkUpAPI.h"
+#include "providers/GlucoseAPIClientFactory.h"
+#include "providers/GlucoseProviderDescription.h"
 
 #include <QPointer>
-#include <QString>
 #include <QTimer>
 
 namespace quillby {
@@ -43,42 +42,15 @@ const char *SettingsCoordinator::SignInError::message(Case c)
     return "";
 }
 
-// --- Construction and factories ---
+// --- Construction ---
 
-SettingsCoordinator::SettingsCoordinator(ConfigurationManager &configManager, DexcomAPIFactory dexcomAPIFactory,
-                                         LibreAPIFactory libreAPIFactory, HistoryCoordinator *historyCoordinator,
-                                         AppNotifications &notifications)
+SettingsCoordinator::SettingsCoordinator(ConfigurationManager &configManager, GlucoseAPIFactory makeAPIClient,
+                                         HistoryCoordinator *historyCoordinator, AppNotifications &notifications)
     : configManager_(configManager)
-    , dexcomAPIFactory_(dexcomAPIFactory ? std::move(dexcomAPIFactory) : DexcomAPIFactory(&makeDexcomAPI))
-    , libreAPIFactory_(libreAPIFactory ? std::move(libreAPIFactory) : LibreAPIFactory(&makeLibreLinkUpAPI))
+    , makeAPIClient_(makeAPIClient ? std::move(makeAPIClient) : GlucoseAPIFactory(&makeGlucoseAPIClient))
     , historyCoordinator_(historyCoordinator)
     , notifications_(notifications)
 {
-}
-
-std::shared_ptr<GlucoseAPIProtocol> SettingsCoordinator::makeDexcomAPI(const std::string &username,
-                                                                       const std::string &password,
-                                                                       const std::string &region,
-                                                                       QNetworkAccessManager *session)
-{
-    DexcomAPIOptions options;
-    options.session = session;
-    return std::make_shared<DexcomAPI>(username, password, region, std::move(options));
-}
-
-std::shared_ptr<LibreLinkUpAPIProtocol> SettingsCoordinator::makeLibreLinkUpAPI(
-    const std::string &username, const std::string &password, const std::string &region,
-    const std::optional<std::string> &patientID, QNetworkAccessManager *session)
-{
-    std::optional<std::string> patient = patientID;
-    if (patient && patient->empty()) {
-        patient.reset();
-    }
-    LibreLinkUpAPIOptions options;
-    options.session = session;
-    return std::make_shared<LibreLinkUpAPI>(QString::fromStdString(username).trimmed().toStdString(), password,
-                                            QString::fromStdString(region).toLower().toStdString(), patient,
-                                            std::move(options));
 }
 
 // --- Sign-in and listing ---
@@ -93,13 +65,9 @@ QCoro::Task<void> SettingsCoordinator::signIn(GlucoseAccountConfiguration accoun
     checkCancellation(stop);
 
     GlucoseAccountConfiguration accountToStore = account;
-    if (account.provider == GlucoseProvider::dexcom) {
-        const auto client = dexcomAPIFactory_(account.username, account.password, account.region, nullptr);
-        co_await client->authenticate(stop);
-    } else {
-        const auto client =
-            libreAPIFactory_(account.username, account.password, account.region, account.patientID, nullptr);
-        co_await client->authenticate(stop);
+    const auto client = makeAPIClient_(account);
+    co_await client->authenticate(stop);
+    if (describeProvider(account.provider).choosesConnectionAfterSignIn) {
         checkCancellation(stop);
         const std::vector<LibreConnection> connections = co_await client->fetchConnections(stop);
         const LibreConnection *match = nullptr;
@@ -114,8 +82,8 @@ QCoro::Task<void> SettingsCoordinator::signIn(GlucoseAccountConfiguration accoun
         if (!match) {
             throw SignInError(SignInError::Case::libreConnectionUnavailable);
         }
-        accountToStore = GlucoseAccountConfiguration{GlucoseProvider::libreLinkUp, account.username, account.password,
-                                                     account.region, match->id, match->name};
+        accountToStore.patientID = match->id;
+        accountToStore.patientName = match->name;
     }
     checkCancellation(stop);
 
@@ -128,17 +96,18 @@ QCoro::Task<void> SettingsCoordinator::signIn(GlucoseAccountConfiguration accoun
     postConfigurationDidUpdateLater();
 }
 
-QCoro::Task<std::vector<LibreConnection>> SettingsCoordinator::fetchLibreConnections(std::string username,
-                                                                                     std::string password,
-                                                                                     std::string region,
-                                                                                     std::stop_token stop)
+QCoro::Task<std::vector<LibreConnection>> SettingsCoordinator::fetchConnections(GlucoseAccountConfiguration account,
+                                                                                std::stop_token stop)
 {
     const auto self = shared_from_this();
     if (!configManager_.hasAcceptedCurrentTerms()) {
         throw SignInError(SignInError::Case::termsNotAccepted);
     }
     checkCancellation(stop);
-    const auto client = libreAPIFactory_(username, password, region, std::nullopt, nullptr);
+    // The person is not chosen yet: the client signs in for the account alone.
+    account.patientID.reset();
+    account.patientName.reset();
+    const auto client = makeAPIClient_(account);
     co_await client->authenticate(stop);
     checkCancellation(stop);
     std::vector<LibreConnection> connections = co_await client->fetchConnections(stop);

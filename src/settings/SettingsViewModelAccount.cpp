@@ -184,7 +184,7 @@ QCoro::Task<std::optional<GlucoseAccountConfiguration>> SettingsViewModel::resol
     if (self->libreConnections_.empty()) {
         const std::shared_ptr<SettingsCoordinating> coordinator = self->coordinator_;
         const std::vector<LibreConnection> connections =
-            co_await coordinator->fetchLibreConnections(account.username, account.password, account.region, stop);
+            co_await coordinator->fetchConnections(account, stop);
         if (!self || stop.stop_requested() || self->authenticationAttempt_ != attempt) {
             co_return std::nullopt;
         }

@@ -11,8 +11,8 @@ namespace quillby {
 std::unique_ptr<SettingsViewModel> makeSettingsViewModel(const SettingsEnvironment &environment)
 {
     auto coordinator = std::make_shared<SettingsCoordinator>(
-        *environment.configurationManager, environment.dexcomAPIFactory, environment.libreAPIFactory,
-        environment.historyCoordinator, *environment.notifications);
+        *environment.configurationManager, environment.makeAPIClient, environment.historyCoordinator,
+        *environment.notifications);
     std::shared_ptr<LoginItemManaging> manager =
         environment.loginItemManager ? environment.loginItemManager : std::make_shared<LoginItemManager>();
     auto loginItemService = std::make_shared<LoginItemSettingsService>(std::move(manager));

@@ -27,9 +27,8 @@ struct SettingsEnvironment {
     std::shared_ptr<LoginItemManaging> loginItemManager;
     // The desktop notification service the test alert goes through.
     std::shared_ptr<DesktopNotifications> notificationCenter;
-    // Provider clients (default: the real Dexcom Share and LibreLinkUp clients).
-    SettingsCoordinator::DexcomAPIFactory dexcomAPIFactory;
-    SettingsCoordinator::LibreAPIFactory libreAPIFactory;
+    // The provider clients sign-in proves credentials with (default: the real ones).
+    GlucoseAPIFactory makeAPIClient;
     SettingsViewModel::Options options;
 };
 

@@ -8,6 +8,7 @@
 #include "platform/ReducedMotionMonitor.h"
 #include "platform/SleepWakeMonitor.h"
 #include "providers/DexcomAPI.h"
+#include "providers/GlucoseAPIClientFactory.h"
 
 #include <QApplication>
 #include <QSocketNotifier>
@@ -77,14 +78,9 @@ int main(int argc, char **argv)
         options.baseURLs = DexcomAPI::baseURLsAt(origin);
         return std::make_shared<DexcomAPI>(account.username, account.password, account.region, options);
     };
-    environment.settingsDexcomAPIFactory = [origin](const std::string &username, const std::string &password,
-                                                    const std::string &region, QNetworkAccessManager *session)
-        -> std::shared_ptr<GlucoseAPIProtocol> {
-        DexcomAPIOptions options;
-        options.session = session;
-        options.baseURLs = DexcomAPI::baseURLsAt(origin);
-        return std::make_shared<DexcomAPI>(username, password, region, options);
-    };
+    GlucoseAPIClientOptions settingsClients;
+    settingsClients.dexcom.baseURLs = DexcomAPI::baseURLsAt(origin);
+    environment.makeSettingsAPIClient = glucoseAPIFactory(std::move(settingsClients));
     QuillbyApp quillby(std::move(environment));
     AppDelegate &delegate = quillby.appDelegate();
     QObject::connect(&app, &QApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });

@@ -5,6 +5,7 @@
 #include "platform/LoginItemManager.h"
 #include "platform/SleepWakeMonitor.h"
 #include "providers/DexcomAPI.h"
+#include "providers/GlucoseAPIClientFactory.h"
 #include "services/UpdateChecker.h"
 
 #include "FakeAlertDelivery.h"
@@ -134,12 +135,9 @@ struct AppHarness : ServicesOverFakes {
             options.baseURLs = DexcomAPI::baseURLsAt(origin);
             return std::make_shared<DexcomAPI>(account.username, account.password, account.region, options);
         };
-        environment.settingsDexcomAPIFactory = [origin](const std::string &username, const std::string &password,
-                                                        const std::string &region, QNetworkAccessManager *) {
-            DexcomAPIOptions options;
-            options.baseURLs = DexcomAPI::baseURLsAt(origin);
-            return std::make_shared<DexcomAPI>(username, password, region, options);
-        };
+        GlucoseAPIClientOptions settingsClients;
+        settingsClients.dexcom.baseURLs = DexcomAPI::baseURLsAt(origin);
+        environment.makeSettingsAPIClient = glucoseAPIFactory(std::move(settingsClients));
         // Launch at login writes into the temporary folder, never into the real autostart folder.
         environment.loginItemManager =
             std::make_shared<LoginItemManager>(QStringLiteral("/usr/bin/quillby"), directory.path());

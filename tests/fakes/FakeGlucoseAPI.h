@@ -14,7 +14,7 @@ namespace quillby::test {
 
 // A scriptable provider client. Each call yields to the event loop once, as a real request
 // does, then takes the next scripted answer. Fetches can be held at a gate to make them slow.
-class FakeGlucoseAPI final : public LibreLinkUpAPIProtocol {
+class FakeGlucoseAPI final : public GlucoseAPIProtocol {
 public:
     // One scripted answer: readings, or an error to throw.
     struct Answer {

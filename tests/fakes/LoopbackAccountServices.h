@@ -4,12 +4,10 @@
 #include "FakeLibreLinkUpServer.h"
 #include "ServicesOverFakes.h"
 
-#include "providers/DexcomAPI.h"
-#include "providers/LibreLinkUpAPI.h"
+#include "providers/GlucoseAPIClientFactory.h"
 #include "settings/SettingsCoordinator.h"
 
 #include <memory>
-#include <optional>
 #include <string>
 
 namespace quillby::test {
@@ -30,28 +28,19 @@ struct LoopbackAccountServices : ServicesOverFakes {
     // The account service over the configuration owner and saved history (buildServices first).
     std::shared_ptr<SettingsCoordinator> makeAccountService()
     {
-        const std::string dexcomOrigin = dexcom.origin();
-        const std::string libreOrigin = libre.origin();
-        return std::make_shared<SettingsCoordinator>(
-            *configurationManager,
-            [dexcomOrigin](const std::string &username, const std::string &password, const std::string &region,
-                           QNetworkAccessManager *session) -> std::shared_ptr<GlucoseAPIProtocol> {
-                DexcomAPIOptions options;
-                options.session = session;
-                options.baseURLs = DexcomAPI::baseURLsAt(dexcomOrigin);
-                return std::make_shared<DexcomAPI>(username, password, region, options);
-            },
-            [libreOrigin](const std::string &username, const std::string &password, const std::string &region,
-                          const std::optional<std::string> &patientID,
-                          QNetworkAccessManager *session) -> std::shared_ptr<LibreLinkUpAPIProtocol> {
-                LibreLinkUpAPIOptions options;
-                options.session = session;
-                for (const auto &[code, host] : LibreLinkUpAPI::defaultHosts()) {
-                    options.hosts[code] = libreOrigin;
-                }
-                return std::make_shared<LibreLinkUpAPI>(username, password, region, patientID, options);
-            },
-            history.get(), notifications);
+        return std::make_shared<SettingsCoordinator>(*configurationManager, apiFactory(), history.get(), notifications);
+    }
+
+    // The real clients, every region at the fake servers.
+    GlucoseAPIFactory apiFactory() const
+    {
+        GlucoseAPIClientOptions options;
+        options.dexcom.baseURLs = DexcomAPI::baseURLsAt(dexcom.origin());
+        for (const auto &[code, host] : LibreLinkUpAPI::defaultHosts()) {
+            (void)host;
+            options.libreLinkUp.hosts[code] = libre.origin();
+        }
+        return glucoseAPIFactory(std::move(options));
     }
 };
 

@@ -27,6 +27,12 @@ std::string failureOf(auto task)
     return "no error";
 }
 
+// The LibreLinkUp account whose people are listed, before one is chosen.
+GlucoseAccountConfiguration libreListing()
+{
+    return {GlucoseProvider::libreLinkUp, "ada@example.com", "secret", "eu", std::nullopt, std::nullopt};
+}
+
 TEST(SettingsCoordinator, DexcomSignInStoresTheAccountAsGivenAndPostsLater)
 {
     SettingsFixture f;
@@ -57,7 +63,7 @@ TEST(SettingsCoordinator, TermsNotAcceptedStopsBeforeAnyRequest)
     auto coordinator = f.makeCoordinator();
     const std::string message = "Please agree to the terms of use before signing in.";
     EXPECT_EQ(failureOf<SignInError>(coordinator->signIn(SettingsFixture::dexcomAccount(), "mg/dL")), message);
-    EXPECT_EQ(failureOf<SignInError>(coordinator->fetchLibreConnections("ada@example.com", "secret", "eu")), message);
+    EXPECT_EQ(failureOf<SignInError>(coordinator->fetchConnections(libreListing())), message);
     EXPECT_TRUE(f.dexcom.requests().empty());
     EXPECT_TRUE(f.libre.requests().empty());
     EXPECT_FALSE(f.stored());
@@ -97,13 +103,13 @@ TEST(SettingsCoordinator, ListingLibreLinkUpPeople)
     f.acceptTerms();
     auto coordinator = f.makeCoordinator();
 
-    EXPECT_EQ(failureOf<SignInError>(coordinator->fetchLibreConnections("ada@example.com", "secret", "eu")),
+    EXPECT_EQ(failureOf<SignInError>(coordinator->fetchConnections(libreListing())),
               "No shared readings were found. Accept the sharing invitation in LibreLinkUp and confirm that you can "
               "see the person's readings, then try again.");
 
     f.libre.setConnections({test::FakeLibreLinkUpServer::connection("p-1", "Ada", "Lovelace"),
                             test::FakeLibreLinkUpServer::connection("p-2", std::nullopt, std::nullopt)});
-    const auto people = runTask(coordinator->fetchLibreConnections("ada@example.com", "secret", "eu"));
+    const auto people = runTask(coordinator->fetchConnections(libreListing()));
     EXPECT_EQ(people, (std::vector<LibreConnection>{{"p-1", "Ada Lovelace"}, {"p-2", "LibreLinkUp connection"}}));
     EXPECT_FALSE(f.stored());   // nothing stored, nothing posted
     test::SettingsFixture::settle();

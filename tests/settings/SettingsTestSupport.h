@@ -6,8 +6,7 @@
 #include "history/HistoryCoordinator.h"
 #include "core/async/AsyncEvent.h"
 #include "platform/LoginItemManaging.h"
-#include "providers/DexcomAPI.h"
-#include "providers/LibreLinkUpAPI.h"
+#include "providers/GlucoseAPIClientFactory.h"
 #include "settings/LoginItemSettingsService.h"
 #include "settings/SettingsCoordinator.h"
 #include "settings/SettingsViewModel.h"
@@ -70,13 +69,12 @@ public:
         }
         ++signInsFinished;
     }
-    QCoro::Task<std::vector<LibreConnection>> fetchLibreConnections(std::string username, std::string password,
-                                                                    std::string region, std::stop_token stop) override
+    QCoro::Task<std::vector<LibreConnection>> fetchConnections(GlucoseAccountConfiguration account,
+                                                               std::stop_token stop) override
     {
         ++listings;
         co_await pass(listGate);
-        co_return co_await inner_->fetchLibreConnections(std::move(username), std::move(password), std::move(region),
-                                                         stop);
+        co_return co_await inner_->fetchConnections(std::move(account), stop);
     }
     QCoro::Task<void> signOut(std::stop_token stop) override
     {
@@ -220,47 +218,26 @@ struct SettingsFixture : ConfigurationStorage {
 
     void load() { runTask(manager->loadConfiguration()); }
 
-    SettingsCoordinator::DexcomAPIFactory dexcomFactory()
+    // The real clients at the fake servers: every region at its service's server, except the
+    // LibreLinkUp regions in libreHosts.
+    GlucoseAPIFactory apiFactory()
     {
-        const std::string origin = dexcom.origin();
-        return [origin](const std::string &username, const std::string &password, const std::string &region,
-                        QNetworkAccessManager *session) {
-            DexcomAPIOptions options;
-            options.session = session;
-            options.baseURLs = DexcomAPI::baseURLsAt(origin);
-            return std::make_shared<DexcomAPI>(username, password, region, options);
-        };
-    }
-
-    SettingsCoordinator::LibreAPIFactory libreFactory()
-    {
-        const std::string origin = libre.origin();
-        const auto extra = libreHosts;
-        return [origin, extra](const std::string &username, const std::string &password, const std::string &region,
-                               const std::optional<std::string> &patientID, QNetworkAccessManager *session) {
-            LibreLinkUpAPIOptions options;
-            options.session = session;
-            for (const auto &[code, host] : LibreLinkUpAPI::defaultHosts()) {
-                (void)host;
-                options.hosts[code] = origin;
-            }
-            for (const auto &[code, host] : extra) {
-                options.hosts[code] = host;
-            }
-            std::optional<std::string> patient = patientID;
-            if (patient && patient->empty()) {
-                patient.reset();
-            }
-            return std::make_shared<LibreLinkUpAPI>(QString::fromStdString(username).trimmed().toStdString(), password,
-                                                    QString::fromStdString(region).toLower().toStdString(), patient,
-                                                    options);
-        };
+        GlucoseAPIClientOptions options;
+        options.dexcom.baseURLs = DexcomAPI::baseURLsAt(dexcom.origin());
+        for (const auto &[code, host] : LibreLinkUpAPI::defaultHosts()) {
+            (void)host;
+            options.libreLinkUp.hosts[code] = libre.origin();
+        }
+        for (const auto &[code, host] : libreHosts) {
+            options.libreLinkUp.hosts[code] = host;
+        }
+        return glucoseAPIFactory(std::move(options));
     }
 
     std::shared_ptr<SettingsCoordinator> makeCoordinator(bool withHistory = true)
     {
-        return std::make_shared<SettingsCoordinator>(*manager, dexcomFactory(), libreFactory(),
-                                                     withHistory ? history.get() : nullptr, notifications);
+        return std::make_shared<SettingsCoordinator>(*manager, apiFactory(), withHistory ? history.get() : nullptr,
+                                                     notifications);
     }
 
     std::unique_ptr<SettingsViewModel> makeModel(std::shared_ptr<SettingsCoordinating> coordinator = nullptr)

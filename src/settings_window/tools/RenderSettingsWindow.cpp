@@ -207,9 +207,8 @@ int main(int argc, char **argv)
             &insightsMinimumDatasetReached),
         configuration, clock, sleeper);
 
-    auto coordinator = std::make_shared<SettingsCoordinator>(
-        configuration, SettingsCoordinator::DexcomAPIFactory(&SettingsCoordinator::makeDexcomAPI),
-        SettingsCoordinator::LibreAPIFactory(&SettingsCoordinator::makeLibreLinkUpAPI), history.get(), notifications);
+    auto coordinator = std::make_shared<SettingsCoordinator>(configuration, GlucoseAPIFactory(), history.get(),
+                                                             notifications);
     SettingsViewModel::Options options;
     options.sleeper = sleeper;
     options.clock = clock;
