@@ -134,7 +134,6 @@ AccountSettingsPane::AccountSettingsPane(SettingsViewModel &model, HistoryCoordi
     reconnectLayout->setContentsMargins(0, 0, 0, 0);
     reconnectLayout->setSpacing(8);
     reconnectPasswordField_ = textField(reconnectGroup_, true);
-    reconnectPasswordField_->setAccessibleName(QStringLiteral("LibreLinkUp password"));
     reconnectPasswordField_->setAccessibleDescription(
         QStringLiteral("Update your password here if it has changed, then reconnect"));
     reconnectLayout->addWidget(labeledRow(QStringLiteral("Password"), reconnectPasswordField_, reconnectGroup_));
@@ -145,9 +144,8 @@ AccountSettingsPane::AccountSettingsPane(SettingsViewModel &model, HistoryCoordi
     reconnectButton_->setAccessibleDescription(
         QStringLiteral("Reconnects to the same account and person, keeping saved history"));
     reconnectLayout->addWidget(trailingRow(reconnectButton_, reconnectGroup_));
-    reconnectLayout->addWidget(makeSecondaryLabel(
-        QStringLiteral("After accepting updated terms or restoring sharing in LibreLinkUp, reconnect here."), true,
-        reconnectGroup_));
+    reconnectNote_ = makeSecondaryLabel(QString(), true, reconnectGroup_);
+    reconnectLayout->addWidget(reconnectNote_);
     inLayout->addWidget(reconnectGroup_);
 
     signOutButton_ = new QPushButton(QStringLiteral("Sign out"));
@@ -222,6 +220,11 @@ void AccountSettingsPane::refreshSignedIn()
     patientValue_->setText(patientName ? QString::fromStdString(*patientName) : QString());
 
     reconnectGroup_->setVisible(libre);
+    // Reconnecting is offered where the person is chosen after sign-in: named after that service.
+    reconnectPasswordField_->setAccessibleName(serviceName(provider) + QStringLiteral(" password"));
+    reconnectNote_->setText(
+        QStringLiteral("After accepting updated terms or restoring sharing in %1, reconnect here.")
+            .arg(QString::fromStdString(describeProvider(provider).serviceName)));
     setLineEditText(reconnectPasswordField_, QString::fromStdString(model_.password()));
     reconnectPasswordField_->setEnabled(!loading);
     reconnectButton_->setBusy(loading);

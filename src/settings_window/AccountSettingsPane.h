@@ -63,6 +63,7 @@ private:
     QLabel *patientValue_ = nullptr;
     QWidget *reconnectGroup_ = nullptr;
     QLineEdit *reconnectPasswordField_ = nullptr;
+    QLabel *reconnectNote_ = nullptr;
     ProgressButton *reconnectButton_ = nullptr;
     QPushButton *signOutButton_ = nullptr;
 };
