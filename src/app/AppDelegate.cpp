@@ -429,14 +429,14 @@ void AppDelegate::applicationWillTerminate()
 
 void AppDelegate::didReceiveNotificationResponse(const QString &identifier, const QString &actionKey)
 {
-    if (identifier != kFeedbackPromptIdentifier) {
+    if (identifier != FeedbackPromptController::kPromptIdentifier) {
         return;
     }
-    if (actionKey == kFeedbackNeverShowAction) {
+    if (actionKey == FeedbackPromptController::kNeverShowAction) {
         if (deps_.feedbackPromptController) {
             deps_.feedbackPromptController->recordDismissal();
         }
-    } else if (actionKey == kFeedbackProvideAction || actionKey == kDefaultAction) {
+    } else if (actionKey == FeedbackPromptController::kProvideAction || actionKey == DesktopNotifications::kDefaultAction) {
         if (deps_.feedbackWindowController) {
             deps_.feedbackWindowController->show();
         }

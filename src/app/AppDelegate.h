@@ -57,11 +57,6 @@ struct AppDelegateDependencies {
 class AppDelegate : public QObject {
     Q_OBJECT
 public:
-    static inline const QString kFeedbackPromptIdentifier = QStringLiteral("quillby-feedback-prompt");
-    static inline const QString kFeedbackCategory = QStringLiteral("quillby-feedback-category");
-    static inline const QString kFeedbackProvideAction = QStringLiteral("quillby-feedback-provide");
-    static inline const QString kFeedbackNeverShowAction = QStringLiteral("quillby-feedback-never-show");
-    static inline const QString kDefaultAction = QStringLiteral("default");
     static inline const QString kSettingsWriteFailedIdentifier = QStringLiteral("quillby-settings-not-saved");
 
     explicit AppDelegate(QObject *parent = nullptr);

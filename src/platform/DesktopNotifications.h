@@ -58,6 +58,8 @@ public:
     static inline const QString kDefaultService = QStringLiteral("org.freedesktop.Notifications");
     static inline const QString kObjectPath = QStringLiteral("/org/freedesktop/Notifications");
     static inline const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
+    // The action key a server reports for a click on the notification itself.
+    static inline const QString kDefaultAction = QStringLiteral("default");
 
     explicit DesktopNotifications(QDBusConnection bus = QDBusConnection::sessionBus(),
                                   QString service = kDefaultService, QObject *parent = nullptr);

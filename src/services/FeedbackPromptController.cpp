@@ -126,7 +126,7 @@ QCoro::Task<void> FeedbackPromptController::postNotificationIfEligible()
     request.identifier = kPromptIdentifier;
     request.title = kTitle;
     request.body = kBody;
-    request.actions = {{QStringLiteral("default"), QStringLiteral("Give feedback")},
+    request.actions = {{DesktopNotifications::kDefaultAction, QStringLiteral("Give feedback")},
                        {kProvideAction, QStringLiteral("Give feedback")},
                        {kNeverShowAction, QStringLiteral("Never show this notification again")}};
     co_await center->notify(request);

@@ -294,16 +294,16 @@ TEST(AppDelegate, FeedbackPromptResponses)
     harness.build();
     AppDelegate &delegate = harness.app->appDelegate();
 
-    delegate.didReceiveNotificationResponse(QStringLiteral("glucose-alert-1"), AppDelegate::kDefaultAction);
-    delegate.didReceiveNotificationResponse(AppDelegate::kFeedbackPromptIdentifier, QStringLiteral("dismiss"));
+    delegate.didReceiveNotificationResponse(QStringLiteral("glucose-alert-1"), DesktopNotifications::kDefaultAction);
+    delegate.didReceiveNotificationResponse(FeedbackPromptController::kPromptIdentifier, QStringLiteral("dismiss"));
     EXPECT_EQ(harness.app->feedbackWindowController().showCount(), 0);
     EXPECT_FALSE(defaults::readDate(*harness.defaults, FeedbackPromptController::kDismissedKey).has_value());
 
-    delegate.didReceiveNotificationResponse(AppDelegate::kFeedbackPromptIdentifier, AppDelegate::kDefaultAction);
-    delegate.didReceiveNotificationResponse(AppDelegate::kFeedbackPromptIdentifier, AppDelegate::kFeedbackProvideAction);
+    delegate.didReceiveNotificationResponse(FeedbackPromptController::kPromptIdentifier, DesktopNotifications::kDefaultAction);
+    delegate.didReceiveNotificationResponse(FeedbackPromptController::kPromptIdentifier, FeedbackPromptController::kProvideAction);
     EXPECT_EQ(harness.app->feedbackWindowController().showCount(), 2);
 
-    delegate.didReceiveNotificationResponse(AppDelegate::kFeedbackPromptIdentifier, AppDelegate::kFeedbackNeverShowAction);
+    delegate.didReceiveNotificationResponse(FeedbackPromptController::kPromptIdentifier, FeedbackPromptController::kNeverShowAction);
     EXPECT_TRUE(defaults::readDate(*harness.defaults, FeedbackPromptController::kDismissedKey).has_value());
 }
 
@@ -371,8 +371,8 @@ TEST_P(NotificationAction, ReachesTheDelegateFromTheNotificationService)
     DesktopNotificationRequest request;
     request.identifier = QString::fromLatin1(c.identifier);
     request.title = QStringLiteral("Quillby");
-    request.actions = {{AppDelegate::kFeedbackProvideAction, QStringLiteral("Give feedback")},
-                       {AppDelegate::kFeedbackNeverShowAction, QStringLiteral("Never show this notification again")}};
+    request.actions = {{FeedbackPromptController::kProvideAction, QStringLiteral("Give feedback")},
+                       {FeedbackPromptController::kNeverShowAction, QStringLiteral("Never show this notification again")}};
     const quint32 id = runTask(harness.notificationCenter->notify(request));
     QSignalSpy invoked(harness.notificationCenter.get(), &DesktopNotifications::actionInvoked);
     server.emitActionInvoked(id, QString::fromLatin1(c.actionKey));
