@@ -5,6 +5,7 @@
 #include "core/AppNotifications.h"
 #include "core/ConfigurationManager.h"
 #include "core/NetworkReachabilityMonitoring.h"
+#include "core/ProductWebSite.h"
 #include "history/GlucoseHistoryStore.h"
 #include "history/HistoryCoordinator.h"
 #include "insights/InsightsCollectionProgress.h"
@@ -34,11 +35,10 @@
 #include <QApplication>
 #include <QPointer>
 
-#ifndef QUILLBY_SERVER_URL
-#define QUILLBY_SERVER_URL ""
-#endif
-#ifndef QUILLBY_UPDATE_FEED_URL
-#define QUILLBY_UPDATE_FEED_URL ""
+// Both addresses come from the build (CMake cache variables of the same names, with their
+// defaults there); nothing else in the program knows them.
+#if !defined(QUILLBY_SERVER_URL) || !defined(QUILLBY_UPDATE_FEED_URL)
+#error "QUILLBY_SERVER_URL and QUILLBY_UPDATE_FEED_URL are defined by the build"
 #endif
 
 namespace quillby {
@@ -143,8 +143,11 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     settingsEnvironment_.makeAPIClient = env.makeSettingsAPIClient;
     settingsEnvironment_.options.sleeper = env.sleeper;
     settingsEnvironment_.options.clock = env.clock;
+    // The windows' links lead to the product's web site at the server's address.
+    const ProductWebSite webSite(env.productServerURL);
     if (!env.makeSettingsView) {
         SettingsWindowServices services;
+        services.webSite = webSite;
         services.configurationManager = env.configurationManager;
         services.historyCoordinator = env.historyCoordinator;
         services.announcer = env.announcer;
@@ -165,6 +168,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     insightsServices.clock = env.clock;
     insightsServices.sleeper = env.sleeper;
     insightsServices.fixedCadence = &readingIsOnFixedCadence;
+    insightsServices.webSite = webSite;
     insightsLauncher_ = std::make_unique<InsightsLauncher>(env.historyCoordinator, env.configurationManager,
                                                            [settings] { settings->show(SettingsTab::insights); },
                                                            std::move(insightsServices));
@@ -216,6 +220,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     dependencies.onboarding.announcer = env.announcer;
     dependencies.onboarding.window.activationPolicy = &activationPolicy_;
     dependencies.onboarding.window.reducedMotion = env.reducedMotionMonitor;
+    dependencies.onboarding.window.webSite = webSite;
     appDelegate_->configure(dependencies, env.historyCoordinator, env.makeAPIClient);
     appDelegate_->setSleepWakeMonitor(env.sleepWakeMonitor);
 }

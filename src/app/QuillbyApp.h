@@ -76,7 +76,7 @@ struct QuillbyEnvironment {
     Announcer *announcer = nullptr;
 
     // The product's server and update feed, fixed at build time; empty: no server exchanges,
-    // no update checks.
+    // no update checks. The windows' links lead to the web site at the server's address.
     QString productServerURL;
     QString updateFeedURL;
     QString applicationVersion;

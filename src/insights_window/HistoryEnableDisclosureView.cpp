@@ -46,7 +46,8 @@ QString HistoryEnableDisclosureView::retentionParagraph(int days)
         .arg(days);
 }
 
-HistoryEnableDisclosureView::HistoryEnableDisclosureView(HistoryCoordinator *history, bool isSignedIn, QWidget *parent)
+HistoryEnableDisclosureView::HistoryEnableDisclosureView(HistoryCoordinator *history, bool isSignedIn,
+                                                         const QUrl &privacyPolicyURL, QWidget *parent)
     : QDialog(parent), history_(history), isSignedIn_(isSignedIn)
 {
     useInsightsAppearance(this);
@@ -89,7 +90,8 @@ HistoryEnableDisclosureView::HistoryEnableDisclosureView(HistoryCoordinator *his
     auto *privacy = new QLabel(this);
     privacy->setTextFormat(Qt::RichText);
     privacy->setText(
-        linkHtml(insightsPrivacyPolicyURL(), QStringLiteral("Read privacy policy"), InsightsColors::palette()));
+        linkHtml(privacyPolicyURL.toString(QUrl::FullyEncoded), QStringLiteral("Read privacy policy"),
+                 InsightsColors::palette()));
     privacy->setOpenExternalLinks(true);
     privacy->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     texts->addWidget(privacy);

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QUrl>
 
 class QLabel;
 class QPushButton;
@@ -13,11 +14,13 @@ class HistoryCoordinator;
 // The consent sheet shown before history saving is turned on, from the Insights window and
 // from the Settings window's Insights pane. "Enable saving" closes the sheet and then asks the
 // coordinator to turn saving on; what happens shows in the coordinator's snapshot and error
-// text, which the presenter shows. Window-modal; open it with open().
+// text, which the presenter shows. Its privacy link leads to `privacyPolicyURL`. Window-modal;
+// open it with open().
 class HistoryEnableDisclosureView : public QDialog {
     Q_OBJECT
 public:
-    HistoryEnableDisclosureView(HistoryCoordinator *history, bool isSignedIn, QWidget *parent = nullptr);
+    HistoryEnableDisclosureView(HistoryCoordinator *history, bool isSignedIn, const QUrl &privacyPolicyURL,
+                                QWidget *parent = nullptr);
 
     int retentionDays() const;
     bool canEnable() const;

@@ -15,10 +15,6 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#ifndef QUILLBY_SERVER_URL
-#define QUILLBY_SERVER_URL "https://quillby.app"
-#endif
-
 namespace quillby {
 
 namespace {
@@ -141,11 +137,6 @@ QLabel *paragraph(const QString &html, QWidget *parent)
 
 } // namespace
 
-QString insightsPrivacyPolicyURL()
-{
-    return QStringLiteral(QUILLBY_SERVER_URL "/privacy");
-}
-
 QString InsightsExplanationView::targetRangeText(GlucoseUnits unit)
 {
     return unit == GlucoseUnits::mgdL ? QStringLiteral("70–180 mg/dL") : QStringLiteral("3.9–10.0 mmol/L");
@@ -179,7 +170,8 @@ QList<InsightsExplanationView::Section> InsightsExplanationView::sections(Glucos
     return result;
 }
 
-InsightsExplanationView::InsightsExplanationView(GlucoseUnits unit, QWidget *parent) : QDialog(parent)
+InsightsExplanationView::InsightsExplanationView(GlucoseUnits unit, const QUrl &privacyPolicyURL, QWidget *parent)
+    : QDialog(parent)
 {
     setObjectName(QStringLiteral("insightsExplanation"));
     setWindowTitle(QStringLiteral("About Insights"));
@@ -238,7 +230,7 @@ InsightsExplanationView::InsightsExplanationView(GlucoseUnits unit, QWidget *par
                 {QStringLiteral("International consensus on time in range"), kConsensusURL},
                 {QStringLiteral("About the GMI calculation"), kGMIURL},
                 {QStringLiteral("About ambulatory glucose profiles"), kAGPURL},
-                {QStringLiteral("Privacy policy"), insightsPrivacyPolicyURL()}};
+                {QStringLiteral("Privacy policy"), privacyPolicyURL.toString(QUrl::FullyEncoded)}};
             for (const auto &[label, url] : links) {
                 groupColumn->addWidget(paragraph(linkHtml(url, label, InsightsColors::palette()),
                                                  group));

@@ -5,19 +5,18 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 namespace quillby {
 
-// The address of the product's privacy page.
-QString insightsPrivacyPolicyURL();
-
 // The sheet behind "About Insights": how every number of the report is computed, what the
 // notices mean, how collection works and what Insights are not. Fixed texts; only the unit
-// changes them. Window-modal on the Insights window, opened with open().
+// changes them, and its last links lead to `privacyPolicyURL`. Window-modal on the Insights
+// window, opened with open().
 class InsightsExplanationView : public QDialog {
     Q_OBJECT
 public:
-    explicit InsightsExplanationView(GlucoseUnits unit, QWidget *parent = nullptr);
+    InsightsExplanationView(GlucoseUnits unit, const QUrl &privacyPolicyURL, QWidget *parent = nullptr);
 
     static QString targetRangeText(GlucoseUnits unit);
     static QString rangeDefinitionsText(GlucoseUnits unit);

@@ -535,7 +535,7 @@ void InsightsView::showExplanation()
         explanation_->raise();
         return;
     }
-    auto *sheet = new InsightsExplanationView(unit(), this);
+    auto *sheet = new InsightsExplanationView(unit(), services_.webSite.privacyPolicy(), this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     explanation_ = sheet;
     sheet->open();
@@ -547,7 +547,7 @@ void InsightsView::showEnableNotice()
         enableNotice_->raise();
         return;
     }
-    auto *sheet = new HistoryEnableDisclosureView(history_, isSignedIn(), this);
+    auto *sheet = new HistoryEnableDisclosureView(history_, isSignedIn(), services_.webSite.privacyPolicy(), this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     enableNotice_ = sheet;
     sheet->open();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/Clock.h"
+#include "core/ProductWebSite.h"
 #include "core/async/Sleeper.h"
 #include "insights/InsightsCalculationState.h"
 #include "insights_window/HistoryEnableDisclosureView.h"
@@ -48,6 +49,7 @@ public:
         std::function<LocalCalendar()> calendar = &LocalCalendar::current;
         // Which saved readings are on a fixed cadence; the caller knows where readings come from.
         FixedCadenceRule fixedCadence = nullptr;
+        ProductWebSite webSite;   // where the privacy links lead
     };
 
     static constexpr double kTimelineInterval = 60;

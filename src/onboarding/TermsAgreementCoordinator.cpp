@@ -105,7 +105,7 @@ void TermsAgreementCoordinator::show()
                 self->quit();
             }
         },
-        environment_.openURL, window);
+        environment_.webSite.termsOfUse(), environment_.openURL, window);
     layout->addWidget(view);
     window->setFixedSize(TermsAgreementWindowView::kWidth, TermsAgreementWindowView::kHeight);
     window_ = window;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ProductWebSite.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
@@ -15,10 +17,11 @@ class ReducedMotionMonitor;
 
 // What the onboarding and terms windows reach besides the configuration: the program's
 // activation policy (none: nothing to switch), the desktop's reduced-motion wish (none: motion
-// is not reduced) and the browser (none: the desktop's).
+// is not reduced), the web site their links lead to and the browser (none: the desktop's).
 struct WindowEnvironment {
     ApplicationActivationPolicy *activationPolicy = nullptr;
     ReducedMotionMonitor *reducedMotion = nullptr;
+    ProductWebSite webSite;
     std::function<void(const QUrl &)> openURL;
 };
 

@@ -9,10 +9,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#ifndef QUILLBY_SERVER_URL
-#define QUILLBY_SERVER_URL "https://quillby.app"
-#endif
-
 namespace quillby {
 
 namespace {
@@ -26,16 +22,6 @@ std::function<void(const QUrl &)> orDesktopBrowser(std::function<void(const QUrl
 }
 
 } // namespace
-
-QUrl termsOfUseURL()
-{
-    static const QUrl url = [] {
-        QUrl base(QStringLiteral(QUILLBY_SERVER_URL));
-        base.setPath(QStringLiteral("/terms"));
-        return base;
-    }();
-    return url;
-}
 
 // --- Texts ---
 
@@ -126,7 +112,8 @@ QString TermsConsentFootnote::plainText()
     return QStringLiteral("By selecting Agree, you agree to the full Quillby terms.");
 }
 
-TermsConsentFootnote::TermsConsentFootnote(std::function<void(const QUrl &)> openURL, QWidget *parent)
+TermsConsentFootnote::TermsConsentFootnote(const QUrl &termsURL, std::function<void(const QUrl &)> openURL,
+                                           QWidget *parent)
     : QLabel(parent)
 {
     setObjectName(QStringLiteral("termsConsentFootnote"));
@@ -135,7 +122,7 @@ TermsConsentFootnote::TermsConsentFootnote(std::function<void(const QUrl &)> ope
     setWordWrap(true);
     setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     setText(QStringLiteral("By selecting Agree, you agree to the full %1.")
-                .arg(linkHtml(termsOfUseURL().toString(QUrl::FullyEncoded), QStringLiteral("Quillby terms"),
+                .arg(linkHtml(termsURL.toString(QUrl::FullyEncoded), QStringLiteral("Quillby terms"),
                               lightAppearancePalette(Qt::white))));
     setAccessibleName(plainText());
     setFont(scaledFont(font(), 0.85));
@@ -147,7 +134,7 @@ TermsConsentFootnote::TermsConsentFootnote(std::function<void(const QUrl &)> ope
 // --- Window content ---
 
 TermsAgreementWindowView::TermsAgreementWindowView(bool termsHaveChanged, std::function<void()> onAgree,
-                                                   std::function<void()> onQuit,
+                                                   std::function<void()> onQuit, const QUrl &termsURL,
                                                    std::function<void(const QUrl &)> openURL, QWidget *parent)
     : QWidget(parent)
     , termsHaveChanged_(termsHaveChanged)
@@ -169,7 +156,7 @@ TermsAgreementWindowView::TermsAgreementWindowView(bool termsHaveChanged, std::f
     layout->addSpacing(20);
     layout->addWidget(new TermsSummaryView(panel));
     layout->addSpacing(16);
-    layout->addWidget(new TermsConsentFootnote(std::move(openURL), panel));
+    layout->addWidget(new TermsConsentFootnote(termsURL, std::move(openURL), panel));
     layout->addStretch(1);
 
     auto *buttons = new QHBoxLayout();
@@ -205,7 +192,7 @@ TermsAgreementWindowView::TermsAgreementWindowView(bool termsHaveChanged, std::f
 // --- Sheet ---
 
 TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<void()> onAgree,
-                                         std::function<void()> onCancel, QWidget *parent)
+                                         std::function<void()> onCancel, const QUrl &termsURL, QWidget *parent)
     : QDialog(parent)
     , termsHaveChanged_(termsHaveChanged)
     , onAgree_(std::move(onAgree))
@@ -234,6 +221,7 @@ TermsAgreementSheet::TermsAgreementSheet(bool termsHaveChanged, std::function<vo
 
     layout->addWidget(new TermsSummaryView(this));
     layout->addWidget(new TermsConsentFootnote(
+        termsURL,
         [this](const QUrl &url) {
             if (openURL) {
                 openURL(url);

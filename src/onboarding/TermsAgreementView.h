@@ -20,9 +20,6 @@ class AmbientBackgroundView;
 // earlier acceptance. The views neither record the acceptance nor close themselves: their
 // owner's actions do both.
 
-// The address of the full terms of use: the product's web site with the path "/terms".
-QUrl termsOfUseURL();
-
 // One key point: a symbol, a title and a text; read by assistive technology as title and text.
 class TermsPointView : public QWidget {
     Q_OBJECT
@@ -45,11 +42,12 @@ public:
 };
 
 // "By selecting Agree, you agree to the full Quillby terms.", "Quillby terms" linking to the
-// full terms; following it opens the page with `openURL`.
+// full terms at `termsURL` (the product web site's terms page); following it opens the page
+// with `openURL`.
 class TermsConsentFootnote : public QLabel {
     Q_OBJECT
 public:
-    explicit TermsConsentFootnote(std::function<void(const QUrl &)> openURL, QWidget *parent = nullptr);
+    TermsConsentFootnote(const QUrl &termsURL, std::function<void(const QUrl &)> openURL, QWidget *parent = nullptr);
     static QString plainText();
 };
 
@@ -62,8 +60,8 @@ struct TermsTexts {
 };
 
 // The content of the terms window (800 x 600): the ambient panel on the left; on the right the
-// heading, the subheading, the key points, the consent line and the buttons "Quit" (runs
-// onQuit) and "Agree" (runs onAgree).
+// heading, the subheading, the key points, the consent line (linking to `termsURL`) and the
+// buttons "Quit" (runs onQuit) and "Agree" (runs onAgree).
 class TermsAgreementWindowView : public QWidget {
     Q_OBJECT
 public:
@@ -72,7 +70,8 @@ public:
     static constexpr int kPanelWidth = 400;
 
     TermsAgreementWindowView(bool termsHaveChanged, std::function<void()> onAgree, std::function<void()> onQuit,
-                             std::function<void(const QUrl &)> openURL = {}, QWidget *parent = nullptr);
+                             const QUrl &termsURL, std::function<void(const QUrl &)> openURL = {},
+                             QWidget *parent = nullptr);
 
     bool termsHaveChanged() const { return termsHaveChanged_; }
     AmbientBackgroundView *ambientBackground() const { return background_; }
@@ -88,14 +87,14 @@ private:
 
 // The terms-of-use sheet shown before a sign-in while the current terms are not accepted
 // (Settings window, onboarding). Window-modal on its parent; open it with open(). Return runs
-// onAgree; Escape, Cancel and closing it run onCancel.
+// onAgree; Escape, Cancel and closing it run onCancel. Its consent line links to `termsURL`.
 class TermsAgreementSheet : public QDialog {
     Q_OBJECT
 public:
     static constexpr int kWidth = 440;
 
     TermsAgreementSheet(bool termsHaveChanged, std::function<void()> onAgree, std::function<void()> onCancel,
-                        QWidget *parent = nullptr);
+                        const QUrl &termsURL, QWidget *parent = nullptr);
 
     bool termsHaveChanged() const { return termsHaveChanged_; }
     static QString heading(bool termsHaveChanged) { return TermsTexts::sheetHeading(termsHaveChanged); }

@@ -93,6 +93,7 @@ void OnboardingCoordinator::show()
     layout->setContentsMargins(0, 0, 0, 0);
     OnboardingViewServices viewServices;
     viewServices.announcer = services_.announcer;
+    viewServices.webSite = services_.window.webSite;
     viewServices.openURL = services_.window.openURL;
     auto *view = new OnboardingView(std::move(viewModel), viewServices, window);
     layout->addWidget(view);

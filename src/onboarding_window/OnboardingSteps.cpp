@@ -15,10 +15,6 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#ifndef QUILLBY_SERVER_URL
-#define QUILLBY_SERVER_URL "https://quillby.app"
-#endif
-
 namespace quillby {
 
 namespace {
@@ -34,14 +30,12 @@ QVBoxLayout *stepLayout(QWidget *step)
 
 } // namespace
 
-QUrl setupGuideURL(const GlucoseProviderDescription &description)
+QUrl setupGuideURL(const ProductWebSite &webSite, const GlucoseProviderDescription &description)
 {
     if (description.setupGuidePath.empty()) {
         return {};
     }
-    QUrl url(QStringLiteral(QUILLBY_SERVER_URL));
-    url.setPath(QString::fromStdString(description.setupGuidePath));
-    return url;
+    return webSite.page(QString::fromStdString(description.setupGuidePath));
 }
 
 // --- StepRow ---
@@ -111,7 +105,7 @@ SetupInfoStepView::SetupInfoStepView(OnboardingViewModel &viewModel, const Onboa
         layout->addWidget(new StepRow(static_cast<int>(i) + 1, QString::fromStdString(description.setupSteps[i]), this));
         layout->addSpacing(8);
     }
-    const QUrl guide = setupGuideURL(description);
+    const QUrl guide = setupGuideURL(services.webSite, description);
     if (!guide.isEmpty()) {
         // Our own link text and address.
         const QString linkText = QString::fromStdString(description.setupGuideLinkText);

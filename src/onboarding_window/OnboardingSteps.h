@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ProductWebSite.h"
+
 #include <QUrl>
 #include <QWidget>
 
@@ -17,6 +19,7 @@ class OnboardingViewModel;
 // What the onboarding views reach besides their models.
 struct OnboardingViewServices {
     Announcer *announcer = nullptr;                   // spoken announcements (none: silent)
+    ProductWebSite webSite;                           // where the guide and terms links lead
     std::function<void(const QUrl &)> openURL;        // web pages (none: the desktop's browser)
 };
 
@@ -24,7 +27,7 @@ struct GlucoseProviderDescription;
 
 // The address of a provider's getting-started guide on the product's web site; empty when the
 // provider has none.
-QUrl setupGuideURL(const GlucoseProviderDescription &description);
+QUrl setupGuideURL(const ProductWebSite &webSite, const GlucoseProviderDescription &description);
 
 // One numbered instruction: "1." and the text; read as "Step 1. <text>".
 class StepRow : public QWidget {

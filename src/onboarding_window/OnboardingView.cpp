@@ -118,7 +118,8 @@ void OnboardingView::refreshTermsSheet()
     }
     OnboardingViewModel *model = viewModel_.get();
     auto *sheet = new TermsAgreementSheet(
-        model->termsHaveChanged(), [model] { model->acceptTerms(); }, [model] { model->cancelTerms(); }, window());
+        model->termsHaveChanged(), [model] { model->acceptTerms(); }, [model] { model->cancelTerms(); },
+        services_.webSite.termsOfUse(), window());
     if (services_.openURL) {
         sheet->openURL = services_.openURL;
     }

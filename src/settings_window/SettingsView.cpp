@@ -141,24 +141,10 @@ std::optional<SettingsTab> settingsTabFromRawValue(const QString &text)
 
 // --- About & support ---
 
-QUrl AboutSupportSettingsPane::privacyURL()
-{
-    return productWebPage(QStringLiteral("/privacy"));
-}
-
-QUrl AboutSupportSettingsPane::changelogURL()
-{
-    return productWebPage(QStringLiteral("/changelog"));
-}
-
-QUrl AboutSupportSettingsPane::gettingStartedURL()
-{
-    return productWebPage(QStringLiteral("/"), QStringLiteral("getting-started"));
-}
-
 AboutSupportSettingsPane::AboutSupportSettingsPane(SettingsViewModel &model,
                                                    std::function<void()> submitFeedbackAction,
-                                                   std::function<void(const QUrl &)> openURL, QWidget *parent)
+                                                   std::function<void(const QUrl &)> openURL,
+                                                   const ProductWebSite &webSite, QWidget *parent)
     : SettingsForm(parent), model_(model)
 {
     setObjectName(QStringLiteral("aboutSettingsPane"));
@@ -181,9 +167,9 @@ AboutSupportSettingsPane::AboutSupportSettingsPane(SettingsViewModel &model,
         rowLayout->addStretch(1);
         support->addRow(row);
     }
-    connect(gettingStarted, &QPushButton::clicked, this, [openURL] {
+    connect(gettingStarted, &QPushButton::clicked, this, [openURL, url = webSite.gettingStarted()] {
         if (openURL) {
-            openURL(gettingStartedURL());
+            openURL(url);
         }
     });
     connect(feedback, &QPushButton::clicked, this, [submitFeedbackAction] {
@@ -191,9 +177,9 @@ AboutSupportSettingsPane::AboutSupportSettingsPane(SettingsViewModel &model,
             submitFeedbackAction();
         }
     });
-    connect(changelog, &QPushButton::clicked, this, [openURL] {
+    connect(changelog, &QPushButton::clicked, this, [openURL, url = webSite.releaseNotes()] {
         if (openURL) {
-            openURL(changelogURL());
+            openURL(url);
         }
     });
 
@@ -201,8 +187,8 @@ AboutSupportSettingsPane::AboutSupportSettingsPane(SettingsViewModel &model,
         QStringLiteral("Privacy & safety"),
         QStringLiteral("Quillby is not a replacement for your sensor app. Always confirm readings with your sensor app "
                        "or blood glucose meter before making treatment decisions."));
-    privacy->addRow(linkLabel(QStringLiteral("Read privacy policy"), privacyURL(), openURL));
-    privacy->addRow(linkLabel(QStringLiteral("Read terms of use"), termsOfUseURL(), openURL));
+    privacy->addRow(linkLabel(QStringLiteral("Read privacy policy"), webSite.privacyPolicy(), openURL));
+    privacy->addRow(linkLabel(QStringLiteral("Read terms of use"), webSite.termsOfUse(), openURL));
 
     connect(&model_, &SettingsViewModel::installedVersionChanged, this,
             [this] { version_->setText(QString::fromStdString(model_.installedVersion())); });
@@ -240,8 +226,9 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
         services_.openNotificationSettings = [] { openDesktopNotificationSettings(); };
     }
     if (!services_.makeHistoryConsentSheet) {
-        services_.makeHistoryConsentSheet = [](QWidget *parent, HistoryCoordinator &history, bool isSignedIn) {
-            return new HistoryEnableDisclosureView(&history, isSignedIn, parent);
+        services_.makeHistoryConsentSheet = [webSite = services_.webSite](QWidget *parent, HistoryCoordinator &history,
+                                                                          bool isSignedIn) {
+            return new HistoryEnableDisclosureView(&history, isSignedIn, webSite.privacyPolicy(), parent);
         };
     }
 
@@ -317,7 +304,8 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
     paneByTab_[SettingsTab::alerts] =
         new AlertsSettingsPane(model_, services_.announcer, services_.openNotificationSettings);
     paneByTab_[SettingsTab::account] = new AccountSettingsPane(model_, history, services_.announcer);
-    paneByTab_[SettingsTab::about] = new AboutSupportSettingsPane(model_, std::move(submitFeedbackAction), services_.openURL);
+    paneByTab_[SettingsTab::about] = new AboutSupportSettingsPane(model_, std::move(submitFeedbackAction), services_.openURL,
+                                                                   services_.webSite);
     for (SettingsTab tab : kAllSettingsTabs) {
         panes_->addWidget(paneByTab_[tab]);
     }
@@ -450,7 +438,8 @@ void SettingsView::refreshTermsSheet()
         termsHaveChanged = manager->acceptedTermsVersion().has_value() && !manager->hasAcceptedCurrentTerms();
     }
     auto *sheet = new TermsAgreementSheet(
-        termsHaveChanged, [this] { model_.acceptTerms(); }, [this] { model_.setIsShowingTerms(false); }, this);
+        termsHaveChanged, [this] { model_.acceptTerms(); }, [this] { model_.setIsShowingTerms(false); },
+        services_.webSite.termsOfUse(), this);
     sheet->openURL = services_.openURL;
     termsSheet_ = sheet;
     sheet->open();

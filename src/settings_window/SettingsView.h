@@ -33,11 +33,8 @@ class AboutSupportSettingsPane : public SettingsForm {
     Q_OBJECT
 public:
     AboutSupportSettingsPane(SettingsViewModel &model, std::function<void()> submitFeedbackAction,
-                             std::function<void(const QUrl &)> openURL, QWidget *parent = nullptr);
-
-    static QUrl privacyURL();
-    static QUrl changelogURL();
-    static QUrl gettingStartedURL();
+                             std::function<void(const QUrl &)> openURL, const ProductWebSite &webSite,
+                             QWidget *parent = nullptr);
 
 protected:
     void appeared() override;

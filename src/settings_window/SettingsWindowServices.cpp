@@ -3,21 +3,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-#ifndef QUILLBY_SERVER_URL
-#define QUILLBY_SERVER_URL "https://quillby.app"
-#endif
-
 namespace quillby {
-
-QUrl productWebPage(const QString &path, const QString &fragment)
-{
-    QUrl url(QStringLiteral(QUILLBY_SERVER_URL));
-    url.setPath(path);
-    if (!fragment.isEmpty()) {
-        url.setFragment(fragment);
-    }
-    return url;
-}
 
 bool openDesktopNotificationSettings()
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ProductWebSite.h"
+
 #include <QUrl>
 
 #include <functional>
@@ -20,6 +22,8 @@ struct SettingsWindowServices {
     ConfigurationManager *configurationManager = nullptr;
     HistoryCoordinator *historyCoordinator = nullptr;   // the panes show no saved history without it
     Announcer *announcer = nullptr;                     // default: nothing is spoken
+    // Where the links of the About and Privacy rows and the sheets lead.
+    ProductWebSite webSite;
     // Opens a web page (default: the desktop's browser).
     std::function<void(const QUrl &)> openURL;
     // Starts a check for updates that the user asked for (default: none).
@@ -30,9 +34,6 @@ struct SettingsWindowServices {
     // (default: the Insights window's consent sheet).
     std::function<QDialog *(QWidget *parent, HistoryCoordinator &history, bool isSignedIn)> makeHistoryConsentSheet;
 };
-
-// The product's web site and the support pages on it.
-QUrl productWebPage(const QString &path, const QString &fragment = {});
 
 // Opens the notification settings of GNOME ("gnome-control-center notifications") or KDE
 // ("systemsettings kcm_notifications"), whichever the desktop has; otherwise does nothing.

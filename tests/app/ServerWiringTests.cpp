@@ -9,12 +9,15 @@
 #include "services/FeedbackFormViewModel.h"
 #include "services/FeedbackWindowController.h"
 #include "platform/SleepWakeMonitor.h"
+#include "settings/SettingsLauncher.h"
+#include "settings/SettingsTab.h"
 
 #include "FakeKeychainItemStore.h"
 #include "FakeProductServer.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QLabel>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QUuid>
@@ -56,6 +59,27 @@ struct ServerWiring {
 
     std::size_t registrations() const { return server.requestCount("/api/alive/register"); }
 };
+
+// The Settings window's links lead to the web site at the server's address the program was
+// built with, not to an address of the window's own.
+TEST(ServerWiring, SettingsLinksLeadToTheServersWebSite)
+{
+    ServerWiring w;
+    w.harness.app->settingsLauncher().show(SettingsTab::about);
+    QWidget *window = w.harness.app->settingsLauncher().settingsWindow();
+    ASSERT_NE(window, nullptr);
+    QStringList links;
+    for (QLabel *label : window->findChildren<QLabel *>()) {
+        if (label->textFormat() == Qt::RichText && label->text().contains(QStringLiteral("href="))) {
+            links << label->text();
+        }
+    }
+    ASSERT_FALSE(links.isEmpty());
+    const QString origin = QString::fromStdString(w.server.origin());
+    for (const QString &link : links) {
+        EXPECT_TRUE(link.contains(QStringLiteral("href=\"") + origin + QLatin1Char('/'))) << link.toStdString();
+    }
+}
 
 // A heartbeat wait may include the spread of up to a minute just after UTC midnight.
 constexpr int kHeartbeatBoundMs = 90000;

@@ -459,7 +459,7 @@ TEST(HistoryEnableDisclosureTest, EnableSavingTurnsSavingOnThroughTheRealCoordin
 
     // Before the first snapshot: 90 days, and nothing can be enabled.
     {
-        HistoryEnableDisclosureView sheet(&coordinator, true);
+        HistoryEnableDisclosureView sheet(&coordinator, true, QUrl());
         EXPECT_EQ(sheet.retentionDays(), 90);
         EXPECT_FALSE(sheet.enableButton()->isEnabled());
     }
@@ -473,7 +473,7 @@ TEST(HistoryEnableDisclosureTest, EnableSavingTurnsSavingOnThroughTheRealCoordin
 
     // Signed out: disabled; Cancel closes and changes nothing.
     {
-        HistoryEnableDisclosureView sheet(&coordinator, false);
+        HistoryEnableDisclosureView sheet(&coordinator, false, QUrl());
         EXPECT_FALSE(sheet.enableButton()->isEnabled());
         sheet.open();
         sheet.cancelButton()->click();
@@ -482,7 +482,7 @@ TEST(HistoryEnableDisclosureTest, EnableSavingTurnsSavingOnThroughTheRealCoordin
     runTask(coordinator.setRetentionDays(30));
     QWidget parent;
     parent.show();
-    auto *sheet = new HistoryEnableDisclosureView(&coordinator, true, &parent);
+    auto *sheet = new HistoryEnableDisclosureView(&coordinator, true, QUrl(), &parent);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     QPointer<HistoryEnableDisclosureView> guard(sheet);
     EXPECT_TRUE(sheet->findChild<QLabel *>("historyRetentionText")->text().startsWith(QStringLiteral("History is kept for 30 days.")));

@@ -90,6 +90,7 @@ struct InsightsHarness {
         services.sleeper = sleeper;
         services.calendar = [] { return LocalCalendar(); };
         services.fixedCadence = &readingIsOnFixedCadence;
+        services.webSite = ProductWebSite(QStringLiteral("https://quillby.test"));
         return services;
     }
 

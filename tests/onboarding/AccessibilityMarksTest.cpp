@@ -63,7 +63,7 @@ TEST(AccessibilityMarks, HeadingsHaveTheHeadingRoleAndTheirText)
     later->setText(QStringLiteral("Sign in to Dexcom"));
     EXPECT_EQ(accessible(later)->text(QAccessible::Name), QStringLiteral("Sign in to Dexcom"));
 
-    TermsAgreementSheet sheet(true, {}, {});
+    TermsAgreementSheet sheet(true, {}, {}, QUrl());
     auto *sheetHeading = sheet.findChild<QLabel *>(QStringLiteral("termsHeading"));
     ASSERT_NE(sheetHeading, nullptr);
     EXPECT_EQ(accessible(sheetHeading)->role(), QAccessible::Heading);
@@ -74,7 +74,7 @@ TEST(AccessibilityMarks, HeadingsHaveTheHeadingRoleAndTheirText)
 // them are; each key point of the terms is one text element read as title and text.
 TEST(AccessibilityMarks, DecorationsAreLeftOutOfTheTree)
 {
-    TermsAgreementWindowView view(false, {}, {});
+    TermsAgreementWindowView view(false, {}, {}, QUrl());
     view.show();
     const QList<QObject *> objects = treeObjects(&view);
     ASSERT_NE(view.findChild<AmbientBackgroundView *>(), nullptr);

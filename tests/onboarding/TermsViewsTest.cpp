@@ -1,6 +1,7 @@
 // The terms views: texts by variant, the same key points in both, the consent link, and the
 // keyboard (Return agrees; Escape quits in the window and cancels in the sheet).
 
+#include "core/ProductWebSite.h"
 #include "onboarding/TermsAgreementView.h"
 
 #include "WaitUntil.h"
@@ -46,8 +47,8 @@ class TermsViews : public ::testing::TestWithParam<VariantCase> {};
 TEST_P(TermsViews, ShowTheVariantsTextsAndTheSameThreePoints)
 {
     const VariantCase &c = GetParam();
-    TermsAgreementWindowView window(c.changed, {}, {});
-    TermsAgreementSheet sheet(c.changed, {}, {});
+    TermsAgreementWindowView window(c.changed, {}, {}, QUrl());
+    TermsAgreementSheet sheet(c.changed, {}, {}, QUrl());
     for (QWidget *root : {static_cast<QWidget *>(&window), static_cast<QWidget *>(&sheet)}) {
         const bool isWindow = root == &window;
         SCOPED_TRACE(isWindow ? "window" : "sheet");
@@ -95,15 +96,20 @@ INSTANTIATE_TEST_SUITE_P(
                     "The terms of use have changed since you last agreed. Please review and agree again to continue."}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// The link leads to the terms page of the web site the window was given, not to an address of
+// its own.
 TEST(Terms, ConsentLinkOpensTheFullTerms)
 {
+    const ProductWebSite site(QStringLiteral("https://quillby.test"));
     std::vector<QUrl> opened;
-    TermsConsentFootnote footnote([&](const QUrl &url) { opened.push_back(url); });
+    TermsConsentFootnote footnote(site.termsOfUse(), [&](const QUrl &url) { opened.push_back(url); });
     EXPECT_TRUE(footnote.text().contains(QStringLiteral(">Quillby terms</a>.")));
-    emit footnote.linkActivated(termsOfUseURL().toString());
+    EXPECT_TRUE(footnote.text().contains(QStringLiteral("href=\"https://quillby.test/terms\"")))
+        << footnote.text().toStdString();
+    emit footnote.linkActivated(site.termsOfUse().toString());
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(opened.front().path(), QStringLiteral("/terms"));
-    EXPECT_EQ(opened.front(), termsOfUseURL());
+    EXPECT_EQ(opened.front(), site.termsOfUse());
 }
 
 // The sheet opens with the keyboard on Agree, not on the link in its text, each time it is shown.
@@ -112,7 +118,7 @@ TEST(Terms, SheetStartsWithTheFocusOnAgree)
     QWidget parent;
     parent.resize(800, 600);
     parent.show();
-    auto *sheet = new TermsAgreementSheet(false, [] {}, [] {}, &parent);
+    auto *sheet = new TermsAgreementSheet(false, [] {}, [] {}, QUrl(), &parent);
     auto *agree = sheet->findChild<QPushButton *>(QStringLiteral("termsAgreeButton"));
     for (int shown = 0; shown < 2; ++shown) {
         SCOPED_TRACE(shown);
@@ -132,7 +138,7 @@ TEST(Terms, SheetKeyboardAgreesAndCancels)
     parent.show();
     int agreed = 0;
     int cancelled = 0;
-    auto *sheet = new TermsAgreementSheet(false, [&] { ++agreed; }, [&] { ++cancelled; }, &parent);
+    auto *sheet = new TermsAgreementSheet(false, [&] { ++agreed; }, [&] { ++cancelled; }, QUrl(), &parent);
     sheet->open();
     QTest::keyClick(sheet, Qt::Key_Return);
     EXPECT_EQ(agreed, 1);
@@ -150,7 +156,7 @@ TEST(Terms, WindowButtonsRunTheirActions)
 {
     int agreed = 0;
     int quit = 0;
-    TermsAgreementWindowView view(false, [&] { ++agreed; }, [&] { ++quit; });
+    TermsAgreementWindowView view(false, [&] { ++agreed; }, [&] { ++quit; }, QUrl());
     view.quitButton()->click();
     view.agreeButton()->click();
     EXPECT_EQ(quit, 1);

@@ -109,7 +109,7 @@ TEST(OnboardingRender, WritesEveryStepAndTheTermsToPng)
         ASSERT_NE(terms.window(), nullptr);
         save(terms.window(), changed ? QStringLiteral("terms-window-changed") : QStringLiteral("terms-window"));
         if (!changed) {
-            TermsAgreementSheet sheet(false, {}, {}, terms.window());
+            TermsAgreementSheet sheet(false, {}, {}, QUrl(), terms.window());
             sheet.open();
             save(&sheet, QStringLiteral("terms-sheet"));
         }

@@ -84,6 +84,7 @@ struct OnboardingHarness : LoopbackAccountServices {
         services.makeSettingsViewModel = [this] { return makeSettingsViewModel(); };
         services.announcer = &announcer;
         services.window.activationPolicy = &policy;
+        services.window.webSite = ProductWebSite(QStringLiteral("https://quillby.test"));
         services.window.openURL = [this](const QUrl &url) { openedURLs.push_back(url); };
         services.quitAction = [this] { ++quitRequests; };
         coordinator = std::make_unique<OnboardingCoordinator>(*configurationManager, services, [this] { ++completions; });

@@ -366,6 +366,10 @@ TEST_F(AppSettingsPanesTest, AboutShowsTheVersionAndOpensTheSupportPages)
     ASSERT_EQ(h.openedURLs.size(), 5u);
     EXPECT_EQ(h.openedURLs[3].path(), QStringLiteral("/privacy"));
     EXPECT_EQ(h.openedURLs[4].path(), QStringLiteral("/terms"));
+    // Every page is on the web site the window was given.
+    for (const QUrl &url : h.openedURLs) {
+        EXPECT_EQ(url.host(), QStringLiteral("quillby.test")) << url.toString().toStdString();
+    }
 
     // Showing the pane reads the version again.
     h.updates->version = QStringLiteral("1.5.0 (150)");

@@ -245,7 +245,7 @@ TEST_F(AccessibilityBus, ClientReadsHeadingsNamesAndNoDecorations)
         GTEST_SKIP() << "needs an X display and QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1";
     }
     open(SettingsTab::glucose);
-    TermsAgreementWindowView terms(false, {}, {});
+    TermsAgreementWindowView terms(false, {}, {}, QUrl());
     terms.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&terms));
 

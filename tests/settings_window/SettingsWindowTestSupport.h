@@ -129,6 +129,7 @@ struct SettingsWindowHarness : LoopbackAccountServices {
                                                     options);
         navigation = std::make_unique<SettingsNavigation>(tab);
         SettingsWindowServices services;
+        services.webSite = ProductWebSite(QStringLiteral("https://quillby.test"));
         services.configurationManager = configurationManager.get();
         services.historyCoordinator = history.get();
         services.announcer = &announcer;

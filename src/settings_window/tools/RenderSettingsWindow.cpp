@@ -218,6 +218,7 @@ int main(int argc, char **argv)
                             std::make_shared<SilentAlerts>(), options);
     SettingsNavigation navigation(SettingsTab::account);
     SettingsWindowServices services;
+    services.webSite = ProductWebSite(QStringLiteral("https://quillby.example"));
     services.configurationManager = &configuration;
     services.historyCoordinator = history.get();
     services.openURL = [](const QUrl &) {};
