@@ -22,7 +22,7 @@ for scheme in light dark; do
       "$build/src/settings_window/quillby_render_settings" "$dir/settings" >/dev/null
       QUILLBY_RENDER_DIR=$dir/onboarding "$build/tests/onboarding_window/onboarding_window_tests" \
         --gtest_filter="OnboardingRender.*" >/dev/null
-      QUILLBY_RENDER_DIR=$dir/feedback "$build/tests/services/services_tests" \
+      QUILLBY_RENDER_DIR=$dir/feedback "$build/tests/services_window/services_window_tests" \
         --gtest_filter="FeedbackWindow.RendersToPng" >/dev/null
       echo "$dir"
     done

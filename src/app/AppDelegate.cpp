@@ -17,7 +17,7 @@
 #include "polling/StatusBarPollingCoordinator.h"
 #include "providers/GlucoseAPIClientFactory.h"
 #include "services/FeedbackPromptController.h"
-#include "services/FeedbackWindowController.h"
+#include "services_window/FeedbackWindowController.h"
 #include "services/UpdateChecker.h"
 #include "settings/SettingsLauncher.h"
 

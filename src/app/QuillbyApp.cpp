@@ -24,11 +24,12 @@
 #include "services/AppcastUpdateController.h"
 #include "services/FeedbackPromptController.h"
 #include "services/FeedbackSubmissionService.h"
-#include "services/FeedbackWindowController.h"
 #include "services/KeychainAliveAuthCredentialsStore.h"
 #include "services/UpdateChecker.h"
 #include "services/UserDefaultsAlivePingScheduleStore.h"
 #include "services/UserDefaultsInstallationIDProvider.h"
+#include "services_window/FeedbackWindowController.h"
+#include "services_window/UpdateCheckResultDialog.h"
 #include "settings/SettingsLauncher.h"
 #include "settings_window/SettingsView.h"
 
@@ -260,6 +261,7 @@ void QuillbyApp::buildServerServices()
             updates.defaults = env.defaults;
             updates.clock = env.clock;
             updates.sleeper = env.sleeper;
+            updates.presentUserCheckResult = [](const UpdateCheckOutcome &outcome) { showUpdateCheckResult(outcome); };
             checker.sparkleController = std::make_unique<AppcastUpdateController>(std::move(updates));
         }
         if (!env.productServerURL.isEmpty()) {

@@ -1,5 +1,5 @@
 #include "app/QuillbyApp.h"
-#include "onboarding/AccessibilityMarks.h"
+#include "widgets/AccessibilityMarks.h"
 #include "platform/SingleInstanceGuard.h"
 #include "platform/ReducedMotionMonitor.h"
 #include "platform/SleepWakeMonitor.h"

@@ -6,7 +6,7 @@
 #include "insights_window/InsightsExplanationView.h"
 #include "insights_window/InsightsSurfaces.h"
 #include "insights_window/InsightsViewState.h"
-#include "onboarding/AccessibilityMarks.h"
+#include "widgets/AccessibilityMarks.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #include "insights_window/InsightsCollectingView.h"
 
 #include "insights_window/InsightsSurfaces.h"
-#include "onboarding/AmbientBackgroundView.h"
+#include "widgets/AmbientBackgroundView.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

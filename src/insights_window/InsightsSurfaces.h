@@ -7,7 +7,7 @@
 #include <QLabel>
 #include <QWidget>
 
-#include "onboarding/OnboardingStyle.h"
+#include "widgets/OnboardingStyle.h"
 
 namespace quillby {
 

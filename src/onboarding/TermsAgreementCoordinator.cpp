@@ -1,10 +1,10 @@
 #include "onboarding/TermsAgreementCoordinator.h"
 
 #include "core/ConfigurationManager.h"
-#include "onboarding/AmbientBackgroundView.h"
+#include "widgets/AmbientBackgroundView.h"
 #include "onboarding/TermsAgreementView.h"
 #include "platform/ApplicationActivationPolicy.h"
-#include "onboarding/OnboardingStyle.h"
+#include "widgets/OnboardingStyle.h"
 #include "platform/ReducedMotionMonitor.h"
 
 #include <QDialog>

@@ -1,10 +1,10 @@
 #include "onboarding_window/OnboardingCoordinator.h"
 
-#include "onboarding/AmbientBackgroundView.h"
+#include "widgets/AmbientBackgroundView.h"
 #include "onboarding_window/OnboardingView.h"
 #include "onboarding_window/OnboardingViewModel.h"
 #include "platform/ApplicationActivationPolicy.h"
-#include "onboarding/OnboardingStyle.h"
+#include "widgets/OnboardingStyle.h"
 #include "platform/ReducedMotionMonitor.h"
 #include "settings/SettingsViewModel.h"
 

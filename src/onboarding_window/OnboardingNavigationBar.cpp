@@ -1,9 +1,9 @@
 #include "onboarding_window/OnboardingNavigationBar.h"
 
-#include "onboarding/OnboardingStyle.h"
+#include "widgets/OnboardingStyle.h"
 #include "onboarding_window/OnboardingViewModel.h"
 #include "settings/SettingsViewModel.h"
-#include "settings_window/SignInButton.h"
+#include "widgets/SignInButton.h"
 
 #include <QHBoxLayout>
 #include <QIcon>

@@ -1,13 +1,13 @@
 #include "onboarding_window/OnboardingSteps.h"
 
-#include "onboarding/AccessibilityMarks.h"
-#include "onboarding/OnboardingStyle.h"
+#include "widgets/AccessibilityMarks.h"
+#include "widgets/OnboardingStyle.h"
 #include "platform/Appearance.h"
 #include "providers/GlucoseProviderDescription.h"
 #include "onboarding_window/OnboardingNavigationBar.h"
 #include "onboarding_window/OnboardingViewModel.h"
 #include "settings/SettingsViewModel.h"
-#include "settings_window/AccountPickers.h"
+#include "widgets/AccountPickers.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>

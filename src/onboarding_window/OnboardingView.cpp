@@ -1,8 +1,8 @@
 #include "onboarding_window/OnboardingView.h"
 
-#include "onboarding/AccessibilityMarks.h"
-#include "onboarding/AmbientBackgroundView.h"
-#include "onboarding/OnboardingStyle.h"
+#include "widgets/AccessibilityMarks.h"
+#include "widgets/AmbientBackgroundView.h"
+#include "widgets/OnboardingStyle.h"
 #include "onboarding/TermsAgreementView.h"
 #include "onboarding_window/OnboardingViewModel.h"
 #include "onboarding_window/SignInStepView.h"

@@ -1,14 +1,14 @@
 #include "onboarding_window/SignInStepView.h"
 
-#include "onboarding/OnboardingStyle.h"
+#include "widgets/OnboardingStyle.h"
 #include "onboarding_window/OnboardingNavigationBar.h"
 #include "onboarding_window/OnboardingViewModel.h"
 #include "platform/Announcer.h"
 #include "providers/GlucoseProviderDescription.h"
 #include "settings/SettingsViewModel.h"
-#include "settings_window/AccountPickers.h"
-#include "settings_window/SettingsForm.h"
-#include "settings_window/SettingsSymbols.h"
+#include "widgets/AccountPickers.h"
+#include "widgets/SettingsForm.h"
+#include "widgets/SettingsSymbols.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -5,7 +5,6 @@
 #include "core/UserDefaults.h"
 #include "core/async/BackgroundTask.h"
 #include "providers/HttpExchange.h"
-#include "services/UpdateCheckResultDialog.h"
 
 #include <QNetworkRequest>
 
@@ -20,9 +19,6 @@ AppcastUpdateController::AppcastUpdateController(Dependencies dependencies, QObj
     Q_ASSERT(deps_.clock && deps_.sleeper);
     if (!deps_.parsePool) {
         deps_.parsePool = QThreadPool::globalInstance();
-    }
-    if (!deps_.presentUserCheckResult) {
-        deps_.presentUserCheckResult = [](const UpdateCheckOutcome &outcome) { showUpdateCheckResult(outcome); };
     }
 }
 
@@ -82,7 +78,7 @@ QCoro::Task<void> AppcastUpdateController::runUserCheck(QPointer<AppcastUpdateCo
         co_return;
     }
     const UpdateCheckOutcome outcome = co_await self->check(stop);
-    if (self && !stop.stop_requested()) {
+    if (self && !stop.stop_requested() && self->deps_.presentUserCheckResult) {
         self->deps_.presentUserCheckResult(outcome);
     }
 }

@@ -48,7 +48,8 @@ public:
         std::shared_ptr<Sleeper> sleeper;   // required
         // Where the feed is read, off the main thread (default: the global pool).
         QThreadPool *parsePool = nullptr;
-        // Shows the result of a user-started check (default: a small dialog).
+        // Shows the result of a user-started check (the composition root hands in the result
+        // dialog; none: the result is not shown).
         std::function<void(const UpdateCheckOutcome &)> presentUserCheckResult;
     };
 

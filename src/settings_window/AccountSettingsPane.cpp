@@ -5,8 +5,8 @@
 #include "platform/Announcer.h"
 #include "providers/GlucoseProviderDescription.h"
 #include "settings/SettingsViewModel.h"
-#include "settings_window/AccountPickers.h"
-#include "settings_window/SignInButton.h"
+#include "widgets/AccountPickers.h"
+#include "widgets/SignInButton.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>

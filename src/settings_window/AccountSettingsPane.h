@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings_window/SettingsForm.h"
+#include "widgets/SettingsForm.h"
 
 #include <QPointer>
 

@@ -6,7 +6,7 @@
 #include "polling/GlucoseAlertNotificationDelivering.h"
 #include "settings/SettingsViewModel.h"
 #include "settings_window/QuietHoursTimeInputField.h"
-#include "settings_window/SettingsSymbols.h"
+#include "widgets/SettingsSymbols.h"
 
 #include <QCheckBox>
 #include <QComboBox>

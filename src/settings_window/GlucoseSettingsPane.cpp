@@ -2,11 +2,11 @@
 
 #include "core/GraphTimeWindowSetting.h"
 #include "core/MeasurementUnitSetting.h"
-#include "onboarding/AccessibilityMarks.h"
+#include "widgets/AccessibilityMarks.h"
 #include "providers/GlucoseProviderDescription.h"
 #include "settings/GlucoseThresholdOption.h"
 #include "settings/SettingsViewModel.h"
-#include "settings_window/SettingsSymbols.h"
+#include "widgets/SettingsSymbols.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

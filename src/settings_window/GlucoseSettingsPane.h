@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/GlucoseReading.h"
-#include "settings_window/SettingsForm.h"
+#include "widgets/SettingsForm.h"
 
 #include <optional>
 #include <utility>

@@ -3,7 +3,7 @@
 
 #include "history/HistoryCoordinator.h"
 #include "settings/SettingsViewModel.h"
-#include "settings_window/SettingsSymbols.h"
+#include "widgets/SettingsSymbols.h"
 
 #include <QCheckBox>
 #include <QComboBox>

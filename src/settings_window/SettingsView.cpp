@@ -4,7 +4,7 @@
 #include "core/ConfigurationManager.h"
 #include "history/HistoryCoordinator.h"
 #include "insights_window/HistoryEnableDisclosureView.h"
-#include "onboarding/AccessibilityMarks.h"
+#include "widgets/AccessibilityMarks.h"
 #include "onboarding/TermsAgreementView.h"
 #include "platform/Announcer.h"
 #include "platform/Appearance.h"
@@ -13,7 +13,7 @@
 #include "settings_window/AppSettingsPane.h"
 #include "settings_window/GlucoseSettingsPane.h"
 #include "settings_window/InsightsSettingsPane.h"
-#include "settings_window/SettingsSymbols.h"
+#include "widgets/SettingsSymbols.h"
 
 #include <QDesktopServices>
 #include <QEvent>

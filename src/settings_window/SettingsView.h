@@ -2,7 +2,7 @@
 
 #include "onboarding/TermsAgreementView.h"
 #include "settings/SettingsTab.h"
-#include "settings_window/SettingsForm.h"
+#include "widgets/SettingsForm.h"
 #include "settings_window/SettingsWindowServices.h"
 
 #include <QPointer>

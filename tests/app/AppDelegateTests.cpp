@@ -15,7 +15,7 @@
 #include "polling/StatusBarPollingCoordinator.h"
 #include "providers/GlucoseProviderDescription.h"
 #include "services/FeedbackPromptController.h"
-#include "services/FeedbackWindowController.h"
+#include "services_window/FeedbackWindowController.h"
 #include "settings/SettingsLauncher.h"
 
 #include <QDBusConnection>

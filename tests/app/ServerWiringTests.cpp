@@ -7,7 +7,7 @@
 #include "services/AlivePingService.h"
 #include "services/AppServerAuthProvider.h"
 #include "services/FeedbackFormViewModel.h"
-#include "services/FeedbackWindowController.h"
+#include "services_window/FeedbackWindowController.h"
 #include "platform/SleepWakeMonitor.h"
 #include "settings/SettingsLauncher.h"
 #include "settings/SettingsTab.h"

@@ -17,7 +17,7 @@
 #include "insights_window/InsightsExplanationView.h"
 #include "insights_window/InsightsFormat.h"
 #include "insights_window/InsightsReportView.h"
-#include "onboarding/AmbientBackgroundView.h"
+#include "widgets/AmbientBackgroundView.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -2,9 +2,9 @@
 // images and the animated background left out of the tree, rows read as one element, combo
 // boxes named by their label; and where the keyboard focus starts in the terms views.
 
-#include "onboarding/AccessibilityMarks.h"
-#include "onboarding/AmbientBackgroundView.h"
-#include "onboarding/OnboardingStyle.h"
+#include "widgets/AccessibilityMarks.h"
+#include "widgets/AmbientBackgroundView.h"
+#include "widgets/OnboardingStyle.h"
 #include "onboarding/TermsAgreementView.h"
 
 #include <QAbstractItemView>

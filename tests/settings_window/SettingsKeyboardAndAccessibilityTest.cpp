@@ -10,7 +10,7 @@
 #include "onboarding/TermsAgreementView.h"
 
 #include "settings_window/GlucoseSettingsPane.h"
-#include "settings_window/SettingsForm.h"
+#include "widgets/SettingsForm.h"
 
 #include <QAccessible>
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include "SettingsWindowTestSupport.h"
 
 #include "onboarding/TermsAgreementView.h"
-#include "settings_window/SettingsSymbols.h"
+#include "widgets/SettingsSymbols.h"
 
 #include <QLabel>
 #include <QPushButton>

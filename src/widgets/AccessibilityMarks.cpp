@@ -1,4 +1,4 @@
-#include "onboarding/AccessibilityMarks.h"
+#include "widgets/AccessibilityMarks.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>

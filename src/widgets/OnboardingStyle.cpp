@@ -1,9 +1,9 @@
-#include "onboarding/OnboardingStyle.h"
+#include "widgets/OnboardingStyle.h"
 
-#include "onboarding/AccessibilityMarks.h"
+#include "widgets/AccessibilityMarks.h"
 #include "platform/WindowPlacement.h"
 
-#include "onboarding/AmbientBackgroundView.h"
+#include "widgets/AmbientBackgroundView.h"
 
 #include "platform/Appearance.h"
 #include "platform/ReducedMotionMonitor.h"
@@ -123,7 +123,7 @@ void makeBordered(QPushButton *button)
 
 QIcon onboardingSymbol(const QString &name)
 {
-    const QString path = QStringLiteral(":/quillby/onboarding/icons/%1.svg").arg(name);
+    const QString path = QStringLiteral(":/quillby/widgets/icons/%1.svg").arg(name);
     return QFile::exists(path) ? QIcon(path) : QIcon();
 }
 

@@ -1,7 +1,7 @@
-#include "settings_window/SettingsForm.h"
+#include "widgets/SettingsForm.h"
 
 #include "platform/Appearance.h"
-#include "onboarding/AccessibilityMarks.h"
+#include "widgets/AccessibilityMarks.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

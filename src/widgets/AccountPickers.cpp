@@ -1,8 +1,8 @@
-#include "settings_window/AccountPickers.h"
+#include "widgets/AccountPickers.h"
 
 #include "providers/GlucoseProviderDescription.h"
 #include "settings/SettingsViewModel.h"
-#include "settings_window/SettingsForm.h"
+#include "widgets/SettingsForm.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,6 +1,6 @@
-#include "onboarding/AmbientBackgroundView.h"
+#include "widgets/AmbientBackgroundView.h"
 
-#include "onboarding/AccessibilityMarks.h"
+#include "widgets/AccessibilityMarks.h"
 
 #include <QDateTime>
 #include <QEvent>

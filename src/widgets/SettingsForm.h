@@ -1,6 +1,6 @@
 #pragma once
 
-#include "onboarding/AccessibilityMarks.h"
+#include "widgets/AccessibilityMarks.h"
 
 #include <QFrame>
 #include <QIcon>

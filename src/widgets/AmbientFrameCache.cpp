@@ -1,6 +1,6 @@
-#include "onboarding/AmbientFrameCache.h"
+#include "widgets/AmbientFrameCache.h"
 
-#include "onboarding/AmbientBackgroundView.h"
+#include "widgets/AmbientBackgroundView.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <QWidget>
 
-#include "onboarding/AmbientFrameCache.h"
+#include "widgets/AmbientFrameCache.h"
 
 #include <functional>
 #include <limits>

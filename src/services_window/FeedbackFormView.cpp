@@ -1,9 +1,9 @@
-#include "services/FeedbackFormView.h"
+#include "services_window/FeedbackFormView.h"
 #include "core/async/RunDetached.h"
 
 #include "services/FeedbackFormViewModel.h"
-#include "onboarding/AmbientBackgroundView.h"
-#include "onboarding/OnboardingStyle.h"
+#include "widgets/AmbientBackgroundView.h"
+#include "widgets/OnboardingStyle.h"
 
 #include <QFrame>
 #include <QHBoxLayout>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "services/FeedbackFormViewModel.h"
+
 #include <QPointer>
 #include <QWidget>
 
@@ -11,7 +13,6 @@ class QPushButton;
 namespace quillby {
 
 class AmbientBackgroundView;
-class FeedbackFormViewModel;
 
 // The feedback window's content, 800 x 600: the ambient panel on the left, the form on the
 // right (title, subtitle, name, e-mail, message with the room it has left, error line, Cancel

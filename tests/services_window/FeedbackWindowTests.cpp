@@ -1,12 +1,17 @@
-#include "services/FeedbackFormView.h"
+#include "services_window/FeedbackFormView.h"
 #include "services/FeedbackFormViewModel.h"
-#include "services/FeedbackWindowController.h"
+#include "services_window/FeedbackWindowController.h"
 
 #include <QGuiApplication>
 #include <QScreen>
-#include "onboarding/AmbientBackgroundView.h"
+#include "widgets/AmbientBackgroundView.h"
 
-#include "ServicesTestSupport.h"
+#include "services/FeedbackSubmitting.h"
+
+#include "TaskRunner.h"
+#include "WaitUntil.h"
+
+#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDir>

@@ -4,8 +4,8 @@
 // BM_FrameStroked the same band with the line stroked afresh, for comparison. The still layer and
 // the line's strips are made once per size (BM_FirstFrame).
 
-#include "onboarding/AmbientBackgroundView.h"
-#include "onboarding/AmbientFrameCache.h"
+#include "widgets/AmbientBackgroundView.h"
+#include "widgets/AmbientFrameCache.h"
 
 #include <QGuiApplication>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "services/UpdateCheckResultDialog.h"
+#include "services_window/UpdateCheckResultDialog.h"
 
 #include <QDesktopServices>
 #include <QLabel>

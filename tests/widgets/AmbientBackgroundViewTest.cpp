@@ -1,8 +1,8 @@
 // The decorative background: the line's points, drawing at any size, and animating only while
 // it can be seen.
 
-#include "onboarding/AmbientBackgroundView.h"
-#include "onboarding/AmbientFrameCache.h"
+#include "widgets/AmbientBackgroundView.h"
+#include "widgets/AmbientFrameCache.h"
 
 #include "WaitUntil.h"
 

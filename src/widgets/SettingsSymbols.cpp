@@ -1,4 +1,4 @@
-#include "settings_window/SettingsSymbols.h"
+#include "widgets/SettingsSymbols.h"
 
 #include <QFile>
 #include <QPainter>
@@ -43,7 +43,7 @@ QString settingsSymbolFallbackPath(const QString &name)
 {
     for (const auto &[symbol, themeName] : kSymbols) {
         if (name == QLatin1String(symbol)) {
-            return QStringLiteral(":/quillby/settings_window/icons/%1.svg").arg(name);
+            return QStringLiteral(":/quillby/widgets/icons/%1.svg").arg(name);
         }
     }
     return {};

@@ -1,8 +1,8 @@
-#include "settings_window/SignInButton.h"
+#include "widgets/SignInButton.h"
 
 #include "platform/Announcer.h"
 #include "settings/SettingsViewModel.h"
-#include "settings_window/AccountPickers.h"
+#include "widgets/AccountPickers.h"
 
 namespace quillby {
 
