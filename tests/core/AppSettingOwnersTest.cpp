@@ -22,6 +22,7 @@ TEST(AppSettingOwners, IntegerSettingsSnapToWhatASaveKeeps)
         int expected;
     };
     const auto window = [](int hours) { return GraphTimeWindowSetting::snapped(hours); };
+    const auto repeat = [](int minutes) { return LowAlertRepeatSetting::snapped(minutes); };
     const Case cases[] = {
         {"graph 1 kept", window, 1, 1},
         {"graph 24 kept", window, 24, 24},
@@ -29,11 +30,11 @@ TEST(AppSettingOwners, IntegerSettingsSnapToWhatASaveKeeps)
         {"graph 2", window, 2, 6},
         {"graph 48", window, 48, 6},
         {"graph INT_MIN", window, INT_MIN, 6},
-        {"repeat 0 kept", LowAlertRepeatSetting::snapped, 0, 0},
-        {"repeat 60 kept", LowAlertRepeatSetting::snapped, 60, 60},
-        {"repeat 10", LowAlertRepeatSetting::snapped, 10, 0},
-        {"repeat -5", LowAlertRepeatSetting::snapped, -5, 0},
-        {"repeat INT_MAX", LowAlertRepeatSetting::snapped, INT_MAX, 0},
+        {"repeat 0 kept", repeat, 0, 0},
+        {"repeat 60 kept", repeat, 60, 60},
+        {"repeat 10", repeat, 10, 0},
+        {"repeat -5", repeat, -5, 0},
+        {"repeat INT_MAX", repeat, INT_MAX, 0},
         {"quiet 0 kept", QuietHoursSetting::clamped, 0, 0},
         {"quiet 1439 kept", QuietHoursSetting::clamped, 1439, 1439},
         {"quiet 1440", QuietHoursSetting::clamped, 1440, 1439},
