@@ -1,5 +1,7 @@
 #include "services/AppcastFeed.h"
 
+#include "providers/HttpExchange.h"
+
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -43,6 +45,23 @@ bool isPlainVersionText(const QString &text)
     });
 }
 
+// A file's address: a secure web address, or plain http to this machine (local test servers).
+QUrl fileLink(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.size() > kMaximumLinkLength) {
+        return {};
+    }
+    const QUrl url(trimmed, QUrl::StrictMode);
+    return url.isValid() && !url.host().isEmpty() && isAllowedServiceURL(url) ? url : QUrl();
+}
+
+QByteArray signatureBytes(QStringView text)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(text.trimmed().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    return decoded && decoded.decoded.size() == 64 ? decoded.decoded : QByteArray();
+}
+
 bool isSparkle(const QXmlStreamReader &reader)
 {
     return reader.namespaceUri() == kSparkleNamespace || reader.qualifiedName().startsWith(QLatin1String("sparkle:"));
@@ -70,6 +89,7 @@ std::optional<AppcastItem> readItem(QXmlStreamReader &reader)
         } else if (name == QLatin1String("link")) {
             item.downloadLink = webLink(reader.readElementText());
         } else if (name == QLatin1String("enclosure")) {
+            AppcastEnclosure file;
             for (const auto &attribute : reader.attributes()) {
                 const bool sparkle = attribute.namespaceUri() == kSparkleNamespace ||
                                      attribute.qualifiedName().startsWith(QLatin1String("sparkle:"));
@@ -78,9 +98,23 @@ std::optional<AppcastItem> readItem(QXmlStreamReader &reader)
                 } else if (sparkle && attribute.name() == QLatin1String("shortVersionString") &&
                            item.shortVersion.isEmpty()) {
                     item.shortVersion = attribute.value().trimmed().toString();
+                } else if (sparkle && attribute.name() == QLatin1String("edSignature")) {
+                    file.edSignature = signatureBytes(attribute.value());
+                } else if (sparkle && attribute.name() == QLatin1String("os")) {
+                    file.os = attribute.value().trimmed().left(kMaximumVersionLength).toString();
                 } else if (!sparkle && attribute.name() == QLatin1String("url")) {
-                    enclosure = webLink(attribute.value().toString());
+                    if (enclosure.isEmpty()) {
+                        enclosure = webLink(attribute.value().toString());
+                    }
+                    file.url = fileLink(attribute.value().toString());
+                } else if (!sparkle && attribute.name() == QLatin1String("length")) {
+                    bool ok = false;
+                    const qint64 length = attribute.value().trimmed().toLongLong(&ok);
+                    file.length = ok && length >= 0 ? length : -1;
                 }
+            }
+            if (!file.url.isEmpty()) {
+                item.enclosures.push_back(std::move(file));
             }
             reader.skipCurrentElement();
         } else {
@@ -238,6 +272,23 @@ int compareVersions(const QString &a, const QString &b)
             return order;
         }
     }
+}
+
+std::optional<AppcastEnclosure> enclosureFor(const AppcastItem &item, const QString &architecture)
+{
+    const QString wanted = QStringLiteral("linux-") + architecture;
+    std::optional<AppcastEnclosure> unstated;
+    int unstatedCount = 0;
+    for (const auto &file : item.enclosures) {
+        if (file.os == wanted) {
+            return file;
+        }
+        if (file.os.isEmpty()) {
+            unstated = file;
+            ++unstatedCount;
+        }
+    }
+    return unstatedCount == 1 ? unstated : std::nullopt;
 }
 
 std::optional<AppcastItem> newest(const std::vector<AppcastItem> &items)

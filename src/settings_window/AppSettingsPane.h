@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/UpdateInstallSupport.h"
 #include "widgets/SettingsForm.h"
 
 #include <functional>
@@ -16,14 +17,16 @@ class QuietHoursTimeInputField;
 class SettingsViewModel;
 
 // The General tab: launch at login and the update section. Automatic download and installation
-// is a setting no updater here can honour (the package manager installs new versions), so it is
+// can be turned on only where this program installs its own updates; elsewhere the switch is
 // shown disabled, with the reason under it.
 class GeneralSettingsPane : public SettingsForm {
     Q_OBJECT
 public:
-    GeneralSettingsPane(SettingsViewModel &model, std::function<void()> checkForUpdates, QWidget *parent = nullptr);
+    GeneralSettingsPane(SettingsViewModel &model, std::function<void()> checkForUpdates,
+                        std::function<UpdateInstallSupport()> installSupport = {}, QWidget *parent = nullptr);
 
-    static QString automaticUpdatesUnavailableText();
+    // The line under the switch for each case; the footer where updates are installed.
+    static QString automaticUpdatesText(UpdateInstallSupport support);
 
 protected:
     void appeared() override;
@@ -32,6 +35,8 @@ private:
     void refresh();
     SettingsViewModel &model_;
     std::function<void()> checkForUpdates_;
+    std::function<UpdateInstallSupport()> installSupport_;
+    QLabel *automaticUpdatesNotice_;
     QCheckBox *launchAtLogin_;
     QCheckBox *automaticUpdates_;
     QLabel *lastChecked_;

@@ -298,7 +298,7 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
 
     // Panes, in sidebar order.
     HistoryCoordinator *history = services_.historyCoordinator;
-    paneByTab_[SettingsTab::general] = new GeneralSettingsPane(model_, services_.checkForUpdates);
+    paneByTab_[SettingsTab::general] = new GeneralSettingsPane(model_, services_.checkForUpdates, services_.updateInstallSupport);
     paneByTab_[SettingsTab::glucose] = new GlucoseSettingsPane(model_);
     paneByTab_[SettingsTab::insights] = new InsightsSettingsPane(model_, history, services_.makeHistoryConsentSheet);
     paneByTab_[SettingsTab::alerts] =

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ProductWebSite.h"
+#include "core/UpdateInstallSupport.h"
 
 #include <QUrl>
 
@@ -28,6 +29,8 @@ struct SettingsWindowServices {
     std::function<void(const QUrl &)> openURL;
     // Starts a check for updates that the user asked for (default: none).
     std::function<void()> checkForUpdates;
+    // Whether updates are installed here (default: they are only reported).
+    std::function<UpdateInstallSupport()> updateInstallSupport;
     // Opens the desktop's notification settings (default: GNOME's or KDE's when present).
     std::function<void()> openNotificationSettings;
     // The consent sheet shown before saving history is turned on, window-modal on `parent`

@@ -69,12 +69,13 @@ TEST_F(AppSettingsPanesTest, GeneralLaunchAtLoginAndUpdates)
     EXPECT_TRUE(status->isVisible());
     EXPECT_EQ(status->text(), QStringLiteral("Failed to update launch at login: Permission denied"));
 
-    // The updater's automatic installation cannot be honoured here: disabled, with the reason.
+    // Where updates are only reported the switch is disabled, with the reason.
     QCheckBox *automatic = toggle("autoInstallUpdatesToggle");
     EXPECT_FALSE(automatic->isEnabled());
     auto *why = h.find<QLabel>(QStringLiteral("autoInstallUpdatesUnavailableNotice"));
     EXPECT_TRUE(why->isVisible());
-    EXPECT_EQ(why->text(), GeneralSettingsPane::automaticUpdatesUnavailableText());
+    EXPECT_EQ(why->text(), GeneralSettingsPane::automaticUpdatesText(UpdateInstallSupport::notFromPackage));
+    EXPECT_TRUE(why->text().contains(QStringLiteral("not installed from its package")));
 
     auto *lastChecked = h.find<QLabel>(QStringLiteral("lastUpdateCheckValue"));
     EXPECT_EQ(lastChecked->text(), QStringLiteral("Never"));
@@ -85,6 +86,22 @@ TEST_F(AppSettingsPanesTest, GeneralLaunchAtLoginAndUpdates)
     EXPECT_EQ(h.updateChecks, 2) << "each press asks again";
     EXPECT_TRUE(check->isEnabled());
     EXPECT_NE(lastChecked->text(), QStringLiteral("Never"));
+}
+
+// Where updates are installed the switch is live: it reaches the updater at once.
+TEST_F(AppSettingsPanesTest, GeneralAutomaticUpdatesSwitchWhereUpdatesInstall)
+{
+    h.installSupport = UpdateInstallSupport::installs;
+    open(SettingsTab::general);
+    QCheckBox *automatic = toggle("autoInstallUpdatesToggle");
+    EXPECT_TRUE(automatic->isEnabled());
+    EXPECT_EQ(h.find<QLabel>(QStringLiteral("autoInstallUpdatesUnavailableNotice"))->text(),
+              QStringLiteral("Updates are installed when the app can relaunch."));
+    automatic->click();
+    EXPECT_TRUE(h.updates->automaticDownloads);
+    EXPECT_TRUE(automatic->isChecked());
+    automatic->click();
+    EXPECT_FALSE(h.updates->automaticDownloads);
 }
 
 TEST_F(AppSettingsPanesTest, GlucoseUnitThresholdsAndGraphWindow)
