@@ -101,12 +101,12 @@ QCoro::Task<PackageKitAuthorization> PackageKitClient::canAuthorize(QString acti
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
         co_return PackageKitAuthorization::unknown;
     }
-    // PkAuthorizeEnum: 0 unknown, 1 no, 2 yes, 3 interactive.
+    // PkAuthorizeEnum: 0 unknown, 1 yes, 2 no, 3 interactive.
     switch (reply.arguments().constFirst().toUInt()) {
     case 1:
-        co_return PackageKitAuthorization::no;
-    case 2:
         co_return PackageKitAuthorization::yes;
+    case 2:
+        co_return PackageKitAuthorization::no;
     case 3:
         co_return PackageKitAuthorization::interactive;
     default:

@@ -24,8 +24,8 @@ public:
     FakePackageKit();
     ~FakePackageKit() override;
 
-    // PkAuthorizeEnum: 1 no, 2 yes, 3 interactive.
-    uint authorization = 2;
+    // PkAuthorizeEnum: 1 yes, 2 no, 3 interactive.
+    uint authorization = 1;
     bool failInstall = false;
     QString failureDetails = QStringLiteral("The package could not be installed");
 

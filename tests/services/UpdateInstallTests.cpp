@@ -274,9 +274,9 @@ TEST(UpdateInstall, SleepAndQuitInstallOnlyWhenNoPasswordIsNeeded)
         bool installs;
     };
     const Case cases[] = {
-        {"sleep, yes", 2, false, true},
-        {"quit, yes", 2, true, true},
-        {"sleep, no", 1, false, false},
+        {"sleep, yes", 1, false, true},
+        {"quit, yes", 1, true, true},
+        {"sleep, no", 2, false, false},
         {"sleep, interactive", 3, false, false},
         {"quit, interactive", 3, true, false},
     };
