@@ -179,8 +179,9 @@ QCoro::Task<UpdateCheckOutcome> AppcastUpdateController::check(std::stop_token s
         defaults::writeDate(*deps_.defaults, kLastCheckKey, deps_.clock->now());
     }
     lastOutcome_ = outcome;
+    // canDownload() reads the outcome just stored.
     outcome.installable = canDownload() || (pending_ && outcome.item && pending_->version == outcome.item->version);
-    lastOutcome_ = outcome;
+    lastOutcome_->installable = outcome.installable;
     report(outcome.kind == UpdateCheckOutcome::Kind::newerVersion ? SparkleUpdateState::updateReady
                                                                    : SparkleUpdateState::none);
     afterCheck(outcome);
