@@ -1,7 +1,5 @@
 #include "services/AppcastFeed.h"
 
-#include "providers/HttpExchange.h"
-
 #include <QXmlStreamReader>
 
 #include <algorithm>
@@ -45,6 +43,24 @@ bool isPlainVersionText(const QString &text)
     });
 }
 
+// "localhost", "::1" or an IPv4 address in 127.0.0.0/8, written out in full.
+bool isLoopbackHost(const QString &host)
+{
+    if (host == QLatin1String("localhost") || host == QLatin1String("::1")) {
+        return true;
+    }
+    const QStringList parts = host.split(QLatin1Char('.'));
+    if (parts.size() != 4 || parts.constFirst() != QLatin1String("127")) {
+        return false;
+    }
+    return std::all_of(parts.begin(), parts.end(), [](const QString &part) {
+        bool ok = false;
+        const int value = part.toInt(&ok);
+        return ok && part.size() <= 3 && value >= 0 && value <= 255 &&
+               std::all_of(part.begin(), part.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+    });
+}
+
 // A file's address: a secure web address, or plain http to this machine (local test servers).
 QUrl fileLink(const QString &text)
 {
@@ -53,7 +69,12 @@ QUrl fileLink(const QString &text)
         return {};
     }
     const QUrl url(trimmed, QUrl::StrictMode);
-    return url.isValid() && !url.host().isEmpty() && isAllowedServiceURL(url) ? url : QUrl();
+    if (!url.isValid() || url.host().isEmpty()) {
+        return {};
+    }
+    const bool secure = url.scheme() == QLatin1String("https");
+    const bool local = url.scheme() == QLatin1String("http") && isLoopbackHost(url.host());
+    return secure || local ? url : QUrl();
 }
 
 QByteArray signatureBytes(QStringView text)
