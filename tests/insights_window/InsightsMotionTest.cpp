@@ -347,6 +347,11 @@ TEST_F(InsightsMotionViewTest, CollectingCardAndReportFadeAndNothingRunsWhenIdle
     EXPECT_EQ(fade->arrivingPage(), report);
     EXPECT_DOUBLE_EQ(fade->leavingOpacity(), 1.0);
     EXPECT_DOUBLE_EQ(fade->arrivingOpacity(), 0.0);
+    // The fading layer is no part of what assistive technologies see.
+    QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(view.get());
+    for (int i = 0; i < tree->childCount(); ++i) {
+        EXPECT_NE(tree->child(i)->object(), fade);
+    }
     clock.step(150);
     EXPECT_NEAR(fade->arrivingOpacity(), inOutQuad(0.5), 1e-3);
     EXPECT_NEAR(fade->leavingOpacity(), 1 - inOutQuad(0.5), 1e-3);
