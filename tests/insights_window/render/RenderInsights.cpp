@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPushButton>
 
 #include <cstdio>
@@ -120,6 +121,11 @@ int main(int argc, char **argv)
     {
         Scene scene(20, 3, true, true);
         ok &= save(scene.launcher->window(), folder, QStringLiteral("insights-report-limited.png"));
+        // Selected text in the report, as the mouse leaves it.
+        if (auto *notice = scene.launcher->view()->findChild<QLabel *>(QStringLiteral("noticeText"))) {
+            notice->setSelection(0, 12);
+            ok &= save(scene.launcher->window(), folder, QStringLiteral("insights-report-selected-text.png"));
+        }
     }
     {
         // The unlock: the collecting card fades out as the report fades in (0.3 s), drawn at 0 %,
