@@ -4,6 +4,7 @@
 
 #include "InsightsWindowTestSupport.h"
 #include "TextContrast.h"
+#include "VirtualAnimationClock.h"
 
 #include "insights_window/HistoryEnableDisclosureView.h"
 #include "insights_window/InsightsAGPView.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr double kDay = 86400;
 
 struct Scene {
+    VirtualAnimationClock clock;   // the pages' fades end before anything is measured
     InsightsHarness h;
     std::unique_ptr<InsightsLauncher> launcher;
 
@@ -40,6 +42,7 @@ struct Scene {
                                                       h.services());
         launcher->show();
         InsightsHarness::settle(*launcher->view());
+        clock.run(400);
         for (int i = 0; i < 5; ++i) {
             QApplication::processEvents();
         }
