@@ -533,23 +533,25 @@ private:
             if (std::move(element).get(item) != simdjson::SUCCESS || item.get_object().get(stored) != simdjson::SUCCESS) {
                 return false;
             }
-            std::optional<GlucoseReading> reading;
-            std::optional<Number> fetchedAt;
+            // Filled in place: a day holds some 1440 readings, each copied once here and not again.
+            GlucoseHistoryStoredReading &entry = readings.emplace_back();
             unsigned seen = 0;
-            for (auto entry : stored) {
+            for (auto member : stored) {
                 od::field field;
-                if (std::move(entry).get(field) != simdjson::SUCCESS) {
+                if (std::move(member).get(field) != simdjson::SUCCESS) {
                     return false;
                 }
                 const od::raw_json_string key = field.key();
                 if (key.unsafe_is_equal("reading")) {
-                    if (!once(seen, 1) || !(reading = readingOf(field.value()))) {
+                    if (!once(seen, 1) || !readReading(field.value(), entry.reading)) {
                         return false;
                     }
                 } else if (key.unsafe_is_equal("fetchedAt")) {
+                    std::optional<Number> fetchedAt;
                     if (!once(seen, 2) || !(fetchedAt = numberOf(field.value()))) {
                         return false;
                     }
+                    entry.fetchedAt = dateFromReferenceSeconds(fetchedAt->value);
                 } else {
                     return false;
                 }
@@ -557,17 +559,17 @@ private:
             if (seen != 3) {
                 return false;
             }
-            readings.push_back(GlucoseHistoryStoredReading{std::move(*reading), dateFromReferenceSeconds(fetchedAt->value)});
         }
         return readings.size() == count;
     }
 
-    static std::optional<GlucoseReading> readingOf(simdjson::ondemand::value &value)
+    // Fills `reading` (a default one) as the reading's constructor would.
+    static bool readReading(simdjson::ondemand::value &value, GlucoseReading &reading)
     {
         namespace od = simdjson::ondemand;
         od::object object;
         if (value.get_object().get(object) != simdjson::SUCCESS) {
-            return std::nullopt;
+            return false;
         }
         std::optional<Number> mgdL;
         std::optional<std::string_view> trend;
@@ -578,56 +580,56 @@ private:
         for (auto entry : object) {
             od::field field;
             if (std::move(entry).get(field) != simdjson::SUCCESS) {
-                return std::nullopt;
+                return false;
             }
             const od::raw_json_string key = field.key();
             od::value &fieldValue = field.value();
             if (key.unsafe_is_equal("mgdL")) {
                 if (!once(seen, 1) || !(mgdL = numberOf(fieldValue))) {
-                    return std::nullopt;
+                    return false;
                 }
             } else if (key.unsafe_is_equal("trendString")) {
                 if (!once(seen, 2) || !(trend = textOf(fieldValue))) {
-                    return std::nullopt;
+                    return false;
                 }
             } else if (key.unsafe_is_equal("date")) {
                 if (!once(seen, 4) || !(date = numberOf(fieldValue))) {
-                    return std::nullopt;
+                    return false;
                 }
             } else if (key.unsafe_is_equal("sampleDuration")) {
                 if (!once(seen, 8)) {
-                    return std::nullopt;
+                    return false;
                 }
                 if (!isNullToken(fieldValue)) {
                     const std::optional<Number> number = numberOf(fieldValue);
                     if (!number) {
-                        return std::nullopt;
+                        return false;
                     }
                     sampleDuration = number->value;
                 } else if (!isNull(fieldValue)) {
-                    return std::nullopt;
+                    return false;
                 }
             } else if (key.unsafe_is_equal("source")) {
                 if (!once(seen, 16)) {
-                    return std::nullopt;
+                    return false;
                 }
                 if (!isNullToken(fieldValue)) {
                     const std::optional<std::string_view> text = textOf(fieldValue);
                     const std::optional<GlucoseProvider> provider =
                         text ? glucoseProviderFromRaw(std::string(*text)) : std::nullopt;
                     if (!provider) {
-                        return std::nullopt;
+                        return false;
                     }
                     source = *provider;
                 } else if (!isNull(fieldValue)) {
-                    return std::nullopt;
+                    return false;
                 }
             } else {
-                return std::nullopt;
+                return false;
             }
         }
         if ((seen & 7) != 7) {
-            return std::nullopt;
+            return false;
         }
         double duration = 300;
         if (sampleDuration) {
@@ -637,7 +639,13 @@ private:
             }
             duration = std::min(duration, 900.0);
         }
-        return GlucoseReading(mgdL->value, std::string(*trend), dateFromReferenceSeconds(date->value), duration, source);
+        reading.mgdL = mgdL->value;
+        reading.date = dateFromReferenceSeconds(date->value);
+        reading.sampleDuration = duration;
+        reading.source = source;
+        reading.trendString.assign(*trend);
+        reading.trendArrow = GlucoseReading::trendArrowFor(reading.trendString);
+        return true;
     }
 
     void reservePadded(std::size_t size)
