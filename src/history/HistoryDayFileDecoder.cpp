@@ -406,7 +406,8 @@ private:
 
     // A JSON number exactly as the general reader takes it: integers apart (whether they fit an
     // int), everything else as the nearest double. Nothing for what is not a number by the JSON
-    // grammar, or does not fit the integer or double it reads as.
+    // grammar, or does not fit the integer or double it reads as. The parser then skips the one
+    // token and checks that a comma or a closing bracket follows.
     static std::optional<Number> numberOf(simdjson::ondemand::value &value)
     {
         const std::optional<std::string_view> token = tokenOf(value);
@@ -498,6 +499,12 @@ private:
             if (c == '\\' || c == '"' || static_cast<unsigned char>(c) < 0x20) {
                 return std::nullopt;
             }
+        }
+        // Taken as a string, so that the parser moves past it checking what follows: a text left
+        // to be skipped would let a colon after it pass as if the text were a key.
+        simdjson::ondemand::raw_json_string raw;
+        if (value.get_raw_json_string().get(raw) != simdjson::SUCCESS) {
+            return std::nullopt;
         }
         return text;
     }
