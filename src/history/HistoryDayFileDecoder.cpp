@@ -678,7 +678,24 @@ std::optional<GlucoseHistoryDayFile> decodeHistoryDayFile(const QByteArray &plai
 
 std::optional<GlucoseHistoryDayFile> decodeHistoryDayFile(std::string_view plaintext)
 {
-    if (std::optional<GlucoseHistoryDayFile> day = history_detail::decodeHistoryDayFileQuickly(plaintext)) {
+    return HistoryDayFileReader().decode(plaintext);
+}
+
+struct HistoryDayFileReader::Parser {
+    FastDayFileReader fast;
+};
+
+HistoryDayFileReader::HistoryDayFileReader() = default;
+HistoryDayFileReader::~HistoryDayFileReader() = default;
+HistoryDayFileReader::HistoryDayFileReader(HistoryDayFileReader &&) noexcept = default;
+HistoryDayFileReader &HistoryDayFileReader::operator=(HistoryDayFileReader &&) noexcept = default;
+
+std::optional<GlucoseHistoryDayFile> HistoryDayFileReader::decode(std::string_view plaintext)
+{
+    if (!parser_) {
+        parser_ = std::make_unique<Parser>();
+    }
+    if (std::optional<GlucoseHistoryDayFile> day = parser_->fast.read(plaintext)) {
         return day;
     }
     return history_detail::decodeHistoryDayFileGenerally(plaintext);
@@ -688,10 +705,7 @@ namespace history_detail {
 
 std::optional<GlucoseHistoryDayFile> decodeHistoryDayFileQuickly(std::string_view plaintext)
 {
-    // One reader per thread: the store opens a folder's files on a few threads, each file after
-    // the other, and the reader keeps its memory from one file to the next.
-    thread_local FastDayFileReader reader;
-    return reader.read(plaintext);
+    return FastDayFileReader().read(plaintext);
 }
 
 std::optional<GlucoseHistoryDayFile> decodeHistoryDayFileGenerally(std::string_view plaintext)

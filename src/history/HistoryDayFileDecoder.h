@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -16,6 +17,22 @@ namespace quillby {
 // fast parser; any other text goes to the general reader below, which decides it as it always has.
 std::optional<GlucoseHistoryDayFile> decodeHistoryDayFile(std::string_view plaintext);
 std::optional<GlucoseHistoryDayFile> decodeHistoryDayFile(const QByteArray &plaintext);
+
+// The same reading for many files one after the other (on one thread at a time): the reader keeps
+// the fast parser's memory from one file to the next, and gives it back when it goes.
+class HistoryDayFileReader {
+public:
+    HistoryDayFileReader();
+    ~HistoryDayFileReader();
+    HistoryDayFileReader(HistoryDayFileReader &&) noexcept;
+    HistoryDayFileReader &operator=(HistoryDayFileReader &&) noexcept;
+
+    std::optional<GlucoseHistoryDayFile> decode(std::string_view plaintext);
+
+private:
+    struct Parser;
+    std::unique_ptr<Parser> parser_;
+};
 
 namespace history_detail {
 
