@@ -22,6 +22,7 @@ void expectReadable(QWidget *window, const QString &what)
     SCOPED_TRACE(what.toStdString());
     processQueuedEvents();
     expectReadableTexts(window, 3);
+    expectVisibleControlBoundaries(window, 1);
 }
 
 void choose(QComboBox *picker, const QVariant &data)
@@ -43,32 +44,38 @@ int dotsOffCentre(QWidget *window)
     return dots->geometry().center().x() - bar->rect().center().x();
 }
 
-TEST(OnboardingAppearance, EveryStepAndTheTermsAreReadableUnderADarkDesktop)
+TEST(OnboardingAppearance, EveryStepAndTheTermsAreReadableWithVisibleControlsOnLightAndDarkDesktops)
 {
-    DarkDesktopPalette dark;
-    {
+    underLightAndDarkDesktops([] {
+        {
+            OnboardingHarness h;
+            h.acceptTerms();
+            h.libre.setConnections(
+                {FakeLibreLinkUpServer::connection("p-1", std::string("Ada"), std::string("Lovelace"))});
+            h.show();
+            choose(h.find<QComboBox>(QStringLiteral("glucoseProviderPicker")),
+                   static_cast<int>(GlucoseProvider::libreLinkUp));
+            expectReadable(h.window(), QStringLiteral("welcome"));
+            h.clickContinue();
+            expectReadable(h.window(), QStringLiteral("set-up"));
+            h.find<QAbstractButton>(QStringLiteral("onboardingSetupConfirmedToggle"))->click();
+            h.clickContinue();
+            QTest::keyClicks(h.find<QLineEdit>(QStringLiteral("onboardingUsernameField")),
+                             QStringLiteral("ada@example.com"));
+            QTest::keyClicks(h.find<QLineEdit>(QStringLiteral("onboardingPasswordField")), QStringLiteral("secret"));
+            expectReadable(h.window(), QStringLiteral("sign-in"));
+            h.find<QAbstractButton>(QStringLiteral("onboardingSignInButton"))->click();
+            ASSERT_TRUE(
+                waitUntil([&] { return !h.settings().libreConnections().empty() && !h.settings().isLoading(); }));
+            expectReadable(h.window(), QStringLiteral("sign-in with the person picker"));
+        }
         OnboardingHarness h;
-        h.acceptTerms();
-        h.libre.setConnections({FakeLibreLinkUpServer::connection("p-1", std::string("Ada"), std::string("Lovelace"))});
-        h.show();
-        choose(h.find<QComboBox>(QStringLiteral("glucoseProviderPicker")), static_cast<int>(GlucoseProvider::libreLinkUp));
-        expectReadable(h.window(), QStringLiteral("welcome"));
-        h.clickContinue();
-        expectReadable(h.window(), QStringLiteral("set-up"));
-        h.find<QAbstractButton>(QStringLiteral("onboardingSetupConfirmedToggle"))->click();
-        h.clickContinue();
-        QTest::keyClicks(h.find<QLineEdit>(QStringLiteral("onboardingUsernameField")), QStringLiteral("ada@example.com"));
-        QTest::keyClicks(h.find<QLineEdit>(QStringLiteral("onboardingPasswordField")), QStringLiteral("secret"));
-        h.find<QAbstractButton>(QStringLiteral("onboardingSignInButton"))->click();
-        ASSERT_TRUE(waitUntil([&] { return !h.settings().libreConnections().empty() && !h.settings().isLoading(); }));
-        expectReadable(h.window(), QStringLiteral("sign-in with the person picker"));
-    }
-    OnboardingHarness h;
-    h.buildServices();
-    TermsAgreementCoordinator terms(*h.configurationManager, {}, {});
-    terms.show();
-    ASSERT_NE(terms.window(), nullptr);
-    expectReadable(terms.window(), QStringLiteral("terms window"));
+        h.buildServices();
+        TermsAgreementCoordinator terms(*h.configurationManager, {}, {});
+        terms.show();
+        ASSERT_NE(terms.window(), nullptr);
+        expectReadable(terms.window(), QStringLiteral("terms window"));
+    });
 }
 
 TEST(OnboardingAppearance, StepDotsStayInTheMiddleWhateverTheForwardButtonSays)

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -323,6 +324,9 @@ TEST(OnboardingWindow, TermsSheetComesBeforeSigningIn)
     ASSERT_TRUE(waitUntil([&] { return h.view().termsSheet() && h.view().termsSheet()->isVisible(); }));
     TermsAgreementSheet *sheet = h.view().termsSheet();
     EXPECT_TRUE(sheet->termsHaveChanged());
+    // Kept above the window that opened it, also where the compositor places windows (Wayland).
+    ASSERT_NE(sheet->windowHandle(), nullptr);
+    EXPECT_EQ(sheet->windowHandle()->transientParent(), h.window()->windowHandle());
     sheet->findChild<QPushButton *>(QStringLiteral("termsCancelButton"))->click();
     processQueuedEvents();
     EXPECT_EQ(h.view().termsSheet(), nullptr);

@@ -223,7 +223,6 @@ int main(int argc, char **argv)
     services.historyCoordinator = history.get();
     services.openURL = [](const QUrl &) {};
     services.checkForUpdates = [] {};
-    services.openNotificationSettings = [] {};
     SettingsView view(model, navigation, [] {}, services);
     view.setWindowTitle(QStringLiteral("Settings"));
     view.resize(SettingsView::kMinimumWidth, SettingsView::kMinimumHeight);
