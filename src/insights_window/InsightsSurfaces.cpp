@@ -162,9 +162,12 @@ QIcon insightsSymbol(const QString &designName, const QColor &color)
 {
     // The program's own symbol in the wanted colour, as in Settings; the desktop's icon theme
     // would change its shape and colour from desktop to desktop.
-    QIcon own = settingsTintedSymbol(designName, color, color);
-    if (!own.isNull()) {
-        return own;
+    QIcon own;
+    if (!settingsSymbolFallbackPath(designName).isEmpty()) {
+        own = settingsTintedSymbol(designName, color, color);
+        if (!own.isNull()) {
+            return own;
+        }
     }
     for (const int size : {16, 24, 32, 48, 64}) {
         for (const int ratio : {1, 2}) {
