@@ -97,6 +97,38 @@ TEST(OnboardingAppearance, StepDotsStayInTheMiddleWhateverTheForwardButtonSays)
     EXPECT_LE(std::abs(dotsOffCentre(h.window())), 1) << "signed in: Continue";
 }
 
+// Every step's dot stands out 3:1 from the window, not only the current one.
+TEST(OnboardingAppearance, EveryStepDotCanBeSeen)
+{
+    OnboardingHarness h;
+    h.acceptTerms();
+    h.show();
+    auto *dots = h.window()->findChild<OnboardingStepIndicator *>();
+    ASSERT_NE(dots, nullptr);
+    const QImage shot = h.window()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const double ratio = shot.devicePixelRatio();
+    const QRect area(dots->mapTo(h.window(), QPoint(0, 0)) * ratio, dots->size() * ratio);
+    const QColor background = mostCommonColour(shot, area);
+    // Along the middle row: each run of pixels unlike the background is a dot.
+    const int y = area.center().y();
+    std::vector<double> strongest;
+    bool inDot = false;
+    for (int x = area.left(); x <= area.right(); ++x) {
+        const double contrast = contrastRatio(QColor(shot.pixel(x, y)), background);
+        if (contrast > 1.1) {
+            if (!inDot) {
+                strongest.push_back(1);
+            }
+            strongest.back() = std::max(strongest.back(), contrast);
+        }
+        inDot = contrast > 1.1;
+    }
+    ASSERT_EQ(strongest.size(), 3u);
+    for (const double contrast : strongest) {
+        EXPECT_GE(contrast, 3.0);
+    }
+}
+
 TEST(OnboardingAppearance, AccountPickersShareOneWidth)
 {
     OnboardingHarness h;
