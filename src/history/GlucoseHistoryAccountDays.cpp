@@ -12,12 +12,13 @@
 #include <QFuture>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
-#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -43,7 +44,7 @@ struct PendingDayFile {
 // lanes side by side, each lane reading file after file into one buffer of its own, so that a
 // file's bytes are still in the cache when they are decrypted and parsed and the memory touched
 // is a few buffers, not the size of the folder. A file whose identity the memo (when given)
-// knows is taken from it. Blocks until done.
+// knows is taken from it. Returns when every file is opened.
 void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &pending, const QByteArray &key,
                   const std::string &scope, const GlucoseHistoryDayFileCache *memo)
 {
@@ -84,6 +85,9 @@ void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &
             item.readings = nullptr;   // missing, unreadable, out of memory: unreadable all the same
         }
     };
+    // The calling thread runs one lane; the others run only on threads of the pool that are free
+    // now. Nothing here waits for work still queued on a pool: a caller that is itself pool work
+    // (opening ahead) would otherwise wait for threads that it and its kind occupy.
     QThreadPool *pool = QThreadPool::globalInstance();
     const std::size_t laneCount =
         std::min<std::size_t>(pending.size(), static_cast<std::size_t>(std::max(1, pool->maxThreadCount())));
@@ -94,11 +98,36 @@ void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &
             open(pending[i], buffer);
         }
     };
-    if (laneCount > 1) {
-        QtConcurrent::blockingMap(pool, lanes, runLane);
-    } else {
-        runLane(lanes.front());
+    // A helper that starts after the caller is done does nothing: what it refers to is gone.
+    struct Helpers {
+        std::mutex mutex;
+        std::condition_variable idle;
+        int running = 0;
+        bool closed = false;
+    };
+    const auto helpers = std::make_shared<Helpers>();
+    for (std::size_t lane = 1; lane < laneCount; ++lane) {
+        const bool started = pool->tryStart([helpers, &runLane, buffer = &lanes[lane]] {
+            {
+                const std::lock_guard hold(helpers->mutex);
+                if (helpers->closed) {
+                    return;
+                }
+                ++helpers->running;
+            }
+            runLane(*buffer);
+            const std::lock_guard hold(helpers->mutex);
+            --helpers->running;
+            helpers->idle.notify_all();
+        });
+        if (!started) {
+            break;
+        }
     }
+    runLane(lanes.front());
+    std::unique_lock hold(helpers->mutex);
+    helpers->closed = true;
+    helpers->idle.wait(hold, [&] { return helpers->running == 0; });
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "InsightsWindowTestSupport.h"
 #include "TextContrast.h"
+#include "VirtualAnimationClock.h"
 
 #include "insights_window/HistoryEnableDisclosureView.h"
 #include "insights_window/InsightsAGPView.h"
@@ -27,6 +28,7 @@ namespace {
 constexpr double kDay = 86400;
 
 struct Scene {
+    VirtualAnimationClock clock;   // the pages' fades end before anything is measured
     InsightsHarness h;
     std::unique_ptr<InsightsLauncher> launcher;
 
@@ -44,6 +46,7 @@ struct Scene {
                                                       h.services());
         launcher->show();
         InsightsHarness::settle(*launcher->view());
+        clock.run(400);
         for (int i = 0; i < 5; ++i) {
             QApplication::processEvents();
         }
