@@ -106,9 +106,13 @@ InsightsCollectingView::InsightsCollectingView(std::function<void()> enableHisto
     enableButton_->setDefault(true);
     enableButton_->setMinimumHeight(34);
     // Prominent: the one action of the card.
-    enableButton_->setStyleSheet(QStringLiteral(
-        "QPushButton { background: #007AFF; color: white; border: none; border-radius: 7px; padding: 7px 18px; }"
-        "QPushButton:disabled { background: rgba(0, 122, 255, 90); }"));
+    // The accent of the window's palette, on which its highlighted text reads at more than 4.5:1.
+    const QPalette &colours = InsightsColors::palette();
+    enableButton_->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 7px; padding: 7px 18px; }"
+                       "QPushButton:disabled { background: rgba(0, 122, 255, 90); }")
+            .arg(colours.color(QPalette::Active, QPalette::Highlight).name(),
+                 colours.color(QPalette::Active, QPalette::HighlightedText).name()));
     connect(enableButton_, &QPushButton::clicked, this, [action = std::move(enableHistoryAction)] {
         if (action) {
             action();

@@ -184,18 +184,22 @@ QString InsightsReportView::bandName(InsightsBand band)
 
 QString InsightsReportView::bandRangeText(InsightsBand band, GlucoseUnits unit)
 {
+    // The consensus limits, each in the unit's own round figure, in the locale's digits.
     const bool mg = unit == GlucoseUnits::mgdL;
+    const auto limit = [mg](int mgdl, double mmol) {
+        return mg ? InsightsFormat::integer(mgdl) : InsightsFormat::decimal(mmol, 1);
+    };
     switch (band) {
     case InsightsBand::veryLow:
-        return mg ? QStringLiteral("<54") : QStringLiteral("<3.0");
+        return QStringLiteral("<") + limit(54, 3.0);
     case InsightsBand::low:
-        return mg ? QStringLiteral("54–<70") : QStringLiteral("3.0–<3.9");
+        return limit(54, 3.0) + QStringLiteral("–<") + limit(70, 3.9);
     case InsightsBand::inRange:
-        return mg ? QStringLiteral("70–180") : QStringLiteral("3.9–10.0");
+        return limit(70, 3.9) + QStringLiteral("–") + limit(180, 10.0);
     case InsightsBand::high:
-        return mg ? QStringLiteral(">180–250") : QStringLiteral(">10.0–13.9");
+        return QStringLiteral(">") + limit(180, 10.0) + QStringLiteral("–") + limit(250, 13.9);
     case InsightsBand::veryHigh:
-        return mg ? QStringLiteral(">250") : QStringLiteral(">13.9");
+        return QStringLiteral(">") + limit(250, 13.9);
     }
     return {};
 }
