@@ -31,16 +31,9 @@ struct SettingsWindowServices {
     std::function<void()> checkForUpdates;
     // Whether updates are installed here (default: they are only reported).
     std::function<UpdateInstallSupport()> updateInstallSupport;
-    // Opens the desktop's notification settings (default: GNOME's or KDE's when present).
-    std::function<void()> openNotificationSettings;
     // The consent sheet shown before saving history is turned on, window-modal on `parent`
     // (default: the Insights window's consent sheet).
     std::function<QDialog *(QWidget *parent, HistoryCoordinator &history, bool isSignedIn)> makeHistoryConsentSheet;
 };
-
-// Opens the notification settings of GNOME ("gnome-control-center notifications") or KDE
-// ("systemsettings kcm_notifications"), whichever the desktop has; otherwise does nothing.
-// False when nothing could be started.
-bool openDesktopNotificationSettings();
 
 } // namespace quillby

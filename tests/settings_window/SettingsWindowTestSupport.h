@@ -99,7 +99,6 @@ struct SettingsWindowHarness : LoopbackAccountServices {
     int feedbackRequests = 0;
     int updateChecks = 0;
     UpdateInstallSupport installSupport = UpdateInstallSupport::notFromPackage;
-    int notificationSettingsRequests = 0;
     std::function<QDialog *(QWidget *, HistoryCoordinator &, bool)> makeConsentSheet;
     std::unique_ptr<SettingsView> view;
 
@@ -137,7 +136,6 @@ struct SettingsWindowHarness : LoopbackAccountServices {
         services.openURL = [this](const QUrl &url) { openedURLs.push_back(url); };
         services.checkForUpdates = [this] { ++updateChecks; };
         services.updateInstallSupport = [this] { return installSupport; };
-        services.openNotificationSettings = [this] { ++notificationSettingsRequests; };
         services.makeHistoryConsentSheet = makeConsentSheet;
         view = std::make_unique<SettingsView>(*model, *navigation, [this] { ++feedbackRequests; }, services);
         view->resize(SettingsView::kMinimumWidth, SettingsView::kMinimumHeight);
