@@ -11,7 +11,8 @@ namespace quillby::test {
 
 // A private system bus for this test process: a dbus-daemon started on first use with its own
 // configuration (any name may be owned, any call made) and DBUS_SYSTEM_BUS_ADDRESS pointing at
-// it, so QDBusConnection::systemBus() reaches it. Call before anything opens the system bus.
+// it. libdbus reads that variable once, when the process first opens any bus, so a test that
+// runs after another one used the session bus must connect by this address, not by bus type.
 // The daemon ends with the process.
 QString privateSystemBusAddress();
 

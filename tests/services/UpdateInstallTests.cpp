@@ -174,7 +174,7 @@ struct InstallFixture {
         d.architecture = QStringLiteral("amd64");
         d.downloadFolder = downloads;
         d.packageKit = std::make_shared<PackageKitClient>(
-            QDBusConnection::connectToBus(QDBusConnection::SystemBus, QStringLiteral("update-tests-client")));
+            QDBusConnection::connectToBus(privateSystemBusAddress(), QStringLiteral("update-tests-client")));
         d.executablePath = QStringLiteral("/usr/bin/quillby");
         d.owningPackage = [owner = owner](const QString &) { return std::optional<QString>(owner); };
         d.relaunch = [this] { ++relaunches; };
