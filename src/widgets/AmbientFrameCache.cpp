@@ -25,10 +25,10 @@ inline std::uint32_t byteMul(std::uint32_t x, std::uint32_t a)
     return x | t;
 }
 
-// `colour` at `coverage` over `pixel`, as the raster engine blends a shaded span over its target.
-inline std::uint32_t over(std::uint32_t pixel, std::uint32_t colour, std::uint32_t coverage)
+// `source` (a colour already at its coverage) over `pixel`, as the raster engine blends a shaded
+// span over its target.
+inline std::uint32_t overSource(std::uint32_t pixel, std::uint32_t source)
 {
-    const std::uint32_t source = byteMul(colour, coverage);
     return source + byteMul(pixel, 255 - (source >> 24));
 }
 
@@ -94,6 +94,13 @@ void AmbientFrameCache::prepare(QSize size, double devicePixelRatio)
         }
     }
 
+    for (std::size_t stroke = 0; stroke < sourceTables_.size(); ++stroke) {
+        tableColours_[stroke] = deviceWidth > 0 ? strokeColours_[stroke][0] : 0;
+        for (std::uint32_t c = 0; c < 256; ++c) {
+            sourceTables_[stroke][c] = byteMul(tableColours_[stroke], c);
+        }
+    }
+
     // Strips stand in for the line when a 5-point move is a whole number of device pixels, the
     // band fits the columns' row numbers, and the line's right end (round cap, widest stroke 9
     // points each way, a point for the edge) lies where every fade is 0.
@@ -141,27 +148,39 @@ void AmbientFrameCache::renderStrip(Strip &strip, std::int64_t firstBlock, int s
         }
     }
 
-    // Kept column by column, only the rows the line covers.
-    strip.columns.resize(static_cast<std::size_t>(width));
-    strip.coverage.clear();
-    for (int x = 0; x < width; ++x) {
-        int top = height;
-        int bottom = 0;
-        for (int y = 0; y < height; ++y) {
-            if ((reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(y))[x] & 0xffffff) != 0) {
-                top = std::min(top, y);
-                bottom = y + 1;
+    // Kept column by column, only the rows the line covers; read row by row.
+    std::vector<std::uint16_t> tops(static_cast<std::size_t>(width), static_cast<std::uint16_t>(height));
+    std::vector<std::uint16_t> bottoms(static_cast<std::size_t>(width), 0);
+    for (int y = 0; y < height; ++y) {
+        const auto *row = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            if ((row[x] & 0xffffff) != 0) {
+                const auto i = static_cast<std::size_t>(x);
+                tops[i] = std::min(tops[i], static_cast<std::uint16_t>(y));
+                bottoms[i] = static_cast<std::uint16_t>(y + 1);
             }
         }
-        top = std::min(top, bottom);
-        strip.columns[static_cast<std::size_t>(x)] = Column{static_cast<std::uint32_t>(strip.coverage.size()),
-                                                            static_cast<std::uint16_t>(top),
-                                                            static_cast<std::uint16_t>(bottom)};
-        for (int y = top; y < bottom; ++y) {
-            const std::uint32_t pixel = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(y))[x];
-            strip.coverage.push_back(static_cast<std::uint8_t>(pixel >> 16));
-            strip.coverage.push_back(static_cast<std::uint8_t>(pixel >> 8));
-            strip.coverage.push_back(static_cast<std::uint8_t>(pixel));
+    }
+    strip.columns.resize(static_cast<std::size_t>(width));
+    std::uint32_t offset = 0;
+    for (int x = 0; x < width; ++x) {
+        const auto i = static_cast<std::size_t>(x);
+        const std::uint16_t top = std::min(tops[i], bottoms[i]);
+        strip.columns[i] = Column{offset, top, bottoms[i]};
+        offset += 3u * static_cast<std::uint32_t>(bottoms[i] - top);
+    }
+    strip.coverage.resize(offset);
+    for (int y = 0; y < height; ++y) {
+        const auto *row = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const Column &column = strip.columns[static_cast<std::size_t>(x)];
+            if (y < column.top || y >= column.bottom) {
+                continue;
+            }
+            std::uint8_t *out = strip.coverage.data() + column.offset + 3 * static_cast<std::size_t>(y - column.top);
+            out[0] = static_cast<std::uint8_t>(row[x] >> 16);
+            out[1] = static_cast<std::uint8_t>(row[x] >> 8);
+            out[2] = static_cast<std::uint8_t>(row[x]);
         }
     }
     strip.firstBlock = firstBlock;
@@ -181,38 +200,68 @@ void AmbientFrameCache::composeBand(std::int64_t phaseIndex)
     }
     const int shift = static_cast<int>(block - strip.firstBlock) * blockShift_;
 
-    if (bandFrame_.size() != band_.size() || bandFrame_.format() != background_.format()) {
+    // The band of the frame before differs from the still layer only in the rows its line covered:
+    // those are put back, column by column, as the new line is blended in.
+    const bool reuse = bandValid_ && bandFrame_.size() == band_.size() && bandFrame_.format() == background_.format();
+    if (!reuse) {
         bandFrame_ = QImage(band_.size(), background_.format());
         bandFrame_.setDevicePixelRatio(devicePixelRatio_);
-    }
-    const qsizetype rowBytes = static_cast<qsizetype>(band_.width()) * 4;
-    for (int y = 0; y < band_.height(); ++y) {
-        std::memcpy(bandFrame_.scanLine(y), background_.constScanLine(band_.top() + y), static_cast<std::size_t>(rowBytes));
+        const qsizetype rowBytes = static_cast<qsizetype>(band_.width()) * 4;
+        for (int y = 0; y < band_.height(); ++y) {
+            std::memcpy(bandFrame_.scanLine(y), background_.constScanLine(band_.top() + y),
+                        static_cast<std::size_t>(rowBytes));
+        }
+        drawnRows_.clear();
     }
     const auto &c1 = strokeColours_[0];
     const auto &c2 = strokeColours_[1];
     const auto &c3 = strokeColours_[2];
     uchar *bits = bandFrame_.bits();
     const qsizetype stride = bandFrame_.bytesPerLine();
+    const uchar *still = background_.constScanLine(band_.top());
+    const qsizetype stillStride = background_.bytesPerLine();
     const int columns = std::min(visibleColumns_, band_.width());
+    drawnRows_.resize(static_cast<std::size_t>(columns), Column{0, 0, 0});
     for (int x = 0; x < columns; ++x) {
         const Column &column = strip.columns[static_cast<std::size_t>(x + shift)];
         const std::uint8_t *coverage = strip.coverage.data() + column.offset;
         const auto i = static_cast<std::size_t>(x);
-        for (int y = column.top; y < column.bottom; ++y, coverage += 3) {
-            auto *pixel = reinterpret_cast<std::uint32_t *>(bits + y * stride) + x;
-            std::uint32_t value = *pixel;
-            if (coverage[0] != 0) {
-                value = over(value, c1[i], coverage[0]);
+        Column &drawn = drawnRows_[i];
+        const auto restore = [&](int from, int to) {
+            for (int y = from; y < to; ++y) {
+                reinterpret_cast<std::uint32_t *>(bits + y * stride)[x] =
+                    reinterpret_cast<const std::uint32_t *>(still + y * stillStride)[x];
             }
-            if (coverage[1] != 0) {
-                value = over(value, c2[i], coverage[1]);
+        };
+        restore(drawn.top, std::min<int>(drawn.bottom, column.top));
+        restore(std::max<int>(drawn.top, column.bottom), drawn.bottom);
+        // Where the three colours are those of the tables (left of the fades), each colour at each
+        // coverage is looked up rather than worked out.
+        const bool tabled = c1[i] == tableColours_[0] && c2[i] == tableColours_[1] && c3[i] == tableColours_[2];
+        const auto blend = [&](auto source1, auto source2, auto source3) {
+            for (int y = column.top; y < column.bottom; ++y, coverage += 3) {
+                std::uint32_t value = reinterpret_cast<const std::uint32_t *>(still + y * stillStride)[x];
+                if (coverage[0] != 0) {
+                    value = overSource(value, source1(coverage[0]));
+                }
+                if (coverage[1] != 0) {
+                    value = overSource(value, source2(coverage[1]));
+                }
+                if (coverage[2] != 0) {
+                    value = overSource(value, source3(coverage[2]));
+                }
+                reinterpret_cast<std::uint32_t *>(bits + y * stride)[x] = value;
             }
-            if (coverage[2] != 0) {
-                value = over(value, c3[i], coverage[2]);
-            }
-            *pixel = value;
+        };
+        if (tabled) {
+            blend([&](std::uint8_t c) { return sourceTables_[0][c]; }, [&](std::uint8_t c) { return sourceTables_[1][c]; },
+                  [&](std::uint8_t c) { return sourceTables_[2][c]; });
+        } else {
+            blend([&](std::uint8_t c) { return byteMul(c1[i], c); }, [&](std::uint8_t c) { return byteMul(c2[i], c); },
+                  [&](std::uint8_t c) { return byteMul(c3[i], c); });
         }
+        drawn.top = column.top;
+        drawn.bottom = column.bottom;
     }
     bandPhaseIndex_ = phaseIndex;
     bandValid_ = true;

@@ -14,7 +14,8 @@ class QPainter;
 namespace quillby {
 
 // What the ambient background's frames are made of, kept from one frame to the next so that a
-// frame is two copies and a few thousand pixel blends:
+// frame is a copy of the band, the rows the frame before's line covered put back, and a few
+// thousand pixel blends:
 // - the still layer (background colour and blurred glows) at device resolution, made once per size;
 // - each stroke's faded colour for every device column (the fades are fixed to the canvas);
 // - the line's three strokes, drawn ahead of time into strips as coverage. The line's shape drifts
@@ -28,7 +29,7 @@ public:
     // Frames are drawn for phases on this grid (half a point of drift).
     static constexpr double kPhaseStep = 1.0 / 16;
     static constexpr int kStepsPerPoint = 10;   // phase steps in 0.625 s, one point of the line
-    static constexpr int kStripBlocks = 32;      // moves of 5 points one strip serves
+    static constexpr int kStripBlocks = 64;      // moves of 5 points one strip serves (one strip drawn every 64 frames)
 
     AmbientFrameCache(QColor backgroundColor, double gradientOpacity);
 
@@ -69,9 +70,12 @@ private:
     int blockShift_ = 0;                 // device pixels of one 5-point move
     int visibleColumns_ = 0;             // device columns left of where every fade is 0
     std::array<std::vector<std::uint32_t>, 3> strokeColours_;   // premultiplied, per device column
+    std::array<std::uint32_t, 3> tableColours_{};                     // each stroke's colour left of its fade
+    std::array<std::array<std::uint32_t, 256>, 3> sourceTables_{};    // that colour at each coverage
     std::array<Strip, kStepsPerPoint> strips_;
     QImage stripCanvas_;                 // where a strip is stroked before its coverage is kept
     QImage bandFrame_;                   // the band of the current frame
+    std::vector<Column> drawnRows_;      // per column, the rows of bandFrame_ its line was blended into
     std::int64_t bandPhaseIndex_ = -1;
     bool bandValid_ = false;
 };

@@ -204,6 +204,43 @@ TEST(AmbientBackgroundViewTest, KeptFramesMatchTheStrokedLine)
     EXPECT_EQ(largestDifference(painted, expected), 0);
 }
 
+// A frame drawn after other frames (the band kept from the frame before and only the line's
+// rows put back) is, pixel for pixel, the frame a new cache draws at that phase (the band copied
+// whole): frame after frame, after a jump back, across strips renewed, after a size change.
+TEST(AmbientBackgroundViewTest, FramesAfterFramesAreTheFirstFrameOfTheirPhase)
+{
+    const double step = AmbientFrameCache::kPhaseStep;
+    const double strip = AmbientFrameCache::kStepsPerPoint * AmbientFrameCache::kStripBlocks * step;
+    for (const double dpr : {2.0, 1.0}) {
+        SCOPED_TRACE(dpr);
+        AmbientFrameCache cache(Qt::white, 1.0);
+        double phase = 8.0e8;
+        QSize size(400, 600);
+        for (int frame = 0; frame < 14; ++frame) {
+            SCOPED_TRACE(frame);
+            phase += frame == 5 ? -3.0 : frame == 8 ? strip - 4 * step : step;
+            if (frame == 11) {
+                size = QSize(360, 600);
+            }
+            const QRect band = AmbientBackgroundView::lineBand(size.width(), size.height());
+            QImage kept = canvas(size, dpr);
+            {
+                QPainter painter(&kept);
+                painter.setClipRect(band);
+                cache.draw(painter, size, dpr, true, phase, band);
+            }
+            AmbientFrameCache fresh(Qt::white, 1.0);
+            QImage first = canvas(size, dpr);
+            {
+                QPainter painter(&first);
+                painter.setClipRect(band);
+                fresh.draw(painter, size, dpr, true, phase, band);
+            }
+            ASSERT_EQ(largestDifference(kept, first), 0);
+        }
+    }
+}
+
 TEST(AmbientBackgroundViewTest, AnimatesOnlyWhileVisibleAndMotionIsAllowed)
 {
     struct Rate {
