@@ -1,5 +1,6 @@
 #pragma once
 
+class QLabel;
 class QWidget;
 
 namespace quillby {
@@ -26,6 +27,11 @@ void setEnabledKeepingFocus(QWidget *widget, bool enabled);
 // Each time `dialog` is shown, the keyboard focus starts on `button` (when it can take it): a
 // dialog otherwise gives it to its first focusable child, which may be a link in its text.
 void startFocusOn(QWidget *dialog, QWidget *button);
+
+// Makes `label`'s links reachable by Tab, each Tab stop a link shown as chosen: a label with
+// links otherwise takes the focus first with no link chosen, a stop that shows nothing and that
+// a screen reader reads as nothing.
+void tabStopsOnLinks(QLabel *label);
 
 // Installs the accessibility interfaces of the marks above and of the program's combo boxes,
 // which are named by their label and keep their shown text as their value (Qt names a combo box

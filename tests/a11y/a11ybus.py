@@ -190,7 +190,8 @@ class Orca:
         a11y.close_sync(None)
 
     def spoken(self):
-        return re.findall(r"SPEECH OUTPUT: '(.*?)'", self.log())
+        # One line each: SPEECH OUTPUT: 'text'{voice}; the text may hold quotes of its own.
+        return re.findall(r"SPEECH OUTPUT: '(.*)' ?\{", self.log())
 
     def wait_spoken(self, bus, texts, seconds=60):
         """Waits until Orca has spoken each text as often as it is listed (one line of its

@@ -159,7 +159,7 @@ TEST_F(AccountSettingsPaneTest, LibreLinkUpPersonPickerAfterListingPeople)
     ASSERT_EQ(person()->count(), 3);
     EXPECT_EQ(person()->itemText(2), QStringLiteral("<b>Bo</b> Ray")) << "names stay text";
     EXPECT_EQ(signIn()->text(), QStringLiteral("Connect"));
-    EXPECT_EQ(signIn()->accessibleName(), QStringLiteral("Sign in to LibreLinkUp"));
+    EXPECT_EQ(signIn()->accessibleName(), QStringLiteral("Connect to LibreLinkUp")) << "spoken as it reads";
     EXPECT_FALSE(signIn()->isEnabled());
     EXPECT_FALSE(h.model->isConfigurationValid());
 
