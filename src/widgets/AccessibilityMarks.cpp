@@ -128,9 +128,7 @@ void selectCurrentRow(QComboBox *combo)
 // A combo box named by its label (its accessible name, else the label it is the buddy of) whose
 // value is the shown text; its child is the list it opens, as in Qt's own combo box interface.
 // Its shown text is also its (read-only) text: Orca reads a combo box's value there, and Qt
-// offers no selection interface it would read it from otherwise. Past its one child, each row
-// of its list can be reached by index (1 + row), so the box can name its current row as its
-// active descendant when the value changes: Orca speaks that row.
+// offers no selection interface it would read it from otherwise.
 class LabelledComboBoxAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
     explicit LabelledComboBoxAccessible(QWidget *widget) : QAccessibleWidget(widget, QAccessible::ComboBox) {}
@@ -180,12 +178,7 @@ public:
     int childCount() const override { return 1; }
     QAccessibleInterface *child(int index) const override
     {
-        QAccessibleInterface *list = QAccessible::queryAccessibleInterface(combo()->view());
-        if (index == 0 || !list) {
-            return index == 0 ? list : nullptr;
-        }
-        // A row of the list (see above); not counted among the children.
-        return list->child(index - 1);
+        return index == 0 ? QAccessible::queryAccessibleInterface(combo()->view()) : nullptr;
     }
     int indexOfChild(const QAccessibleInterface *child) const override
     {
@@ -231,20 +224,27 @@ private:
     }
 };
 
-// The index, among the children of the combo box's list, of the row of its current item.
-int currentRowChildIndex(QComboBox *combo)
+// The accessible row of the combo box's list that shows its current item.
+QAccessibleInterface *currentRow(QComboBox *combo)
 {
     QAccessibleInterface *list = QAccessible::queryAccessibleInterface(combo->view());
-    const QModelIndex current = combo->model()->index(combo->currentIndex(), combo->modelColumn(), combo->rootModelIndex());
-    if (list) {
-        for (int i = 0; i < list->childCount(); ++i) {
-            QAccessibleInterface *row = list->child(i);
-            if (row && row->tableCellInterface() && row->tableCellInterface()->rowIndex() == current.row()) {
-                return i;
-            }
+    const int current = combo->currentIndex();
+    if (!list || current < 0) {
+        return nullptr;
+    }
+    QAccessibleInterface *guess = current < list->childCount() ? list->child(current) : nullptr;
+    const auto isCurrent = [current](QAccessibleInterface *row) {
+        return row && row->tableCellInterface() && row->tableCellInterface()->rowIndex() == current;
+    };
+    if (isCurrent(guess)) {
+        return guess;
+    }
+    for (int i = 0; i < list->childCount(); ++i) {
+        if (QAccessibleInterface *row = list->child(i); isCurrent(row)) {
+            return row;
         }
     }
-    return current.row();
+    return nullptr;
 }
 
 class CurrentRowFollower final : public QObject {
@@ -276,12 +276,14 @@ void announceValueChanges(QComboBox *combo)
         selectCurrentRow(combo);
         QAccessibleValueChangeEvent event(combo, combo->currentText());
         QAccessible::updateAccessibility(&event);
-        // A box with the focus names the row of its new value as its active descendant: a
-        // screen reader speaks the new value (while the list is open, its own focus does).
+        // A closed box with the focus hands it on to the row of its new value for a moment, so
+        // a screen reader speaks the new value (Orca speaks nothing for the change itself; an
+        // open list moves its own focus). The box keeps the keyboard focus.
         if (combo->hasFocus() && !combo->view()->isVisible() && combo->currentIndex() >= 0) {
-            QAccessibleEvent active(combo, QAccessible::ActiveDescendantChanged);
-            active.setChild(1 + currentRowChildIndex(combo));
-            QAccessible::updateAccessibility(&active);
+            if (QAccessibleInterface *row = currentRow(combo)) {
+                QAccessibleEvent focus(row, QAccessible::Focus);
+                QAccessible::updateAccessibility(&focus);
+            }
         }
     });
     selectCurrentRow(combo);
@@ -307,8 +309,10 @@ QAccessibleInterface *accessibilityFactory(const QString &className, QObject *ob
         return new LabelledComboBoxAccessible(widget);
     }
     // Qt gives a widget of no more specific class this same interface, with every child.
+    // A window of that class is a window to screen readers (Orca speaks the focus only in
+    // what it knows for the active window).
     if (className == QLatin1String("QWidget")) {
-        return new ContainerAccessible(widget);
+        return new ContainerAccessible(widget, widget->isWindow() ? QAccessible::Window : QAccessible::Client);
     }
     if (className == QLatin1String("QFrame")) {
         const auto *frame = static_cast<QFrame *>(widget);
@@ -515,6 +519,29 @@ void setEnabledKeepingFocus(QWidget *widget, bool enabled)
         if (!window->focusWidget() && widget->isVisible()) {
             widget->setFocus(Qt::OtherFocusReason);
         }
+    }
+}
+
+bool focusFirstControlIn(QWidget *container)
+{
+    QWidget *target = firstFocusableIn(container);
+    if (target) {
+        target->setFocus(Qt::OtherFocusReason);
+    }
+    return target != nullptr;
+}
+
+void updateAccessibleName(QWidget *widget, const QString &name)
+{
+    if (widget->accessibleName() != name) {
+        widget->setAccessibleName(name);
+    }
+}
+
+void updateAccessibleDescription(QWidget *widget, const QString &description)
+{
+    if (widget->accessibleDescription() != description) {
+        widget->setAccessibleDescription(description);
     }
 }
 

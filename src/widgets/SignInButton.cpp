@@ -51,8 +51,8 @@ void SignInButton::refresh()
     }
     const QString service = serviceName(model_.provider());
     // Spoken as it reads, with the service it signs in to: "Connect to LibreLinkUp".
-    setAccessibleName(text() + QStringLiteral(" to ") + service);
-    setAccessibleDescription(QStringLiteral("Signs in with your ") + service + QStringLiteral(" credentials"));
+    updateAccessibleName(this, text() + QStringLiteral(" to ") + service);
+    updateAccessibleDescription(this, QStringLiteral("Signs in with your ") + service + QStringLiteral(" credentials"));
     // While it signs in, the focus waits with the button (instead of jumping to another
     // control) and is back on it when a failed sign-in enables it again.
     setEnabledKeepingFocus(this, model_.canSignIn());

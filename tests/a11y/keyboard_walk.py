@@ -47,13 +47,16 @@ class Walk:
                       "announcements %r after %s (heard %r)"
                       % (list(expect), title, self.bus.announcements[start:]))
         self.steps.append([title, start, list(expect)])
+        # Orca speaks each announcement before the walk goes on.
+        self.expect_spoken([text[:-3].rstrip() if text.endswith("...") else text for text in expect],
+                           "the announcements of " + title, 30)
         if keeps_window:
             self.expect_focus_kept(title)
 
     def expect_focus_kept(self, what):
         """The keyboard focus is on a shown control (none is lost after a step)."""
         def on_control():
-            focus = self.bus.focus
+            focus = combo_of(self.bus.focus)
             if focus is None:
                 return False
             _safe(focus.clear_cache)
@@ -122,7 +125,7 @@ class Walk:
             for text in texts:
                 # A tuple is a choice: any of its texts.
                 choices = text if isinstance(text, tuple) else (text,)
-                while at < len(lines) and not any(choice in lines[at] for choice in choices):
+                while at < len(lines) and not any(says(lines[at], choice) for choice in choices):
                     at += 1
                 if at == len(lines):
                     return False
@@ -225,6 +228,12 @@ class Walk:
         key(*keys)
 
 
+def says(line, text):
+    """Whether a line of Orca's speech starts with `text` as a whole (then ends, or goes on
+    after a full stop or a space: "Low threshold combo box.", "73 mg/dL.")."""
+    return line.startswith(text) and (len(line) == len(text) or line[len(text)] in ". ")
+
+
 def match(heard, expected):
     """An expected text ending in "..." stands for any text that starts with the rest."""
     return heard.startswith(expected[:-3]) if expected.endswith("...") else heard == expected
@@ -261,6 +270,16 @@ def selected_row(combo):
         if states is not None and states.contains(Atspi.StateType.SELECTED):
             return _safe(item.get_name)
     return None
+
+
+def combo_of(focus):
+    """A combo box whose row took the screen reader's focus to speak a new value stands for
+    the box (which kept the keyboard focus)."""
+    if focus is not None and _safe(focus.get_role) == Atspi.Role.LIST_ITEM:
+        box = _safe(lambda: focus.get_parent().get_parent())
+        if box is not None and _safe(box.get_role) == Atspi.Role.COMBO_BOX:
+            return box
+    return focus
 
 
 def combo_value(combo):
@@ -365,10 +384,14 @@ def run(walk):
     settings = walk.window("Settings")
     walk.focus_in(settings)
 
+    def in_sidebar(node):
+        """The sidebar list or one of its rows (not a row of a combo box's list)."""
+        if _safe(node.get_role) == R.LIST_ITEM:
+            node = _safe(node.get_parent)
+        return node is not None and _safe(node.get_role) == R.LIST and _safe(node.get_name) == "Settings navigation"
+
     def open_tab(title):
-        walk.tab_to(lambda node: _safe(node.get_role) == R.LIST_ITEM
-                    or (_safe(node.get_role) == R.LIST and _safe(node.get_name) == "Settings navigation"),
-                    "the Settings sidebar")
+        walk.tab_to(in_sidebar, "the Settings sidebar")
         row = named(R.LIST_ITEM, title + " settings")
         if row(walk.bus.focus):
             return
@@ -382,9 +405,6 @@ def run(walk):
         if title != "General":
             walk.tab_to(row, "the %s row" % title, keys=("Down",), limit=8)
 
-    def in_sidebar(node):
-        return _safe(node.get_role) == R.LIST_ITEM or (
-            _safe(node.get_role) == R.LIST and _safe(node.get_name) == "Settings navigation")
 
     def walk_pane(title):
         """Tab from the sidebar through every control of the pane and back to the sidebar."""
