@@ -1,4 +1,6 @@
 #include "services_window/FeedbackFormView.h"
+
+#include "widgets/AccessibilityMarks.h"
 #include "core/async/RunDetached.h"
 
 #include "services/FeedbackFormViewModel.h"
@@ -235,8 +237,10 @@ void FeedbackFormView::syncFromModel()
     limit_->setText(limitText(model_->message().size()));
     error_->setText(model_->errorMessage());
     error_->setVisible(!model_->errorMessage().isEmpty());
-    cancel_->setEnabled(!model_->isSubmitting());
-    send_->setEnabled(model_->canSubmit());
+    // While it sends, the focus waits with the button that had it and is back on it after a
+    // failure, beside the error.
+    setEnabledKeepingFocus(cancel_, !model_->isSubmitting());
+    setEnabledKeepingFocus(send_, model_->canSubmit());
     send_->setDefault(model_->canSubmit());
 }
 

@@ -199,7 +199,14 @@ void AccountSettingsPane::refresh()
     }
     replaced->setVisible(false);
     if (moveFocus) {
-        focusFirstControlIn(shown);
+        focusPendingIn_ = shown;
+    }
+    if (focusPendingIn_) {
+        if (focusPendingIn_ != shown || (window()->focusWidget() && !moveFocus)) {
+            focusPendingIn_ = nullptr;   // the focus went elsewhere meanwhile
+        } else if (focusFirstControlIn(shown)) {
+            focusPendingIn_ = nullptr;
+        }
     }
 }
 
@@ -243,7 +250,7 @@ void AccountSettingsPane::refreshSignedIn()
     setEnabledKeepingFocus(reconnectButton_, !loading && !model_.password().empty());
 
     updateAccessibleName(signOutButton_, QStringLiteral("Sign out of ") + serviceName(provider));
-    signOutButton_->setEnabled(!loading && !(history_ && history_->isBusy()));
+    setEnabledKeepingFocus(signOutButton_, !loading && !(history_ && history_->isBusy()));
 }
 
 void AccountSettingsPane::submit()
