@@ -53,6 +53,7 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     title->setTextFormat(Qt::PlainText);
     title->setFont(scaledFont(font(), 2.0, QFont::Bold));
     title->setAccessibleName(QStringLiteral("Share feedback"));
+    markAccessibleHeading(title);
     layout->addWidget(title);
     layout->addSpacing(8);
 

@@ -351,7 +351,10 @@ def run(walk):
         box = walk.tab_to(named(R.CHECK_BOX, "I've completed the steps above"), "the set-up check box")
         key("space")
         walk.bus.wait(lambda: checked(box), 10, "the set-up check box to be checked")
-        walk.press(R.PUSH_BUTTON, "Continue")
+        # Space toggles the box; Return, with the focus still on it, presses the default button.
+        key("Return")
+        walk.bus.wait(lambda: find(onboarding, named(R.TEXT, "Dexcom username")) is not None, 15,
+                      "Return on the checked box to go on to the sign-in step")
     walk.step("set-up: confirm and Continue", confirm_setup)
 
     def credentials(password):

@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAccessible>
 #include <QLocale>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -261,6 +262,10 @@ TEST(FeedbackWindow, FocusComesBackToSendAfterAFailedSend)
     f.service->answer(FeedbackSubmissionError::Case::rateLimited);
     ASSERT_TRUE(f.send()->isEnabled());
     EXPECT_EQ(QApplication::focusWidget(), f.send());
+    // The window's title is read as a heading.
+    QAccessibleInterface *title = QAccessible::queryAccessibleInterface(f.find<QLabel>("feedbackTitle"));
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->role(), QAccessible::Heading);
 }
 
 TEST(FeedbackWindow, EscapeCancelsAndTabLeavesTheMessage)
