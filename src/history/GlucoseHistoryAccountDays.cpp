@@ -12,12 +12,13 @@
 #include <QFuture>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
-#include <QtConcurrent/QtConcurrentMap>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string_view>
 #include <utility>
@@ -43,14 +44,20 @@ struct PendingDayFile {
 // lanes side by side, each lane reading file after file into one buffer of its own, so that a
 // file's bytes are still in the cache when they are decrypted and parsed and the memory touched
 // is a few buffers, not the size of the folder. A file whose identity the memo (when given)
-// knows is taken from it. Blocks until done.
+// knows is taken from it. Returns when every file is opened.
 void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &pending, const QByteArray &key,
                   const std::string &scope, const GlucoseHistoryDayFileCache *memo)
 {
     if (pending.empty()) {
         return;
     }
-    const auto open = [&](PendingDayFile &item, HistoryReadBuffer &buffer) {
+    // Each lane reads into a buffer and through a day-file reader of its own.
+    struct Lane {
+        HistoryReadBuffer buffer;
+        HistoryDayFileReader reader;
+    };
+    const auto open = [&](PendingDayFile &item, Lane &lane) {
+        HistoryReadBuffer &buffer = lane.buffer;
         try {
             SharedStoredReadings cached;
             const std::optional<HistoryFileRead> read =
@@ -73,7 +80,7 @@ void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &
                 return;
             }
             std::optional<GlucoseHistoryDayFile> day =
-                decodeHistoryDayFile(std::string_view(buffer.data() + kHistoryNonceSize, *length));
+                lane.reader.decode(std::string_view(buffer.data() + kHistoryNonceSize, *length));
             if (!day || day->schemaVersion != 1 ||
                 (day->source != history_files::daySource && day->source != history_files::legacyDaySource) ||
                 day->accountScope != scope) {
@@ -84,21 +91,49 @@ void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &
             item.readings = nullptr;   // missing, unreadable, out of memory: unreadable all the same
         }
     };
+    // The calling thread runs one lane; the others run only on threads of the pool that are free
+    // now. Nothing here waits for work still queued on a pool: a caller that is itself pool work
+    // (opening ahead) would otherwise wait for threads that it and its kind occupy.
     QThreadPool *pool = QThreadPool::globalInstance();
     const std::size_t laneCount =
         std::min<std::size_t>(pending.size(), static_cast<std::size_t>(std::max(1, pool->maxThreadCount())));
-    std::vector<HistoryReadBuffer> lanes(laneCount);
+    std::vector<Lane> lanes(laneCount);
     std::atomic<std::size_t> next{0};
-    const auto runLane = [&pending, &next, &open](HistoryReadBuffer &buffer) {
+    const auto runLane = [&pending, &next, &open](Lane &lane) {
         for (std::size_t i = next.fetch_add(1); i < pending.size(); i = next.fetch_add(1)) {
-            open(pending[i], buffer);
+            open(pending[i], lane);
         }
     };
-    if (laneCount > 1) {
-        QtConcurrent::blockingMap(pool, lanes, runLane);
-    } else {
-        runLane(lanes.front());
+    // A helper that starts after the caller is done does nothing: what it refers to is gone.
+    struct Helpers {
+        std::mutex mutex;
+        std::condition_variable idle;
+        int running = 0;
+        bool closed = false;
+    };
+    const auto helpers = std::make_shared<Helpers>();
+    for (std::size_t lane = 1; lane < laneCount; ++lane) {
+        const bool started = pool->tryStart([helpers, &runLane, own = &lanes[lane]] {
+            {
+                const std::lock_guard hold(helpers->mutex);
+                if (helpers->closed) {
+                    return;
+                }
+                ++helpers->running;
+            }
+            runLane(*own);
+            const std::lock_guard hold(helpers->mutex);
+            --helpers->running;
+            helpers->idle.notify_all();
+        });
+        if (!started) {
+            break;
+        }
     }
+    runLane(lanes.front());
+    std::unique_lock hold(helpers->mutex);
+    helpers->closed = true;
+    helpers->idle.wait(hold, [&] { return helpers->running == 0; });
 }
 
 } // namespace

@@ -150,12 +150,8 @@ QCheckBox *AlertsSettingsPane::addToggle(SettingsSection *section, const QString
     return box;
 }
 
-AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *announcer,
-                                       std::function<void()> openNotificationSettings, QWidget *parent)
-    : SettingsForm(parent)
-    , model_(model)
-    , announcer_(announcer)
-    , openNotificationSettings_(std::move(openNotificationSettings))
+AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *announcer, QWidget *parent)
+    : SettingsForm(parent), model_(model), announcer_(announcer)
 {
     setObjectName(QStringLiteral("alertsSettingsPane"));
     using VM = SettingsViewModel;
@@ -251,14 +247,12 @@ AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *anno
     deniedTitle->setFont(semibold);
     banner->addWidget(deniedTitle);
     banner->addWidget(makeSecondaryLabel(QString::fromUtf8(kEnableNotificationsHint), false, deniedBanner_));
-    auto *openSettings = new QPushButton(QStringLiteral("Open notification settings"));
-    openSettings->setObjectName(QStringLiteral("openNotificationSettingsButton"));
-    banner->addWidget(trailingButtonRow(openSettings, deniedBanner_));
-    connect(openSettings, &QPushButton::clicked, this, [this] {
-        if (openNotificationSettings_) {
-            openNotificationSettings_();
-        }
-    });
+    // A notification service started now is found when asked again.
+    checkAgainButton_ = new QPushButton(QStringLiteral("Check again"));
+    checkAgainButton_->setObjectName(QStringLiteral("checkNotificationsAgainButton"));
+    banner->addWidget(trailingButtonRow(checkAgainButton_, deniedBanner_));
+    connect(checkAgainButton_, &QPushButton::clicked, this,
+            [this] { runDetached(checkNotificationsAgain(QPointer<AlertsSettingsPane>(this))); });
     notifications->addRow(deniedBanner_);
 
     testAlertGroup_ = new QWidget();
@@ -316,8 +310,13 @@ void AlertsSettingsPane::refresh()
     endField_->setMinutes(model_.minutesOfDay(model_.quietHoursEndDate()));
 
     const bool denied = model_.notificationPermissionDenied();
-    deniedBanner_->setVisible(denied);
+    // Focus moves on from the banner's button to the test button that replaces it.
+    const bool focusOnBanner = checkAgainButton_->hasFocus();
     testAlertGroup_->setVisible(!denied);
+    deniedBanner_->setVisible(denied);
+    if (!denied && focusOnBanner) {
+        testAlertButton_->setFocus(Qt::OtherFocusReason);
+    }
     const bool sending = model_.isSendingTestAlert();
     testAlertButton_->setBusy(sending);
     testAlertButton_->setText(sending ? QString() : QStringLiteral("Send test alert"));
@@ -327,6 +326,17 @@ void AlertsSettingsPane::refresh()
     const QString status = QString::fromStdString(model_.testAlertStatusMessage());
     testAlertStatus_->setText(status);
     testAlertStatus_->setVisible(!status.isEmpty());
+}
+
+QCoro::Task<void> AlertsSettingsPane::checkNotificationsAgain(QPointer<AlertsSettingsPane> self)
+{
+    if (!self) {
+        co_return;
+    }
+    co_await self->model_.refreshNotificationPermission();
+    if (self && self->model_.notificationPermissionDenied() && self->announcer_) {
+        self->announcer_->announce(QStringLiteral("Notifications are disabled for Quillby."));
+    }
 }
 
 void AlertsSettingsPane::showQuietHoursProblems()

@@ -2,6 +2,9 @@
 
 #include "widgets/SettingsForm.h"
 
+#include <QCoroTask>
+#include <QPointer>
+
 #include <functional>
 #include <optional>
 
@@ -45,8 +48,7 @@ class AlertsSettingsPane : public SettingsForm {
 public:
     enum class QuietHoursField { start, end };
 
-    AlertsSettingsPane(SettingsViewModel &model, Announcer *announcer, std::function<void()> openNotificationSettings,
-                       QWidget *parent = nullptr);
+    AlertsSettingsPane(SettingsViewModel &model, Announcer *announcer, QWidget *parent = nullptr);
 
     // The quiet-hours field with keyboard focus, as the fields last reported it. Return or Enter
     // in a field ends its editing (the field gives up focus); elsewhere Return goes on as usual.
@@ -60,6 +62,8 @@ protected:
 
 private:
     void refresh();
+    // Asks again whether a notification service answers; says so when none still does.
+    static QCoro::Task<void> checkNotificationsAgain(QPointer<AlertsSettingsPane> self);
     void quietHoursFocusChanged(QuietHoursField field, bool hasFocus);
     // The line under each time field saying why its last text was not saved, while there is one.
     void showQuietHoursProblems();
@@ -69,7 +73,6 @@ private:
 
     SettingsViewModel &model_;
     Announcer *announcer_;
-    std::function<void()> openNotificationSettings_;
     std::optional<QuietHoursField> focusedQuietHoursField_;
     std::vector<std::function<void()>> refreshers_;
 
@@ -85,6 +88,7 @@ private:
     QWidget *endProblemRow_;
     QWidget *allowLowRow_;
     QWidget *deniedBanner_;
+    QPushButton *checkAgainButton_;
     QWidget *testAlertGroup_;
     ProgressButton *testAlertButton_;
     QLabel *testAlertStatus_;

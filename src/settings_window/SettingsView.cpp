@@ -13,6 +13,7 @@
 #include "settings_window/AppSettingsPane.h"
 #include "settings_window/GlucoseSettingsPane.h"
 #include "settings_window/InsightsSettingsPane.h"
+#include "widgets/ReadableControlStyle.h"
 #include "widgets/SettingsSymbols.h"
 
 #include <QApplication>
@@ -235,6 +236,7 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
     : QWidget(parent), model_(model), navigation_(navigation), services_(std::move(services))
 {
     setObjectName(QStringLiteral("settingsView"));
+    useReadableControlStyle();
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     installAccessibilityInterfaces();
     // Escape and Ctrl+W close the window, as in the desktop's other settings windows. Sheets
@@ -263,9 +265,6 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
     }
     if (!services_.openURL) {
         services_.openURL = [](const QUrl &url) { QDesktopServices::openUrl(url); };
-    }
-    if (!services_.openNotificationSettings) {
-        services_.openNotificationSettings = [] { openDesktopNotificationSettings(); };
     }
     if (!services_.makeHistoryConsentSheet) {
         services_.makeHistoryConsentSheet = [webSite = services_.webSite](QWidget *parent, HistoryCoordinator &history,
@@ -343,8 +342,7 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
     paneByTab_[SettingsTab::general] = new GeneralSettingsPane(model_, services_.checkForUpdates);
     paneByTab_[SettingsTab::glucose] = new GlucoseSettingsPane(model_);
     paneByTab_[SettingsTab::insights] = new InsightsSettingsPane(model_, history, services_.makeHistoryConsentSheet);
-    paneByTab_[SettingsTab::alerts] =
-        new AlertsSettingsPane(model_, services_.announcer, services_.openNotificationSettings);
+    paneByTab_[SettingsTab::alerts] = new AlertsSettingsPane(model_, services_.announcer);
     paneByTab_[SettingsTab::account] = new AccountSettingsPane(model_, history, services_.announcer);
     paneByTab_[SettingsTab::about] = new AboutSupportSettingsPane(model_, std::move(submitFeedbackAction), services_.openURL,
                                                                    services_.webSite);

@@ -1,11 +1,21 @@
 #include "HistoryTestSupport.h"
+#include "WaitUntil.h"
 #include "insights/InsightsCollectionProgress.h"
 
 #include "history/GlucoseHistoryAccount.h"
 #include "history/GlucoseHistoryDayFileCache.h"
 #include "history/HistoryDigest.h"
 
+#include <QThreadPool>
+
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
+#include <mutex>
+#include <thread>
 
 namespace quillby::test {
 namespace {
@@ -198,6 +208,116 @@ TEST_F(HistoryCollection, FilesOpenedAheadAreNotTakenOnceChanged)
         GlucoseHistoryAccount dropped(folderPath, std::shared_ptr<KeychainItemStoring>(keychainFactory()(sha256Digest(kScopeA))), files,
                                       &insightsMinimumDatasetReached, &memo);
         dropped.prefetchDays(kScopeA);
+    }
+}
+
+// The global pool limited to a number of threads, with some of them held by other long work
+// until the end of the scope.
+class LimitedGlobalPool {
+public:
+    LimitedGlobalPool(int threads, int held) : previous_(pool().maxThreadCount())
+    {
+        pool().setMaxThreadCount(threads);
+        const std::shared_future<void> release = release_.get_future().share();
+        for (int i = 0; i < held; ++i) {
+            pool().start([this, release] {
+                {
+                    const std::lock_guard hold(mutex_);
+                    ++holding_;
+                }
+                started_.notify_all();
+                release.wait();
+            });
+        }
+        std::unique_lock hold(mutex_);
+        started_.wait(hold, [&] { return holding_ == held; });
+    }
+    ~LimitedGlobalPool()
+    {
+        release_.set_value();
+        pool().waitForDone();
+        pool().setMaxThreadCount(previous_);
+    }
+
+private:
+    static QThreadPool &pool() { return *QThreadPool::globalInstance(); }
+    int previous_;
+    std::promise<void> release_;
+    std::mutex mutex_;
+    std::condition_variable started_;
+    int holding_ = 0;
+};
+
+// Ends the test program when the work of its scope has not finished within the bound: a thread
+// waiting on itself never comes back to fail a test.
+class HangGuard {
+public:
+    explicit HangGuard(std::string what) : what_(std::move(what)), watcher_([this] { watch(); }) {}
+    ~HangGuard()
+    {
+        {
+            const std::lock_guard hold(mutex_);
+            done_ = true;
+        }
+        finished_.notify_all();
+        watcher_.join();
+    }
+
+private:
+    void watch()
+    {
+        std::unique_lock hold(mutex_);
+        if (!finished_.wait_for(hold, std::chrono::milliseconds(test::scaledTimeoutMs(60'000)), [&] { return done_; })) {
+            std::fprintf(stderr, "HUNG: %s did not finish\n", what_.c_str());
+            std::fflush(stderr);
+            std::_Exit(1);
+        }
+    }
+    std::string what_;
+    std::mutex mutex_;
+    std::condition_variable finished_;
+    bool done_ = false;
+    std::thread watcher_;
+};
+
+// Day files are opened side by side on the global pool, from the caller's thread and from work
+// on that pool (opening ahead): however few threads the pool has, and however many of them other
+// work holds, opening never waits for work queued behind itself.
+TEST_F(HistoryCollection, OpeningDayFilesFinishesWhateverThePoolCanRun)
+{
+    // Four days of readings in each of two accounts, one file per day.
+    const Date start = kNow - 3 * kDaySeconds;
+    for (const std::string &scope : {kScopeA, kScopeB}) {
+        const auto token = enabled(scope, start);
+        for (int day = 0; day < 4; ++day) {
+            const Date date = start + day * kDaySeconds;
+            store->append({historyReading(date)}, date, token, date);
+        }
+    }
+    struct Case {
+        int threads;
+        int held;   // threads busy with other work meanwhile
+    };
+    for (const Case c : {Case{1, 0}, Case{1, 1}, Case{2, 0}, Case{2, 1}, Case{2, 2}, Case{3, 1}}) {
+        const std::string name = std::to_string(c.threads) + " threads, " + std::to_string(c.held) + " held";
+        SCOPED_TRACE(name);
+        const LimitedGlobalPool pool(c.threads, c.held);
+        const HangGuard guard(name);
+        GlucoseHistoryDayFileCache memo;
+        std::vector<std::unique_ptr<GlucoseHistoryAccount>> accounts;
+        for (const std::string &scope : {kScopeA, kScopeB}) {
+            const std::string digest = sha256Digest(scope);
+            accounts.push_back(std::make_unique<GlucoseHistoryAccount>(
+                folder(digest), std::shared_ptr<KeychainItemStoring>(keychainFactory()(digest)), files,
+                &insightsMinimumDatasetReached, &memo));
+            accounts.back()->prefetchDays(scope);   // both accounts open ahead at once
+        }
+        for (const auto &account : accounts) {
+            account->prepareFolder();
+            EXPECT_EQ(account->snapshot(kNow).readings.size(), 4u);
+        }
+        // A store of its own opens every file anew, on the caller and the free threads.
+        EXPECT_EQ(makeCore()->activateAccount(kScopeA, kNow).readings.size(), 4u);
     }
 }
 

@@ -98,7 +98,6 @@ struct SettingsWindowHarness : LoopbackAccountServices {
     std::vector<QUrl> openedURLs;
     int feedbackRequests = 0;
     int updateChecks = 0;
-    int notificationSettingsRequests = 0;
     std::function<QDialog *(QWidget *, HistoryCoordinator &, bool)> makeConsentSheet;
     std::unique_ptr<SettingsView> view;
 
@@ -135,7 +134,6 @@ struct SettingsWindowHarness : LoopbackAccountServices {
         services.announcer = &announcer;
         services.openURL = [this](const QUrl &url) { openedURLs.push_back(url); };
         services.checkForUpdates = [this] { ++updateChecks; };
-        services.openNotificationSettings = [this] { ++notificationSettingsRequests; };
         services.makeHistoryConsentSheet = makeConsentSheet;
         view = std::make_unique<SettingsView>(*model, *navigation, [this] { ++feedbackRequests; }, services);
         view->resize(SettingsView::kMinimumWidth, SettingsView::kMinimumHeight);
