@@ -208,6 +208,25 @@ class Orca:
             raise CheckFailed("%s; it spoke %r" % (failure, self.spoken()))
         return self.spoken()
 
+    def wait_idle(self, bus, quiet=0.8, seconds=20):
+        """Waits until Orca's log has not grown for `quiet` seconds: it has worked through the
+        events of what just happened, as a listener waits to hear the result before going on."""
+        last = [-1, time.monotonic()]
+
+        def idle():
+            try:
+                size = os.path.getsize(self.log_path)
+            except OSError:
+                size = 0
+            now = time.monotonic()
+            if size != last[0]:
+                last[0], last[1] = size, now
+            return now - last[1] >= quiet
+        try:
+            bus.wait(idle, seconds, "Orca to be idle")
+        except CheckFailed:
+            pass  # still busy: the checks that follow say what it missed
+
     def stop(self):
         self.process.terminate()
         try:

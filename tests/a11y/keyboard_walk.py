@@ -228,6 +228,8 @@ class Walk:
     def press(self, role, name, keys=("space",)):
         self.tab_to(named(role, name), "%s %r" % (role.value_nick, name))
         key(*keys)
+        if self.orca:
+            self.orca.wait_idle(self.bus)
 
 
 def says(line, text):
