@@ -20,6 +20,6 @@ for variant in release asan; do
     echo "== coroutine tasks (none started and dropped)"
     "$root/scripts/check-async.sh" "$dir"
     echo "== accessibility bus (announcements heard, keyboard walk)"
-    timeout 300 "$root/scripts/a11y-check.sh" "$dir"
+    timeout 480 "$root/scripts/a11y-check.sh" "$dir"
   fi
 done

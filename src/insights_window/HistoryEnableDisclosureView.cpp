@@ -94,6 +94,7 @@ HistoryEnableDisclosureView::HistoryEnableDisclosureView(HistoryCoordinator *his
                  InsightsColors::palette()));
     privacy->setOpenExternalLinks(true);
     privacy->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    tabStopsOnLinks(privacy);
     texts->addWidget(privacy);
     column->addLayout(texts);
 

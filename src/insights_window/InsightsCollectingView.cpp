@@ -1,5 +1,7 @@
 #include "insights_window/InsightsCollectingView.h"
 
+#include "widgets/AccessibilityMarks.h"
+
 #include "insights_window/InsightsSurfaces.h"
 #include "widgets/AmbientBackgroundView.h"
 
@@ -84,6 +86,7 @@ InsightsCollectingView::InsightsCollectingView(std::function<void()> enableHisto
     texts->setSpacing(12);
     title_ = plainLabel(QString(), content);
     title_->setObjectName(QStringLiteral("insightsCollectingTitle"));
+    markAccessibleHeading(title_);   // the card's title ("Get started with Insights")
     title_->setWordWrap(true);
     QFont titleFont = title_->font();
     titleFont.setPixelSize(26);

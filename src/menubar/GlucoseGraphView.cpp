@@ -55,7 +55,11 @@ GlucoseReadings GlucoseGraphView::visibleReadings(Date now) const
 
 void GlucoseGraphView::refreshAccessibilityText()
 {
-    setAccessibleName(GlucoseGraphRenderer::accessibilityLabel(model_, clock_->now(), formatter_));
+    // Only a change is reported to screen readers (see StatusBarController::setAccessibilityValue).
+    const QString name = GlucoseGraphRenderer::accessibilityLabel(model_, clock_->now(), formatter_);
+    if (accessibleName() != name) {
+        setAccessibleName(name);
+    }
 }
 
 void GlucoseGraphView::paintEvent(QPaintEvent *)

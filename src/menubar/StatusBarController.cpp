@@ -181,7 +181,9 @@ void StatusBarController::setAccessibilityValue(const QString &text)
     }
     accessibilityValue_ = text;
     trayIcon_->setToolTip(text);
-    if (panel_) {
+    // Only a change is reported: each report reaches screen readers, and a burst of them as
+    // readings arrive makes Orca drop announcements it has not spoken yet.
+    if (panel_ && panel_->accessibleDescription() != text) {
         panel_->setAccessibleDescription(text);
     }
 }

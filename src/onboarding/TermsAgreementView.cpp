@@ -121,6 +121,7 @@ TermsConsentFootnote::TermsConsentFootnote(const QUrl &termsURL, std::function<v
     setTextFormat(Qt::RichText);
     setWordWrap(true);
     setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    tabStopsOnLinks(this);
     setText(QStringLiteral("By selecting Agree, you agree to the full %1.")
                 .arg(linkHtml(termsURL.toString(QUrl::FullyEncoded), QStringLiteral("Quillby terms"),
                               lightAppearancePalette(Qt::white))));

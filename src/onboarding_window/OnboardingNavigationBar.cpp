@@ -151,8 +151,14 @@ void OnboardingNavigationBar::refresh()
     back_->setEnabled(!settings.isLoading());
     if (step == OnboardingStep::signIn) {
         const bool signedIn = settings.isConfigurationValid();
-        signIn_->setVisible(!signedIn);
+        // Continue replaces the sign-in button, and takes the focus it had (or waited for).
+        QWidget *window = this->window();
+        const bool focusOnSignIn = window->focusWidget() == signIn_ || (!window->focusWidget() && isVisible());
         continue_->setVisible(signedIn);
+        if (signedIn && signIn_->isVisible() && focusOnSignIn) {
+            continue_->setFocus(Qt::OtherFocusReason);
+        }
+        signIn_->setVisible(!signedIn);
         // One default button at a time: the visible one.
         signIn_->setDefault(!signedIn);
         continue_->setDefault(signedIn);

@@ -113,6 +113,7 @@ SetupInfoStepView::SetupInfoStepView(OnboardingViewModel &viewModel, const Onboa
         link->setTextFormat(Qt::RichText);
         link->setText(linkHtml(guide.toString(QUrl::FullyEncoded), linkText, lightAppearancePalette(Qt::white)));
         link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    tabStopsOnLinks(link);
         link->setAccessibleName(linkText);
         link->setFont(scaledFont(link->font(), 0.92));
         std::function<void(const QUrl &)> open = services.openURL;

@@ -1,5 +1,6 @@
 #include "onboarding_window/SignInStepView.h"
 
+#include "widgets/AccessibilityMarks.h"
 #include "widgets/OnboardingStyle.h"
 #include "onboarding_window/OnboardingNavigationBar.h"
 #include "onboarding_window/OnboardingViewModel.h"
@@ -149,11 +150,11 @@ void SignInStepView::refresh()
     summary_->setVisible(signedIn);
 
     heading_->setText(QStringLiteral("Sign in to %1").arg(name));
-    heading_->setAccessibleName(heading_->text());
+    updateAccessibleName(heading_, heading_->text());
     const QString title = accountTitle(provider);
     username_->setPlaceholderText(title);
-    username_->setAccessibleName(name + QLatin1Char(' ') + title.toLower());
-    password_->setAccessibleName(name + QStringLiteral(" password"));
+    updateAccessibleName(username_, name + QLatin1Char(' ') + title.toLower());
+    updateAccessibleName(password_, name + QStringLiteral(" password"));
     const QString username = QString::fromStdString(settings_.username());
     if (username_->text() != username) {
         username_->setText(username);
@@ -168,7 +169,7 @@ void SignInStepView::refresh()
 
     const QString status = QString::fromStdString(settings_.statusMessage());
     errorText_->setText(status);
-    errorRow_->setAccessibleName(status);
+    updateAccessibleName(errorRow_, status);
     errorRow_->setVisible(!status.isEmpty());
 
     const QStringList paragraphs = summaryParagraphs(provider);

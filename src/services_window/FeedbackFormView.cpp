@@ -1,4 +1,6 @@
 #include "services_window/FeedbackFormView.h"
+
+#include "widgets/AccessibilityMarks.h"
 #include "core/async/RunDetached.h"
 
 #include "services/FeedbackFormViewModel.h"
@@ -70,6 +72,7 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     title->setTextFormat(Qt::PlainText);
     title->setFont(scaledFont(font(), 2.0, QFont::Bold));
     title->setAccessibleName(QStringLiteral("Share feedback"));
+    markAccessibleHeading(title);
     layout->addWidget(title);
     layout->addSpacing(8);
 
@@ -252,12 +255,14 @@ void FeedbackFormView::syncFromModel()
     limit_->setText(limitText(model_->message().size()));
     error_->setText(model_->errorMessage());
     error_->setVisible(!model_->errorMessage().isEmpty());
-    cancel_->setEnabled(!model_->isSubmitting());
+    // While it sends, the focus waits with the button that had it and is back on it after a
+    // failure, beside the error.
+    setEnabledKeepingFocus(cancel_, !model_->isSubmitting());
     // The primary action: prominent and pressed by Return while the form can be sent, plainly
     // bordered and disabled while it cannot.
     const bool canSubmit = model_->canSubmit();
     if (send_->isEnabled() != canSubmit || send_->styleSheet().isEmpty()) {
-        send_->setEnabled(canSubmit);
+        setEnabledKeepingFocus(send_, canSubmit);
         if (canSubmit) {
             makeProminent(send_);
         } else {

@@ -4,6 +4,7 @@
 #include "history/HistoryCoordinator.h"
 #include "platform/Announcer.h"
 #include "providers/GlucoseProviderDescription.h"
+#include "widgets/AccessibilityMarks.h"
 #include "settings/SettingsViewModel.h"
 #include "widgets/AccountPickers.h"
 #include "widgets/SignInButton.h"
@@ -184,12 +185,28 @@ AccountSettingsPane::AccountSettingsPane(SettingsViewModel &model, HistoryCoordi
 void AccountSettingsPane::refresh()
 {
     const bool signedIn = model_.isConfigurationValid();
-    signedOutRows_->setVisible(!signedIn);
-    signedInRows_->setVisible(signedIn);
+    QWidget *shown = signedIn ? signedInRows_ : signedOutRows_;
+    QWidget *replaced = signedIn ? signedOutRows_ : signedInRows_;
+    // One face replaces the other when a sign-in or sign-out ends; the focus that was in the
+    // face going away (or that waited while it worked) goes to the first control of the new one.
+    QWidget *focus = window()->focusWidget();
+    const bool moveFocus = isVisible() && replaced->isVisible() && (!focus || replaced->isAncestorOf(focus));
+    shown->setVisible(true);
     if (signedIn) {
         refreshSignedIn();
     } else {
         refreshSignedOut();
+    }
+    replaced->setVisible(false);
+    if (moveFocus) {
+        focusPendingIn_ = shown;
+    }
+    if (focusPendingIn_) {
+        if (focusPendingIn_ != shown || (window()->focusWidget() && !moveFocus)) {
+            focusPendingIn_ = nullptr;   // the focus went elsewhere meanwhile
+        } else if (focusFirstControlIn(shown)) {
+            focusPendingIn_ = nullptr;
+        }
     }
 }
 
@@ -199,12 +216,13 @@ void AccountSettingsPane::refreshSignedOut()
     const QString service = serviceName(provider);
     const bool loading = model_.isLoading();
     usernameTitle_->setText(accountTitle(provider));
-    usernameField_->setAccessibleName(service + QLatin1Char(' ') + accountTitle(provider).toLower());
-    passwordField_->setAccessibleName(service + QStringLiteral(" password"));
+    updateAccessibleName(usernameField_, service + QLatin1Char(' ') + accountTitle(provider).toLower());
+    updateAccessibleName(passwordField_, service + QStringLiteral(" password"));
     setLineEditText(usernameField_, QString::fromStdString(model_.username()));
     setLineEditText(passwordField_, QString::fromStdString(model_.password()));
-    usernameField_->setEnabled(!loading);
-    passwordField_->setEnabled(!loading);
+    // While it signs in, the focus waits in the field it was in.
+    setEnabledKeepingFocus(usernameField_, !loading);
+    setEnabledKeepingFocus(passwordField_, !loading);
 }
 
 void AccountSettingsPane::refreshSignedIn()
@@ -221,7 +239,7 @@ void AccountSettingsPane::refreshSignedIn()
 
     reconnectGroup_->setVisible(libre);
     // Reconnecting is offered where the person is chosen after sign-in: named after that service.
-    reconnectPasswordField_->setAccessibleName(serviceName(provider) + QStringLiteral(" password"));
+    updateAccessibleName(reconnectPasswordField_, serviceName(provider) + QStringLiteral(" password"));
     reconnectNote_->setText(
         QStringLiteral("After accepting updated terms or restoring sharing in %1, reconnect here.")
             .arg(QString::fromStdString(describeProvider(provider).serviceName)));
@@ -231,8 +249,8 @@ void AccountSettingsPane::refreshSignedIn()
     reconnectButton_->setText(loading ? QStringLiteral("Reconnecting") : QStringLiteral("Reconnect"));
     setEnabledKeepingFocus(reconnectButton_, !loading && !model_.password().empty());
 
-    signOutButton_->setAccessibleName(QStringLiteral("Sign out of ") + serviceName(provider));
-    signOutButton_->setEnabled(!loading && !(history_ && history_->isBusy()));
+    updateAccessibleName(signOutButton_, QStringLiteral("Sign out of ") + serviceName(provider));
+    setEnabledKeepingFocus(signOutButton_, !loading && !(history_ && history_->isBusy()));
 }
 
 void AccountSettingsPane::submit()

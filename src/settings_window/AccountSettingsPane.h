@@ -56,6 +56,9 @@ private:
 
     // Signed in.
     QWidget *signedInRows_ = nullptr;
+    // The face that is to take the focus once one of its controls can (its buttons wait for
+    // the history operation a sign-in starts).
+    QPointer<QWidget> focusPendingIn_;
     QLabel *sensorValue_ = nullptr;
     QLabel *accountValueTitle_ = nullptr;
     QLabel *accountValue_ = nullptr;

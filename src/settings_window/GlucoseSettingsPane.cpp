@@ -8,6 +8,7 @@
 #include "settings/SettingsViewModel.h"
 #include "widgets/SettingsSymbols.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -34,6 +35,9 @@ QComboBox *picker(const char *objectName, const QString &accessibleName, const Q
     // (253 for the high threshold in mg/dL) taller than the screen.
     combo->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     combo->setMaxVisibleItems(12);
+    // With a scroll bar that shows there are more rows (the list was made for a menu, which
+    // has none, before the style sheet asked for a list).
+    combo->view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     return combo;
 }
 

@@ -16,6 +16,8 @@
 #include "widgets/ReadableControlStyle.h"
 #include "widgets/SettingsSymbols.h"
 
+#include <QApplication>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QEvent>
 #include <QKeySequence>
@@ -28,6 +30,7 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -73,6 +76,7 @@ QLabel *linkLabel(const QString &text, const QUrl &url, std::function<void(const
     label->setProperty(kLinkText, text);
     label->setAccessibleName(text);
     label->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    tabStopsOnLinks(label);
     QObject::connect(label, &QLabel::linkActivated, label, [openURL](const QString &link) {
         if (openURL) {
             openURL(QUrl(link));
@@ -203,6 +207,29 @@ void AboutSupportSettingsPane::appeared()
 
 // --- SettingsView ---
 
+namespace {
+// Whether the key being handled was pressed while a popup (an open list) was showing.
+class PopupKeyWatch final : public QObject {
+public:
+    explicit PopupKeyWatch(QObject *parent) : QObject(parent) { qApp->installEventFilter(this); }
+    bool keyWasForAPopup() const { return keyForPopup_; }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if ((event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) &&
+            QApplication::activePopupWidget() && !keyForPopup_) {
+            keyForPopup_ = true;
+            QTimer::singleShot(0, this, [this] { keyForPopup_ = false; });
+        }
+        return false;
+    }
+
+private:
+    bool keyForPopup_ = false;
+};
+} // namespace
+
 SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigation,
                            std::function<void()> submitFeedbackAction, SettingsWindowServices services,
                            QWidget *parent)
@@ -212,11 +239,26 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
     useReadableControlStyle();
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     installAccessibilityInterfaces();
-    // Escape and Ctrl+W close the window, as in the desktop's other settings windows. Sheets and
-    // open lists are windows of their own and take these keys first.
+    // Escape and Ctrl+W close the window, as in the desktop's other settings windows. Sheets
+    // are windows of their own and take these keys first; an open list is not: the key that
+    // closes it reaches the window's shortcuts too, so a key pressed while a list was open
+    // closes the list alone.
+    auto *popupKeys = new PopupKeyWatch(this);
     for (const QKeySequence &keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
         auto *shortcut = new QShortcut(keys, this);
-        connect(shortcut, &QShortcut::activated, this, [this] { window()->close(); });
+        connect(shortcut, &QShortcut::activated, this, [this, popupKeys] {
+            if (QWidget *popup = QApplication::activePopupWidget()) {
+                if (auto *combo = qobject_cast<QComboBox *>(popup->parentWidget())) {
+                    combo->hidePopup();
+                } else {
+                    popup->close();
+                }
+                return;
+            }
+            if (!popupKeys->keyWasForAPopup()) {
+                window()->close();
+            }
+        });
     }
     if (!services_.announcer) {
         services_.announcer = &nullAnnouncer();

@@ -1,6 +1,7 @@
 #include "widgets/AccountPickers.h"
 
 #include "providers/GlucoseProviderDescription.h"
+#include "widgets/AccessibilityMarks.h"
 #include "settings/SettingsViewModel.h"
 #include "widgets/SettingsForm.h"
 
@@ -46,7 +47,7 @@ AccountProviderPicker::AccountProviderPicker(SettingsViewModel &model, QWidget *
     : QComboBox(parent), model_(model)
 {
     setObjectName(QStringLiteral("glucoseProviderPicker"));
-    setAccessibleName(title());
+    updateAccessibleName(this, title());
     useAccountPickerWidth(this);
     for (const GlucoseProviderDescription &description : allProviderDescriptions()) {
         addItem(QString::fromStdString(description.sensorName), static_cast<int>(description.provider));
@@ -105,7 +106,7 @@ void AccountRegionPicker::refresh()
         }
         rowsProvider_ = provider;
     }
-    setAccessibleName(serviceName(provider) + QStringLiteral(" region"));
+    updateAccessibleName(this, serviceName(provider) + QStringLiteral(" region"));
     setCurrentIndex(findData(QString::fromStdString(model_.region())));
     const bool signedInLocks = !describeProvider(provider).choosesConnectionAfterSignIn || !allowsReconnect_;
     setEnabled(!model_.isLoading() && !(model_.isConfigurationValid() && signedInLocks));

@@ -142,6 +142,8 @@ SettingsSection::SettingsSection(const QString &header, const QString &footer, Q
     group_->setFrameShape(QFrame::StyledPanel);
     group_->setAutoFillBackground(true);
     group_->setBackgroundRole(QPalette::Base);
+    // A grouping of the rows, named by the section's header.
+    group_->setAccessibleName(header);
     rows_ = new QVBoxLayout(group_);
     rows_->setContentsMargins(12, 8, 12, 8);
     rows_->setSpacing(8);

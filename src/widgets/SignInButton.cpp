@@ -2,6 +2,7 @@
 
 #include "platform/Announcer.h"
 #include "settings/SettingsViewModel.h"
+#include "widgets/AccessibilityMarks.h"
 #include "widgets/AccountPickers.h"
 
 namespace quillby {
@@ -49,9 +50,12 @@ void SignInButton::refresh()
         setText(QStringLiteral("Sign in"));
     }
     const QString service = serviceName(model_.provider());
-    setAccessibleName((loading ? QStringLiteral("Signing in to ") : QStringLiteral("Sign in to ")) + service);
-    setAccessibleDescription(QStringLiteral("Signs in with your ") + service + QStringLiteral(" credentials"));
-    setEnabled(model_.canSignIn());
+    // Spoken as it reads, with the service it signs in to: "Connect to LibreLinkUp".
+    updateAccessibleName(this, text() + QStringLiteral(" to ") + service);
+    updateAccessibleDescription(this, QStringLiteral("Signs in with your ") + service + QStringLiteral(" credentials"));
+    // While it signs in, the focus waits with the button (instead of jumping to another
+    // control) and is back on it when a failed sign-in enables it again.
+    setEnabledKeepingFocus(this, model_.canSignIn());
 }
 
 } // namespace quillby

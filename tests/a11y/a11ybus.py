@@ -190,7 +190,8 @@ class Orca:
         a11y.close_sync(None)
 
     def spoken(self):
-        return re.findall(r"SPEECH OUTPUT: '(.*?)'", self.log())
+        # One line each: SPEECH OUTPUT: 'text'{voice}; the text may hold quotes of its own.
+        return re.findall(r"SPEECH OUTPUT: '(.*)' ?\{", self.log())
 
     def wait_spoken(self, bus, texts, seconds=60):
         """Waits until Orca has spoken each text as often as it is listed (one line of its
@@ -206,6 +207,25 @@ class Orca:
         except CheckFailed as failure:
             raise CheckFailed("%s; it spoke %r" % (failure, self.spoken()))
         return self.spoken()
+
+    def wait_idle(self, bus, quiet=0.8, seconds=20):
+        """Waits until Orca's log has not grown for `quiet` seconds: it has worked through the
+        events of what just happened, as a listener waits to hear the result before going on."""
+        last = [-1, time.monotonic()]
+
+        def idle():
+            try:
+                size = os.path.getsize(self.log_path)
+            except OSError:
+                size = 0
+            now = time.monotonic()
+            if size != last[0]:
+                last[0], last[1] = size, now
+            return now - last[1] >= quiet
+        try:
+            bus.wait(idle, seconds, "Orca to be idle")
+        except CheckFailed:
+            pass  # still busy: the checks that follow say what it missed
 
     def stop(self):
         self.process.terminate()

@@ -19,9 +19,13 @@ AUTOSTART = os.path.join(os.environ.get("XDG_CONFIG_HOME") or os.path.join(os.en
 
 
 class Walk:
-    def __init__(self, bus, app):
+    def __init__(self, bus, app, orca=None):
         self.bus = bus
         self.app = app
+        self.orca = orca
+        self.spoken_from = 0  # Orca's speech lines before this index are accounted for
+        self.controls_heard = 0  # controls Orca spoke on focus
+        self.values_heard = 0  # combo box values Orca spoke on focus or on change
         self.steps = []  # [step, index of its first announcement, announcements expected]
         self.faults = []  # controls named otherwise than their label
         self.combo_changes = 0  # value changes announced by combo boxes
@@ -33,21 +37,44 @@ class Walk:
         if _safe(event.source.get_role) == Atspi.Role.COMBO_BOX:
             self.combo_changes += 1
 
-    def step(self, title, action, expect=()):
-        """Runs one user step; `expect` are the announcements it must produce, in order."""
+    def step(self, title, action, expect=(), keeps_window=True, orca_hears=True):
+        """Runs one user step; `expect` are the announcements it must produce, in order (and
+        Orca must speak them, unless `orca_hears` is false). Unless the step closes its window,
+        the focus must be on a control when it is over."""
         print("step: " + title, flush=True)
         start = len(self.bus.announcements)
         action()
         self.bus.wait(lambda: len(self.bus.announcements) >= start + len(expect), 30,
                       "announcements %r after %s (heard %r)"
                       % (list(expect), title, self.bus.announcements[start:]))
-        self.steps.append([title, start, list(expect)])
+        self.steps.append([title, start, list(expect), orca_hears])
+        # Orca speaks each announcement before the walk goes on.
+        if orca_hears:
+            self.expect_spoken([text[:-3].rstrip() if text.endswith("...") else text for text in expect],
+                               "the announcements of " + title, 30)
+        if keeps_window:
+            self.expect_focus_kept(title)
+
+    def expect_focus_kept(self, what):
+        """The keyboard focus is on a shown control (none is lost after a step)."""
+        def on_control():
+            focus = combo_of(self.bus.focus)
+            if focus is None:
+                return False
+            _safe(focus.clear_cache)
+            states = _safe(focus.get_state_set)
+            return (states is not None and states.contains(Atspi.StateType.FOCUSED)
+                    and states.contains(Atspi.StateType.SHOWING))
+        try:
+            self.bus.wait(on_control, 15, "the focus on a control")
+        except CheckFailed:
+            raise CheckFailed("the focus is lost after %s (last on %s)" % (what, describe(self.bus.focus)))
 
     def heard(self):
         """(step, announcements heard from its start to the next step's start) for each step;
         each must be exactly what the step expects, so nothing is announced twice or late."""
         result = []
-        for i, (title, start, expect) in enumerate(self.steps):
+        for i, (title, start, expect, _) in enumerate(self.steps):
             end = self.steps[i + 1][1] if i + 1 < len(self.steps) else len(self.bus.announcements)
             heard = self.bus.announcements[start:end]
             if len(heard) != len(expect) or any(not match(h, e) for h, e in zip(heard, expect)):
@@ -61,15 +88,80 @@ class Walk:
             self.bus.pump()
             if self.bus.focus is not None and predicate(self.bus.focus):
                 return self.bus.focus
-            before = self.bus.focus_events
-            if os.environ.get("QUILLBY_WALK_TRACE"):
-                print("    focus: " + describe(self.bus.focus), flush=True)
-            key(*keys)
-            try:
-                self.bus.wait(lambda: self.bus.focus_events > before, 5, "the focus to move")
-            except CheckFailed:
-                pass  # focus did not move (one control only): try again up to the limit
+            self.move_focus(keys)
         raise CheckFailed("the keyboard never reached %s (focus on %s)" % (what, describe(self.bus.focus)))
+
+    def move_focus(self, keys=("Tab",)):
+        """Presses `keys`; with Orca, the control the focus lands on must be spoken."""
+        before = self.bus.focus_events
+        if os.environ.get("QUILLBY_WALK_TRACE"):
+            print("    focus: " + describe(self.bus.focus), flush=True)
+        key(*keys)
+        try:
+            self.bus.wait(lambda: self.bus.focus_events > before, 5, "the focus to move")
+        except CheckFailed:
+            return  # focus did not move (one control only)
+        if self.orca:
+            self.settle_focus()
+            self.expect_focus_spoken()
+
+    def settle_focus(self):
+        """Waits until no focus event has come for a moment (a step may move it twice)."""
+        while True:
+            count = self.bus.focus_events
+            try:
+                self.bus.wait(lambda: self.bus.focus_events > count, 0.15, "another focus event")
+            except CheckFailed:
+                return
+
+    def expect_spoken(self, texts, what, seconds=15):
+        """Waits until Orca has spoken each of `texts`, in order, after what it spoke before
+        (each in a line of its speech output)."""
+        if not self.orca:
+            return
+        found = []
+
+        def spoken():
+            lines = self.orca.spoken()
+            at = self.spoken_from
+            for text in texts:
+                # A tuple is a choice: any of its texts.
+                choices = text if isinstance(text, tuple) else (text,)
+                while at < len(lines) and not any(says(lines[at], choice) for choice in choices):
+                    at += 1
+                if at == len(lines):
+                    return False
+                at += 1
+            found.append(at)
+            return True
+        try:
+            self.bus.wait(spoken, seconds, "Orca to speak %r for %s" % (list(texts), what))
+        except CheckFailed as failure:
+            raise CheckFailed("%s; it spoke %r" % (failure, self.orca.spoken()[self.spoken_from:][-20:]))
+        self.spoken_from = found[0]
+
+    def expect_focus_spoken(self):
+        """With Orca: the focused control is spoken with its name, and a combo box with its value."""
+        if not self.orca:
+            return
+        focus = self.bus.focus
+        role = _safe(focus.get_role)
+        name = _safe(focus.get_name, "")
+        if role in (Atspi.Role.LIST, Atspi.Role.FILLER, Atspi.Role.PANEL):
+            return  # a container passing the focus on to its current item
+        if not name:
+            raise CheckFailed("the focused %s has no name" % describe(focus))
+        # Orca speaks a control by its label where one names it (its accessible name may add
+        # the service: "Region" for "Dexcom region").
+        texts = [tuple([name] + [label for label in labels_of(focus) if label])]
+        if role == Atspi.Role.COMBO_BOX:
+            value = combo_value(focus)
+            if not value:
+                raise CheckFailed("the focused combo box %r shows no value" % name)
+            texts.append(value)
+            self.values_heard += 1
+        self.expect_spoken(texts, "the focus on %s" % describe(focus))
+        self.controls_heard += 1
 
     def note_name(self, accessible, expected):
         """Records a control that a screen reader names otherwise than its label says."""
@@ -121,9 +213,29 @@ class Walk:
             return False
         self.bus.wait(inside, seconds, "the focus inside %s" % describe(root))
 
+    def tab_around(self, root, limit=20):
+        """Tabs once around the controls of root (a sheet): each stop is a shown, focused
+        control inside it (with Orca, spoken), until the focus is back where it started."""
+        start = self.bus.focus
+        for _ in range(limit):
+            self.move_focus()
+            self.expect_focus_kept("Tab in %s" % describe(root))
+            self.focus_in(root, 5)
+            if self.bus.focus == start:
+                return
+        raise CheckFailed("Tab never came back to %s in %s" % (describe(start), describe(root)))
+
     def press(self, role, name, keys=("space",)):
         self.tab_to(named(role, name), "%s %r" % (role.value_nick, name))
         key(*keys)
+        if self.orca:
+            self.orca.wait_idle(self.bus)
+
+
+def says(line, text):
+    """Whether a line of Orca's speech starts with `text` as a whole (then ends, or goes on
+    after a full stop or a space: "Low threshold combo box.", "73 mg/dL.")."""
+    return line.startswith(text) and (len(line) == len(text) or line[len(text)] in ". ")
 
 
 def match(heard, expected):
@@ -164,6 +276,26 @@ def selected_row(combo):
     return None
 
 
+def combo_of(focus):
+    """A combo box whose row took the screen reader's focus to speak a new value stands for
+    the box (which kept the keyboard focus)."""
+    if focus is not None and _safe(focus.get_role) == Atspi.Role.LIST_ITEM:
+        box = _safe(lambda: focus.get_parent().get_parent())
+        if box is not None and _safe(box.get_role) == Atspi.Role.COMBO_BOX:
+            return box
+    return focus
+
+
+def combo_value(combo):
+    """The value a combo box shows: its text, else the selected row of the list it opens."""
+    text = _safe(combo.get_text_iface)
+    if text is not None:
+        value = _safe(lambda: text.get_text(0, -1), "")
+        if value:
+            return value
+    return selected_row(combo)
+
+
 def checked(accessible):
     states = _safe(accessible.get_state_set)
     return states is not None and states.contains(Atspi.StateType.CHECKED)
@@ -182,12 +314,14 @@ def main():
     try:
         child.stdout.readline()
         app = bus.application(APP)
-        walk = Walk(bus, app)
+        walk = Walk(bus, app, orca)
         run(walk)
         heard = walk.heard()
         if orca:
-            orca.wait_spoken(bus, [text for _, texts in heard for text in texts])
-            print("orca spoke every announcement")
+            spoken = [text for (_, texts), step in zip(heard, walk.steps) if step[3] for text in texts]
+            orca.wait_spoken(bus, spoken)
+            print("orca spoke every announcement, %d focused controls by name and %d combo box values"
+                  % (walk.controls_heard, walk.values_heard))
         lines = []
         for title, texts in heard:
             for text in texts:
@@ -219,7 +353,10 @@ def run(walk):
         box = walk.tab_to(named(R.CHECK_BOX, "I've completed the steps above"), "the set-up check box")
         key("space")
         walk.bus.wait(lambda: checked(box), 10, "the set-up check box to be checked")
-        walk.press(R.PUSH_BUTTON, "Continue")
+        # Space toggles the box; Return, with the focus still on it, presses the default button.
+        key("Return")
+        walk.bus.wait(lambda: find(onboarding, named(R.TEXT, "Dexcom username")) is not None, 15,
+                      "Return on the checked box to go on to the sign-in step")
     walk.step("set-up: confirm and Continue", confirm_setup)
 
     def credentials(password):
@@ -235,6 +372,7 @@ def run(walk):
         walk.press(R.PUSH_BUTTON, "Sign in to Dexcom")
         terms = walk.dialog("Terms of use")
         walk.focus_in(terms)
+        walk.tab_around(terms)
         walk.press(R.PUSH_BUTTON, "Agree")
     walk.step("sign-in: wrong password, Sign in, agree to the terms", wrong_password,
               expect=["Signing in to Dexcom", "Sign in failed: ..."])
@@ -245,7 +383,7 @@ def run(walk):
     walk.step("sign-in: right password, Sign in", sign_in,
               expect=["Signing in to Dexcom", "Signed in to Dexcom. Continue to finish setup."])
 
-    walk.step("sign-in: Continue", lambda: walk.press(R.PUSH_BUTTON, "Continue"))
+    walk.step("sign-in: Continue", lambda: walk.press(R.PUSH_BUTTON, "Continue"), keeps_window=False)
 
     # No tray host in this session: the status window carries the reading and the entries.
     status = walk.window(APP)
@@ -254,10 +392,14 @@ def run(walk):
     settings = walk.window("Settings")
     walk.focus_in(settings)
 
+    def in_sidebar(node):
+        """The sidebar list or one of its rows (not a row of a combo box's list)."""
+        if _safe(node.get_role) == R.LIST_ITEM:
+            node = _safe(node.get_parent)
+        return node is not None and _safe(node.get_role) == R.LIST and _safe(node.get_name) == "Settings navigation"
+
     def open_tab(title):
-        walk.tab_to(lambda node: _safe(node.get_role) == R.LIST_ITEM
-                    or (_safe(node.get_role) == R.LIST and _safe(node.get_name) == "Settings navigation"),
-                    "the Settings sidebar")
+        walk.tab_to(in_sidebar, "the Settings sidebar")
         row = named(R.LIST_ITEM, title + " settings")
         if row(walk.bus.focus):
             return
@@ -270,6 +412,22 @@ def run(walk):
             pass
         if title != "General":
             walk.tab_to(row, "the %s row" % title, keys=("Down",), limit=8)
+
+
+    def walk_pane(title):
+        """Tab from the sidebar through every control of the pane and back to the sidebar."""
+        open_tab(title)
+        visited = []
+        for _ in range(40):
+            walk.move_focus()
+            if in_sidebar(walk.bus.focus):
+                break
+            visited.append(describe(walk.bus.focus))
+        else:
+            raise CheckFailed("Tab never came back to the sidebar from the %s pane" % title)
+        if not visited:
+            raise CheckFailed("the %s pane has no control Tab reaches" % title)
+        print("  %s pane: %s" % (title, ", ".join(visited)), flush=True)
 
     def toggle(name):
         box = walk.tab_to(named(R.CHECK_BOX, name), "the check box %r" % name)
@@ -288,27 +446,34 @@ def run(walk):
         key("Down")
         walk.bus.wait(lambda: selected_row(combo) not in (None, before), 10, "the picker %r to change" % name)
         walk.bus.wait(lambda: walk.combo_changes > announced, 10, "the picker %r to announce its new value" % name)
-        print("  %s: %s -> %s" % (name, before, selected_row(combo)), flush=True)
+        after = selected_row(combo)
+        walk.expect_spoken([after], "the new value of %r" % name)
+        walk.values_heard += 1
+        print("  %s: %s -> %s" % (name, before, after), flush=True)
 
     def general():
+        walk_pane("General")
         open_tab("General")
         toggle("Launch at login")
         walk.bus.wait(lambda: os.path.exists(AUTOSTART), 15, "the autostart entry")
     walk.step("Settings, General: launch at login on", general)
 
     def glucose():
+        walk_pane("Glucose")
         open_tab("Glucose")
         change("Measurement unit")
         change("Low glucose threshold")
     walk.step("Settings, Glucose: unit and low threshold", glucose)
 
     def alerts():
+        walk_pane("Alerts")
         open_tab("Alerts")
         toggle("Quiet hours")
         walk.press(R.PUSH_BUTTON, "Send test alert")
     walk.step("Settings, Alerts: quiet hours on, send a test alert", alerts, expect=["Test alert sent."])
 
     def insights():
+        walk_pane("Insights")
         open_tab("Insights")
         walk.tab_to(named(R.CHECK_BOX, "Save glucose history on this computer"), "the history check box")
         key("space")
@@ -319,9 +484,10 @@ def run(walk):
         walk.bus.wait(lambda: box is not None and checked(box), 30, "history saving to be on")
     walk.step("Settings, Insights: consent sheet, enable saving", insights)
 
-    walk.step("Settings, About & support", lambda: open_tab("About & support"))
+    walk.step("Settings, About & support", lambda: walk_pane("About & support"))
 
     def account():
+        walk_pane("Account")
         open_tab("Account")
         walk.press(R.PUSH_BUTTON, "Sign out of Dexcom")
         walk.tab_to(named(R.TEXT, "Dexcom username"), "the sign-in form after signing out")
@@ -330,8 +496,10 @@ def run(walk):
     def sign_in_again():
         credentials("secret")
         key("Return")
+    # Signing in again changes the state of many controls of the other panes at once; Orca 43
+    # drops the announcements in that flood of events, so only the bus is checked here.
     walk.step("Settings, Account: sign in again, Return in the password field", sign_in_again,
-              expect=["Signing in to Dexcom", "Signed in to Dexcom"])
+              expect=["Signing in to Dexcom", "Signed in to Dexcom"], orca_hears=False)
 
 
 if __name__ == "__main__":

@@ -13,6 +13,8 @@
 #include "insights_window/HistoryEnableDisclosureView.h"
 #include "insights_window/InsightsAGPView.h"
 #include "insights_window/InsightsCollectingView.h"
+#include <functional>
+#include <QAccessible>
 #include "insights_window/InsightsCollectionProgressView.h"
 #include "insights_window/InsightsExplanationView.h"
 #include "insights_window/InsightsFormat.h"
@@ -311,9 +313,23 @@ TEST_F(InsightsViewTest, CollectingCardOffersTheConsentSheetAndTheRingFollows)
     ASSERT_TRUE(ring);
     EXPECT_NEAR(ring->fraction(), 0.5, 0.01);
     EXPECT_EQ(ring->accessibleDescription(), QStringLiteral("50% collected"));
-    EXPECT_FALSE(view->findChild<QPushButton *>("enableInsightsHistoryButton")->isVisibleTo(view.get()));
+    auto *enable = view->findChild<QPushButton *>("enableInsightsHistoryButton");
+    EXPECT_FALSE(enable->isVisibleTo(view.get()));
     // The toolbar and the indicator stay away before the unlock.
     EXPECT_FALSE(view->findChild<QWidget *>("insightsToolbar")->isVisibleTo(view.get()));
+    // What a screen reader finds: the card's title as a heading, no hidden button, no unnamed
+    // layered pane.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(view->findChild<QLabel *>("insightsCollectingTitle"))->role(),
+              QAccessible::Heading);
+    std::function<void(QAccessibleInterface *)> visit = [&](QAccessibleInterface *node) {
+        ASSERT_NE(node, nullptr);
+        EXPECT_NE(node->object(), static_cast<QObject *>(enable)) << "a hidden button in the tree";
+        EXPECT_FALSE(node->role() == QAccessible::LayeredPane && node->text(QAccessible::Name).isEmpty());
+        for (int i = 0; i < node->childCount(); ++i) {
+            visit(node->child(i));
+        }
+    };
+    visit(QAccessible::queryAccessibleInterface(view.get()));
 }
 
 TEST_F(InsightsViewTest, UnlockWhileOpenShowsTheCheckmarkForTwoSeconds)

@@ -11,6 +11,9 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QFrame>
+#include <QStackedWidget>
+#include <QVBoxLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -148,6 +151,50 @@ TEST(AccessibilityMarks, ComboBoxesAreNamedByTheirLabel)
     named->setCurrentIndex(1);
     EXPECT_EQ(accessible(named)->text(QAccessible::Value), QStringLiteral("4.1 mmol/L"));
     EXPECT_EQ(accessible(named)->text(QAccessible::Name), QStringLiteral("Low glucose threshold"));
+    // Its text is the value too: Orca reads a combo box's value from its text.
+    QAccessibleTextInterface *text = accessible(named)->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->text(0, text->characterCount()), QStringLiteral("4.1 mmol/L"));
+}
+
+// Cards and stacks are structure: a bordered frame is a grouping named by its heading, not the
+// "frame" screen readers take for a window; an unnamed stack is no "layered pane"; a hidden
+// control, or one in a collapsed part, is not in the tree.
+TEST(AccessibilityMarks, CardsAreGroupingsAndHiddenControlsLeaveTheTree)
+{
+    installAccessibilityInterfaces();
+    QWidget window;
+    auto *layout = new QVBoxLayout(&window);
+    auto *card = new QFrame(&window);
+    card->setFrameShape(QFrame::StyledPanel);
+    card->setAccessibleName(QStringLiteral("Startup"));
+    auto *cardLayout = new QVBoxLayout(card);
+    auto *shown = new QPushButton(QStringLiteral("Launch"), card);
+    auto *hidden = new QPushButton(QStringLiteral("Enable Insights"), card);
+    cardLayout->addWidget(shown);
+    cardLayout->addWidget(hidden);
+    auto *stack = new QStackedWidget(&window);
+    auto *page = new QPushButton(QStringLiteral("Page"), stack);
+    auto *otherPage = new QPushButton(QStringLiteral("Other page"), stack);
+    stack->addWidget(page);
+    stack->addWidget(otherPage);
+    layout->addWidget(card);
+    layout->addWidget(stack);
+    hidden->hide();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    EXPECT_EQ(accessible(&window)->role(), QAccessible::Window);
+    EXPECT_EQ(accessible(card)->role(), QAccessible::Grouping);
+    EXPECT_EQ(accessible(card)->text(QAccessible::Name), QStringLiteral("Startup"));
+    EXPECT_NE(accessible(stack)->role(), QAccessible::LayeredPane);
+    const QList<QObject *> objects = treeObjects(&window);
+    EXPECT_TRUE(objects.contains(shown));
+    EXPECT_FALSE(objects.contains(hidden));
+    EXPECT_TRUE(objects.contains(page));
+    EXPECT_FALSE(objects.contains(otherPage)) << "a page not shown";
+    hidden->show();
+    EXPECT_TRUE(treeObjects(&window).contains(hidden));
 }
 
 // The row of a combo box's list holding its current item is the selected one while the list is

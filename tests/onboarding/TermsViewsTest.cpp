@@ -6,6 +6,7 @@
 
 #include "WaitUntil.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
@@ -127,6 +128,32 @@ TEST(Terms, SheetStartsWithTheFocusOnAgree)
         sheet->findChild<TermsConsentFootnote *>()->setFocus();
         sheet->hide();
     }
+}
+
+// Every Tab stop of the sheet shows where it is: the link in the consent line is chosen as the
+// line takes the focus (the line alone would be a stop that shows and reads nothing).
+TEST(Terms, SheetHasNoInvisibleTabStop)
+{
+    QWidget parent;
+    parent.resize(800, 600);
+    parent.show();
+    auto *sheet = new TermsAgreementSheet(false, [] {}, [] {}, QUrl(QStringLiteral("https://quillby.test/terms")), &parent);
+    sheet->open();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    auto *footnote = sheet->findChild<TermsConsentFootnote *>();
+    bool visitedLink = false;
+    for (int press = 0; press < 6; ++press) {
+        QWidget *focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        if (focus == footnote) {
+            EXPECT_EQ(footnote->selectedText(), QStringLiteral("Quillby terms")) << "Tab " << press;
+            visitedLink = true;
+        } else {
+            EXPECT_NE(qobject_cast<QPushButton *>(focus), nullptr) << "Tab " << press;
+        }
+        QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    EXPECT_TRUE(visitedLink);
 }
 
 // In the sheet: Return agrees, Escape and Cancel cancel, each once; the sheet stays open for

@@ -360,6 +360,36 @@ TEST(OnboardingWindow, TermsSheetIsTransientForTheWindowThatOpenedIt)
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
 }
 
+// After a failed sign-in that waited behind the terms sheet, the keyboard focus is back on the
+// sign-in button that started it, not nowhere.
+TEST(OnboardingWindow, FocusComesBackAfterTheTermsSheetAndAFailedSignIn)
+{
+    OnboardingHarness h;
+    h.acceptTerms(QStringLiteral("2025-01-01"));
+    h.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(h.window()));
+    h.goToSignIn();
+    QTest::keyClicks(h.find<QLineEdit>(QStringLiteral("onboardingUsernameField")), QStringLiteral("ada"));
+    auto *password = h.find<QLineEdit>(QStringLiteral("onboardingPasswordField"));
+    QTest::keyClicks(password, QStringLiteral("wrong"));
+    h.settings().setRegion("us");
+    auto *signIn = h.find<QPushButton>(QStringLiteral("onboardingSignInButton"));
+    signIn->setFocus();
+    QTest::keyClick(signIn, Qt::Key_Space);
+    ASSERT_TRUE(waitUntil([&] { return h.view().termsSheet() && h.view().termsSheet()->isVisible(); }));
+    TermsAgreementSheet *sheet = h.view().termsSheet();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    auto *agree = sheet->findChild<QPushButton *>(QStringLiteral("termsAgreeButton"));
+    ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == agree; }));
+    QTest::keyClick(agree, Qt::Key_Space);
+    ASSERT_TRUE(waitUntil([&] { return !h.settings().isLoading() && !h.settings().statusMessage().empty(); }));
+    EXPECT_FALSE(h.settings().isConfigurationValid());
+    h.window()->activateWindow();   // as the window manager does once the sheet is gone
+    ASSERT_TRUE(QTest::qWaitForWindowActive(h.window()));
+    EXPECT_TRUE(waitUntil([&] { return QApplication::focusWidget() == signIn; }))
+        << "focus on " << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName().toStdString() : "nothing");
+}
+
 // A second show() while the window is open brings the same window forward; closing it with the
 // close button completes nothing and asks the program to end; show() brings the same window back.
 TEST(OnboardingWindow, ShowReusesTheWindowAndClosingCompletesNothing)

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QAccessible>
 #include <QLocale>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -244,6 +245,28 @@ TEST(FeedbackWindow, SuccessClosesTheWindowThatSentItNeverANewerOne)
     EXPECT_EQ(f.window(), newer);
     EXPECT_TRUE(newer->isVisible());
     EXPECT_EQ(f.message()->toPlainText(), QStringLiteral("second, still typing"));
+}
+
+// Sent by keyboard and failed: the focus waits with Send while it sends and is back on it with
+// the error, not on another control or nowhere.
+TEST(FeedbackWindow, FocusComesBackToSendAfterAFailedSend)
+{
+    WindowFixture f;
+    f.controller.show();
+    QApplication::setActiveWindow(f.window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(f.window()));
+    f.message()->setPlainText(QStringLiteral("It works."));
+    f.send()->setFocus();
+    QTest::keyClick(f.send(), Qt::Key_Space);
+    ASSERT_EQ(f.service->calls.size(), 1u);
+    EXPECT_FALSE(f.send()->isEnabled());
+    f.service->answer(FeedbackSubmissionError::Case::rateLimited);
+    ASSERT_TRUE(f.send()->isEnabled());
+    EXPECT_EQ(QApplication::focusWidget(), f.send());
+    // The window's title is read as a heading.
+    QAccessibleInterface *title = QAccessible::queryAccessibleInterface(f.find<QLabel>("feedbackTitle"));
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->role(), QAccessible::Heading);
 }
 
 TEST(FeedbackWindow, EscapeCancelsAndTabLeavesTheMessage)

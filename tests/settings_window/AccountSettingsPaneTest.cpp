@@ -85,6 +85,36 @@ TEST_F(AccountSettingsPaneTest, SignInButtonFollowsTheEnablingRule)
     EXPECT_EQ(region()->currentText(), QStringLiteral("Outside US"));
 }
 
+// By keyboard: Return in the password field signs in; the focus waits while it works and then
+// goes to the first control of the summary that replaced the form (not to the sidebar or
+// nowhere); signing out puts it on the first control of the form again.
+TEST_F(AccountSettingsPaneTest, FocusFollowsTheFormToTheSummaryAndBack)
+{
+    ASSERT_TRUE(QTest::qWaitForWindowActive(h.view.get()));
+    SettingsWindowHarness::typeInto(username(), QStringLiteral("ada"));
+    SettingsWindowHarness::typeInto(password(), QStringLiteral("secret"));
+    ASSERT_TRUE(SettingsWindowHarness::choose(region(), QStringLiteral("United States")));
+    password()->setFocus();
+    QTest::keyClick(password(), Qt::Key_Return);
+    ASSERT_TRUE(h.model->isLoading());
+    EXPECT_EQ(h.view->focusWidget(), nullptr) << "the focus waits in the form";
+    ASSERT_TRUE(waitUntil([&] { return h.model->isConfigurationValid() && !h.model->isLoading(); }));
+    auto *signOut = h.find<QPushButton>(QStringLiteral("signOutButton"));
+    ASSERT_TRUE(waitUntil([&] { return signOut->isEnabled(); }));
+    QWidget *focus = h.view->focusWidget();
+    ASSERT_NE(focus, nullptr);
+    EXPECT_TRUE(focus->isVisible());
+    EXPECT_EQ(focus, signOut);
+
+    QTest::keyClick(signOut, Qt::Key_Space);
+    ASSERT_TRUE(waitUntil([&] { return !h.model->isConfigurationValid() && !h.model->isLoading(); }));
+    ASSERT_TRUE(waitUntil([&] { return h.view->focusWidget() != nullptr; }));
+    QWidget *formFocus = h.view->focusWidget();
+    EXPECT_TRUE(formFocus == provider() || formFocus == username() || formFocus == password())
+        << "a control of the form, not " << formFocus->objectName().toStdString();
+    EXPECT_TRUE(formFocus->isVisible());
+}
+
 TEST_F(AccountSettingsPaneTest, DexcomSignInShowsProgressThenTheSummary)
 {
     h.dexcom.setReadings({FakeDexcomServer::record(120, "Flat", 1'800'000'000)});
@@ -159,7 +189,7 @@ TEST_F(AccountSettingsPaneTest, LibreLinkUpPersonPickerAfterListingPeople)
     ASSERT_EQ(person()->count(), 3);
     EXPECT_EQ(person()->itemText(2), QStringLiteral("<b>Bo</b> Ray")) << "names stay text";
     EXPECT_EQ(signIn()->text(), QStringLiteral("Connect"));
-    EXPECT_EQ(signIn()->accessibleName(), QStringLiteral("Sign in to LibreLinkUp"));
+    EXPECT_EQ(signIn()->accessibleName(), QStringLiteral("Connect to LibreLinkUp")) << "spoken as it reads";
     EXPECT_FALSE(signIn()->isEnabled());
     EXPECT_FALSE(h.model->isConfigurationValid());
 

@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStackedWidget>
 
 namespace quillby::test {
@@ -135,6 +136,25 @@ TEST_F(SettingsKeyboardTest, EscapeAndControlWCloseTheWindow)
     EXPECT_FALSE(h.view->isVisible());
 }
 
+// Escape in an open list closes the list alone; the window stays, with the focus on the box.
+TEST_F(SettingsKeyboardTest, EscapeInAnOpenListClosesOnlyTheList)
+{
+    open(SettingsTab::glucose);
+    for (const char *name : {"highThresholdPicker", "measurementUnitPicker"}) {
+        SCOPED_TRACE(name);
+        auto *picker = h.find<QComboBox>(QString::fromLatin1(name));
+        picker->setFocus();
+        picker->showPopup();
+        QWidget *list = picker->view()->window();
+        ASSERT_TRUE(waitUntil([&] { return list->isVisible(); }));
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : picker->view(), Qt::Key_Escape);
+        ASSERT_TRUE(waitUntil([&] { return !list->isVisible(); }));
+        QTest::qWait(50);
+        EXPECT_TRUE(h.view->isVisible());
+        EXPECT_EQ(h.view->focusWidget(), picker);
+    }
+}
+
 // After "Send test alert" the focus waits with the button and is back on it when it is done,
 // instead of jumping to the sidebar.
 TEST_F(SettingsKeyboardTest, FocusStaysWithTheTestAlertButton)
@@ -166,6 +186,11 @@ TEST_F(SettingsKeyboardTest, ThresholdListsFitTheScreen)
         const int row = picker->view()->sizeHintForRow(0);
         EXPECT_LE(list->height(), row * (picker->maxVisibleItems() + 2));
         EXPECT_LT(list->height(), picker->screen()->availableGeometry().height() / 2);
+        // A scroll bar shows that there are more rows than the list shows.
+        QScrollBar *bar = picker->view()->verticalScrollBar();
+        EXPECT_TRUE(bar->isVisible());
+        EXPECT_GT(bar->maximum(), 0);
+        EXPECT_GT(bar->width(), 0);
         picker->hidePopup();
     }
 }
