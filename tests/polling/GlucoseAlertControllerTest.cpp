@@ -257,6 +257,36 @@ TEST_F(GlucoseAlertControllerTest, SnoozeDropsOnlyTheKindsWhoseSwitchIsOn)
     EXPECT_EQ(controller->evaluator().activeOneShotAlertKinds, GlucoseAlertKinds{Kind::lowThreshold});
 }
 
+// Each kind follows its own snooze switch: rapid rises and falls their own, not the high one's.
+TEST_F(GlucoseAlertControllerTest, SnoozeFollowsEachKindsOwnSwitch)
+{
+    struct Case {
+        bool low, high, rapid;
+        std::vector<std::string> sent;   // of a rapid rise, a high, a rapid fall and a low reading
+    };
+    const Case cases[] = {
+        {false, true, false, {"Rapid glucose rise", "Rapid glucose drop", "Low glucose alert"}},
+        {false, false, true, {"High glucose alert", "Low glucose alert"}},
+        {true, false, false, {"Rapid glucose rise", "High glucose alert", "Rapid glucose drop"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "low " << c.low << ", high " << c.high << ", rapid " << c.rapid);
+        delivery->sent.clear();
+        controller->reset();
+        settings.snoozeLowAlerts = c.low;
+        settings.snoozeHighAlerts = c.high;
+        settings.snoozeRapidChangeAlerts = c.rapid;
+        controller->snoozeAlerts(1800);
+        const std::pair<double, const char *> sequence[] = {{150, "DoubleUp"}, {300, "Flat"}, {150, "DoubleDown"}, {60, "Flat"}};
+        for (const auto &[mgdL, trend] : sequence) {
+            clock->advance(300);
+            evaluate(reading(mgdL, trend));
+        }
+        controller->cancelAlertSnooze();
+        EXPECT_EQ(sentTitles(), c.sent);
+    }
+}
+
 TEST_F(GlucoseAlertControllerTest, ExpiredSnoozeIsClearedByTheNextEvaluation)
 {
     controller->snoozeAlerts(60);

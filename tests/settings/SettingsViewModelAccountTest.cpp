@@ -359,6 +359,70 @@ TEST(SettingsViewModelSignIn, EditMadeDuringASignInIsWrittenAfterIt)
     EXPECT_TRUE(f.stored()->account.isComplete());
 }
 
+// The person list of a LibreLinkUp sign-in given up while it was being fetched is not shown.
+TEST(SettingsViewModelSignIn, LatePersonListOfAnAbandonedSignInIsDropped)
+{
+    SettingsFixture f;
+    f.acceptTerms();
+    f.libre.setConnections({FakeLibreLinkUpServer::connection("p-1", "Ada", "Lovelace"),
+                            FakeLibreLinkUpServer::connection("p-2", "Grace", "Hopper")});
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    typeLibre(*model);
+    gated->listGate.close();
+    model->signIn();
+    ASSERT_TRUE(waitUntil([&] { return gated->listGate.waiting == 1; }));
+
+    model->setRegion("de");   // abandons the attempt
+    gated->listGate.open();
+    ASSERT_TRUE(waitUntil([&] { return gated->listingsFinished == 1; }));
+    test::SettingsFixture::settle();
+    EXPECT_TRUE(model->libreConnections().empty());
+    EXPECT_EQ(model->selectedPatientID(), "");
+    EXPECT_EQ(model->statusMessage(), "");
+    EXPECT_FALSE(model->isLoading());
+    EXPECT_EQ(gated->signIns, 0);
+}
+
+// An app-settings edit held back by a sign-in is written once the sign-in fails, and at once when
+// the sign-in is abandoned by an account edit (the abandoned one never resumes it).
+TEST(SettingsViewModelSignIn, EditHeldBackByASignInIsWrittenWhenItFailsOrIsAbandoned)
+{
+    for (const bool abandoned : {false, true}) {
+        SCOPED_TRACE(abandoned ? "abandoned" : "failed");
+        SettingsFixture f;
+        f.acceptTerms();
+        auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+        auto model = f.makeLoadedModel(gated);
+        typeDexcom(*model, "ada", "wrong");
+        gated->signInGate.close();
+        model->signIn();
+        ASSERT_TRUE(waitUntil([&] { return gated->signInGate.waiting == 1; }));
+        model->editAppSetting(&SettingsViewModel::setAlertOnRapidFall, false);
+        f.elapseDebounce(*model);
+        ASSERT_EQ(gated->saves, 0);
+
+        if (abandoned) {
+            model->setPassword("secret");
+            f.elapseDebounce(*model);
+            EXPECT_EQ(gated->saves, 1);   // while the abandoned sign-in is still under way
+            gated->signInGate.open();
+            ASSERT_TRUE(waitUntil([&] { return gated->signInsFinished == 1; }));
+            test::SettingsFixture::settle();
+            EXPECT_EQ(model->statusMessage(), "");
+        } else {
+            gated->signInGate.open();
+            ASSERT_TRUE(waitUntil([&] { return !model->isLoading(); }));
+            f.elapseDebounce(*model);
+            EXPECT_EQ(gated->saves, 1);
+            EXPECT_EQ(model->statusCategory().kind, StatusMessageCategory::Kind::signInError);
+        }
+        EXPECT_FALSE(f.stored()->app.alertOnRapidFall);
+        EXPECT_EQ(model->savedAppSettingsRevision(), model->appSettingsRevision());
+        EXPECT_FALSE(model->isConfigurationValid());
+    }
+}
+
 TEST(SettingsViewModelReconnect, UsesTheStoredDexcomPasswordAndTheTypedLibrePassword)
 {
     {
