@@ -338,9 +338,11 @@ TEST_F(InsightsViewTest, ErrorBannerRetriesOnceAndAddsItsHeight)
     EXPECT_GT(*heights.back(), reportOnly);   // the banner's height is added to the report's
 
     h.store->hold(FakeHistoryStore::Op::snapshot);
+    h.clock->advance(30);
     auto *retry = view->findChild<QPushButton *>("insightsRetryButton");
     retry->click();
     EXPECT_TRUE(view->isRefreshing());   // at once
+    EXPECT_EQ(h.presentation->referenceDate(), h.clock->now());   // the period ends at the retry
     EXPECT_FALSE(retry->isEnabled());    // one retry at a time
     ASSERT_TRUE(waitUntil([&] { return h.store->heldCount(FakeHistoryStore::Op::snapshot) == 1; }));
     h.store->release(FakeHistoryStore::Op::snapshot);

@@ -203,6 +203,15 @@ TEST_F(GlucoseAlertControllerTest, QuietHoursSilenceAllButAllowedLowAlerts)
     EXPECT_EQ(sentTitles(), (std::vector<std::string>{"Low glucose alert", "High glucose alert"}));
 }
 
+TEST_F(GlucoseAlertControllerTest, QuietHoursSwitchedOffSilenceNothing)
+{
+    settings.quietHoursEnabled = false;
+    settings.quietHoursStartMinutes = settings.quietHoursEndMinutes = 0;   // would be all day
+    settings.allowLowAlertsDuringQuietHours = false;
+    evaluate(reading(300));
+    EXPECT_EQ(sentTitles(), std::vector<std::string>{"High glucose alert"});
+}
+
 TEST_F(GlucoseAlertControllerTest, QuietHoursDoNotKeepAKindActive)
 {
     evaluate(reading(300));   // high delivered

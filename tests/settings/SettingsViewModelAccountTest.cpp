@@ -423,6 +423,48 @@ TEST(SettingsViewModelSignIn, EditHeldBackByASignInIsWrittenWhenItFailsOrIsAband
     }
 }
 
+// An edit still waiting for its debounce when Sign In is pressed is written before the sign-in
+// goes out, not only once it ends.
+TEST(SettingsViewModelSignIn, EditWaitingForItsDebounceIsWrittenBeforeTheSignIn)
+{
+    SettingsFixture f;
+    f.acceptTerms();
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    typeDexcom(*model);
+    model->editAppSetting(&SettingsViewModel::setAlertOnRapidRise, false);
+    gated->signInGate.close();
+    model->signIn();
+    ASSERT_TRUE(waitUntil([&] { return gated->signInGate.waiting == 1; }));
+    EXPECT_EQ(gated->saves, 1);
+    EXPECT_FALSE(f.stored()->app.alertOnRapidRise);
+    gated->signInGate.open();
+    ASSERT_TRUE(waitUntil([&] { return !model->isLoading(); }));
+    EXPECT_TRUE(model->isConfigurationValid());
+}
+
+// A sign-in abandoned while it writes the edits before it never goes out.
+TEST(SettingsViewModelSignIn, SignInAbandonedWhileEditsAreWrittenNeverGoesOut)
+{
+    SettingsFixture f;
+    f.acceptTerms();
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    typeDexcom(*model);
+    model->editAppSetting(&SettingsViewModel::setAlertOnRapidRise, false);
+    gated->saveGate.close();
+    model->signIn();
+    ASSERT_TRUE(waitUntil([&] { return gated->saveGate.waiting == 1; }));
+    model->setPassword("typed-again");
+    gated->saveGate.open();
+    ASSERT_TRUE(waitUntil([&] { return !model->isSaving(); }));
+    test::SettingsFixture::settle();
+    EXPECT_EQ(gated->signIns, 0);
+    EXPECT_FALSE(f.stored()->account.isComplete());
+    EXPECT_FALSE(model->isConfigurationValid());
+    EXPECT_FALSE(f.stored()->app.alertOnRapidRise);
+}
+
 TEST(SettingsViewModelReconnect, UsesTheStoredDexcomPasswordAndTheTypedLibrePassword)
 {
     {
@@ -470,6 +512,26 @@ TEST(SettingsViewModelReconnect, UsesTheStoredDexcomPasswordAndTheTypedLibrePass
     }
 }
 
+// A reconnect given up by an account edit while it ran leaves no trace of its outcome.
+TEST(SettingsViewModelReconnect, LateResultOfAnAbandonedReconnectChangesNothing)
+{
+    SettingsFixture f;
+    f.acceptTerms();
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
+    f.dexcom.enqueueReply(FakeDexcomServer::kAuthenticatePath, ScriptedReply::json(401, {{"Code", "x"}}));
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    gated->signInGate.close();
+    model->reconnect();
+    ASSERT_TRUE(waitUntil([&] { return gated->signInGate.waiting == 1; }));
+    model->setPassword("typed-again");   // abandons the reconnect
+    gated->signInGate.open();
+    ASSERT_TRUE(waitUntil([&] { return gated->signInsFinished == 1; }));
+    test::SettingsFixture::settle();
+    EXPECT_EQ(model->statusMessage(), "");
+    EXPECT_FALSE(model->isLoading());
+}
+
 TEST(SettingsViewModelReconnect, NothingCompleteStoredDoesNothing)
 {
     SettingsFixture f;
@@ -511,6 +573,27 @@ TEST(SettingsViewModelSignOut, ClearsCredentialsKeepsProviderAndRegion)
     model->setUsername("grace@example.com");
     model->apply(f.manager->configuration());
     EXPECT_EQ(model->username(), "grace@example.com");
+}
+
+TEST(SettingsViewModelSignOut, EditMadeDuringASignOutIsWrittenAfterIt)
+{
+    SettingsFixture f;
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    gated->signOutGate.close();
+    model->signOut();
+    ASSERT_TRUE(waitUntil([&] { return gated->signOutGate.waiting == 1; }));
+    model->editAppSetting(&SettingsViewModel::setAlertOnRapidFall, false);
+    f.elapseDebounce(*model);
+    EXPECT_EQ(gated->saves, 0);   // held back while the sign-out runs
+
+    gated->signOutGate.open();
+    ASSERT_TRUE(waitUntil([&] { return !model->isLoading(); }));
+    f.elapseDebounce(*model);
+    EXPECT_EQ(gated->saves, 1);
+    EXPECT_FALSE(f.stored()->app.alertOnRapidFall);
+    EXPECT_EQ(f.stored()->account, GlucoseAccountConfiguration::empty());
 }
 
 TEST(SettingsViewModelSignOut, FailureShowsTheFixedLine)
