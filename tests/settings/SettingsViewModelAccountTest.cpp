@@ -384,6 +384,33 @@ TEST(SettingsViewModelSignIn, LatePersonListOfAnAbandonedSignInIsDropped)
     EXPECT_EQ(gated->signIns, 0);
 }
 
+// The end of an abandoned sign-in does not end the one that replaced it.
+TEST(SettingsViewModelSignIn, AbandonedSignInEndingLeavesTheNewOneRunning)
+{
+    SettingsFixture f;
+    f.acceptTerms();
+    f.libre.setConnections({FakeLibreLinkUpServer::connection("p-1", "Ada", "Lovelace")});
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    typeLibre(*model);
+    gated->listGate.close();
+    model->signIn();
+    ASSERT_TRUE(waitUntil([&] { return gated->listGate.waiting == 1; }));
+
+    model->setProvider(GlucoseProvider::dexcom);   // abandons it
+    typeDexcom(*model);
+    gated->signInGate.close();
+    model->signIn();
+    ASSERT_TRUE(waitUntil([&] { return gated->signInGate.waiting == 1; }));
+    gated->listGate.open();
+    ASSERT_TRUE(waitUntil([&] { return gated->listingsFinished == 1; }));
+    test::SettingsFixture::settle();
+    EXPECT_TRUE(model->isLoading());
+    gated->signInGate.open();
+    ASSERT_TRUE(waitUntil([&] { return !model->isLoading(); }));
+    EXPECT_TRUE(model->isConfigurationValid());
+}
+
 // An app-settings edit held back by a sign-in is written once the sign-in fails, and at once when
 // the sign-in is abandoned by an account edit (the abandoned one never resumes it).
 TEST(SettingsViewModelSignIn, EditHeldBackByASignInIsWrittenWhenItFailsOrIsAbandoned)
