@@ -3,7 +3,7 @@
 #
 #   scripts/fuzz.sh [--runs N | --seconds S] [--jobs J] [target...]
 #
-# Targets: dexcom_replies librelinkup_replies history_day_file history_manifest
+# Targets: dexcom_replies librelinkup_replies history_day_file history_day_file_readers history_manifest
 # stored_configuration autostart_entry update_feed version_order quiet_hours_time (all when none is named). Each run starts from the seed corpus in
 # tests/fuzz/<target>/corpus and grows a working corpus in build-fuzz/corpus/<target>; crashes go
 # to build-fuzz/artifacts/<target>/. The default is 10 million inputs per target. --check runs
@@ -11,7 +11,7 @@
 # scripts/test.sh does in CI).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-all=(dexcom_replies librelinkup_replies history_day_file history_manifest stored_configuration autostart_entry
+all=(dexcom_replies librelinkup_replies history_day_file history_day_file_readers history_manifest stored_configuration autostart_entry
      update_feed version_order quiet_hours_time)
 limit=(-runs=10000000)
 jobs=1

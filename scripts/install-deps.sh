@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev libqt6svg6
   qcoro-qt6-dev
   qtkeychain-qt6-dev libsecret-1-0
-  libssl-dev nlohmann-json3-dev libicu-dev libcpp-httplib-dev
+  libssl-dev openssl nlohmann-json3-dev libsimdjson-dev libicu-dev libcpp-httplib-dev
   libxcb1-dev
   xvfb xauth dbus-x11 gnome-keyring libsecret-tools notification-daemon trayer
   fonts-dejavu-core dpkg-dev locales

@@ -19,8 +19,10 @@
 #include "providers/GlucoseProviderDescription.h"
 #include "core/KeychainItemStore.h"
 #include "core/async/AsyncSerialQueue.h"
+#include "core/async/RunDetached.h"
 #include "services/AlivePingService.h"
 #include "services/AppServerAuthProvider.h"
+#include "platform/PackageKitClient.h"
 #include "services/AppcastUpdateController.h"
 #include "services/FeedbackPromptController.h"
 #include "services/FeedbackSubmissionService.h"
@@ -34,12 +36,14 @@
 #include "settings_window/SettingsView.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 #include <QPointer>
 
 // Both addresses come from the build (CMake cache variables of the same names, with their
 // defaults there); nothing else in the program knows them.
-#if !defined(QUILLBY_SERVER_URL) || !defined(QUILLBY_UPDATE_FEED_URL)
-#error "QUILLBY_SERVER_URL and QUILLBY_UPDATE_FEED_URL are defined by the build"
+#if !defined(QUILLBY_SERVER_URL) || !defined(QUILLBY_UPDATE_FEED_URL) || !defined(QUILLBY_UPDATE_PUBLIC_KEY) || \
+    !defined(QUILLBY_PACKAGE_ARCHITECTURE)
+#error "QUILLBY_SERVER_URL, QUILLBY_UPDATE_FEED_URL, QUILLBY_UPDATE_PUBLIC_KEY and QUILLBY_PACKAGE_ARCHITECTURE are defined by the build"
 #endif
 
 namespace quillby {
@@ -55,6 +59,19 @@ struct ProductionServices {
     std::unique_ptr<ConfigurationManager> configurationManager;
     std::unique_ptr<HistoryCoordinator> historyCoordinator;
 };
+} // namespace
+
+namespace {
+
+QCoro::Task<void> quitAfterWaitingInstall(QPointer<UpdateChecker> checker)
+{
+    // A second Quit while the install runs finds nothing waiting and quits at once.
+    if (checker) {
+        co_await checker->installDownloadedUpdateBeforeQuit();
+    }
+    QApplication::quit();
+}
+
 } // namespace
 
 QuillbyEnvironment QuillbyEnvironment::production()
@@ -82,6 +99,8 @@ QuillbyEnvironment QuillbyEnvironment::production()
     environment.productServerURL = QStringLiteral(QUILLBY_SERVER_URL);
     environment.updateFeedURL = QStringLiteral(QUILLBY_UPDATE_FEED_URL);
     environment.applicationVersion = QCoreApplication::applicationVersion();
+    environment.updatePublicKey = QByteArray::fromBase64(QByteArrayLiteral(QUILLBY_UPDATE_PUBLIC_KEY));
+    environment.packageArchitecture = QStringLiteral(QUILLBY_PACKAGE_ARCHITECTURE);
     environment.keychainItemStores = KeychainItemStore::factory();
     environment.notificationCenter = std::make_shared<DesktopNotifications>();
     environment.alertDelivery = std::make_shared<UserNotificationGlucoseAlertDelivery>(environment.notificationCenter);
@@ -154,6 +173,7 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
         services.announcer = env.announcer;
         UpdateChecker *updateChecker = env.updateChecker;
         services.checkForUpdates = [updateChecker] { updateChecker->checkForUpdates(); };
+        services.updateInstallSupport = [updateChecker] { return updateChecker->updateInstallSupport(); };
         env.makeSettingsView = [services](SettingsViewModel &model, SettingsNavigation &navigation,
                                           std::function<void()> submitFeedbackAction) {
             return makeSettingsView(model, navigation, std::move(submitFeedbackAction), services);
@@ -179,7 +199,9 @@ QuillbyApp::QuillbyApp(QuillbyEnvironment environment, QObject *parent)
     QPointer<StatusBarPollingCoordinator> poller(pollingCoordinator_.get());
     statusBarViewModel_->settingsAction = [settings] { settings->show(std::nullopt); };
     statusBarViewModel_->insightsAction = [insights] { insights->show(); };
-    statusBarViewModel_->quitAction = [] { QApplication::quit(); };
+    // Quit installs a waiting update first where that needs no password.
+    QPointer<UpdateChecker> checker(env.updateChecker);
+    statusBarViewModel_->quitAction = [checker] { runDetached(quitAfterWaitingInstall(checker)); };
     statusBarViewModel_->snoozeAlertsAction = [poller](double seconds) {
         if (poller) {
             poller->snoozeAlerts(seconds);
@@ -262,6 +284,16 @@ void QuillbyApp::buildServerServices()
             updates.clock = env.clock;
             updates.sleeper = env.sleeper;
             updates.presentUserCheckResult = [](const UpdateCheckOutcome &outcome) { showUpdateCheckResult(outcome); };
+            if (!env.updatePublicKey.isEmpty()) {
+                updates.publicKey = env.updatePublicKey;
+                updates.packageName = QStringLiteral("quillby");
+                updates.architecture = env.packageArchitecture;
+                updates.downloadFolder =
+                    QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/Quillby/updates");
+                updates.packageKit = std::make_shared<PackageKitClient>();
+                updates.executablePath = QCoreApplication::applicationFilePath();
+                updates.relaunch = env.relaunch;
+            }
             checker.sparkleController = std::make_unique<AppcastUpdateController>(std::move(updates));
         }
         if (!env.productServerURL.isEmpty()) {

@@ -80,6 +80,12 @@ struct QuillbyEnvironment {
     QString productServerURL;
     QString updateFeedURL;
     QString applicationVersion;
+    // Installing updates: the raw Ed25519 public key the packages are signed with (empty: newer
+    // versions are only reported), this build's Debian architecture, and what starts the new
+    // version after an install (production: quit, then run the installed program).
+    QByteArray updatePublicKey;
+    QString packageArchitecture;
+    std::function<void()> relaunch;
     // The keyring items of the server credentials (default: the system keyring).
     KeychainItemStoreFactory keychainItemStores;
 

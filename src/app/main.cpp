@@ -5,6 +5,7 @@
 #include "platform/SleepWakeMonitor.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QIcon>
 #include <QSocketNotifier>
 
@@ -129,23 +130,41 @@ int main(int argc, char **argv)
     // Before any window: headings, hidden images and combo box names reach assistive technologies.
     quillby::installAccessibilityInterfaces();
 
-    quillby::SingleInstanceGuard instanceGuard;
-    if (!instanceGuard.acquire()) {
-        return 0;   // the running instance was asked to reopen
+    // The installed program's path, taken before an update can replace the file.
+    const QByteArray executable = QFile::encodeName(QCoreApplication::applicationFilePath());
+    bool relaunch = false;
+    int exitCode = 0;
+    {
+        quillby::SingleInstanceGuard instanceGuard;
+        if (!instanceGuard.acquire()) {
+            return 0;   // the running instance was asked to reopen
+        }
+        installTerminationHandlers(app);
+
+        quillby::SleepWakeMonitor sleepWake;
+        quillby::ReducedMotionMonitor reducedMotion;
+        quillby::QuillbyEnvironment environment = quillby::QuillbyEnvironment::production();
+        environment.relaunch = [&relaunch] {
+            relaunch = true;
+            QApplication::quit();
+        };
+        environment.sleepWakeMonitor = &sleepWake;
+        environment.reducedMotionMonitor = &reducedMotion;
+        quillby::QuillbyApp quillby(std::move(environment));
+        quillby::AppDelegate &delegate = quillby.appDelegate();
+
+        QObject::connect(&instanceGuard, &quillby::SingleInstanceGuard::reopenRequested, &delegate,
+                         [&delegate] { delegate.applicationShouldHandleReopen(); });
+        QObject::connect(&app, &QApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
+        QMetaObject::invokeMethod(&delegate, [&delegate] { delegate.finishLaunching(); }, Qt::QueuedConnection);
+        exitCode = app.exec();
     }
-    installTerminationHandlers(app);
-
-    quillby::SleepWakeMonitor sleepWake;
-    quillby::ReducedMotionMonitor reducedMotion;
-    quillby::QuillbyEnvironment environment = quillby::QuillbyEnvironment::production();
-    environment.sleepWakeMonitor = &sleepWake;
-    environment.reducedMotionMonitor = &reducedMotion;
-    quillby::QuillbyApp quillby(std::move(environment));
-    quillby::AppDelegate &delegate = quillby.appDelegate();
-
-    QObject::connect(&instanceGuard, &quillby::SingleInstanceGuard::reopenRequested, &delegate,
-                     [&delegate] { delegate.applicationShouldHandleReopen(); });
-    QObject::connect(&app, &QApplication::aboutToQuit, &delegate, [&delegate] { delegate.applicationWillTerminate(); });
-    QMetaObject::invokeMethod(&delegate, [&delegate] { delegate.finishLaunching(); }, Qt::QueuedConnection);
-    return app.exec();
+    // After an installed update: every object above is gone (the single-instance lock released,
+    // the history written), so the new version starts in this process's place.
+    if (relaunch && !executable.isEmpty()) {
+        char *const arguments[] = {const_cast<char *>(executable.constData()), nullptr};
+        ::execv(executable.constData(), arguments);
+        std::fprintf(stderr, "Quillby could not start the updated program.\n");
+    }
+    return exitCode;
 }

@@ -114,6 +114,11 @@ void NetworkMonitor::applyReachability(bool reachable)
     }
 }
 
+void NetworkMonitor::observeReachability(QObject *context, std::function<void(bool reachable)> handler)
+{
+    connect(this, &NetworkMonitor::reachabilityChanged, context, std::move(handler));
+}
+
 void NetworkMonitor::resumeWaiter(std::uint64_t id, bool reachable)
 {
     const auto found = waiters_.find(id);

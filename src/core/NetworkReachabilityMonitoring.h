@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <stop_token>
 
@@ -22,6 +23,8 @@ public:
     // timeoutSeconds, else false (the state at the time-out). Never throws. A stop request
     // ends the wait at once with the current state. Call on the main thread.
     virtual QCoro::Task<bool> waitUntilReachable(double timeoutSeconds, std::stop_token stop = {}) = 0;
+    // Calls `handler` with each new state, on the main thread, for as long as `context` lives.
+    virtual void observeReachability(QObject *context, std::function<void(bool reachable)> handler) = 0;
 };
 
 namespace detail {
@@ -44,6 +47,7 @@ public:
 
     bool isReachable() const override;
     QCoro::Task<bool> waitUntilReachable(double timeoutSeconds, std::stop_token stop = {}) override;
+    void observeReachability(QObject *context, std::function<void(bool reachable)> handler) override;
 
     // A new network state: when reachable, every waiter resumes with true. Any thread.
     void updateReachability(bool reachable);

@@ -21,10 +21,14 @@ public:
     virtual bool installPendingUpdate() = 0;
     // Starts a user-initiated update check.
     virtual void checkForUpdates() = 0;
+    // Why the last install of the waiting update failed; empty when none failed.
+    virtual QString updateInstallFailure() const { return {}; }
 
 signals:
     // Emitted after isUpdateAvailable() has changed.
     void updateAvailabilityChanged(bool available);
+    // Emitted after updateInstallFailure() has changed.
+    void updateInstallFailureChanged();
 };
 
 // Stands in while no update checker is wired: never reports an update and does nothing.

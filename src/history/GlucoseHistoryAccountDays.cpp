@@ -51,7 +51,13 @@ void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &
     if (pending.empty()) {
         return;
     }
-    const auto open = [&](PendingDayFile &item, HistoryReadBuffer &buffer) {
+    // Each lane reads into a buffer and through a day-file reader of its own.
+    struct Lane {
+        HistoryReadBuffer buffer;
+        HistoryDayFileReader reader;
+    };
+    const auto open = [&](PendingDayFile &item, Lane &lane) {
+        HistoryReadBuffer &buffer = lane.buffer;
         try {
             SharedStoredReadings cached;
             const std::optional<HistoryFileRead> read =
@@ -74,7 +80,7 @@ void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &
                 return;
             }
             std::optional<GlucoseHistoryDayFile> day =
-                decodeHistoryDayFile(std::string_view(buffer.data() + kHistoryNonceSize, *length));
+                lane.reader.decode(std::string_view(buffer.data() + kHistoryNonceSize, *length));
             if (!day || day->schemaVersion != 1 ||
                 (day->source != history_files::daySource && day->source != history_files::legacyDaySource) ||
                 day->accountScope != scope) {
@@ -91,11 +97,11 @@ void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &
     QThreadPool *pool = QThreadPool::globalInstance();
     const std::size_t laneCount =
         std::min<std::size_t>(pending.size(), static_cast<std::size_t>(std::max(1, pool->maxThreadCount())));
-    std::vector<HistoryReadBuffer> lanes(laneCount);
+    std::vector<Lane> lanes(laneCount);
     std::atomic<std::size_t> next{0};
-    const auto runLane = [&pending, &next, &open](HistoryReadBuffer &buffer) {
+    const auto runLane = [&pending, &next, &open](Lane &lane) {
         for (std::size_t i = next.fetch_add(1); i < pending.size(); i = next.fetch_add(1)) {
-            open(pending[i], buffer);
+            open(pending[i], lane);
         }
     };
     // A helper that starts after the caller is done does nothing: what it refers to is gone.
@@ -107,7 +113,7 @@ void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &
     };
     const auto helpers = std::make_shared<Helpers>();
     for (std::size_t lane = 1; lane < laneCount; ++lane) {
-        const bool started = pool->tryStart([helpers, &runLane, buffer = &lanes[lane]] {
+        const bool started = pool->tryStart([helpers, &runLane, own = &lanes[lane]] {
             {
                 const std::lock_guard hold(helpers->mutex);
                 if (helpers->closed) {
@@ -115,7 +121,7 @@ void openDayFiles(GlucoseHistoryFileAccess &files, std::vector<PendingDayFile> &
                 }
                 ++helpers->running;
             }
-            runLane(*buffer);
+            runLane(*own);
             const std::lock_guard hold(helpers->mutex);
             --helpers->running;
             helpers->idle.notify_all();

@@ -15,19 +15,23 @@
 
 namespace quillby {
 
-InsightsProgressRing::InsightsProgressRing(QWidget *parent) : QWidget(parent)
+InsightsProgressRing::InsightsProgressRing(QWidget *parent)
+    : QWidget(parent), fill_(new InsightsAnimatedValue(0, [this](double) { update(); }, this))
 {
     setObjectName(QStringLiteral("insightsCollectionRing"));
     setAccessibleName(QStringLiteral("History collection progress"));
     setFixedSize(80, 80);
 }
 
-void InsightsProgressRing::setFraction(std::optional<double> fraction, const QString &accessibleValue)
+void InsightsProgressRing::setFraction(std::optional<double> fraction, const QString &accessibleValue,
+                                       const std::optional<InsightsCurve> &curve)
 {
     const double value = fraction && std::isfinite(*fraction) ? std::clamp(*fraction, 0.0, 1.0) : 0.0;
-    fraction_ = value;
-    setAccessibleDescription(accessibleValue);
-    update();
+    // The spoken value is the new one at once; only the drawing moves.
+    if (accessibleDescription() != accessibleValue) {
+        setAccessibleDescription(accessibleValue);
+    }
+    fill_->moveTo(value, curve);
 }
 
 void InsightsProgressRing::paintEvent(QPaintEvent *)
@@ -40,12 +44,13 @@ void InsightsProgressRing::paintEvent(QPaintEvent *)
     faint.setAlphaF(0.12f);
     p.setPen(QPen(faint, 3));
     p.drawEllipse(circle);
-    if (fraction_ > 0) {
+    const double fraction = std::clamp(fill_->value(), 0.0, 1.0);
+    if (fraction > 0) {
         QPen arc(blue, 3);
         arc.setCapStyle(Qt::RoundCap);
         p.setPen(arc);
         // From the top, clockwise; Qt counts sixteenths of a degree, counter-clockwise.
-        p.drawArc(circle, 90 * 16, -static_cast<int>(std::lround(fraction_ * 360 * 16)));
+        p.drawArc(circle, 90 * 16, -static_cast<int>(std::lround(fraction * 360 * 16)));
     }
     const int symbol = 28;
     insightsSymbol(QStringLiteral("chart.bar.xaxis"), blue)
@@ -101,9 +106,13 @@ InsightsCollectingView::InsightsCollectingView(std::function<void()> enableHisto
     enableButton_->setDefault(true);
     enableButton_->setMinimumHeight(34);
     // Prominent: the one action of the card.
-    enableButton_->setStyleSheet(QStringLiteral(
-        "QPushButton { background: #007AFF; color: white; border: none; border-radius: 7px; padding: 7px 18px; }"
-        "QPushButton:disabled { background: rgba(0, 122, 255, 90); }"));
+    // The accent of the window's palette, on which its highlighted text reads at more than 4.5:1.
+    const QPalette &colours = InsightsColors::palette();
+    enableButton_->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 7px; padding: 7px 18px; }"
+                       "QPushButton:disabled { background: rgba(0, 122, 255, 90); }")
+            .arg(colours.color(QPalette::Active, QPalette::Highlight).name(),
+                 colours.color(QPalette::Active, QPalette::HighlightedText).name()));
     connect(enableButton_, &QPushButton::clicked, this, [action = std::move(enableHistoryAction)] {
         if (action) {
             action();
@@ -152,7 +161,11 @@ InsightsCollectingView::InsightsCollectingView(std::function<void()> enableHisto
 
 void InsightsCollectingView::setReduceMotion(bool reduce)
 {
+    reduceMotion_ = reduce;
     background_->setReduceMotion(reduce);
+    if (reduce) {
+        ring_->fill().finish();
+    }
 }
 
 void InsightsCollectingView::setModel(const Model &model)
@@ -164,7 +177,9 @@ void InsightsCollectingView::setModel(const Model &model)
     const auto &presentation = model.presentation;
     title_->setText(presentation.title());
     message_->setText(presentation.message());
-    ring_->setFraction(presentation.progressFraction(), presentation.progressAccessibilityValue());
+    ring_->setFraction(presentation.progressFraction(), presentation.progressAccessibilityValue(),
+                       InsightsMotion::forWidget(ring_, reduceMotion_,
+                                                 InsightsMotion::spring(InsightsProgressRing::kSpringResponse)));
     const auto action = presentation.historyAction();
     enableButton_->setVisible(action == InsightsReadinessPresentation::HistoryAction::enable);
     enableButton_->setEnabled(model.canEnableHistory);

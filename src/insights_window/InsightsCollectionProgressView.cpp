@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+
 namespace quillby {
 
 namespace {
@@ -15,7 +17,13 @@ constexpr double kCompletionDisplaySeconds = 2.0;
 
 InsightsCollectionProgressView::InsightsCollectionProgressView(InsightsCollectionStatusState &state,
                                                                std::shared_ptr<Sleeper> sleeper, QWidget *parent)
-    : QWidget(parent), state_(state), sleeper_(std::move(sleeper))
+    : QWidget(parent)
+    , state_(state)
+    , sleeper_(std::move(sleeper))
+    , pieOpacity_(new InsightsAnimatedValue(0, [this](double) { update(); }, this))
+    , pieFill_(new InsightsAnimatedValue(0, [this](double) { update(); }, this))
+    , checkOpacity_(new InsightsAnimatedValue(0, [this](double) { update(); }, this))
+    , checkAppear_(new InsightsAnimatedValue(0, [this](double) { update(); }, this))
 {
     setObjectName(QStringLiteral("insightsCollectionProgress"));
     setAccessibleName(QStringLiteral("History collection"));
@@ -130,12 +138,63 @@ QString InsightsCollectionProgressView::helpText() const
     return lines.join(QLatin1Char('\n'));
 }
 
+void InsightsCollectionProgressView::setReduceMotion(bool reduce)
+{
+    reduceMotion_ = reduce;
+    if (reduce) {
+        for (auto *value : {pieOpacity_, pieFill_, checkAppear_}) {
+            value->finish();
+        }
+    }
+}
+
+bool InsightsCollectionProgressView::isAnimating() const
+{
+    return pieOpacity_->isAnimating() || pieFill_->isAnimating() || checkOpacity_->isAnimating() ||
+           checkAppear_->isAnimating();
+}
+
 void InsightsCollectionProgressView::refresh()
 {
     const bool visible = isIndicatorVisible();
-    setToolTip(visible ? helpText() : QString());
-    setAccessibleDescription(visible ? helpText() : QString());
+    const QString help = visible ? helpText() : QString();
+    if (toolTip() != help) {
+        setToolTip(help);
+    }
+    if (accessibleDescription() != help) {
+        setAccessibleDescription(help);
+    }
     setAttribute(Qt::WA_TransparentForMouseEvents, !visible);
+
+    const auto spring = InsightsMotion::forWidget(this, reduceMotion_, InsightsMotion::spring(kSpringResponse));
+    // Fades stay with reduced motion; they only need the indicator on screen.
+    const auto fadeIn = InsightsMotion::forWidget(this, false, InsightsMotion::easeInOut());
+    const auto fadeOut = InsightsMotion::forWidget(this, false, InsightsMotion::easeOut());
+
+    const auto fraction = fillFraction();
+    const bool pie = visible && !completionID() && fraction;
+    if (pie) {
+        const bool arriving = pieOpacity_->target() == 0;
+        // A pie that comes in comes in full size at its fill; one that is there moves its fill.
+        pieFill_->moveTo(*fraction, arriving ? std::nullopt : spring);
+        pieOpacity_->moveTo(1, spring);
+    } else {
+        pieOpacity_->moveTo(0, spring);
+    }
+
+    const bool checkmark = visible && completionID().has_value();
+    if (checkmark && checkOpacity_->target() == 0) {
+        if (reduceMotion_) {
+            checkAppear_->moveTo(1, std::nullopt);
+            checkOpacity_->moveTo(1, fadeIn);
+        } else {
+            checkOpacity_->moveTo(1, std::nullopt);
+            checkAppear_->moveTo(0, std::nullopt);
+            checkAppear_->moveTo(1, spring);
+        }
+    } else if (!checkmark && checkOpacity_->target() == 1) {
+        checkOpacity_->moveTo(0, fadeOut);
+    }
     update();
 }
 
@@ -166,42 +225,49 @@ QCoro::Task<void> InsightsCollectionProgressView::acknowledgeLater(QPointer<Insi
 
 void InsightsCollectionProgressView::paintEvent(QPaintEvent *)
 {
-    if (!isIndicatorVisible()) {
+    const double checkmark = checkmarkOpacity();
+    const double pie = pieOpacity();
+    if (checkmark <= 0 && pie <= 0) {
         return;
     }
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    if (completionID()) {
-        insightsSymbol(QStringLiteral("checkmark.circle.fill"), InsightsColors::green()).paint(&p, rect());
-        return;
-    }
-    const auto fraction = fillFraction();
-    if (!fraction) {
-        return;
-    }
-    QColor blue = InsightsColors::systemBlue();
-    blue.setAlphaF(0.14f);
-    p.setPen(Qt::NoPen);
-    p.setBrush(blue);
-    p.drawEllipse(r);
-    if (*fraction > 0) {
-        blue.setAlphaF(0.8f);
+    if (pie > 0) {
+        p.setOpacity(std::min(pie, 1.0));
+        const double fraction = std::clamp(pieFill(), 0.0, 1.0);
+        QColor blue = InsightsColors::systemBlue();
+        blue.setAlphaF(0.14f);
+        p.setPen(Qt::NoPen);
         p.setBrush(blue);
-        if (*fraction >= 1) {
-            p.drawEllipse(r);
-        } else {
-            QPainterPath sector;
-            sector.moveTo(r.center());
-            sector.arcTo(r, 90.0, -*fraction * 360.0);
-            sector.closeSubpath();
-            p.drawPath(sector);
+        p.drawEllipse(r);
+        if (fraction > 0) {
+            blue.setAlphaF(0.8f);
+            p.setBrush(blue);
+            if (fraction >= 1) {
+                p.drawEllipse(r);
+            } else {
+                QPainterPath sector;
+                sector.moveTo(r.center());
+                sector.arcTo(r, 90.0, -fraction * 360.0);
+                sector.closeSubpath();
+                p.drawPath(sector);
+            }
         }
+        blue.setAlphaF(0.25f);
+        p.setPen(QPen(blue, 0.75));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(r.adjusted(0.375, 0.375, -0.375, -0.375));
     }
-    blue.setAlphaF(0.25f);
-    p.setPen(QPen(blue, 0.75));
-    p.setBrush(Qt::NoBrush);
-    p.drawEllipse(r.adjusted(0.375, 0.375, -0.375, -0.375));
+    if (checkmark > 0) {
+        // Grows out of its centre as it appears.
+        const double scale = std::clamp(checkmarkScale(), 0.0, 1.0);
+        p.setOpacity(std::min(checkmark, 1.0));
+        p.translate(QRectF(rect()).center());
+        p.scale(scale, scale);
+        p.translate(-QRectF(rect()).center());
+        insightsSymbol(QStringLiteral("checkmark.circle.fill"), InsightsColors::green()).paint(&p, rect());
+    }
 }
 
 } // namespace quillby

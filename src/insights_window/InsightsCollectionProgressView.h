@@ -4,6 +4,7 @@
 #include "core/async/Sleeper.h"
 #include "insights/InsightsCollectionProgress.h"
 #include "insights_window/InsightsCollectionStatusState.h"
+#include "insights_window/InsightsMotion.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -18,6 +19,9 @@ namespace quillby {
 // The 24 px collection indicator: a pie filling towards the readiness gates while collecting,
 // and, when Insights unlock while the window is open, a green checkmark that stays 2 s and then
 // goes for good. It keeps the shared status state moving even while it is transparent.
+// Motion: the pie fades in and out and its fill follows a spring of response 0.3 s; the
+// checkmark appears (growing out of its centre along the same spring) and leaves with a 0.25 s
+// ease-out fade. With reduced motion the pie jumps and the checkmark only fades.
 class InsightsCollectionProgressView : public QWidget {
     Q_OBJECT
 public:
@@ -44,6 +48,16 @@ public:
     QString collectionDaysText() const;
     QString helpText() const;
 
+    static constexpr double kSpringResponse = 0.3;
+    void setReduceMotion(bool reduce);
+    // What is drawn now (0...1 each): the pie's opacity and fill, and the checkmark's opacity
+    // and appearance (its size, as a share of the full size).
+    double pieOpacity() const { return pieOpacity_->value(); }
+    double pieFill() const { return pieFill_->value(); }
+    double checkmarkOpacity() const { return checkOpacity_->value() * checkAppear_->value(); }
+    double checkmarkScale() const { return checkAppear_->value(); }
+    bool isAnimating() const;
+
 protected:
     void paintEvent(QPaintEvent *event) override;
 
@@ -59,6 +73,11 @@ private:
     bool isSaving_ = false;
     std::optional<QUuid> scheduledFor_;
     std::stop_source acknowledgementStop_;
+    bool reduceMotion_ = false;
+    InsightsAnimatedValue *pieOpacity_;
+    InsightsAnimatedValue *pieFill_;
+    InsightsAnimatedValue *checkOpacity_;
+    InsightsAnimatedValue *checkAppear_;
 };
 
 } // namespace quillby

@@ -60,9 +60,10 @@ QList<RawSection> rawSections(GlucoseUnits unit)
                       QStringLiteral("**Estimated GMI** (glucose management indicator) estimates a lab HbA1c from your "
                                      "average glucose. It is not a lab result and can differ from your actual HbA1c."),
                       QStringLiteral("#How GMI is calculated"),
-                      QStringLiteral("GMI (%) = 3.31 + %1 × average glucose in %2. It appears once you have at least 14 "
+                      QStringLiteral("GMI (%) = %3 + %1 × average glucose in %2. It appears once you have at least 14 "
                                      "days of saved history and readings cover at least 70% of the selected period.")
-                          .arg(InsightsExplanationView::gmiCoefficientText(unit), unitText)}});
+                          .arg(InsightsExplanationView::gmiCoefficientText(unit), unitText,
+                               InsightsFormat::decimal(3.31, 2))}});
     sections.append(
         {QStringLiteral("Ambulatory glucose profile"),
          {QStringLiteral("The profile combines every day in the selected period into a single 24-hour day. The line "
@@ -86,8 +87,9 @@ QList<RawSection> rawSections(GlucoseUnits unit)
                                       "not count disproportionately. Missing time is excluded.")
                            .arg(InsightsExplanationView::rangeDefinitionsText(unit), unitText)};
     if (unit == GlucoseUnits::mmolL) {
-        ranges << QStringLiteral("Readings are sorted using their exact values, so a reading shown as 10.0 can count as "
-                                 "high.");
+        ranges << QStringLiteral("Readings are sorted using their exact values, so a reading shown as %1 can count as "
+                                 "high.")
+                      .arg(InsightsFormat::decimal(10.0, 1));
     }
     ranges << QStringLiteral("The ranges follow the international consensus on time in range. They are separate from "
                              "your alert thresholds and are not personalized or pregnancy-specific targets.");
@@ -139,7 +141,8 @@ QLabel *paragraph(const QString &html, QWidget *parent)
 
 QString InsightsExplanationView::targetRangeText(GlucoseUnits unit)
 {
-    return unit == GlucoseUnits::mgdL ? QStringLiteral("70–180 mg/dL") : QStringLiteral("3.9–10.0 mmol/L");
+    return InsightsReportView::bandRangeText(InsightsBand::inRange, unit) + QLatin1Char(' ') +
+           InsightsFormat::unitText(unit);
 }
 
 QString InsightsExplanationView::rangeDefinitionsText(GlucoseUnits unit)

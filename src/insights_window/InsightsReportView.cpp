@@ -2,11 +2,13 @@
 
 #include "insights_window/InsightsAGPView.h"
 #include "insights_window/InsightsFormat.h"
+#include "insights_window/InsightsNumberLabel.h"
 #include "insights_window/InsightsSurfaces.h"
 
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QVBoxLayout>
 
 namespace quillby {
@@ -15,60 +17,6 @@ namespace {
 
 const QString kDash = QStringLiteral("—");
 
-QWidget *highlightCard(const InsightsReportView::Highlight &highlight, QWidget *parent)
-{
-    auto *card = new QWidget(parent);
-    card->setObjectName(QStringLiteral("insightsHighlight_") + highlight.id);
-    auto *column = new QVBoxLayout(card);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(6);
-    auto *title = plainLabel(highlight.title, card);
-    useSecondaryText(title);
-    column->addWidget(title);
-
-    auto *valueRow = new QHBoxLayout();
-    valueRow->setSpacing(highlight.unit == QStringLiteral("%") ? 1 : 5);
-    auto *value = plainLabel(highlight.value, card);
-    value->setObjectName(QStringLiteral("value"));
-    QFont valueFont = value->font();
-    valueFont.setPixelSize(36);
-    valueFont.setWeight(QFont::DemiBold);
-    valueFont.setStyleHint(QFont::SansSerif);
-    value->setFont(valueFont);
-    valueRow->addWidget(value, 0, Qt::AlignBaseline);
-    if (highlight.unit) {
-        auto *unit = plainLabel(*highlight.unit, card);
-        unit->setObjectName(QStringLiteral("unit"));
-        if (*highlight.unit == QStringLiteral("%")) {
-            unit->setFont(valueFont);
-        } else {
-            useSecondaryText(unit);
-        }
-        valueRow->addWidget(unit, 0, Qt::AlignBaseline);
-    }
-    valueRow->addStretch(1);
-    column->addLayout(valueRow);
-    if (highlight.caption) {
-        auto *caption = plainLabel(*highlight.caption, card);
-        caption->setObjectName(QStringLiteral("caption"));
-        useSecondaryText(caption);
-        scaleFont(caption, 0.85);
-        column->addWidget(caption);
-    }
-    column->addStretch(1);
-    card->setToolTip(highlight.help);
-    QStringList spoken{highlight.title, highlight.value};
-    if (highlight.unit) {
-        spoken << *highlight.unit;
-    }
-    if (highlight.caption) {
-        spoken << *highlight.caption;
-    }
-    card->setAccessibleName(spoken.join(QLatin1Char(' ')));
-    card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-    return card;
-}
-
 QFrame *verticalDivider(QWidget *parent)
 {
     QFrame *line = makeSeparator(Qt::Vertical, parent);
@@ -76,7 +24,91 @@ QFrame *verticalDivider(QWidget *parent)
     return line;
 }
 
+// The text of a percentage on its way to `finalText`: as many fraction digits as that one.
+InsightsNumberLabel::Format percentSteps(const QString &finalText)
+{
+    const int digits = finalText.contains(QLocale().decimalPoint()) ? 1 : 0;
+    return [digits](double fraction) {
+        return InsightsFormat::decimal(fraction * 100.0, digits) + QLocale().percent();
+    };
+}
+
 } // namespace
+
+InsightsReportView::Card InsightsReportView::highlightCard(const Highlight &highlight, QWidget *parent)
+{
+    Card c;
+    c.card = new QWidget(parent);
+    c.card->setObjectName(QStringLiteral("insightsHighlight_") + highlight.id);
+    auto *column = new QVBoxLayout(c.card);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(6);
+    c.title = plainLabel(highlight.title, c.card);
+    useSecondaryText(c.title);
+    column->addWidget(c.title);
+
+    c.valueRow = new QHBoxLayout();
+    c.value = new InsightsNumberLabel(c.card);
+    c.value->setObjectName(QStringLiteral("value"));
+    QFont valueFont = c.value->font();
+    valueFont.setPixelSize(36);
+    valueFont.setWeight(QFont::DemiBold);
+    valueFont.setStyleHint(QFont::SansSerif);
+    c.value->setFont(valueFont);
+    c.valueRow->addWidget(c.value, 0, Qt::AlignBaseline);
+    c.unit = plainLabel(QString(), c.card);
+    c.unit->setObjectName(QStringLiteral("unit"));
+    c.valueRow->addWidget(c.unit, 0, Qt::AlignBaseline);
+    c.valueRow->addStretch(1);
+    column->addLayout(c.valueRow);
+    c.caption = plainLabel(QString(), c.card);
+    c.caption->setObjectName(QStringLiteral("caption"));
+    useSecondaryText(c.caption);
+    scaleFont(c.caption, 0.85);
+    column->addWidget(c.caption);
+    column->addStretch(1);
+    c.card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    return c;
+}
+
+void InsightsReportView::showHighlight(Card &c, const Highlight &highlight, GlucoseUnits unit,
+                                       const std::optional<InsightsCurve> &curve)
+{
+    c.title->setText(highlight.title);
+    InsightsNumberLabel::Format steps;
+    if (highlight.id == QStringLiteral("gmi")) {
+        steps = [](double percent) { return InsightsFormat::decimal(percent, 1); };
+    } else {
+        steps = [unit](double mgdl) { return formatGlucose(mgdl, unit); };
+    }
+    c.value->setNumber(highlight.number, highlight.value, std::move(steps), curve);
+    const bool percent = highlight.unit == QStringLiteral("%");
+    c.valueRow->setSpacing(percent ? 1 : 5);
+    c.unit->setVisible(highlight.unit.has_value());
+    c.unit->setText(highlight.unit.value_or(QString()));
+    if (percent) {
+        c.unit->setFont(c.value->font());
+        c.unit->setForegroundRole(QPalette::WindowText);
+    } else {
+        c.unit->setFont(font());
+        useSecondaryText(c.unit);
+    }
+    c.caption->setVisible(highlight.caption.has_value());
+    c.caption->setText(highlight.caption.value_or(QString()));
+    c.card->setToolTip(highlight.help);
+    // One element for assistive technologies, with the final numbers only.
+    QStringList spoken{highlight.title, highlight.value};
+    if (highlight.unit) {
+        spoken << *highlight.unit;
+    }
+    if (highlight.caption) {
+        spoken << *highlight.caption;
+    }
+    const QString name = spoken.join(QLatin1Char(' '));
+    if (c.card->accessibleName() != name) {
+        c.card->setAccessibleName(name);
+    }
+}
 
 QString InsightsReportView::formatGlucose(double mgdl, GlucoseUnits unit)
 {
@@ -91,14 +123,21 @@ std::vector<InsightsReportView::Highlight> InsightsReportView::highlights(const 
         return value && std::isfinite(*value) ? formatGlucose(*value, unit) : kDash;
     };
     std::vector<Highlight> result;
+    const auto number = [](const std::optional<double> &value) {
+        return value && std::isfinite(*value) ? value : std::nullopt;
+    };
     result.push_back({QStringLiteral("mean"), QStringLiteral("Average"), glucose(summary.meanMgdl), unitText,
-                      std::nullopt, QStringLiteral("Mean glucose weighted by observed time over the selected period.")});
+                      std::nullopt, QStringLiteral("Mean glucose weighted by observed time over the selected period."),
+                      number(summary.meanMgdl)});
     result.push_back({QStringLiteral("standardDeviation"), QStringLiteral("Standard deviation"),
                       glucose(summary.standardDeviationMgdl), unitText, std::nullopt,
-                      QStringLiteral("Spread of glucose readings around the average, weighted by observed time.")});
-    Highlight gmi{QStringLiteral("gmi"), QStringLiteral("Estimated GMI"), kDash, std::nullopt, std::nullopt, QString()};
+                      QStringLiteral("Spread of glucose readings around the average, weighted by observed time."),
+                      number(summary.standardDeviationMgdl)});
+    Highlight gmi{QStringLiteral("gmi"), QStringLiteral("Estimated GMI"), kDash, std::nullopt, std::nullopt, QString(),
+                  std::nullopt};
     if (const auto percent = summary.gmi.percent(); percent && std::isfinite(*percent)) {
         gmi.value = InsightsFormat::decimal(*percent, 1);
+        gmi.number = *percent;
         gmi.unit = QStringLiteral("%");
         gmi.caption = QStringLiteral("Not a lab HbA1c result");
     } else {
@@ -145,18 +184,22 @@ QString InsightsReportView::bandName(InsightsBand band)
 
 QString InsightsReportView::bandRangeText(InsightsBand band, GlucoseUnits unit)
 {
+    // The consensus limits, each in the unit's own round figure, in the locale's digits.
     const bool mg = unit == GlucoseUnits::mgdL;
+    const auto limit = [mg](int mgdl, double mmol) {
+        return mg ? InsightsFormat::integer(mgdl) : InsightsFormat::decimal(mmol, 1);
+    };
     switch (band) {
     case InsightsBand::veryLow:
-        return mg ? QStringLiteral("<54") : QStringLiteral("<3.0");
+        return QStringLiteral("<") + limit(54, 3.0);
     case InsightsBand::low:
-        return mg ? QStringLiteral("54–<70") : QStringLiteral("3.0–<3.9");
+        return limit(54, 3.0) + QStringLiteral("–<") + limit(70, 3.9);
     case InsightsBand::inRange:
-        return mg ? QStringLiteral("70–180") : QStringLiteral("3.9–10.0");
+        return limit(70, 3.9) + QStringLiteral("–") + limit(180, 10.0);
     case InsightsBand::high:
-        return mg ? QStringLiteral(">180–250") : QStringLiteral(">10.0–13.9");
+        return QStringLiteral(">") + limit(180, 10.0) + QStringLiteral("–") + limit(250, 13.9);
     case InsightsBand::veryHigh:
-        return mg ? QStringLiteral(">250") : QStringLiteral(">13.9");
+        return QStringLiteral(">") + limit(250, 13.9);
     }
     return {};
 }
@@ -178,36 +221,72 @@ QColor InsightsReportView::bandColor(InsightsBand band, const QPalette &palette)
     return {};
 }
 
-QWidget *InsightsReportView::bandRow(const InsightsBandSummary &band, GlucoseUnits unit)
+InsightsReportView::BandRow InsightsReportView::bandRow(const InsightsBandSummary &band, GlucoseUnits unit)
 {
-    auto *row = new QWidget(this);
-    row->setObjectName(QStringLiteral("insightsBand_") + QString::fromStdString(rawValue(band.band)));
-    auto *column = new QVBoxLayout(row);
+    BandRow b;
+    b.band = band.band;
+    b.row = new QWidget(ranges_);
+    b.row->setObjectName(QStringLiteral("insightsBand_") + QString::fromStdString(rawValue(band.band)));
+    auto *column = new QVBoxLayout(b.row);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(8);
     auto *top = new QHBoxLayout();
     top->setSpacing(12);
     auto *names = new QVBoxLayout();
     names->setSpacing(1);
-    auto *name = plainLabel(bandName(band.band), row);
+    auto *name = plainLabel(bandName(band.band), b.row);
     scaleFont(name, 1.0, QFont::Medium);
     names->addWidget(name);
-    const QString range = bandRangeText(band.band, unit) + QLatin1Char(' ') + InsightsFormat::unitText(unit);
-    auto *caption = plainLabel(range, row);
-    useSecondaryText(caption);
-    scaleFont(caption, 0.85);
-    names->addWidget(caption);
+    b.range = plainLabel(QString(), b.row);
+    useSecondaryText(b.range);
+    scaleFont(b.range, 0.85);
+    names->addWidget(b.range);
     top->addLayout(names);
     top->addStretch(1);
-    const QString percent = InsightsFormat::percent(band.fraction, 1);
-    auto *value = plainLabel(percent, row);
-    value->setObjectName(QStringLiteral("percent"));
-    scaleFont(value, 1.0, QFont::Medium);
-    top->addWidget(value, 0, Qt::AlignTop);
+    b.percent = new InsightsNumberLabel(b.row);
+    b.percent->setObjectName(QStringLiteral("percent"));
+    scaleFont(b.percent, 1.0, QFont::Medium);
+    top->addWidget(b.percent, 0, Qt::AlignTop);
     column->addLayout(top);
-    column->addWidget(new InsightsRangeTrack(band.fraction, bandColor(band.band, InsightsColors::palette()), row));
-    row->setAccessibleName(bandName(band.band) + QLatin1Char(' ') + range + QStringLiteral(", ") + percent);
-    return row;
+    b.track = new InsightsRangeTrack(band.fraction, bandColor(band.band, InsightsColors::palette()), b.row);
+    column->addWidget(b.track);
+    InsightsRangeTrack *track = b.track;
+    b.trackFraction = new InsightsAnimatedValue(band.fraction, [track](double f) { track->setFraction(f); }, b.row);
+    showBand(b, band, unit, std::nullopt);
+    return b;
+}
+
+void InsightsReportView::showBand(BandRow &b, const InsightsBandSummary &band, GlucoseUnits unit,
+                                  const std::optional<InsightsCurve> &curve)
+{
+    const QString range = bandRangeText(band.band, unit) + QLatin1Char(' ') + InsightsFormat::unitText(unit);
+    b.range->setText(range);
+    const QString percent = InsightsFormat::percent(band.fraction, 1);
+    const double fraction = std::isfinite(band.fraction) ? band.fraction : 0.0;
+    b.percent->setNumber(fraction, percent, percentSteps(percent), curve);
+    b.trackFraction->moveTo(fraction, curve);
+    const QString name = bandName(band.band) + QLatin1Char(' ') + range + QStringLiteral(", ") + percent;
+    if (b.row->accessibleName() != name) {
+        b.row->setAccessibleName(name);
+    }
+}
+
+void InsightsReportView::showProfile(const InsightsAGP &profile, GlucoseUnits unit)
+{
+    if (profile_ && shownProfile_ == profile && shownUnit_ == unit) {
+        return;
+    }
+    shownProfile_ = profile;
+    shownUnit_ = unit;
+    auto *next = new InsightsAGPView(profile, unit, this);
+    next->setMinimumWidth(500);
+    if (profile_) {
+        secondRow_->replaceWidget(profile_, next);
+        delete profile_;
+    } else {
+        secondRow_->insertWidget(0, next, 1, Qt::AlignTop);
+    }
+    profile_ = next;
 }
 
 InsightsReportView::InsightsReportView(const InsightsSummary &summary, GlucoseUnits unit, QWidget *parent)
@@ -223,36 +302,86 @@ InsightsReportView::InsightsReportView(const InsightsSummary &summary, GlucoseUn
     headlineRow->setContentsMargins(0, 0, 0, 0);
     headlineRow->setSpacing(28);
     for (const auto &highlight : highlights(summary, unit)) {
-        headlineRow->addWidget(highlightCard(highlight, headline), 1, Qt::AlignTop);
+        cards_.push_back(highlightCard(highlight, headline));
+        headlineRow->addWidget(cards_.back().card, 1, Qt::AlignTop);
         if (highlight.id != QStringLiteral("gmi")) {
             headlineRow->addWidget(verticalDivider(headline), 0, Qt::AlignTop);
         }
     }
     column->addWidget(headline);
 
-    auto *second = new QHBoxLayout();
-    second->setSpacing(56);
-    profile_ = new InsightsAGPView(summary.agp, unit, this);
-    profile_->setMinimumWidth(500);
-    second->addWidget(profile_, 1, Qt::AlignTop);
-
-    auto *ranges = new QWidget(this);
-    ranges->setObjectName(QStringLiteral("insightsTimeInRanges"));
-    ranges->setFixedWidth(280);
-    ranges->setToolTip(QStringLiteral("Share of observed time. Ranges are fixed and separate from your alert thresholds."));
-    auto *rangesColumn = new QVBoxLayout(ranges);
-    rangesColumn->setContentsMargins(0, 0, 0, 0);
-    rangesColumn->setSpacing(22);
-    auto *heading = plainLabel(QStringLiteral("Glucose ranges"), ranges);
+    secondRow_ = new QHBoxLayout();
+    secondRow_->setSpacing(56);
+    ranges_ = new QWidget(this);
+    ranges_->setObjectName(QStringLiteral("insightsTimeInRanges"));
+    ranges_->setFixedWidth(280);
+    ranges_->setToolTip(QStringLiteral("Share of observed time. Ranges are fixed and separate from your alert thresholds."));
+    rangesColumn_ = new QVBoxLayout(ranges_);
+    rangesColumn_->setContentsMargins(0, 0, 0, 0);
+    rangesColumn_->setSpacing(22);
+    auto *heading = plainLabel(QStringLiteral("Glucose ranges"), ranges_);
     scaleFont(heading, 1.25, QFont::DemiBold);
     heading->setAccessibleName(QStringLiteral("Glucose ranges"));
-    rangesColumn->addWidget(heading);
-    for (const auto &band : summary.bands) {
-        rangesColumn->addWidget(bandRow(band, unit));
+    rangesColumn_->addWidget(heading);
+    rangesColumn_->addStretch(1);
+    secondRow_->addWidget(ranges_, 0, Qt::AlignTop);
+    column->addLayout(secondRow_);
+    setSummary(summary, unit, std::nullopt);
+}
+
+void InsightsReportView::setSummary(const InsightsSummary &summary, GlucoseUnits unit,
+                                    const std::optional<InsightsCurve> &curve)
+{
+    const auto shown = highlights(summary, unit);
+    for (std::size_t i = 0; i < shown.size() && i < cards_.size(); ++i) {
+        showHighlight(cards_[i], shown[i], unit, curve);
     }
-    rangesColumn->addStretch(1);
-    second->addWidget(ranges, 0, Qt::AlignTop);
-    column->addLayout(second);
+    // The same ranges in the same order move; another set of ranges is laid out afresh.
+    bool sameBands = bands_.size() == summary.bands.size();
+    for (std::size_t i = 0; sameBands && i < bands_.size(); ++i) {
+        sameBands = bands_[i].band == summary.bands[i].band;
+    }
+    if (sameBands) {
+        for (std::size_t i = 0; i < bands_.size(); ++i) {
+            showBand(bands_[i], summary.bands[i], unit, curve);
+        }
+    } else {
+        for (auto &row : bands_) {
+            delete row.row;
+        }
+        bands_.clear();
+        for (const auto &band : summary.bands) {
+            bands_.push_back(bandRow(band, unit));
+            rangesColumn_->insertWidget(rangesColumn_->count() - 1, bands_.back().row);
+        }
+    }
+    showProfile(summary.agp, unit);
+}
+
+bool InsightsReportView::isAnimating() const
+{
+    for (const auto &card : cards_) {
+        if (card.value->isAnimating()) {
+            return true;
+        }
+    }
+    for (const auto &band : bands_) {
+        if (band.percent->isAnimating() || band.trackFraction->isAnimating()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void InsightsReportView::finishAnimations()
+{
+    for (auto &card : cards_) {
+        card.value->finishAnimation();
+    }
+    for (auto &band : bands_) {
+        band.percent->finishAnimation();
+        band.trackFraction->finish();
+    }
 }
 
 } // namespace quillby

@@ -2,6 +2,8 @@
 
 #include "insights_window/InsightsFormat.h"
 #include "platform/Appearance.h"
+#include "widgets/ReadableControlStyle.h"
+#include "widgets/SettingsSymbols.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -11,7 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <map>
 
 namespace quillby {
 
@@ -50,6 +51,7 @@ QColor InsightsColors::orange() { return QColor(255, 149, 0); }
 
 void useInsightsAppearance(QWidget *window)
 {
+    useReadableControlStyle();
     window->setPalette(InsightsColors::palette());
     window->setAutoFillBackground(true);
 }
@@ -154,33 +156,27 @@ QPixmap drawSymbol(const QString &name, const QColor &color, int size)
     return pixmap;
 }
 
-QString themeName(const QString &designName)
-{
-    static const std::map<QString, QString> names = {
-        {QStringLiteral("exclamationmark.triangle"), QStringLiteral("dialog-warning")},
-        {QStringLiteral("info.circle"), QStringLiteral("help-about")},
-        {QStringLiteral("gearshape"), QStringLiteral("preferences-system")},
-        {QStringLiteral("pause.circle"), QStringLiteral("media-playback-pause")},
-        {QStringLiteral("checkmark.circle.fill"), QStringLiteral("emblem-ok-symbolic")},
-    };
-    const auto found = names.find(designName);
-    return found == names.end() ? QString() : found->second;
-}
-
 } // namespace
 
 QIcon insightsSymbol(const QString &designName, const QColor &color)
 {
-    QIcon fallback;
+    // The program's own symbol in the wanted colour, as in Settings; the desktop's icon theme
+    // would change its shape and colour from desktop to desktop.
+    QIcon own;
+    if (!settingsSymbolFallbackPath(designName).isEmpty()) {
+        own = settingsTintedSymbol(designName, color, color);
+        if (!own.isNull()) {
+            return own;
+        }
+    }
     for (const int size : {16, 24, 32, 48, 64}) {
         for (const int ratio : {1, 2}) {
             QPixmap pixmap = drawSymbol(designName, color, size * ratio);
             pixmap.setDevicePixelRatio(ratio);
-            fallback.addPixmap(pixmap);
+            own.addPixmap(pixmap);
         }
     }
-    const QString name = themeName(designName);
-    return name.isEmpty() ? fallback : QIcon::fromTheme(name, fallback);
+    return own;
 }
 
 QIcon insightsSecondarySymbol(const QString &designName)

@@ -47,8 +47,8 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 };
 
-// The design's symbols: the icon theme's counterpart when the desktop has one, else a small
-// drawing of our own, so every desktop shows them.
+// The design's symbols in `color`, the same on every desktop: the program's own symbol where it
+// has one (as Settings shows them), else a small drawing of our own.
 QIcon insightsSymbol(const QString &designName, const QColor &color = InsightsColors::systemBlue());
 // A symbol in the secondary colour of the Insights palette.
 QIcon insightsSecondarySymbol(const QString &designName);

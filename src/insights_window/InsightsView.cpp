@@ -8,10 +8,13 @@
 #include "insights_window/InsightsCollectionProgressView.h"
 #include "insights_window/InsightsExplanationView.h"
 #include "insights_window/InsightsFormat.h"
+#include "insights_window/InsightsMotion.h"
+#include "insights_window/InsightsPageFade.h"
 #include "insights_window/InsightsPresentation.h"
 #include "insights_window/InsightsReportQuality.h"
 #include "insights_window/InsightsReportView.h"
 #include "insights_window/InsightsSurfaces.h"
+#include "insights_window/InsightsTextSelection.h"
 
 #include <QButtonGroup>
 #include <QFrame>
@@ -128,11 +131,15 @@ void InsightsView::buildLayout()
     reportScroll_->setFrameShape(QFrame::NoFrame);
     reportScroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     reportScroll_->viewport()->setAutoFillBackground(false);
+    // Reached with Tab for scrolling by keyboard; a click in the report (selecting its text)
+    // leaves the keyboard focus where it was.
+    reportScroll_->setFocusPolicy(Qt::TabFocus);
     for (QWidget *page : {loadingPage_, calculatingPage_, unavailablePage_, static_cast<QWidget *>(collectingView_),
                           emptyPage_, static_cast<QWidget *>(reportScroll_)}) {
         stack_->addWidget(page);
     }
     column->addWidget(stack_, 1);
+    pageFade_ = new InsightsPageFade(this);
 }
 
 QWidget *InsightsView::buildToolbar()
@@ -346,7 +353,45 @@ void InsightsView::scheduleRebuild()
 
 void InsightsView::setReduceMotion(bool reduce)
 {
+    reduceMotion_ = reduce;
     collectingView_->setReduceMotion(reduce);
+    progressIndicator_->setReduceMotion(reduce);
+    if (reduce) {
+        pageFade_->finish();
+        if (reportView_) {
+            reportView_->finishAnimations();
+        }
+    }
+}
+
+void InsightsView::showPage(QWidget *page)
+{
+    QWidget *current = stack_->currentWidget();
+    if (page == current) {
+        return;
+    }
+    // The collecting card and the report come and go with a fade; the other pages switch at once.
+    const auto fades = [this](const QWidget *p) { return p == collectingView_ || p == reportScroll_; };
+    const auto curve = InsightsMotion::forWidget(stack_, reduceMotion_, InsightsMotion::easeInOut());
+    if (!curve || (!fades(current) && !fades(page))) {
+        pageFade_->finish();
+        stack_->setCurrentWidget(page);
+        return;
+    }
+    QPixmap leaving;
+    QRect leavingRect;
+    double leavingOpacity = 1;
+    if (current && fades(current)) {
+        // As it is shown now: a page still fading in leaves from where it got to.
+        if (pageFade_->isRunning() && pageFade_->arrivingPage() == current) {
+            leavingOpacity = pageFade_->arrivingOpacity();
+        }
+        leaving = current->grab();
+        leavingRect = QRect(current->mapTo(this, QPoint(0, 0)), current->size());
+    }
+    stack_->setCurrentWidget(page);
+    pageFade_->start(leaving, leavingRect, leavingOpacity, fades(page) ? page : nullptr,
+                     InsightsColors::windowBackground(palette()), curve);
 }
 
 void InsightsView::rebuildNow()
@@ -641,13 +686,13 @@ void InsightsView::render()
 
     switch (state) {
     case InsightsViewState::loading:
-        stack_->setCurrentWidget(loadingPage_);
+        showPage(loadingPage_);
         break;
     case InsightsViewState::historyUnavailable:
-        stack_->setCurrentWidget(unavailablePage_);
+        showPage(unavailablePage_);
         break;
     case InsightsViewState::calculating:
-        stack_->setCurrentWidget(calculatingPage_);
+        showPage(calculatingPage_);
         break;
     case InsightsViewState::collecting: {
         InsightsCollectingView::Model model;
@@ -656,17 +701,17 @@ void InsightsView::render()
         model.errorMessage = errorMessage;
         model.isRetrying = isRefreshing_ || busy;
         collectingView_->setModel(model);
-        stack_->setCurrentWidget(collectingView_);
+        showPage(collectingView_);
         break;
     }
     case InsightsViewState::emptyPeriod:
         emptyMessage_->setText(insightsEmptyPeriodMessage(snapshot != nullptr, saving, selectedDays_, retention));
-        stack_->setCurrentWidget(emptyPage_);
+        showPage(emptyPage_);
         break;
     case InsightsViewState::report:
         shownSavingOff_ = snapshot && !saving;
         renderReport(*summary, unit());
-        stack_->setCurrentWidget(reportScroll_);
+        showPage(reportScroll_);
         break;
     }
 
@@ -697,15 +742,31 @@ void InsightsView::renderReport(const InsightsSummary &summary, GlucoseUnits uni
 {
     const std::optional<Date> collectionStart = request_ ? request_->collectionStartedAt : std::nullopt;
     if (reportContainer_ && shownSummary_ == summary && shownUnit_ == unit && shownCollectionStart_ == collectionStart &&
-        reportContainer_->property("savingOff").toBool() == shownSavingOff_) {
+        reportNotes_->property("savingOff").toBool() == shownSavingOff_) {
         return;
+    }
+    if (!reportContainer_) {
+        buildReportContainer(summary, unit);
+    } else if (shownSummary_ != summary || shownUnit_ != unit) {
+        // A new result moves the numbers on the report that is shown (0.3 s ease-in-out).
+        reportView_->setSummary(summary, unit,
+                                InsightsMotion::forWidget(reportView_, reduceMotion_, InsightsMotion::easeInOut()));
+        reportSelection_->addLabels(reportView_);
     }
     shownSummary_ = summary;
     shownUnit_ = unit;
     shownCollectionStart_ = collectionStart;
+    auto notice = InsightsReportQuality::make(summary, collectionStart);
+    if (!notesShown_ || notice != shownNotice_ || reportNotes_->property("savingOff").toBool() != shownSavingOff_) {
+        notesShown_ = true;
+        shownNotice_ = notice;
+        renderNotes(notice);
+    }
+}
 
+void InsightsView::buildReportContainer(const InsightsSummary &summary, GlucoseUnits unit)
+{
     auto *container = new QWidget();
-    container->setProperty("savingOff", shownSavingOff_);
     auto *outer = new QHBoxLayout(container);
     outer->setContentsMargins(0, 0, 0, 0);
     auto *inner = new QWidget(container);
@@ -716,13 +777,38 @@ void InsightsView::renderReport(const InsightsSummary &summary, GlucoseUnits uni
     reportView_ = new InsightsReportView(summary, unit, inner);
     column->addWidget(reportView_);
 
-    auto *notes = new QWidget(inner);
-    notes->setObjectName(QStringLiteral("insightsNotes"));
-    auto *notesColumn = new QVBoxLayout(notes);
+    reportNotes_ = new QWidget(inner);
+    reportNotes_->setObjectName(QStringLiteral("insightsNotes"));
+    auto *notesColumn = new QVBoxLayout(reportNotes_);
     notesColumn->setContentsMargins(0, 0, 0, 0);
     notesColumn->setSpacing(8);
-    if (const auto notice = InsightsReportQuality::make(summary, collectionStart)) {
-        auto *row = new QWidget(notes);
+    column->addWidget(reportNotes_);
+    column->addStretch(1);
+    outer->addWidget(inner, 1);
+
+    reportScroll_->setWidget(container);
+    reportContainer_ = container;
+    reportSelection_ = new InsightsTextSelection(container);
+    reportSelection_->addLabels(reportView_);
+}
+
+void InsightsView::renderNotes(const std::optional<InsightsReportQuality> &notice)
+{
+    auto *notesColumn = static_cast<QVBoxLayout *>(reportNotes_->layout());
+    while (QLayoutItem *item = notesColumn->takeAt(0)) {
+        if (item->widget()) {
+            delete item->widget();
+        } else if (item->layout()) {
+            while (QLayoutItem *inner = item->layout()->takeAt(0)) {
+                delete inner->widget();
+                delete inner;
+            }
+        }
+        delete item;
+    }
+    reportNotes_->setProperty("savingOff", shownSavingOff_);
+    if (notice) {
+        auto *row = new QWidget(reportNotes_);
         row->setObjectName(InsightsReportQuality::identifier(notice->kind));
         auto *rowLayout = new QHBoxLayout(row);
         rowLayout->setContentsMargins(0, 0, 0, 0);
@@ -733,16 +819,16 @@ void InsightsView::renderReport(const InsightsSummary &summary, GlucoseUnits uni
         auto *text = plainLabel(notice->text, row);
         text->setObjectName(QStringLiteral("noticeText"));
         text->setWordWrap(true);
-        text->setTextInteractionFlags(Qt::TextSelectableByMouse);
         useSecondaryText(text);
         rowLayout->addWidget(text, 1);
         row->setAccessibleName(notice->text);
         notesColumn->addWidget(row);
+        reportSelection_->add(text);
     }
     auto *footer = new QVBoxLayout();
     footer->setSpacing(4);
     if (shownSavingOff_) {
-        auto *paused = new QWidget(notes);
+        auto *paused = new QWidget(reportNotes_);
         paused->setObjectName(QStringLiteral("insightsSavingOffLabel"));
         auto *pausedRow = new QHBoxLayout(paused);
         pausedRow->setContentsMargins(0, 0, 0, 0);
@@ -758,21 +844,13 @@ void InsightsView::renderReport(const InsightsSummary &summary, GlucoseUnits uni
     }
     auto *disclaimer = plainLabel(QStringLiteral("Calculated on this computer. Insights are supplementary and don’t "
                                                  "replace your sensor app or your clinician’s advice."),
-                                  notes);
+                                  reportNotes_);
     disclaimer->setObjectName(QStringLiteral("insightsDisclaimer"));
     disclaimer->setWordWrap(true);
     useSecondaryText(disclaimer);
     scaleFont(disclaimer, 0.85);
     footer->addWidget(disclaimer);
     notesColumn->addLayout(footer);
-    column->addWidget(notes);
-    column->addStretch(1);
-    outer->addWidget(inner, 1);
-
-    QWidget *old = reportScroll_->takeWidget();
-    reportScroll_->setWidget(container);
-    reportContainer_ = container;
-    delete old;
 }
 
 } // namespace quillby

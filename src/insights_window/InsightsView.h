@@ -6,6 +6,7 @@
 #include "insights/InsightsCalculationState.h"
 #include "insights_window/HistoryEnableDisclosureView.h"
 #include "insights_window/InsightsExplanationView.h"
+#include "insights_window/InsightsReportQuality.h"
 #include "insights_window/InsightsViewState.h"
 
 #include <QPointer>
@@ -29,8 +30,10 @@ class ConfigurationManager;
 class HistoryCoordinator;
 class InsightsCollectingView;
 class InsightsCollectionProgressView;
+class InsightsPageFade;
 class InsightsPresentation;
 class InsightsReportView;
+class InsightsTextSelection;
 
 // The root of the "Insights" window. Once a minute, and whenever the snapshot, the period or the
 // reference date changes, it builds the calculation input from the saved history and hands it
@@ -99,8 +102,14 @@ public:
     // Rebuilds the input and the shown state now (the view does this by itself on a later
     // event-loop turn after every change).
     void rebuildNow();
-    // The desktop's reduce-motion wish: nothing in the window animates while it is on.
+    // The desktop's reduce-motion wish: while it is on every change applies at once (the
+    // completion checkmark only fades). Read live: switching it on ends what is moving.
     void setReduceMotion(bool reduce);
+    bool reduceMotion() const { return reduceMotion_; }
+    // The opacity change between pages (collecting card and report fade; the rest switch at once).
+    InsightsPageFade *pageFade() const { return pageFade_; }
+    // The report's selectable texts.
+    InsightsTextSelection *reportTextSelection() const { return reportSelection_; }
 
 signals:
     void stateChanged();
@@ -116,6 +125,9 @@ private:
     void rebuildInput();
     void render();
     void renderReport(const InsightsSummary &summary, GlucoseUnits unit);
+    void buildReportContainer(const InsightsSummary &summary, GlucoseUnits unit);
+    void renderNotes(const std::optional<InsightsReportQuality> &notice);
+    void showPage(QWidget *page);
     void updatePeriodPicker(const GlucoseHistorySnapshot *snapshot);
     void reactToSnapshot(const GlucoseHistorySnapshot *snapshot);
     void reportHeight(std::optional<int> height);
@@ -181,6 +193,9 @@ private:
     std::optional<GlucoseUnits> shownUnit_;
     std::optional<Date> shownCollectionStart_;
     bool shownSavingOff_ = false;
+    bool reduceMotion_ = false;
+    std::optional<InsightsReportQuality> shownNotice_;
+    bool notesShown_ = false;
 
     // Widgets.
     QWidget *toolbar_ = nullptr;
@@ -200,6 +215,9 @@ private:
     QScrollArea *reportScroll_ = nullptr;
     QWidget *reportContainer_ = nullptr;
     InsightsReportView *reportView_ = nullptr;
+    QWidget *reportNotes_ = nullptr;
+    InsightsTextSelection *reportSelection_ = nullptr;
+    InsightsPageFade *pageFade_ = nullptr;
     QPointer<InsightsExplanationView> explanation_;
     QPointer<HistoryEnableDisclosureView> enableNotice_;
 };

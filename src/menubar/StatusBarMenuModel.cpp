@@ -92,6 +92,13 @@ std::vector<StatusBarMenuEntry> StatusBarMenuModel::entries(const StatusBarMenuS
     if (state.isUpdateAvailable) {
         result.push_back(actionEntry(QStringLiteral("Update available"), StatusBarMenuAction::downloadUpdate,
                                      QStringLiteral("updateAvailableButton")));
+        if (!state.updateInstallFailure.isEmpty()) {
+            StatusBarMenuEntry failure = actionEntry(
+                QStringLiteral("The update could not be installed: ") + state.updateInstallFailure,
+                StatusBarMenuAction::none, QStringLiteral("updateInstallFailedNotice"));
+            failure.enabled = false;
+            result.push_back(failure);
+        }
     }
 
     addSnoozeEntries(result, state, now);

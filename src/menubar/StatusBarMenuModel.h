@@ -46,6 +46,7 @@ struct StatusBarMenuState {
     std::optional<Date> nextRetryAt;
     std::optional<Date> alertsSnoozedUntil;
     bool isUpdateAvailable = false;
+    QString updateInstallFailure;            // why the last install failed; empty when none did
     bool alertsEnabled = true;
     bool allAlertKindsSnooze = true;         // low, high and rapid-change snoozing all on
 };

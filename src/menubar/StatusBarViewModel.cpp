@@ -41,6 +41,8 @@ StatusBarViewModel::StatusBarViewModel(ConfigurationManager &configurationManage
     };
     connect(&updateChecker_, &UpdateAvailabilityProviding::updateAvailabilityChanged, this, onAvailability,
             Qt::QueuedConnection);
+    connect(&updateChecker_, &UpdateAvailabilityProviding::updateInstallFailureChanged, this, onAvailability,
+            Qt::QueuedConnection);
     QMetaObject::invokeMethod(this, onAvailability, Qt::QueuedConnection);
 }
 
@@ -343,6 +345,7 @@ StatusBarMenuState StatusBarViewModel::menuState() const
     state.nextRetryAt = nextRetryAt_;
     state.alertsSnoozedUntil = alertsSnoozedUntil_;
     state.isUpdateAvailable = updateChecker_.isUpdateAvailable();
+    state.updateInstallFailure = updateChecker_.updateInstallFailure();
     if (const auto &configuration = configurationManager_.configuration()) {
         const AppSettings &settings = configuration->app;
         state.alertsEnabled = settings.alertsEnabled;

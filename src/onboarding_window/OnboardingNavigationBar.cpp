@@ -1,5 +1,7 @@
 #include "onboarding_window/OnboardingNavigationBar.h"
 
+#include "platform/Appearance.h"
+
 #include "widgets/OnboardingStyle.h"
 #include "onboarding_window/OnboardingViewModel.h"
 #include "settings/SettingsViewModel.h"
@@ -60,8 +62,8 @@ void OnboardingStepIndicator::paintEvent(QPaintEvent *)
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(Qt::NoPen);
     const QColor accent = palette().color(QPalette::Active, QPalette::Highlight);
-    QColor grey(Qt::gray);
-    grey.setAlphaF(0.3f);
+    // The other steps' dots stand out 3:1 from the window, as a control's outline does.
+    const QColor grey = boundaryColor(palette());
     const double top = (height() - kDot) / 2.0;
     for (int i = 0; i < count_; ++i) {
         p.setBrush(i == currentIndex_ ? accent : grey);

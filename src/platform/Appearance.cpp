@@ -1,6 +1,7 @@
 #include "platform/Appearance.h"
 
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 
 namespace quillby {
@@ -8,6 +9,7 @@ namespace quillby {
 namespace {
 
 constexpr double kReadableContrast = 4.5;
+constexpr double kBoundaryContrast = 3.0;
 
 QColor mixed(const QColor &a, const QColor &b, double shareOfB)
 {
@@ -87,10 +89,64 @@ QPalette withSecondaryText(QPalette palette)
     return palette;
 }
 
+QColor boundaryColor(const QPalette &palette, QPalette::ColorGroup group)
+{
+    const QColor window = palette.color(group, QPalette::Window);
+    const QColor text = composited(palette.color(group, QPalette::WindowText), window);
+    const QColor behind[] = {window, composited(palette.color(group, QPalette::Base), window),
+                             composited(palette.color(group, QPalette::Button), window)};
+    // Faded towards the window in small steps; the palest one that stands out everywhere wins.
+    for (int step = 19; step > 0; --step) {
+        const QColor candidate = mixed(text, window, step * 0.05);
+        if (std::all_of(std::begin(behind), std::end(behind), [&candidate](const QColor &background) {
+                return contrastRatio(candidate, background) >= kBoundaryContrast + 0.1;
+            })) {
+            return candidate;
+        }
+    }
+    return text;
+}
+
+QColor focusBoundaryColor(const QPalette &palette, QPalette::ColorGroup group)
+{
+    const QColor window = palette.color(group, QPalette::Window);
+    const QColor text = composited(palette.color(group, QPalette::WindowText), window);
+    const QColor highlight = composited(palette.color(group, QPalette::Highlight), window);
+    const QColor behind[] = {window, composited(palette.color(group, QPalette::Base), window),
+                             composited(palette.color(group, QPalette::Button), window)};
+    for (int step = 0; step < 20; ++step) {
+        const QColor candidate = mixed(highlight, text, step * 0.05);
+        if (std::all_of(std::begin(behind), std::end(behind), [&candidate](const QColor &background) {
+                return contrastRatio(candidate, background) >= kBoundaryContrast + 0.1;
+            })) {
+            return candidate;
+        }
+    }
+    return text;
+}
+
+QColor readableLinkColor(const QPalette &palette)
+{
+    const QColor window = palette.color(QPalette::Active, QPalette::Window);
+    const QColor base = composited(palette.color(QPalette::Active, QPalette::Base), window);
+    const QColor link = composited(palette.color(QPalette::Active, QPalette::Link), window);
+    const QColor text = composited(palette.color(QPalette::Active, QPalette::WindowText), window);
+    // Towards the text in small steps: the first one readable on both backgrounds keeps the
+    // most of the link's hue.
+    for (int step = 0; step < 20; ++step) {
+        const QColor candidate = mixed(link, text, step * 0.05);
+        if (contrastRatio(candidate, window) >= kReadableContrast + 0.1 &&
+            contrastRatio(candidate, base) >= kReadableContrast + 0.1) {
+            return candidate;
+        }
+    }
+    return text;
+}
+
 QString linkHtml(const QString &href, const QString &text, const QPalette &palette)
 {
     return QStringLiteral("<a href=\"%1\" style=\"color: %2\">%3</a>")
-        .arg(href.toHtmlEscaped(), palette.color(QPalette::Active, QPalette::Link).name(), text.toHtmlEscaped());
+        .arg(href.toHtmlEscaped(), readableLinkColor(palette).name(), text.toHtmlEscaped());
 }
 
 bool isDarkPalette(const QPalette &palette)

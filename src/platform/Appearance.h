@@ -29,9 +29,23 @@ QColor secondaryTextColor(const QPalette &palette, QPalette::ColorGroup group = 
 // `palette` with kSecondaryTextRole set to secondaryTextColor in every group.
 QPalette withSecondaryText(QPalette palette);
 
-// A link for a rich-text label, in the Link colour of the palette it shows on: Qt colours links
-// from the application's palette when it reads the text, which is the wrong one for a window
-// with a palette of its own. `href` and `text` are escaped here.
+// The colour of a control's boundary (the outline of a check box, a text field, a button) that
+// stands out at least 3:1 from the Window, Base and Button colours of `group`: the window text
+// faded towards the window as far as that holds.
+QColor boundaryColor(const QPalette &palette, QPalette::ColorGroup group = QPalette::Active);
+// The boundary of a control with keyboard focus: the Highlight colour of `group`, moved towards
+// the window text as far as needed to stand out 3:1 in the same way.
+QColor focusBoundaryColor(const QPalette &palette, QPalette::ColorGroup group = QPalette::Active);
+
+// The palette's Link colour where it reads at least 4.5:1 on the palette's Window and Base
+// colours; otherwise that link colour moved towards the window text until it does (a desktop
+// that leaves the default blue in a dark palette).
+QColor readableLinkColor(const QPalette &palette);
+
+// A link for a rich-text label, in the Link colour of the palette it shows on (made readable as
+// readableLinkColor does): Qt colours links from the application's palette when it reads the
+// text, which is the wrong one for a window with a palette of its own. `href` and `text` are
+// escaped here.
 QString linkHtml(const QString &href, const QString &text, const QPalette &palette);
 
 // True when the palette's window is darker than its text: a dark colour scheme.

@@ -12,9 +12,12 @@ namespace quillby {
 // server answers; "not determined" means none runs yet but the bus can start one on request.
 enum class GlucoseAlertAuthorizationState { notDetermined, authorized, denied };
 
-// The hint shown beside "Notifications are disabled for Quillby." when alerts cannot be shown.
+// The hint shown beside "Notifications are disabled for Quillby." when alerts cannot be shown:
+// no notification service answers on the session bus, which no settings page changes.
 inline constexpr const char *kEnableNotificationsHint =
-    "Enable notifications for Quillby in your desktop\u2019s notification settings to receive glucose alerts.";
+    "No notification service answers on this desktop. Start or enable your desktop\u2019s notification "
+    "service (where the desktop has none, a notification daemon such as dunst), then check again. "
+    "Until then, the panel and the Quillby menu still show each reading.";
 
 // Prefix of every glucose alert's identifier; the rest is a new upper-case UUID.
 inline constexpr const char *kGlucoseAlertIdentifierPrefix = "glucose-alert-";

@@ -47,12 +47,18 @@ StatusBarPollingCoordinator::StatusBarPollingCoordinator(Dependencies dependenci
     }
     pollingSchedule_.readingInterval = 300;
     makeAlertController();
+    networkMonitor_->observeReachability(this, [this](bool reachable) {
+        if (reachable) {
+            networkBecameReachable();
+        }
+    });
 }
 
 StatusBarPollingCoordinator::~StatusBarPollingCoordinator()
 {
     // Coroutines still suspended see the coordinator gone (their QPointer is cleared) and end
     // at their next check; the stop requests make their sleeps and fetches return early.
+    lifetime_.request_stop();
     cancelUpdateLoop();
     if (refreshRun_) {
         refreshRun_->stop.request_stop();
@@ -69,6 +75,7 @@ void StatusBarPollingCoordinator::resetPollingState()
     requiresAccountAction_ = false;
     pollingSchedule_.reset();
     lastWakeRefreshAt_.reset();
+    lastReconnectRefreshAt_.reset();
     alertController_->reset();
 }
 
@@ -101,6 +108,8 @@ QCoro::Task<void> StatusBarPollingCoordinator::start(std::shared_ptr<GlucoseAPIP
     provider_ = provider;
     resetPollingState();
     pollingSchedule_.readingInterval = describeProvider(provider).readingInterval;
+    // A loop still asleep on the previous account's plan follows the new one.
+    replanUpdateLoop();
 
     resetGraphHistory();
     restoreGraphHistory();
@@ -155,19 +164,48 @@ void StatusBarPollingCoordinator::startUpdateLoopIfNeeded()
     runDetached(runUpdateLoop(updateLoop_));
 }
 
+void StatusBarPollingCoordinator::replanUpdateLoop()
+{
+    if (updateLoop_ && updateLoop_->sleep) {
+        updateLoop_->sleep->request_stop();
+    }
+}
+
 QCoro::Task<void> StatusBarPollingCoordinator::runUpdateLoop(std::shared_ptr<UpdateLoop> loop)
 {
     QPointer<StatusBarPollingCoordinator> self(this);
+    const std::shared_ptr<Sleeper> sleeper = sleeper_;
     const std::stop_token stop = loop->stop.get_token();
     while (true) {
         const std::int64_t delay = pollingSchedule_.nextPollDelay(now());
-        co_await sleeper_->sleep(static_cast<double>(delay) / 1000.0, stop);
+        // The sleep ends early when the loop is cancelled or asked to plan again.
+        std::stop_source sleep;
+        loop->sleep = sleep;
+        {
+            std::stop_callback cancel(stop, [sleep]() mutable { sleep.request_stop(); });
+            co_await sleeper->sleep(static_cast<double>(delay) / 1000.0, sleep.get_token());
+        }
         if (!self || stop.stop_requested()) {
             co_return;
+        }
+        loop->sleep.reset();
+        if (sleep.stop_requested()) {
+            continue;   // replanned
         }
         // Something moved the plan further ahead while the loop slept: sleep again instead.
         if (pollingSchedule_.nextPollDate && (*pollingSchedule_.nextPollDate - now()) * 1000.0 >= 5000.0) {
             continue;
+        }
+        // Woken a moment before a provider's retry time (timers and clocks are not exact to the
+        // millisecond): poll at that time instead of giving up this poll.
+        if (retryNotBefore_ && !requiresAccountAction_) {
+            const TimeInterval early = *retryNotBefore_ - now();
+            if (early > 0 && early < kEarlyWakeAllowance) {
+                co_await sleeper->sleep(early + 0.001, stop);
+                if (!self || stop.stop_requested()) {
+                    co_return;
+                }
+            }
         }
         co_await requestRefresh(false, stop);
         if (!self || stop.stop_requested()) {
@@ -210,6 +248,9 @@ QCoro::Task<void> StatusBarPollingCoordinator::runRefresh(std::shared_ptr<Refres
     // A refresh of an older generation leaves the field to the newer one.
     if (self && refreshRun_ == run) {
         refreshRun_.reset();
+        // A refresh the loop did not start (wake, a caller's request) may have changed the plan
+        // the loop sleeps on: a success plans by the reading cadence again.
+        replanUpdateLoop();
     }
 }
 
@@ -336,6 +377,37 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleWake(std::stop_token stop)
         co_await sleeper_->sleep(kReconnectSettleDelay, stop);
     }
     if (!self || stop.stop_requested() || generation != generation_) {
+        co_return;
+    }
+    co_await requestRefresh(false, stop);
+}
+
+// --- Network back ---
+
+void StatusBarPollingCoordinator::networkBecameReachable()
+{
+    // Only a poll that failed for want of a network has a reason to be retried now; any
+    // other plan stands.
+    if (!apiClient_ || !updateLoop_ || pollingSchedule_.lastOutcome.kind != StatusBarPollOutcome::Kind::networkError) {
+        return;
+    }
+    runDetached(refreshAfterReconnect());
+}
+
+QCoro::Task<void> StatusBarPollingCoordinator::refreshAfterReconnect()
+{
+    QPointer<StatusBarPollingCoordinator> self(this);
+    const std::shared_ptr<Sleeper> sleeper = sleeper_;
+    const std::uint64_t generation = generation_;
+    const Date at = now();
+    // A network that comes and goes causes at most one such refresh per debounce interval.
+    if (lastReconnectRefreshAt_ && at - *lastReconnectRefreshAt_ < kWakeRefreshDebounceInterval) {
+        co_return;
+    }
+    lastReconnectRefreshAt_ = at;
+    const std::stop_token stop = lifetime_.get_token();
+    co_await sleeper->sleep(kReconnectSettleDelay, stop);
+    if (!self || stop.stop_requested() || generation != generation_ || !updateLoop_) {
         co_return;
     }
     co_await requestRefresh(false, stop);

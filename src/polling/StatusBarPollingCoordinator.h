@@ -86,6 +86,8 @@ public:
     static constexpr TimeInterval kAuthReachabilityTimeout = 10;
     static constexpr TimeInterval kAccountActionPause = 1800;
     static constexpr TimeInterval kMinimumThrottleDelay = 60;
+    // How early the loop may wake before a provider's retry time and still poll at that time.
+    static constexpr TimeInterval kEarlyWakeAllowance = 1;
     static constexpr TimeInterval kGraphWindow = 86400;
     // How far ahead of this computer's clock a reading may be dated and still be taken at its
     // word (clocks differ); the alert step allows the same.
@@ -107,6 +109,10 @@ public:
     QCoro::Task<void> stop(std::stop_token stop = {});
     // Starts the update loop unless one runs.
     void startUpdateLoopIfNeeded();
+    // A loop asleep on its plan plans again from the schedule as it stands now. The coordinator
+    // does this itself after every refresh the loop did not start (wake, a caller's request),
+    // on a new start and when the network comes back.
+    void replanUpdateLoop();
     // Cancels the update loop (the account step does this before a new generation).
     void cancelUpdateLoop();
     // A new polling generation: the refresh in flight is cancelled and forgotten.
@@ -148,6 +154,7 @@ private:
     };
     struct UpdateLoop {
         std::stop_source stop;
+        std::optional<std::stop_source> sleep;   // the sleep in progress: stopped to replan
     };
 
     // Polling (StatusBarPollingCoordinator.cpp)
@@ -159,6 +166,9 @@ private:
     QCoro::Task<void> applyReadings(GlucoseReadings fetched, std::optional<GlucoseHistoryCollectionToken> token,
                                     std::stop_token stop);
     void rescheduleFromSchedule(Date now);
+    // The network is back: polls that failed for want of it are retried now.
+    void networkBecameReachable();
+    QCoro::Task<void> refreshAfterReconnect();
     Date now() const { return clock_->now(); }
 
     // Recovery (StatusBarPollingCoordinatorRecovery.cpp)
@@ -166,6 +176,8 @@ private:
     QCoro::Task<void> handleNoData(bool isRetry, std::stop_token stop);
     QCoro::Task<void> reauthenticate(std::stop_token stop);
     void recordFailure(StatusBarPollOutcome outcome);
+    // Nothing polls before `retryAt`, and the plan is no earlier than that.
+    void waitAtLeastUntil(Date retryAt);
     void presentError(const ErrorInfo &error);
     void presentNoDataState();
     void presentAuthenticationFailure();
@@ -217,12 +229,14 @@ private:
 
     StatusBarPollingSchedule pollingSchedule_;
     std::optional<Date> lastWakeRefreshAt_;
+    std::optional<Date> lastReconnectRefreshAt_;
     std::shared_ptr<GlucoseAlertController> alertController_;
 
     std::uint64_t generation_ = 1;
     std::uint64_t nextGeneration_ = 2;
     std::shared_ptr<RefreshRun> refreshRun_;
     std::shared_ptr<UpdateLoop> updateLoop_;
+    std::stop_source lifetime_;   // stopped when the coordinator goes: ends its own detached work
     ScopedLogger logger_{"StatusBarPollingCoordinator"};
 };
 

@@ -18,6 +18,16 @@ void StatusBarPollingCoordinator::recordFailure(StatusBarPollOutcome outcome)
     pollingSchedule_.consecutiveFailures += 1;
 }
 
+void StatusBarPollingCoordinator::waitAtLeastUntil(Date retryAt)
+{
+    retryNotBefore_ = retryAt;
+    if (!pollingSchedule_.nextPollDate || *pollingSchedule_.nextPollDate < retryAt) {
+        pollingSchedule_.nextPollDate = retryAt;
+        statusBar_->setNextRetryAt(retryAt);
+        statusBar_->rebuildMenuIfBuilt();
+    }
+}
+
 void StatusBarPollingCoordinator::logFailure(const std::string &prefix, std::exception_ptr error) const
 {
     logger_.warning(prefix + messageOf(error));
@@ -77,13 +87,14 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleRefreshError(std::exception
         co_return;
     }
     case Kind::credentialsRejected:
-        // Signing in again with the same password only brings the service's lockout closer:
-        // wait until the account is changed in Settings (which starts polling anew).
-        requiresAccountAction_ = true;
-        pollingSchedule_.nextPollDate = failedAt + kAccountActionPause;
+        // The sign-in was just refused: signing in again at once cannot help. Try again on the
+        // schedule's slow interval (a password changed elsewhere and restored, or a service
+        // hiccup, must not end monitoring), and nothing else (wake, network back) signs in
+        // before then, which keeps the service's lockout far away. Settings start anew.
+        recordFailure(StatusBarPollOutcome::sessionExpired());
+        rescheduleFromSchedule(failedAt);
+        retryNotBefore_ = pollingSchedule_.nextPollDate;
         presentAuthenticationFailure();
-        statusBar_->setNextRetryAt(std::nullopt);
-        statusBar_->rebuildMenuIfBuilt();
         logFailure("Error updating glucose: ", error);
         co_return;
     default:
@@ -106,6 +117,10 @@ QCoro::Task<void> StatusBarPollingCoordinator::handleRefreshError(std::exception
     } else {
         recordFailure(StatusBarPollOutcome::httpError(std::nullopt));
         rescheduleFromSchedule(failedAt);
+        if (failure.retryAfter) {
+            // The service said how long to wait (Dexcom's 429 with Retry-After): not less.
+            waitAtLeastUntil(failedAt + *failure.retryAfter);
+        }
         presentUnexpectedError(messageOf(error));
     }
     logFailure("Error updating glucose: ", error);

@@ -16,10 +16,12 @@ constexpr TimeInterval kSessionExpiredInterval = 2700;
 constexpr std::int64_t kMinimumPlannedDelayMs = 5000;
 constexpr std::array<TimeInterval, 7> kFailureBackoff{15, 30, 60, 120, 300, 600, 900};
 
-// Milliseconds of a span, truncated toward zero and kept inside the range of the result.
+// Milliseconds of a span, rounded up so that a sleep never ends before the time it was planned
+// for, and kept inside the range of the result. Less than a microsecond over a whole millisecond
+// is the rounding of two dates subtracted, not time: it does not add a millisecond.
 std::int64_t milliseconds(double seconds)
 {
-    const double ms = std::trunc(seconds * 1000.0);
+    const double ms = std::ceil(seconds * 1000.0 - 0.001);
     constexpr double limit = 9.0e18;   // below the largest signed 64-bit value
     return static_cast<std::int64_t>(std::clamp(ms, -limit, limit));
 }

@@ -40,9 +40,9 @@ struct StatusBarPollingSchedule {
     std::optional<Date> lastNoDataAt;
     std::optional<Date> nextPollDate;     // failure recovery also writes it (retry times)
 
-    // Milliseconds to sleep before the next poll. May consume a fast-resume cycle. A planned
-    // date at least 5 s ahead is slept until; a nearer or past one is replaced by a fresh
-    // interval. Before anything is known the answer is 5000.
+    // Milliseconds to sleep before the next poll, rounded up. May consume a fast-resume cycle.
+    // A planned date at least 5 s ahead is slept until; a nearer or past one is replaced by a
+    // fresh interval. Before anything is known the answer is 5000.
     std::int64_t nextPollDelay(Date now);
 
     // A successful poll whose newest reading is dated `readingDate`; `isNew` tells whether it is

@@ -2,6 +2,7 @@
 
 #include "providers/DexcomReadingRecord.h"
 #include "providers/HttpExchange.h"
+#include "providers/LibreLinkUpDates.h"
 
 #include <QNetworkRequest>
 #include <QString>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 namespace quillby {
 
@@ -29,17 +31,25 @@ std::string jsonText(const nlohmann::json &body)
     return body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+// The longest wait a Retry-After is taken at its word for (7 days).
+constexpr double kMaximumRetryAfter = 604800;
+
 // The service reports its faults as {"Code": "...", "Message": "...", ...} (with HTTP 500).
-std::optional<std::string> faultCode(const std::optional<nlohmann::json> &body)
+std::optional<std::string> faultText(const std::optional<nlohmann::json> &body, const char *key)
 {
     if (!body || !body->is_object()) {
         return std::nullopt;
     }
-    const auto code = body->find("Code");
-    if (code == body->end() || !code->is_string()) {
+    const auto value = body->find(key);
+    if (value == body->end() || !value->is_string()) {
         return std::nullopt;
     }
-    return code->get<std::string>();
+    return value->get<std::string>();
+}
+
+std::optional<std::string> faultCode(const std::optional<nlohmann::json> &body)
+{
+    return faultText(body, "Code");
 }
 
 std::optional<nlohmann::json> parsedJSON(const QByteArray &body)
@@ -51,10 +61,16 @@ std::optional<nlohmann::json> parsedJSON(const QByteArray &body)
     }
 }
 
-// A wrong user name or password.
-bool isCredentialsFault(const std::string &code)
+// A wrong user name or password. The service names an unknown account name in two ways: its
+// own code, or its internal-error code with a message that says so.
+bool isCredentialsFault(const std::string &code, const std::optional<std::string> &message)
 {
-    return code == "AccountPasswordInvalid" || code == "SSO_AuthenticatePasswordInvalid";
+    if (code == "AccountPasswordInvalid" || code == "SSO_AuthenticatePasswordInvalid" ||
+        code == "SSO_AuthenticateAccountNotFound") {
+        return true;
+    }
+    return code == "SSO_InternalError" && message &&
+           std::string_view(*message).starts_with("Cannot Authenticate by AccountName");
 }
 
 // The account locked after too many sign-in attempts (the service spells it "Exceeed").
@@ -74,7 +90,8 @@ DexcomAPI::DexcomAPI(std::string username, std::string password, std::string reg
                      DexcomAPIOptions options)
     : baseURLs_(options.baseURLs.empty() ? defaultBaseURLs() : std::move(options.baseURLs)),
       region_(std::move(region)), username_(std::move(username)), password_(std::move(password)),
-      session_(options.session), requestTimeout_(options.requestTimeout)
+      session_(options.session), requestTimeout_(options.requestTimeout),
+      clock_(options.clock ? std::move(options.clock) : std::make_shared<SystemClock>())
 {
     if (!session_) {
         ownSession_ = std::make_unique<QNetworkAccessManager>();
@@ -145,9 +162,11 @@ QUrl DexcomAPI::endpointURL(Endpoint endpoint) const
 }
 
 QCoro::Task<QByteArray> DexcomAPI::checkResponse(Endpoint endpoint, QUrl url, QByteArray body,
-                                                 std::stop_token stop)
+                                                 std::stop_token stop, bool sessionIsFresh)
 {
     QNetworkRequest request(url);
+    // A redirect is never followed: the body carries the password or the session.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setRawHeader("Content-Type", "application/json");
     request.setRawHeader("Accept", "application/json");
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
@@ -164,10 +183,29 @@ QCoro::Task<QByteArray> DexcomAPI::checkResponse(Endpoint endpoint, QUrl url, QB
     if (reply.status >= 200 && reply.status <= 299) {
         co_return reply.body;
     }
-    throwForFailedReply(endpoint, reply);
+    throwForFailedReply(endpoint, reply, sessionIsFresh);
 }
 
-void DexcomAPI::throwForFailedReply(Endpoint endpoint, const HttpReply &reply)
+std::optional<double> DexcomAPI::retryAfter(const HttpReply &reply) const
+{
+    const auto header = reply.header("Retry-After");
+    if (!header) {
+        return std::nullopt;
+    }
+    const std::string text = header->toStdString();
+    std::optional<double> seconds = librelinkup::parseDecimal(text);
+    if (!seconds) {
+        if (const auto date = librelinkup::parseHTTPDate(text)) {
+            seconds = *date - clock_->now();
+        }
+    }
+    if (!seconds || !(*seconds > 0)) {
+        return std::nullopt;
+    }
+    return std::min(*seconds, kMaximumRetryAfter);
+}
+
+void DexcomAPI::throwForFailedReply(Endpoint endpoint, const HttpReply &reply, bool sessionIsFresh)
 {
     const bool isSignIn = endpoint != Endpoint::readLatestGlucoseValues;
     const auto dropSession = [this] {
@@ -189,7 +227,7 @@ void DexcomAPI::throwForFailedReply(Endpoint endpoint, const HttpReply &reply)
             error.accountLocked = true;
             throw error;
         }
-        if (isCredentialsFault(*code)) {
+        if (isCredentialsFault(*code, faultText(json, "Message"))) {
             dropSession();
             if (!isSignIn) {
                 throw DexcomError::sessionExpired();
@@ -223,12 +261,19 @@ void DexcomAPI::throwForFailedReply(Endpoint endpoint, const HttpReply &reply)
         }
         throw DexcomError::sessionExpired();
     }
-    if (reply.status == 500 && !isSignIn) {
-        // A readings request refused with a fault: the session is the usual cause.
+    if (reply.status == 500 && !isSignIn && !sessionIsFresh) {
+        // A readings request refused with a fault: the session is the usual cause, though the
+        // service does not always say so. A session issued a moment ago is not: then the
+        // service itself is failing.
         dropSession();
         throw DexcomError::sessionExpired();
     }
-    if (reply.status == 429 || (reply.status >= 500 && reply.status <= 599)) {
+    if (reply.status == 429) {
+        DexcomError error = DexcomError::serverError(reply.status);
+        error.retryAfter = retryAfter(reply);
+        throw error;
+    }
+    if (reply.status >= 500 && reply.status <= 599) {
         throw DexcomError::serverError(reply.status);
     }
     throw DexcomError::invalidResponse();
@@ -297,8 +342,10 @@ QCoro::Task<void> DexcomAPI::signIn(std::stop_token stop)
     if (!appId) {
         throw DexcomError::invalidRegion();
     }
+    sessionIsFresh_ = false;
     accountId_ = co_await authenticatePublisherAccount(*appId, stop);
     sessionId_ = co_await loginPublisherAccount(*accountId_, *appId, stop);
+    sessionIsFresh_ = true;
 }
 
 QCoro::Task<void> DexcomAPI::authenticate(std::stop_token stop)
@@ -326,8 +373,9 @@ QCoro::Task<GlucoseReadings> DexcomAPI::fetchLatestReadings(std::stop_token stop
                      QStringLiteral("&minutes=1440&maxCount=288"),
                  QUrl::StrictMode);
     const nlohmann::json body = {{"sessionId", *sessionId_}, {"minutes", 1440}, {"maxCount", 288}};
+    const bool sessionIsFresh = std::exchange(sessionIsFresh_, false);
     const QByteArray reply = co_await checkResponse(Endpoint::readLatestGlucoseValues, url,
-                                                    QByteArray::fromStdString(jsonText(body)), stop);
+                                                    QByteArray::fromStdString(jsonText(body)), stop, sessionIsFresh);
 
     nlohmann::json parsed;
     try {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Clock.h"
 #include "core/async/AsyncSerialQueue.h"
 #include "providers/GlucoseAPIProtocol.h"
 #include "providers/HttpExchange.h"
@@ -23,6 +24,8 @@ struct DexcomAPIOptions {
     std::map<std::string, std::string> baseURLs;
     // A request that has not finished by then fails with a time-out NetworkError.
     std::chrono::milliseconds requestTimeout{60000};
+    // Wall clock for a Retry-After given as a date. Null: a system clock of its own.
+    std::shared_ptr<const Clock> clock;
 };
 
 // Client of the Dexcom Share web service: two-step sign-in, then the latest readings.
@@ -56,22 +59,29 @@ private:
     QCoro::Task<std::string> authenticatePublisherAccount(std::string applicationId, std::stop_token stop);
     QCoro::Task<std::string> loginPublisherAccount(std::string accountId, std::string applicationId,
                                                    std::stop_token stop);
-    QCoro::Task<QByteArray> checkResponse(Endpoint endpoint, QUrl url, QByteArray body, std::stop_token stop);
-    [[noreturn]] void throwForFailedReply(Endpoint endpoint, const HttpReply &reply);
+    // `sessionIsFresh`: a readings request on a session no readings request has used yet.
+    QCoro::Task<QByteArray> checkResponse(Endpoint endpoint, QUrl url, QByteArray body, std::stop_token stop,
+                                          bool sessionIsFresh = false);
+    [[noreturn]] void throwForFailedReply(Endpoint endpoint, const HttpReply &reply, bool sessionIsFresh);
     QUrl endpointURL(Endpoint endpoint) const;
     // Path below the base URL and the endpoint's name in invalidURL.
     static std::pair<const char *, const char *> pathAndName(Endpoint endpoint);
     static std::string identifierFromReply(const QByteArray &body);
+    // Seconds a 429 reply asks to wait, when its Retry-After header says.
+    std::optional<double> retryAfter(const HttpReply &reply) const;
 
     std::map<std::string, std::string> baseURLs_;
     std::optional<std::string> sessionId_;
     std::optional<std::string> accountId_;
+    // The session was issued by a sign-in that no readings request has used yet.
+    bool sessionIsFresh_ = false;
     std::string region_;
     std::string username_;
     std::string password_;
     std::unique_ptr<QNetworkAccessManager> ownSession_;
     QNetworkAccessManager *session_;
     std::chrono::milliseconds requestTimeout_;
+    std::shared_ptr<const Clock> clock_;
     AsyncSerialQueue queue_;
 };
 

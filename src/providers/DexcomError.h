@@ -3,6 +3,7 @@
 #include "core/AppError.h"
 #include "core/Date.h"
 
+#include <optional>
 #include <string>
 
 namespace quillby {
@@ -35,6 +36,8 @@ public:
     Case kind;
     std::string detail;   // endpoint name or reason, empty for the other cases
     int status = 0;       // HTTP status of serverError
+    // A serverError(429) whose Retry-After said how many seconds to wait.
+    std::optional<TimeInterval> retryAfter;
     // The service itself refused the user name or password: signing in again with the same
     // credentials cannot help and risks a lockout.
     bool credentialsRejected = false;

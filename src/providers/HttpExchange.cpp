@@ -56,6 +56,11 @@ QCoro::Task<HttpReply> sendHttpRequest(QNetworkAccessManager *manager, QNetworkR
     // Bodies come as they are, not compressed: Qt's decompression can end a large body early
     // without reporting an error, and the bound and length checks below must see the real bytes.
     request.setRawHeader("Accept-Encoding", "identity");
+    // Redirects are followed only where the caller asked for it: a request that carries a
+    // password, a session or a signature must never be sent on to another address.
+    if (!request.attribute(QNetworkRequest::RedirectPolicyAttribute).isValid()) {
+        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    }
     std::unique_ptr<QNetworkReply, DeleteLater> reply(
         method == "GET" && body.isEmpty() ? manager->get(request)
                                           : manager->sendCustomRequest(request, method, body));

@@ -45,7 +45,8 @@ constexpr qint64 kDefaultMaximumReplyBytes = 4 * 1024 * 1024;
 // transport failure (Qt network error codes 1-99: refused, closed early, TLS, time-out...)
 // throws NetworkError even when a status line had already arrived, so a reply cut short is
 // never taken for a complete one. A body over `maximumBodyBytes` throws MalformedReplyError.
-// Non-2xx replies are returned, not thrown.
+// Non-2xx replies are returned, not thrown. A redirect is returned as it came, unless the
+// request itself sets a redirect policy.
 QCoro::Task<HttpReply> sendHttpRequest(QNetworkAccessManager *manager, QNetworkRequest request,
                                        QByteArray method, QByteArray body,
                                        std::chrono::milliseconds timeout, std::stop_token stop,

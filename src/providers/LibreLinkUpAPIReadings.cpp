@@ -163,6 +163,21 @@ bool isRequiredHeaderMissing(const nlohmann::json &object)
     return message && message->is_string() && *message == "RequiredHeaderMissing";
 }
 
+// The service's "could not load the account" answer, named as the step's type or as the
+// message of its "error" object.
+bool isPatientNotLoaded(const nlohmann::json &object)
+{
+    const nlohmann::json *data = field(object, "data");
+    const nlohmann::json *step = data ? field(*data, "step") : nullptr;
+    const nlohmann::json *type = step ? field(*step, "type") : nullptr;
+    if (type && type->is_string() && *type == "couldNotLoadPatient") {
+        return true;
+    }
+    const nlohmann::json *error = field(object, "error");
+    const nlohmann::json *message = error ? field(*error, "message") : nullptr;
+    return message && message->is_string() && *message == "couldNotLoadPatient";
+}
+
 // Trimmed of white space and line breaks at both ends, Unicode spaces included.
 std::string trimmed(const std::string &text)
 {
@@ -204,13 +219,17 @@ QByteArray LibreLinkUpAPI::validateResponse(const HttpReply &reply, bool isSignI
         if (type && type->is_string() && (*type == "tou" || *type == "pp")) {
             throw Error(Error::Case::termsRequired);
         }
-        if (type && type->is_string() && *type == "couldNotLoadPatient") {
+        if (isPatientNotLoaded(*object)) {
             throw Error::patientNotLoaded();
         }
         throw Error(Error::Case::accountActionRequired);
     }
     if (status == 429) {
         throw rateLimit();
+    }
+    // The account could not be loaded, whatever status the service sent it with.
+    if (object && status != 0 && isPatientNotLoaded(*object)) {
+        throw Error::patientNotLoaded();
     }
     // The service asks for a newer client with JSON status 920 (minimumVersion in "data"),
     // with HTTP 200 or 403: never a matter of credentials or sessions.

@@ -55,7 +55,8 @@ ProviderFailure fromDexcom(const DexcomError &error)
     case DexcomError::Case::noReadingsAvailable:
         return {Kind::noReadings, {}, error.what(), {}, std::nullopt};
     default:
-        return {Kind::other, {}, error.what(), {}, std::nullopt};
+        // A 429 may say how long to wait; the poller waits at least that long.
+        return {Kind::other, {}, error.what(), {}, error.retryAfter};
     }
 }
 

@@ -27,6 +27,8 @@ struct ProviderFailure {
     std::string title;
     std::string message;
     std::string recoveryHint;
+    // rateLimited and accountLocked: when to try again; other: the least wait the service asked
+    // for, when it said.
     std::optional<TimeInterval> retryAfter;
 };
 

@@ -43,6 +43,46 @@ bool isPlainVersionText(const QString &text)
     });
 }
 
+// "localhost", "::1" or an IPv4 address in 127.0.0.0/8, written out in full.
+bool isLoopbackHost(const QString &host)
+{
+    if (host == QLatin1String("localhost") || host == QLatin1String("::1")) {
+        return true;
+    }
+    const QStringList parts = host.split(QLatin1Char('.'));
+    if (parts.size() != 4 || parts.constFirst() != QLatin1String("127")) {
+        return false;
+    }
+    return std::all_of(parts.begin(), parts.end(), [](const QString &part) {
+        bool ok = false;
+        const int value = part.toInt(&ok);
+        return ok && part.size() <= 3 && value >= 0 && value <= 255 &&
+               std::all_of(part.begin(), part.end(), [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); });
+    });
+}
+
+// A file's address: a secure web address, or plain http to this machine (local test servers).
+QUrl fileLink(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.size() > kMaximumLinkLength) {
+        return {};
+    }
+    const QUrl url(trimmed, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()) {
+        return {};
+    }
+    const bool secure = url.scheme() == QLatin1String("https");
+    const bool local = url.scheme() == QLatin1String("http") && isLoopbackHost(url.host());
+    return secure || local ? url : QUrl();
+}
+
+QByteArray signatureBytes(QStringView text)
+{
+    const auto decoded = QByteArray::fromBase64Encoding(text.trimmed().toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    return decoded && decoded.decoded.size() == 64 ? decoded.decoded : QByteArray();
+}
+
 bool isSparkle(const QXmlStreamReader &reader)
 {
     return reader.namespaceUri() == kSparkleNamespace || reader.qualifiedName().startsWith(QLatin1String("sparkle:"));
@@ -70,6 +110,7 @@ std::optional<AppcastItem> readItem(QXmlStreamReader &reader)
         } else if (name == QLatin1String("link")) {
             item.downloadLink = webLink(reader.readElementText());
         } else if (name == QLatin1String("enclosure")) {
+            AppcastEnclosure file;
             for (const auto &attribute : reader.attributes()) {
                 const bool sparkle = attribute.namespaceUri() == kSparkleNamespace ||
                                      attribute.qualifiedName().startsWith(QLatin1String("sparkle:"));
@@ -78,9 +119,23 @@ std::optional<AppcastItem> readItem(QXmlStreamReader &reader)
                 } else if (sparkle && attribute.name() == QLatin1String("shortVersionString") &&
                            item.shortVersion.isEmpty()) {
                     item.shortVersion = attribute.value().trimmed().toString();
+                } else if (sparkle && attribute.name() == QLatin1String("edSignature")) {
+                    file.edSignature = signatureBytes(attribute.value());
+                } else if (sparkle && attribute.name() == QLatin1String("os")) {
+                    file.os = attribute.value().trimmed().left(kMaximumVersionLength).toString();
                 } else if (!sparkle && attribute.name() == QLatin1String("url")) {
-                    enclosure = webLink(attribute.value().toString());
+                    if (enclosure.isEmpty()) {
+                        enclosure = webLink(attribute.value().toString());
+                    }
+                    file.url = fileLink(attribute.value().toString());
+                } else if (!sparkle && attribute.name() == QLatin1String("length")) {
+                    bool ok = false;
+                    const qint64 length = attribute.value().trimmed().toLongLong(&ok);
+                    file.length = ok && length >= 0 ? length : -1;
                 }
+            }
+            if (!file.url.isEmpty()) {
+                item.enclosures.push_back(std::move(file));
             }
             reader.skipCurrentElement();
         } else {
@@ -238,6 +293,23 @@ int compareVersions(const QString &a, const QString &b)
             return order;
         }
     }
+}
+
+std::optional<AppcastEnclosure> enclosureFor(const AppcastItem &item, const QString &architecture)
+{
+    const QString wanted = QStringLiteral("linux-") + architecture;
+    std::optional<AppcastEnclosure> unstated;
+    int unstatedCount = 0;
+    for (const auto &file : item.enclosures) {
+        if (file.os == wanted) {
+            return file;
+        }
+        if (file.os.isEmpty()) {
+            unstated = file;
+            ++unstatedCount;
+        }
+    }
+    return unstatedCount == 1 ? unstated : std::nullopt;
 }
 
 std::optional<AppcastItem> newest(const std::vector<AppcastItem> &items)

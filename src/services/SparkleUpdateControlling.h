@@ -1,6 +1,11 @@
 #pragma once
 
 #include "core/Date.h"
+#include "core/UpdateInstallSupport.h"
+
+#include <QString>
+
+#include <QCoroTask>
 
 #include <functional>
 #include <optional>
@@ -29,6 +34,24 @@ public:
     virtual void checkForUpdates() = 0;
     // Runs and clears the waiting install step of a downloaded update; false when none waits.
     virtual bool installPendingUpdate() = 0;
+
+    // The person asked for the newer version the last check found and none is downloaded yet:
+    // downloads, checks and installs it. False when there is nothing this controller can install.
+    virtual bool downloadAndInstallUpdate() { return false; }
+    // Installs the waiting update only where no password prompt would appear (the person may be
+    // walking away); otherwise it keeps waiting. True when it was installed. `relaunch`: start
+    // the new version afterwards.
+    virtual QCoro::Task<bool> installPendingUpdateWithoutPrompt(bool relaunch)
+    {
+        Q_UNUSED(relaunch);
+        co_return hasPendingInstallOnQuit() && installPendingUpdate();
+    }
+    // Whether updates are installed here at all.
+    virtual UpdateInstallSupport installSupport() const { return UpdateInstallSupport::notSigned; }
+    // Why the last install failed, while its update still waits; empty otherwise.
+    virtual QString installFailure() const { return {}; }
+    // Set once by the owner; called when installSupport() or installFailure() changed.
+    std::function<void()> installStatusDidChange;
 
 protected:
     void report(SparkleUpdateState state) const

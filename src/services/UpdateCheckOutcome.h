@@ -12,6 +12,8 @@ struct UpdateCheckOutcome {
     Kind kind = Kind::failed;
     std::optional<AppcastItem> item;   // the newest release offered (newerVersion, upToDate)
     QString currentVersion;
+    // The newer version can be installed from the Quillby menu (this program installs updates).
+    bool installable = false;
 };
 
 } // namespace quillby

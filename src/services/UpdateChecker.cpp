@@ -29,12 +29,19 @@ UpdateChecker::UpdateChecker(Dependencies dependencies, QObject *parent)
             self->sparkleStateDidChange(state);
         }
     };
+    sparkleController_->installStatusDidChange = [self] {
+        if (self) {
+            emit self->updateInstallFailureChanged();
+            emit self->updateInstallSupportChanged();
+        }
+    };
 }
 
 UpdateChecker::~UpdateChecker()
 {
     stop();
     sparkleController_->updateStateDidChange = nullptr;
+    sparkleController_->installStatusDidChange = nullptr;
 }
 
 QString UpdateChecker::installedVersion() const
@@ -48,7 +55,7 @@ QString UpdateChecker::installedVersion() const
 
 bool UpdateChecker::installPendingUpdate()
 {
-    return sparkleController_->installPendingUpdate();
+    return sparkleController_->installPendingUpdate() || sparkleController_->downloadAndInstallUpdate();
 }
 
 void UpdateChecker::checkForUpdates()
@@ -80,7 +87,14 @@ void UpdateChecker::installDownloadedUpdateNow(const QString &reason)
 {
     Q_UNUSED(reason);
     if (sparkleController_->hasPendingInstallOnQuit()) {
-        sparkleController_->installPendingUpdate();
+        runDetached(sparkleController_->installPendingUpdateWithoutPrompt(true));
+    }
+}
+
+QCoro::Task<void> UpdateChecker::installDownloadedUpdateBeforeQuit()
+{
+    if (sparkleController_->hasPendingInstallOnQuit()) {
+        co_await sparkleController_->installPendingUpdateWithoutPrompt(false);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "core/async/Sleeper.h"
 #include "core/UpdateAvailabilityProviding.h"
 #include "services/AlivePingService.h"
+#include "core/UpdateInstallSupport.h"
 #include "services/SparkleUpdateControlling.h"
 
 #include <QPointer>
@@ -41,8 +42,12 @@ public:
     // Short version, with the build in parentheses when there is a different one; "Unknown"
     // when the short version is missing.
     QString installedVersion() const override;
+    // The menu's "Update available": installs the waiting update, or downloads and installs the
+    // newer version found; false when neither can be done here.
     bool installPendingUpdate() override;
     void checkForUpdates() override;
+    QString updateInstallFailure() const override { return sparkleController_->installFailure(); }
+    UpdateInstallSupport updateInstallSupport() const { return sparkleController_->installSupport(); }
 
     // --- Life ---
     // Starts the update controller and the heartbeat task (an attempt at once, then at each UTC
@@ -51,8 +56,11 @@ public:
     // Cancels the heartbeat task.
     void stop();
     bool isStarted() const { return heartbeat_.has_value(); }
-    // Installs a downloaded update at once when one waits ("system-sleep", "display-sleep").
+    // Installs a downloaded update at once when one waits ("system-sleep", "display-sleep"),
+    // where that needs no password; the program then starts the new version.
     void installDownloadedUpdateNow(const QString &reason);
+    // The same before the program quits (no new start afterwards); ends when the install does.
+    QCoro::Task<void> installDownloadedUpdateBeforeQuit();
 
     // One heartbeat attempt and its retry bookkeeping.
     QCoro::Task<void> sendAlivePing(std::stop_token stop = {});
@@ -79,6 +87,8 @@ public:
 signals:
     // After each heartbeat attempt and its retry bookkeeping.
     void alivePingAttemptFinished();
+    // After updateInstallSupport() changed.
+    void updateInstallSupportChanged();
 
 private:
     static QCoro::Task<void> runHeartbeat(QPointer<UpdateChecker> self, std::stop_token stop);

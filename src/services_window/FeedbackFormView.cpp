@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QTextCursor>
 #include <QPushButton>
@@ -26,6 +27,24 @@ QCoro::Task<void> startSubmission(QPointer<FeedbackFormViewModel> model)
         co_await model->submit();
     }
 }
+
+// The message box: a rounded box in the window's view colour with an outline that stands out
+// from the window, drawn from the palette it shows on (a style sheet would take the
+// application's palette, a dark one on a dark desktop).
+class MessageBox final : public QFrame {
+public:
+    using QFrame::QFrame;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(boundaryColor(palette()), 1));
+        painter.setBrush(palette().color(QPalette::Base));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    }
+};
 
 QString limitText(qsizetype length)
 {
@@ -87,12 +106,11 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     layout->addWidget(messageLabel);
     layout->addSpacing(6);
 
-    // The message box: a rounded, outlined white box holding the editor.
-    auto *box = new QFrame(column);
+    // The message box: a rounded, outlined box in the view colour holding the editor, which
+    // draws on the same colour.
+    auto *box = new MessageBox(column);
     box->setObjectName(QStringLiteral("feedbackMessageBox"));
     box->setFixedHeight(220);
-    box->setStyleSheet(QStringLiteral("#feedbackMessageBox { background: palette(base); border: 1px solid palette(mid); "
-                                      "border-radius: 8px; }"));
     auto *boxLayout = new QVBoxLayout(box);
     boxLayout->setContentsMargins(10, 1, 10, 1);
     message_ = new QPlainTextEdit(box);
@@ -104,8 +122,6 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     message_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     message_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     message_->document()->setDocumentMargin(8);
-    message_->viewport()->setAutoFillBackground(false);
-    message_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; }"));
     boxLayout->addWidget(message_);
     layout->addWidget(box);
 
@@ -139,6 +155,7 @@ FeedbackFormView::FeedbackFormView(FeedbackFormViewModel *model, QWidget *parent
     cancel_->setObjectName(QStringLiteral("feedbackCancelButton"));
     cancel_->setAccessibleName(QStringLiteral("Cancel"));
     cancel_->setAutoDefault(false);
+    makeBordered(cancel_);
     send_ = new QPushButton(QStringLiteral("Send feedback"), column);
     send_->setObjectName(QStringLiteral("feedbackSendButton"));
     send_->setAccessibleName(QStringLiteral("Send feedback"));
@@ -236,8 +253,18 @@ void FeedbackFormView::syncFromModel()
     error_->setText(model_->errorMessage());
     error_->setVisible(!model_->errorMessage().isEmpty());
     cancel_->setEnabled(!model_->isSubmitting());
-    send_->setEnabled(model_->canSubmit());
-    send_->setDefault(model_->canSubmit());
+    // The primary action: prominent and pressed by Return while the form can be sent, plainly
+    // bordered and disabled while it cannot.
+    const bool canSubmit = model_->canSubmit();
+    if (send_->isEnabled() != canSubmit || send_->styleSheet().isEmpty()) {
+        send_->setEnabled(canSubmit);
+        if (canSubmit) {
+            makeProminent(send_);
+        } else {
+            makeBordered(send_);
+        }
+    }
+    send_->setDefault(canSubmit);
 }
 
 } // namespace quillby

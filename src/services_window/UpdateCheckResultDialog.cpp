@@ -41,9 +41,11 @@ QMessageBox *makeUpdateCheckResultDialog(const UpdateCheckOutcome &outcome, std:
     case UpdateCheckOutcome::Kind::newerVersion: {
         const QString version = outcome.item ? outcome.item->displayVersion() : QString();
         box->setText(QStringLiteral("A new version of Quillby is available!"));
-        setPlainInformativeText(box, QStringLiteral("Quillby %1 is now available \u2014 you have %2. Install it with "
-                                                    "your package manager, or get it from the download page.")
-                                         .arg(version, outcome.currentVersion));
+        const QString how = outcome.installable
+                                ? QStringLiteral("Choose \u201cUpdate available\u201d in the Quillby menu to install it.")
+                                : QStringLiteral("Get it from the download page.");
+        setPlainInformativeText(box, QStringLiteral("Quillby %1 is now available \u2014 you have %2. %3")
+                                         .arg(version, outcome.currentVersion, how));
         const QUrl link = outcome.item ? outcome.item->downloadLink : QUrl();
         if (link.isValid() && link.scheme() == QLatin1String("https")) {
             QPushButton *download = box->addButton(QStringLiteral("Open Download Page"), QMessageBox::AcceptRole);

@@ -59,15 +59,30 @@ void setChecked(QCheckBox *box, bool checked)
 
 // --- General ---
 
-QString GeneralSettingsPane::automaticUpdatesUnavailableText()
+QString GeneralSettingsPane::automaticUpdatesText(UpdateInstallSupport support)
 {
-    return QStringLiteral("New versions come from your package manager, so Quillby does not download or install "
-                          "updates itself.");
+    const QString reportOnly = QStringLiteral(
+        " so Quillby does not download or install updates itself: it tells you when a new version is out, with its "
+        "download page.");
+    switch (support) {
+    case UpdateInstallSupport::installs:
+        return QStringLiteral("Updates are installed when the app can relaunch.");
+    case UpdateInstallSupport::checking:
+        return QStringLiteral("Quillby is finding out whether it can install updates on this computer.");
+    case UpdateInstallSupport::notSigned:
+        return QStringLiteral("This build of Quillby has no key to check updates with,") + reportOnly;
+    case UpdateInstallSupport::notFromPackage:
+        return QStringLiteral("This copy of Quillby was not installed from its package,") + reportOnly;
+    case UpdateInstallSupport::noPackageKit:
+        return QStringLiteral("This computer has no PackageKit to install packages with,") + reportOnly;
+    }
+    return {};
 }
 
 GeneralSettingsPane::GeneralSettingsPane(SettingsViewModel &model, std::function<void()> checkForUpdates,
-                                         QWidget *parent)
-    : SettingsForm(parent), model_(model), checkForUpdates_(std::move(checkForUpdates))
+                                         std::function<UpdateInstallSupport()> installSupport, QWidget *parent)
+    : SettingsForm(parent), model_(model), checkForUpdates_(std::move(checkForUpdates)),
+      installSupport_(std::move(installSupport))
 {
     setObjectName(QStringLiteral("generalSettingsPane"));
 
@@ -82,12 +97,12 @@ GeneralSettingsPane::GeneralSettingsPane(SettingsViewModel &model, std::function
     SettingsSection *updates = addSection(QStringLiteral("Updates"));
     automaticUpdates_ = new QCheckBox(QStringLiteral("Automatically download and install updates"));
     automaticUpdates_->setObjectName(QStringLiteral("autoInstallUpdatesToggle"));
-    automaticUpdates_->setEnabled(false);
     updates->addRow(automaticUpdates_);
-    QLabel *why = makeSecondaryLabel(automaticUpdatesUnavailableText(), true);
-    why->setObjectName(QStringLiteral("autoInstallUpdatesUnavailableNotice"));
-    automaticUpdates_->setAccessibleDescription(automaticUpdatesUnavailableText());
-    updates->addRow(why);
+    automaticUpdatesNotice_ = makeSecondaryLabel(QString(), true);
+    automaticUpdatesNotice_->setObjectName(QStringLiteral("autoInstallUpdatesUnavailableNotice"));
+    updates->addRow(automaticUpdatesNotice_);
+    connect(automaticUpdates_, &QCheckBox::toggled, this,
+            [this](bool checked) { model_.setAutomaticallyInstallUpdates(checked); });
     lastChecked_ = updates->addValueRow(QStringLiteral("Last checked"), QString());
     lastChecked_->setObjectName(QStringLiteral("lastUpdateCheckValue"));
     auto *check = new QPushButton(QStringLiteral("Check for updates"));
@@ -110,12 +125,17 @@ void GeneralSettingsPane::refresh()
 {
     setChecked(launchAtLogin_, model_.startAtLogin());
     setChecked(automaticUpdates_, model_.automaticallyInstallUpdates());
+    const UpdateInstallSupport support = installSupport_ ? installSupport_() : UpdateInstallSupport::notSigned;
+    automaticUpdates_->setEnabled(support == UpdateInstallSupport::installs);
+    automaticUpdatesNotice_->setText(automaticUpdatesText(support));
+    automaticUpdates_->setAccessibleDescription(automaticUpdatesText(support));
     lastChecked_->setText(QString::fromStdString(model_.lastCheckedForUpdates()));
 }
 
 void GeneralSettingsPane::appeared()
 {
     model_.refreshUpdateStatus();
+    refresh();
 }
 
 // --- Alerts ---
@@ -150,12 +170,8 @@ QCheckBox *AlertsSettingsPane::addToggle(SettingsSection *section, const QString
     return box;
 }
 
-AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *announcer,
-                                       std::function<void()> openNotificationSettings, QWidget *parent)
-    : SettingsForm(parent)
-    , model_(model)
-    , announcer_(announcer)
-    , openNotificationSettings_(std::move(openNotificationSettings))
+AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *announcer, QWidget *parent)
+    : SettingsForm(parent), model_(model), announcer_(announcer)
 {
     setObjectName(QStringLiteral("alertsSettingsPane"));
     using VM = SettingsViewModel;
@@ -251,14 +267,12 @@ AlertsSettingsPane::AlertsSettingsPane(SettingsViewModel &model, Announcer *anno
     deniedTitle->setFont(semibold);
     banner->addWidget(deniedTitle);
     banner->addWidget(makeSecondaryLabel(QString::fromUtf8(kEnableNotificationsHint), false, deniedBanner_));
-    auto *openSettings = new QPushButton(QStringLiteral("Open notification settings"));
-    openSettings->setObjectName(QStringLiteral("openNotificationSettingsButton"));
-    banner->addWidget(trailingButtonRow(openSettings, deniedBanner_));
-    connect(openSettings, &QPushButton::clicked, this, [this] {
-        if (openNotificationSettings_) {
-            openNotificationSettings_();
-        }
-    });
+    // A notification service started now is found when asked again.
+    checkAgainButton_ = new QPushButton(QStringLiteral("Check again"));
+    checkAgainButton_->setObjectName(QStringLiteral("checkNotificationsAgainButton"));
+    banner->addWidget(trailingButtonRow(checkAgainButton_, deniedBanner_));
+    connect(checkAgainButton_, &QPushButton::clicked, this,
+            [this] { runDetached(checkNotificationsAgain(QPointer<AlertsSettingsPane>(this))); });
     notifications->addRow(deniedBanner_);
 
     testAlertGroup_ = new QWidget();
@@ -316,8 +330,13 @@ void AlertsSettingsPane::refresh()
     endField_->setMinutes(model_.minutesOfDay(model_.quietHoursEndDate()));
 
     const bool denied = model_.notificationPermissionDenied();
-    deniedBanner_->setVisible(denied);
+    // Focus moves on from the banner's button to the test button that replaces it.
+    const bool focusOnBanner = checkAgainButton_->hasFocus();
     testAlertGroup_->setVisible(!denied);
+    deniedBanner_->setVisible(denied);
+    if (!denied && focusOnBanner) {
+        testAlertButton_->setFocus(Qt::OtherFocusReason);
+    }
     const bool sending = model_.isSendingTestAlert();
     testAlertButton_->setBusy(sending);
     testAlertButton_->setText(sending ? QString() : QStringLiteral("Send test alert"));
@@ -327,6 +346,17 @@ void AlertsSettingsPane::refresh()
     const QString status = QString::fromStdString(model_.testAlertStatusMessage());
     testAlertStatus_->setText(status);
     testAlertStatus_->setVisible(!status.isEmpty());
+}
+
+QCoro::Task<void> AlertsSettingsPane::checkNotificationsAgain(QPointer<AlertsSettingsPane> self)
+{
+    if (!self) {
+        co_return;
+    }
+    co_await self->model_.refreshNotificationPermission();
+    if (self && self->model_.notificationPermissionDenied() && self->announcer_) {
+        self->announcer_->announce(QStringLiteral("Notifications are disabled for Quillby."));
+    }
 }
 
 void AlertsSettingsPane::showQuietHoursProblems()

@@ -1,6 +1,10 @@
 #pragma once
 
+#include "core/UpdateInstallSupport.h"
 #include "widgets/SettingsForm.h"
+
+#include <QCoroTask>
+#include <QPointer>
 
 #include <functional>
 #include <optional>
@@ -16,14 +20,16 @@ class QuietHoursTimeInputField;
 class SettingsViewModel;
 
 // The General tab: launch at login and the update section. Automatic download and installation
-// is a setting no updater here can honour (the package manager installs new versions), so it is
+// can be turned on only where this program installs its own updates; elsewhere the switch is
 // shown disabled, with the reason under it.
 class GeneralSettingsPane : public SettingsForm {
     Q_OBJECT
 public:
-    GeneralSettingsPane(SettingsViewModel &model, std::function<void()> checkForUpdates, QWidget *parent = nullptr);
+    GeneralSettingsPane(SettingsViewModel &model, std::function<void()> checkForUpdates,
+                        std::function<UpdateInstallSupport()> installSupport = {}, QWidget *parent = nullptr);
 
-    static QString automaticUpdatesUnavailableText();
+    // The line under the switch for each case; the footer where updates are installed.
+    static QString automaticUpdatesText(UpdateInstallSupport support);
 
 protected:
     void appeared() override;
@@ -32,6 +38,8 @@ private:
     void refresh();
     SettingsViewModel &model_;
     std::function<void()> checkForUpdates_;
+    std::function<UpdateInstallSupport()> installSupport_;
+    QLabel *automaticUpdatesNotice_;
     QCheckBox *launchAtLogin_;
     QCheckBox *automaticUpdates_;
     QLabel *lastChecked_;
@@ -45,8 +53,7 @@ class AlertsSettingsPane : public SettingsForm {
 public:
     enum class QuietHoursField { start, end };
 
-    AlertsSettingsPane(SettingsViewModel &model, Announcer *announcer, std::function<void()> openNotificationSettings,
-                       QWidget *parent = nullptr);
+    AlertsSettingsPane(SettingsViewModel &model, Announcer *announcer, QWidget *parent = nullptr);
 
     // The quiet-hours field with keyboard focus, as the fields last reported it. Return or Enter
     // in a field ends its editing (the field gives up focus); elsewhere Return goes on as usual.
@@ -60,6 +67,8 @@ protected:
 
 private:
     void refresh();
+    // Asks again whether a notification service answers; says so when none still does.
+    static QCoro::Task<void> checkNotificationsAgain(QPointer<AlertsSettingsPane> self);
     void quietHoursFocusChanged(QuietHoursField field, bool hasFocus);
     // The line under each time field saying why its last text was not saved, while there is one.
     void showQuietHoursProblems();
@@ -69,7 +78,6 @@ private:
 
     SettingsViewModel &model_;
     Announcer *announcer_;
-    std::function<void()> openNotificationSettings_;
     std::optional<QuietHoursField> focusedQuietHoursField_;
     std::vector<std::function<void()>> refreshers_;
 
@@ -85,6 +93,7 @@ private:
     QWidget *endProblemRow_;
     QWidget *allowLowRow_;
     QWidget *deniedBanner_;
+    QPushButton *checkAgainButton_;
     QWidget *testAlertGroup_;
     ProgressButton *testAlertButton_;
     QLabel *testAlertStatus_;

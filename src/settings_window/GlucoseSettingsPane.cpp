@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLocale>
 #include <QSignalBlocker>
 
 #include <cmath>
@@ -36,12 +37,30 @@ QComboBox *picker(const char *objectName, const QString &accessibleName, const Q
     return combo;
 }
 
+// A row's label ("5.5 mmol/L", "100 mg/dL") with its number in the computer's locale ("5,5 mmol/L").
+QString localizedThresholdLabel(const std::string &label)
+{
+    const QString text = QString::fromStdString(label);
+    const qsizetype space = text.indexOf(QLatin1Char(' '));
+    bool ok = false;
+    const QString number = text.left(space);
+    const double value = QLocale::c().toDouble(number, &ok);
+    if (space < 0 || !ok) {
+        return text;
+    }
+    const qsizetype point = number.indexOf(QLatin1Char('.'));
+    const int decimals = point < 0 ? 0 : static_cast<int>(number.size() - point - 1);
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'f', decimals) + text.mid(space);
+}
+
 void fillThresholds(QComboBox *combo, GlucoseThresholdKind kind, GlucoseUnits unit)
 {
     const QSignalBlocker blocker(combo);
     combo->clear();
     for (const GlucoseThresholdOption &option : GlucoseThresholdOption::options(kind, unit)) {
-        combo->addItem(QString::fromStdString(option.label), option.mgdlValue);
+        combo->addItem(localizedThresholdLabel(option.label), option.mgdlValue);
     }
 }
 

@@ -13,6 +13,7 @@
 #include "settings_window/AppSettingsPane.h"
 #include "settings_window/GlucoseSettingsPane.h"
 #include "settings_window/InsightsSettingsPane.h"
+#include "widgets/ReadableControlStyle.h"
 #include "widgets/SettingsSymbols.h"
 
 #include <QDesktopServices>
@@ -208,6 +209,7 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
     : QWidget(parent), model_(model), navigation_(navigation), services_(std::move(services))
 {
     setObjectName(QStringLiteral("settingsView"));
+    useReadableControlStyle();
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     installAccessibilityInterfaces();
     // Escape and Ctrl+W close the window, as in the desktop's other settings windows. Sheets and
@@ -221,9 +223,6 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
     }
     if (!services_.openURL) {
         services_.openURL = [](const QUrl &url) { QDesktopServices::openUrl(url); };
-    }
-    if (!services_.openNotificationSettings) {
-        services_.openNotificationSettings = [] { openDesktopNotificationSettings(); };
     }
     if (!services_.makeHistoryConsentSheet) {
         services_.makeHistoryConsentSheet = [webSite = services_.webSite](QWidget *parent, HistoryCoordinator &history,
@@ -298,11 +297,10 @@ SettingsView::SettingsView(SettingsViewModel &model, SettingsNavigation &navigat
 
     // Panes, in sidebar order.
     HistoryCoordinator *history = services_.historyCoordinator;
-    paneByTab_[SettingsTab::general] = new GeneralSettingsPane(model_, services_.checkForUpdates);
+    paneByTab_[SettingsTab::general] = new GeneralSettingsPane(model_, services_.checkForUpdates, services_.updateInstallSupport);
     paneByTab_[SettingsTab::glucose] = new GlucoseSettingsPane(model_);
     paneByTab_[SettingsTab::insights] = new InsightsSettingsPane(model_, history, services_.makeHistoryConsentSheet);
-    paneByTab_[SettingsTab::alerts] =
-        new AlertsSettingsPane(model_, services_.announcer, services_.openNotificationSettings);
+    paneByTab_[SettingsTab::alerts] = new AlertsSettingsPane(model_, services_.announcer);
     paneByTab_[SettingsTab::account] = new AccountSettingsPane(model_, history, services_.announcer);
     paneByTab_[SettingsTab::about] = new AboutSupportSettingsPane(model_, std::move(submitFeedbackAction), services_.openURL,
                                                                    services_.webSite);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/ProductWebSite.h"
+#include "core/UpdateInstallSupport.h"
 
 #include <QUrl>
 
@@ -28,16 +29,11 @@ struct SettingsWindowServices {
     std::function<void(const QUrl &)> openURL;
     // Starts a check for updates that the user asked for (default: none).
     std::function<void()> checkForUpdates;
-    // Opens the desktop's notification settings (default: GNOME's or KDE's when present).
-    std::function<void()> openNotificationSettings;
+    // Whether updates are installed here (default: they are only reported).
+    std::function<UpdateInstallSupport()> updateInstallSupport;
     // The consent sheet shown before saving history is turned on, window-modal on `parent`
     // (default: the Insights window's consent sheet).
     std::function<QDialog *(QWidget *parent, HistoryCoordinator &history, bool isSignedIn)> makeHistoryConsentSheet;
 };
-
-// Opens the notification settings of GNOME ("gnome-control-center notifications") or KDE
-// ("systemsettings kcm_notifications"), whichever the desktop has; otherwise does nothing.
-// False when nothing could be started.
-bool openDesktopNotificationSettings();
 
 } // namespace quillby

@@ -4,6 +4,7 @@
 #include "platform/WindowPlacement.h"
 
 #include "widgets/AmbientBackgroundView.h"
+#include "widgets/ReadableControlStyle.h"
 
 #include "platform/Appearance.h"
 #include "platform/ReducedMotionMonitor.h"
@@ -19,6 +20,7 @@ namespace quillby {
 
 void useLightAppearance(QWidget *window, const QColor &background)
 {
+    useReadableControlStyle();
     window->setPalette(lightAppearancePalette(background));
     window->setAutoFillBackground(true);
 }
@@ -100,25 +102,36 @@ QLabel *makeLargeTitle(const QString &text, QWidget *parent)
 
 void makeProminent(QPushButton *button)
 {
-    button->setStyleSheet(QStringLiteral(
-        "QPushButton { background: #0a7aff; color: white; border: none; border-radius: 6px; padding: 5px 16px; "
-        "min-height: 20px; }"
-        "QPushButton:hover { background: #2a8cff; }"
-        "QPushButton:pressed { background: #0062d1; }"
-        "QPushButton:disabled { background: #a9cdf7; color: #f4f8fd; }"
-        // The focus ring takes its width from the padding, so the label keeps its room.
-        "QPushButton:focus { outline: none; border: 2px solid #7fb8ff; padding: 3px 14px; }"));
+    // The accent of the light appearance, on which white text reads at more than 4.5:1.
+    const QPalette light = lightAppearancePalette();
+    const QColor accent = light.color(QPalette::Active, QPalette::Highlight);
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; color: %2; border: none; border-radius: 6px; padding: 5px 16px; "
+                       "min-height: 20px; }"
+                       "QPushButton:hover { background: %3; }"
+                       "QPushButton:pressed { background: %4; }"
+                       "QPushButton:disabled { background: #a9cdf7; color: #f4f8fd; }"
+                       // The focus ring takes its width from the padding, so the label keeps its room;
+                       // darker than the accent, it stands out from the window as well.
+                       "QPushButton:focus { outline: none; border: 2px solid %5; padding: 3px 14px; }")
+            .arg(accent.name(), light.color(QPalette::Active, QPalette::HighlightedText).name(),
+                 accent.darker(108).name(), accent.darker(120).name(), accent.darker(170).name()));
 }
 
 void makeBordered(QPushButton *button)
 {
-    button->setStyleSheet(QStringLiteral(
-        "QPushButton { background: #f4f4f6; color: #1d1d1f; border: 1px solid #c6c6c8; border-radius: 6px; "
-        "padding: 4px 15px; min-height: 20px; }"
-        "QPushButton:hover { background: #ececef; }"
-        "QPushButton:pressed { background: #e2e2e6; }"
-        "QPushButton:disabled { color: #a0a0a4; border-color: #dcdce0; }"
-        "QPushButton:focus { outline: none; border: 2px solid #7fb8ff; padding: 3px 14px; }"));
+    // An outline that stands out at least 3:1 from the light window and the button's own face.
+    const QPalette light = lightAppearancePalette();
+    button->setStyleSheet(
+        QStringLiteral("QPushButton { background: %1; color: %2; border: 1px solid %3; border-radius: 6px; "
+                       "padding: 4px 15px; min-height: 20px; }"
+                       "QPushButton:hover { background: #ececef; }"
+                       "QPushButton:pressed { background: #e2e2e6; }"
+                       "QPushButton:disabled { color: #a0a0a4; border-color: #dcdce0; }"
+                       "QPushButton:focus { outline: none; border: 2px solid %4; padding: 3px 14px; }")
+            .arg(light.color(QPalette::Active, QPalette::Button).name(),
+                 light.color(QPalette::Active, QPalette::ButtonText).name(), boundaryColor(light).name(),
+                 focusBoundaryColor(light).name()));
 }
 
 QIcon onboardingSymbol(const QString &name)

@@ -3,9 +3,14 @@
 #include "core/async/EventLoopTurn.h"
 #include "core/NetworkReachabilityMonitoring.h"
 
+#include <QObject>
+#include <QPointer>
+
 #include <deque>
+#include <functional>
 #include <optional>
 #include <stop_token>
+#include <utility>
 #include <vector>
 
 namespace quillby::test {
@@ -32,7 +37,27 @@ public:
         co_return answer.value_or(reachable);
     }
 
+    void observeReachability(QObject *context, std::function<void(bool reachable)> handler) override
+    {
+        observers.emplace_back(QPointer<QObject>(context), std::move(handler));
+    }
+
+    // A new state: observers hear it when it differs from the last one.
+    void setReachable(bool value)
+    {
+        if (value == reachable) {
+            return;
+        }
+        reachable = value;
+        for (const auto &[context, handler] : observers) {
+            if (context) {
+                handler(value);
+            }
+        }
+    }
+
     bool reachable;
+    std::vector<std::pair<QPointer<QObject>, std::function<void(bool)>>> observers;
     std::deque<bool> scriptedAnswers;   // answers for the next waits, in order
     std::vector<double> waitTimeouts;   // the time-out of every wait, in order
 };

@@ -210,5 +210,59 @@ TEST(HistoryDayFileCodec, KeyNamedTwiceTakesTheLastValueOrIsRefused)
     }
 }
 
+// The files this program writes are read by the fast reader, with the general reader's values to
+// the last bit; other forms it either reads the same way or leaves to the general reader.
+TEST(HistoryDayFileCodec, FastReaderTakesTheWrittenFormAndLeavesTheRest)
+{
+    GlucoseHistoryStoredReadings readings;
+    for (int i = 0; i < 50; ++i) {
+        const Date date = 1'800'000'000.0 + i * 60.0 + (i % 4) * 0.001;
+        readings.push_back({GlucoseReading(80 + i * 0.1, i % 2 ? "Flat" : "FortyFiveDown", date, i % 3 ? 60 : 300,
+                                           i % 2 ? GlucoseProvider::libreLinkUp : GlucoseProvider::dexcom),
+                            date + 20.123456789});
+    }
+    const std::string written = encodeHistoryDayFile(1, history_files::daySource, kScope, readings).toStdString();
+    const std::string legacy = encodeHistoryDayFile(1, history_files::legacyDaySource, kScope, {}).toStdString();
+    for (const std::string &document : {written, legacy}) {
+        const auto quick = history_detail::decodeHistoryDayFileQuickly(document);
+        ASSERT_TRUE(quick.has_value());
+        EXPECT_EQ(*quick, *history_detail::decodeHistoryDayFileGenerally(document));
+        expectSameAsTree(document);
+    }
+
+    struct Case {
+        std::string from;
+        std::string to;
+    };
+    const std::vector<Case> others = {
+        {"{\"schemaVersion\"", "\xef\xbb\xbf{\"schemaVersion\""},    // byte order mark
+        {"\"trendString\":\"Flat\"", "\"trendString\":\"Fl\\u0061t\""},
+        {"\"mgdL\":", "\"m\\u0067dL\":"},                              // a known key, escaped
+        {"{\"schemaVersion\":1,", "{\"schemaVersion\":1,\"extra\":[1,{\"a\":null}],"},
+        {"\"fetchedAt\":", "\"fetchedAt\":1,\"fetchedAt\":"},
+        {"\"sampleDuration\":60.0", "\"sampleDuration\":null"},
+        {"\"sampleDuration\":60.0", "\"sampleDuration\":1e400"},
+        {"\"mgdL\":80.0", "\"mgdL\":18446744073709551616"},
+        {"\"mgdL\":80.0", "\"mgdL\":-0"},
+        {"]}", "]} {}"},
+        {"]}", "],}"},
+    };
+    for (const Case &c : others) {
+        std::string altered = written;
+        const std::size_t at = altered.find(c.from);
+        ASSERT_NE(at, std::string::npos) << c.from;
+        altered.replace(at, c.from.size(), c.to);
+        SCOPED_TRACE(c.to);
+        const auto quick = history_detail::decodeHistoryDayFileQuickly(altered);
+        if (quick) {
+            EXPECT_EQ(*quick, *history_detail::decodeHistoryDayFileGenerally(altered));
+        }
+        expectSameAsTree(altered);
+    }
+    // Found by fuzzing: a text followed by a colon, which a parser skipping over the text takes
+    // for a key (and then skips to the closing bracket that balances).
+    expectSameAsTree(R"({"readings":[],"accountScope":"x":[1],"y":2},"source":"glucose-cloud","schemaVersion":1})");
+}
+
 } // namespace
 } // namespace quillby

@@ -10,6 +10,7 @@
 #include "insights_window/InsightsSurfaces.h"
 #include "insights_window/InsightsViewState.h"
 
+#include <QRegularExpression>
 #include <QLocale>
 
 #include <gtest/gtest.h>
@@ -309,6 +310,20 @@ TEST_F(InsightsPresentationTest, ExplanationFollowsTheUnit)
     EXPECT_TRUE(mmol[1].paragraphs[1].startsWith(QStringLiteral("The green shading marks the 3.9–10.0 mmol/L target range.")));
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(InsightsExplanationView::gmiCoefficientText(GlucoseUnits::mgdL), QStringLiteral("0,02392"));
+    // Every number in the locale's form, none with a point beside the commas.
+    const auto german = InsightsExplanationView::sections(GlucoseUnits::mmolL);
+    EXPECT_TRUE(german[0].paragraphs[4].startsWith(QStringLiteral("GMI (%) = 3,31 + 0,43056 × average glucose in mmol/L.")));
+    EXPECT_TRUE(german[1].paragraphs[1].startsWith(QStringLiteral("The green shading marks the 3,9–10,0 mmol/L target range.")));
+    EXPECT_EQ(german[2].paragraphs[1],
+              QStringLiteral("Readings are sorted using their exact values, so a reading shown as 10,0 can count as high."));
+    EXPECT_EQ(InsightsExplanationView::rangeDefinitionsText(GlucoseUnits::mmolL),
+              QStringLiteral("very low <3,0, low 3,0–<3,9, in range 3,9–10,0, high >10,0–13,9 und very high >13,9"));
+    const QRegularExpression decimalPoint(QStringLiteral("\\d\\.\\d"));
+    for (const auto &section : german) {
+        for (const QString &paragraph : section.paragraphs) {
+            EXPECT_FALSE(paragraph.contains(decimalPoint)) << qPrintable(paragraph);
+        }
+    }
 }
 
 } // namespace

@@ -72,7 +72,14 @@ struct InsightsHarness {
         std::make_unique<HistoryCoordinator>(store, *configurationManager, clock, sleeper);
     std::unique_ptr<InsightsPresentation> presentation = std::make_unique<InsightsPresentation>(clock->now());
 
-    InsightsHarness() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates)); }
+    // Tests read en_US texts; a render for a chosen locale (QUILLBY_RENDER_LOCALE) keeps the
+    // system's, which that locale set.
+    InsightsHarness()
+    {
+        if (qEnvironmentVariableIsEmpty("QUILLBY_RENDER_LOCALE")) {
+            QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        }
+    }
 
     std::string signIn(const std::string &unit = "mg/dL", const std::string &username = "ann")
     {

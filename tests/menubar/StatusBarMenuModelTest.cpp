@@ -1,6 +1,7 @@
 #include "menubar/StatusBarMenuModel.h"
 
 #include <QTimeZone>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace quillby;
@@ -66,6 +67,22 @@ TEST(StatusBarMenuModel, ErrorRowWinsOverStaleWarningAndCarriesRetryTime)
     state.currentError.reset();
     state.nextRetryAt.reset();
     EXPECT_EQ(describe(englishModel().entries(state, kNow))[2], "row: Stale glucose reading");
+}
+
+TEST(StatusBarMenuModel, AFailedUpdateInstallSaysWhyUnderTheEntry)
+{
+    StatusBarMenuState state;
+    state.isUpdateAvailable = true;
+    state.updateInstallFailure = QStringLiteral("Authentication failed");
+    const auto entries = englishModel().entries(state, kNow);
+    const auto failure = std::find_if(entries.begin(), entries.end(), [](const StatusBarMenuEntry &entry) {
+        return entry.objectName == QLatin1String("updateInstallFailedNotice");
+    });
+    ASSERT_NE(failure, entries.end());
+    ASSERT_NE(failure, entries.begin());
+    EXPECT_EQ((failure - 1)->objectName, QStringLiteral("updateAvailableButton"));
+    EXPECT_EQ(failure->text, QStringLiteral("The update could not be installed: Authentication failed"));
+    EXPECT_FALSE(failure->enabled);
 }
 
 TEST(StatusBarMenuModel, SnoozeSection)

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -335,6 +336,28 @@ TEST(OnboardingWindow, TermsSheetComesBeforeSigningIn)
     EXPECT_EQ(h.defaults->value(ConfigurationManager::kAcceptedTermsVersionKey).toString(), QStringLiteral("2026-10-07"));
     ASSERT_TRUE(waitUntil([&] { return h.settings().isConfigurationValid(); })) << h.settings().statusMessage();
     EXPECT_EQ(h.view().termsSheet(), nullptr);
+}
+
+// The terms sheet stays above the window that opened it, also where the compositor places the
+// windows (Wayland: no key events here, which the headless compositor's seatless session lacks).
+TEST(OnboardingWindow, TermsSheetIsTransientForTheWindowThatOpenedIt)
+{
+    OnboardingHarness h;
+    h.acceptTerms(QStringLiteral("2025-01-01"));
+    h.show();
+    h.goToSignIn();
+    for (const auto &[name, text] : {std::pair{"onboardingUsernameField", "ada"}, std::pair{"onboardingPasswordField", "secret"}}) {
+        auto *field = h.find<QLineEdit>(QString::fromLatin1(name));
+        field->setText(QString::fromLatin1(text));
+        emit field->textEdited(field->text());   // as typed
+    }
+    h.settings().setRegion("us");
+    h.find<QPushButton>(QStringLiteral("onboardingSignInButton"))->click();
+    ASSERT_TRUE(waitUntil([&] { return h.view().termsSheet() && h.view().termsSheet()->isVisible(); }));
+    TermsAgreementSheet *sheet = h.view().termsSheet();
+    ASSERT_NE(sheet->windowHandle(), nullptr);
+    EXPECT_EQ(sheet->windowHandle()->transientParent(), h.window()->windowHandle());
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
 }
 
 // A second show() while the window is open brings the same window forward; closing it with the

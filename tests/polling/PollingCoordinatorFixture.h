@@ -108,7 +108,7 @@ public:
         dependencies.alertDelivery = alerts;
         dependencies.historyCoordinator = withHistory ? &history : nullptr;
         dependencies.clock = clock;
-        dependencies.sleeper = sleeper;
+        dependencies.sleeper = coordinatorSleeper ? coordinatorSleeper : sleeper;
         dependencies.randomUnit = [] { return 0.0; };
         dependencies.defaults = defaults;
         coordinator = std::make_unique<StatusBarPollingCoordinator>(std::move(dependencies));
@@ -154,6 +154,7 @@ public:
     QTemporaryDir directory;
     std::shared_ptr<FakeClock> clock = std::make_shared<FakeClock>(kStart);
     std::shared_ptr<VirtualTimeSleeper> sleeper = std::make_shared<VirtualTimeSleeper>(*clock);
+    std::shared_ptr<Sleeper> coordinatorSleeper;   // when set, the coordinator sleeps through it (over `sleeper`)
     std::shared_ptr<QSettings> defaults;
     AppNotifications notifications;
     std::unique_ptr<ConfigurationManager> configuration;

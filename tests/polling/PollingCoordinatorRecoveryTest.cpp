@@ -217,6 +217,99 @@ TEST_F(PollingRecoveryTest, DexcomSignsInOnceWithRebuiltClientThenGivesUp)
     EXPECT_FALSE(error());
 }
 
+// A refused password is tried again on the schedule's slow interval, so monitoring resumes by
+// itself once the password is accepted again; nothing else signs in before then.
+TEST_F(PollingRecoveryTest, RejectedPasswordIsRetriedOnTheSchedule)
+{
+    DexcomError rejected = DexcomError::authenticationFailed("Please check your credentials.");
+    rejected.credentialsRejected = true;
+    struct Case {
+        const char *name;
+        std::function<void(PollingRecoveryTest &)> script;
+    };
+    const std::vector<Case> cases{
+        {"refused at the fetch's own sign-in",
+         [rejected](PollingRecoveryTest &t) { t.api->fetchScript.push_back(FakeGlucoseAPI::failure(rejected)); }},
+        {"refused when signing in again after an empty fetch",
+         [rejected](PollingRecoveryTest &t) {
+             t.api->fetchScript.push_back(FakeGlucoseAPI::readings({}));
+             t.api->authenticateScript.push_back(std::make_exception_ptr(rejected));
+         }},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        coordinator.reset();
+        api = std::make_shared<FakeGlucoseAPI>();
+        startWith(dexcomAccount(), true);
+        c.script(*this);
+        const Date failedAt = now();
+        refresh();
+        const int signIns = api->authenticateCount;
+        EXPECT_LE(signIns, 1);
+        EXPECT_FALSE(coordinator->requiresAccountAction());
+        EXPECT_EQ(schedule().lastOutcome, StatusBarPollOutcome::sessionExpired());
+        ASSERT_TRUE(schedule().nextPollDate);
+        const Date retryAt = *schedule().nextPollDate;
+        EXPECT_NEAR(retryAt - failedAt, 2700, 0.5);
+        EXPECT_EQ(presenter.nextRetryAt(), retryAt);
+        EXPECT_EQ(error(), (ErrorInfo{"Authentication failed", "Unable to authenticate with Dexcom.",
+                                      "Check your username and password in Settings."}));
+
+        // A wake before then does not sign in.
+        clock->advance(600);
+        run(coordinator->handleWake());
+        EXPECT_EQ(api->fetchCount, 2);
+
+        // The loop tries again at the planned time; the password is accepted again.
+        Date fetchedAt = 0;
+        api->onFetch = [this, &fetchedAt] {
+            fetchedAt = now();
+            return FakeGlucoseAPI::readings({makeReading(95, now() - 20)});
+        };
+        coordinator->startUpdateLoopIfNeeded();
+        ASSERT_TRUE(sleeper->advanceUntil([&] { return presenter.presentedReading->mgdL == 95; }));
+        EXPECT_EQ(api->fetchCount, 3);
+        EXPECT_GE(fetchedAt, retryAt);
+        EXPECT_LT(fetchedAt - retryAt, 0.01);
+        EXPECT_FALSE(error());
+        EXPECT_EQ(api->authenticateCount, signIns);
+        EXPECT_TRUE(factoryCalls.empty());
+    }
+}
+
+// Dexcom's 429 with a Retry-After: no poll before that time, and none planned before it.
+TEST_F(PollingRecoveryTest, DexcomTooManyRequestsWaitsAtLeastTheRetryAfter)
+{
+    struct Case {
+        double retryAfter;
+        double plannedIn;   // the failure back-off, when it is longer
+    };
+    for (const Case c : {Case{600, 600}, Case{5, 30}}) {
+        SCOPED_TRACE(c.retryAfter);
+        coordinator.reset();
+        api = std::make_shared<FakeGlucoseAPI>();
+        startWith(dexcomAccount(), true);
+        DexcomError busy = DexcomError::serverError(429);
+        busy.retryAfter = c.retryAfter;
+        api->fetchScript.push_back(FakeGlucoseAPI::failure(busy));
+        const Date failedAt = now();
+        refresh();
+        EXPECT_EQ(coordinator->retryNotBefore(), failedAt + c.retryAfter);
+        EXPECT_EQ(schedule().nextPollDate, failedAt + c.plannedIn);
+        EXPECT_EQ(presenter.nextRetryAt(), failedAt + c.plannedIn);
+        EXPECT_EQ(error()->message, "An unexpected error occurred: Dexcom server error (429)");
+
+        clock->advance(c.retryAfter - 1);
+        refresh();
+        EXPECT_EQ(api->fetchCount, 2);
+        clock->advance(1);
+        api->fetchScript.push_back(FakeGlucoseAPI::readings({makeReading(100, now())}));
+        refresh();
+        EXPECT_EQ(api->fetchCount, 3);
+        EXPECT_FALSE(error());
+    }
+}
+
 TEST_F(PollingRecoveryTest, ReSignInSuccessRetriesAfterAQuarterSecond)
 {
     startWith(dexcomAccount(), false);

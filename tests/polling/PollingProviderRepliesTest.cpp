@@ -211,16 +211,21 @@ TEST_F(PollingProviderRepliesTest, DexcomReplyShapes)
             s.enqueueReply(path, reply);
         };
     };
+    // A refused password is tried again on the slow session interval, without signing in again
+    // at once.
+    const PollerState refused{kDexcomAuthenticationRequired, false, StatusBarPollOutcome::sessionExpired(), 2700};
     const std::vector<Row> rows = {
         {"wrong password: the service's fault, never a 401",
          [](FakeDexcomServer &s) { s.setAccount("user@example.com", "other", "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f"); },
-         checkCredentials,
-         {kDexcomAuthenticationRequired, true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+         checkCredentials, refused, 1},
         {"SSO password fault on step 1",
          twice(FakeDexcomServer::kAuthenticatePath,
                FakeDexcomServer::fault("SSO_AuthenticatePasswordInvalid", "Password invalid")),
-         checkCredentials,
-         {kDexcomAuthenticationRequired, true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+         checkCredentials, refused, 1},
+        {"unknown account name, as an internal fault",
+         twice(FakeDexcomServer::kAuthenticatePath,
+               FakeDexcomServer::fault("SSO_InternalError", "Cannot Authenticate by AccountName")),
+         checkCredentials, refused, 1},
         // Locked after too many sign-in attempts: no password fault, and no sign-in until it ends.
         {"account locked, on step 2",
          twice(FakeDexcomServer::kLoginPath,
@@ -245,7 +250,7 @@ TEST_F(PollingProviderRepliesTest, DexcomReplyShapes)
                             FakeDexcomServer::fault("AccountPasswordInvalid", "Publisher account password failed"));
              s.enqueueReply(FakeDexcomServer::kReadingsPath, ScriptedReply::json(200, nlohmann::json::array()));
          },
-         checkCredentials, {kDexcomAuthenticationRequired, true, StatusBarPollOutcome::noNewData(), std::nullopt}, 2},
+         checkCredentials, refused, 2},
         {"invalid argument at sign-in: one re-sign-in, then the session back-off",
          twice(FakeDexcomServer::kAuthenticatePath, FakeDexcomServer::fault("InvalidArgument", "accountName invalid")),
          "Login failed: Unable to start a Dexcom session.",
@@ -341,6 +346,13 @@ TEST_F(PollingProviderRepliesTest, LibreLinkUpReplyShapes)
          },
          patientNotLoaded,
          {libreNeedsAttention(patientNotLoaded), true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
+        {"the service could not load the account, said in the error's message",
+         [](FakeLibreLinkUpServer &s) {
+             s.enqueueReply(FakeLibreLinkUpServer::kLoginPath,
+                            ScriptedReply::json(200, {{"status", 4}, {"error", {{"message", "couldNotLoadPatient"}}}}));
+         },
+         patientNotLoaded,
+         {libreNeedsAttention(patientNotLoaded), true, StatusBarPollOutcome::noNewData(), std::nullopt}, 1},
         {"a CDN's HTML block page with 403 at sign-in",
          [blockPage](FakeLibreLinkUpServer &s) { s.enqueueReply(FakeLibreLinkUpServer::kLoginPath, blockPage); },
          unexpectedReply, {kUnexpected, false, StatusBarPollOutcome::httpError(std::nullopt), 30}, 1},
@@ -415,6 +427,53 @@ TEST_F(PollingProviderRepliesTest, DexcomLockoutIsWaitedOut)
     EXPECT_EQ(error(), std::nullopt);
     ASSERT_TRUE(presenter.presentedReading);
     EXPECT_EQ(presenter.presentedReading->mgdL, 120);
+    coordinator.reset();
+    VirtualTimeSleeper::drain();
+}
+
+// Two unlabelled server faults in a row on a session in use: the first may be an expired
+// session, so the poller signs in again once; the second comes right after a successful sign-in
+// and is the service failing. It backs off as a server error, not as a refused password, and
+// the readings come back on the next poll.
+TEST_F(PollingProviderRepliesTest, DexcomServerFaultRightAfterSigningInAgainIsAServerError)
+{
+    FakeDexcomServer server;
+    server.setAccount("user@example.com", "secret", "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f");
+    server.setReadings({FakeDexcomServer::record(120, 4, kStart - 60)});
+    const std::string origin = server.origin();
+    startWith(dexcomAccount("user@example.com"), [origin] {
+        DexcomAPIOptions options;
+        options.baseURLs = DexcomAPI::baseURLsAt(origin);
+        return std::make_shared<DexcomAPI>("user@example.com", "secret", "us", options);
+    });
+    refreshOverNetwork();
+    ASSERT_EQ(error(), std::nullopt);
+
+    clock->advance(330);
+    server.clearRequests();
+    for (int fault = 0; fault < 2; ++fault) {
+        server.enqueueReply(FakeDexcomServer::kReadingsPath,
+                            FakeDexcomServer::fault("InternalError", "An internal error occurred"));
+    }
+    refreshOverNetwork();
+    EXPECT_EQ(server.requestCount(FakeDexcomServer::kAuthenticatePath), 1u);
+    EXPECT_EQ(server.requestCount(FakeDexcomServer::kReadingsPath), 2u);
+    expectPollerState("Dexcom server error (500)",
+                      {ErrorInfo{"Error", "An unexpected error occurred: Dexcom server error (500)",
+                                 "The app will retry automatically."},
+                       false, StatusBarPollOutcome::httpError(std::nullopt), 30});
+    ASSERT_TRUE(presenter.presentedReading);
+    EXPECT_EQ(presenter.presentedReading->mgdL, 120);   // held under the error
+
+    // The fault has cleared: the poll planned 30 s later reads again, without signing in.
+    const Date clearedAt = now();
+    server.setReadings({FakeDexcomServer::record(64, 6, now())});
+    clock->advance(*presenter.nextRetryAt() - now());
+    refreshOverNetwork();
+    EXPECT_EQ(error(), std::nullopt);
+    EXPECT_EQ(presenter.presentedReading->mgdL, 64);
+    EXPECT_NEAR(now() - clearedAt, 30, 0.01);
+    EXPECT_EQ(server.requestCount(FakeDexcomServer::kAuthenticatePath), 1u);
     coordinator.reset();
     VirtualTimeSleeper::drain();
 }

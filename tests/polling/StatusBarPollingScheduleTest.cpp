@@ -34,6 +34,11 @@ TEST(StatusBarPollingScheduleTest, PlannedDateIsSleptUntilOnlyWhenAtLeastFiveSec
     EXPECT_EQ(schedule.nextPollDelay(kNow), 75000);
     schedule.nextPollDate = kNow - 30;
     EXPECT_EQ(schedule.nextPollDelay(kNow), 75000);
+    // Rounded up: the sleep never ends before the planned date (a provider's retry time).
+    schedule.nextPollDate = kNow + 90.0004;
+    EXPECT_EQ(schedule.nextPollDelay(kNow), 90001);
+    schedule.nextPollDate = kNow + 90.0;
+    EXPECT_EQ(schedule.nextPollDelay(kNow), 90000);
 }
 
 TEST(StatusBarPollingScheduleTest, PlannedDateBeyondAnyMillisecondCountIsBounded)

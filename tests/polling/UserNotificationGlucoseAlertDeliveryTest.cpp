@@ -118,10 +118,12 @@ TEST(UserNotificationGlucoseAlertDeliveryWithoutBus, NoBusMeansDeniedAndSendingF
     }
 }
 
-TEST(UserNotificationGlucoseAlertDeliveryTexts, LinuxHintNamesTheDesktopSettings)
+TEST(UserNotificationGlucoseAlertDeliveryTexts, LinuxHintSaysHowToGetANotificationService)
 {
     EXPECT_STREQ(kEnableNotificationsHint,
-                 "Enable notifications for Quillby in your desktop’s notification settings to receive glucose alerts.");
+                 "No notification service answers on this desktop. Start or enable your desktop’s notification "
+                 "service (where the desktop has none, a notification daemon such as dunst), then check again. "
+                 "Until then, the panel and the Quillby menu still show each reading.");
 }
 
 // A private bus daemon on which our service name is activatable. The server it starts is

@@ -1,5 +1,6 @@
 #include "providers/DexcomAPI.h"
 
+#include "FakeClock.h"
 #include "fakes/FakeDexcomServer.h"
 #include "ProviderTestSupport.h"
 #include "WaitUntil.h"
@@ -37,6 +38,15 @@ protected:
     {
         auto api = client();
         runTask(api->authenticate());
+        server.clearRequests();
+        return api;
+    }
+
+    // A client whose session has already served a readings request.
+    std::shared_ptr<DexcomAPI> clientWithSessionInUse()
+    {
+        auto api = signedInClient();
+        runTask(api->fetchLatestReadings());
         server.clearRequests();
         return api;
     }
@@ -222,6 +232,14 @@ TEST_F(DexcomAPITest, SignInFailuresMapToTheirErrors)
         {"session fault on step 2", Fake::kLoginPath, Fake::fault("SessionNotValid", "x"), "Session expired"},
         {"other fault on step 1", Fake::kAuthenticatePath, Fake::fault("SSO_InternalError", "x"),
          "Dexcom server error (500)"},
+        // An unknown account name is refused credentials, however the service words it.
+        {"account name unknown, as an internal fault", Fake::kAuthenticatePath,
+         Fake::fault("SSO_InternalError", "Cannot Authenticate by AccountName: user@example.com"),
+         "Authentication failed: Please check your credentials.", true},
+        {"account not found", Fake::kAuthenticatePath, Fake::fault("SSO_AuthenticateAccountNotFound", "x"),
+         "Authentication failed: Please check your credentials.", true},
+        {"internal fault about the account identifier", Fake::kAuthenticatePath,
+         Fake::fault("SSO_InternalError", "Cannot Authenticate by AccountId"), "Dexcom server error (500)"},
         {"fault code that is not text", Fake::kAuthenticatePath, ScriptedReply::json(500, {{"Code", 7}}),
          "Dexcom server error (500)"},
         // A proxy's page in the way says nothing about the credentials.
@@ -296,7 +314,7 @@ TEST_F(DexcomAPITest, ReadingsRequestFailures)
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        auto api = signedInClient();
+        auto api = clientWithSessionInUse();
         server.enqueueReply(FakeDexcomServer::kReadingsPath, row.reply);
         const auto error = errorOf<DexcomError>(api->fetchLatestReadings());
         ASSERT_TRUE(error);
@@ -310,6 +328,101 @@ TEST_F(DexcomAPITest, ReadingsRequestFailures)
         EXPECT_EQ(server.requestCount(FakeDexcomServer::kAuthenticatePath), row.sessionKept ? 0u : 1u);
         EXPECT_EQ(server.requestCount(FakeDexcomServer::kReadingsPath), 1u);
     }
+}
+
+// The service does not always label an expired session, so a 500 on a session in use counts as
+// one. On a session it issued a moment ago it cannot: the service itself is failing.
+TEST_F(DexcomAPITest, ServerFaultOnAFreshSessionIsAServerError)
+{
+    struct Row {
+        const char *name;
+        bool signInWithinTheFetch;   // else authenticate() first, as the poller's re-sign-in does
+        ScriptedReply reply;
+        const char *message;
+        bool sessionKept;
+    };
+    using Fake = FakeDexcomServer;
+    const std::vector<Row> rows = {
+        {"unlabelled fault after authenticate()", false, Fake::fault("InternalError", "Something broke"),
+         "Dexcom server error (500)", true},
+        {"unlabelled fault after signing in within the fetch", true, Fake::fault("InternalError", "x"),
+         "Dexcom server error (500)", true},
+        {"500 without a body", false, ScriptedReply::text(500, ""), "Dexcom server error (500)", true},
+        {"the service names the session", false, Fake::fault("SessionIdNotFound", "Session ID not found"),
+         "Session expired", false},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        auto api = row.signInWithinTheFetch ? client() : signedInClient();
+        server.enqueueReply(FakeDexcomServer::kReadingsPath, row.reply);
+        const auto error = errorOf<DexcomError>(api->fetchLatestReadings());
+        ASSERT_TRUE(error);
+        EXPECT_STREQ(error->what(), row.message);
+        EXPECT_EQ(api->sessionId().has_value(), row.sessionKept);
+
+        // Once used, the session is like any other: the next unlabelled fault drops it.
+        if (row.sessionKept) {
+            server.enqueueReply(FakeDexcomServer::kReadingsPath, row.reply);
+            const auto next = errorOf<DexcomError>(api->fetchLatestReadings());
+            ASSERT_TRUE(next);
+            EXPECT_EQ(next->kind, DexcomError::Case::sessionExpired);
+        }
+    }
+}
+
+TEST_F(DexcomAPITest, TooManyRequestsSaysHowLongToWait)
+{
+    struct Row {
+        const char *name;
+        std::optional<std::string> retryAfter;
+        std::optional<double> seconds;
+    };
+    const auto clock = std::make_shared<FakeClock>(1'700'000'000.0);   // Tue, 14 Nov 2023 22:13:20 GMT
+    const std::vector<Row> rows = {
+        {"seconds", "120", 120},
+        {"a date ten minutes ahead", "Tue, 14 Nov 2023 22:23:20 GMT", 600},
+        {"a date in the past", "Tue, 14 Nov 2023 22:03:20 GMT", std::nullopt},
+        {"more than a week", "1000000", 604800},
+        {"not a time", "soon", std::nullopt},
+        {"no header", std::nullopt, std::nullopt},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedReply reply = ScriptedReply::json(429, {});
+        if (row.retryAfter) {
+            reply.headers = {{"Retry-After", *row.retryAfter}};
+        }
+        DexcomAPIOptions options;
+        options.baseURLs = DexcomAPI::baseURLsAt(server.origin());
+        options.clock = clock;
+        auto api = std::make_shared<DexcomAPI>("user@example.com", "secret", "ous", options);
+        runTask(api->authenticate());
+        server.enqueueReply(FakeDexcomServer::kReadingsPath, reply);
+        const auto error = errorOf<DexcomError>(api->fetchLatestReadings());
+        ASSERT_TRUE(error);
+        EXPECT_STREQ(error->what(), "Dexcom server error (429)");
+        EXPECT_EQ(error->retryAfter, row.seconds);
+    }
+}
+
+// A redirect would post the account name and password, or the session, to another host.
+TEST_F(DexcomAPITest, RedirectsAreNeverFollowed)
+{
+    FakeDexcomServer elsewhere;
+    for (const char *path : {FakeDexcomServer::kAuthenticatePath, FakeDexcomServer::kReadingsPath}) {
+        SCOPED_TRACE(path);
+        for (const int status : {307, 308, 302}) {
+            SCOPED_TRACE(status);
+            ScriptedReply redirect = ScriptedReply::text(status, "");
+            redirect.headers = {{"Location", elsewhere.origin() + path}};
+            auto api = std::string(path) == FakeDexcomServer::kReadingsPath ? signedInClient() : client();
+            server.enqueueReply(path, redirect);
+            const auto error = errorOf<DexcomError>(api->fetchLatestReadings());
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->kind, DexcomError::Case::invalidResponse);
+        }
+    }
+    EXPECT_TRUE(elsewhere.requests().empty());
 }
 
 TEST_F(DexcomAPITest, SessionForgottenByTheServiceExpiresAndTheNextFetchSignsIn)

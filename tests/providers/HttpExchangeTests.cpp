@@ -108,4 +108,26 @@ TEST_F(HttpExchangeTest, BodiesOverTheBoundAreRefused)
     }
 }
 
+// A request that carries a password, a session or a signature never goes on to the address a
+// redirect names; only a caller that sets a redirect policy itself has redirects followed.
+TEST_F(HttpExchangeTest, RedirectsAreReturnedNotFollowed)
+{
+    ScriptOnlyServer elsewhere;
+    const std::string target = elsewhere.origin() + "/target";
+    for (const int status : {301, 302, 303, 307, 308}) {
+        SCOPED_TRACE(status);
+        const std::string path = nextPath();
+        ScriptedReply redirect = ScriptedReply::text(status, "");
+        redirect.headers = {{"Location", target}};
+        server.enqueueReply(path, redirect);
+        managers.push_back(std::make_unique<QNetworkAccessManager>());
+        const HttpReply reply = runTask(sendHttpRequest(managers.back().get(),
+                                                        QNetworkRequest(QUrl(QString::fromStdString(server.origin() + path))),
+                                                        "POST", "{\"password\":\"secret\"}", std::chrono::seconds(60), {}));
+        EXPECT_TRUE(reply.isHttp);
+        EXPECT_EQ(reply.status, status);
+    }
+    EXPECT_TRUE(elsewhere.requests().empty());
+}
+
 } // namespace

@@ -278,6 +278,25 @@ TEST(AppcastFeed, ReadsOnlyPlainBoundedTextsAndHttpsPages)
                                     "</channel></rss>"));
     }
     EXPECT_FALSE(appcast::parse(QByteArray::fromStdString(kEntityFeed)));
+
+    // Files: https, or plain http on this machine only; a signature is 64 bytes of Base64.
+    const QByteArray signature = QByteArray(64, '\x5a').toBase64();
+    const auto files = parse("<item><sparkle:version>3.3</sparkle:version>"
+                             "<enclosure url=\"https://quillby.app/a.deb\" sparkle:os=\"linux-amd64\" length=\"1200\" "
+                             "sparkle:edSignature=\"" + signature.toStdString() + "\"/>"
+                             "<enclosure url=\"http://127.0.0.1:8080/b.deb\" sparkle:os=\"linux-arm64\" length=\"-3\" "
+                             "sparkle:edSignature=\"c2hvcnQ=\"/>"
+                             "<enclosure url=\"http://quillby.app/c.deb\"/>"
+                             "<enclosure url=\"http://127.0.0.1.quillby.app/d.deb\"/></item>");
+    ASSERT_TRUE(files);
+    const AppcastItem &item = files->at(0);
+    ASSERT_EQ(item.enclosures.size(), 2u);
+    EXPECT_EQ(item.enclosures[0].length, 1200);
+    EXPECT_EQ(item.enclosures[0].edSignature, QByteArray(64, '\x5a'));
+    EXPECT_EQ(item.enclosures[1].length, -1);
+    EXPECT_TRUE(item.enclosures[1].edSignature.isEmpty());
+    EXPECT_EQ(appcast::enclosureFor(item, QStringLiteral("arm64"))->url, QUrl(QStringLiteral("http://127.0.0.1:8080/b.deb")));
+    EXPECT_FALSE(appcast::enclosureFor(item, QStringLiteral("riscv64")));
 }
 
 } // namespace

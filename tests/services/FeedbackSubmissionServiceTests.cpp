@@ -82,6 +82,24 @@ TEST(FeedbackSubmissionService, EveryOutcomeIsSuccessOrOneOfFourMessages)
     }
 }
 
+// A signed request redirected to another server is not sent there: the redirect is a failure.
+TEST(FeedbackSubmissionService, RedirectToAnotherServerSendsNothingThere)
+{
+    FakeProductServer elsewhere;
+    for (const int status : {307, 308}) {
+        SCOPED_TRACE(status);
+        ServerFixture f;
+        LogCapture logs;
+        auto service = f.makeFeedbackService();
+        ScriptedReply redirect = ScriptedReply::text(status, "");
+        redirect.headers = {{"Location", elsewhere.origin() + "/api/feedback"}};
+        f.server.enqueueReply("/api/feedback", redirect);
+        EXPECT_EQ(submit(*service), Case::unavailable);
+        EXPECT_EQ(f.server.requestCount("/api/feedback"), 1u);
+    }
+    EXPECT_TRUE(elsewhere.requests().empty());
+}
+
 TEST(FeedbackSubmissionService, MessagesAreTheFixedTexts)
 {
     EXPECT_EQ(FeedbackSubmissionError::message(Case::failedToPrepare), "Feedback could not be prepared right now.");

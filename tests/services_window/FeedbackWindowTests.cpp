@@ -9,6 +9,7 @@
 #include "services/FeedbackSubmitting.h"
 
 #include "TaskRunner.h"
+#include "TextContrast.h"
 #include "WaitUntil.h"
 
 #include <gtest/gtest.h>
@@ -275,6 +276,70 @@ TEST(FeedbackWindow, AmbientPanelAnimatesOnlyWhileShown)
     EXPECT_TRUE(panel->isAnimating());
     f.window()->hide();
     EXPECT_FALSE(panel->isAnimating());
+}
+
+// Return sends from the one-line fields once the form can be sent (it stays a new line in the
+// message); Send is then the default button and drawn as the primary action.
+TEST(FeedbackWindow, SendIsThePrimaryDefaultButtonThatReturnPresses)
+{
+    WindowFixture f;
+    f.controller.show();
+    QApplication::setActiveWindow(f.window());
+    auto *name = f.find<QLineEdit>("feedbackNameField");
+    name->setFocus();
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_TRUE(f.service->calls.empty());   // nothing to send yet
+    EXPECT_FALSE(f.send()->isDefault());
+
+    f.message()->setPlainText(QStringLiteral("Lovely."));
+    EXPECT_TRUE(f.send()->isDefault());
+    const QImage shot = f.window()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const double ratio = shot.devicePixelRatio();
+    const auto face = [&](QPushButton *button) {
+        return QColor(shot.pixel(button->mapTo(f.window(), QPoint(4, button->height() / 2)) * ratio));
+    };
+    // Prominent: filled with the accent, unlike Cancel beside it.
+    EXPECT_GE(contrastRatio(face(f.send()), face(f.cancel())), 3.0);
+    EXPECT_GT(face(f.send()).blueF(), face(f.send()).redF() + 0.3);
+
+    name->setFocus();
+    QTest::keyClick(name, Qt::Key_Return);
+    ASSERT_EQ(f.service->calls.size(), 1u);
+    EXPECT_EQ(f.service->calls[0]->message, QStringLiteral("Lovely."));
+    f.service->answer();
+}
+
+// Light whatever the desktop: every text, the message box and the fields readable and visible
+// on a light and on a dark desktop, with a message typed and after a failed send.
+TEST(FeedbackAppearance, FormIsReadableWithVisibleFieldsOnLightAndDarkDesktops)
+{
+    underLightAndDarkDesktops([] {
+        WindowFixture f;
+        f.controller.show();
+        QApplication::processEvents();
+        const QStringList box{QStringLiteral("feedbackMessageBox")};
+        expectReadableTexts(f.window(), 4);
+        expectVisibleControlBoundaries(f.window(), 4, box);
+        f.message()->setPlainText(QStringLiteral("The graph is great."));
+        f.send()->click();
+        f.service->answer(FeedbackSubmissionError::Case::unavailable);
+        QApplication::processEvents();
+        expectReadableTexts(f.window(), 5);
+        expectVisibleControlBoundaries(f.window(), 5, box);
+        // The message itself, as drawn in its box.
+        const QImage shot = f.window()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const double ratio = shot.devicePixelRatio();
+        QWidget *viewport = f.message()->viewport();
+        const QRect area(viewport->mapTo(f.window(), QPoint(0, 0)) * ratio, viewport->size() * ratio);
+        std::map<QRgb, int> counts;
+        const QColor background = mostCommonColour(shot, area, &counts);
+        double ink = 1;
+        for (const auto &[pixel, count] : counts) {
+            ink = std::max(ink, contrastRatio(QColor(pixel), background));
+        }
+        EXPECT_GE(ink, 4.5) << "message text";
+        EXPECT_GT(relativeLuminance(background), 0.5) << "message box is light";
+    });
 }
 
 // Writes the window to $QUILLBY_RENDER_DIR (when set), for a look by eye.

@@ -25,6 +25,8 @@ TEST(UpdateCheckResultDialog, OffersTheDownloadPageOnlyForANewerVersion)
                                                      [&opened](const QUrl &url) { opened.push_back(url); });
     EXPECT_EQ(newer->textFormat(), Qt::PlainText);
     EXPECT_TRUE(newer->informativeText().contains(QStringLiteral("Quillby 1.5 is now available")));
+    EXPECT_TRUE(newer->informativeText().endsWith(QStringLiteral("Get it from the download page.")));
+    EXPECT_FALSE(newer->informativeText().contains(QStringLiteral("package manager")));
     auto *download = newer->findChild<QAbstractButton *>(QStringLiteral("updateDownloadButton"));
     ASSERT_NE(download, nullptr);
     download->click();
@@ -38,6 +40,14 @@ TEST(UpdateCheckResultDialog, OffersTheDownloadPageOnlyForANewerVersion)
                                                      [](const QUrl &) {});
     EXPECT_EQ(plain->findChild<QAbstractButton *>(QStringLiteral("updateDownloadButton")), nullptr);
     delete plain;
+
+    // Where this program installs updates, the menu's entry is named.
+    UpdateCheckOutcome installable{UpdateCheckOutcome::Kind::newerVersion, item, QStringLiteral("1.4.2")};
+    installable.installable = true;
+    QMessageBox *menu = makeUpdateCheckResultDialog(installable, [](const QUrl &) {});
+    EXPECT_TRUE(menu->informativeText().endsWith(
+        QStringLiteral("Choose \u201cUpdate available\u201d in the Quillby menu to install it.")));
+    delete menu;
 
     for (const auto kind : {UpdateCheckOutcome::Kind::upToDate, UpdateCheckOutcome::Kind::failed}) {
         QMessageBox *box = makeUpdateCheckResultDialog({kind, item, QStringLiteral("1.4.2")}, [](const QUrl &) {});

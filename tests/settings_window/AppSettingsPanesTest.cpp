@@ -7,6 +7,7 @@
 #include "settings_window/AppSettingsPane.h"
 #include "settings_window/GlucoseSettingsPane.h"
 #include "settings_window/QuietHoursTimeInputField.h"
+#include "polling/GlucoseAlertNotificationDelivering.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -69,12 +70,13 @@ TEST_F(AppSettingsPanesTest, GeneralLaunchAtLoginAndUpdates)
     EXPECT_TRUE(status->isVisible());
     EXPECT_EQ(status->text(), QStringLiteral("Failed to update launch at login: Permission denied"));
 
-    // The updater's automatic installation cannot be honoured here: disabled, with the reason.
+    // Where updates are only reported the switch is disabled, with the reason.
     QCheckBox *automatic = toggle("autoInstallUpdatesToggle");
     EXPECT_FALSE(automatic->isEnabled());
     auto *why = h.find<QLabel>(QStringLiteral("autoInstallUpdatesUnavailableNotice"));
     EXPECT_TRUE(why->isVisible());
-    EXPECT_EQ(why->text(), GeneralSettingsPane::automaticUpdatesUnavailableText());
+    EXPECT_EQ(why->text(), GeneralSettingsPane::automaticUpdatesText(UpdateInstallSupport::notFromPackage));
+    EXPECT_TRUE(why->text().contains(QStringLiteral("not installed from its package")));
 
     auto *lastChecked = h.find<QLabel>(QStringLiteral("lastUpdateCheckValue"));
     EXPECT_EQ(lastChecked->text(), QStringLiteral("Never"));
@@ -85,6 +87,41 @@ TEST_F(AppSettingsPanesTest, GeneralLaunchAtLoginAndUpdates)
     EXPECT_EQ(h.updateChecks, 2) << "each press asks again";
     EXPECT_TRUE(check->isEnabled());
     EXPECT_NE(lastChecked->text(), QStringLiteral("Never"));
+}
+
+// Where updates are installed the switch is live: it reaches the updater at once.
+TEST_F(AppSettingsPanesTest, GeneralAutomaticUpdatesSwitchWhereUpdatesInstall)
+{
+    h.installSupport = UpdateInstallSupport::installs;
+    open(SettingsTab::general);
+    QCheckBox *automatic = toggle("autoInstallUpdatesToggle");
+    EXPECT_TRUE(automatic->isEnabled());
+    EXPECT_EQ(h.find<QLabel>(QStringLiteral("autoInstallUpdatesUnavailableNotice"))->text(),
+              QStringLiteral("Updates are installed when the app can relaunch."));
+    automatic->click();
+    EXPECT_TRUE(h.updates->automaticDownloads);
+    EXPECT_TRUE(automatic->isChecked());
+    automatic->click();
+    EXPECT_FALSE(h.updates->automaticDownloads);
+}
+
+// In a German locale the threshold rows read "3,9 mmol/L", as every other number does there.
+TEST_F(AppSettingsPanesTest, ThresholdRowsWriteTheirNumbersInTheComputersLocale)
+{
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    open(SettingsTab::glucose);
+    ASSERT_TRUE(SettingsWindowHarness::choose(combo("measurementUnitPicker"), QStringLiteral("mmol/L")));
+    QComboBox *low = combo("lowThresholdPicker");
+    QComboBox *high = combo("highThresholdPicker");
+    EXPECT_EQ(low->itemText(3), QStringLiteral("3,9 mmol/L"));
+    EXPECT_EQ(high->itemText(high->count() - 1), QStringLiteral("20,0 mmol/L"));
+    for (QComboBox *picker : {low, high}) {
+        for (int row = 0; row < picker->count(); ++row) {
+            EXPECT_FALSE(picker->itemText(row).contains(QLatin1Char('.'))) << qPrintable(picker->itemText(row));
+        }
+    }
+    QLocale::setDefault(saved);
 }
 
 TEST_F(AppSettingsPanesTest, GlucoseUnitThresholdsAndGraphWindow)
@@ -295,25 +332,32 @@ TEST_F(AppSettingsPanesTest, NotificationsBannerAndTestAlert)
     h.alerts->state = GlucoseAlertAuthorizationState::denied;
     open(SettingsTab::alerts);
     ASSERT_TRUE(waitUntil([&] { return h.model->notificationPermissionDenied(); }));
-    auto *openSettings = h.find<QPushButton>(QStringLiteral("openNotificationSettingsButton"));
+    auto *checkAgain = h.find<QPushButton>(QStringLiteral("checkNotificationsAgainButton"));
     auto *test = h.find<QPushButton>(QStringLiteral("sendTestAlertButton"));
-    EXPECT_TRUE(openSettings->isVisible());
+    ASSERT_NE(checkAgain, nullptr);
+    EXPECT_TRUE(checkAgain->isVisible());
+    EXPECT_EQ(checkAgain->text(), QStringLiteral("Check again"));
     EXPECT_FALSE(test->isVisible());
     bool linuxWording = false;
     for (QLabel *label : h.view->findChildren<QLabel *>()) {
-        linuxWording |= label->isVisible() &&
-                        label->text() == QStringLiteral("Enable notifications for Quillby in your desktop’s "
-                                                        "notification settings to receive glucose alerts.");
+        linuxWording |= label->isVisible() && label->text() == QString::fromUtf8(kEnableNotificationsHint);
     }
     EXPECT_TRUE(linuxWording);
-    openSettings->click();
-    EXPECT_EQ(h.notificationSettingsRequests, 1);
 
-    // Permission given in the desktop's settings: the button returns when the pane shows again.
+    // Still no notification service: the banner stays and says so.
+    h.announcer.announcements.clear();
+    checkAgain->setFocus();
+    checkAgain->click();
+    ASSERT_TRUE(waitUntil([&] { return !h.announcer.announcements.empty(); }));
+    EXPECT_EQ(h.announcer.announcements.back(), QStringLiteral("Notifications are disabled for Quillby."));
+    EXPECT_TRUE(checkAgain->isVisible());
+
+    // A notification service started meanwhile: asking again brings the test button, with the focus.
     h.alerts->state = GlucoseAlertAuthorizationState::authorized;
-    h.navigation->setSelection(SettingsTab::general);
-    h.navigation->setSelection(SettingsTab::alerts);
+    checkAgain->click();
     ASSERT_TRUE(waitUntil([&] { return test->isVisible(); }));
+    EXPECT_TRUE(test->hasFocus());
+    EXPECT_FALSE(checkAgain->isVisible());
     EXPECT_EQ(test->text(), QStringLiteral("Send test alert"));
 
     test->click();

@@ -18,6 +18,7 @@ void expectReadable(QWidget *window, const QString &what)
     SCOPED_TRACE(what.toStdString());
     QApplication::processEvents();
     expectReadableTexts(window, 2);
+    expectVisibleControlBoundaries(window, 1);
 }
 
 // The strongest contrast of the symbol drawn at the start of `row` against the row's background.
@@ -37,16 +38,52 @@ double symbolContrast(QListWidget *list, int row)
     return best;
 }
 
-TEST(SettingsAppearance, EveryPaneIsReadableUnderADarkDesktop)
+// Texts, check boxes, text fields, combo boxes and buttons of every pane, the Alerts pane with
+// quiet hours on (its time fields) and the terms sheet, on a light and on a dark desktop.
+TEST(SettingsAppearance, EveryPaneIsReadableWithVisibleControlsOnLightAndDarkDesktops)
+{
+    underLightAndDarkDesktops([] {
+        SettingsWindowHarness h;
+        h.build(SettingsTab::general);
+        auto *list = h.find<QListWidget>(QStringLiteral("settingsSidebar"));
+        for (int row = 0; row < list->count(); ++row) {
+            list->setCurrentRow(row);
+            expectReadable(h.view.get(), list->item(row)->text());
+        }
+        h.model->setQuietHoursEnabled(true);
+        h.clickTab(SettingsTab::alerts);
+        expectReadable(h.view.get(), QStringLiteral("alerts with quiet hours"));
+        h.model->setIsShowingTerms(true);
+        QApplication::processEvents();
+        ASSERT_NE(h.view->termsSheet(), nullptr);
+        expectReadable(h.view->termsSheet(), QStringLiteral("terms sheet"));
+        h.model->setIsShowingTerms(false);
+    });
+}
+
+// A dark desktop palette that keeps Qt's default link blue (2:1 on its window): the About pane's
+// links are drawn in a readable form of it.
+TEST(SettingsAppearance, LinksStayReadableWhenTheDarkSchemeKeepsTheDefaultLinkColour)
 {
     DarkDesktopPalette dark;
-    SettingsWindowHarness h;
-    h.build(SettingsTab::general);
-    auto *list = h.find<QListWidget>(QStringLiteral("settingsSidebar"));
-    for (int row = 0; row < list->count(); ++row) {
-        list->setCurrentRow(row);
-        expectReadable(h.view.get(), list->item(row)->text());
+    const QPalette saved = QApplication::palette();
+    QPalette defaultLink = saved;
+    defaultLink.setColor(QPalette::Link, QColor(0, 0, 255));
+    QApplication::setPalette(defaultLink);
+    {
+        SettingsWindowHarness h;
+        h.build(SettingsTab::about);
+        QApplication::processEvents();
+        int links = 0;
+        for (const LabelContrast &text : measureTextContrast(h.view.get())) {
+            if (text.name.startsWith(QStringLiteral("<a "))) {
+                ++links;
+                EXPECT_GE(text.ink, 4.5 * 0.9) << qPrintable(text.name);
+            }
+        }
+        EXPECT_EQ(links, 2);
     }
+    QApplication::setPalette(saved);
 }
 
 TEST(SettingsAppearance, TextStaysReadableWhenTheDesktopTurnsDarkWhileOpen)

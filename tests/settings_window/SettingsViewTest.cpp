@@ -6,6 +6,7 @@
 #include "onboarding/TermsAgreementView.h"
 #include "widgets/SettingsSymbols.h"
 
+#include <QWindow>
 #include <QLabel>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -153,6 +154,8 @@ TEST(SettingsViewTest, TermsSheetCancelKeepsTheFormAndAgreeSignsIn)
     EXPECT_FALSE(sheet->termsHaveChanged());
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     EXPECT_EQ(sheet->parentWidget(), h.view.get());
+    ASSERT_NE(sheet->windowHandle(), nullptr);
+    EXPECT_EQ(sheet->windowHandle()->transientParent(), h.view->windowHandle());
     EXPECT_FALSE(signIn->isEnabled());
 
     sheet->findChild<QPushButton *>(QStringLiteral("termsCancelButton"))->click();

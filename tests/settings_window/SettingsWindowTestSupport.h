@@ -98,7 +98,7 @@ struct SettingsWindowHarness : LoopbackAccountServices {
     std::vector<QUrl> openedURLs;
     int feedbackRequests = 0;
     int updateChecks = 0;
-    int notificationSettingsRequests = 0;
+    UpdateInstallSupport installSupport = UpdateInstallSupport::notFromPackage;
     std::function<QDialog *(QWidget *, HistoryCoordinator &, bool)> makeConsentSheet;
     std::unique_ptr<SettingsView> view;
 
@@ -135,7 +135,7 @@ struct SettingsWindowHarness : LoopbackAccountServices {
         services.announcer = &announcer;
         services.openURL = [this](const QUrl &url) { openedURLs.push_back(url); };
         services.checkForUpdates = [this] { ++updateChecks; };
-        services.openNotificationSettings = [this] { ++notificationSettingsRequests; };
+        services.updateInstallSupport = [this] { return installSupport; };
         services.makeHistoryConsentSheet = makeConsentSheet;
         view = std::make_unique<SettingsView>(*model, *navigation, [this] { ++feedbackRequests; }, services);
         view->resize(SettingsView::kMinimumWidth, SettingsView::kMinimumHeight);

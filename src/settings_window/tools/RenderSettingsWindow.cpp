@@ -94,9 +94,10 @@ class SilentAlerts final : public GlucoseAlertNotificationDelivering {
 public:
     QCoro::Task<GlucoseAlertAuthorizationState> authorizationState() override
     {
-        co_return GlucoseAlertAuthorizationState::authorized;
+        co_return refused ? GlucoseAlertAuthorizationState::denied : GlucoseAlertAuthorizationState::authorized;
     }
-    QCoro::Task<bool> requestAuthorizationIfNeeded() override { co_return true; }
+    QCoro::Task<bool> requestAuthorizationIfNeeded() override { co_return !refused; }
+    bool refused = false;   // no notification service answers
     QCoro::Task<void> sendNotification(std::string, std::string) override { co_return; }
 };
 
@@ -209,13 +210,14 @@ int main(int argc, char **argv)
 
     auto coordinator = std::make_shared<SettingsCoordinator>(configuration, GlucoseAPIFactory(), history.get(),
                                                              notifications);
+    auto alerts = std::make_shared<SilentAlerts>();
     SettingsViewModel::Options options;
     options.sleeper = sleeper;
     options.clock = clock;
     options.flushOnQuit = false;
     SettingsViewModel model(configuration, coordinator, std::make_shared<SampleUpdates>(),
                             std::make_shared<LoginItemSettingsService>(std::make_shared<SampleLoginItem>()),
-                            std::make_shared<SilentAlerts>(), options);
+                            alerts, options);
     SettingsNavigation navigation(SettingsTab::account);
     SettingsWindowServices services;
     services.webSite = ProductWebSite(QStringLiteral("https://quillby.example"));
@@ -223,7 +225,6 @@ int main(int argc, char **argv)
     services.historyCoordinator = history.get();
     services.openURL = [](const QUrl &) {};
     services.checkForUpdates = [] {};
-    services.openNotificationSettings = [] {};
     SettingsView view(model, navigation, [] {}, services);
     view.setWindowTitle(QStringLiteral("Settings"));
     view.resize(SettingsView::kMinimumWidth, SettingsView::kMinimumHeight);
@@ -272,7 +273,10 @@ int main(int argc, char **argv)
         ok &= save(&view, out, QStringLiteral("settings-") + settingsTabRawValue(tab));
     }
 
-    // The Alerts pane when notifications are refused, and the long form scrolled to its end.
+    // The Alerts pane when no notification service answers, the long form scrolled to its end.
+    alerts->refused = true;
+    navigation.setSelection(SettingsTab::general);
+    settle();
     navigation.setSelection(SettingsTab::alerts);
     if (auto *pane = qobject_cast<QScrollArea *>(view.pane(SettingsTab::alerts))) {
         settle();

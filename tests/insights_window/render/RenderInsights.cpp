@@ -3,6 +3,7 @@
 // (Run it under Xvfb, e.g. scripts/with-session.sh, or with QT_QPA_PLATFORM=offscreen.)
 
 #include "InsightsWindowTestSupport.h"
+#include "VirtualAnimationClock.h"
 
 #include "insights_window/HistoryEnableDisclosureView.h"
 #include "insights_window/InsightsAGPView.h"
@@ -13,6 +14,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPushButton>
 
 #include <cstdio>
@@ -119,6 +121,27 @@ int main(int argc, char **argv)
     {
         Scene scene(20, 3, true, true);
         ok &= save(scene.launcher->window(), folder, QStringLiteral("insights-report-limited.png"));
+        // Selected text in the report, as the mouse leaves it.
+        if (auto *notice = scene.launcher->view()->findChild<QLabel *>(QStringLiteral("noticeText"))) {
+            notice->setSelection(0, 12);
+            ok &= save(scene.launcher->window(), folder, QStringLiteral("insights-report-selected-text.png"));
+        }
+    }
+    {
+        // The unlock: the collecting card fades out as the report fades in (0.3 s), drawn at 0 %,
+        // 50 % and 100 % of the change on a virtual animation clock.
+        VirtualAnimationClock clock;
+        Scene scene(3, 3, false, true);
+        clock.run(400);
+        const std::string scope = HistoryCoordinator::accountScope(testAccount());
+        scene.h.store->accounts[scope].configuration.insightsUnlockedAt = scene.h.clock->now();
+        runTask(scene.h.coordinator->requestSnapshotRefresh());
+        waitUntil([&] { return scene.launcher->view()->state() == InsightsViewState::report; });
+        ok &= save(scene.launcher->window(), folder, QStringLiteral("insights-unlock-fade-000.png"));
+        clock.step(150);
+        ok &= save(scene.launcher->window(), folder, QStringLiteral("insights-unlock-fade-050.png"));
+        clock.run(150);
+        ok &= save(scene.launcher->window(), folder, QStringLiteral("insights-unlock-fade-100.png"));
     }
     return ok ? 0 : 1;
 }
