@@ -14,8 +14,14 @@ for variant in release asan; do
   echo "== $variant build"
   "$root/scripts/build.sh" "$variant"
   echo "== $variant tests"
-  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-    "$root/scripts/with-session.sh" ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 600
+  export ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
+  "$root/scripts/no-unlisted-skips.sh" "$root/scripts/with-session.sh" \
+    ctest --test-dir "$dir" --output-on-failure -j "$(nproc)" --timeout 600
+  echo "== $variant history tests together in one program, pinned to one CPU, then to two"
+  for cpus in 0 0,1; do
+    "$root/scripts/no-unlisted-skips.sh" "$root/scripts/with-session.sh" \
+      taskset -c "$cpus" timeout -k 10 900 "$dir/tests/history/history_tests"
+  done
   if [ "$variant" = release ]; then
     echo "== coroutine tasks (none started and dropped)"
     "$root/scripts/check-async.sh" "$dir"

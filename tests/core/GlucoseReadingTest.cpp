@@ -1,10 +1,7 @@
 #include "core/GlucoseReading.h"
+#include "ScopedLocale.h"
 
 #include <gtest/gtest.h>
-
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <clocale>
 #include <cmath>
@@ -16,36 +13,7 @@ namespace {
 
 using nlohmann::json;
 
-// Switches one locale category of the C library to <language>.UTF-8 for its lifetime. When the
-// system has not installed that locale, it is compiled into a temporary folder with localedef.
-class ScopedLocale {
-public:
-    ScopedLocale(int category, const QString &language) : category_(category), previous_(std::setlocale(category, nullptr))
-    {
-        const QString name = language + QStringLiteral(".UTF-8");
-        if (std::setlocale(category, name.toUtf8().constData()) != nullptr) {
-            active_ = true;
-            return;
-        }
-        if (!folder_.isValid()) {
-            return;
-        }
-        QProcess::execute(QStringLiteral("localedef"),
-                          {QStringLiteral("-i"), language, QStringLiteral("-f"), QStringLiteral("UTF-8"),
-                           folder_.filePath(name)});
-        qputenv("LOCPATH", QFile::encodeName(folder_.path()));
-        active_ = std::setlocale(category, name.toUtf8().constData()) != nullptr;
-        qunsetenv("LOCPATH");
-    }
-    ~ScopedLocale() { std::setlocale(category_, previous_.c_str()); }
-    bool active() const { return active_; }
-
-private:
-    int category_;
-    std::string previous_;
-    QTemporaryDir folder_;
-    bool active_ = false;
-};
+using test::ScopedLocale;
 
 TEST(GlucoseReadingTrend, ArrowTable)
 {

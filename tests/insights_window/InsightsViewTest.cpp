@@ -248,6 +248,56 @@ TEST_F(InsightsViewTest, TimelineRebuildsTheInputEveryMinuteAndOnlyTheNewestIsSh
     EXPECT_EQ(view->calculation().publishedInput()->interval.end, firstEnd + 71);
 }
 
+// The period's end follows the clock minute by minute for as long as the window is open, and
+// each minute's input is the one calculated and shown.
+TEST_F(InsightsViewTest, TimelineKeepsRecalculatingEveryMinute)
+{
+    seed(20, 20, true);
+    auto view = h.makeView();
+    view->show();
+    ASSERT_TRUE(InsightsHarness::settle(*view));
+    const Date firstEnd = view->currentRequest()->interval.end;
+    for (int minute = 1; minute <= 3; ++minute) {
+        SCOPED_TRACE(minute);
+        h.sleeper->runFor(60);
+        ASSERT_TRUE(InsightsHarness::settle(*view));
+        EXPECT_DOUBLE_EQ(view->currentRequest()->interval.end, firstEnd + 60 * minute);
+        EXPECT_DOUBLE_EQ(view->calculation().publishedInput()->interval.end, firstEnd + 60 * minute);
+    }
+}
+
+// An open window asks for a fresh snapshot at once and every five minutes after, each moving the
+// period's reference to that moment; once closed, it asks no more.
+TEST_F(InsightsViewTest, SnapshotIsRefreshedEveryFiveMinutesWhileOpen)
+{
+    seed(20, 20, true);
+    auto view = h.makeView();
+    view->show();
+    ASSERT_TRUE(InsightsHarness::settle(*view));
+    const auto refreshes = [&] {
+        return h.store->count(FakeHistoryStore::Op::snapshot) + h.store->count(FakeHistoryStore::Op::activateAccount);
+    };
+    const int first = refreshes();
+    ASSERT_GE(first, 1);
+    const Date opened = h.clock->now();
+
+    h.sleeper->runFor(299);
+    ASSERT_TRUE(InsightsHarness::settle(*view));
+    EXPECT_EQ(refreshes(), first);
+    for (int period = 1; period <= 2; ++period) {
+        SCOPED_TRACE(period);
+        h.sleeper->runUntil(opened + 300 * period);
+        ASSERT_TRUE(waitUntil([&] { return refreshes() == first + period; }));
+        ASSERT_TRUE(InsightsHarness::settle(*view));
+        EXPECT_DOUBLE_EQ(h.presentation->referenceDate(), opened + 300 * period);
+        EXPECT_DOUBLE_EQ(view->currentRequest()->interval.end, opened + 300 * period);
+    }
+
+    view.reset();
+    h.sleeper->runFor(3600);
+    EXPECT_EQ(refreshes(), first + 2);
+}
+
 TEST_F(InsightsViewTest, ComputedTextsArePlainText)
 {
     const std::string scope = seed(20, 20, true);
@@ -290,9 +340,11 @@ TEST_F(InsightsViewTest, ErrorBannerRetriesOnceAndAddsItsHeight)
     EXPECT_GT(*heights.back(), reportOnly);   // the banner's height is added to the report's
 
     h.store->hold(FakeHistoryStore::Op::snapshot);
+    h.clock->advance(30);
     auto *retry = view->findChild<QPushButton *>("insightsRetryButton");
     retry->click();
     EXPECT_TRUE(view->isRefreshing());   // at once
+    EXPECT_EQ(h.presentation->referenceDate(), h.clock->now());   // the period ends at the retry
     EXPECT_FALSE(retry->isEnabled());    // one retry at a time
     ASSERT_TRUE(waitUntil([&] { return h.store->heldCount(FakeHistoryStore::Op::snapshot) == 1; }));
     h.store->release(FakeHistoryStore::Op::snapshot);

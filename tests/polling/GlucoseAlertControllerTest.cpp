@@ -203,6 +203,15 @@ TEST_F(GlucoseAlertControllerTest, QuietHoursSilenceAllButAllowedLowAlerts)
     EXPECT_EQ(sentTitles(), (std::vector<std::string>{"Low glucose alert", "High glucose alert"}));
 }
 
+TEST_F(GlucoseAlertControllerTest, QuietHoursSwitchedOffSilenceNothing)
+{
+    settings.quietHoursEnabled = false;
+    settings.quietHoursStartMinutes = settings.quietHoursEndMinutes = 0;   // would be all day
+    settings.allowLowAlertsDuringQuietHours = false;
+    evaluate(reading(300));
+    EXPECT_EQ(sentTitles(), std::vector<std::string>{"High glucose alert"});
+}
+
 TEST_F(GlucoseAlertControllerTest, QuietHoursDoNotKeepAKindActive)
 {
     evaluate(reading(300));   // high delivered
@@ -255,6 +264,36 @@ TEST_F(GlucoseAlertControllerTest, SnoozeDropsOnlyTheKindsWhoseSwitchIsOn)
 
     // A snoozed kind is not delivered and so stays armed for after the snooze.
     EXPECT_EQ(controller->evaluator().activeOneShotAlertKinds, GlucoseAlertKinds{Kind::lowThreshold});
+}
+
+// Each kind follows its own snooze switch: rapid rises and falls their own, not the high one's.
+TEST_F(GlucoseAlertControllerTest, SnoozeFollowsEachKindsOwnSwitch)
+{
+    struct Case {
+        bool low, high, rapid;
+        std::vector<std::string> sent;   // of a rapid rise, a high, a rapid fall and a low reading
+    };
+    const Case cases[] = {
+        {false, true, false, {"Rapid glucose rise", "Rapid glucose drop", "Low glucose alert"}},
+        {false, false, true, {"High glucose alert", "Low glucose alert"}},
+        {true, false, false, {"Rapid glucose rise", "High glucose alert", "Rapid glucose drop"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "low " << c.low << ", high " << c.high << ", rapid " << c.rapid);
+        delivery->sent.clear();
+        controller->reset();
+        settings.snoozeLowAlerts = c.low;
+        settings.snoozeHighAlerts = c.high;
+        settings.snoozeRapidChangeAlerts = c.rapid;
+        controller->snoozeAlerts(1800);
+        const std::pair<double, const char *> sequence[] = {{150, "DoubleUp"}, {300, "Flat"}, {150, "DoubleDown"}, {60, "Flat"}};
+        for (const auto &[mgdL, trend] : sequence) {
+            clock->advance(300);
+            evaluate(reading(mgdL, trend));
+        }
+        controller->cancelAlertSnooze();
+        EXPECT_EQ(sentTitles(), c.sent);
+    }
 }
 
 TEST_F(GlucoseAlertControllerTest, ExpiredSnoozeIsClearedByTheNextEvaluation)

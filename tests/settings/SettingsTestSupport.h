@@ -74,7 +74,14 @@ public:
     {
         ++listings;
         co_await pass(listGate);
-        co_return co_await inner_->fetchConnections(std::move(account), stop);
+        try {
+            std::vector<LibreConnection> connections = co_await inner_->fetchConnections(std::move(account), stop);
+            ++listingsFinished;
+            co_return connections;
+        } catch (...) {
+            ++listingsFinished;
+            throw;
+        }
     }
     QCoro::Task<void> signOut(std::stop_token stop) override
     {
@@ -99,7 +106,7 @@ public:
 
     Gate signInGate, listGate, signOutGate, saveGate;
     bool failSignOut = false;
-    int signInsFinished = 0;
+    int signInsFinished = 0, listingsFinished = 0;
     int signIns = 0, listings = 0, signOuts = 0, saves = 0;
     std::vector<GlucoseAccountConfiguration> signedInWith;
     std::vector<AppSettings> savedRecords;

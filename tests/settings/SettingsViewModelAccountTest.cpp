@@ -359,6 +359,139 @@ TEST(SettingsViewModelSignIn, EditMadeDuringASignInIsWrittenAfterIt)
     EXPECT_TRUE(f.stored()->account.isComplete());
 }
 
+// The person list of a LibreLinkUp sign-in given up while it was being fetched is not shown.
+TEST(SettingsViewModelSignIn, LatePersonListOfAnAbandonedSignInIsDropped)
+{
+    SettingsFixture f;
+    f.acceptTerms();
+    f.libre.setConnections({FakeLibreLinkUpServer::connection("p-1", "Ada", "Lovelace"),
+                            FakeLibreLinkUpServer::connection("p-2", "Grace", "Hopper")});
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    typeLibre(*model);
+    gated->listGate.close();
+    model->signIn();
+    ASSERT_TRUE(waitUntil([&] { return gated->listGate.waiting == 1; }));
+
+    model->setRegion("de");   // abandons the attempt
+    gated->listGate.open();
+    ASSERT_TRUE(waitUntil([&] { return gated->listingsFinished == 1; }));
+    test::SettingsFixture::settle();
+    EXPECT_TRUE(model->libreConnections().empty());
+    EXPECT_EQ(model->selectedPatientID(), "");
+    EXPECT_EQ(model->statusMessage(), "");
+    EXPECT_FALSE(model->isLoading());
+    EXPECT_EQ(gated->signIns, 0);
+}
+
+// The end of an abandoned sign-in does not end the one that replaced it.
+TEST(SettingsViewModelSignIn, AbandonedSignInEndingLeavesTheNewOneRunning)
+{
+    SettingsFixture f;
+    f.acceptTerms();
+    f.libre.setConnections({FakeLibreLinkUpServer::connection("p-1", "Ada", "Lovelace")});
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    typeLibre(*model);
+    gated->listGate.close();
+    model->signIn();
+    ASSERT_TRUE(waitUntil([&] { return gated->listGate.waiting == 1; }));
+
+    model->setProvider(GlucoseProvider::dexcom);   // abandons it
+    typeDexcom(*model);
+    gated->signInGate.close();
+    model->signIn();
+    ASSERT_TRUE(waitUntil([&] { return gated->signInGate.waiting == 1; }));
+    gated->listGate.open();
+    ASSERT_TRUE(waitUntil([&] { return gated->listingsFinished == 1; }));
+    test::SettingsFixture::settle();
+    EXPECT_TRUE(model->isLoading());
+    gated->signInGate.open();
+    ASSERT_TRUE(waitUntil([&] { return !model->isLoading(); }));
+    EXPECT_TRUE(model->isConfigurationValid());
+}
+
+// An app-settings edit held back by a sign-in is written once the sign-in fails, and at once when
+// the sign-in is abandoned by an account edit (the abandoned one never resumes it).
+TEST(SettingsViewModelSignIn, EditHeldBackByASignInIsWrittenWhenItFailsOrIsAbandoned)
+{
+    for (const bool abandoned : {false, true}) {
+        SCOPED_TRACE(abandoned ? "abandoned" : "failed");
+        SettingsFixture f;
+        f.acceptTerms();
+        auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+        auto model = f.makeLoadedModel(gated);
+        typeDexcom(*model, "ada", "wrong");
+        gated->signInGate.close();
+        model->signIn();
+        ASSERT_TRUE(waitUntil([&] { return gated->signInGate.waiting == 1; }));
+        model->editAppSetting(&SettingsViewModel::setAlertOnRapidFall, false);
+        f.elapseDebounce(*model);
+        ASSERT_EQ(gated->saves, 0);
+
+        if (abandoned) {
+            model->setPassword("secret");
+            f.elapseDebounce(*model);
+            EXPECT_EQ(gated->saves, 1);   // while the abandoned sign-in is still under way
+            gated->signInGate.open();
+            ASSERT_TRUE(waitUntil([&] { return gated->signInsFinished == 1; }));
+            test::SettingsFixture::settle();
+            EXPECT_EQ(model->statusMessage(), "");
+        } else {
+            gated->signInGate.open();
+            ASSERT_TRUE(waitUntil([&] { return !model->isLoading(); }));
+            f.elapseDebounce(*model);
+            EXPECT_EQ(gated->saves, 1);
+            EXPECT_EQ(model->statusCategory().kind, StatusMessageCategory::Kind::signInError);
+        }
+        EXPECT_FALSE(f.stored()->app.alertOnRapidFall);
+        EXPECT_EQ(model->savedAppSettingsRevision(), model->appSettingsRevision());
+        EXPECT_FALSE(model->isConfigurationValid());
+    }
+}
+
+// An edit still waiting for its debounce when Sign In is pressed is written before the sign-in
+// goes out, not only once it ends.
+TEST(SettingsViewModelSignIn, EditWaitingForItsDebounceIsWrittenBeforeTheSignIn)
+{
+    SettingsFixture f;
+    f.acceptTerms();
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    typeDexcom(*model);
+    model->editAppSetting(&SettingsViewModel::setAlertOnRapidRise, false);
+    gated->signInGate.close();
+    model->signIn();
+    ASSERT_TRUE(waitUntil([&] { return gated->signInGate.waiting == 1; }));
+    EXPECT_EQ(gated->saves, 1);
+    EXPECT_FALSE(f.stored()->app.alertOnRapidRise);
+    gated->signInGate.open();
+    ASSERT_TRUE(waitUntil([&] { return !model->isLoading(); }));
+    EXPECT_TRUE(model->isConfigurationValid());
+}
+
+// A sign-in abandoned while it writes the edits before it never goes out.
+TEST(SettingsViewModelSignIn, SignInAbandonedWhileEditsAreWrittenNeverGoesOut)
+{
+    SettingsFixture f;
+    f.acceptTerms();
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    typeDexcom(*model);
+    model->editAppSetting(&SettingsViewModel::setAlertOnRapidRise, false);
+    gated->saveGate.close();
+    model->signIn();
+    ASSERT_TRUE(waitUntil([&] { return gated->saveGate.waiting == 1; }));
+    model->setPassword("typed-again");
+    gated->saveGate.open();
+    ASSERT_TRUE(waitUntil([&] { return !model->isSaving(); }));
+    test::SettingsFixture::settle();
+    EXPECT_EQ(gated->signIns, 0);
+    EXPECT_FALSE(f.stored()->account.isComplete());
+    EXPECT_FALSE(model->isConfigurationValid());
+    EXPECT_FALSE(f.stored()->app.alertOnRapidRise);
+}
+
 TEST(SettingsViewModelReconnect, UsesTheStoredDexcomPasswordAndTheTypedLibrePassword)
 {
     {
@@ -406,6 +539,26 @@ TEST(SettingsViewModelReconnect, UsesTheStoredDexcomPasswordAndTheTypedLibrePass
     }
 }
 
+// A reconnect given up by an account edit while it ran leaves no trace of its outcome.
+TEST(SettingsViewModelReconnect, LateResultOfAnAbandonedReconnectChangesNothing)
+{
+    SettingsFixture f;
+    f.acceptTerms();
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
+    f.dexcom.enqueueReply(FakeDexcomServer::kAuthenticatePath, ScriptedReply::json(401, {{"Code", "x"}}));
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    gated->signInGate.close();
+    model->reconnect();
+    ASSERT_TRUE(waitUntil([&] { return gated->signInGate.waiting == 1; }));
+    model->setPassword("typed-again");   // abandons the reconnect
+    gated->signInGate.open();
+    ASSERT_TRUE(waitUntil([&] { return gated->signInsFinished == 1; }));
+    test::SettingsFixture::settle();
+    EXPECT_EQ(model->statusMessage(), "");
+    EXPECT_FALSE(model->isLoading());
+}
+
 TEST(SettingsViewModelReconnect, NothingCompleteStoredDoesNothing)
 {
     SettingsFixture f;
@@ -447,6 +600,27 @@ TEST(SettingsViewModelSignOut, ClearsCredentialsKeepsProviderAndRegion)
     model->setUsername("grace@example.com");
     model->apply(f.manager->configuration());
     EXPECT_EQ(model->username(), "grace@example.com");
+}
+
+TEST(SettingsViewModelSignOut, EditMadeDuringASignOutIsWrittenAfterIt)
+{
+    SettingsFixture f;
+    f.storeConfiguration(SettingsFixture::configuration(SettingsFixture::dexcomAccount()));
+    auto gated = std::make_shared<GatedCoordinator>(f.makeCoordinator());
+    auto model = f.makeLoadedModel(gated);
+    gated->signOutGate.close();
+    model->signOut();
+    ASSERT_TRUE(waitUntil([&] { return gated->signOutGate.waiting == 1; }));
+    model->editAppSetting(&SettingsViewModel::setAlertOnRapidFall, false);
+    f.elapseDebounce(*model);
+    EXPECT_EQ(gated->saves, 0);   // held back while the sign-out runs
+
+    gated->signOutGate.open();
+    ASSERT_TRUE(waitUntil([&] { return !model->isLoading(); }));
+    f.elapseDebounce(*model);
+    EXPECT_EQ(gated->saves, 1);
+    EXPECT_FALSE(f.stored()->app.alertOnRapidFall);
+    EXPECT_EQ(f.stored()->account, GlucoseAccountConfiguration::empty());
 }
 
 TEST(SettingsViewModelSignOut, FailureShowsTheFixedLine)

@@ -1,5 +1,6 @@
 #include "settings/GlucoseThresholdOption.h"
 #include "settings/ThresholdValidator.h"
+#include "ScopedLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -57,13 +58,15 @@ TEST(GlucoseThresholdOption, GridsAndRows)
 TEST(GlucoseThresholdOption, MmolLabelsUseAPointWhateverTheCLocale)
 {
     // Qt sets the C library's locale from the environment; a German one writes "4,0".
-    const char *previous = std::setlocale(LC_NUMERIC, nullptr);
-    const std::string saved = previous ? previous : "C";
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) {
-        GTEST_SKIP() << "no German locale installed";
+    std::string label;
+    {
+        const test::ScopedLocale german(LC_NUMERIC, QStringLiteral("de_DE"));
+        if (!german.active()) {
+            GTEST_SKIP() << "no German locale could be had";
+        }
+        label = GlucoseThresholdOption::options(Kind::low, GlucoseUnits::mmolL)[4].label;
     }
-    EXPECT_EQ(GlucoseThresholdOption::options(Kind::low, GlucoseUnits::mmolL)[4].label, "4.0 mmol/L");
-    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(label, "4.0 mmol/L");
 }
 
 TEST(ThresholdValidator, SnapsToTheNearestRowSmallerOnTies)
