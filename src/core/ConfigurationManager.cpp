@@ -63,6 +63,8 @@ void ConfigurationManager::watchKeyring(KeyringWatching *keyringWatcher)
     connect(keyringWatcher, &KeyringWatching::keyringMayHaveChanged, this, [this] {
         if (keyringRetryWake_) {
             keyringRetryWake_->request_stop();   // read again now
+        } else if (keyringRetryRunning_) {
+            keyringChangedDuringRead_ = true;   // a read is under way: if it fails, read again at once
         }
     });
 }
@@ -199,6 +201,10 @@ QCoro::Task<void> ConfigurationManager::retryWhileWaitingForKeyring()
     double delay = kKeyringRetryFirstDelay;
     while (true) {
         std::stop_source wake;
+        if (keyringChangedDuringRead_) {
+            keyringChangedDuringRead_ = false;
+            wake.request_stop();
+        }
         keyringRetryWake_ = wake;
         co_await sleeper->sleep(delay, wake.get_token());
         if (!guard || lifetime_.stop_requested()) {
@@ -218,6 +224,7 @@ QCoro::Task<void> ConfigurationManager::retryWhileWaitingForKeyring()
         delay = std::min(delay * 2, kKeyringRetryMaxDelay);
     }
     keyringRetryRunning_ = false;
+    keyringChangedDuringRead_ = false;
 }
 
 QCoro::Task<AppConfiguration> ConfigurationManager::requireConfiguration()

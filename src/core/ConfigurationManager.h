@@ -167,6 +167,7 @@ private:
     bool readBackScheduled_ = false;
     bool waitingForKeyring_ = false;
     bool keyringRetryRunning_ = false;
+    bool keyringChangedDuringRead_ = false;
     std::optional<std::stop_source> keyringRetryWake_;   // ends the current pause early
     std::stop_source lifetime_;             // stops pending read-back pauses at destruction
     std::optional<AppConfiguration> configuration_;

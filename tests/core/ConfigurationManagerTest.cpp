@@ -306,6 +306,30 @@ TEST_F(ConfigurationManagerTest, ReadsAgainByItselfWhenTheKeyringReportsAChange)
     }
 }
 
+// The keyring's word that comes while a read is under way is not lost: when that read still
+// fails, the next one follows at once.
+TEST_F(ConfigurationManagerTest, AKeyringChangeDuringAReadLeadsToAnotherReadAtOnce)
+{
+    storeConfigurationIn(*store, storedAccountConfiguration());
+    store->setReadFailure(keychain_status::locked);
+    KeyringWatching keyring;
+    auto manager = makeManager();
+    manager->watchKeyring(&keyring);
+    QSignalSpy accountChanged(&notifications, &AppNotifications::configurationDidUpdate);
+    runTask(manager->loadConfiguration());
+    ASSERT_TRUE(manager->isWaitingForKeyring());
+
+    store->setReadFailure(std::nullopt);
+    store->failNextRead(keychain_status::locked);   // the read under way fails all the same
+    ASSERT_TRUE(sleeper->runNext());                 // the first pause ends; a read starts
+    const Date readStartedAt = clock->now();
+    emit keyring.keyringMayHaveChanged();            // before its answer reaches the manager
+    ASSERT_TRUE(waitUntil([&] { return accountChanged.count() > 0; }));
+    EXPECT_EQ(clock->now(), readStartedAt);
+    EXPECT_EQ(store->readCount(), 3);
+    EXPECT_EQ(*manager->configuration(), storedAccountConfiguration());
+}
+
 // Without a word from the keyring the item is read again after pauses of 5 s, doubling up to
 // 5 minutes, until it can be read; the time from the unlock to the read is at most one pause.
 // A load that another part of the program makes meanwhile (Settings, saved history) and that
