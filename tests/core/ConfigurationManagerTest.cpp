@@ -319,11 +319,17 @@ TEST_F(ConfigurationManagerTest, AKeyringChangeDuringAReadLeadsToAnotherReadAtOn
     runTask(manager->loadConfiguration());
     ASSERT_TRUE(manager->isWaitingForKeyring());
 
+    // The next read waits for the test's word, and then fails all the same.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    store->keyring().setBeforeRead([released] { released.wait(); });
     store->setReadFailure(std::nullopt);
-    store->failNextRead(keychain_status::locked);   // the read under way fails all the same
-    ASSERT_TRUE(sleeper->runNext());                 // the first pause ends; a read starts
+    store->failNextRead(keychain_status::locked);
+    ASSERT_TRUE(sleeper->runNext());   // the first pause ends; a read starts
     const Date readStartedAt = clock->now();
-    emit keyring.keyringMayHaveChanged();            // before its answer reaches the manager
+    emit keyring.keyringMayHaveChanged();
+    store->keyring().setBeforeRead(nullptr);
+    release.set_value();
     ASSERT_TRUE(waitUntil([&] { return accountChanged.count() > 0; }));
     EXPECT_EQ(clock->now(), readStartedAt);
     EXPECT_EQ(store->readCount(), 3);

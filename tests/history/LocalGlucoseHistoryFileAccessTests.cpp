@@ -379,11 +379,13 @@ bool finishes(Work work, const fs::path &maybeFifo)
         done.get();
         return true;
     }
-    const int writer = ::open(maybeFifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (writer >= 0) {
-        ::close(writer);
-    }
-    done.wait();
+    // Stuck: each open of the FIFO waits for a writer, so give it one until the work ends.
+    do {
+        const int writer = ::open(maybeFifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0) {
+            ::close(writer);
+        }
+    } while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready);
     return false;
 }
 
