@@ -26,6 +26,12 @@
 
 namespace quillby {
 
+const ErrorInfo AppDelegate::kWaitingForKeyring{
+    "Waiting for the keyring",
+    "Quillby is waiting for the system keyring to be unlocked to read your glucose account.",
+    "Unlock your keyring. Glucose monitoring starts by itself once the account can be read.",
+};
+
 AppDelegate::AppDelegate(QObject *parent)
     : QObject(parent)
 {
@@ -273,6 +279,16 @@ QCoro::Task<void> AppDelegate::runAccountStep(QPointer<AppDelegate> self, bool s
     if (!manager->hasCompletedOnboarding() || !manager->hasAcceptedCurrentTerms()) {
         self->setFeedbackPromptAllowed(false);
         co_await poller->stop();
+        co_return;
+    }
+    if (manager->isWaitingForKeyring()) {
+        // The account cannot be read yet; the manager reads it again by itself and, once it
+        // can, tells us ("ConfigurationDidUpdate"), which reruns this step. Meanwhile the tray
+        // says what it is waiting for, not that nobody is signed in.
+        co_await stopPolling(self);
+        if (self && !stop.stop_requested() && self->deps_.statusBarViewModel) {
+            self->deps_.statusBarViewModel->setError(kWaitingForKeyring);
+        }
         co_return;
     }
     const auto &configuration = manager->configuration();

@@ -2,6 +2,7 @@
 
 #include "onboarding_window/OnboardingCoordinator.h"
 #include "platform/SleepWakeMonitor.h"
+#include "polling/ErrorInfo.h"
 #include "providers/GlucoseAPIProtocol.h"
 
 #include <QObject>
@@ -58,6 +59,9 @@ class AppDelegate : public QObject {
     Q_OBJECT
 public:
     static inline const QString kSettingsWriteFailedIdentifier = QStringLiteral("quillby-settings-not-saved");
+    // The tray's error row while the stored account cannot be read because the keyring is
+    // locked or not running yet.
+    static const ErrorInfo kWaitingForKeyring;
 
     explicit AppDelegate(QObject *parent = nullptr);
     ~AppDelegate() override;

@@ -6,6 +6,7 @@
 #include "core/ConfigurationManager.h"
 #include "core/NetworkReachabilityMonitoring.h"
 #include "core/ProductWebSite.h"
+#include "core/SecretServiceWatcher.h"
 #include "history/GlucoseHistoryStore.h"
 #include "history/HistoryCoordinator.h"
 #include "insights/InsightsCollectionProgress.h"
@@ -56,6 +57,8 @@ constexpr int kFeedbackEligibilityDays = 90;
 struct ProductionServices {
     AppNotifications notifications;
     NetworkMonitor networkMonitor{NetworkMonitor::Source::system};
+    // Tells the configuration manager when the keyring may have become readable.
+    SecretServiceWatcher keyringWatcher;
     std::unique_ptr<ConfigurationManager> configurationManager;
     std::unique_ptr<HistoryCoordinator> historyCoordinator;
 };
@@ -87,6 +90,7 @@ QuillbyEnvironment QuillbyEnvironment::production()
                                             QString::fromLatin1(ConfigurationKeychainStore::kAccount)),
         std::make_shared<QSettings>(QStringLiteral("Quillby"), QStringLiteral("Quillby")), QLocale::system(),
         environment.clock, environment.sleeper, services->notifications);
+    services->configurationManager->watchKeyring(&services->keyringWatcher);
     // Saved history over the user's data folder.
     services->historyCoordinator =
         std::make_unique<HistoryCoordinator>(makeUserHistoryStore(&insightsMinimumDatasetReached),

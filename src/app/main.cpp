@@ -1,5 +1,6 @@
 #include "app/QuillbyApp.h"
 #include "widgets/AccessibilityMarks.h"
+#include "platform/DesktopNotifications.h"
 #include "platform/SingleInstanceGuard.h"
 #include "platform/ReducedMotionMonitor.h"
 #include "platform/SleepWakeMonitor.h"
@@ -8,6 +9,8 @@
 #include <QFile>
 #include <QIcon>
 #include <QSocketNotifier>
+
+#include <QCoroTask>
 
 #include <csignal>
 #include <cstdio>
@@ -108,6 +111,29 @@ void installTerminationHandlers(QApplication &app)
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+// Another instance holds the launch lock but did not answer: this launch does not run beside it.
+// It says so on standard error and in one desktop notification, then the caller exits.
+void reportRunningInstanceNotAnswering()
+{
+    const QString title = quillby::SingleInstanceGuard::notAnsweringTitle();
+    const QString message = quillby::SingleInstanceGuard::notAnsweringMessage();
+    std::fputs(qPrintable(title + QStringLiteral(". ") + message + QLatin1Char('\n')), stderr);
+    std::fflush(stderr);
+    quillby::DesktopNotificationRequest request;
+    request.identifier = QStringLiteral("quillby-instance-not-answering");
+    request.title = title;
+    request.body = message;
+    quillby::DesktopNotifications notifications;
+    // waitFor does not return when the task throws: the task keeps its failure to itself.
+    QCoro::waitFor([](quillby::DesktopNotifications *center, quillby::DesktopNotificationRequest shown) -> QCoro::Task<void> {
+        try {
+            co_await center->notify(std::move(shown), 5000);
+        } catch (const quillby::DesktopNotificationError &) {
+            // No notification service: standard error is all there is.
+        }
+    }(&notifications, std::move(request)));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -136,8 +162,14 @@ int main(int argc, char **argv)
     int exitCode = 0;
     {
         quillby::SingleInstanceGuard instanceGuard;
-        if (!instanceGuard.acquire()) {
+        switch (instanceGuard.acquire()) {
+        case quillby::SingleInstanceGuard::Acquisition::running:
+            break;
+        case quillby::SingleInstanceGuard::Acquisition::reopened:
             return 0;   // the running instance was asked to reopen
+        case quillby::SingleInstanceGuard::Acquisition::notAnswering:
+            reportRunningInstanceNotAnswering();
+            return 1;
         }
         installTerminationHandlers(app);
 

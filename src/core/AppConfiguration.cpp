@@ -199,7 +199,7 @@ GlucoseAccountConfiguration GlucoseAccountConfiguration::fromJSON(const nlohmann
     const std::string providerText = in.at("provider").get<std::string>();
     const auto provider = glucoseProviderFromRaw(providerText);
     if (!provider) {
-        throw std::invalid_argument("unknown glucose provider: " + providerText);
+        throw std::invalid_argument("unknown glucose provider");   // the stored text stays out of it
     }
     account.provider = *provider;
     account.username = in.at("username").get<std::string>();
@@ -294,8 +294,42 @@ std::string AppConfiguration::encode() const
 
 AppConfiguration AppConfiguration::decode(const std::string &bytes)
 {
-    return fromJSON(json::parse(bytes));
+    // Parsed without exceptions: a parse error's message quotes the text around the fault.
+    const json document = json::parse(bytes, nullptr, false);
+    if (document.is_discarded()) {
+        throw ConfigurationDecodeError(ConfigurationDecodeError::Fault::notJSON);
+    }
+    try {
+        return fromJSON(document);
+    } catch (const json::type_error &) {
+        throw ConfigurationDecodeError(ConfigurationDecodeError::Fault::wrongType);
+    } catch (const json::out_of_range &) {
+        throw ConfigurationDecodeError(ConfigurationDecodeError::Fault::missingValue);
+    } catch (const std::invalid_argument &) {
+        throw ConfigurationDecodeError(ConfigurationDecodeError::Fault::unknownValue);
+    } catch (const json::exception &) {
+        throw ConfigurationDecodeError(ConfigurationDecodeError::Fault::wrongType);
+    }
 }
+
+namespace {
+const char *decodeFaultText(ConfigurationDecodeError::Fault fault)
+{
+    switch (fault) {
+    case ConfigurationDecodeError::Fault::notJSON:
+        return "not valid JSON";
+    case ConfigurationDecodeError::Fault::wrongType:
+        return "a value has the wrong type";
+    case ConfigurationDecodeError::Fault::missingValue:
+        return "a value is missing or out of range";
+    case ConfigurationDecodeError::Fault::unknownValue:
+        return "a value is not one this version knows";
+    }
+    return "unreadable record";
+}
+} // namespace
+
+ConfigurationDecodeError::ConfigurationDecodeError(Fault fault) : std::runtime_error(decodeFaultText(fault)), fault(fault) {}
 
 // MARK: ConfigurationError
 

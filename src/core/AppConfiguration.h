@@ -14,6 +14,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace quillby {
@@ -94,14 +95,25 @@ struct AppConfiguration {
     bool operator==(const AppConfiguration &) const = default;
 
     // Stored JSON document: "account", then "app". Decoding reads "app", then "account", or
-    // else the older "dexcom" form. fromJSON / decode throw nlohmann::json::exception (or
+    // else the older "dexcom" form. fromJSON throws nlohmann::json::exception (or
     // std::invalid_argument for an unknown provider).
     nlohmann::ordered_json toJSON() const;
     static AppConfiguration fromJSON(const nlohmann::json &json);
     // The bytes stored in the keyring item. Never writes NaN or infinity: a non-finite
     // threshold throws ConfigurationError::invalidConfiguration.
     std::string encode() const;
+    // Throws ConfigurationDecodeError.
     static AppConfiguration decode(const std::string &bytes);
+};
+
+// A stored configuration that cannot be decoded. It names the kind of fault only and holds no
+// part of the stored text: a parser's own message quotes what it read, and the stored document
+// holds the password.
+class ConfigurationDecodeError : public std::runtime_error {
+public:
+    enum class Fault { notJSON, wrongType, missingValue, unknownValue };
+    explicit ConfigurationDecodeError(Fault fault);
+    Fault fault;
 };
 
 // What went wrong with the stored configuration. keychainError reads "Keyring error: " and the

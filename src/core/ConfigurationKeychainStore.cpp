@@ -3,35 +3,7 @@
 #include "core/async/BackgroundTask.h"
 #include "core/OperationCancelledError.h"
 
-#include <nlohmann/json.hpp>
-
-#include <exception>
-#include <stdexcept>
-
 namespace quillby {
-
-namespace {
-
-// The kind of fault only: a decoder's own message quotes the stored text, which holds the
-// password.
-const char *decodeFaultOf(const std::exception &error)
-{
-    if (dynamic_cast<const nlohmann::json::parse_error *>(&error)) {
-        return "not valid JSON";
-    }
-    if (dynamic_cast<const nlohmann::json::type_error *>(&error)) {
-        return "a value has the wrong type";
-    }
-    if (dynamic_cast<const nlohmann::json::out_of_range *>(&error)) {
-        return "a value is missing or out of range";
-    }
-    if (dynamic_cast<const std::invalid_argument *>(&error)) {
-        return "a value is not one this version knows";
-    }
-    return "unreadable record";
-}
-
-} // namespace
 
 ConfigurationKeychainStore::ConfigurationKeychainStore(std::shared_ptr<KeychainItemStoring> itemStore)
     : itemStore_(std::move(itemStore)), pool_(std::make_unique<QThreadPool>())
@@ -53,14 +25,16 @@ QCoro::Task<ConfigurationKeychainStore::LoadOutcome> ConfigurationKeychainStore:
     case KeychainItemReadResult::Kind::notFound:
         co_return LoadOutcome::notFound();
     case KeychainItemReadResult::Kind::status:
-        co_return LoadOutcome::failure("keychain read failed (status " + std::to_string(result.status) + ")");
+        co_return LoadOutcome::failure("keychain read failed (status " + std::to_string(result.status) + ")",
+                                       result.status);
     case KeychainItemReadResult::Kind::data:
         break;
     }
     try {
         co_return LoadOutcome::found(AppConfiguration::decode(result.bytes.toStdString()));
-    } catch (const std::exception &error) {
-        co_return LoadOutcome::failure(std::string("stored configuration could not be decoded: ") + decodeFaultOf(error));
+    } catch (const ConfigurationDecodeError &error) {
+        // The kind of fault only: the error holds no stored text.
+        co_return LoadOutcome::failure(std::string("stored configuration could not be decoded: ") + error.what());
     }
 }
 

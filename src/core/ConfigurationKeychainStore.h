@@ -7,7 +7,9 @@
 
 #include <QCoroTask>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <stop_token>
 #include <string>
 
@@ -23,10 +25,16 @@ public:
         Kind kind = Kind::notFound;
         AppConfiguration configuration;   // when found
         std::string failureText;          // when failure: a line for the log
+        // When failure: the keyring's status when the item could not be read (none when it was
+        // read but could not be decoded).
+        std::optional<std::int32_t> keychainStatus;
 
-        static LoadOutcome found(AppConfiguration c) { return {Kind::found, std::move(c), {}}; }
-        static LoadOutcome failure(std::string text) { return {Kind::failure, {}, std::move(text)}; }
-        static LoadOutcome notFound() { return {Kind::notFound, {}, {}}; }
+        static LoadOutcome found(AppConfiguration c) { return {Kind::found, std::move(c), {}, {}}; }
+        static LoadOutcome failure(std::string text, std::optional<std::int32_t> status = std::nullopt)
+        {
+            return {Kind::failure, {}, std::move(text), status};
+        }
+        static LoadOutcome notFound() { return {Kind::notFound, {}, {}, {}}; }
     };
 
     // The configuration item: service "Quillby", account "configuration".

@@ -50,6 +50,23 @@ ConfigurationManager::ConfigurationManager(std::shared_ptr<KeychainItemStoring> 
 ConfigurationManager::~ConfigurationManager()
 {
     lifetime_.request_stop();
+    if (keyringRetryWake_) {
+        keyringRetryWake_->request_stop();
+    }
+}
+
+void ConfigurationManager::watchKeyring(KeyringWatching *keyringWatcher)
+{
+    if (!keyringWatcher) {
+        return;
+    }
+    connect(keyringWatcher, &KeyringWatching::keyringMayHaveChanged, this, [this] {
+        if (keyringRetryWake_) {
+            keyringRetryWake_->request_stop();   // read again now
+        } else if (keyringRetryRunning_) {
+            keyringChangedDuringRead_ = true;   // a read is under way: if it fails, read again at once
+        }
+    });
 }
 
 void ConfigurationManager::setHasCompletedOnboarding(bool completed)
@@ -124,26 +141,90 @@ QCoro::Task<void> ConfigurationManager::runLoad(AsyncEvent done)
         done.fire();
         co_return;
     }
+    const bool failedBefore = configurationLoadFailed_;
+    const std::optional<AppConfiguration> previous = configuration_;
     switch (outcome.kind) {
     case ConfigurationKeychainStore::LoadOutcome::Kind::found:
         configurationLoadFailed_ = false;
+        waitingForKeyring_ = false;
         // The stored document stays as it is until the next save.
         publishConfiguration(outcome.configuration.withNormalizedThresholds());
         break;
-    case ConfigurationKeychainStore::LoadOutcome::Kind::failure:
+    case ConfigurationKeychainStore::LoadOutcome::Kind::failure: {
+        const bool mayPass = outcome.keychainStatus && keychain_status::mayPass(*outcome.keychainStatus);
+        // While the keyring stays unavailable, its first failure is the one logged.
+        if (!(mayPass && waitingForKeyring_)) {
+            logger_.warning(std::string("Failed to load configuration from keyring item ") +
+                            ConfigurationKeychainStore::kService + "/" + ConfigurationKeychainStore::kAccount + ": " +
+                            outcome.failureText + (mayPass ? "; reading it again when the keyring is available" : ""));
+        }
         configurationLoadFailed_ = true;
-        logger_.warning(std::string("Failed to load configuration from keyring item ") + ConfigurationKeychainStore::kService +
-                        "/" + ConfigurationKeychainStore::kAccount + ": " + outcome.failureText);
+        waitingForKeyring_ = mayPass;
         publishConfiguration(AppConfiguration{GlucoseAccountConfiguration::empty(), AppSettings::defaults()});
+        if (mayPass && !keyringRetryRunning_) {
+            keyringRetryRunning_ = true;
+            runDetached(retryWhileWaitingForKeyring());
+        }
         break;
+    }
     case ConfigurationKeychainStore::LoadOutcome::Kind::notFound:
         configurationLoadFailed_ = false;
+        waitingForKeyring_ = false;
         publishConfiguration(AppConfiguration{GlucoseAccountConfiguration::empty(), firstRunSettings_});
         break;
     }
     // No other load starts while this one is in progress.
     loadTask_.reset();
+    // Whoever waits for this load resumes after the shell has heard of what changed, so the
+    // shell's own step (which may be the one waiting) is restarted before it goes on.
+    if (failedBefore && !configurationLoadFailed_ && previous) {
+        postRecoveredChanges(*previous, *configuration_);
+    }
     done.fire();
+}
+
+void ConfigurationManager::postRecoveredChanges(const AppConfiguration &previous, const AppConfiguration &loaded)
+{
+    logger_.warning("The configuration could be read again");
+    if (previous.account != loaded.account) {
+        notifications_.postConfigurationDidUpdate();
+    }
+    if (!(previous.app == loaded.app)) {
+        notifications_.postAppSettingsDidUpdate();
+    }
+}
+
+QCoro::Task<void> ConfigurationManager::retryWhileWaitingForKeyring()
+{
+    QPointer<ConfigurationManager> guard(this);
+    const std::shared_ptr<Sleeper> sleeper = sleeper_;
+    double delay = kKeyringRetryFirstDelay;
+    while (true) {
+        std::stop_source wake;
+        if (keyringChangedDuringRead_) {
+            keyringChangedDuringRead_ = false;
+            wake.request_stop();
+        }
+        keyringRetryWake_ = wake;
+        co_await sleeper->sleep(delay, wake.get_token());
+        if (!guard || lifetime_.stop_requested()) {
+            co_return;
+        }
+        keyringRetryWake_.reset();
+        if (!waitingForKeyring_) {
+            break;   // another load has read it (or found it damaged) meanwhile
+        }
+        co_await loadConfiguration();
+        if (!guard) {
+            co_return;
+        }
+        if (!waitingForKeyring_) {
+            break;
+        }
+        delay = std::min(delay * 2, kKeyringRetryMaxDelay);
+    }
+    keyringRetryRunning_ = false;
+    keyringChangedDuringRead_ = false;
 }
 
 QCoro::Task<AppConfiguration> ConfigurationManager::requireConfiguration()

@@ -5,6 +5,7 @@
 #include "core/Clock.h"
 #include "core/ConfigurationKeychainStore.h"
 #include "core/KeychainItemStoring.h"
+#include "core/KeyringWatching.h"
 #include "core/ScopedLogger.h"
 #include "core/async/AsyncEvent.h"
 #include "core/async/AsyncSerialQueue.h"
@@ -58,6 +59,19 @@ public:
 
     // True when the last load found an item it could not read or decode.
     bool configurationLoadFailed() const { return configurationLoadFailed_; }
+    // True while the last load failed for a reason that may pass (the keyring locked, its
+    // prompt dismissed or timed out, its service not there yet): the manager reads the item
+    // again by itself, at once when `keyringWatcher` reports a change of the keyring, else after
+    // pauses of kKeyringRetryFirstDelay seconds doubling up to kKeyringRetryMaxDelay. A load
+    // that then succeeds publishes the configuration and posts what changed
+    // ("ConfigurationDidUpdate", "AppSettingsDidUpdate"), as every load that succeeds after a
+    // failed one does, so the shell starts polling as at launch.
+    bool isWaitingForKeyring() const { return waitingForKeyring_; }
+    static constexpr double kKeyringRetryFirstDelay = 5;
+    static constexpr double kKeyringRetryMaxDelay = 300;
+    // Where keyring changes come from (optional; must outlive the manager or be destroyed
+    // first). Without it the pauses alone decide when the item is read again.
+    void watchKeyring(KeyringWatching *keyringWatcher);
 
     // True while a save that timed out may still land in the keyring (the keyring finishes a
     // job whose caller stopped waiting). Until the item has been read back, the published
@@ -132,6 +146,10 @@ private:
     QCoro::Task<bool> readBackStoredConfiguration();
     // A read-back in its turn among the updates, after `delay` seconds.
     QCoro::Task<void> readBackLater(double delay, std::size_t attempt);
+    // Loads again while the keyring is unavailable, until a load no longer fails for that.
+    QCoro::Task<void> retryWhileWaitingForKeyring();
+    // Tells what a load that succeeded after a failed one changed.
+    void postRecoveredChanges(const AppConfiguration &previous, const AppConfiguration &loaded);
     void publishConfiguration(AppConfiguration configuration);
 
     ScopedLogger logger_{"ConfigurationManager"};
@@ -147,6 +165,10 @@ private:
     AsyncSerialQueue updates_;              // updates and read-backs, one at a time in call order
     bool storeUncertain_ = false;
     bool readBackScheduled_ = false;
+    bool waitingForKeyring_ = false;
+    bool keyringRetryRunning_ = false;
+    bool keyringChangedDuringRead_ = false;
+    std::optional<std::stop_source> keyringRetryWake_;   // ends the current pause early
     std::stop_source lifetime_;             // stops pending read-back pauses at destruction
     std::optional<AppConfiguration> configuration_;
     bool hasCompletedOnboarding_ = false;

@@ -70,6 +70,24 @@ inline std::string description(std::int32_t status)
         return "unexpected status " + std::to_string(status);
     }
 }
+
+// Whether a failed read may succeed later with nothing changed about the item: the keyring is
+// locked, its unlock prompt was dismissed or timed out, or its service is not there (yet, or
+// while it restarts). The other failures (a damaged item, an unsupported call) stay as they are.
+inline bool mayPass(std::int32_t status)
+{
+    switch (status) {
+    case locked:
+    case timedOut:
+    case userCanceled:
+    case authFailed:
+    case notAvailable:
+    case internalError:
+        return true;
+    default:
+        return false;
+    }
+}
 } // namespace keychain_status
 
 struct KeychainItemReadResult {

@@ -6,8 +6,9 @@
 #include <QUuid>
 
 #include <algorithm>
-#include <string>
 #include <cerrno>
+#include <cstdint>
+#include <string>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -29,7 +30,7 @@ PosixFileCalls PosixFileCalls::system()
     calls.fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); };
     calls.read = [](int fd, void *data, size_t size) { return ::read(fd, data, size); };
     calls.fstat = [](int fd, struct stat *info) { return ::fstat(fd, info); };
-    calls.stat = [](const char *path, struct stat *info) { return ::stat(path, info); };
+    calls.lstat = [](const char *path, struct stat *info) { return ::lstat(path, info); };
     return calls;
 }
 
@@ -252,19 +253,39 @@ void LocalGlucoseHistoryFileAccess::excludeFromBackup(const fs::path &directory)
     }
 }
 
+int LocalGlucoseHistoryFileAccess::openForReading(const fs::path &path, struct stat &info) const
+{
+    // No link is followed and no FIFO or device is waited on: neither ever belongs here.
+    const int fd = calls_.open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    int refusal = 0;
+    if (calls_.fstat(fd, &info) != 0) {
+        refusal = errno;
+    } else if (!S_ISREG(info.st_mode)) {
+        refusal = EINVAL;
+    } else if (info.st_size < 0 || static_cast<std::uintmax_t>(info.st_size) > kMaxFileBytes) {
+        refusal = EFBIG;
+    }
+    if (refusal != 0) {
+        calls_.close(fd);
+        errno = refusal;
+        return -1;
+    }
+    return fd;
+}
+
 QByteArray LocalGlucoseHistoryFileAccess::readFile(const fs::path &path)
 {
-    const int fd = calls_.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    struct stat info {};
+    const int fd = openForReading(path, info);
     if (fd < 0) {
         throw std::system_error(errno, std::generic_category(), path.string());
     }
-    struct stat info {};
-    std::size_t capacity = 65536;
-    if (calls_.fstat(fd, &info) == 0 && info.st_size >= 0) {
-        capacity = static_cast<std::size_t>(info.st_size) + 1;   // one more byte notices growth
-    }
     HistoryReadBuffer buffer;
-    if (!readToEnd(fd, capacity, buffer)) {
+    // One byte more than its size is asked for, so a file that grew meanwhile is read whole.
+    if (!readToEnd(fd, static_cast<std::size_t>(info.st_size) + 1, buffer)) {
         const int error = errno;
         calls_.close(fd);
         throw std::system_error(error, std::generic_category(), path.string());
@@ -275,8 +296,9 @@ QByteArray LocalGlucoseHistoryFileAccess::readFile(const fs::path &path)
 
 std::optional<HistoryFileIdentity> LocalGlucoseHistoryFileAccess::fileIdentity(const fs::path &path)
 {
+    // What is at the path itself: a link is known by its own identity, never by its target's.
     struct stat info {};
-    if (calls_.stat(path.c_str(), &info) != 0) {
+    if (calls_.lstat(path.c_str(), &info) != 0) {
         return std::nullopt;
     }
     return HistoryFileIdentity::of(info);
@@ -286,14 +308,10 @@ std::optional<HistoryFileRead>
 LocalGlucoseHistoryFileAccess::readFileUnlessKnown(const fs::path &path, HistoryReadBuffer &buffer,
                                                    const std::function<bool(const HistoryFileIdentity &)> &known)
 {
-    const int fd = calls_.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
-    if (fd < 0) {
-        return std::nullopt;
-    }
     // The identity is taken from the open file that is read.
     struct stat info {};
-    if (calls_.fstat(fd, &info) != 0) {
-        calls_.close(fd);
+    const int fd = openForReading(path, info);
+    if (fd < 0) {
         return std::nullopt;
     }
     HistoryFileRead read{HistoryFileIdentity::of(info), false};
@@ -301,8 +319,7 @@ LocalGlucoseHistoryFileAccess::readFileUnlessKnown(const fs::path &path, History
         calls_.close(fd);
         return read;
     }
-    // One byte more than its size is asked for, so a file that grew meanwhile is read whole.
-    const bool complete = readToEnd(fd, static_cast<std::size_t>(std::max<off_t>(info.st_size, 0)) + 1, buffer);
+    const bool complete = readToEnd(fd, static_cast<std::size_t>(info.st_size) + 1, buffer);
     calls_.close(fd);
     if (!complete) {
         return std::nullopt;
@@ -313,10 +330,15 @@ LocalGlucoseHistoryFileAccess::readFileUnlessKnown(const fs::path &path, History
 
 bool LocalGlucoseHistoryFileAccess::readToEnd(int fd, std::size_t capacity, HistoryReadBuffer &buffer) const
 {
-    buffer.clear(std::max<std::size_t>(capacity, 1));
+    buffer.clear(std::clamp<std::size_t>(capacity, 1, kMaxFileBytes + 1));
     for (;;) {
+        if (buffer.size() > kMaxFileBytes) {
+            errno = EFBIG;   // grew past what a history file can be while it was read
+            return false;
+        }
         char *space = buffer.freeSpace();
-        const ssize_t count = calls_.read(fd, space, buffer.freeSize());
+        const std::size_t room = std::min(buffer.freeSize(), kMaxFileBytes + 1 - buffer.size());
+        const ssize_t count = calls_.read(fd, space, room);
         if (count < 0) {
             if (errno == EINTR) {
                 continue;

@@ -20,14 +20,24 @@ struct PosixFileCalls {
     std::function<int(int fd, mode_t mode)> fchmod;
     std::function<ssize_t(int fd, void *data, size_t size)> read;
     std::function<int(int fd, struct stat *info)> fstat;
-    std::function<int(const char *path, struct stat *info)> stat;
+    std::function<int(const char *path, struct stat *info)> lstat;
 
     static PosixFileCalls system();
 };
 
 // Saved-history file access over the local file system.
+//
+// Every file of saved history is one this program wrote through a temporary file and a rename,
+// so a read takes only such a file: it opens the path without following a symbolic link and
+// without waiting on a FIFO or device (O_NOFOLLOW | O_NONBLOCK), and reads it only when the open
+// file is a regular file of at most kMaxFileBytes. Anything else at the path is refused like a
+// file that cannot be read (errno ELOOP, EINVAL or EFBIG), and left where it is.
 class LocalGlucoseHistoryFileAccess final : public GlucoseHistoryFileAccess {
 public:
+    // Far above any file saved history writes: a day file of 1,440 readings is a few hundred
+    // kilobytes, the manifest and an account's settings less than a kilobyte.
+    static constexpr std::size_t kMaxFileBytes = std::size_t{64} << 20;
+
     explicit LocalGlucoseHistoryFileAccess(PosixFileCalls calls = PosixFileCalls::system());
 
     QByteArray readFile(const std::filesystem::path &path) override;
@@ -49,8 +59,12 @@ public:
     void createDirectories(const std::filesystem::path &directory);
 
 private:
+    // Opens `path` for reading as described above and fills `info` from the open file. The
+    // descriptor, or -1 with errno set (nothing is left open then).
+    int openForReading(const std::filesystem::path &path, struct stat &info) const;
     // Reads the open file to its end into `buffer`, starting with room for `capacity` bytes and
-    // looping over short reads and EINTR. False, with errno set, when a read fails.
+    // looping over short reads and EINTR. False, with errno set, when a read fails or the file
+    // grows past kMaxFileBytes (EFBIG).
     bool readToEnd(int fd, std::size_t capacity, HistoryReadBuffer &buffer) const;
 
     PosixFileCalls calls_;

@@ -20,6 +20,7 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QSignalSpy>
 
@@ -32,6 +33,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <iostream>
 
 namespace quillby::test {
 namespace {
@@ -228,30 +230,80 @@ INSTANTIATE_TEST_SUITE_P(AppDelegate, ConfigurationChange,
                                            ConfigurationChangeCase{"skipInitialRefresh", true, 0}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// A configuration that cannot be read counts as an incomplete account; the next change reads
-// it again, and polling starts once it can be read.
-TEST(AppDelegate, UnreadableConfigurationIsReadAgainOnTheNextChange)
+// A keyring that is locked (or not running yet) at launch: the tray says that Quillby waits for
+// it, not that nobody is signed in, and nothing polls. As soon as the configuration can be read
+// (the keyring reports its unlock, another part of the program reads it, or the account changes)
+// polling starts as at launch, with no change of account needed.
+TEST(AppDelegate, LockedKeyringAtLaunchStartsPollingOnceTheAccountCanBeRead)
 {
-    AppHarness harness;
-    harness.dexcom.setReadings({FakeDexcomServer::record(117, "Flat", now() - 30)});
-    harness.keychain->setReadFailure(keychain_status::locked);
-    launchReady(harness);
-    EXPECT_TRUE(harness.configurationManager->configurationLoadFailed());
-    EXPECT_EQ(harness.clientsMade, 0);
-    EXPECT_FALSE(harness.app->pollingCoordinator().isUpdateLoopRunning());
-    EXPECT_FALSE(harness.app->feedbackPromptController().canPresentPrompt);
-    const auto error = harness.app->statusBarViewModel().currentError();
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->title, "Sign in required");
+    const struct {
+        const char *name;
+        std::function<void(AppHarness &, KeyringWatching &)> unlock;
+    } cases[] = {
+        {"the keyring reports the unlock", [](AppHarness &, KeyringWatching &keyring) { emit keyring.keyringMayHaveChanged(); }},
+        {"another part reads the configuration",
+         [](AppHarness &harness, KeyringWatching &) { test::runTask(harness.configurationManager->loadConfiguration()); }},
+        {"the account changes", [](AppHarness &harness, KeyringWatching &) { harness.notifications.postConfigurationDidUpdate(); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        AppHarness harness;
+        harness.dexcom.setReadings({FakeDexcomServer::record(117, "Flat", now() - 30)});
+        harness.keychain->setReadFailure(keychain_status::locked);
+        KeyringWatching keyring;
+        harness.buildOnboarded();
+        harness.configurationManager->watchKeyring(&keyring);
+        harness.launch();
+        harness.waitForAccountTask();
 
-    harness.keychain->setReadFailure(std::nullopt);
-    harness.notifications.postConfigurationDidUpdate();
-    harness.waitForAccountTask();
-    EXPECT_FALSE(harness.configurationManager->configurationLoadFailed());
-    EXPECT_EQ(harness.clientsMade, 1);
-    EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
-    EXPECT_TRUE(harness.app->feedbackPromptController().canPresentPrompt);
-    EXPECT_EQ(harness.app->statusBarViewModel().statusTitle(), QStringLiteral("117 →"));
+        StatusBarViewModel &viewModel = harness.app->statusBarViewModel();
+        EXPECT_TRUE(harness.configurationManager->isWaitingForKeyring());
+        EXPECT_EQ(harness.clientsMade, 0);
+        EXPECT_FALSE(harness.app->pollingCoordinator().isUpdateLoopRunning());
+        EXPECT_FALSE(harness.app->feedbackPromptController().canPresentPrompt);
+        ASSERT_TRUE(viewModel.currentError().has_value());
+        EXPECT_EQ(*viewModel.currentError(), AppDelegate::kWaitingForKeyring);
+        EXPECT_EQ(viewModel.iconState(), StatusBarIconState::attention);
+        EXPECT_TRUE(viewModel.statusAccessibilityText(viewModel.statusTitle(), now()).contains(u"Waiting for the keyring"));
+        EXPECT_EQ(viewModel.menuState().currentError, AppDelegate::kWaitingForKeyring);
+
+        harness.keychain->setReadFailure(std::nullopt);
+        QElapsedTimer sinceUnlock;
+        sinceUnlock.start();
+        c.unlock(harness, keyring);
+        ASSERT_TRUE(waitUntil([&] { return viewModel.statusTitle() == QStringLiteral("117 →"); }));
+        std::cout << "[ measure  ] " << c.name << ": keyring unlocked to the reading shown in " << sinceUnlock.elapsed()
+                  << " ms" << std::endl;
+        harness.waitForAccountTask();
+        EXPECT_FALSE(harness.configurationManager->configurationLoadFailed());
+        EXPECT_EQ(harness.clientsMade, 1);
+        EXPECT_EQ(harness.dexcom.requestCount(FakeDexcomServer::kReadingsPath), 1u);
+        EXPECT_TRUE(harness.app->pollingCoordinator().isUpdateLoopRunning());
+        EXPECT_TRUE(harness.app->feedbackPromptController().canPresentPrompt);
+        EXPECT_FALSE(viewModel.currentError().has_value());
+    }
+}
+
+// A damaged or missing item is no keyring to wait for: the tray asks for a sign-in as before.
+TEST(AppDelegate, DamagedOrMissingConfigurationAsksForASignIn)
+{
+    for (const bool damaged : {true, false}) {
+        SCOPED_TRACE(damaged ? "damaged" : "missing");
+        AppHarness harness;
+        harness.setOnboardingCompleted(true);
+        harness.acceptTerms();
+        if (damaged) {
+            harness.keychain->setStoredBytes("{\"account\":");
+        }
+        harness.build();
+        harness.launch();
+        harness.waitForAccountTask();
+        EXPECT_FALSE(harness.configurationManager->isWaitingForKeyring());
+        const auto error = harness.app->statusBarViewModel().currentError();
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->title, "Sign in required");
+        EXPECT_EQ(harness.clientsMade, 0);
+    }
 }
 
 TEST(AppDelegate, ReopenShowsOnboardingOnlyWhileItIsIncomplete)

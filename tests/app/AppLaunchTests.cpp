@@ -214,4 +214,52 @@ TEST(AppLaunch, SecondLaunchHandsOverToTheRunningOne)
     EXPECT_EQ(first.exitCode(), 0);
 }
 
+// A running program that is stopped keeps its launch lock: a later launch never becomes a second
+// poller beside it. It says on standard error that the running one does not respond and ends
+// with status 1; once the first one runs on, a launch hands over to it again.
+TEST(AppLaunch, ALaunchNeverRunsBesideAStoppedInstance)
+{
+    if (qEnvironmentVariableIsEmpty("DISPLAY") || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        GTEST_SKIP() << "needs an X display and a session bus (scripts/with-session.sh)";
+    }
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QProcessEnvironment environment = privateHome(home);
+
+    QProcess first;
+    first.setProcessEnvironment(environment);
+    first.setProcessChannelMode(QProcess::MergedChannels);
+    first.start(QStringLiteral(QUILLBY_BINARY), {});
+    ASSERT_TRUE(first.waitForStarted(scaledTimeoutMs(5000)));
+    ASSERT_TRUE(waitUntil([&] { return first.state() != QProcess::Running || listensForOtherLaunches(first.processId()); }));
+    ASSERT_EQ(first.state(), QProcess::Running) << first.readAll().toStdString();
+    const pid_t firstPid = static_cast<pid_t>(first.processId());
+    ::kill(firstPid, SIGSTOP);
+
+    QProcess second;
+    second.setProcessEnvironment(environment);
+    second.start(QStringLiteral(QUILLBY_BINARY), {});
+    const bool secondEnded = second.waitForFinished(scaledTimeoutMs(60000));
+    if (!secondEnded) {
+        second.kill();
+        second.waitForFinished();
+    }
+    ::kill(firstPid, SIGCONT);
+    ASSERT_TRUE(secondEnded) << "the second launch kept running beside the first";
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 1);
+    EXPECT_TRUE(second.readAllStandardError().contains("Quillby is already running but does not respond"));
+
+    QProcess third;
+    third.setProcessEnvironment(environment);
+    third.start(QStringLiteral(QUILLBY_BINARY), {});
+    ASSERT_TRUE(third.waitForFinished(scaledTimeoutMs(30000)));
+    EXPECT_EQ(third.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    ::kill(firstPid, SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(scaledTimeoutMs(10000)));
+    EXPECT_EQ(first.exitCode(), 0);
+}
+
 } // namespace

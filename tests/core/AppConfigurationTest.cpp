@@ -152,6 +152,47 @@ TEST(AppConfigurationJSON, UndecodableDocuments)
     }
 }
 
+// A damaged document's error names the kind of fault and nothing of what is stored: the
+// parser's own message would quote the text around the fault, here the password.
+TEST(AppConfigurationJSON, DecodeErrorsHoldNoStoredText)
+{
+    const std::string secret = "hunter2-Pa55";
+    const std::string app = requiredAppKeys().dump();
+    using Fault = ConfigurationDecodeError::Fault;
+    const struct {
+        const char *name;
+        std::string document;
+        Fault fault;
+    } cases[] = {
+        {"cut off in the password", R"({"account":{"provider":"dexcom","password":")" + secret, Fault::notJSON},
+        {"stray byte after the password", R"({"account":{"password":")" + secret + R"("x}})", Fault::notJSON},
+        {"control character in the password", R"({"app":{},"account":{"password":")" + secret + "\x01\"}}",
+         Fault::notJSON},
+        {"provider holding the secret",
+         R"({"app":)" + app + R"(,"account":{"provider":")" + secret + R"(","username":"u","password":"p","region":"us"}})",
+         Fault::unknownValue},
+        {"password of the wrong type", R"({"app":)" + app + R"(,"account":{"provider":"dexcom","username":")" + secret +
+                                           R"(","password":17,"region":"us"}})",
+         Fault::wrongType},
+        {"region missing", R"({"app":)" + app + R"(,"account":{"provider":"dexcom","username":"u","password":")" + secret +
+                               R"("}})",
+         Fault::missingValue},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        try {
+            AppConfiguration::decode(c.document);
+            ADD_FAILURE() << "decoded a damaged document";
+        } catch (const ConfigurationDecodeError &error) {
+            EXPECT_EQ(error.fault, c.fault);
+            EXPECT_EQ(std::string(error.what()).find("hunter2"), std::string::npos) << error.what();
+            EXPECT_EQ(std::string(error.what()).find("last read"), std::string::npos) << error.what();
+        } catch (const std::exception &error) {
+            ADD_FAILURE() << "not a decode error: " << error.what();
+        }
+    }
+}
+
 TEST(AppConfigurationNormalization, Table)
 {
     struct Case {

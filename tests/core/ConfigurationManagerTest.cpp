@@ -11,6 +11,7 @@
 #include "fakes/VirtualTimeSleeper.h"
 #include "fakes/WaitUntil.h"
 
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -187,7 +188,7 @@ TEST_F(ConfigurationManagerTest, LoadFailuresPublishDefaultsAndLogTheReason)
         "[app/ConfigurationManager] Failed to load configuration from keyring item Quillby/configuration: ";
     const Case cases[] = {
         {"keyring status", [](FakeKeychainItemStore &s) { s.setReadFailure(keychain_status::timedOut); },
-         prefix + "keychain read failed (status -25309)"},
+         prefix + "keychain read failed (status -25309); reading it again when the keyring is available"},
         {"missing value", [](FakeKeychainItemStore &s) { s.setStoredBytes("{\"account\":{}}"); },
          prefix + "stored configuration could not be decoded: a value is missing or out of range"},
         {"cut off after the password",
@@ -243,6 +244,140 @@ TEST_F(ConfigurationManagerTest, LoadAfterFailureReadsAgainAndRecovers)
     EXPECT_FALSE(manager->configurationLoadFailed());
     EXPECT_EQ(*manager->configuration(), storedAccountConfiguration());
     EXPECT_EQ(store->readCount(), 2);
+}
+
+// A load that failed because the keyring is unavailable for now (locked, its prompt dismissed
+// or timed out, its service not there yet) is read again by itself: at once when the keyring
+// reports a change. Once read, the configuration is published and the shell told, as after a
+// sign-in, so polling starts. A damaged item, an unsupported keyring and a missing item are not
+// read again by themselves.
+TEST_F(ConfigurationManagerTest, ReadsAgainByItselfWhenTheKeyringReportsAChange)
+{
+    const struct {
+        const char *name;
+        std::function<void(FakeKeychainItemStore &)> arrange;
+        bool waits;
+    } cases[] = {
+        {"locked", [](FakeKeychainItemStore &s) { s.setReadFailure(keychain_status::locked); }, true},
+        {"prompt timed out", [](FakeKeychainItemStore &s) { s.setReadFailure(keychain_status::timedOut); }, true},
+        {"prompt dismissed", [](FakeKeychainItemStore &s) { s.setReadFailure(keychain_status::userCanceled); }, true},
+        {"access denied", [](FakeKeychainItemStore &s) { s.setReadFailure(keychain_status::authFailed); }, true},
+        {"no Secret Service", [](FakeKeychainItemStore &s) { s.setReadFailure(keychain_status::notAvailable); }, true},
+        {"daemon restarting", [](FakeKeychainItemStore &s) { s.setReadFailure(keychain_status::internalError); }, true},
+        {"unsupported", [](FakeKeychainItemStore &s) { s.setReadFailure(keychain_status::unimplemented); }, false},
+        {"damaged item", [](FakeKeychainItemStore &s) { s.setStoredBytes("{\"account\":"); }, false},
+        {"missing item", [](FakeKeychainItemStore &s) { s.keyring().removeItem(s.service(), s.account()); }, false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        store = std::make_shared<FakeKeychainItemStore>();
+        storeConfigurationIn(*store, storedAccountConfiguration());
+        c.arrange(*store);
+        sleeper->requests.clear();
+        KeyringWatching keyring;
+        auto manager = makeManager();
+        manager->watchKeyring(&keyring);
+        QSignalSpy accountChanged(&notifications, &AppNotifications::configurationDidUpdate);
+        QSignalSpy settingsChanged(&notifications, &AppNotifications::appSettingsDidUpdate);
+        runTask(manager->loadConfiguration());
+        EXPECT_EQ(manager->isWaitingForKeyring(), c.waits);
+        EXPECT_EQ(manager->configuration()->account, GlucoseAccountConfiguration::empty());
+        test::VirtualTimeSleeper::drain();
+        EXPECT_EQ(sleeper->requests, c.waits ? std::vector<double>{5} : std::vector<double>{});
+        if (!c.waits) {
+            continue;
+        }
+
+        // The keyring is unlocked and says so: read at once, no time passes.
+        store->setReadFailure(std::nullopt);
+        const Date unlockedAt = clock->now();
+        emit keyring.keyringMayHaveChanged();
+        ASSERT_TRUE(waitUntil([&] { return accountChanged.count() > 0; }));
+        EXPECT_EQ(clock->now(), unlockedAt);
+        EXPECT_EQ(*manager->configuration(), storedAccountConfiguration());
+        EXPECT_FALSE(manager->configurationLoadFailed());
+        EXPECT_FALSE(manager->isWaitingForKeyring());
+        ASSERT_EQ(accountChanged.count(), 1);
+        EXPECT_FALSE(accountChanged.at(0).at(0).toBool());   // with the first refresh, as at launch
+        EXPECT_EQ(settingsChanged.count(), 1);               // mg/dL and thresholds differ too
+        EXPECT_EQ(store->readCount(), 2);
+        test::VirtualTimeSleeper::drain();
+        EXPECT_EQ(sleeper->pendingCount(), 0u);   // nothing more to wait for
+    }
+}
+
+// The keyring's word that comes while a read is under way is not lost: when that read still
+// fails, the next one follows at once.
+TEST_F(ConfigurationManagerTest, AKeyringChangeDuringAReadLeadsToAnotherReadAtOnce)
+{
+    storeConfigurationIn(*store, storedAccountConfiguration());
+    store->setReadFailure(keychain_status::locked);
+    KeyringWatching keyring;
+    auto manager = makeManager();
+    manager->watchKeyring(&keyring);
+    QSignalSpy accountChanged(&notifications, &AppNotifications::configurationDidUpdate);
+    runTask(manager->loadConfiguration());
+    ASSERT_TRUE(manager->isWaitingForKeyring());
+
+    // The next read waits for the test's word, and then fails all the same.
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    store->keyring().setBeforeRead([released] { released.wait(); });
+    store->setReadFailure(std::nullopt);
+    store->failNextRead(keychain_status::locked);
+    ASSERT_TRUE(sleeper->runNext());   // the first pause ends; a read starts
+    const Date readStartedAt = clock->now();
+    emit keyring.keyringMayHaveChanged();
+    store->keyring().setBeforeRead(nullptr);
+    release.set_value();
+    ASSERT_TRUE(waitUntil([&] { return accountChanged.count() > 0; }));
+    EXPECT_EQ(clock->now(), readStartedAt);
+    EXPECT_EQ(store->readCount(), 3);
+    EXPECT_EQ(*manager->configuration(), storedAccountConfiguration());
+}
+
+// Without a word from the keyring the item is read again after pauses of 5 s, doubling up to
+// 5 minutes, until it can be read; the time from the unlock to the read is at most one pause.
+// A load that another part of the program makes meanwhile (Settings, saved history) and that
+// succeeds tells the shell in the same way.
+TEST_F(ConfigurationManagerTest, ReadsAgainAfterGrowingPausesWithoutWordFromTheKeyring)
+{
+    storeConfigurationIn(*store, storedAccountConfiguration());
+    store->setReadFailure(keychain_status::locked);
+    auto manager = makeManager();
+    QSignalSpy accountChanged(&notifications, &AppNotifications::configurationDidUpdate);
+    const Date startedAt = clock->now();
+    runTask(manager->loadConfiguration());
+    ASSERT_TRUE(manager->isWaitingForKeyring());
+
+    ASSERT_TRUE(sleeper->advanceUntil([&] { return sleeper->requests.size() == 9; }));
+    EXPECT_EQ(sleeper->requests, (std::vector<double>{5, 10, 20, 40, 80, 160, 300, 300, 300}));
+    EXPECT_EQ(clock->now() - startedAt, 5 + 10 + 20 + 40 + 80 + 160 + 300 + 300);
+    EXPECT_EQ(store->readCount(), 9);
+    EXPECT_TRUE(manager->isWaitingForKeyring());
+    EXPECT_EQ(accountChanged.count(), 0);
+
+    sleeper->runFor(100);
+    store->setReadFailure(std::nullopt);
+    const Date unlockedAt = clock->now();
+    ASSERT_TRUE(sleeper->advanceUntil([&] { return accountChanged.count() > 0; }));
+    EXPECT_EQ(clock->now() - unlockedAt, 200);   // the rest of the 300 s pause
+    EXPECT_EQ(*manager->configuration(), storedAccountConfiguration());
+    EXPECT_EQ(sleeper->pendingCount(), 0u);
+
+    // Another reader gets there first: it tells the shell, and the pauses end.
+    store = std::make_shared<FakeKeychainItemStore>();
+    storeConfigurationIn(*store, storedAccountConfiguration());
+    store->setReadFailure(keychain_status::notAvailable);
+    auto second = makeManager();
+    runTask(second->loadConfiguration());
+    store->setReadFailure(std::nullopt);
+    runTask(second->loadConfiguration());
+    EXPECT_EQ(accountChanged.count(), 2);
+    EXPECT_FALSE(second->isWaitingForKeyring());
+    sleeper->runFor(5);
+    EXPECT_EQ(store->readCount(), 2);
+    EXPECT_EQ(sleeper->pendingCount(), 0u);
 }
 
 // A stored document whose thresholds lie outside what a save allows (an older version, a hand

@@ -71,6 +71,8 @@ public:
 
     // Runs inside write (on the caller's thread) before the bytes are stored.
     void setBeforeWrite(std::function<void(const QByteArray &)> hook) { locked([&] { beforeWrite_ = std::move(hook); }); }
+    // Runs inside read (on the caller's thread) before anything is read.
+    void setBeforeRead(std::function<void()> hook) { locked([&] { beforeRead_ = std::move(hook); }); }
 
     int readCount() const { return locked([&] { return reads_; }); }
     int writeCount() const { return locked([&] { return writes_; }); }
@@ -78,6 +80,9 @@ public:
 
     KeychainItemReadResult read(const QString &service, const QString &account)
     {
+        if (const std::function<void()> hook = locked([&] { return beforeRead_; })) {
+            hook();
+        }
         std::lock_guard lock(mutex_);
         ++reads_;
         if (const auto status = takeFailure(nextReadFailures_, readFailure_)) {
@@ -148,6 +153,7 @@ private:
     std::optional<std::int32_t> readFailure_, writeFailure_, removeFailure_;
     std::deque<std::int32_t> nextReadFailures_, nextWriteFailures_, nextRemoveFailures_, lateWrites_;
     std::function<void(const QByteArray &)> beforeWrite_;
+    std::function<void()> beforeRead_;
     int reads_ = 0;
     int writes_ = 0;
     int removes_ = 0;

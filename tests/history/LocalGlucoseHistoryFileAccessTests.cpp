@@ -1,6 +1,11 @@
 #include "HistoryTestSupport.h"
+#include "WaitUntil.h"
+#include "history/HistoryDigest.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <future>
 #include <fcntl.h>
 #include <algorithm>
 #include <map>
@@ -327,6 +332,189 @@ TEST_F(LocalFileAccessTest, StoreReadsThroughItsFileAccess)
     EXPECT_EQ(store->activateAccount(scope, kNow).readings.size(), 2u);
     EXPECT_TRUE(std::any_of(recorder.openPaths.begin(), recorder.openPaths.end(),
                             [](const std::string &path) { return hasExtension(path, ".history"); }));
+}
+
+// What can stand at a history file's path besides a file this program wrote. Each kind is made
+// at `path` (which does not exist yet) by `make`.
+struct ForeignItem {
+    const char *name;
+    std::function<void(const fs::path &path, const fs::path &original)> make;
+};
+
+std::vector<ForeignItem> foreignItems()
+{
+    return {
+        {"FIFO", [](const fs::path &path, const fs::path &) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }},
+        {"link to /dev/zero", [](const fs::path &path, const fs::path &) { fs::create_symlink("/dev/zero", path); }},
+        {"link to the file it replaced",
+         [](const fs::path &path, const fs::path &original) { fs::create_symlink(original, path); }},
+        {"folder", [](const fs::path &path, const fs::path &) { fs::create_directory(path); }},
+        {"sparse file larger than any history file",
+         [](const fs::path &path, const fs::path &) {
+             const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+             ASSERT_GE(fd, 0);
+             ASSERT_EQ(::ftruncate(fd, 1LL << 30), 0);
+             ::close(fd);
+         }},
+    };
+}
+
+// What the item at `path` is, as lstat sees it: kind and size.
+std::pair<mode_t, off_t> itemKind(const fs::path &path)
+{
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return {0, -1};
+    }
+    return {info.st_mode & S_IFMT, info.st_size};
+}
+
+// Runs `work` on another thread and waits a generous while for it. A read stuck on a FIFO is
+// released by opening its other end, so the test reports it instead of hanging.
+template <typename Work>
+bool finishes(Work work, const fs::path &maybeFifo)
+{
+    auto done = std::async(std::launch::async, std::move(work));
+    if (done.wait_for(std::chrono::milliseconds(scaledTimeoutMs(20'000))) == std::future_status::ready) {
+        done.get();
+        return true;
+    }
+    // Stuck: each open of the FIFO waits for a writer, so give it one until the work ends.
+    do {
+        const int writer = ::open(maybeFifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0) {
+            ::close(writer);
+        }
+    } while (done.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready);
+    return false;
+}
+
+// A FIFO, a device behind a link, a folder or a huge file at a history file's path is refused
+// at once, like a file that cannot be read, without a byte read from it: the read neither
+// waits on a writer nor runs through gigabytes.
+TEST_F(LocalFileAccessTest, ReadsOnlyRegularFilesUpToTheCapAndNothingThroughALink)
+{
+    const fs::path original = root / "kept.history";
+    LocalGlucoseHistoryFileAccess().writeAtomically(QByteArray("sealed bytes"), original);
+    for (const ForeignItem &item : foreignItems()) {
+        SCOPED_TRACE(item.name);
+        const fs::path path = root / "20431.history";
+        fs::remove_all(path);
+        item.make(path, original);
+        const auto before = itemKind(path);
+
+        RecordingCalls recorder;
+        PosixFileCalls calls = recorder.calls();
+        std::size_t bytesRead = 0;
+        calls.read = [&](int fd, void *data, size_t size) -> ssize_t {
+            const ssize_t count = ::read(fd, data, size);
+            bytesRead += count > 0 ? static_cast<std::size_t>(count) : 0;
+            return count;
+        };
+        LocalGlucoseHistoryFileAccess access(calls);
+        std::optional<int> readFileError;
+        std::optional<HistoryFileRead> read;
+        ASSERT_TRUE(finishes(
+            [&] {
+                try {
+                    access.readFile(path);
+                } catch (const std::system_error &error) {
+                    readFileError = error.code().value();
+                }
+                HistoryReadBuffer buffer;
+                read = access.readFileUnlessKnown(path, buffer, nullptr);
+            },
+            path));
+        ASSERT_TRUE(readFileError.has_value());
+        EXPECT_NE(*readFileError, ENOENT);   // refused, not missing
+        EXPECT_FALSE(read.has_value());
+        EXPECT_EQ(bytesRead, 0u);
+        for (int flags : recorder.openFlags) {
+            EXPECT_EQ(flags & (O_NOFOLLOW | O_NONBLOCK), O_NOFOLLOW | O_NONBLOCK);
+        }
+        EXPECT_TRUE(recorder.everyDescriptorClosedOnce());
+        EXPECT_EQ(itemKind(path), before);   // left as it was
+        if (fs::is_symlink(path)) {
+            EXPECT_NE(access.fileIdentity(path), access.fileIdentity(fs::read_symlink(path)));
+        }
+    }
+    EXPECT_EQ(readHistoryFile(original), QByteArray("sealed bytes"));
+}
+
+// A regular file that grows past the cap while it is read is refused too.
+TEST_F(LocalFileAccessTest, AFileThatGrowsPastTheCapWhileReadIsRefused)
+{
+    const fs::path path = root / "20431.history";
+    LocalGlucoseHistoryFileAccess().writeAtomically(QByteArray("small"), path);
+    PosixFileCalls calls = PosixFileCalls::system();
+    std::size_t served = 0;
+    calls.read = [&](int, void *data, size_t size) -> ssize_t {   // a file with no end
+        std::memset(data, 0, size);
+        served += size;
+        return static_cast<ssize_t>(size);
+    };
+    LocalGlucoseHistoryFileAccess access(calls);
+    try {
+        access.readFile(path);
+        ADD_FAILURE() << "read a file larger than the cap";
+    } catch (const std::system_error &error) {
+        EXPECT_EQ(error.code().value(), EFBIG);
+    }
+    EXPECT_LE(served, LocalGlucoseHistoryFileAccess::kMaxFileBytes + 1);
+}
+
+// Through the store: a day file, the manifest or an account's settings replaced by something
+// foreign makes the load end and report the history damaged, as a file that cannot be opened
+// would; nothing is removed or written over, and the history reads again once the file is back.
+TEST_F(LocalFileAccessTest, StoreReportsAForeignItemAsDamagedAndKeepsIt)
+{
+    const std::string scope = "3cae8c255dd522c93883357604e5e8e498d35478b781b3b2cb5e5ecc29b2db0a";
+    {
+        auto store = makeCore();
+        store->activateAccount(scope, kNow);
+        const auto snapshot = store->enableCollection(kNow);
+        store->append({historyReading(kNow - 120, 110), historyReading(kNow - 60, 115)}, kNow - 5,
+                      {scope, snapshot.configuration.epoch}, kNow);
+    }
+    const fs::path accountFolder = folder(sha256Digest(scope));
+    fs::path dayFile;
+    for (const auto &entry : fs::directory_iterator(accountFolder)) {
+        if (hasExtension(entry.path(), ".history")) {
+            dayFile = entry.path();
+        }
+    }
+    ASSERT_FALSE(dayFile.empty());
+    struct Target {
+        const char *name;
+        fs::path path;
+        GlucoseHistoryError::Case expected;
+    };
+    const Target targets[] = {
+        {"day file", dayFile, GlucoseHistoryError::Case::unreadableHistory},
+        {"manifest", root / "manifest.json", GlucoseHistoryError::Case::invalidConfiguration},
+        {"account settings", accountFolder / "configuration.json", GlucoseHistoryError::Case::invalidConfiguration},
+    };
+    for (const Target &target : targets) {
+        for (const ForeignItem &item : foreignItems()) {
+            SCOPED_TRACE(std::string(target.name) + ": " + item.name);
+            const fs::path saved = temp.path().toStdString() + "/saved";
+            fs::rename(target.path, saved);
+            item.make(target.path, saved);
+            const auto before = itemKind(target.path);
+            const std::set<std::string> folderBefore = entries(accountFolder);
+
+            std::optional<GlucoseHistoryError::Case> error;
+            ASSERT_TRUE(finishes([&] { error = historyErrorOf([&] { makeCore()->activateAccount(scope, kNow); }); },
+                                 target.path));
+            EXPECT_EQ(error, target.expected);
+            EXPECT_EQ(itemKind(target.path), before);
+            EXPECT_EQ(entries(accountFolder), folderBefore);
+
+            fs::remove_all(target.path);
+            fs::rename(saved, target.path);
+            EXPECT_EQ(makeCore()->activateAccount(scope, kNow).readings.size(), 2u);
+        }
+    }
 }
 
 } // namespace

@@ -16,6 +16,9 @@
 #include <memory>
 #include <vector>
 
+#include <csignal>
+#include <functional>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,6 +70,109 @@ TEST(SingleInstanceLaunches, ExactlyOneOfManySimultaneousLaunchesRuns)
     }
 }
 
+// One launch of the single-instance check as a process of its own (single_instance_launch).
+class Launch {
+public:
+    explicit Launch(const QString &socket, int answerTimeoutMs = 0)
+    {
+        process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QStringList arguments{socket};
+        if (answerTimeoutMs > 0) {
+            arguments << QString::number(answerTimeoutMs);
+        }
+        process_.start(QStringLiteral(QUILLBY_SINGLE_INSTANCE_LAUNCH), arguments);
+    }
+    ~Launch()
+    {
+        if (process_.state() != QProcess::NotRunning) {
+            ::kill(static_cast<pid_t>(process_.processId()), SIGCONT);
+            process_.kill();
+            process_.waitForFinished(test::scaledTimeoutMs(10'000));
+        }
+    }
+    // The next line it prints (empty when none comes within the bound).
+    QByteArray nextLine()
+    {
+        if (!test::waitUntil([&] { return process_.canReadLine() || process_.state() == QProcess::NotRunning; }, 60'000)) {
+            return {};
+        }
+        return process_.canReadLine() ? process_.readLine().trimmed() : QByteArray();
+    }
+    // Tells it to check for a running instance and returns what it found.
+    QByteArray go()
+    {
+        if (nextLine() != "ready") {
+            return "not ready";
+        }
+        process_.write("go\n");
+        return nextLine();
+    }
+    void signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
+    // Closes its input (a running instance then quits) and returns its exit code.
+    int finish()
+    {
+        process_.closeWriteChannel();
+        if (!process_.waitForFinished(test::scaledTimeoutMs(30'000))) {
+            return -1;
+        }
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+
+private:
+    QProcess process_;
+};
+
+// The running instance keeps the launch lock while it lives. Stopped, or without its socket, it
+// cannot answer, and a new launch still never becomes a second instance: it says that the
+// running one does not answer and ends. Once the running one answers again a launch hands over
+// to it as usual, and when it has ended (however it ended) the next launch runs.
+TEST(SingleInstanceLaunches, ALaunchNeverRunsBesideAnInstanceThatDoesNotAnswer)
+{
+    constexpr int kAnswerTimeoutMs = 1500;
+    struct Case {
+        const char *name;
+        std::function<void(Launch &first, const QString &socket)> silence;
+        std::function<void(Launch &first)> revive;   // null: it stays silent
+        int endSignal;                                // how the first one ends; 0: its input closes
+    };
+    const std::vector<Case> cases = {
+        {"stopped", [](Launch &first, const QString &) { first.signal(SIGSTOP); },
+         [](Launch &first) { first.signal(SIGCONT); }, 0},
+        {"socket removed", [](Launch &, const QString &socket) { ASSERT_TRUE(QFile::remove(socket)); }, nullptr,
+         SIGKILL},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        const QString socket = folder.filePath(QStringLiteral("quillby.socket"));
+        Launch first(socket);
+        ASSERT_EQ(first.go(), "won");
+        c.silence(first, socket);
+
+        Launch second(socket, kAnswerTimeoutMs);
+        EXPECT_EQ(second.go(), "unanswered");
+        EXPECT_EQ(second.finish(), 1);
+
+        if (c.revive) {
+            c.revive(first);
+            Launch third(socket, kAnswerTimeoutMs);
+            EXPECT_EQ(third.go(), "lost");
+            EXPECT_EQ(first.nextLine(), "reopen");
+            EXPECT_EQ(third.finish(), 0);
+        }
+        if (c.endSignal != 0) {
+            first.signal(c.endSignal);
+            first.finish();
+        } else {
+            EXPECT_EQ(first.finish(), 0);
+        }
+        Launch next(socket, kAnswerTimeoutMs);
+        EXPECT_EQ(next.go(), "won");
+        EXPECT_EQ(next.finish(), 0);
+    }
+}
+
 class FallbackRuntimeFolder : public ::testing::Test {
 protected:
     void SetUp() override
@@ -106,18 +212,18 @@ TEST_F(FallbackRuntimeFolder, OnlyAPrivateFolderOfThisUserHoldsTheSocket)
     const std::vector<Case> cases = {
         {"missing: made with mode 0700", [] {}, true},
         {"already there and private", [&] { ::mkdir(QFile::encodeName(fallback()).constData(), 0700); }, true},
-        {"open to others",
+        {"ours but open to others: narrowed to 0700",
          [&] {
              ::mkdir(QFile::encodeName(fallback()).constData(), 0700);
              ::chmod(QFile::encodeName(fallback()).constData(), 0777);
          },
-         false},
-        {"group may enter",
+         true},
+        {"ours but the group may enter: narrowed to 0700",
          [&] {
              ::mkdir(QFile::encodeName(fallback()).constData(), 0700);
              ::chmod(QFile::encodeName(fallback()).constData(), 0750);
          },
-         false},
+         true},
         {"a link to a private folder", [&] { ::symlink(QFile::encodeName(elsewhere).constData(), QFile::encodeName(fallback()).constData()); }, false},
         {"a file", [&] { QFile file(fallback()); file.open(QIODevice::WriteOnly); }, false},
         {"runtime folder open to others falls back",
@@ -151,7 +257,7 @@ TEST_F(FallbackRuntimeFolder, OnlyAPrivateFolderOfThisUserHoldsTheSocket)
     }
     // Without a private folder the launch runs, with nobody listening.
     SingleInstanceGuard guard(QString{});
-    EXPECT_TRUE(guard.acquire());
+    EXPECT_EQ(guard.acquire(), SingleInstanceGuard::Acquisition::running);
 }
 
 class SingleInstanceListener : public ::testing::Test {
@@ -159,7 +265,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(folder_.isValid());
-        ASSERT_TRUE(guard_.acquire());
+        ASSERT_EQ(guard_.acquire(), SingleInstanceGuard::Acquisition::running);
     }
     std::unique_ptr<QLocalSocket> connectClient()
     {
