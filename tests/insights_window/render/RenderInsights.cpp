@@ -14,8 +14,10 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -31,6 +33,11 @@ bool save(QWidget *widget, const QString &folder, const QString &name)
     for (int i = 0; i < 10; ++i) {
         QApplication::processEvents();   // let pending layout passes finish
     }
+    // Let a transition that a new result started (0.3 s) end before the picture is taken; under a
+    // virtual animation clock this changes nothing.
+    QEventLoop settling;
+    QTimer::singleShot(500, &settling, &QEventLoop::quit);
+    settling.exec();
     const QString path = QDir(folder).filePath(name);
     const bool ok = widget->grab().save(path);
     std::printf("%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
