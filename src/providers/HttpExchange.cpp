@@ -1,13 +1,10 @@
 #include "providers/HttpExchange.h"
 
 #include "core/OperationCancelledError.h"
+#include "core/async/NetworkReplyWait.h"
 #include "providers/NetworkError.h"
 
-#include <QCoroNetworkReply>
-#include <QCoreApplication>
 #include <QHostAddress>
-#include <QMetaObject>
-#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 
@@ -26,25 +23,6 @@ std::optional<QByteArray> HttpReply::header(const QByteArray &name) const
     return std::nullopt;
 }
 
-namespace {
-
-struct DeleteLater {
-    void operator()(QObject *object) const
-    {
-        if (object) {
-            object->deleteLater();
-        }
-    }
-};
-
-// Aborts on a later event-loop turn: an abort resumes the awaiting coroutine inside abort().
-void abortLater(QNetworkReply *reply)
-{
-    QMetaObject::invokeMethod(reply, [reply] { reply->abort(); }, Qt::QueuedConnection);
-}
-
-} // namespace
-
 QCoro::Task<HttpReply> sendHttpRequest(QNetworkAccessManager *manager, QNetworkRequest request,
                                        QByteArray method, QByteArray body,
                                        std::chrono::milliseconds timeout, std::stop_token stop,
@@ -61,7 +39,7 @@ QCoro::Task<HttpReply> sendHttpRequest(QNetworkAccessManager *manager, QNetworkR
     if (!request.attribute(QNetworkRequest::RedirectPolicyAttribute).isValid()) {
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     }
-    std::unique_ptr<QNetworkReply, DeleteLater> reply(
+    OwnedNetworkReply reply(
         method == "GET" && body.isEmpty() ? manager->get(request)
                                           : manager->sendCustomRequest(request, method, body));
     QNetworkReply *raw = reply.get();
@@ -108,25 +86,7 @@ QCoro::Task<HttpReply> sendHttpRequest(QNetworkAccessManager *manager, QNetworkR
         received.append(chunk);
     });
 
-    QPointer<QNetworkReply> guarded(raw);
-    {
-        // Stop may be requested from any thread: the abort runs later on the main loop, and
-        // only if the reply still exists then.
-        std::stop_callback onStop(stop, [guarded, cancelled] {
-            cancelled->store(true);
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [guarded] {
-                    if (guarded) {
-                        guarded->abort();
-                    }
-                },
-                Qt::QueuedConnection);
-        });
-        if (!raw->isFinished()) {
-            co_await qCoro(raw).waitForFinished();
-        }
-    }
+    co_await waitForReplyUnlessStopped(raw, stop, [cancelled] { cancelled->store(true); });
     deadline.stop();
     QObject::disconnect(raw, nullptr, &watcher, nullptr);
 

@@ -1,14 +1,11 @@
 #include "services/UpdateDownload.h"
 
+#include "core/async/NetworkReplyWait.h"
 #include "providers/HttpExchange.h"
 
-#include <QCoroNetworkReply>
-#include <QCoreApplication>
 #include <QFile>
-#include <QMetaObject>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -16,20 +13,6 @@
 namespace quillby {
 
 namespace {
-
-struct DeleteLater {
-    void operator()(QObject *object) const
-    {
-        if (object) {
-            object->deleteLater();
-        }
-    }
-};
-
-void abortLater(QNetworkReply *reply)
-{
-    QMetaObject::invokeMethod(reply, [reply] { reply->abort(); }, Qt::QueuedConnection);
-}
 
 UpdateDownloadResult failed(QString why)
 {
@@ -79,7 +62,7 @@ QCoro::Task<UpdateDownloadResult> downloadFile(QNetworkAccessManager *manager, Q
     request.setRawHeader("Accept-Encoding", "identity");
     request.setRawHeader("User-Agent", userAgent);
     request.setTransferTimeout(static_cast<int>(limits.stallTimeout.count()));
-    std::unique_ptr<QNetworkReply, DeleteLater> reply(manager->get(request));
+    OwnedNetworkReply reply(manager->get(request));
     QNetworkReply *raw = reply.get();
 
     QString refused;   // set when the transfer was abandoned on purpose, with the reason
@@ -134,22 +117,7 @@ QCoro::Task<UpdateDownloadResult> downloadFile(QNetworkAccessManager *manager, Q
     });
     deadline.start(limits.timeout);
 
-    QPointer<QNetworkReply> guarded(raw);
-    {
-        std::stop_callback onStop(stop, [guarded] {
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(),
-                [guarded] {
-                    if (guarded) {
-                        guarded->abort();
-                    }
-                },
-                Qt::QueuedConnection);
-        });
-        if (!raw->isFinished()) {
-            co_await qCoro(raw).waitForFinished();
-        }
-    }
+    co_await waitForReplyUnlessStopped(raw, stop);
     deadline.stop();
     QObject::disconnect(raw, nullptr, &watcher, nullptr);
 
