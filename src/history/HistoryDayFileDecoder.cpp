@@ -337,7 +337,7 @@ constexpr std::uint64_t kPowersOfTenUpToEight[] = {1, 10, 100, 1000, 10000, 1000
 // Appends the run of digits at p to `digits`, counting them in `count` (`digits` holds them all
 // only while `count` stays at most 19); returns the end of the run. Eight bytes at a time: the
 // digits at the front of a word are found and converted without a branch per digit.
-const char *readDigits(const char *p, const char *end, std::uint64_t &digits, int &count)
+[[gnu::always_inline]] inline const char *readDigits(const char *p, const char *end, std::uint64_t &digits, int &count)
 {
     if constexpr (std::endian::native == std::endian::little) {
         while (end - p >= 8) {
@@ -392,7 +392,7 @@ struct NumberText {
 
 // Reads the longest JSON number at `cursor` by the JSON grammar, moving the cursor past it;
 // nothing (the cursor unmoved) when none starts there. Whatever follows is the caller's to check.
-std::optional<NumberText> scanNumberText(const char *&cursor, const char *end)
+[[gnu::always_inline]] inline std::optional<NumberText> scanNumberText(const char *&cursor, const char *end)
 {
     NumberText number;
     number.begin = cursor;
