@@ -175,9 +175,12 @@ void GlucoseHistoryAccount::prefetchDays(const std::string &scope)
         std::vector<PendingDayFile> pending;
         for (const fs::path &file : files) {
             const std::string name = file.filename().native();
-            const std::optional<HistoryFileIdentity> identity = files_->fileIdentity(file);
-            if (identity && cache_->find(file, *identity, key, scope)) {
-                continue;
+            // A file the memo has never opened is not looked at twice.
+            if (cache_->remembers(file)) {
+                const std::optional<HistoryFileIdentity> identity = files_->fileIdentity(file);
+                if (identity && cache_->find(file, *identity, key, scope)) {
+                    continue;
+                }
             }
             pending.push_back(PendingDayFile{0, file, name, {}, nullptr, false});
         }
