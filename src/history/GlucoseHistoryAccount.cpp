@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <ranges>
 
 namespace quillby {
 
@@ -123,9 +124,8 @@ SharedGlucoseReadings GlucoseHistoryAccount::snapshotReadings(const FolderView &
     GlucoseReadings readings;
     readings.reserve(view.count());
     for (const auto &day : view.days) {
-        for (const auto &stored : *day.readings) {
-            readings.push_back(stored.reading);
-        }
+        const auto plain = std::views::transform(*day.readings, &StoredReading::reading);
+        readings.insert(readings.end(), plain.begin(), plain.end());   // one size check a day
     }
     snapshotReadings_ = SharedGlucoseReadings(std::move(readings));
     snapshotSource_.reserve(view.days.size());

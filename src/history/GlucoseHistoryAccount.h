@@ -101,10 +101,10 @@ private:
     static FolderView viewOf(const DayMap &days, bool canonical);
     // Each file named by its day and holding only that day's readings, days ascending.
     static bool hasDayLayout(const FolderView &view);
-    // The view's readings, in order, are a merged list (mergeStoredReadings would give them back
-    // unchanged) and all pass `kept`.
+    // hasDayLayout, and the view's readings, in order, are a merged list (mergeStoredReadings
+    // would give them back unchanged) that all pass `kept`.
     template <typename Kept>
-    static bool isMergedAndKept(const FolderView &view, Kept &&kept);
+    static bool hasMergedDayLayout(const FolderView &view, Kept &&kept);
     // Seals the days of `next` that differ from `previous`, then removes the day files that
     // `next` does not name. `canonicalAfter`: the folder then holds exactly `next`, a merged list.
     void writeDays(const DayMap &next, const DayMap &previous, const QByteArray &key, bool canonicalAfter);

@@ -175,9 +175,12 @@ void GlucoseHistoryAccount::prefetchDays(const std::string &scope)
         std::vector<PendingDayFile> pending;
         for (const fs::path &file : files) {
             const std::string name = file.filename().native();
-            const std::optional<HistoryFileIdentity> identity = files_->fileIdentity(file);
-            if (identity && cache_->find(file, *identity, key, scope)) {
-                continue;
+            // A file the memo has never opened is not looked at twice.
+            if (cache_->remembers(file)) {
+                const std::optional<HistoryFileIdentity> identity = files_->fileIdentity(file);
+                if (identity && cache_->find(file, *identity, key, scope)) {
+                    continue;
+                }
             }
             pending.push_back(PendingDayFile{0, file, name, {}, nullptr, false});
         }
@@ -514,7 +517,7 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::prunedDays(Date now)
 
     // Usually the files already hold a merged list that retention leaves whole (the first read
     // after a start): confirm that in place, without merging a copy of everything.
-    if (hasDayLayout(view) && isMergedAndKept(view, kept)) {
+    if (hasMergedDayLayout(view, kept)) {
         if (cache_) {
             cache_->setCanonical(directory_, true);
             view.canonical = true;
@@ -547,17 +550,23 @@ GlucoseHistoryAccount::FolderView GlucoseHistoryAccount::prunedDays(Date now)
 }
 
 template <typename Kept>
-bool GlucoseHistoryAccount::isMergedAndKept(const FolderView &view, Kept &&kept)
+bool GlucoseHistoryAccount::hasMergedDayLayout(const FolderView &view, Kept &&kept)
 {
-    // What mergeStoredReadings returns unchanged: every reading storable, with a fetch time and a
-    // sample duration that are numbers, dates strictly ascending (one reading per date, nothing to
-    // sort) and no reading repeating the one before it within 30 s (nothing to clean up).
+    // hasDayLayout, and what mergeStoredReadings returns unchanged: every reading storable, with
+    // a fetch time and a sample duration that are numbers, dates strictly ascending (one reading
+    // per date, nothing to sort) and no reading repeating the one before it within 30 s (nothing
+    // to clean up). One pass over the readings for both.
     const StoredReading *previous = nullptr;
+    std::optional<std::int64_t> previousDay;
     for (const auto &day : view.days) {
+        if (!day.day || (previousDay && *day.day <= *previousDay) || day.readings->empty()) {
+            return false;
+        }
+        previousDay = day.day;
         for (const StoredReading &stored : *day.readings) {
             const GlucoseReading &reading = stored.reading;
-            if (!kept(stored) || !isStorableReading(reading) || std::isnan(stored.fetchedAt) ||
-                std::isnan(reading.sampleDuration)) {
+            if (historyDayNumber(reading.date) != day.day || !kept(stored) || !isStorableReading(reading) ||
+                std::isnan(stored.fetchedAt) || std::isnan(reading.sampleDuration)) {
                 return false;
             }
             if (previous) {

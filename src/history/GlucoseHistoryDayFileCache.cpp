@@ -19,6 +19,12 @@ SharedStoredReadings GlucoseHistoryDayFileCache::find(const fs::path &file, cons
     return entry->second.readings;
 }
 
+bool GlucoseHistoryDayFileCache::remembers(const fs::path &file) const
+{
+    const auto folder = folders_.find(file.parent_path().native());
+    return folder != folders_.end() && folder->second.entries.count(file.filename().native()) != 0;
+}
+
 void GlucoseHistoryDayFileCache::store(const fs::path &file, const HistoryFileIdentity &identity,
                                        const QByteArray &key, const std::string &scope, SharedStoredReadings readings)
 {

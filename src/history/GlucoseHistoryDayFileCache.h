@@ -24,6 +24,8 @@ class GlucoseHistoryDayFileCache {
 public:
     SharedStoredReadings find(const std::filesystem::path &file, const HistoryFileIdentity &identity,
                               const QByteArray &key, const std::string &scope) const;
+    // Whether it holds an entry for the file, whatever its identity, key and scope.
+    bool remembers(const std::filesystem::path &file) const;
     void store(const std::filesystem::path &file, const HistoryFileIdentity &identity, const QByteArray &key,
                const std::string &scope, SharedStoredReadings readings);
     // Forgetting a file, or finding the folder's files changed, also clears the folder's

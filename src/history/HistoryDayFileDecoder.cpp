@@ -3,7 +3,9 @@
 #include <simdjson.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <cmath>
 #include <limits>
@@ -307,6 +309,384 @@ public:
     int schemaVersion() const { return schemaVersion_.value_or(0); }
 };
 
+// MARK: - Numbers
+
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+// The powers of ten that a double holds exactly.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The value of eight digit characters read as one little-endian word, the first the most
+// significant.
+std::uint64_t eightDigitsValue(std::uint64_t chunk)
+{
+    constexpr std::uint64_t mask = 0x000000FF000000FF;
+    constexpr std::uint64_t byHundredAndMillion = 100 + (std::uint64_t{1000000} << 32);
+    constexpr std::uint64_t byOneAndTenThousand = 1 + (std::uint64_t{10000} << 32);
+    chunk -= 0x3030303030303030;
+    chunk = (chunk * 10) + (chunk >> 8);   // pairs of digits
+    return (((chunk & mask) * byHundredAndMillion) + (((chunk >> 16) & mask) * byOneAndTenThousand)) >> 32;
+}
+
+constexpr std::uint64_t kPowersOfTenUpToEight[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000};
+
+// Appends the run of digits at p to `digits`, counting them in `count` (`digits` holds them all
+// only while `count` stays at most 19); returns the end of the run. Eight bytes at a time: the
+// digits at the front of a word are found and converted without a branch per digit.
+[[gnu::always_inline]] inline const char *readDigits(const char *p, const char *end, std::uint64_t &digits, int &count)
+{
+    if constexpr (std::endian::native == std::endian::little) {
+        while (end - p >= 8) {
+            std::uint64_t chunk = 0;
+            std::memcpy(&chunk, p, sizeof chunk);
+            // A byte is a digit when its high half is 3 and adding 6 keeps it so. Only bytes
+            // after a non-digit can be disturbed by a carry, and only the first non-digit counts.
+            constexpr std::uint64_t high = 0xF0F0F0F0F0F0F0F0;
+            constexpr std::uint64_t threes = 0x3030303030303030;
+            const std::uint64_t notDigits = ((chunk & high) ^ threes) | (((chunk + 0x0606060606060606) & high) ^ threes);
+            const int run = std::countr_zero(notDigits) / 8;   // 8 when all are digits
+            if (run == 0) {
+                return p;
+            }
+            // The run as the last digits of eight, behind zeros.
+            const int shift = 8 * (8 - run);
+            const std::uint64_t padded = (chunk << shift) | (threes & ((std::uint64_t{1} << shift) - 1));
+            digits = digits * kPowersOfTenUpToEight[run] + eightDigitsValue(padded);
+            count += run;
+            p += run;
+            if (run < 8) {
+                return p;
+            }
+        }
+    }
+    while (p != end && isDigit(*p)) {
+        digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
+        ++count;
+        ++p;
+    }
+    return p;
+}
+
+// Whether a finite double is a whole number.
+bool isWhole(double value)
+{
+    // From 2^52 on every double is whole; below, the conversion drops exactly the fraction.
+    return std::fabs(value) >= 0x1p52 || static_cast<double>(static_cast<std::int64_t>(value)) == value;
+}
+
+// A JSON number's text as read by scanNumberText.
+struct NumberText {
+    const char *begin = nullptr;
+    const char *end = nullptr;
+    std::uint64_t digits = 0;   // all of them, while count is at most 19
+    int count = 0;              // digits read (leading zeros of a fraction included)
+    int fraction = 0;           // of which after the point
+    bool negative = false;
+    bool integral = true;       // neither point nor exponent
+    bool exponent = false;
+};
+
+// Reads the longest JSON number at `cursor` by the JSON grammar, moving the cursor past it;
+// nothing (the cursor unmoved) when none starts there. Whatever follows is the caller's to check.
+[[gnu::always_inline]] inline std::optional<NumberText> scanNumberText(const char *&cursor, const char *end)
+{
+    NumberText number;
+    number.begin = cursor;
+    const char *p = cursor;
+    number.negative = p != end && *p == '-';
+    if (number.negative) {
+        ++p;
+    }
+    if (p == end || !isDigit(*p)) {
+        return std::nullopt;
+    }
+    if (*p == '0') {
+        ++p;
+    } else {
+        p = readDigits(p, end, number.digits, number.count);
+    }
+    if (p != end && *p == '.') {
+        number.integral = false;
+        ++p;
+        if (p == end || !isDigit(*p)) {
+            return std::nullopt;
+        }
+        const int before = number.count;
+        p = readDigits(p, end, number.digits, number.count);
+        number.fraction = number.count - before;
+    }
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        number.integral = false;
+        number.exponent = true;
+        ++p;
+        if (p != end && (*p == '+' || *p == '-')) {
+            ++p;
+        }
+        if (p == end || !isDigit(*p)) {
+            return std::nullopt;
+        }
+        while (p != end && isDigit(*p)) {
+            ++p;
+        }
+    }
+    number.end = p;
+    cursor = p;
+    return number;
+}
+
+// The double of a number that is not integral, when it has at most 19 digits, no exponent, and
+// both its digits and its power of ten are exact doubles: one division then rounds the quotient
+// correctly, giving the nearest double as a full conversion does.
+std::optional<double> quickFloat(const NumberText &number)
+{
+    if (number.integral || number.exponent || number.count > 19 || number.digits > (std::uint64_t{1} << 53) ||
+        number.fraction > 22) {
+        return std::nullopt;
+    }
+    const double value = static_cast<double>(number.digits) / kExactPowersOfTen[number.fraction];
+    return number.negative ? -value : value;
+}
+
+// The number as the general reader takes it: integers apart (whether they fit an int),
+// everything else as the nearest double. Nothing when it does not fit the integer or double it
+// reads as.
+std::optional<Number> numberOfText(const NumberText &number)
+{
+    constexpr std::uint64_t kInt64Magnitude = std::uint64_t{1} << 63;
+    if (number.integral && number.count <= 19) {
+        if (!number.negative) {
+            return Number{static_cast<double>(number.digits), true,
+                          number.digits <= static_cast<std::uint64_t>(std::numeric_limits<int>::max())};
+        }
+        if (number.digits <= kInt64Magnitude) {
+            const std::int64_t value = number.digits == kInt64Magnitude ? std::numeric_limits<std::int64_t>::min()
+                                                                        : -static_cast<std::int64_t>(number.digits);
+            return Number{static_cast<double>(value), true, value >= std::numeric_limits<int>::min()};
+        }
+    }
+    double parsed = 0;
+    if (const std::optional<double> quick = quickFloat(number)) {
+        parsed = *quick;
+    } else if (number.integral && number.negative) {
+        std::int64_t whole = 0;
+        const auto [stop, error] = std::from_chars(number.begin, number.end, whole);
+        if (error != std::errc() || stop != number.end) {
+            return std::nullopt;
+        }
+        return Number{static_cast<double>(whole), true,
+                      whole >= std::numeric_limits<int>::min() && whole <= std::numeric_limits<int>::max()};
+    } else if (number.integral) {
+        std::uint64_t whole = 0;
+        const auto [stop, error] = std::from_chars(number.begin, number.end, whole);
+        if (error != std::errc() || stop != number.end) {
+            return std::nullopt;
+        }
+        return Number{static_cast<double>(whole), true,
+                      whole <= static_cast<std::uint64_t>(std::numeric_limits<int>::max())};
+    } else {
+        const auto [stop, error] = std::from_chars(number.begin, number.end, parsed);
+        if (error != std::errc() || stop != number.end || !std::isfinite(parsed)) {
+            return std::nullopt;
+        }
+    }
+    const bool whole = isWhole(parsed);
+    return Number{parsed, whole, whole && parsed >= std::numeric_limits<int>::min() &&
+                                     parsed <= std::numeric_limits<int>::max()};
+}
+
+// Reads the longest JSON number at `cursor` (moving it past what was read) as numberOfText takes it.
+std::optional<Number> scanNumber(const char *&cursor, const char *end)
+{
+    const std::optional<NumberText> text = scanNumberText(cursor, end);
+    return text ? numberOfText(*text) : std::nullopt;
+}
+
+// The same for a number whose value alone is wanted, sparing the common case the integer checks.
+std::optional<double> scanNumberValue(const char *&cursor, const char *end)
+{
+    const std::optional<NumberText> text = scanNumberText(cursor, end);
+    if (!text) {
+        return std::nullopt;
+    }
+    if (const std::optional<double> quick = quickFloat(*text)) {
+        return quick;
+    }
+    const std::optional<Number> number = numberOfText(*text);
+    return number ? std::optional<double>(number->value) : std::nullopt;
+}
+
+// The sample duration a reading keeps: 300 s when absent, 60 s when not above 0, at most 900 s.
+double keptSampleDuration(std::optional<double> seconds)
+{
+    if (!seconds) {
+        return 300;
+    }
+    double duration = *seconds;
+    if (!std::isfinite(duration) || !(duration > 0)) {
+        duration = 60;
+    }
+    return std::min(duration, 900.0);
+}
+
+// MARK: - The reader of the written form
+
+// Reads exactly the form this program writes: no blanks, the keys in the order written, numbers,
+// null where a value may be absent, and texts of ASCII without escapes. It walks the text once,
+// straight into the record. Anything else (blanks, another key order, an escape, a byte beyond
+// ASCII, an unknown provider, a number that does not convert) is not decided here and goes to
+// the next reader, so every text reads exactly as it does with the general reader.
+class WrittenDayFileReader {
+public:
+    // Nothing: not decided here.
+    static std::optional<GlucoseHistoryDayFile> read(std::string_view plaintext)
+    {
+        WrittenDayFileReader in(plaintext);
+        GlucoseHistoryDayFile result;
+        std::optional<Number> schemaVersion;
+        std::optional<std::string_view> source;
+        std::optional<std::string_view> scope;
+        if (!in.literal("{\"schemaVersion\":") || !(schemaVersion = in.number()) || !schemaVersion->inIntRange ||
+            !in.literal(",\"source\":") || !(source = in.text()) || !in.literal(",\"accountScope\":") ||
+            !(scope = in.text()) || !in.literal(",\"readings\":[")) {
+            return std::nullopt;
+        }
+        result.schemaVersion = static_cast<int>(schemaVersion->value);
+        result.source = *source;
+        result.accountScope = *scope;
+        if (!in.literal("]}")) {
+            result.readings.reserve(in.readingsAhead());
+            do {
+                if (!in.reading(result.readings)) {
+                    return std::nullopt;
+                }
+            } while (in.literal(","));
+            if (!in.literal("]}")) {
+                return std::nullopt;
+            }
+        }
+        if (in.p_ != in.end_) {
+            return std::nullopt;   // nothing may follow the record
+        }
+        return result;
+    }
+
+private:
+    explicit WrittenDayFileReader(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {}
+
+    template <std::size_t N>
+    bool literal(const char (&text)[N])
+    {
+        constexpr std::size_t length = N - 1;
+        if (static_cast<std::size_t>(end_ - p_) < length || std::memcmp(p_, text, length) != 0) {
+            return false;
+        }
+        p_ += length;
+        return true;
+    }
+
+    std::optional<Number> number() { return scanNumber(p_, end_); }
+    std::optional<double> value() { return scanNumberValue(p_, end_); }
+
+    std::optional<std::string_view> text()
+    {
+        if (p_ == end_ || *p_ != '"') {
+            return std::nullopt;
+        }
+        const char *const first = ++p_;
+        for (; p_ != end_; ++p_) {
+            const auto c = static_cast<unsigned char>(*p_);
+            if (c == '"') {
+                return std::string_view(first, static_cast<std::size_t>(p_++ - first));
+            }
+            if (c == '\\' || c < 0x20 || c >= 0x80) {
+                return std::nullopt;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Room for the readings that follow: two objects each (a text holding braces only makes the
+    // room larger), and no more than the smallest written reading would fill.
+    std::size_t readingsAhead() const
+    {
+        constexpr std::size_t kSmallestReading =
+            sizeof("{\"reading\":{\"mgdL\":0,\"trendString\":\"\",\"date\":0,\"sampleDuration\":0,\"source\":null},\"fetchedAt\":0}") - 1;
+        return std::min(count(p_, end_, '{') / 2, static_cast<std::size_t>(end_ - p_) / kSmallestReading + 1);
+    }
+
+    // How often `byte` occurs in [p, end): counted in blocks small enough for one byte per
+    // count, which the compiler turns into wide compares.
+    static std::size_t count(const char *p, const char *end, char byte)
+    {
+        std::size_t total = 0;
+        while (p != end) {
+            const std::size_t block = std::min<std::size_t>(static_cast<std::size_t>(end - p), 255);
+            unsigned char found = 0;
+            for (std::size_t i = 0; i < block; ++i) {
+                found = static_cast<unsigned char>(found + (p[i] == byte ? 1 : 0));
+            }
+            total += found;
+            p += block;
+        }
+        return total;
+    }
+
+    bool reading(GlucoseHistoryStoredReadings &readings)
+    {
+        std::optional<double> mgdL;
+        std::optional<std::string_view> trend;
+        std::optional<double> date;
+        std::optional<double> sampleDuration;
+        GlucoseProvider source = GlucoseProvider::dexcom;
+        std::optional<double> fetchedAt;
+        if (!literal("{\"reading\":{\"mgdL\":") || !(mgdL = value()) || !literal(",\"trendString\":") ||
+            !(trend = text()) || !literal(",\"date\":") || !(date = value()) || !literal(",\"sampleDuration\":")) {
+            return false;
+        }
+        if (!literal("null") && !(sampleDuration = value())) {
+            return false;
+        }
+        if (!literal(",\"source\":")) {
+            return false;
+        }
+        if (!literal("null")) {
+            const std::optional<std::string_view> provider = text();
+            if (provider == std::string_view("libreLinkUp")) {
+                source = GlucoseProvider::libreLinkUp;
+            } else if (provider != std::string_view("dexcom")) {
+                return false;
+            }
+        }
+        if (!literal("},\"fetchedAt\":") || !(fetchedAt = value()) || !literal("}")) {
+            return false;
+        }
+        // Filled in place, as the reading's constructor would; a trend like the one before takes
+        // that reading's arrow.
+        GlucoseHistoryStoredReading &entry = readings.emplace_back();
+        const GlucoseHistoryStoredReading *previous = readings.size() > 1 ? &readings[readings.size() - 2] : nullptr;
+        GlucoseReading &reading = entry.reading;
+        reading.mgdL = *mgdL;
+        reading.date = dateFromReferenceSeconds(*date);
+        reading.sampleDuration = keptSampleDuration(sampleDuration);
+        reading.source = source;
+        reading.trendString.assign(*trend);
+        if (previous && previous->reading.trendString == *trend) {
+            reading.trendArrow = previous->reading.trendArrow;
+        } else {
+            reading.trendArrow = GlucoseReading::trendArrowFor(reading.trendString);
+        }
+        entry.fetchedAt = dateFromReferenceSeconds(*fetchedAt);
+        return true;
+    }
+
+    const char *p_;
+    const char *end_;
+};
+
 // MARK: - The fast reader
 
 // Reads the form this program writes: each record's known keys once, numbers and plain texts
@@ -402,88 +782,19 @@ private:
         return token;
     }
 
-    static bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-    // A JSON number exactly as the general reader takes it: integers apart (whether they fit an
-    // int), everything else as the nearest double. Nothing for what is not a number by the JSON
-    // grammar, or does not fit the integer or double it reads as. The parser then skips the one
-    // token and checks that a comma or a closing bracket follows.
     static std::optional<Number> numberOf(simdjson::ondemand::value &value)
     {
         const std::optional<std::string_view> token = tokenOf(value);
         if (!token || token->empty()) {
             return std::nullopt;
         }
-        const char *const begin = token->data();
-        const char *const end = begin + token->size();
-        const char *p = begin;
-        const bool negative = *p == '-';
-        if (negative) {
-            ++p;
+        const char *cursor = token->data();
+        const char *const end = cursor + token->size();
+        std::optional<Number> number = scanNumber(cursor, end);
+        if (cursor != end) {
+            return std::nullopt;   // more than one number
         }
-        if (p == end || !isDigit(*p)) {
-            return std::nullopt;
-        }
-        if (*p == '0') {
-            ++p;
-        } else {
-            while (p != end && isDigit(*p)) {
-                ++p;
-            }
-        }
-        bool integral = true;
-        if (p != end && *p == '.') {
-            integral = false;
-            ++p;
-            if (p == end || !isDigit(*p)) {
-                return std::nullopt;
-            }
-            while (p != end && isDigit(*p)) {
-                ++p;
-            }
-        }
-        if (p != end && (*p == 'e' || *p == 'E')) {
-            integral = false;
-            ++p;
-            if (p != end && (*p == '+' || *p == '-')) {
-                ++p;
-            }
-            if (p == end || !isDigit(*p)) {
-                return std::nullopt;
-            }
-            while (p != end && isDigit(*p)) {
-                ++p;
-            }
-        }
-        if (p != end) {
-            return std::nullopt;
-        }
-        if (integral && negative) {
-            std::int64_t parsed = 0;
-            const auto [last, error] = std::from_chars(begin, end, parsed);
-            if (error != std::errc() || last != end) {
-                return std::nullopt;
-            }
-            return Number{static_cast<double>(parsed), true,
-                          parsed >= std::numeric_limits<int>::min() && parsed <= std::numeric_limits<int>::max()};
-        }
-        if (integral) {
-            std::uint64_t parsed = 0;
-            const auto [last, error] = std::from_chars(begin, end, parsed);
-            if (error != std::errc() || last != end) {
-                return std::nullopt;
-            }
-            return Number{static_cast<double>(parsed), true,
-                          parsed <= static_cast<std::uint64_t>(std::numeric_limits<int>::max())};
-        }
-        double parsed = 0;
-        const auto [last, error] = std::from_chars(begin, end, parsed);
-        if (error != std::errc() || last != end || !std::isfinite(parsed)) {
-            return std::nullopt;
-        }
-        const bool whole = std::trunc(parsed) == parsed;
-        return Number{parsed, whole, whole && parsed >= std::numeric_limits<int>::min() &&
-                                         parsed <= std::numeric_limits<int>::max()};
+        return number;
     }
 
     // A JSON text without escapes or control characters, as its bytes (the parser has checked
@@ -695,6 +1006,9 @@ std::optional<GlucoseHistoryDayFile> HistoryDayFileReader::decode(std::string_vi
     if (!parser_) {
         parser_ = std::make_unique<Parser>();
     }
+    if (std::optional<GlucoseHistoryDayFile> day = WrittenDayFileReader::read(plaintext)) {
+        return day;
+    }
     if (std::optional<GlucoseHistoryDayFile> day = parser_->fast.read(plaintext)) {
         return day;
     }
@@ -702,6 +1016,11 @@ std::optional<GlucoseHistoryDayFile> HistoryDayFileReader::decode(std::string_vi
 }
 
 namespace history_detail {
+
+std::optional<GlucoseHistoryDayFile> decodeHistoryDayFileAsWritten(std::string_view plaintext)
+{
+    return WrittenDayFileReader::read(plaintext);
+}
 
 std::optional<GlucoseHistoryDayFile> decodeHistoryDayFileQuickly(std::string_view plaintext)
 {

@@ -1,7 +1,7 @@
-// Fuzzes the two readers of a day file's plaintext against each other: whatever the text (a day
-// file as written, one mutated, or any bytes), decodeHistoryDayFile gives exactly what the
-// general reader gives, bit for bit in every number, and refuses exactly what it refuses; the
-// fast reader, whenever it decides a text at all, decides it the same way.
+// Fuzzes the readers of a day file's plaintext against each other: whatever the text (a day file
+// as written, one mutated, or any bytes), decodeHistoryDayFile gives exactly what the general
+// reader gives, bit for bit in every number, and refuses exactly what it refuses; the reader of
+// the written form and the fast reader, whenever they decide a text at all, decide it the same way.
 
 #include "FuzzSupport.h"
 
@@ -53,6 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(sameAnswer(decodeHistoryDayFile(text), general));
     if (const std::optional<GlucoseHistoryDayFile> quick = history_detail::decodeHistoryDayFileQuickly(text)) {
         FUZZ_CHECK(sameAnswer(quick, general));
+    }
+    if (const std::optional<GlucoseHistoryDayFile> written = history_detail::decodeHistoryDayFileAsWritten(text)) {
+        FUZZ_CHECK(sameAnswer(written, general));
     }
     return 0;
 }

@@ -264,5 +264,48 @@ TEST(HistoryDayFileCodec, FastReaderTakesTheWrittenFormAndLeavesTheRest)
     expectSameAsTree(R"({"readings":[],"accountScope":"x":[1],"y":2},"source":"glucose-cloud","schemaVersion":1})");
 }
 
+// The files the writer writes are read in one walk of their written form, with the general
+// reader's values to the last bit, whatever the length of a number: around the eight digits read
+// at a time and the limits of the quick conversion (19 digits, 2^53, 22 places).
+TEST(HistoryDayFileCodec, WrittenFormReaderTakesTheWritersFiles)
+{
+    GlucoseHistoryStoredReadings readings = oddReadings();
+    readings.erase(readings.begin() + 3, readings.end());   // the plainly writable ones
+    for (int i = 0; i < 40; ++i) {
+        const Date date = 1'800'000'000.0 + i * 60.0;
+        readings.push_back({GlucoseReading(70 + i * 3.7, i % 3 ? "Flat" : "SingleUp", date, 60, GlucoseProvider::libreLinkUp),
+                            date + 20 + (i * 7919 % 1'000'003) / 1'000'003.0});
+    }
+    const std::string written = encodeHistoryDayFile(1, history_files::daySource, kScope, readings).toStdString();
+    const auto asWritten = history_detail::decodeHistoryDayFileAsWritten(written);
+    ASSERT_TRUE(asWritten.has_value());
+    EXPECT_EQ(*asWritten, *history_detail::decodeHistoryDayFileGenerally(written));
+    expectSameAsTree(written);
+    ASSERT_TRUE(history_detail::decodeHistoryDayFileAsWritten(
+        encodeHistoryDayFile(1, history_files::legacyDaySource, kScope, {}).toStdString()));
+
+    const std::vector<std::string> numbers = {
+        "7", "-7", "12345678", "-12345678", "123456789", "1234567812345678", "12345678123456789",
+        "1234567890123456789", "9999999999999999999", "12345678901234567890", "-9223372036854775808",
+        "-9223372036854775809", "0.12345678", "12345678.12345678", "1234567.123456789", "9007199254740992.0",
+        "900719925474099.3", "900719925474099.35", "0.0000000000000000000001", "0.00000000000000000000001",
+        "821692820.1234567", "821692820.12345678", "4503599627370495.5", "1.25e2", "-0.0"};
+    const std::size_t fetched = written.find("\"fetchedAt\":") + std::string("\"fetchedAt\":").size();
+    const std::size_t mgdL = written.find("\"mgdL\":") + std::string("\"mgdL\":").size();
+    for (const std::size_t at : {fetched, mgdL}) {
+        const std::size_t end = written.find_first_of(",}", at);
+        for (const std::string &number : numbers) {
+            std::string altered = written;
+            altered.replace(at, end - at, number);
+            SCOPED_TRACE(number);
+            const auto general = history_detail::decodeHistoryDayFileGenerally(altered);
+            ASSERT_TRUE(general.has_value());
+            EXPECT_TRUE(history_detail::decodeHistoryDayFileAsWritten(altered).has_value() ||
+                        number == "-9223372036854775809");   // an integer past 64 bits is left to the others
+            expectSameAsTree(altered);
+        }
+    }
+}
+
 } // namespace
 } // namespace quillby
