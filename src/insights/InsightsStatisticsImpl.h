@@ -66,7 +66,7 @@ private:
 class ValueIds {
 public:
     // The number of `value`; `added` says whether the value is new.
-    std::uint32_t idOf(double value, bool &added)
+    [[gnu::always_inline]] std::uint32_t idOf(double value, bool &added)
     {
         // The short path, kept small enough to be inlined into the loops that feed it.
         if (inDirectRange(value) && !direct_.empty()) [[likely]] {
@@ -222,14 +222,14 @@ public:
     };
 
     // Returns the number of the value (see ValueIds).
-    std::uint32_t add(double value, TimeInterval weight, bool fixedCadence)
+    [[gnu::always_inline]] std::uint32_t add(double value, TimeInterval weight, bool fixedCadence)
     {
         check_.add(weight, fixedCadence);
         return count(value, weight);
     }
 
     // Counts a value without the equal-weights check; returns its number.
-    std::uint32_t count(double value, TimeInterval weight)
+    [[gnu::always_inline]] std::uint32_t count(double value, TimeInterval weight)
     {
         bool added = false;
         const std::uint32_t id = ids_.idOf(value, added);

@@ -81,10 +81,11 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
         summary.availableInterval = DateInterval(sorted[first].date, sorted[last - 1].date);
     }
 
-    // One walk over the weighted samples gives the mean, the time in ranges, the distinct values
-    // for the quartiles and the profile; a second one the deviation from the mean. Each figure
-    // adds up its samples in time order, exactly as it would on a list of them. A reading from
-    // before the period covers its beginning but adds to no statistic.
+    // One walk over the weighted samples gives the mean, the time in ranges and the distinct
+    // values for the quartiles; a second one, with every value numbered, the deviation from the
+    // mean and the profile. Each figure adds up its samples in time order, exactly as it would on
+    // a list of them. A reading from before the period covers its beginning but adds to no
+    // statistic.
     const std::size_t firstWeighted = firstWeightedIndex(sorted, interval.start);
     // One reading past the end still bounds the one before it.
     const std::span<const Sample> relevant =
@@ -106,7 +107,9 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
     std::array<int, kInsightsBandCount> bandCounts{};
     std::array<double, kInsightsBandCount> bandDurations{};
     DistinctValues distinct;
-    AGPBuilder profile(calendar, relevant.size() - std::min(relevant.size(), firstWeighted));
+    const std::size_t expectedSamples = relevant.size() - std::min(relevant.size(), firstWeighted);
+    std::vector<std::uint32_t> valueIds;   // by weighted sample in the period
+    valueIds.reserve(expectedSamples);
     forEachInPeriod([&](const Sample &s, TimeInterval duration) {
         ++weightedCount;
         total += duration;
@@ -114,25 +117,28 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
         const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
         bandCounts[band] += 1;
         bandDurations[band] += duration;
-        const bool fixedCadence = s.fixedCadence();
-        profile.add(s.date, duration, distinct.add(s.mgdL, duration, fixedCadence), fixedCadence);
+        valueIds.push_back(distinct.add(s.mgdL, duration, s.fixedCadence()));
     }, [&](Date start, TimeInterval duration) { covered.add(start, duration); });
 
-    if (weightedCount > 0 && total > 0) {
-        summary.meanMgdl = weightedSum / total;
-        const double mean = *summary.meanMgdl;
-        double squaresTotal = 0;
-        double squares = 0;
-        forEachInPeriod([&](const Sample &s, TimeInterval duration) {
-            const double deviation = s.mgdL - mean;
-            squaresTotal += duration;
-            squares += duration * (deviation * deviation);
-        }, [](Date, TimeInterval) {});
+    const bool hasMean = weightedCount > 0 && total > 0;
+    const double mean = hasMean ? weightedSum / total : 0.0;
+    double squaresTotal = 0;
+    double squares = 0;
+    AGPBuilder profile(calendar, distinct.ids(), expectedSamples);
+    std::size_t next = 0;
+    forEachInPeriod([&](const Sample &s, TimeInterval duration) {
+        const double deviation = s.mgdL - mean;
+        squaresTotal += duration;
+        squares += duration * (deviation * deviation);
+        profile.add(s.date, duration, valueIds[next++], s.fixedCadence());
+    }, [](Date, TimeInterval) {});
+    if (hasMean) {
+        summary.meanMgdl = mean;
         if (squaresTotal > 0) {
             summary.standardDeviationMgdl = std::sqrt(squares / squaresTotal);
         }
     }
-    summary.agp = profile.finish(distinct.ids());
+    summary.agp = profile.finish();
     static constexpr std::array<double, 3> kFractions{0.5, 0.25, 0.75};
     std::array<std::optional<double>, 3> quantiles;
     quantilesOfDistinct(std::move(distinct), kFractions, std::span(quantiles));
