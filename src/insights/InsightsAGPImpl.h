@@ -19,7 +19,7 @@ public:
     AGPBuilder(const AGPBuilder &) = delete;
     AGPBuilder &operator=(const AGPBuilder &) = delete;
 
-    void add(Date date, TimeInterval duration, std::uint32_t valueId, bool fixedCadence)
+    [[gnu::always_inline]] void add(Date date, TimeInterval duration, std::uint32_t valueId, bool fixedCadence)
     {
         // Most samples lie wholly inside the quarter hour of the piece before (see addSlow): one
         // piece, in the bin and day of that quarter, which the first piece there already noted.

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cmath>
+#include <memory>
 
 namespace quillby {
 
@@ -106,19 +107,39 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
     std::size_t weightedCount = 0;
     std::array<int, kInsightsBandCount> bandCounts{};
     std::array<double, kInsightsBandCount> bandDurations{};
+    // The range of the last sample, its count and time so far: values move little from one
+    // sample to the next, so the sums stay in locals while the range does not change.
+    std::size_t runBand = kInsightsBandCount;
+    int runCount = 0;
+    double runDuration = 0;
+    const auto flushBand = [&] {
+        if (runBand < kInsightsBandCount) {
+            bandCounts[runBand] = runCount;
+            bandDurations[runBand] = runDuration;
+        }
+    };
     DistinctValues distinct;
+    WeightCheck check;
     const std::size_t expectedSamples = relevant.size() - std::min(relevant.size(), firstWeighted);
-    std::vector<std::uint32_t> valueIds;   // by weighted sample in the period
-    valueIds.reserve(expectedSamples);
+    // The number of each weighted sample's value, in the order of the walk.
+    const auto valueIds = std::make_unique_for_overwrite<std::uint32_t[]>(std::max<std::size_t>(expectedSamples, 1));
     forEachInPeriod([&](const Sample &s, TimeInterval duration) {
-        ++weightedCount;
         total += duration;
         weightedSum += s.mgdL * duration;
         const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
-        bandCounts[band] += 1;
-        bandDurations[band] += duration;
-        valueIds.push_back(distinct.add(s.mgdL, duration, s.fixedCadence()));
+        if (band != runBand) {
+            flushBand();
+            runBand = band;
+            runCount = bandCounts[band];
+            runDuration = bandDurations[band];
+        }
+        runCount += 1;
+        runDuration += duration;
+        check.add(duration, s.fixedCadence());
+        valueIds[weightedCount++] = distinct.count(s.mgdL, duration);
     }, [&](Date start, TimeInterval duration) { covered.add(start, duration); });
+    flushBand();
+    distinct.adoptCheck(check);
 
     const bool hasMean = weightedCount > 0 && total > 0;
     const double mean = hasMean ? weightedSum / total : 0.0;
