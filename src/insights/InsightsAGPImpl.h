@@ -21,22 +21,30 @@ public:
 
     [[gnu::always_inline]] void add(Date date, TimeInterval duration, std::uint32_t valueId, bool fixedCadence)
     {
-        // Most samples lie wholly inside the quarter hour of the piece before (see addSlow): one
-        // piece, in the bin and day of that quarter, which the first piece there already noted.
-        const Date end = date + duration;
-        if (quarter_.start <= date && date < quarter_.end && date < end && end <= quarter_.boundary &&
-            isWholeSecond(date)) [[likely]] {
-            quarter_.check->add(end - date, fixedCadence);
-            if (quarter_.row != nullptr) {
-                Sums &cell = quarter_.row[rank_[valueId]];
-                cell.count += 1.0;
-                cell.weight += end - date;
-            } else {
-                quarter_.pieces->push_back(Piece{valueId, end - date});
-            }
-            return;
+        if (!tryAdd(date, duration, valueId, fixedCadence)) {
+            addSlow(date, duration, valueId, fixedCadence);
         }
-        addSlow(date, duration, valueId, fixedCadence);
+    }
+    // add() of a sample that lies wholly inside the quarter hour of the piece before; otherwise
+    // nothing and false.
+    [[gnu::always_inline]] bool tryAdd(Date date, TimeInterval duration, std::uint32_t valueId, bool fixedCadence)
+    {
+        // One piece, in the bin and day of that quarter, which the first piece there already
+        // noted (see addSlow).
+        const Date end = date + duration;
+        if (!(quarter_.start <= date && date < quarter_.end && date < end && end <= quarter_.boundary &&
+              isWholeSecond(date))) {
+            return false;
+        }
+        quarter_.check->add(end - date, fixedCadence);
+        if (quarter_.row != nullptr) {
+            Sums &cell = quarter_.row[rank_[valueId]];
+            cell.count += 1.0;
+            cell.weight += end - date;
+        } else {
+            quarter_.pieces->push_back(Piece{valueId, end - date});
+        }
+        return true;
     }
     InsightsAGP finish();
 

@@ -26,6 +26,10 @@ public:
             open_ = true;
         }
     }
+    // Whether a span from `start` only grows the interval that is growing (see extend()).
+    bool extends(Date start) const { return open_ && start <= openEnd_; }
+    void extend(Date start, TimeInterval duration) { openEnd_ = std::max(openEnd_, start + duration); }
+
     std::vector<DateInterval> take()
     {
         close();

@@ -79,6 +79,19 @@ public:
         return addSlow(value, added);
     }
 
+    // The number of a value that has a direct slot of its own already, or false.
+    [[gnu::always_inline]] bool find(double value, std::uint32_t &id) const
+    {
+        if (inDirectRange(value) && !direct_.empty()) [[likely]] {
+            const DirectSlot &slot = direct_[directIndex(value)];
+            if (slot.id != 0 && slot.value == value) [[likely]] {
+                id = slot.id - 1;
+                return true;
+            }
+        }
+        return false;
+    }
+
     const std::vector<double> &values() const { return values_; }
     std::size_t size() const { return values_.size(); }
     bool empty() const { return values_.empty(); }
@@ -241,6 +254,19 @@ public:
             entry.weight += weight;
         }
         return id;
+    }
+
+    // count() of a value seen before that has a direct slot (see ValueIds::find); otherwise
+    // nothing and false.
+    [[gnu::always_inline]] bool tryCount(double value, TimeInterval weight, std::uint32_t &id)
+    {
+        if (!ids_.find(value, id)) {
+            return false;
+        }
+        Entry &entry = entries_[id];
+        entry.count += 1.0;
+        entry.weight += weight;
+        return true;
     }
 
     // The numbers of the values fed so far.

@@ -91,15 +91,6 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
     // One reading past the end still bounds the one before it.
     const std::span<const Sample> relevant =
         sorted.subspan(0, std::min(sorted.size(), lowerBound(sorted, interval.end) + 1));
-    const auto forEachInPeriod = [&](auto &&onSample, auto &&onPiece) {
-        forEachWeight(relevant, interval, firstWeighted, [&](std::size_t i, Date start, TimeInterval duration) {
-            onPiece(start, duration);
-            const Sample &s = relevant[i];
-            if (s.date >= interval.start) {
-                onSample(s, duration);
-            }
-        });
-    };
     // The same walk gives the period's covered time, which counts the reading from before it.
     IntervalMerger covered;
     double total = 0;
@@ -123,7 +114,10 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
     const std::size_t expectedSamples = relevant.size() - std::min(relevant.size(), firstWeighted);
     // The number of each weighted sample's value, in the order of the walk.
     const auto valueIds = std::make_unique_for_overwrite<std::uint32_t[]>(std::max<std::size_t>(expectedSamples, 1));
-    forEachInPeriod([&](const Sample &s, TimeInterval duration) {
+    // Each walk has a short path that calls nothing (a value seen before, a piece that grows the
+    // covered interval, a sample inside the quarter hour of the one before), so that its sums stay
+    // in registers; anything else takes the long path. Both do the same arithmetic.
+    const auto addSample = [&](const Sample &s, TimeInterval duration) {
         total += duration;
         weightedSum += s.mgdL * duration;
         const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
@@ -136,8 +130,33 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
         runCount += 1;
         runDuration += duration;
         check.add(duration, s.fixedCadence());
-        valueIds[weightedCount++] = distinct.count(s.mgdL, duration);
-    }, [&](Date start, TimeInterval duration) { covered.add(start, duration); });
+    };
+    forEachWeightSplit(
+        relevant, interval, firstWeighted,
+        [&](std::size_t i, Date start, TimeInterval duration) {
+            if (!covered.extends(start)) {
+                return false;
+            }
+            const Sample &s = relevant[i];
+            if (s.date >= interval.start) {
+                std::uint32_t id = 0;
+                if (!distinct.tryCount(s.mgdL, duration, id)) {
+                    return false;
+                }
+                valueIds[weightedCount++] = id;
+                addSample(s, duration);
+            }
+            covered.extend(start, duration);
+            return true;
+        },
+        [&](std::size_t i, Date start, TimeInterval duration) {
+            covered.add(start, duration);
+            const Sample &s = relevant[i];
+            if (s.date >= interval.start) {
+                valueIds[weightedCount++] = distinct.count(s.mgdL, duration);
+                addSample(s, duration);
+            }
+        });
     flushBand();
     distinct.adoptCheck(check);
 
@@ -145,14 +164,33 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
     const double mean = hasMean ? weightedSum / total : 0.0;
     double squaresTotal = 0;
     double squares = 0;
-    AGPBuilder profile(calendar, distinct.ids(), expectedSamples);
-    std::size_t next = 0;
-    forEachInPeriod([&](const Sample &s, TimeInterval duration) {
+    const auto addDeviation = [&](const Sample &s, TimeInterval duration) {
         const double deviation = s.mgdL - mean;
         squaresTotal += duration;
         squares += duration * (deviation * deviation);
-        profile.add(s.date, duration, valueIds[next++], s.fixedCadence());
-    }, [](Date, TimeInterval) {});
+    };
+    AGPBuilder profile(calendar, distinct.ids(), expectedSamples);
+    std::size_t next = 0;
+    forEachWeightSplit(
+        relevant, interval, firstWeighted,
+        [&](std::size_t i, Date, TimeInterval duration) {
+            const Sample &s = relevant[i];
+            if (s.date >= interval.start) {
+                if (!profile.tryAdd(s.date, duration, valueIds[next], s.fixedCadence())) {
+                    return false;
+                }
+                ++next;
+                addDeviation(s, duration);
+            }
+            return true;
+        },
+        [&](std::size_t i, Date, TimeInterval duration) {
+            const Sample &s = relevant[i];
+            if (s.date >= interval.start) {
+                profile.add(s.date, duration, valueIds[next++], s.fixedCadence());
+                addDeviation(s, duration);
+            }
+        });
     if (hasMean) {
         summary.meanMgdl = mean;
         if (squaresTotal > 0) {
