@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstdint>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <span>
 #include <utility>
@@ -256,11 +257,12 @@ public:
         return id;
     }
 
-    // count() of a value seen before that has a direct slot (see ValueIds::find); otherwise
-    // nothing and false.
-    [[gnu::always_inline]] bool tryCount(double value, TimeInterval weight, std::uint32_t &id)
+    // count() of a value seen before that has a direct slot (see ValueIds::find) and a number no
+    // greater than `maxId`; otherwise nothing and false.
+    [[gnu::always_inline]] bool tryCount(double value, TimeInterval weight, std::uint32_t &id,
+                                         std::uint32_t maxId = std::numeric_limits<std::uint32_t>::max())
     {
-        if (!ids_.find(value, id)) {
+        if (!ids_.find(value, id) || id > maxId) {
             return false;
         }
         Entry &entry = entries_[id];

@@ -5,8 +5,10 @@
 #include "insights/InsightsCoverageImpl.h"
 #include "insights/InsightsStatisticsImpl.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <memory>
 
 namespace quillby {
@@ -112,8 +114,23 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
     DistinctValues distinct;
     WeightCheck check;
     const std::size_t expectedSamples = relevant.size() - std::min(relevant.size(), firstWeighted);
-    // The number of each weighted sample's value, in the order of the walk.
-    const auto valueIds = std::make_unique_for_overwrite<std::uint32_t[]>(std::max<std::size_t>(expectedSamples, 1));
+    // The number of each weighted sample's value, in the order of the walk: two bytes each while
+    // the numbers fit (reports have a few thousand values at most), four once one does not.
+    const std::size_t idRoom = std::max<std::size_t>(expectedSamples, 1);
+    const auto narrowIds = std::make_unique_for_overwrite<std::uint16_t[]>(idRoom);
+    std::unique_ptr<std::uint32_t[]> wideIds;
+    constexpr std::uint32_t kNarrowIdLimit = std::numeric_limits<std::uint16_t>::max();
+    const auto keepId = [&](std::uint32_t id) {
+        if (!wideIds && id > kNarrowIdLimit) {
+            wideIds = std::make_unique_for_overwrite<std::uint32_t[]>(idRoom);
+            std::copy(narrowIds.get(), narrowIds.get() + weightedCount, wideIds.get());
+        }
+        if (wideIds) {
+            wideIds[weightedCount] = id;
+        } else {
+            narrowIds[weightedCount] = static_cast<std::uint16_t>(id);
+        }
+    };
     // Each walk has a short path that calls nothing (a value seen before, a piece that grows the
     // covered interval, a sample inside the quarter hour of the one before), so that its sums stay
     // in registers; anything else takes the long path. Both do the same arithmetic.
@@ -140,10 +157,10 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
             const Sample &s = relevant[i];
             if (s.date >= interval.start) {
                 std::uint32_t id = 0;
-                if (!distinct.tryCount(s.mgdL, duration, id)) {
+                if (wideIds || !distinct.tryCount(s.mgdL, duration, id, kNarrowIdLimit)) {
                     return false;
                 }
-                valueIds[weightedCount++] = id;
+                narrowIds[weightedCount++] = static_cast<std::uint16_t>(id);
                 addSample(s, duration);
             }
             covered.extend(start, duration);
@@ -153,7 +170,8 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
             covered.add(start, duration);
             const Sample &s = relevant[i];
             if (s.date >= interval.start) {
-                valueIds[weightedCount++] = distinct.count(s.mgdL, duration);
+                keepId(distinct.count(s.mgdL, duration));
+                ++weightedCount;
                 addSample(s, duration);
             }
         });
@@ -171,12 +189,13 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
     };
     AGPBuilder profile(calendar, distinct.ids(), expectedSamples);
     std::size_t next = 0;
+    const auto idAt = [&](std::size_t k) -> std::uint32_t { return wideIds ? wideIds[k] : narrowIds[k]; };
     forEachWeightSplit(
         relevant, interval, firstWeighted,
         [&](std::size_t i, Date, TimeInterval duration) {
             const Sample &s = relevant[i];
             if (s.date >= interval.start) {
-                if (!profile.tryAdd(s.date, duration, valueIds[next], s.fixedCadence())) {
+                if (!profile.tryAdd(s.date, duration, idAt(next), s.fixedCadence())) {
                     return false;
                 }
                 ++next;
@@ -187,7 +206,7 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
         [&](std::size_t i, Date, TimeInterval duration) {
             const Sample &s = relevant[i];
             if (s.date >= interval.start) {
-                profile.add(s.date, duration, valueIds[next++], s.fixedCadence());
+                profile.add(s.date, duration, idAt(next++), s.fixedCadence());
                 addDeviation(s, duration);
             }
         });
