@@ -194,7 +194,8 @@ AGPBuilder::Quarter AGPBuilder::quarterOf(Date start, Date end, Date boundary, s
     Bins &all = *bins_;
     Bin &pieces = all.bins[bin];
     Sums *row = all.grid.empty() ? nullptr : all.grid.data() + bin * all.order.size();
-    return Quarter{start, end, boundary, bin, day, &pieces.check(), row, row ? nullptr : &pieces.pieces()};
+    return Quarter{start, end, boundary, bin, day, calendar_.offsetSpanEnd(), &pieces.check(), row,
+                   row ? nullptr : &pieces.pieces()};
 }
 
 void AGPBuilder::addSlow(Date date, TimeInterval duration, std::uint32_t valueId, bool fixedCadence)
@@ -208,6 +209,21 @@ void AGPBuilder::addSlow(Date date, TimeInterval duration, std::uint32_t valueId
     const Date end = date + duration;
     while (cursor < end) {
         if (!(quarter_.start <= cursor && cursor < quarter_.end && isWholeSecond(cursor))) {
+            // The quarter hour right after the remembered one, under the same UTC offset: its
+            // bin is the next one (the first of the next local day after the last), and its
+            // edges lie a quarter hour further on, exactly as the calendar would answer.
+            if (quarter_.check != nullptr && quarter_.end == quarter_.boundary &&
+                quarter_.spanEnd == calendar_.offsetSpanEnd() && quarter_.boundary < quarter_.spanEnd &&
+                quarter_.boundary <= cursor && cursor < quarter_.boundary + 900 && isWholeSecond(cursor)) {
+                const bool nextDay = quarter_.bin + 1 == static_cast<std::size_t>(kInsightsAGPBinCount);
+                const Date start = quarter_.boundary;
+                quarter_ = quarterOf(start, std::min(start + 900, quarter_.spanEnd), start + 900,
+                                     nextDay ? 0 : quarter_.bin + 1, quarter_.day + (nextDay ? 1 : 0));
+                const Date pieceEnd = std::min(quarter_.boundary, end);
+                addPiece(quarter_.bin, quarter_.day, pieceEnd - cursor, valueId, fixedCadence);
+                cursor = pieceEnd;
+                continue;
+            }
             const auto fields = calendar_.clock(cursor);
             if (!fields) {
                 return;

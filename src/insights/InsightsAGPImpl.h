@@ -75,6 +75,7 @@ private:
         Date boundary = 0;
         std::size_t bin = 0;
         std::int64_t day = 0;
+        Date spanEnd = 0;   // the end of the calendar's offset span it was taken in
         WeightCheck *check = nullptr;
         Sums *row = nullptr;                  // the bin's row of the grid, or
         std::vector<Piece> *pieces = nullptr; // the bin's list of pieces
