@@ -51,7 +51,8 @@ bool cleanSortedInOnePass(const GlucoseReadings &readings, Keep &&keep)
     constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
     std::uint32_t pending = none;
     std::uint32_t lastKept = none;
-    const auto settle = [&](std::uint32_t index) {
+    // Inlined: a call per reading would send the caller's running state to memory.
+    const auto settle = [&](std::uint32_t index) __attribute__((always_inline)) {
         if (lastKept != none && repeats(readings[lastKept], readings[index])) {
             return;
         }

@@ -48,28 +48,26 @@ void sliceAtQuarterHours(Date date, TimeInterval duration, LocalCalendar::Cursor
     }
 }
 
-// One piece of a quarter hour: the number of its value among all the report's values.
-struct Piece {
-    std::uint32_t id;
-    TimeInterval length;
-};
+using Piece = AGPBuilder::Piece;
+using Sums = AGPBuilder::Sums;
 
-// One quarter hour: its pieces in the order they came, and the local days they came from.
+// One quarter hour: whether its pieces weigh the same, the local days they came from and, when
+// the builder keeps them one by one, its pieces in the order they came.
 class Bin {
 public:
     void reserve(std::size_t pieces) { pieces_.reserve(pieces); }
 
-    void add(std::uint32_t id, TimeInterval length, bool fixedCadence, std::int64_t day)
+    void note(TimeInterval length, bool fixedCadence, std::int64_t day)
     {
         check_.add(length, fixedCadence);
-        pieces_.push_back(Piece{id, length});
         if (days_.empty() || days_.back() != day) {
             days_.push_back(day);
         }
     }
+    void keep(std::uint32_t id, TimeInterval length) { pieces_.push_back(Piece{id, length}); }
 
-    const WeightCheck &check() const { return check_; }
-    const std::vector<Piece> &pieces() const { return pieces_; }
+    WeightCheck &check() { return check_; }
+    std::vector<Piece> &pieces() { return pieces_; }
     std::vector<std::int64_t> &days() { return days_; }
 
 private:
@@ -81,36 +79,126 @@ private:
 } // namespace
 
 // The values are numbered once for the whole report (by the caller's ValueIds), so that they are
-// sorted once rather than in every quarter hour.
+// sorted once rather than in every quarter hour. When the report has few distinct values (whole
+// mg/dL over a bounded range), each quarter hour counts and weighs its values in a row of a
+// grid by value as its pieces come, and nothing is kept per piece; otherwise each quarter hour
+// lists its pieces and sums them at the end. Both sum each value's weights in the order the
+// pieces came, so both give the same bits.
 struct AGPBuilder::Bins {
+    Bins(const ValueIds &ids, std::size_t expectedSamples) : ids(ids)
+    {
+        // A NaN or a zero (equal to a negative zero) keeps the quarter hour's own rules.
+        perBin = ids.hasNaNOrZero();
+        const std::size_t n = ids.size();
+        if (!perBin) {
+            const std::vector<double> &values = ids.values();
+            order.resize(n);
+            for (std::uint32_t id = 0; id < n; ++id) {
+                order[id] = id;
+            }
+            if (!ids.forEachInOrder([&, next = std::size_t{0}](std::uint32_t id) mutable { order[next++] = id; })) {
+                std::sort(order.begin(), order.end(),
+                          [&](std::uint32_t a, std::uint32_t b) { return values[a] < values[b]; });
+            }
+            rank.resize(n);
+            for (std::uint32_t r = 0; r < n; ++r) {
+                rank[order[r]] = r;
+            }
+        }
+        // The grid takes no more room than listing the pieces would.
+        constexpr std::size_t kMinimumGridCells = 4096;
+        if (!perBin && n > 0 && n * kInsightsAGPBinCount <= std::max(expectedSamples, kMinimumGridCells)) {
+            grid.assign(n * kInsightsAGPBinCount, Sums{});
+            return;
+        }
+        // Samples spread over the quarter hours; one in a few is cut in two at a quarter's end.
+        const std::size_t perBinPieces = expectedSamples / kInsightsAGPBinCount;
+        if (perBinPieces > 0) {
+            for (Bin &bin : bins) {
+                bin.reserve(perBinPieces + perBinPieces / 8 + 4);
+            }
+        }
+    }
+
+    // The distinct values of quarter hour `index`, sorted ascending, each with its count and
+    // summed weight (both summed in the order the pieces came), exactly as DistinctValues gives
+    // them; into `entries`.
+    void sortedValues(std::size_t index, std::vector<DistinctValues::Entry> &entries);
+
+    const ValueIds &ids;
     std::array<Bin, kInsightsAGPBinCount> bins;
     std::vector<std::int64_t> allDays;
+    bool perBin = false;
+    std::vector<std::uint32_t> order;   // ids ascending by value
+    std::vector<std::uint32_t> rank;    // by id: place in order
+    std::vector<Sums> grid;             // by quarter hour, then rank; empty when pieces are listed
+    std::vector<Sums> sums;             // listed pieces: by rank, for the quarter hour at hand
+    std::vector<std::uint64_t> touched; // listed pieces: ranks with a count
 };
 
-AGPBuilder::AGPBuilder(LocalCalendar::Cursor &calendar, std::size_t expectedSamples)
-    : calendar_(calendar), bins_(std::make_unique<Bins>())
+void AGPBuilder::Bins::sortedValues(std::size_t index, std::vector<DistinctValues::Entry> &entries)
 {
-    // Samples spread over the quarter hours; one in a few is cut in two at a quarter's end.
-    const std::size_t perBin = expectedSamples / kInsightsAGPBinCount;
-    if (perBin > 0) {
-        for (Bin &bin : bins_->bins) {
-            bin.reserve(perBin + perBin / 8 + 4);
+    entries.clear();
+    const std::vector<double> &values = ids.values();
+    if (!grid.empty()) {
+        const std::size_t n = order.size();
+        const Sums *row = grid.data() + index * n;
+        for (std::size_t r = 0; r < n; ++r) {
+            if (row[r].count != 0) {
+                entries.push_back(DistinctValues::Entry{values[order[r]], row[r].count, row[r].weight});
+            }
+        }
+        return;
+    }
+    const std::vector<Piece> &pieces = bins[index].pieces();
+    if (perBin) {
+        DistinctValues distinct;
+        for (const Piece &piece : pieces) {
+            distinct.count(values[piece.id], piece.length);
+        }
+        entries = std::move(distinct).sorted();
+        return;
+    }
+    if (sums.empty()) {
+        sums.assign(values.size(), Sums{});
+        touched.assign((values.size() + 63) / 64, 0);
+    }
+    // Sums start at zero, and 0 + x is x: no branch on whether a value is new, which values
+    // with tenths would make unpredictable.
+    for (const Piece &piece : pieces) {
+        const std::uint32_t r = rank[piece.id];
+        touched[r / 64] |= std::uint64_t{1} << (r % 64);
+        sums[r].count += 1.0;
+        sums[r].weight += piece.length;
+    }
+    for (std::size_t word = 0; word < touched.size(); ++word) {
+        std::uint64_t bits = touched[word];
+        touched[word] = 0;
+        while (bits != 0) {
+            const auto r = static_cast<std::uint32_t>(word * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
+            bits &= bits - 1;
+            entries.push_back(DistinctValues::Entry{values[order[r]], sums[r].count, sums[r].weight});
+            sums[r] = Sums{};
         }
     }
 }
+
+AGPBuilder::AGPBuilder(LocalCalendar::Cursor &calendar, const ValueIds &ids, std::size_t expectedSamples)
+    : calendar_(calendar), bins_(std::make_unique<Bins>(ids, expectedSamples)), rank_(bins_->rank.data())
+{
+}
 AGPBuilder::~AGPBuilder() = default;
 
-namespace {
-
-// A whole number of seconds below 2^53: the calendar's clock then works in exact integers.
-bool isWholeSecond(double seconds)
+AGPBuilder::Quarter AGPBuilder::quarterOf(Date start, Date end, Date boundary, std::size_t bin, std::int64_t day)
 {
-    return std::fabs(seconds) < 9007199254740992.0 && seconds == floorOf(seconds);
+    Bins &all = *bins_;
+    Bin &pieces = all.bins[bin];
+    Sums *row = all.grid.empty() ? nullptr : all.grid.data() + bin * all.order.size();
+    return Quarter{start, end, boundary, bin, day, calendar_.offsetSpanEnd(), &pieces.check(), row,
+                   row ? nullptr : &pieces.pieces()};
 }
 
-} // namespace
-
-void AGPBuilder::add(Date date, TimeInterval duration, std::uint32_t valueId, bool fixedCadence)
+void AGPBuilder::addSlow(Date date, TimeInterval duration, std::uint32_t valueId, bool fixedCadence)
 {
     // The pieces of sliceAtQuarterHours. Samples come in time order, most of them inside the
     // quarter hour of the one before: such a piece takes the bin, day and boundary remembered
@@ -121,6 +209,21 @@ void AGPBuilder::add(Date date, TimeInterval duration, std::uint32_t valueId, bo
     const Date end = date + duration;
     while (cursor < end) {
         if (!(quarter_.start <= cursor && cursor < quarter_.end && isWholeSecond(cursor))) {
+            // The quarter hour right after the remembered one, under the same UTC offset: its
+            // bin is the next one (the first of the next local day after the last), and its
+            // edges lie a quarter hour further on, exactly as the calendar would answer.
+            if (quarter_.check != nullptr && quarter_.end == quarter_.boundary &&
+                quarter_.spanEnd == calendar_.offsetSpanEnd() && quarter_.boundary < quarter_.spanEnd &&
+                quarter_.boundary <= cursor && cursor < quarter_.boundary + 900 && isWholeSecond(cursor)) {
+                const bool nextDay = quarter_.bin + 1 == static_cast<std::size_t>(kInsightsAGPBinCount);
+                const Date start = quarter_.boundary;
+                quarter_ = quarterOf(start, std::min(start + 900, quarter_.spanEnd), start + 900,
+                                     nextDay ? 0 : quarter_.bin + 1, quarter_.day + (nextDay ? 1 : 0));
+                const Date pieceEnd = std::min(quarter_.boundary, end);
+                addPiece(quarter_.bin, quarter_.day, pieceEnd - cursor, valueId, fixedCadence);
+                cursor = pieceEnd;
+                continue;
+            }
             const auto fields = calendar_.clock(cursor);
             if (!fields) {
                 return;
@@ -132,8 +235,8 @@ void AGPBuilder::add(Date date, TimeInterval duration, std::uint32_t valueId, bo
             const auto bin = static_cast<std::size_t>((fields->hour * 60 + fields->minute) / 15);
             if (isWholeSecond(cursor) && isWholeSecond(fields->localSeconds)) {
                 const Date quarterStart = minuteStart - (fields->minute % 15) * 60.0;
-                quarter_ = Quarter{std::max(quarterStart, calendar_.offsetSpanStart()),
-                                   std::min(boundary, calendar_.offsetSpanEnd()), boundary, bin, fields->dayNumber};
+                quarter_ = quarterOf(std::max(quarterStart, calendar_.offsetSpanStart()),
+                                     std::min(boundary, calendar_.offsetSpanEnd()), boundary, bin, fields->dayNumber);
             } else {
                 quarter_ = Quarter{};
                 const Date pieceEnd = std::min(boundary, end);
@@ -152,90 +255,20 @@ void AGPBuilder::addPiece(std::size_t bin, std::int64_t day, TimeInterval length
                           bool fixedCadence)
 {
     Bins &all = *bins_;
-    all.bins[bin].add(valueId, length, fixedCadence, day);
+    all.bins[bin].note(length, fixedCadence, day);
+    if (!all.grid.empty()) {
+        Sums &cell = all.grid[bin * all.order.size() + all.rank[valueId]];
+        cell.count += 1.0;
+        cell.weight += length;
+    } else {
+        all.bins[bin].keep(valueId, length);
+    }
     if (all.allDays.empty() || all.allDays.back() != day) {
         all.allDays.push_back(day);
     }
 }
 
-namespace {
-
-// The distinct values of each quarter hour, sorted ascending, each with its count and summed
-// weight (both summed in the order the pieces came), exactly as DistinctValues gives them.
-class BinValues {
-public:
-    explicit BinValues(const ValueIds &ids) : ids_(ids)
-    {
-        // A NaN or a zero (equal to a negative zero) keeps the quarter hour's own rules.
-        perBin_ = ids.hasNaNOrZero();
-        if (perBin_) {
-            return;
-        }
-        const std::vector<double> &values = ids.values();
-        order_.resize(values.size());
-        for (std::uint32_t id = 0; id < order_.size(); ++id) {
-            order_[id] = id;
-        }
-        if (!ids.forEachInOrder([&, next = std::size_t{0}](std::uint32_t id) mutable { order_[next++] = id; })) {
-            std::sort(order_.begin(), order_.end(), [&](std::uint32_t a, std::uint32_t b) { return values[a] < values[b]; });
-        }
-        rank_.resize(values.size());
-        for (std::uint32_t r = 0; r < order_.size(); ++r) {
-            rank_[order_[r]] = r;
-        }
-        sums_.assign(values.size(), Sums{});
-        touched_.assign((values.size() + 63) / 64, 0);
-    }
-
-    std::vector<DistinctValues::Entry> sorted(const std::vector<Piece> &pieces)
-    {
-        const std::vector<double> &values = ids_.values();
-        if (perBin_) {
-            DistinctValues distinct;
-            for (const Piece &piece : pieces) {
-                distinct.count(values[piece.id], piece.length);
-            }
-            return std::move(distinct).sorted();
-        }
-        // Sums start at zero, and 0 + x is x: no branch on whether a value is new, which values
-        // with tenths would make unpredictable.
-        for (const Piece &piece : pieces) {
-            const std::uint32_t r = rank_[piece.id];
-            touched_[r / 64] |= std::uint64_t{1} << (r % 64);
-            sums_[r].count += 1.0;
-            sums_[r].weight += piece.length;
-        }
-        std::vector<DistinctValues::Entry> entries;
-        entries.reserve(std::min(pieces.size(), sums_.size()));
-        for (std::size_t word = 0; word < touched_.size(); ++word) {
-            std::uint64_t bits = touched_[word];
-            touched_[word] = 0;
-            while (bits != 0) {
-                const auto r = static_cast<std::uint32_t>(word * 64 + static_cast<std::size_t>(std::countr_zero(bits)));
-                bits &= bits - 1;
-                entries.push_back(DistinctValues::Entry{values[order_[r]], sums_[r].count, sums_[r].weight});
-                sums_[r] = Sums{};
-            }
-        }
-        return entries;
-    }
-
-private:
-    const ValueIds &ids_;
-    bool perBin_ = false;
-    std::vector<std::uint32_t> order_;   // ids ascending by value
-    std::vector<std::uint32_t> rank_;    // by id: place in order_
-    struct Sums {
-        double count = 0;
-        double weight = 0;
-    };
-    std::vector<Sums> sums_;             // by rank, for the quarter hour at hand
-    std::vector<std::uint64_t> touched_; // ranks with a count
-};
-
-} // namespace
-
-InsightsAGP AGPBuilder::finish(const ValueIds &ids)
+InsightsAGP AGPBuilder::finish()
 {
     const auto distinct = [](std::vector<std::int64_t> &days) {
         std::sort(days.begin(), days.end());
@@ -243,9 +276,9 @@ InsightsAGP AGPBuilder::finish(const ValueIds &ids)
     };
 
     static constexpr std::array<double, 5> kFractions{0.05, 0.25, 0.5, 0.75, 0.95};
-    BinValues binValues(ids);
     InsightsAGP profile;
     profile.bins.reserve(kInsightsAGPBinCount);
+    std::vector<DistinctValues::Entry> entries;
     for (int i = 0; i < kInsightsAGPBinCount; ++i) {
         Bin &bin = bins_->bins[static_cast<std::size_t>(i)];
         InsightsAGPBin result;
@@ -254,7 +287,7 @@ InsightsAGP AGPBuilder::finish(const ValueIds &ids)
         result.dayCount = distinct(bin.days());
         if (result.dayCount >= kInsightsAGPMinimumDays) {
             std::array<std::optional<double>, 5> q;
-            const std::vector<DistinctValues::Entry> entries = binValues.sorted(bin.pieces());
+            bins_->sortedValues(static_cast<std::size_t>(i), entries);
             quantilesOfEntries(entries, bin.check().equalWeights(), kFractions, std::span(q));
             result.percentiles = InsightsAGPPercentiles{*q[0], *q[1], *q[2], *q[3], *q[4]};
         }
@@ -267,13 +300,18 @@ InsightsAGP AGPBuilder::finish(const ValueIds &ids)
 
 InsightsAGP buildAGP(std::span<const WeightedSample> weighted, LocalCalendar::Cursor &calendar)
 {
-    AGPBuilder builder(calendar, weighted.size());
     ValueIds ids;
+    std::vector<std::uint32_t> valueIds;
+    valueIds.reserve(weighted.size());
     for (const WeightedSample &sample : weighted) {
         bool added = false;
-        builder.add(sample.date, sample.duration, ids.idOf(sample.mgdL, added), sample.fixedCadence);
+        valueIds.push_back(ids.idOf(sample.mgdL, added));
     }
-    return builder.finish(ids);
+    AGPBuilder builder(calendar, ids, weighted.size());
+    for (std::size_t i = 0; i < weighted.size(); ++i) {
+        builder.add(weighted[i].date, weighted[i].duration, valueIds[i], weighted[i].fixedCadence);
+    }
+    return builder.finish();
 }
 
 } // namespace insights_detail

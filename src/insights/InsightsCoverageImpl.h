@@ -10,22 +10,45 @@
 
 namespace quillby::insights_detail {
 
-// Joins spans given in time order into sorted, disjoint, non-touching intervals.
+// Joins spans given in time order into sorted, disjoint, non-touching intervals. The interval
+// still growing is kept apart from the list, where a walk can hold it in registers.
 class IntervalMerger {
 public:
     void add(Date start, TimeInterval duration)
     {
         const Date end = start + duration;
-        if (!intervals_.empty() && start <= intervals_.back().end) {
-            intervals_.back().end = std::max(intervals_.back().end, end);
+        if (open_ && start <= openEnd_) {
+            openEnd_ = std::max(openEnd_, end);
         } else {
-            intervals_.emplace_back(start, end);
+            close();
+            openStart_ = start;
+            openEnd_ = end;
+            open_ = true;
         }
     }
-    std::vector<DateInterval> take() { return std::move(intervals_); }
+    // Whether a span from `start` only grows the interval that is growing (see extend()).
+    bool extends(Date start) const { return open_ && start <= openEnd_; }
+    void extend(Date start, TimeInterval duration) { openEnd_ = std::max(openEnd_, start + duration); }
+
+    std::vector<DateInterval> take()
+    {
+        close();
+        return std::move(intervals_);
+    }
 
 private:
+    void close()
+    {
+        if (open_) {
+            intervals_.emplace_back(openStart_, openEnd_);
+            open_ = false;
+        }
+    }
+
     std::vector<DateInterval> intervals_;
+    Date openStart_ = 0;
+    Date openEnd_ = 0;
+    bool open_ = false;
 };
 
 std::vector<DateInterval> coveredIntervalsOfSamples(std::span<const Sample> sorted, const DateInterval &interval);

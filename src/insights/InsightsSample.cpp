@@ -48,26 +48,36 @@ std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadence
         samples.emplace_back(reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
                              isOnFixedCadence(fixedCadence, reading));
     };
+    // The first reading at or after `from` after one before it, and readings at or after `to`.
+    const auto keepAtEdge = [&](std::uint32_t index) __attribute__((noinline)) {
+        const Date date = readings[index].date;
+        if (before != none) {
+            emit(before);
+            before = none;
+        }
+        if (date >= to) {
+            if (!after) {
+                emit(index);
+                after = true;
+            }
+            return;
+        }
+        emit(index);
+    };
     forEachNormalizedReading(
         readings,
-        [&](std::uint32_t index) {
-            const Date date = readings[index].date;
-            if (date < from) {
+        [&](std::uint32_t index) __attribute__((always_inline)) {
+            const GlucoseReading &reading = readings[index];
+            if (reading.date < from) {
                 before = index;
                 return;
             }
-            if (before != none) {
-                emit(before);
-                before = none;
-            }
-            if (date >= to) {
-                if (!after) {
-                    emit(index);
-                    after = true;
-                }
+            if (reading.date < to && before == none) [[likely]] {
+                samples.emplace_back(reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
+                                     isOnFixedCadence(fixedCadence, reading));
                 return;
             }
-            emit(index);
+            keepAtEdge(index);
         },
         [&] {
             samples.clear();

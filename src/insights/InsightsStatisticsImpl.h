@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstdint>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <span>
 #include <utility>
@@ -62,21 +63,36 @@ private:
 // Values equal by == share one number (the value kept is the first one seen); NaN never equals
 // anything, so every NaN gets a number of its own. Glucose values repeat a lot and are nearly
 // always whole or on a tenth of a mg/dL, so values from 0 to 1024 have a slot of their own by
-// the nearest tenth; a value that shares a tenth with an earlier one, and any other, is hashed.
+// the nearest tenth (a four-byte number, checked against the dense list of values, so that the
+// table of a whole report stays small); a value that shares a tenth with an earlier one, and any
+// other, is hashed.
 class ValueIds {
 public:
     // The number of `value`; `added` says whether the value is new.
-    std::uint32_t idOf(double value, bool &added)
+    [[gnu::always_inline]] std::uint32_t idOf(double value, bool &added)
     {
         // The short path, kept small enough to be inlined into the loops that feed it.
         if (inDirectRange(value) && !direct_.empty()) [[likely]] {
-            const DirectSlot &slot = direct_[directIndex(value)];
-            if (slot.id != 0 && slot.value == value) [[likely]] {
+            const std::uint32_t slot = direct_[directIndex(value)];
+            if (slot != 0 && values_[slot - 1] == value) [[likely]] {
                 added = false;
-                return slot.id - 1;
+                return slot - 1;
             }
         }
         return addSlow(value, added);
+    }
+
+    // The number of a value that has a direct slot of its own already, or false.
+    [[gnu::always_inline]] bool find(double value, std::uint32_t &id) const
+    {
+        if (inDirectRange(value) && !direct_.empty()) [[likely]] {
+            const std::uint32_t slot = direct_[directIndex(value)];
+            if (slot != 0 && values_[slot - 1] == value) [[likely]] {
+                id = slot - 1;
+                return true;
+            }
+        }
+        return false;
     }
 
     const std::vector<double> &values() const { return values_; }
@@ -94,12 +110,12 @@ public:
             return false;
         }
         std::size_t seen = 0;
-        for (const DirectSlot &slot : direct_) {
+        for (const std::uint32_t slot : direct_) {
             if (seen == values_.size()) {
                 break;
             }
-            if (slot.id != 0) {
-                onId(slot.id - 1);
+            if (slot != 0) {
+                onId(slot - 1);
                 ++seen;
             }
         }
@@ -112,7 +128,10 @@ private:
 
     static bool inDirectRange(double value) { return value >= 0 && value < kDirectLimit; }
     // Non-decreasing in the value, so slots taken by one value each are in order.
-    static std::size_t directIndex(double value) { return static_cast<std::size_t>(value * 10 + 0.5); }
+    static std::size_t directIndex(double value)
+    {
+        return static_cast<std::size_t>(static_cast<std::int64_t>(value * 10 + 0.5));   // in range: one conversion
+    }
 
     [[gnu::noinline]] std::uint32_t addSlow(double value, bool &added)
     {
@@ -121,18 +140,17 @@ private:
         }
         if (inDirectRange(value)) {
             if (direct_.empty()) {
-                direct_.assign(kDirectSlots, DirectSlot{});
+                direct_.assign(kDirectSlots, 0);
             }
-            DirectSlot &slot = direct_[directIndex(value)];
-            if (slot.id == 0) {
-                slot.id = push(value, added);
-                slot.value = value;
+            std::uint32_t &slot = direct_[directIndex(value)];
+            if (slot == 0) {
+                slot = push(value, added);
                 ++directCount_;
-                return slot.id - 1;
+                return slot - 1;
             }
-            if (values_[slot.id - 1] == value) {
+            if (values_[slot - 1] == value) {
                 added = false;
-                return slot.id - 1;
+                return slot - 1;
             }
             // The slot is another value's: hashed below.
         }
@@ -164,7 +182,7 @@ private:
     bool isInDirectSlot(std::size_t id) const
     {
         const double value = values_[id];
-        return inDirectRange(value) && !direct_.empty() && direct_[directIndex(value)].id == id + 1;
+        return inDirectRange(value) && !direct_.empty() && direct_[directIndex(value)] == id + 1;
     }
 
     std::size_t home(double value) const
@@ -195,14 +213,8 @@ private:
         }
     }
 
-    // A slot of the direct table keeps its value too, so that a lookup reads one place.
-    struct DirectSlot {
-        double value = 0;
-        std::uint32_t id = 0;   // id + 1; 0 is empty
-    };
-
     std::vector<double> values_;
-    std::vector<DirectSlot> direct_;   // by tenth
+    std::vector<std::uint32_t> direct_;   // by tenth: id + 1; 0 is empty
     std::size_t directCount_ = 0;
     std::vector<std::uint32_t> slots_;    // the other values, hashed: id + 1; 0 is empty
     std::size_t mask_ = 0;
@@ -222,14 +234,14 @@ public:
     };
 
     // Returns the number of the value (see ValueIds).
-    std::uint32_t add(double value, TimeInterval weight, bool fixedCadence)
+    [[gnu::always_inline]] std::uint32_t add(double value, TimeInterval weight, bool fixedCadence)
     {
         check_.add(weight, fixedCadence);
         return count(value, weight);
     }
 
     // Counts a value without the equal-weights check; returns its number.
-    std::uint32_t count(double value, TimeInterval weight)
+    [[gnu::always_inline]] std::uint32_t count(double value, TimeInterval weight)
     {
         bool added = false;
         const std::uint32_t id = ids_.idOf(value, added);
@@ -243,8 +255,26 @@ public:
         return id;
     }
 
+    // count() of a value seen before that has a direct slot (see ValueIds::find) and a number no
+    // greater than `maxId`; otherwise nothing and false.
+    [[gnu::always_inline]] bool tryCount(double value, TimeInterval weight, std::uint32_t &id,
+                                         std::uint32_t maxId = std::numeric_limits<std::uint32_t>::max())
+    {
+        if (!ids_.find(value, id) || id > maxId) {
+            return false;
+        }
+        Entry &entry = entries_[id];
+        entry.count += 1.0;
+        entry.weight += weight;
+        return true;
+    }
+
     // The numbers of the values fed so far.
     const ValueIds &ids() const { return ids_; }
+
+    // Takes the equal-weights check of values fed with count() instead of add(): a caller's own
+    // check, in a local, stays out of memory in a hot loop.
+    void adoptCheck(const WeightCheck &check) { check_ = check; }
 
     std::size_t pieces() const { return check_.pieces(); }
     bool empty() const { return check_.pieces() == 0; }

@@ -5,8 +5,11 @@
 #include "insights/InsightsCoverageImpl.h"
 #include "insights/InsightsStatisticsImpl.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
+#include <memory>
 
 namespace quillby {
 
@@ -81,23 +84,15 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
         summary.availableInterval = DateInterval(sorted[first].date, sorted[last - 1].date);
     }
 
-    // One walk over the weighted samples gives the mean, the time in ranges, the distinct values
-    // for the quartiles and the profile; a second one the deviation from the mean. Each figure
-    // adds up its samples in time order, exactly as it would on a list of them. A reading from
-    // before the period covers its beginning but adds to no statistic.
+    // One walk over the weighted samples gives the mean, the time in ranges and the distinct
+    // values for the quartiles; a second one, with every value numbered, the deviation from the
+    // mean and the profile. Each figure adds up its samples in time order, exactly as it would on
+    // a list of them. A reading from before the period covers its beginning but adds to no
+    // statistic.
     const std::size_t firstWeighted = firstWeightedIndex(sorted, interval.start);
     // One reading past the end still bounds the one before it.
     const std::span<const Sample> relevant =
         sorted.subspan(0, std::min(sorted.size(), lowerBound(sorted, interval.end) + 1));
-    const auto forEachInPeriod = [&](auto &&onSample, auto &&onPiece) {
-        forEachWeight(relevant, interval, firstWeighted, [&](std::size_t i, Date start, TimeInterval duration) {
-            onPiece(start, duration);
-            const Sample &s = relevant[i];
-            if (s.date >= interval.start) {
-                onSample(s, duration);
-            }
-        });
-    };
     // The same walk gives the period's covered time, which counts the reading from before it.
     IntervalMerger covered;
     double total = 0;
@@ -105,34 +100,123 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
     std::size_t weightedCount = 0;
     std::array<int, kInsightsBandCount> bandCounts{};
     std::array<double, kInsightsBandCount> bandDurations{};
+    // The range of the last sample, its count and time so far: values move little from one
+    // sample to the next, so the sums stay in locals while the range does not change.
+    std::size_t runBand = kInsightsBandCount;
+    int runCount = 0;
+    double runDuration = 0;
+    const auto flushBand = [&] {
+        if (runBand < kInsightsBandCount) {
+            bandCounts[runBand] = runCount;
+            bandDurations[runBand] = runDuration;
+        }
+    };
     DistinctValues distinct;
-    AGPBuilder profile(calendar, relevant.size() - std::min(relevant.size(), firstWeighted));
-    forEachInPeriod([&](const Sample &s, TimeInterval duration) {
-        ++weightedCount;
+    WeightCheck check;
+    const std::size_t expectedSamples = relevant.size() - std::min(relevant.size(), firstWeighted);
+    // The number of each weighted sample's value, in the order of the walk: two bytes each while
+    // the numbers fit (reports have a few thousand values at most), four once one does not.
+    const std::size_t idRoom = std::max<std::size_t>(expectedSamples, 1);
+    const auto narrowIds = std::make_unique_for_overwrite<std::uint16_t[]>(idRoom);
+    std::unique_ptr<std::uint32_t[]> wideIds;
+    constexpr std::uint32_t kNarrowIdLimit = std::numeric_limits<std::uint16_t>::max();
+    const auto keepId = [&](std::uint32_t id) {
+        if (!wideIds && id > kNarrowIdLimit) {
+            wideIds = std::make_unique_for_overwrite<std::uint32_t[]>(idRoom);
+            std::copy(narrowIds.get(), narrowIds.get() + weightedCount, wideIds.get());
+        }
+        if (wideIds) {
+            wideIds[weightedCount] = id;
+        } else {
+            narrowIds[weightedCount] = static_cast<std::uint16_t>(id);
+        }
+    };
+    // Each walk has a short path that calls nothing (a value seen before, a piece that grows the
+    // covered interval, a sample inside the quarter hour of the one before), so that its sums stay
+    // in registers; anything else takes the long path. Both do the same arithmetic.
+    const auto addSample = [&](const Sample &s, TimeInterval duration) {
         total += duration;
         weightedSum += s.mgdL * duration;
         const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
-        bandCounts[band] += 1;
-        bandDurations[band] += duration;
-        const bool fixedCadence = s.fixedCadence();
-        profile.add(s.date, duration, distinct.add(s.mgdL, duration, fixedCadence), fixedCadence);
-    }, [&](Date start, TimeInterval duration) { covered.add(start, duration); });
+        if (band != runBand) {
+            flushBand();
+            runBand = band;
+            runCount = bandCounts[band];
+            runDuration = bandDurations[band];
+        }
+        runCount += 1;
+        runDuration += duration;
+        check.add(duration, s.fixedCadence());
+    };
+    forEachWeightSplit(
+        relevant, interval, firstWeighted,
+        [&](std::size_t i, Date start, TimeInterval duration) {
+            if (!covered.extends(start)) {
+                return false;
+            }
+            const Sample &s = relevant[i];
+            if (s.date >= interval.start) {
+                std::uint32_t id = 0;
+                if (wideIds || !distinct.tryCount(s.mgdL, duration, id, kNarrowIdLimit)) {
+                    return false;
+                }
+                narrowIds[weightedCount++] = static_cast<std::uint16_t>(id);
+                addSample(s, duration);
+            }
+            covered.extend(start, duration);
+            return true;
+        },
+        [&](std::size_t i, Date start, TimeInterval duration) {
+            covered.add(start, duration);
+            const Sample &s = relevant[i];
+            if (s.date >= interval.start) {
+                keepId(distinct.count(s.mgdL, duration));
+                ++weightedCount;
+                addSample(s, duration);
+            }
+        });
+    flushBand();
+    distinct.adoptCheck(check);
 
-    if (weightedCount > 0 && total > 0) {
-        summary.meanMgdl = weightedSum / total;
-        const double mean = *summary.meanMgdl;
-        double squaresTotal = 0;
-        double squares = 0;
-        forEachInPeriod([&](const Sample &s, TimeInterval duration) {
-            const double deviation = s.mgdL - mean;
-            squaresTotal += duration;
-            squares += duration * (deviation * deviation);
-        }, [](Date, TimeInterval) {});
+    const bool hasMean = weightedCount > 0 && total > 0;
+    const double mean = hasMean ? weightedSum / total : 0.0;
+    double squaresTotal = 0;
+    double squares = 0;
+    const auto addDeviation = [&](const Sample &s, TimeInterval duration) {
+        const double deviation = s.mgdL - mean;
+        squaresTotal += duration;
+        squares += duration * (deviation * deviation);
+    };
+    AGPBuilder profile(calendar, distinct.ids(), expectedSamples);
+    std::size_t next = 0;
+    const auto idAt = [&](std::size_t k) -> std::uint32_t { return wideIds ? wideIds[k] : narrowIds[k]; };
+    forEachWeightSplit(
+        relevant, interval, firstWeighted,
+        [&](std::size_t i, Date, TimeInterval duration) {
+            const Sample &s = relevant[i];
+            if (s.date >= interval.start) {
+                if (!profile.tryAdd(s.date, duration, idAt(next), s.fixedCadence())) {
+                    return false;
+                }
+                ++next;
+                addDeviation(s, duration);
+            }
+            return true;
+        },
+        [&](std::size_t i, Date, TimeInterval duration) {
+            const Sample &s = relevant[i];
+            if (s.date >= interval.start) {
+                profile.add(s.date, duration, idAt(next++), s.fixedCadence());
+                addDeviation(s, duration);
+            }
+        });
+    if (hasMean) {
+        summary.meanMgdl = mean;
         if (squaresTotal > 0) {
             summary.standardDeviationMgdl = std::sqrt(squares / squaresTotal);
         }
     }
-    summary.agp = profile.finish(distinct.ids());
+    summary.agp = profile.finish();
     static constexpr std::array<double, 3> kFractions{0.5, 0.25, 0.75};
     std::array<std::optional<double>, 3> quantiles;
     quantilesOfDistinct(std::move(distinct), kFractions, std::span(quantiles));

@@ -1,4 +1,5 @@
 #include "insights/InsightsCalculation.h"
+#include "insights/WeightedStatistics.h"
 #include "core/ReadingCleanup.h"
 #include "providers/GlucoseProviderDescription.h"
 
@@ -6,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <limits>
 
 namespace quillby {
@@ -62,6 +64,36 @@ TEST(InsightsSummary, StatisticsOfThePeriodOnly)
     GlucoseReadings messy(readings.rbegin(), readings.rend());
     messy.push_back(reading(kNaN, period.start));
     EXPECT_EQ(InsightsSummary::calculate(messy, period, std::nullopt, kUTC, &readingIsOnFixedCadence), s);
+}
+
+// The report takes its figures in walks of its own; they must be, to the bit, what the building
+// blocks give for the period's weighted readings. Over 65,536 distinct values, sent back to the
+// first ones later on, the report numbers its values beyond two bytes part-way through.
+TEST(InsightsSummary, ManyDistinctValuesGiveTheFiguresOfTheBuildingBlocks)
+{
+    const DateInterval period = lastDays(56);
+    GlucoseReadings readings;
+    for (int i = 0; i < 80000; ++i) {
+        readings.push_back(reading(100 + (i % 70000) * 0.001 + (i % 3), period.start + i * 60.0, 60,
+                                   i % 5 == 0 ? GlucoseProvider::dexcom : GlucoseProvider::libreLinkUp));
+    }
+    const InsightsSummary s = InsightsSummary::calculate(readings, period, std::nullopt, kUTC, &readingIsOnFixedCadence);
+
+    InsightsWeightedReadings inPeriod;
+    for (const InsightsWeightedReading &r : weightedReadings(normalizedGlucoseReadings(readings), period)) {
+        if (r.reading.date >= period.start) {
+            inPeriod.push_back(r);
+        }
+    }
+    const std::array<double, 3> fractions{0.5, 0.25, 0.75};
+    const auto quartiles = weightedQuantiles(inPeriod, fractions, &readingIsOnFixedCadence);
+    EXPECT_EQ(s.medianMgdl, quartiles[0]);
+    EXPECT_EQ(s.q1Mgdl, quartiles[1]);
+    EXPECT_EQ(s.q3Mgdl, quartiles[2]);
+    EXPECT_EQ(s.meanMgdl, weightedMean(inPeriod));
+    EXPECT_EQ(s.standardDeviationMgdl, weightedStandardDeviation(inPeriod, weightedMean(inPeriod)));
+    EXPECT_EQ(s.bands, bandSummaries(inPeriod));
+    EXPECT_EQ(s.agp, InsightsAGP::build(inPeriod, kUTC, &readingIsOnFixedCadence));
 }
 
 TEST(InsightsSummary, GMIReasonsAndGates)
