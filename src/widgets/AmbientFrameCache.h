@@ -14,8 +14,8 @@ class QPainter;
 namespace quillby {
 
 // What the ambient background's frames are made of, kept from one frame to the next so that a
-// frame is a copy of the band, the rows the frame before's line covered put back, and a few
-// thousand pixel blends:
+// frame is a copy of the band, the spans the frame before's line covered put back, and a few
+// thousand pixel blends, row by row:
 // - the still layer (background colour and blurred glows) at device resolution, made once per size;
 // - each stroke's faded colour for every device column (the fades are fixed to the canvas);
 // - the line's three strokes, drawn ahead of time into strips as coverage. The line's shape drifts
@@ -43,16 +43,25 @@ public:
     const QImage &background() const { return background_; }
 
 private:
-    struct Column {
-        std::uint32_t offset;   // into Strip::coverage, three bytes a row
-        std::uint16_t top;      // device rows of the band with any coverage: [top, bottom)
-        std::uint16_t bottom;
+    // A run of a strip's row: strip columns [x, x + length) whose coverage starts at `offset`.
+    struct Run {
+        std::int32_t x;
+        std::int32_t length;
+        std::uint32_t offset;
     };
     struct Strip {
         bool valid = false;
         std::int64_t firstBlock = 0;   // the 0.625 s block whose line sits at shift 0
-        std::vector<Column> columns;
-        std::vector<std::uint8_t> coverage;   // strokes 1, 2, 3 per pixel
+        std::vector<std::uint32_t> rowRuns;   // the runs of row y: runs[rowRuns[y]] up to runs[rowRuns[y + 1]]
+        std::vector<Run> runs;
+        // Per pixel, the coverage of stroke 1 in bits 16-23, stroke 2 in bits 8-15, stroke 3 in bits 0-7.
+        std::vector<std::uint32_t> coverage;
+    };
+    // Device columns [from, to) of band row `row` that a frame's line was blended into.
+    struct Span {
+        std::int32_t row;
+        std::int32_t from;
+        std::int32_t to;
     };
 
     void prepare(QSize size, double devicePixelRatio);
@@ -70,12 +79,10 @@ private:
     int blockShift_ = 0;                 // device pixels of one 5-point move
     int visibleColumns_ = 0;             // device columns left of where every fade is 0
     std::array<std::vector<std::uint32_t>, 3> strokeColours_;   // premultiplied, per device column
-    std::array<std::uint32_t, 3> tableColours_{};                     // each stroke's colour left of its fade
-    std::array<std::array<std::uint32_t, 256>, 3> sourceTables_{};    // that colour at each coverage
     std::array<Strip, kStepsPerPoint> strips_;
     QImage stripCanvas_;                 // where a strip is stroked before its coverage is kept
     QImage bandFrame_;                   // the band of the current frame
-    std::vector<Column> drawnRows_;      // per column, the rows of bandFrame_ its line was blended into
+    std::vector<Span> drawnSpans_;       // where bandFrame_'s line was blended in, row by row
     std::int64_t bandPhaseIndex_ = -1;
     bool bandValid_ = false;
 };
