@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace quillby {
 
@@ -79,8 +80,8 @@ void AmbientFrameCache::prepare(QSize size, double devicePixelRatio)
         // Opaque: kept in the window's own pixel format, so each frame copies it as it is.
         background_.convertTo(QImage::Format_RGB32);
     }
-    for (Strip &strip : strips_) {
-        strip = Strip{};
+    for (std::vector<Strip> &strips : strips_) {
+        strips.clear();
     }
     bandValid_ = false;
     stripCanvas_ = QImage();
@@ -124,34 +125,53 @@ void AmbientFrameCache::prepare(QSize size, double devicePixelRatio)
     const double lineEnd = points.empty() ? 0 : points.back().x();
     stripsUsable_ = std::fabs(move - blockShift_) < 1e-9 && blockShift_ > 0 &&
                     (lineEnd - 10) * devicePixelRatio >= visibleColumns_;
+    stripWidth_ = kStripBlocks * blockShift_;
 }
 
-void AmbientFrameCache::renderStrip(Strip &strip, std::int64_t firstBlock, int step)
+void AmbientFrameCache::renderStrip(Strip &strip, std::int64_t index, int step)
 {
     const double dpr = devicePixelRatio_;
-    const int width = visibleColumns_ + blockShift_ * (kStripBlocks - 1);
-    const int height = band_.height();
-    if (stripCanvas_.size() != QSize(width, height)) {
-        stripCanvas_ = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
-    }
-    stripCanvas_.fill(Qt::transparent);
+    const int width = stripWidth_;
 
-    // The line at the strip's phase, from its first point past the strip's right edge (and the
-    // widest stroke's reach beyond it).
-    const double phase = static_cast<double>(firstBlock * kStepsPerPoint + step) * kPhaseStep;
+    // The strip's piece of the curve: its points and 4 more either side (20 points, beyond the
+    // widest stroke's reach of 9 points and its round cap), at the strip's own x.
+    constexpr int kMargin = 4;
     const double h = size_.height();
-    const int lastIndex = static_cast<int>(std::ceil((width / dpr + 10 + 20) / 5)) + 1;
-    QPainterPath path(QPointF(-20, AmbientBackgroundView::waveHeight(h, phase, 0)));
-    for (int i = 1; i <= lastIndex; ++i) {
-        path.lineTo(5.0 * i - 20, AmbientBackgroundView::waveHeight(h, phase, i));
+    const double stepPhase = step * kPhaseStep;
+    const std::int64_t first = index * kStripBlocks - kMargin;
+    std::array<QPointF, kStripBlocks + 2 * kMargin + 1> points;
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    for (int i = 0; i < static_cast<int>(points.size()); ++i) {
+        const double y = AmbientBackgroundView::waveHeight(h, stepPhase, static_cast<double>(first + i));
+        points[static_cast<std::size_t>(i)] = QPointF(5.0 * (i - kMargin), y);
+        low = std::min(low, y);
+        high = std::max(high, y);
     }
-    {
+    // Only the rows the strokes can reach (9 points above and below the points, a pixel more for
+    // the edge) are drawn and kept.
+    const int top = std::clamp(static_cast<int>(std::floor((low - 10) * dpr)) - band_.top(), 0, band_.height());
+    const int bottom = std::clamp(static_cast<int>(std::ceil((high + 10) * dpr)) - band_.top(), top, band_.height());
+    const int height = bottom - top;
+    strip.index = index;
+    strip.top = top;
+    if (stripCanvas_.width() != width || stripCanvas_.height() != band_.height()) {
+        stripCanvas_ = QImage(width, band_.height(), QImage::Format_ARGB32_Premultiplied);
+    }
+    std::memset(stripCanvas_.bits(), 0, static_cast<std::size_t>(stripCanvas_.bytesPerLine()) * static_cast<std::size_t>(height));
+
+    if (height > 0) {
+        QPainterPath path(points.front());
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            path.lineTo(points[i]);
+        }
         // Each stroke's coverage in a channel of its own: red, green, blue, added up.
         QPainter p(&stripCanvas_);
+        p.setClipRect(QRect(0, 0, width, height));
         p.setRenderHint(QPainter::Antialiasing);
         p.setCompositionMode(QPainter::CompositionMode_Plus);
         p.scale(dpr, dpr);
-        p.translate(0, -band_.top() / dpr);
+        p.translate(0, -(band_.top() + top) / dpr);
         p.setBrush(Qt::NoBrush);
         static const QColor channels[] = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
         for (int stroke = 0; stroke < AmbientBackgroundView::kLineStrokes; ++stroke) {
@@ -191,8 +211,6 @@ void AmbientFrameCache::renderStrip(Strip &strip, std::int64_t firstBlock, int s
         }
         strip.rowRuns[static_cast<std::size_t>(y) + 1] = static_cast<std::uint32_t>(strip.runs.size());
     }
-    strip.firstBlock = firstBlock;
-    strip.valid = true;
 }
 
 void AmbientFrameCache::composeBand(std::int64_t phaseIndex)
@@ -202,11 +220,36 @@ void AmbientFrameCache::composeBand(std::int64_t phaseIndex)
     }
     const std::int64_t block = floorDiv(phaseIndex, kStepsPerPoint);
     const int step = static_cast<int>(phaseIndex - block * kStepsPerPoint);
-    Strip &strip = strips_[static_cast<std::size_t>(step)];
-    if (!strip.valid || block < strip.firstBlock || block >= strip.firstBlock + kStripBlocks) {
-        renderStrip(strip, block, step);
+    const int columns = std::min(visibleColumns_, band_.width());
+
+    // The curve's point n lies at device column n * blockShift_; the frame's first point (point
+    // `block`) lies 20 points, four moves, left of the frame's left edge.
+    const std::int64_t origin = (block + 4) * blockShift_;
+    const std::int64_t firstIndex = floorDiv(origin, stripWidth_);
+    const std::int64_t lastIndex = columns > 0 ? floorDiv(origin + columns - 1, stripWidth_) : firstIndex - 1;
+    // Strips gone out of view are let go (their memory serves the strips coming into view).
+    std::vector<Strip> &strips = strips_[static_cast<std::size_t>(step)];
+    std::vector<Strip> inView;
+    inView.reserve(static_cast<std::size_t>(std::max<std::int64_t>(lastIndex - firstIndex + 1, 0)));
+    std::vector<Strip> spare;
+    for (Strip &strip : strips) {
+        (strip.index >= firstIndex && strip.index <= lastIndex ? inView : spare).push_back(std::move(strip));
     }
-    const int shift = static_cast<int>(block - strip.firstBlock) * blockShift_;
+    strips.clear();
+    for (std::int64_t index = firstIndex; index <= lastIndex; ++index) {
+        const auto kept = std::find_if(inView.begin(), inView.end(), [&](const Strip &s) { return s.index == index; });
+        if (kept != inView.end()) {
+            strips.push_back(std::move(*kept));
+            continue;
+        }
+        Strip strip;
+        if (!spare.empty()) {
+            strip = std::move(spare.back());
+            spare.pop_back();
+        }
+        renderStrip(strip, index, step);
+        strips.push_back(std::move(strip));
+    }
 
     // The band of the frame before differs from the still layer only where its line was blended
     // in: those spans are put back before the new line is blended in, row by row.
@@ -230,23 +273,28 @@ void AmbientFrameCache::composeBand(std::int64_t phaseIndex)
     drawnSpans_.clear();
     uchar *bits = bandFrame_.bits();
     const qsizetype stride = bandFrame_.bytesPerLine();
-    const int columns = std::min(visibleColumns_, band_.width());
-    for (int y = 0; y < band_.height(); ++y) {
-        auto *out = reinterpret_cast<std::uint32_t *>(bits + y * stride);
-        const auto *stillRow = reinterpret_cast<const std::uint32_t *>(still + y * stillStride);
-        const std::uint32_t last = strip.rowRuns[static_cast<std::size_t>(y) + 1];
-        for (std::uint32_t r = strip.rowRuns[static_cast<std::size_t>(y)]; r < last; ++r) {
-            const Run &run = strip.runs[r];
-            const int left = run.x - shift;
-            const int from = std::max(left, 0);
-            const int to = std::min(left + run.length, columns);
-            if (from >= to) {
-                continue;
+    for (const Strip &strip : strips) {
+        const int left = static_cast<int>(strip.index * stripWidth_ - origin);
+        const int rows = static_cast<int>(strip.rowRuns.size()) - 1;
+        for (int r = 0; r < rows; ++r) {
+            const int y = strip.top + r;
+            auto *out = reinterpret_cast<std::uint32_t *>(bits + y * stride);
+            const auto *stillRow = reinterpret_cast<const std::uint32_t *>(still + y * stillStride);
+            const std::uint32_t last = strip.rowRuns[static_cast<std::size_t>(r) + 1];
+            for (std::uint32_t i = strip.rowRuns[static_cast<std::size_t>(r)]; i < last; ++i) {
+                const Run &run = strip.runs[i];
+                const int start = left + run.x;
+                const int from = std::max(start, 0);
+                const int to = std::min(start + run.length, columns);
+                if (from >= to) {
+                    continue;
+                }
+                const auto x = static_cast<std::size_t>(from);
+                blendSpan(out + from, stillRow + from, strip.coverage.data() + run.offset + (from - start),
+                          strokeColours_[0].data() + x, strokeColours_[1].data() + x, strokeColours_[2].data() + x,
+                          to - from);
+                drawnSpans_.push_back(Span{y, from, to});
             }
-            const auto i = static_cast<std::size_t>(from);
-            blendSpan(out + from, stillRow + from, strip.coverage.data() + run.offset + (from - left),
-                      strokeColours_[0].data() + i, strokeColours_[1].data() + i, strokeColours_[2].data() + i, to - from);
-            drawnSpans_.push_back(Span{y, from, to});
         }
     }
     bandPhaseIndex_ = phaseIndex;
