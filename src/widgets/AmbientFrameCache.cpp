@@ -116,9 +116,9 @@ void AmbientFrameCache::prepare(QSize size, double devicePixelRatio)
         }
     }
 
-    // Strips stand in for the line when a 5-point move is a whole number of device pixels, the
-    // band fits the columns' row numbers, and the line's right end (round cap, widest stroke 9
-    // points each way, a point for the edge) lies where every fade is 0.
+    // Strips stand in for the line when a 5-point move is a whole number of device pixels and the
+    // line's right end (round cap, widest stroke 9 points each way, a point for the edge) lies
+    // where every fade is 0.
     const double move = 5 * devicePixelRatio;
     blockShift_ = static_cast<int>(std::lround(move));
     const auto points = AmbientBackgroundView::waveLinePoints(size.width(), size.height(), 0);
@@ -227,28 +227,31 @@ void AmbientFrameCache::composeBand(std::int64_t phaseIndex)
     const std::int64_t origin = (block + 4) * blockShift_;
     const std::int64_t firstIndex = floorDiv(origin, stripWidth_);
     const std::int64_t lastIndex = columns > 0 ? floorDiv(origin + columns - 1, stripWidth_) : firstIndex - 1;
-    // Strips gone out of view are let go (their memory serves the strips coming into view).
+    // Strips gone out of view are let go (their memory serves the strips coming into view); those
+    // coming into view are drawn.
     std::vector<Strip> &strips = strips_[static_cast<std::size_t>(step)];
-    std::vector<Strip> inView;
-    inView.reserve(static_cast<std::size_t>(std::max<std::int64_t>(lastIndex - firstIndex + 1, 0)));
-    std::vector<Strip> spare;
-    for (Strip &strip : strips) {
-        (strip.index >= firstIndex && strip.index <= lastIndex ? inView : spare).push_back(std::move(strip));
-    }
-    strips.clear();
-    for (std::int64_t index = firstIndex; index <= lastIndex; ++index) {
-        const auto kept = std::find_if(inView.begin(), inView.end(), [&](const Strip &s) { return s.index == index; });
-        if (kept != inView.end()) {
-            strips.push_back(std::move(*kept));
-            continue;
+    const auto inView = static_cast<std::size_t>(std::max<std::int64_t>(lastIndex - firstIndex + 1, 0));
+    if (strips.size() != inView || (inView > 0 && strips.front().index != firstIndex)) {
+        std::vector<Strip> kept;
+        std::vector<Strip> spare;
+        for (Strip &strip : strips) {
+            (strip.index >= firstIndex && strip.index <= lastIndex ? kept : spare).push_back(std::move(strip));
         }
-        Strip strip;
-        if (!spare.empty()) {
-            strip = std::move(spare.back());
-            spare.pop_back();
+        strips.clear();
+        for (std::int64_t index = firstIndex; index <= lastIndex; ++index) {
+            const auto found = std::find_if(kept.begin(), kept.end(), [&](const Strip &s) { return s.index == index; });
+            if (found != kept.end()) {
+                strips.push_back(std::move(*found));
+                continue;
+            }
+            Strip strip;
+            if (!spare.empty()) {
+                strip = std::move(spare.back());
+                spare.pop_back();
+            }
+            renderStrip(strip, index, step);
+            strips.push_back(std::move(strip));
         }
-        renderStrip(strip, index, step);
-        strips.push_back(std::move(strip));
     }
 
     // The band of the frame before differs from the still layer only where its line was blended
