@@ -183,8 +183,11 @@ void AmbientFrameCache::renderStrip(Strip &strip, std::int64_t index, int step)
     }
 
     // Kept row by row, only the runs of pixels the line covers (short gaps within a run kept as
-    // well: blending nothing leaves a pixel as it is, and fewer, longer runs blend faster).
+    // well: blending nothing leaves a pixel as it is, and fewer, longer runs blend faster). A run
+    // is made a whole number of 16 pixels long where the strip allows, the most the widest vector
+    // units blend at once, so that few pixels are left to blend one at a time.
     constexpr int kGap = 8;
+    constexpr int kRunGrain = 16;
     strip.rowRuns.assign(static_cast<std::size_t>(height) + 1, 0);
     strip.runs.clear();
     strip.coverage.clear();
@@ -205,6 +208,7 @@ void AmbientFrameCache::renderStrip(Strip &strip, std::int64_t index, int step)
                     end = x + 1;
                 }
             }
+            end = std::min(start + (end - start + kRunGrain - 1) / kRunGrain * kRunGrain, width);
             strip.runs.push_back(Run{start, end - start, static_cast<std::uint32_t>(strip.coverage.size())});
             strip.coverage.insert(strip.coverage.end(), row + start, row + end);
             x = end;
