@@ -155,32 +155,47 @@ void AmbientFrameCache::renderStrip(Strip &strip, std::int64_t index, int step)
     const int height = bottom - top;
     strip.index = index;
     strip.top = top;
-    if (stripCanvas_.width() != width || stripCanvas_.height() != band_.height()) {
-        stripCanvas_ = QImage(width, band_.height(), QImage::Format_ARGB32_Premultiplied);
+    // Each stroke is drawn in a section of its own of the canvas, `height` rows each, in opaque
+    // white: its coverage is the section's alpha. (An opaque colour over nothing is written as it
+    // is, far cheaper for the raster engine than adding up colours in one section.)
+    constexpr int kStrokes = AmbientBackgroundView::kLineStrokes;
+    static_assert(kStrokes == 3, "a strip keeps three coverages per pixel");
+    if (stripCanvas_.width() != width || stripCanvas_.height() != kStrokes * band_.height()) {
+        stripCanvas_ = QImage(width, kStrokes * band_.height(), QImage::Format_ARGB32_Premultiplied);
     }
-    std::memset(stripCanvas_.bits(), 0, static_cast<std::size_t>(stripCanvas_.bytesPerLine()) * static_cast<std::size_t>(height));
-
+    std::memset(stripCanvas_.bits(), 0,
+                static_cast<std::size_t>(stripCanvas_.bytesPerLine()) * static_cast<std::size_t>(kStrokes * height));
     if (height > 0) {
         QPainterPath path(points.front());
         for (std::size_t i = 1; i < points.size(); ++i) {
             path.lineTo(points[i]);
         }
-        // Each stroke's coverage in a channel of its own: red, green, blue, added up.
         QPainter p(&stripCanvas_);
-        p.setClipRect(QRect(0, 0, width, height));
         p.setRenderHint(QPainter::Antialiasing);
-        p.setCompositionMode(QPainter::CompositionMode_Plus);
-        p.scale(dpr, dpr);
-        p.translate(0, -(band_.top() + top) / dpr);
         p.setBrush(Qt::NoBrush);
-        static const QColor channels[] = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
-        for (int stroke = 0; stroke < AmbientBackgroundView::kLineStrokes; ++stroke) {
+        for (int stroke = 0; stroke < kStrokes; ++stroke) {
+            p.resetTransform();
+            p.setClipRect(QRect(0, stroke * height, width, height));
+            p.translate(0, stroke * height);
+            p.scale(dpr, dpr);
+            p.translate(0, -(band_.top() + top) / dpr);
             QPen pen = AmbientBackgroundView::linePen(stroke, size_.width());
-            pen.setBrush(channels[stroke]);
+            pen.setBrush(Qt::white);
             p.setPen(pen);
             p.drawPath(path);
         }
     }
+    // The three coverages of a row, as the strip keeps them.
+    std::vector<std::uint32_t> packed(static_cast<std::size_t>(width));
+    const auto packRow = [&](int y) {
+        const auto *first = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(y));
+        const auto *second = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(height + y));
+        const auto *third = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(2 * height + y));
+        for (int x = 0; x < width; ++x) {
+            packed[static_cast<std::size_t>(x)] = (first[x] >> 24) << 16 | (second[x] >> 24) << 8 | third[x] >> 24;
+        }
+        return packed.data();
+    };
 
     // Kept row by row, only the runs of pixels the line covers (short gaps within a run kept as
     // well: blending nothing leaves a pixel as it is, and fewer, longer runs blend faster). A run
@@ -192,10 +207,10 @@ void AmbientFrameCache::renderStrip(Strip &strip, std::int64_t index, int step)
     strip.runs.clear();
     strip.coverage.clear();
     for (int y = 0; y < height; ++y) {
-        const auto *row = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(y));
+        const std::uint32_t *row = packRow(y);
         int x = 0;
         while (true) {
-            while (x < width && (row[x] & 0xffffff) == 0) {
+            while (x < width && row[x] == 0) {
                 ++x;
             }
             if (x == width) {
@@ -204,7 +219,7 @@ void AmbientFrameCache::renderStrip(Strip &strip, std::int64_t index, int step)
             const int start = x;
             int end = x + 1;
             for (++x; x < width && x - end < kGap; ++x) {
-                if ((row[x] & 0xffffff) != 0) {
+                if (row[x] != 0) {
                     end = x + 1;
                 }
             }
