@@ -20,11 +20,11 @@ namespace quillby {
 // - each stroke's faded colour for every device column (the fades are fixed to the canvas);
 // - the line's three strokes, drawn ahead of time into strips as coverage. The line's shape drifts
 //   left 5 points every 0.625 s, exactly one point of its list, so at each of the ten phase steps
-//   within those 0.625 s the line is one endless curve that slides left by 5 points a step of
-//   0.625 s. That curve is cut into strips kStripBlocks points of it wide, each drawn once, when it
-//   first comes into view, and kept while it stays in view: a frame needs a new strip only every
-//   kStripBlocks moves, and each piece of the curve is drawn once. A strip depends on nothing but
-//   its place on the curve, so a frame is the same whatever frames came before it.
+//   within those 0.625 s the line is one endless curve that slides left 5 points every 0.625 s.
+//   Each of the ten curves is cut into strips kStripBlocks points of it wide, each drawn when it
+//   comes into view and kept while it stays in view: a curve needs a new strip only every
+//   kStripBlocks moves, and each piece of it is drawn once. A strip depends on nothing but its
+//   place on its curve, so a frame is the same whatever frames came before it.
 // Where the strips cannot stand in for the line (a device pixel ratio that moves it by part of a
 // pixel, or a canvas so wide that the line's right end shows), the line is stroked as it always was.
 class AmbientFrameCache {
