@@ -1,8 +1,8 @@
 // The ambient background animates while the onboarding, terms or feedback window or the Insights
 // collecting view is open, for as long as it stays open: a frame (the band the line can reach)
 // must cost next to nothing. BM_Frame is a frame from the kept layers, as the view draws it;
-// BM_FrameStroked the same band with the line stroked afresh, for comparison. The still layer and
-// the line's strips are made once per size (BM_FirstFrame).
+// BM_FrameStroked the same band with the line stroked afresh, for comparison. The still layer is
+// made once per size, the line's strips as they come into view (BM_FirstFrame: the first of both).
 
 #include "widgets/AmbientBackgroundView.h"
 #include "widgets/AmbientFrameCache.h"
@@ -72,7 +72,7 @@ void BM_FrameStroked(benchmark::State &state)
 }
 BENCHMARK(BM_FrameStroked)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
 
-// The first frame of a new size: the still layer, the fades and the first strip.
+// The first frame of a new size: the still layer, the fades and the strips in view.
 void BM_FirstFrame(benchmark::State &state)
 {
     const double dpr = static_cast<double>(state.range(0));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace quillby {
 
@@ -30,6 +31,27 @@ inline std::uint32_t byteMul(std::uint32_t x, std::uint32_t a)
 inline std::uint32_t overSource(std::uint32_t pixel, std::uint32_t source)
 {
     return source + byteMul(pixel, 255 - (source >> 24));
+}
+
+// The three strokes over `still`, pixel by pixel, into `out`: each stroke's colour of the pixel's
+// column at its coverage, blended over what lies below it. A coverage of 0 leaves the pixel as it
+// is, so a run may hold gaps. Plain arithmetic without branches, so that the compiler can work on
+// many pixels at once; where the processor has wider vector units, a copy made for them is used.
+#if defined(__x86_64__) && defined(__clang__)
+__attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#endif
+void blendSpan(std::uint32_t *__restrict out, const std::uint32_t *__restrict still,
+               const std::uint32_t *__restrict coverage, const std::uint32_t *__restrict colour1,
+               const std::uint32_t *__restrict colour2, const std::uint32_t *__restrict colour3, int count)
+{
+    for (int x = 0; x < count; ++x) {
+        const std::uint32_t c = coverage[x];
+        std::uint32_t value = still[x];
+        value = overSource(value, byteMul(colour1[x], (c >> 16) & 0xff));
+        value = overSource(value, byteMul(colour2[x], (c >> 8) & 0xff));
+        value = overSource(value, byteMul(colour3[x], c & 0xff));
+        out[x] = value;
+    }
 }
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b)
@@ -58,8 +80,8 @@ void AmbientFrameCache::prepare(QSize size, double devicePixelRatio)
         // Opaque: kept in the window's own pixel format, so each frame copies it as it is.
         background_.convertTo(QImage::Format_RGB32);
     }
-    for (Strip &strip : strips_) {
-        strip = Strip{};
+    for (std::vector<Strip> &strips : strips_) {
+        strips.clear();
     }
     bandValid_ = false;
     stripCanvas_ = QImage();
@@ -94,97 +116,120 @@ void AmbientFrameCache::prepare(QSize size, double devicePixelRatio)
         }
     }
 
-    for (std::size_t stroke = 0; stroke < sourceTables_.size(); ++stroke) {
-        tableColours_[stroke] = deviceWidth > 0 ? strokeColours_[stroke][0] : 0;
-        for (std::uint32_t c = 0; c < 256; ++c) {
-            sourceTables_[stroke][c] = byteMul(tableColours_[stroke], c);
-        }
-    }
-
-    // Strips stand in for the line when a 5-point move is a whole number of device pixels, the
-    // band fits the columns' row numbers, and the line's right end (round cap, widest stroke 9
-    // points each way, a point for the edge) lies where every fade is 0.
+    // Strips stand in for the line when a 5-point move is a whole number of device pixels and the
+    // line's right end (round cap, widest stroke 9 points each way, a point for the edge) lies
+    // where every fade is 0.
     const double move = 5 * devicePixelRatio;
     blockShift_ = static_cast<int>(std::lround(move));
     const auto points = AmbientBackgroundView::waveLinePoints(size.width(), size.height(), 0);
     const double lineEnd = points.empty() ? 0 : points.back().x();
-    stripsUsable_ = std::fabs(move - blockShift_) < 1e-9 && blockShift_ > 0 && band_.height() < 65535 &&
+    stripsUsable_ = std::fabs(move - blockShift_) < 1e-9 && blockShift_ > 0 &&
                     (lineEnd - 10) * devicePixelRatio >= visibleColumns_;
+    stripWidth_ = kStripBlocks * blockShift_;
 }
 
-void AmbientFrameCache::renderStrip(Strip &strip, std::int64_t firstBlock, int step)
+void AmbientFrameCache::renderStrip(Strip &strip, std::int64_t index, int step)
 {
     const double dpr = devicePixelRatio_;
-    const int width = visibleColumns_ + blockShift_ * (kStripBlocks - 1);
-    const int height = band_.height();
-    if (stripCanvas_.size() != QSize(width, height)) {
-        stripCanvas_ = QImage(width, height, QImage::Format_ARGB32_Premultiplied);
-    }
-    stripCanvas_.fill(Qt::transparent);
+    const int width = stripWidth_;
 
-    // The line at the strip's phase, from its first point past the strip's right edge (and the
-    // widest stroke's reach beyond it).
-    const double phase = static_cast<double>(firstBlock * kStepsPerPoint + step) * kPhaseStep;
+    // The strip's piece of the curve: its points and 4 more either side (20 points, beyond the
+    // widest stroke's reach of 9 points and its round cap), at the strip's own x.
+    constexpr int kMargin = 4;
     const double h = size_.height();
-    const int lastIndex = static_cast<int>(std::ceil((width / dpr + 10 + 20) / 5)) + 1;
-    QPainterPath path(QPointF(-20, AmbientBackgroundView::waveHeight(h, phase, 0)));
-    for (int i = 1; i <= lastIndex; ++i) {
-        path.lineTo(5.0 * i - 20, AmbientBackgroundView::waveHeight(h, phase, i));
+    const double stepPhase = step * kPhaseStep;
+    const std::int64_t first = index * kStripBlocks - kMargin;
+    std::array<QPointF, kStripBlocks + 2 * kMargin + 1> points;
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    for (int i = 0; i < static_cast<int>(points.size()); ++i) {
+        const double y = AmbientBackgroundView::waveHeight(h, stepPhase, static_cast<double>(first + i));
+        points[static_cast<std::size_t>(i)] = QPointF(5.0 * (i - kMargin), y);
+        low = std::min(low, y);
+        high = std::max(high, y);
     }
-    {
-        // Each stroke's coverage in a channel of its own: red, green, blue, added up.
+    // Only the rows the strokes can reach (9 points above and below the points, a pixel more for
+    // the edge) are drawn and kept.
+    const int top = std::clamp(static_cast<int>(std::floor((low - 10) * dpr)) - band_.top(), 0, band_.height());
+    const int bottom = std::clamp(static_cast<int>(std::ceil((high + 10) * dpr)) - band_.top(), top, band_.height());
+    const int height = bottom - top;
+    strip.index = index;
+    strip.top = top;
+    // Each stroke is drawn in a section of its own of the canvas, `height` rows each, in opaque
+    // white: its coverage is the section's alpha. (An opaque colour over nothing is written as it
+    // is, far cheaper for the raster engine than adding up colours in one section.)
+    constexpr int kStrokes = AmbientBackgroundView::kLineStrokes;
+    static_assert(kStrokes == 3, "a strip keeps three coverages per pixel");
+    if (stripCanvas_.width() != width || stripCanvas_.height() != kStrokes * band_.height()) {
+        stripCanvas_ = QImage(width, kStrokes * band_.height(), QImage::Format_ARGB32_Premultiplied);
+    }
+    std::memset(stripCanvas_.bits(), 0,
+                static_cast<std::size_t>(stripCanvas_.bytesPerLine()) * static_cast<std::size_t>(kStrokes * height));
+    if (height > 0) {
+        QPainterPath path(points.front());
+        for (std::size_t i = 1; i < points.size(); ++i) {
+            path.lineTo(points[i]);
+        }
         QPainter p(&stripCanvas_);
         p.setRenderHint(QPainter::Antialiasing);
-        p.setCompositionMode(QPainter::CompositionMode_Plus);
-        p.scale(dpr, dpr);
-        p.translate(0, -band_.top() / dpr);
         p.setBrush(Qt::NoBrush);
-        static const QColor channels[] = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255)};
-        for (int stroke = 0; stroke < AmbientBackgroundView::kLineStrokes; ++stroke) {
+        for (int stroke = 0; stroke < kStrokes; ++stroke) {
+            p.resetTransform();
+            p.setClipRect(QRect(0, stroke * height, width, height));
+            p.translate(0, stroke * height);
+            p.scale(dpr, dpr);
+            p.translate(0, -(band_.top() + top) / dpr);
             QPen pen = AmbientBackgroundView::linePen(stroke, size_.width());
-            pen.setBrush(channels[stroke]);
+            pen.setBrush(Qt::white);
             p.setPen(pen);
             p.drawPath(path);
         }
     }
+    // The three coverages of a row, as the strip keeps them.
+    std::vector<std::uint32_t> packed(static_cast<std::size_t>(width));
+    const auto packRow = [&](int y) {
+        const auto *first = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(y));
+        const auto *second = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(height + y));
+        const auto *third = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(2 * height + y));
+        for (int x = 0; x < width; ++x) {
+            packed[static_cast<std::size_t>(x)] = (first[x] >> 24) << 16 | (second[x] >> 24) << 8 | third[x] >> 24;
+        }
+        return packed.data();
+    };
 
-    // Kept column by column, only the rows the line covers; read row by row.
-    std::vector<std::uint16_t> tops(static_cast<std::size_t>(width), static_cast<std::uint16_t>(height));
-    std::vector<std::uint16_t> bottoms(static_cast<std::size_t>(width), 0);
+    // Kept row by row, only the runs of pixels the line covers (short gaps within a run kept as
+    // well: blending nothing leaves a pixel as it is, and fewer, longer runs blend faster). A run
+    // is made a whole number of 16 pixels long where the strip allows, the most the widest vector
+    // units blend at once, so that few pixels are left to blend one at a time.
+    constexpr int kGap = 8;
+    constexpr int kRunGrain = 16;
+    strip.rowRuns.assign(static_cast<std::size_t>(height) + 1, 0);
+    strip.runs.clear();
+    strip.coverage.clear();
     for (int y = 0; y < height; ++y) {
-        const auto *row = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(y));
-        for (int x = 0; x < width; ++x) {
-            if ((row[x] & 0xffffff) != 0) {
-                const auto i = static_cast<std::size_t>(x);
-                tops[i] = std::min(tops[i], static_cast<std::uint16_t>(y));
-                bottoms[i] = static_cast<std::uint16_t>(y + 1);
+        const std::uint32_t *row = packRow(y);
+        int x = 0;
+        while (true) {
+            while (x < width && row[x] == 0) {
+                ++x;
             }
-        }
-    }
-    strip.columns.resize(static_cast<std::size_t>(width));
-    std::uint32_t offset = 0;
-    for (int x = 0; x < width; ++x) {
-        const auto i = static_cast<std::size_t>(x);
-        const std::uint16_t top = std::min(tops[i], bottoms[i]);
-        strip.columns[i] = Column{offset, top, bottoms[i]};
-        offset += 3u * static_cast<std::uint32_t>(bottoms[i] - top);
-    }
-    strip.coverage.resize(offset);
-    for (int y = 0; y < height; ++y) {
-        const auto *row = reinterpret_cast<const std::uint32_t *>(stripCanvas_.constScanLine(y));
-        for (int x = 0; x < width; ++x) {
-            const Column &column = strip.columns[static_cast<std::size_t>(x)];
-            if (y < column.top || y >= column.bottom) {
-                continue;
+            if (x == width) {
+                break;
             }
-            std::uint8_t *out = strip.coverage.data() + column.offset + 3 * static_cast<std::size_t>(y - column.top);
-            out[0] = static_cast<std::uint8_t>(row[x] >> 16);
-            out[1] = static_cast<std::uint8_t>(row[x] >> 8);
-            out[2] = static_cast<std::uint8_t>(row[x]);
+            const int start = x;
+            int end = x + 1;
+            for (++x; x < width && x - end < kGap; ++x) {
+                if (row[x] != 0) {
+                    end = x + 1;
+                }
+            }
+            end = std::min(start + (end - start + kRunGrain - 1) / kRunGrain * kRunGrain, width);
+            strip.runs.push_back(Run{start, end - start, static_cast<std::uint32_t>(strip.coverage.size())});
+            strip.coverage.insert(strip.coverage.end(), row + start, row + end);
+            x = end;
         }
+        strip.rowRuns[static_cast<std::size_t>(y) + 1] = static_cast<std::uint32_t>(strip.runs.size());
     }
-    strip.firstBlock = firstBlock;
-    strip.valid = true;
 }
 
 void AmbientFrameCache::composeBand(std::int64_t phaseIndex)
@@ -194,74 +239,85 @@ void AmbientFrameCache::composeBand(std::int64_t phaseIndex)
     }
     const std::int64_t block = floorDiv(phaseIndex, kStepsPerPoint);
     const int step = static_cast<int>(phaseIndex - block * kStepsPerPoint);
-    Strip &strip = strips_[static_cast<std::size_t>(step)];
-    if (!strip.valid || block < strip.firstBlock || block >= strip.firstBlock + kStripBlocks) {
-        renderStrip(strip, block, step);
-    }
-    const int shift = static_cast<int>(block - strip.firstBlock) * blockShift_;
+    const int columns = std::min(visibleColumns_, band_.width());
 
-    // The band of the frame before differs from the still layer only in the rows its line covered:
-    // those are put back, column by column, as the new line is blended in.
-    const bool reuse = bandValid_ && bandFrame_.size() == band_.size() && bandFrame_.format() == background_.format();
-    if (!reuse) {
+    // The curve's point n lies at device column n * blockShift_; the frame's first point (point
+    // `block`) lies 20 points, four moves, left of the frame's left edge.
+    const std::int64_t origin = (block + 4) * blockShift_;
+    const std::int64_t firstIndex = floorDiv(origin, stripWidth_);
+    const std::int64_t lastIndex = columns > 0 ? floorDiv(origin + columns - 1, stripWidth_) : firstIndex - 1;
+    // Strips gone out of view are let go (their memory serves the strips coming into view); those
+    // coming into view are drawn.
+    std::vector<Strip> &strips = strips_[static_cast<std::size_t>(step)];
+    const auto inView = static_cast<std::size_t>(std::max<std::int64_t>(lastIndex - firstIndex + 1, 0));
+    if (strips.size() != inView || (inView > 0 && strips.front().index != firstIndex)) {
+        std::vector<Strip> kept;
+        std::vector<Strip> spare;
+        for (Strip &strip : strips) {
+            (strip.index >= firstIndex && strip.index <= lastIndex ? kept : spare).push_back(std::move(strip));
+        }
+        strips.clear();
+        for (std::int64_t index = firstIndex; index <= lastIndex; ++index) {
+            const auto found = std::find_if(kept.begin(), kept.end(), [&](const Strip &s) { return s.index == index; });
+            if (found != kept.end()) {
+                strips.push_back(std::move(*found));
+                continue;
+            }
+            Strip strip;
+            if (!spare.empty()) {
+                strip = std::move(spare.back());
+                spare.pop_back();
+            }
+            renderStrip(strip, index, step);
+            strips.push_back(std::move(strip));
+        }
+    }
+
+    // The band of the frame before differs from the still layer only where its line was blended
+    // in: those spans are put back before the new line is blended in, row by row.
+    const qsizetype stillStride = background_.bytesPerLine();
+    const uchar *still = background_.constScanLine(band_.top());
+    const auto copyStill = [&](int row, int from, int to) {
+        std::memcpy(bandFrame_.scanLine(row) + 4 * static_cast<qsizetype>(from),
+                    still + row * stillStride + 4 * static_cast<qsizetype>(from), 4 * static_cast<std::size_t>(to - from));
+    };
+    if (bandValid_ && bandFrame_.size() == band_.size() && bandFrame_.format() == background_.format()) {
+        for (const Span &span : drawnSpans_) {
+            copyStill(span.row, span.from, span.to);
+        }
+    } else {
         bandFrame_ = QImage(band_.size(), background_.format());
         bandFrame_.setDevicePixelRatio(devicePixelRatio_);
-        const qsizetype rowBytes = static_cast<qsizetype>(band_.width()) * 4;
         for (int y = 0; y < band_.height(); ++y) {
-            std::memcpy(bandFrame_.scanLine(y), background_.constScanLine(band_.top() + y),
-                        static_cast<std::size_t>(rowBytes));
+            copyStill(y, 0, band_.width());
         }
-        drawnRows_.clear();
     }
-    const auto &c1 = strokeColours_[0];
-    const auto &c2 = strokeColours_[1];
-    const auto &c3 = strokeColours_[2];
+    drawnSpans_.clear();
     uchar *bits = bandFrame_.bits();
     const qsizetype stride = bandFrame_.bytesPerLine();
-    const uchar *still = background_.constScanLine(band_.top());
-    const qsizetype stillStride = background_.bytesPerLine();
-    const int columns = std::min(visibleColumns_, band_.width());
-    drawnRows_.resize(static_cast<std::size_t>(columns), Column{0, 0, 0});
-    for (int x = 0; x < columns; ++x) {
-        const Column &column = strip.columns[static_cast<std::size_t>(x + shift)];
-        const std::uint8_t *coverage = strip.coverage.data() + column.offset;
-        const auto i = static_cast<std::size_t>(x);
-        Column &drawn = drawnRows_[i];
-        const auto restore = [&](int from, int to) {
-            for (int y = from; y < to; ++y) {
-                reinterpret_cast<std::uint32_t *>(bits + y * stride)[x] =
-                    reinterpret_cast<const std::uint32_t *>(still + y * stillStride)[x];
+    for (const Strip &strip : strips) {
+        const int left = static_cast<int>(strip.index * stripWidth_ - origin);
+        const int rows = static_cast<int>(strip.rowRuns.size()) - 1;
+        for (int r = 0; r < rows; ++r) {
+            const int y = strip.top + r;
+            auto *out = reinterpret_cast<std::uint32_t *>(bits + y * stride);
+            const auto *stillRow = reinterpret_cast<const std::uint32_t *>(still + y * stillStride);
+            const std::uint32_t last = strip.rowRuns[static_cast<std::size_t>(r) + 1];
+            for (std::uint32_t i = strip.rowRuns[static_cast<std::size_t>(r)]; i < last; ++i) {
+                const Run &run = strip.runs[i];
+                const int start = left + run.x;
+                const int from = std::max(start, 0);
+                const int to = std::min(start + run.length, columns);
+                if (from >= to) {
+                    continue;
+                }
+                const auto x = static_cast<std::size_t>(from);
+                blendSpan(out + from, stillRow + from, strip.coverage.data() + run.offset + (from - start),
+                          strokeColours_[0].data() + x, strokeColours_[1].data() + x, strokeColours_[2].data() + x,
+                          to - from);
+                drawnSpans_.push_back(Span{y, from, to});
             }
-        };
-        restore(drawn.top, std::min<int>(drawn.bottom, column.top));
-        restore(std::max<int>(drawn.top, column.bottom), drawn.bottom);
-        // Where the three colours are those of the tables (left of the fades), each colour at each
-        // coverage is looked up rather than worked out.
-        const bool tabled = c1[i] == tableColours_[0] && c2[i] == tableColours_[1] && c3[i] == tableColours_[2];
-        const auto blend = [&](auto source1, auto source2, auto source3) {
-            for (int y = column.top; y < column.bottom; ++y, coverage += 3) {
-                std::uint32_t value = reinterpret_cast<const std::uint32_t *>(still + y * stillStride)[x];
-                if (coverage[0] != 0) {
-                    value = overSource(value, source1(coverage[0]));
-                }
-                if (coverage[1] != 0) {
-                    value = overSource(value, source2(coverage[1]));
-                }
-                if (coverage[2] != 0) {
-                    value = overSource(value, source3(coverage[2]));
-                }
-                reinterpret_cast<std::uint32_t *>(bits + y * stride)[x] = value;
-            }
-        };
-        if (tabled) {
-            blend([&](std::uint8_t c) { return sourceTables_[0][c]; }, [&](std::uint8_t c) { return sourceTables_[1][c]; },
-                  [&](std::uint8_t c) { return sourceTables_[2][c]; });
-        } else {
-            blend([&](std::uint8_t c) { return byteMul(c1[i], c); }, [&](std::uint8_t c) { return byteMul(c2[i], c); },
-                  [&](std::uint8_t c) { return byteMul(c3[i], c); });
         }
-        drawn.top = column.top;
-        drawn.bottom = column.bottom;
     }
     bandPhaseIndex_ = phaseIndex;
     bandValid_ = true;
