@@ -30,7 +30,10 @@ namespace reading_cleanup_detail {
 
 inline bool isCleanCandidate(const GlucoseReading &reading)
 {
-    return std::isfinite(reading.mgdL) && reading.mgdL > 0 && std::isfinite(reading.date);
+    // Finite and positive, finite: as plain comparisons (NaN fails each), which cost the walk
+    // over every reading less than taking the numbers' bits apart.
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    return reading.mgdL > 0 && reading.mgdL < infinity && std::fabs(reading.date) < infinity;
 }
 
 // Whether `candidate` repeats `last` (the last kept reading) within 30 s: same value, same trend.
