@@ -65,10 +65,11 @@ std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadence
         }
         emit(index);
     };
+    const GlucoseReading *const data = readings.data();   // read once (see cleanSortedInOnePass)
     forEachNormalizedReading(
         readings,
         [&](std::uint32_t index) __attribute__((always_inline)) {
-            const GlucoseReading &reading = readings[index];
+            const GlucoseReading &reading = data[index];
             if (reading.date < from) {
                 before = index;
                 return;
