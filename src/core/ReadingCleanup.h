@@ -30,7 +30,10 @@ namespace reading_cleanup_detail {
 
 inline bool isCleanCandidate(const GlucoseReading &reading)
 {
-    return std::isfinite(reading.mgdL) && reading.mgdL > 0 && std::isfinite(reading.date);
+    // Finite and positive, finite: as plain comparisons (NaN fails each), which cost the walk
+    // over every reading less than taking the numbers' bits apart.
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    return reading.mgdL > 0 && reading.mgdL < infinity && std::fabs(reading.date) < infinity;
 }
 
 // Whether `candidate` repeats `last` (the last kept reading) within 30 s: same value, same trend.
@@ -51,21 +54,25 @@ bool cleanSortedInOnePass(const GlucoseReadings &readings, Keep &&keep)
     constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
     std::uint32_t pending = none;
     std::uint32_t lastKept = none;
+    // The list's start and size in locals: keep() writes memory, which the compiler cannot tell
+    // apart from the vector's own, and would otherwise read them again for every reading.
+    const GlucoseReading *const data = readings.data();
+    const std::size_t count = readings.size();
     // Inlined: a call per reading would send the caller's running state to memory.
     const auto settle = [&](std::uint32_t index) __attribute__((always_inline)) {
-        if (lastKept != none && repeats(readings[lastKept], readings[index])) {
+        if (lastKept != none && repeats(data[lastKept], data[index])) {
             return;
         }
         lastKept = index;
         keep(index);
     };
-    for (std::size_t i = 0; i < readings.size(); ++i) {
-        const GlucoseReading &reading = readings[i];
+    for (std::size_t i = 0; i < count; ++i) {
+        const GlucoseReading &reading = data[i];
         if (!isCleanCandidate(reading)) {
             continue;
         }
         if (pending != none) {
-            const Date previous = readings[pending].date;
+            const Date previous = data[pending].date;
             if (reading.date < previous) {
                 return false;
             }

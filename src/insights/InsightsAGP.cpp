@@ -3,6 +3,7 @@
 #include "insights/InsightsAGPImpl.h"
 #include "insights/InsightsStatisticsImpl.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cmath>
@@ -124,6 +125,11 @@ struct AGPBuilder::Bins {
     // summed weight (both summed in the order the pieces came), exactly as DistinctValues gives
     // them; into `entries`.
     void sortedValues(std::size_t index, std::vector<DistinctValues::Entry> &entries);
+    // With the grid: the quantiles of quarter hour `index` for ascending `fractions`, read off its
+    // row with the arithmetic of quantilesOfEntries, without listing its values.
+    template <std::size_t N>
+    void quantilesOfRow(std::size_t index, bool equalWeights, const std::array<double, N> &fractions,
+                        std::array<std::optional<double>, N> &out) const;
 
     const ValueIds &ids;
     std::array<Bin, kInsightsAGPBinCount> bins;
@@ -180,6 +186,102 @@ void AGPBuilder::Bins::sortedValues(std::size_t index, std::vector<DistinctValue
             entries.push_back(DistinctValues::Entry{values[order[r]], sums[r].count, sums[r].weight});
             sums[r] = Sums{};
         }
+    }
+}
+
+template <std::size_t N>
+void AGPBuilder::Bins::quantilesOfRow(std::size_t index, bool equalWeights, const std::array<double, N> &fractions,
+                                      std::array<std::optional<double>, N> &out) const
+{
+    const std::vector<double> &values = ids.values();
+    const std::size_t n = order.size();
+    const Sums *row = grid.data() + index * n;
+    // Cells without a count are values the quarter hour does not have; each pass skips them.
+    if (equalWeights) {
+        double count = 0;
+        std::size_t lastRank = 0;
+        for (std::size_t r = 0; r < n; ++r) {
+            if (row[r].count != 0) {
+                count += row[r].count;
+                lastRank = r;
+            }
+        }
+        // The value at each rank: the first whose running count passes it, or the last one. The
+        // floors ascend with the fractions, and so do the ceilings: one walk over the row each.
+        std::array<double, N> h{};
+        std::array<double, N> lows{};
+        std::array<double, N> highs{};
+        std::array<double, N> lowValues{};
+        std::array<double, N> highValues{};
+        for (std::size_t k = 0; k < N; ++k) {
+            h[k] = clampedFraction(fractions[k]) * (count - 1);
+            lows[k] = std::floor(h[k]);
+            highs[k] = std::ceil(h[k]);
+        }
+        const auto valuesAtRanks = [&](const std::array<double, N> &ranks, std::array<double, N> &found) {
+            std::size_t k = 0;
+            double running = 0;
+            for (std::size_t r = 0; r < n && k < N; ++r) {
+                if (row[r].count != 0) {
+                    running += row[r].count;
+                    for (; k < N && running > ranks[k]; ++k) {
+                        found[k] = values[order[r]];
+                    }
+                }
+            }
+            for (; k < N; ++k) {
+                found[k] = values[order[lastRank]];
+            }
+        };
+        valuesAtRanks(lows, lowValues);
+        valuesAtRanks(highs, highValues);
+        for (std::size_t k = 0; k < N; ++k) {
+            out[k] = lowValues[k] + (h[k] - lows[k]) * (highValues[k] - lowValues[k]);
+        }
+        return;
+    }
+
+    double total = 0;
+    for (std::size_t r = 0; r < n; ++r) {
+        if (row[r].count != 0) {
+            total += row[r].weight;
+        }
+    }
+    // Each value sits at the middle of its share of time; the targets ascend with the fractions,
+    // so one walk over the row meets them in order.
+    std::size_t k = 0;
+    double before = 0;
+    bool first = true;
+    double previousValue = 0;
+    double previousPosition = 0;
+    for (std::size_t r = 0; r < n && k < N; ++r) {
+        if (row[r].count == 0) {
+            continue;
+        }
+        const double value = values[order[r]];
+        const double position = before + row[r].weight * 0.5;
+        before += row[r].weight;
+        for (; k < N; ++k) {
+            const double target = clampedFraction(fractions[k]) * total;
+            if (first) {
+                if (!(target <= position)) {
+                    break;
+                }
+                out[k] = value;
+            } else {
+                if (!(target <= position)) {
+                    break;
+                }
+                out[k] = previousValue + (target - previousPosition) * (value - previousValue) /
+                                             (position - previousPosition);
+            }
+        }
+        first = false;
+        previousValue = value;
+        previousPosition = position;
+    }
+    for (; k < N; ++k) {
+        out[k] = previousValue;   // past the last midpoint: the largest value
     }
 }
 
@@ -276,6 +378,7 @@ InsightsAGP AGPBuilder::finish()
     };
 
     static constexpr std::array<double, 5> kFractions{0.05, 0.25, 0.5, 0.75, 0.95};
+    static_assert(std::is_sorted(kFractions.begin(), kFractions.end()), "quantilesOfRow meets them in order");
     InsightsAGP profile;
     profile.bins.reserve(kInsightsAGPBinCount);
     std::vector<DistinctValues::Entry> entries;
@@ -287,8 +390,12 @@ InsightsAGP AGPBuilder::finish()
         result.dayCount = distinct(bin.days());
         if (result.dayCount >= kInsightsAGPMinimumDays) {
             std::array<std::optional<double>, 5> q;
-            bins_->sortedValues(static_cast<std::size_t>(i), entries);
-            quantilesOfEntries(entries, bin.check().equalWeights(), kFractions, std::span(q));
+            if (!bins_->grid.empty()) {
+                bins_->quantilesOfRow(static_cast<std::size_t>(i), bin.check().equalWeights(), kFractions, q);
+            } else {
+                bins_->sortedValues(static_cast<std::size_t>(i), entries);
+                quantilesOfEntries(entries, bin.check().equalWeights(), kFractions, std::span(q));
+            }
             result.percentiles = InsightsAGPPercentiles{*q[0], *q[1], *q[2], *q[3], *q[4]};
         }
         profile.bins.push_back(std::move(result));

@@ -63,7 +63,10 @@ private:
     // A whole number of seconds below 2^53: the calendar's clock then works in exact integers.
     static bool isWholeSecond(double seconds)
     {
-        return std::fabs(seconds) < 9007199254740992.0 && seconds == floorOf(seconds);
+        // Below 2^53 the conversion to an integer is exact for whole numbers and drops the
+        // fraction of any other: a comparison instead of a floor.
+        return std::fabs(seconds) < 9007199254740992.0 &&
+               static_cast<double>(static_cast<std::int64_t>(seconds)) == seconds;
     }
 
     // The quarter hour of the last slice: instants in [start, end) that are whole seconds lie in

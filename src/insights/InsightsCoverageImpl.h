@@ -29,6 +29,11 @@ public:
     // Whether a span from `start` only grows the interval that is growing (see extend()).
     bool extends(Date start) const { return open_ && start <= openEnd_; }
     void extend(Date start, TimeInterval duration) { openEnd_ = std::max(openEnd_, start + duration); }
+    // The interval that is growing: whether there is one, and its end, which a walk may hold in a
+    // register and grow itself (as extend() would) and then hand back.
+    bool isOpen() const { return open_; }
+    Date openEnd() const { return openEnd_; }
+    void setOpenEnd(Date end) { openEnd_ = end; }
 
     std::vector<DateInterval> take()
     {

@@ -9,10 +9,11 @@ namespace quillby::insights_detail {
 
 double boundedSampleDuration(double seconds)
 {
-    if (!std::isfinite(seconds) || seconds <= 0) {
-        return 60;
+    // Finite and positive as plain comparisons (NaN fails both).
+    if (seconds > 0 && seconds < std::numeric_limits<double>::infinity()) {
+        return std::min(seconds, 900.0);
     }
-    return std::min(seconds, 900.0);
+    return 60;
 }
 
 std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadenceRule fixedCadence)
@@ -64,10 +65,11 @@ std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadence
         }
         emit(index);
     };
+    const GlucoseReading *const data = readings.data();   // read once (see cleanSortedInOnePass)
     forEachNormalizedReading(
         readings,
         [&](std::uint32_t index) __attribute__((always_inline)) {
-            const GlucoseReading &reading = readings[index];
+            const GlucoseReading &reading = data[index];
             if (reading.date < from) {
                 before = index;
                 return;

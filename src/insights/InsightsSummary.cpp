@@ -95,24 +95,28 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
         sorted.subspan(0, std::min(sorted.size(), lowerBound(sorted, interval.end) + 1));
     // The same walk gives the period's covered time, which counts the reading from before it.
     IntervalMerger covered;
-    double total = 0;
-    double weightedSum = 0;
-    std::size_t weightedCount = 0;
     std::array<int, kInsightsBandCount> bandCounts{};
     std::array<double, kInsightsBandCount> bandDurations{};
-    // The range of the last sample, its count and time so far: values move little from one
-    // sample to the next, so the sums stay in locals while the range does not change.
-    std::size_t runBand = kInsightsBandCount;
-    int runCount = 0;
-    double runDuration = 0;
-    const auto flushBand = [&] {
-        if (runBand < kInsightsBandCount) {
-            bandCounts[runBand] = runCount;
-            bandDurations[runBand] = runDuration;
+    // The running sums of the walk. The range of the last sample, its count and time so far ride
+    // along: values move little from one sample to the next, so those sums stay out of the arrays
+    // while the range does not change.
+    struct Sums {
+        double total = 0;
+        double weightedSum = 0;
+        std::size_t weightedCount = 0;
+        std::size_t runBand = kInsightsBandCount;
+        int runCount = 0;
+        double runDuration = 0;
+        WeightCheck check;
+    };
+    Sums sums;
+    const auto flushBand = [&](Sums &running) {
+        if (running.runBand < kInsightsBandCount) {
+            bandCounts[running.runBand] = running.runCount;
+            bandDurations[running.runBand] = running.runDuration;
         }
     };
     DistinctValues distinct;
-    WeightCheck check;
     const std::size_t expectedSamples = relevant.size() - std::min(relevant.size(), firstWeighted);
     // The number of each weighted sample's value, in the order of the walk: two bytes each while
     // the numbers fit (reports have a few thousand values at most), four once one does not.
@@ -123,60 +127,96 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
     const auto keepId = [&](std::uint32_t id) {
         if (!wideIds && id > kNarrowIdLimit) {
             wideIds = std::make_unique_for_overwrite<std::uint32_t[]>(idRoom);
-            std::copy(narrowIds.get(), narrowIds.get() + weightedCount, wideIds.get());
+            std::copy(narrowIds.get(), narrowIds.get() + sums.weightedCount, wideIds.get());
         }
         if (wideIds) {
-            wideIds[weightedCount] = id;
+            wideIds[sums.weightedCount] = id;
         } else {
-            narrowIds[weightedCount] = static_cast<std::uint16_t>(id);
+            narrowIds[sums.weightedCount] = static_cast<std::uint16_t>(id);
         }
     };
-    // Each walk has a short path that calls nothing (a value seen before, a piece that grows the
-    // covered interval, a sample inside the quarter hour of the one before), so that its sums stay
-    // in registers; anything else takes the long path. Both do the same arithmetic.
-    const auto addSample = [&](const Sample &s, TimeInterval duration) {
-        total += duration;
-        weightedSum += s.mgdL * duration;
+    const auto addSample = [&](Sums &running, const Sample &s, TimeInterval duration) __attribute__((always_inline)) {
+        running.total += duration;
+        running.weightedSum += s.mgdL * duration;
         const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
-        if (band != runBand) {
-            flushBand();
-            runBand = band;
-            runCount = bandCounts[band];
-            runDuration = bandDurations[band];
+        if (band != running.runBand) {
+            flushBand(running);
+            running.runBand = band;
+            running.runCount = bandCounts[band];
+            running.runDuration = bandDurations[band];
         }
-        runCount += 1;
-        runDuration += duration;
-        check.add(duration, s.fixedCadence());
+        running.runCount += 1;
+        running.runDuration += duration;
+        running.check.add(duration, s.fixedCadence());
+        ++running.weightedCount;
     };
-    forEachWeightSplit(
-        relevant, interval, firstWeighted,
-        [&](std::size_t i, Date start, TimeInterval duration) {
-            if (!covered.extends(start)) {
-                return false;
-            }
-            const Sample &s = relevant[i];
-            if (s.date >= interval.start) {
-                std::uint32_t id = 0;
-                if (wideIds || !distinct.tryCount(s.mgdL, duration, id, kNarrowIdLimit)) {
-                    return false;
+    // The pieces of forEachWeight. Most samples take the short path: a value seen before, a piece
+    // that grows the covered interval. It calls nothing and runs on a copy of the sums (and of the
+    // covered end) that lives in registers, written back when it meets a sample it cannot take;
+    // the long path then takes that one with calls, doing the same arithmetic.
+    {
+        const std::size_t n = relevant.size();
+        const Date intervalStart = interval.start;
+        const Date intervalEnd = interval.end;
+        const auto piece = [&](std::size_t i, Date &start, Date &end) __attribute__((always_inline)) {
+            const Date date = relevant[i].date;
+            const Date next = i + 1 < n ? relevant[i + 1].date : intervalEnd;
+            end = std::min(std::min(date + relevant[i].sampleDuration(), next), intervalEnd);
+            start = std::max(date, intervalStart);
+        };
+        std::size_t i = firstWeighted;
+        while (i < n) {
+            if (covered.isOpen() && !wideIds) {
+                Sums running = sums;
+                Date coveredEnd = covered.openEnd();
+                for (; i < n; ++i) {
+                    Date start;
+                    Date end;
+                    piece(i, start, end);
+                    if (!(start < end)) {
+                        continue;
+                    }
+                    const TimeInterval duration = end - start;
+                    if (!(start <= coveredEnd)) {
+                        break;
+                    }
+                    const Sample &s = relevant[i];
+                    if (s.date >= intervalStart) {
+                        std::uint32_t id = 0;
+                        if (!distinct.tryCount(s.mgdL, duration, id, kNarrowIdLimit)) {
+                            break;
+                        }
+                        narrowIds[running.weightedCount] = static_cast<std::uint16_t>(id);
+                        addSample(running, s, duration);
+                    }
+                    coveredEnd = std::max(coveredEnd, start + duration);
                 }
-                narrowIds[weightedCount++] = static_cast<std::uint16_t>(id);
-                addSample(s, duration);
+                sums = running;
+                covered.setOpenEnd(coveredEnd);
+                if (i >= n) {
+                    break;
+                }
             }
-            covered.extend(start, duration);
-            return true;
-        },
-        [&](std::size_t i, Date start, TimeInterval duration) {
-            covered.add(start, duration);
-            const Sample &s = relevant[i];
-            if (s.date >= interval.start) {
-                keepId(distinct.count(s.mgdL, duration));
-                ++weightedCount;
-                addSample(s, duration);
+            Date start;
+            Date end;
+            piece(i, start, end);
+            if (start < end) {
+                const TimeInterval duration = end - start;
+                covered.add(start, duration);
+                const Sample &s = relevant[i];
+                if (s.date >= intervalStart) {
+                    keepId(distinct.count(s.mgdL, duration));
+                    addSample(sums, s, duration);
+                }
             }
-        });
-    flushBand();
-    distinct.adoptCheck(check);
+            ++i;
+        }
+    }
+    flushBand(sums);
+    distinct.adoptCheck(sums.check);
+    const double total = sums.total;
+    const double weightedSum = sums.weightedSum;
+    const std::size_t weightedCount = sums.weightedCount;
 
     const bool hasMean = weightedCount > 0 && total > 0;
     const double mean = hasMean ? weightedSum / total : 0.0;
