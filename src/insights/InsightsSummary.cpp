@@ -166,8 +166,21 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
         };
         std::size_t i = firstWeighted;
         while (i < n) {
-            if (covered.isOpen() && !wideIds) {
-                Sums running = sums;
+            if (covered.isOpen() && !wideIds && sums.check.pieces() > 0) {
+                // Every sum in a scalar of its own, so that all of them stay in registers: the
+                // count is where the next number goes, the range's count is the one it had when
+                // the range began plus the samples since, and the weight check needs only its
+                // first weight and whether all so far matched it.
+                double total = sums.total;
+                double weightedSum = sums.weightedSum;
+                std::uint16_t *const idsStart = narrowIds.get();
+                std::uint16_t *idsEnd = idsStart + sums.weightedCount;
+                std::size_t runBand = sums.runBand;
+                int runBase = sums.runCount;
+                std::uint16_t *runFrom = idsEnd;
+                double runDuration = sums.runDuration;
+                const TimeInterval firstWeight = sums.check.firstWeight();
+                bool equalWeights = sums.check.equalWeights();
                 Date coveredEnd = covered.openEnd();
                 for (; i < n; ++i) {
                     Date start;
@@ -186,12 +199,35 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
                         if (!distinct.tryCount(s.mgdL, duration, id, kNarrowIdLimit)) {
                             break;
                         }
-                        narrowIds[running.weightedCount] = static_cast<std::uint16_t>(id);
-                        addSample(running, s, duration);
+                        *idsEnd++ = static_cast<std::uint16_t>(id);
+                        total += duration;
+                        weightedSum += s.mgdL * duration;
+                        const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
+                        if (band != runBand) {
+                            if (runBand < kInsightsBandCount) {
+                                bandCounts[runBand] = runBase + static_cast<int>(idsEnd - 1 - runFrom);
+                                bandDurations[runBand] = runDuration;
+                            }
+                            runBand = band;
+                            runBase = bandCounts[band];
+                            runFrom = idsEnd - 1;
+                            runDuration = bandDurations[band];
+                        }
+                        runDuration += duration;
+                        if (!s.fixedCadence() || !(std::fabs(duration - firstWeight) < 0.000001)) {
+                            equalWeights = false;
+                        }
                     }
                     coveredEnd = std::max(coveredEnd, start + duration);
                 }
-                sums = running;
+                const auto added = static_cast<std::size_t>(idsEnd - idsStart) - sums.weightedCount;
+                sums.total = total;
+                sums.weightedSum = weightedSum;
+                sums.weightedCount += added;
+                sums.runBand = runBand;
+                sums.runCount = runBase + static_cast<int>(idsEnd - runFrom);
+                sums.runDuration = runDuration;
+                sums.check.addChecked(added, equalWeights);
                 covered.setOpenEnd(coveredEnd);
                 if (i >= n) {
                     break;
