@@ -164,71 +164,83 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
             end = std::min(std::min(date + relevant[i].sampleDuration(), next), intervalEnd);
             start = std::max(date, intervalStart);
         };
+        // The short path in a function of its own, which calls nothing: the register allocator
+        // then gives every running sum a register, which it does not do across the long path's calls.
+        const auto shortPath = [&](std::size_t from) __attribute__((noinline)) {
+            std::size_t i = from;
+            const Sample *const data = relevant.data();
+            const std::size_t count = n;
+            const Date periodStart = intervalStart;
+            const Date periodEnd = intervalEnd;
+            // Every sum in a scalar of its own, so that all of them stay in registers: the
+            // count is where the next number goes, the range's count is the one it had when
+            // the range began plus the samples since, and the weight check needs only its
+            // first weight and whether all so far matched it.
+            double total = sums.total;
+            double weightedSum = sums.weightedSum;
+            std::uint16_t *const idsStart = narrowIds.get();
+            std::uint16_t *idsEnd = idsStart + sums.weightedCount;
+            std::size_t runBand = sums.runBand;
+            int runBase = sums.runCount;
+            std::uint16_t *runFrom = idsEnd;
+            double runDuration = sums.runDuration;
+            const TimeInterval firstWeight = sums.check.firstWeight();
+            bool equalWeights = sums.check.equalWeights();
+            Date coveredEnd = covered.openEnd();
+            for (; i < count; ++i) {
+                const Date date = data[i].date;
+                const Date next = i + 1 < count ? data[i + 1].date : periodEnd;
+                const Date end = std::min(std::min(date + data[i].sampleDuration(), next), periodEnd);
+                const Date start = std::max(date, periodStart);
+                if (!(start < end)) {
+                    continue;
+                }
+                const TimeInterval duration = end - start;
+                if (!(start <= coveredEnd)) {
+                    break;
+                }
+                const Sample &s = data[i];
+                if (s.date >= periodStart) {
+                    std::uint32_t id = 0;
+                    if (!distinct.tryCount(s.mgdL, duration, id, kNarrowIdLimit)) {
+                        break;
+                    }
+                    *idsEnd++ = static_cast<std::uint16_t>(id);
+                    total += duration;
+                    weightedSum += s.mgdL * duration;
+                    const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
+                    if (band != runBand) {
+                        if (runBand < kInsightsBandCount) {
+                            bandCounts[runBand] = runBase + static_cast<int>(idsEnd - 1 - runFrom);
+                            bandDurations[runBand] = runDuration;
+                        }
+                        runBand = band;
+                        runBase = bandCounts[band];
+                        runFrom = idsEnd - 1;
+                        runDuration = bandDurations[band];
+                    }
+                    runDuration += duration;
+                    if (!s.fixedCadence() || !(std::fabs(duration - firstWeight) < 0.000001)) {
+                        equalWeights = false;
+                    }
+                }
+                coveredEnd = std::max(coveredEnd, start + duration);
+            }
+            const auto added = static_cast<std::size_t>(idsEnd - idsStart) - sums.weightedCount;
+            sums.total = total;
+            sums.weightedSum = weightedSum;
+            sums.weightedCount += added;
+            sums.runBand = runBand;
+            sums.runCount = runBase + static_cast<int>(idsEnd - runFrom);
+            sums.runDuration = runDuration;
+            sums.check.addChecked(added, equalWeights);
+            covered.setOpenEnd(coveredEnd);
+            return i;
+        };
         std::size_t i = firstWeighted;
         while (i < n) {
             if (covered.isOpen() && !wideIds && sums.check.pieces() > 0) {
-                // Every sum in a scalar of its own, so that all of them stay in registers: the
-                // count is where the next number goes, the range's count is the one it had when
-                // the range began plus the samples since, and the weight check needs only its
-                // first weight and whether all so far matched it.
-                double total = sums.total;
-                double weightedSum = sums.weightedSum;
-                std::uint16_t *const idsStart = narrowIds.get();
-                std::uint16_t *idsEnd = idsStart + sums.weightedCount;
-                std::size_t runBand = sums.runBand;
-                int runBase = sums.runCount;
-                std::uint16_t *runFrom = idsEnd;
-                double runDuration = sums.runDuration;
-                const TimeInterval firstWeight = sums.check.firstWeight();
-                bool equalWeights = sums.check.equalWeights();
-                Date coveredEnd = covered.openEnd();
-                for (; i < n; ++i) {
-                    Date start;
-                    Date end;
-                    piece(i, start, end);
-                    if (!(start < end)) {
-                        continue;
-                    }
-                    const TimeInterval duration = end - start;
-                    if (!(start <= coveredEnd)) {
-                        break;
-                    }
-                    const Sample &s = relevant[i];
-                    if (s.date >= intervalStart) {
-                        std::uint32_t id = 0;
-                        if (!distinct.tryCount(s.mgdL, duration, id, kNarrowIdLimit)) {
-                            break;
-                        }
-                        *idsEnd++ = static_cast<std::uint16_t>(id);
-                        total += duration;
-                        weightedSum += s.mgdL * duration;
-                        const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
-                        if (band != runBand) {
-                            if (runBand < kInsightsBandCount) {
-                                bandCounts[runBand] = runBase + static_cast<int>(idsEnd - 1 - runFrom);
-                                bandDurations[runBand] = runDuration;
-                            }
-                            runBand = band;
-                            runBase = bandCounts[band];
-                            runFrom = idsEnd - 1;
-                            runDuration = bandDurations[band];
-                        }
-                        runDuration += duration;
-                        if (!s.fixedCadence() || !(std::fabs(duration - firstWeight) < 0.000001)) {
-                            equalWeights = false;
-                        }
-                    }
-                    coveredEnd = std::max(coveredEnd, start + duration);
-                }
-                const auto added = static_cast<std::size_t>(idsEnd - idsStart) - sums.weightedCount;
-                sums.total = total;
-                sums.weightedSum = weightedSum;
-                sums.weightedCount += added;
-                sums.runBand = runBand;
-                sums.runCount = runBase + static_cast<int>(idsEnd - runFrom);
-                sums.runDuration = runDuration;
-                sums.check.addChecked(added, equalWeights);
-                covered.setOpenEnd(coveredEnd);
+                i = shortPath(i);
                 if (i >= n) {
                     break;
                 }
