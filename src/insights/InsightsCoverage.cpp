@@ -50,7 +50,7 @@ std::vector<InsightsHourCoverage> hourCoverage(std::span<const DateInterval> day
         Date cursor = day.start;
         while (cursor < day.end) {
             const auto hour = calendar.hourInterval(cursor);
-            const auto fields = calendar.components(cursor);
+            const auto fields = calendar.clock(cursor);   // only the hour: no calendar date needed
             if (!hour || !fields) {
                 break;
             }

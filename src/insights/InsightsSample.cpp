@@ -20,12 +20,13 @@ std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadence
 {
     std::vector<Sample> samples;
     samples.reserve(readings.size());
+    FixedCadenceBySource onFixedCadence(fixedCadence);
     forEachNormalizedReading(
         readings,
         [&](std::uint32_t index) {
             const GlucoseReading &reading = readings[index];
             samples.emplace_back(reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
-                                 isOnFixedCadence(fixedCadence, reading));
+                                 onFixedCadence(reading));
         },
         [&] { samples.clear(); });
     return samples;
@@ -40,6 +41,7 @@ std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadence
     // Readings before `from` are cleaned (which of them survive decides what comes after) but
     // only the last survivor is kept; after `to` only the first.
     constexpr std::uint32_t none = std::numeric_limits<std::uint32_t>::max();
+    FixedCadenceBySource onFixedCadence(fixedCadence);
     std::vector<Sample> samples;
     samples.reserve(readings.size());   // never more; growing would copy the list several times
     std::uint32_t before = none;
@@ -47,7 +49,7 @@ std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadence
     const auto emit = [&](std::uint32_t index) {
         const GlucoseReading &reading = readings[index];
         samples.emplace_back(reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
-                             isOnFixedCadence(fixedCadence, reading));
+                             onFixedCadence(reading));
     };
     // The first reading at or after `from` after one before it, and readings at or after `to`.
     const auto keepAtEdge = [&](std::uint32_t index) __attribute__((noinline)) {
@@ -76,7 +78,7 @@ std::vector<Sample> cleanedSamples(const GlucoseReadings &readings, FixedCadence
             }
             if (reading.date < to && before == none) [[likely]] {
                 samples.emplace_back(reading.date, reading.mgdL, boundedSampleDuration(reading.sampleDuration),
-                                     isOnFixedCadence(fixedCadence, reading));
+                                     onFixedCadence(reading));
                 return;
             }
             keepAtEdge(index);

@@ -82,42 +82,6 @@ void forEachWeight(std::span<const R> sorted, const DateInterval &interval, std:
     }
 }
 
-// forEachWeight with a short path and a long one: each piece goes to tryPiece(index, start,
-// duration), which either takes it and returns true or leaves everything as it was and returns
-// false; then onPiece(index, start, duration) takes it. The short path runs in a loop of its own
-// that the long one leaves, so a short path that calls nothing keeps its running sums in
-// registers however much the long one calls.
-template <class R, class Try, class Emit>
-void forEachWeightSplit(std::span<const R> sorted, const DateInterval &interval, std::size_t first, Try &&tryPiece,
-                        Emit &&onPiece)
-{
-    const std::size_t n = sorted.size();
-    const auto piece = [&](std::size_t i, Date &start, Date &end) {
-        const Date date = dateOf(sorted[i]);
-        const Date next = i + 1 < n ? dateOf(sorted[i + 1]) : interval.end;
-        end = std::min(std::min(date + sampleDurationOf(sorted[i]), next), interval.end);
-        start = std::max(date, interval.start);
-    };
-    std::size_t i = first;
-    while (i < n) {
-        for (; i < n; ++i) {
-            Date start;
-            Date end;
-            piece(i, start, end);
-            if (start < end && !tryPiece(i, start, end - start)) {
-                break;
-            }
-        }
-        if (i < n) {
-            Date start;
-            Date end;
-            piece(i, start, end);
-            onPiece(i, start, end - start);
-            ++i;
-        }
-    }
-}
-
 // The index from which forEachWeight over sorted samples may start: the last sample dated
 // before the interval's start (it may reach into the interval), or 0.
 std::size_t firstWeightedIndex(std::span<const Sample> sorted, Date intervalStart);

@@ -52,6 +52,14 @@ public:
     }
     std::size_t pieces() const { return pieces_; }
     bool equalWeights() const { return equalWeights_; }
+    // The weight the others are held to (the first piece's): for a walk that runs the check on
+    // its own in locals, once there is a first piece, and hands back what it added.
+    TimeInterval firstWeight() const { return firstWeight_; }
+    void addChecked(std::size_t pieces, bool equalWeights)
+    {
+        pieces_ += pieces;
+        equalWeights_ = equalWeights;
+    }
 
 private:
     std::size_t pieces_ = 0;

@@ -164,35 +164,83 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
             end = std::min(std::min(date + relevant[i].sampleDuration(), next), intervalEnd);
             start = std::max(date, intervalStart);
         };
-        std::size_t i = firstWeighted;
-        while (i < n) {
-            if (covered.isOpen() && !wideIds) {
-                Sums running = sums;
-                Date coveredEnd = covered.openEnd();
-                for (; i < n; ++i) {
-                    Date start;
-                    Date end;
-                    piece(i, start, end);
-                    if (!(start < end)) {
-                        continue;
-                    }
-                    const TimeInterval duration = end - start;
-                    if (!(start <= coveredEnd)) {
+        // The short path in a function of its own, which calls nothing: the register allocator
+        // then gives every running sum a register, which it does not do across the long path's calls.
+        const auto shortPath = [&](std::size_t from) __attribute__((noinline)) {
+            std::size_t i = from;
+            const Sample *const data = relevant.data();
+            const std::size_t count = n;
+            const Date periodStart = intervalStart;
+            const Date periodEnd = intervalEnd;
+            // Every sum in a scalar of its own, so that all of them stay in registers: the
+            // count is where the next number goes, the range's count is the one it had when
+            // the range began plus the samples since, and the weight check needs only its
+            // first weight and whether all so far matched it.
+            double total = sums.total;
+            double weightedSum = sums.weightedSum;
+            std::uint16_t *const idsStart = narrowIds.get();
+            std::uint16_t *idsEnd = idsStart + sums.weightedCount;
+            std::size_t runBand = sums.runBand;
+            int runBase = sums.runCount;
+            std::uint16_t *runFrom = idsEnd;
+            double runDuration = sums.runDuration;
+            const TimeInterval firstWeight = sums.check.firstWeight();
+            bool equalWeights = sums.check.equalWeights();
+            Date coveredEnd = covered.openEnd();
+            for (; i < count; ++i) {
+                const Date date = data[i].date;
+                const Date next = i + 1 < count ? data[i + 1].date : periodEnd;
+                const Date end = std::min(std::min(date + data[i].sampleDuration(), next), periodEnd);
+                const Date start = std::max(date, periodStart);
+                if (!(start < end)) {
+                    continue;
+                }
+                const TimeInterval duration = end - start;
+                if (!(start <= coveredEnd)) {
+                    break;
+                }
+                const Sample &s = data[i];
+                if (s.date >= periodStart) {
+                    std::uint32_t id = 0;
+                    if (!distinct.tryCount(s.mgdL, duration, id, kNarrowIdLimit)) {
                         break;
                     }
-                    const Sample &s = relevant[i];
-                    if (s.date >= intervalStart) {
-                        std::uint32_t id = 0;
-                        if (!distinct.tryCount(s.mgdL, duration, id, kNarrowIdLimit)) {
-                            break;
+                    *idsEnd++ = static_cast<std::uint16_t>(id);
+                    total += duration;
+                    weightedSum += s.mgdL * duration;
+                    const auto band = static_cast<std::size_t>(insightsBand(s.mgdL));
+                    if (band != runBand) {
+                        if (runBand < kInsightsBandCount) {
+                            bandCounts[runBand] = runBase + static_cast<int>(idsEnd - 1 - runFrom);
+                            bandDurations[runBand] = runDuration;
                         }
-                        narrowIds[running.weightedCount] = static_cast<std::uint16_t>(id);
-                        addSample(running, s, duration);
+                        runBand = band;
+                        runBase = bandCounts[band];
+                        runFrom = idsEnd - 1;
+                        runDuration = bandDurations[band];
                     }
-                    coveredEnd = std::max(coveredEnd, start + duration);
+                    runDuration += duration;
+                    if (!s.fixedCadence() || !(std::fabs(duration - firstWeight) < 0.000001)) {
+                        equalWeights = false;
+                    }
                 }
-                sums = running;
-                covered.setOpenEnd(coveredEnd);
+                coveredEnd = std::max(coveredEnd, start + duration);
+            }
+            const auto added = static_cast<std::size_t>(idsEnd - idsStart) - sums.weightedCount;
+            sums.total = total;
+            sums.weightedSum = weightedSum;
+            sums.weightedCount += added;
+            sums.runBand = runBand;
+            sums.runCount = runBase + static_cast<int>(idsEnd - runFrom);
+            sums.runDuration = runDuration;
+            sums.check.addChecked(added, equalWeights);
+            covered.setOpenEnd(coveredEnd);
+            return i;
+        };
+        std::size_t i = firstWeighted;
+        while (i < n) {
+            if (covered.isOpen() && !wideIds && sums.check.pieces() > 0) {
+                i = shortPath(i);
                 if (i >= n) {
                     break;
                 }
@@ -230,26 +278,62 @@ InsightsSummary summaryOfSamples(std::span<const Sample> sorted, const DateInter
     AGPBuilder profile(calendar, distinct.ids(), expectedSamples);
     std::size_t next = 0;
     const auto idAt = [&](std::size_t k) -> std::uint32_t { return wideIds ? wideIds[k] : narrowIds[k]; };
-    forEachWeightSplit(
-        relevant, interval, firstWeighted,
-        [&](std::size_t i, Date, TimeInterval duration) {
-            const Sample &s = relevant[i];
-            if (s.date >= interval.start) {
-                if (!profile.tryAdd(s.date, duration, idAt(next), s.fixedCadence())) {
-                    return false;
+    // The pieces of forEachWeight again. The short path (a sample inside the quarter hour of the
+    // one before) runs in a function of its own that calls nothing, as in the first walk.
+    {
+        const std::size_t n = relevant.size();
+        const auto shortPath = [&](std::size_t from) __attribute__((noinline)) {
+            std::size_t i = from;
+            const Sample *const data = relevant.data();
+            const std::size_t count = n;
+            const Date periodStart = interval.start;
+            const Date periodEnd = interval.end;
+            double runningSquaresTotal = squaresTotal;
+            double runningSquares = squares;
+            std::size_t k = next;
+            for (; i < count; ++i) {
+                const Date date = data[i].date;
+                const Date nextDate = i + 1 < count ? data[i + 1].date : periodEnd;
+                const Date end = std::min(std::min(date + data[i].sampleDuration(), nextDate), periodEnd);
+                const Date start = std::max(date, periodStart);
+                if (!(start < end)) {
+                    continue;
                 }
-                ++next;
-                addDeviation(s, duration);
+                const TimeInterval duration = end - start;
+                const Sample &s = data[i];
+                if (s.date >= periodStart) {
+                    if (!profile.tryAdd(s.date, duration, idAt(k), s.fixedCadence())) {
+                        break;
+                    }
+                    ++k;
+                    const double deviation = s.mgdL - mean;
+                    runningSquaresTotal += duration;
+                    runningSquares += duration * (deviation * deviation);
+                }
             }
-            return true;
-        },
-        [&](std::size_t i, Date, TimeInterval duration) {
+            squaresTotal = runningSquaresTotal;
+            squares = runningSquares;
+            next = k;
+            return i;
+        };
+        std::size_t i = firstWeighted;
+        while (i < n) {
+            i = shortPath(i);
+            if (i >= n) {
+                break;
+            }
             const Sample &s = relevant[i];
+            const Date nextDate = i + 1 < n ? relevant[i + 1].date : interval.end;
+            const Date end = std::min(std::min(s.date + s.sampleDuration(), nextDate), interval.end);
+            const Date start = std::max(s.date, interval.start);
+            const TimeInterval duration = end - start;
             if (s.date >= interval.start) {
                 profile.add(s.date, duration, idAt(next++), s.fixedCadence());
                 addDeviation(s, duration);
             }
-        });
+            ++i;
+        }
+    }
     if (hasMean) {
         summary.meanMgdl = mean;
         if (squaresTotal > 0) {

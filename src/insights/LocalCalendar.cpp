@@ -88,6 +88,46 @@ struct LocalCalendar::Zone {
     }
 
     double spanEnd(std::size_t index) const { return index + 1 < starts.size() ? starts[index + 1] : kRangeEnd; }
+
+    // The instant of a wall time from the offsets, the one the calendar gives: the first of a wall
+    // time that a change repeats, the change itself for one that it skips. False when the fields
+    // are not a time of a real day or the wall time lies near either end of the range; the
+    // calendar answers those.
+    bool instantOfWallTime(int year, int month, int day, int hour, int minute, int second, double &instant) const
+    {
+        if (year < 1900 || year > 2300 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
+            minute < 0 || minute > 59 || second < 0 || second > 59) {
+            return false;
+        }
+        const std::chrono::year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+                                               std::chrono::day{static_cast<unsigned>(day)}};
+        if (!date.ok()) {
+            return false;
+        }
+        constexpr double kDay = 86400.0;
+        const double wall = static_cast<double>(std::chrono::sys_days{date}.time_since_epoch().count()) * kDay +
+                            hour * 3600.0 + minute * 60.0 + second;
+        if (!(wall > kRangeStart + 3 * kDay && wall < kRangeEnd - 3 * kDay)) {
+            return false;
+        }
+        // Offsets lie within a day of UTC: only the spans within two days of the wall time can hold it.
+        const std::size_t first = spanIndex(wall - 2 * kDay);
+        const std::size_t last = spanIndex(wall + 2 * kDay);
+        for (std::size_t k = first; k <= last; ++k) {   // spans in order: the first that holds it is the earliest
+            const double candidate = wall - offsets[k];
+            if (starts[k] <= candidate && candidate < spanEnd(k)) {
+                instant = candidate;
+                return true;
+            }
+        }
+        for (std::size_t k = first + 1; k <= last; ++k) {   // skipped: by the change that jumped over it
+            if (wall - offsets[k - 1] >= starts[k] && wall - offsets[k] < starts[k]) {
+                instant = starts[k];
+                return true;
+            }
+        }
+        return false;
+    }
 };
 
 namespace {
@@ -222,6 +262,11 @@ std::optional<DateInterval> LocalCalendar::Cursor::minuteInterval(Date date) { r
 
 std::optional<Date> LocalCalendar::Cursor::date(int year, int month, int day, int hour, int minute, int second)
 {
+    // Ordinary wall times from the offsets: the same instant as the calendar's, without its work.
+    if (double instant = 0;
+        zone_->prototype && zone_->instantOfWallTime(year, month, day, hour, minute, second, instant)) {
+        return instant;
+    }
     if (!wallClock_) {
         wallClock_ = std::make_unique<WallClock>();
         const std::lock_guard lock(zone_->prototypeMutex);

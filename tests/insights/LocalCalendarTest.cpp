@@ -1,6 +1,11 @@
 #include "insights/LocalCalendar.h"
 
 #include <gtest/gtest.h>
+#include <unicode/gregocal.h>
+#include <unicode/timezone.h>
+
+#include <chrono>
+#include <memory>
 
 #include <cmath>
 #include <limits>
@@ -40,6 +45,41 @@ TEST(LocalCalendar, WallTimesInGapsAndRepeats)
     for (const Case &c : cases) {
         EXPECT_EQ(LocalCalendar(c.zone).date(c.year, c.month, c.day, c.hour, c.minute), c.expected)
             << c.zone << " " << c.year << "-" << c.month << "-" << c.day << " " << c.hour << ":" << c.minute;
+    }
+}
+
+// Wall times around every kind of change (half-hour and whole-day jumps, midnight gaps, offsets
+// that are not whole hours) give the instant ICU's calendar gives with the same options.
+TEST(LocalCalendar, WallTimesMatchTheCalendarAcrossZones)
+{
+    const std::chrono::sys_days from{std::chrono::year{1970} / 1 / 1};
+    const std::chrono::sys_days to{std::chrono::year{2040} / 1 / 1};
+    for (const char *zone : {"Europe/Berlin", "America/Sao_Paulo", "Australia/Lord_Howe", "Pacific/Apia",
+                             "Asia/Kathmandu", "America/Havana", "Asia/Beirut", "Europe/Dublin", "UTC"}) {
+        UErrorCode status = U_ZERO_ERROR;
+        icu::GregorianCalendar icuCalendar(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(zone)), status);
+        ASSERT_TRUE(U_SUCCESS(status)) << zone;
+        icuCalendar.setSkippedWallTimeOption(UCAL_WALLTIME_NEXT_VALID);
+        icuCalendar.setRepeatedWallTimeOption(UCAL_WALLTIME_FIRST);
+        const LocalCalendar calendar(zone);
+        LocalCalendar::Cursor cursor(calendar);
+        int mismatches = 0;
+        for (std::chrono::sys_days d = from; d < to && mismatches < 5; d += std::chrono::days{1}) {
+            const std::chrono::year_month_day ymd{d};
+            const int y = static_cast<int>(ymd.year());
+            const int m = static_cast<int>(static_cast<unsigned>(ymd.month()));
+            const int day = static_cast<int>(static_cast<unsigned>(ymd.day()));
+            for (const auto [h, min] : {std::pair{0, 0}, {0, 30}, {1, 0}, {1, 30}, {2, 0}, {2, 30}, {3, 0}, {6, 0}, {23, 45}}) {
+                icuCalendar.clear();
+                icuCalendar.set(y, m - 1, day, h, min, 0);
+                const double expected = icuCalendar.getTime(status) / 1000.0;
+                const auto actual = cursor.date(y, m, day, h, min, 0);
+                if (actual != expected) {
+                    ++mismatches;
+                    ADD_FAILURE() << zone << " " << y << "-" << m << "-" << day << " " << h << ":" << min;
+                }
+            }
+        }
     }
 }
 
