@@ -86,6 +86,19 @@ QProcessEnvironment privateHome(const QTemporaryDir &home)
     return environment;
 }
 
+// Starts the real program with `environment` and waits until it listens for other launches;
+// fails when it ends first.
+void startRunningInstance(QProcess &app, const QProcessEnvironment &environment)
+{
+    app.setProcessEnvironment(environment);
+    app.setProcessChannelMode(QProcess::MergedChannels);
+    app.start(QStringLiteral(QUILLBY_BINARY), {});
+    ASSERT_TRUE(app.waitForStarted(scaledTimeoutMs(5000)));
+    ASSERT_TRUE(waitUntil([&] { return app.state() != QProcess::Running || listensForOtherLaunches(app.processId()); }))
+        << "the program never got up";
+    ASSERT_EQ(app.state(), QProcess::Running) << app.readAll().toStdString();
+}
+
 // Starts the real program in a private home (its own settings, data and local-socket folder)
 // and checks that, once it is up, it stays up and ends cleanly on SIGTERM.
 void expectStaysUpAndEndsCleanly(bool withTrayHost)
@@ -111,13 +124,7 @@ void expectStaysUpAndEndsCleanly(bool withTrayHost)
     }
 
     QProcess app;
-    app.setProcessEnvironment(environment);
-    app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QStringLiteral(QUILLBY_BINARY), {});
-    ASSERT_TRUE(app.waitForStarted(scaledTimeoutMs(5000)));
-    ASSERT_TRUE(waitUntil([&] { return app.state() != QProcess::Running || listensForOtherLaunches(app.processId()); }))
-        << "the program never got up";
-    ASSERT_EQ(app.state(), QProcess::Running) << app.readAll().toStdString();
+    ASSERT_NO_FATAL_FAILURE(startRunningInstance(app, environment));
     // Up: it goes on running (a window to see a crash in the launch that follows; a slow machine
     // only makes it see less, never fail).
     EXPECT_FALSE(app.waitForFinished(3000)) << app.readAll().toStdString();
@@ -193,13 +200,8 @@ TEST(AppLaunch, SecondLaunchHandsOverToTheRunningOne)
     const QProcessEnvironment environment = privateHome(home);
 
     QProcess first;
-    first.setProcessEnvironment(environment);
-    first.setProcessChannelMode(QProcess::MergedChannels);
-    first.start(QStringLiteral(QUILLBY_BINARY), {});
-    ASSERT_TRUE(first.waitForStarted(scaledTimeoutMs(5000)));
     // The second launch must find the first one listening.
-    ASSERT_TRUE(waitUntil([&] { return first.state() != QProcess::Running || listensForOtherLaunches(first.processId()); }));
-    ASSERT_EQ(first.state(), QProcess::Running) << first.readAll().toStdString();
+    ASSERT_NO_FATAL_FAILURE(startRunningInstance(first, environment));
 
     QProcess second;
     second.setProcessEnvironment(environment);
@@ -227,12 +229,7 @@ TEST(AppLaunch, ALaunchNeverRunsBesideAStoppedInstance)
     const QProcessEnvironment environment = privateHome(home);
 
     QProcess first;
-    first.setProcessEnvironment(environment);
-    first.setProcessChannelMode(QProcess::MergedChannels);
-    first.start(QStringLiteral(QUILLBY_BINARY), {});
-    ASSERT_TRUE(first.waitForStarted(scaledTimeoutMs(5000)));
-    ASSERT_TRUE(waitUntil([&] { return first.state() != QProcess::Running || listensForOtherLaunches(first.processId()); }));
-    ASSERT_EQ(first.state(), QProcess::Running) << first.readAll().toStdString();
+    ASSERT_NO_FATAL_FAILURE(startRunningInstance(first, environment));
     const pid_t firstPid = static_cast<pid_t>(first.processId());
     ::kill(firstPid, SIGSTOP);
 

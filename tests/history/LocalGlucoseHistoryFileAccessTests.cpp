@@ -87,7 +87,21 @@ struct RecordingCalls {
     bool everyDescriptorClosedOnce() const { return opens == closes; }
 };
 
-class LocalFileAccessTest : public HistoryRootFixture {};
+class LocalFileAccessTest : public HistoryRootFixture {
+protected:
+    static constexpr const char *kScope = "3cae8c255dd522c93883357604e5e8e498d35478b781b3b2cb5e5ecc29b2db0a";
+
+    // A history of account kScope with collection on and two readings, written by a store that
+    // is gone when this returns.
+    void writeTwoReadings()
+    {
+        auto store = makeCore();
+        store->activateAccount(kScope, kNow);
+        const auto snapshot = store->enableCollection(kNow);
+        store->append({historyReading(kNow - 120, 110), historyReading(kNow - 60, 115)}, kNow - 5,
+                      {kScope, snapshot.configuration.epoch}, kNow);
+    }
+};
 
 TEST_F(LocalFileAccessTest, CreatesOwnerOnlyFoldersAndFilesWithSymbolicFlags)
 {
@@ -286,14 +300,8 @@ TEST_F(LocalFileAccessTest, ReadsGoThroughTheCallsAndLoopOverShortReadsAndInterr
 // so a fault there reaches it as it would from the disk.
 TEST_F(LocalFileAccessTest, StoreReadsThroughItsFileAccess)
 {
-    const std::string scope = "3cae8c255dd522c93883357604e5e8e498d35478b781b3b2cb5e5ecc29b2db0a";
-    {
-        auto store = makeCore();
-        store->activateAccount(scope, kNow);
-        const auto snapshot = store->enableCollection(kNow);
-        store->append({historyReading(kNow - 120, 110), historyReading(kNow - 60, 115)}, kNow - 5,
-                      {scope, snapshot.configuration.epoch}, kNow);
-    }
+    const std::string scope = kScope;
+    writeTwoReadings();
     struct Case {
         const char *name;
         const char *failingExtension;
@@ -468,14 +476,8 @@ TEST_F(LocalFileAccessTest, AFileThatGrowsPastTheCapWhileReadIsRefused)
 // would; nothing is removed or written over, and the history reads again once the file is back.
 TEST_F(LocalFileAccessTest, StoreReportsAForeignItemAsDamagedAndKeepsIt)
 {
-    const std::string scope = "3cae8c255dd522c93883357604e5e8e498d35478b781b3b2cb5e5ecc29b2db0a";
-    {
-        auto store = makeCore();
-        store->activateAccount(scope, kNow);
-        const auto snapshot = store->enableCollection(kNow);
-        store->append({historyReading(kNow - 120, 110), historyReading(kNow - 60, 115)}, kNow - 5,
-                      {scope, snapshot.configuration.epoch}, kNow);
-    }
+    const std::string scope = kScope;
+    writeTwoReadings();
     const fs::path accountFolder = folder(sha256Digest(scope));
     fs::path dayFile;
     for (const auto &entry : fs::directory_iterator(accountFolder)) {

@@ -57,6 +57,16 @@ struct PollerState {
     std::optional<TimeInterval> retryIn;   // nextRetryAt - now, when shown
 };
 
+// Builds Dexcom clients for user@example.com (password "secret") that talk to `origin`.
+std::function<std::shared_ptr<GlucoseAPIProtocol>()> dexcomClientsAt(std::string origin)
+{
+    return [origin] {
+        DexcomAPIOptions options;
+        options.baseURLs = DexcomAPI::baseURLsAt(origin);
+        return std::make_shared<DexcomAPI>("user@example.com", "secret", "us", options);
+    };
+}
+
 class PollingProviderRepliesTest : public PollingCoordinatorTest {
 protected:
     // Starts polling `account` with clients built by `build` (wrapped to record their errors).
@@ -284,16 +294,10 @@ TEST_F(PollingProviderRepliesTest, DexcomReplyShapes)
          },
          std::nullopt, {kOffline, false, StatusBarPollOutcome::networkError(), 30}, 1},
     };
-    const std::string origin = server.origin();
     runReplyRows<FakeDexcomServer>(
         server, rows, FakeDexcomServer::kAuthenticatePath,
         [](FakeDexcomServer &s) { s.setAccount("user@example.com", "secret", "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f"); },
-        dexcomAccount("user@example.com"),
-        [origin] {
-            DexcomAPIOptions options;
-            options.baseURLs = DexcomAPI::baseURLsAt(origin);
-            return std::make_shared<DexcomAPI>("user@example.com", "secret", "us", options);
-        },
+        dexcomAccount("user@example.com"), dexcomClientsAt(server.origin()),
         [](const GlucoseReading &shown) {
             EXPECT_EQ(shown.trendString, "Flat");
             EXPECT_EQ(shown.trendArrow, "→");
@@ -405,12 +409,7 @@ TEST_F(PollingProviderRepliesTest, DexcomLockoutIsWaitedOut)
     server.enqueueReply(FakeDexcomServer::kAuthenticatePath,
                         FakeDexcomServer::fault("SSO_AuthenticateMaxAttemptsExceeed",
                                                 "Maximum authentication attempts exceeded"));
-    const std::string origin = server.origin();
-    startWith(dexcomAccount("user@example.com"), [origin] {
-        DexcomAPIOptions options;
-        options.baseURLs = DexcomAPI::baseURLsAt(origin);
-        return std::make_shared<DexcomAPI>("user@example.com", "secret", "us", options);
-    });
+    startWith(dexcomAccount("user@example.com"), dexcomClientsAt(server.origin()));
     refreshOverNetwork();
     expectPollerState("Authentication failed: " + kDexcomLockedText,
                       {kDexcomLocked, false, StatusBarPollOutcome::sessionExpired(), 1800});
@@ -440,12 +439,7 @@ TEST_F(PollingProviderRepliesTest, DexcomServerFaultRightAfterSigningInAgainIsAS
     FakeDexcomServer server;
     server.setAccount("user@example.com", "secret", "5d9c8f3e-1b2a-4c6d-9e8f-0a1b2c3d4e5f");
     server.setReadings({FakeDexcomServer::record(120, 4, kStart - 60)});
-    const std::string origin = server.origin();
-    startWith(dexcomAccount("user@example.com"), [origin] {
-        DexcomAPIOptions options;
-        options.baseURLs = DexcomAPI::baseURLsAt(origin);
-        return std::make_shared<DexcomAPI>("user@example.com", "secret", "us", options);
-    });
+    startWith(dexcomAccount("user@example.com"), dexcomClientsAt(server.origin()));
     refreshOverNetwork();
     ASSERT_EQ(error(), std::nullopt);
 
